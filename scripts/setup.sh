@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Terravue needs to build, run and test.
+# Safe to run again: it asks apt only for what is missing and is quiet when
+# everything is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libjpeg62-turbo-dev libpugixml-dev libicu-dev libgif-dev libcpp-httplib-dev
+  qt6-base-dev qt6-webengine-dev
+  libjs-leaflet libjs-leaflet.markercluster
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libimage-exiftool-perl libjpeg-turbo-progs
+  clang libclang-rt-14-dev
+  xvfb xauth
+  libvips-tools imagemagick
+  python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

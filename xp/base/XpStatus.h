@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// The support library's 16-bit status codes. 0 is success; the high byte groups
+/// the codes by area: 0x81xx files and streams, 0x84xx memory, 0x85xx property
+/// lists, 0x86xx JPEG coding and the Exif tag tree.
+enum class XpStatus : std::uint16_t {
+  Ok = 0,
+
+  // Files and paths.
+  Failed = 0x8000,              ///< other failure
+  CreateFailed = 0x8100,        ///< other failure of an exclusive create
+  NotOpen = 0x8101,             ///< stream not open, or a memory file without a buffer
+  InvalidArgument = 0x8102,     ///< invalid argument (null buffer, zero count, bad flags)
+  EndOfFile = 0x8103,           ///< end of file, or fewer bytes read than asked
+  FileNotFound = 0x8105,        ///< file not found
+  PathNotFound = 0x8106,        ///< path not found (a parent folder is missing)
+  AlreadyOpen = 0x8107,         ///< the stream is open already
+  AccessDenied = 0x8108,        ///< access denied, read-only file system
+  DiskFull = 0x8109,            ///< disk full, or a memory file could not grow
+  AlreadyExists = 0x810A,       ///< already exists
+  TooManyOpenFiles = 0x810B,    ///< too many open files
+  OpenFailed = 0x810D,          ///< open for reading failed
+  OpenForWriteFailed = 0x8111,  ///< open for writing failed
+  BadPath = 0x8112,             ///< not an absolute path, or a folder that can't be made
+  FolderNotEmpty = 0x8117,      ///< folder not empty
+  FileInvalid = 0x8119,         ///< file invalid
+  NoDevice = 0x811A,            ///< device does not exist
+
+  OutOfMemory = 0x8401,  ///< out of memory
+
+  // Property lists.
+  XmlFailed = 0x8500,            ///< no root element, or a save failed
+  NotSupported = 0x8501,         ///< operation not supported by this node type
+  NotFound = 0x8502,             ///< path, key or index not found
+  XmlParseFailed = 0x8503,       ///< the XML parser rejected the document
+  StructureError = 0x8504,       ///< not a property list of the expected shape
+  ComponentInitFailed = 0x8505,  ///< the XML component could not be initialised
+  NoDocument = 0x8506,           ///< no XML document object could be created
+  UnknownType = 0x8507,          ///< unknown type code
+  DuplicateKey = 0x8508,         ///< a dictionary key exists already
+  IntegerRange = 0x8509,         ///< integer does not fit in 32 bits
+
+  // JPEG coding and the Exif tag tree.
+  JpegEncodeFailed = 0x8600,     ///< Exif block too large for one segment, or compression failed
+  NoExif = 0x8601,               ///< no Exif block, no tag tree, or no GPS directory
+  JpegDecodeFailed = 0x8602,     ///< not a JPEG stream, an unparsable tag tree, or a JPEG library failure
+  UnexpectedData = 0x8603,       ///< JPEG output not 3 components
+  BadReduction = 0x8604,         ///< unsupported reduction factor
+  TransformImpossible = 0x8605,  ///< lossless transform impossible on this image size
+  NoWriterName = 0x8606,         ///< JPEG writer without a name text
+  Cancelled = 0x8607,            ///< cancelled through the progress callback
+};
+
+/// The status as a number, for logs and messages.
+constexpr std::uint16_t XpStatusValue(XpStatus status) { return static_cast<std::uint16_t>(status); }
+
+/// The status as lower-case hex text such as "0x8105" ("0" for success).
+std::string XpStatusText(XpStatus status);
+
+/// Maps an errno value to its status: ENOENT 0x8105, EACCES/EPERM/EROFS 0x8108,
+/// EMFILE/ENFILE 0x810B, ENOMEM 0x8401, ENOSPC/EDQUOT 0x8109, EEXIST 0x810A,
+/// ENOTEMPTY 0x8117, ENODEV/ENXIO 0x811A, EINVAL 0x8102, ENOTDIR 0x8106,
+/// anything else 0x8000. Callers that know a parent folder is missing answer
+/// 0x8106 instead of 0x8105 (see XpStatusFromErrnoForPath).
+XpStatus XpStatusFromErrno(int err);
+
+/// Like XpStatusFromErrno, but ENOENT becomes 0x8106 when the parent folder of
+/// `path` does not exist.
+XpStatus XpStatusFromErrnoForPath(int err, const std::string& path);

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "xp/base/XpStatus.h"
+
+TEST(XpStatus, CarriesTheDesignedNumbers) {
+  EXPECT_EQ(XpStatusValue(XpStatus::Failed), 0x8000);
+  EXPECT_EQ(XpStatusValue(XpStatus::CreateFailed), 0x8100);
+  EXPECT_EQ(XpStatusValue(XpStatus::NotOpen), 0x8101);
+  EXPECT_EQ(XpStatusValue(XpStatus::InvalidArgument), 0x8102);
+  EXPECT_EQ(XpStatusValue(XpStatus::EndOfFile), 0x8103);
+  EXPECT_EQ(XpStatusValue(XpStatus::FileNotFound), 0x8105);
+  EXPECT_EQ(XpStatusValue(XpStatus::PathNotFound), 0x8106);
+  EXPECT_EQ(XpStatusValue(XpStatus::AlreadyOpen), 0x8107);
+  EXPECT_EQ(XpStatusValue(XpStatus::AccessDenied), 0x8108);
+  EXPECT_EQ(XpStatusValue(XpStatus::DiskFull), 0x8109);
+  EXPECT_EQ(XpStatusValue(XpStatus::AlreadyExists), 0x810A);
+  EXPECT_EQ(XpStatusValue(XpStatus::TooManyOpenFiles), 0x810B);
+  EXPECT_EQ(XpStatusValue(XpStatus::OpenFailed), 0x810D);
+  EXPECT_EQ(XpStatusValue(XpStatus::OpenForWriteFailed), 0x8111);
+  EXPECT_EQ(XpStatusValue(XpStatus::BadPath), 0x8112);
+  EXPECT_EQ(XpStatusValue(XpStatus::FolderNotEmpty), 0x8117);
+  EXPECT_EQ(XpStatusValue(XpStatus::FileInvalid), 0x8119);
+  EXPECT_EQ(XpStatusValue(XpStatus::NoDevice), 0x811A);
+  EXPECT_EQ(XpStatusValue(XpStatus::OutOfMemory), 0x8401);
+  EXPECT_EQ(XpStatusValue(XpStatus::XmlFailed), 0x8500);
+  EXPECT_EQ(XpStatusValue(XpStatus::IntegerRange), 0x8509);
+  EXPECT_EQ(XpStatusValue(XpStatus::JpegEncodeFailed), 0x8600);
+  EXPECT_EQ(XpStatusValue(XpStatus::Cancelled), 0x8607);
+  EXPECT_EQ(XpStatusText(XpStatus::NoExif), "0x8601");
+  EXPECT_EQ(XpStatusText(XpStatus::BadPath), "0x8112");
+  EXPECT_EQ(XpStatusText(XpStatus::Ok), "0");
+}
+
+TEST(XpStatus, MapsSystemErrors) {
+  EXPECT_EQ(XpStatusFromErrno(0), XpStatus::Ok);
+  EXPECT_EQ(XpStatusFromErrno(ENOENT), XpStatus::FileNotFound);
+  EXPECT_EQ(XpStatusFromErrno(EACCES), XpStatus::AccessDenied);
+  EXPECT_EQ(XpStatusFromErrno(EPERM), XpStatus::AccessDenied);
+  EXPECT_EQ(XpStatusFromErrno(EROFS), XpStatus::AccessDenied);
+  EXPECT_EQ(XpStatusFromErrno(EMFILE), XpStatus::TooManyOpenFiles);
+  EXPECT_EQ(XpStatusFromErrno(ENFILE), XpStatus::TooManyOpenFiles);
+  EXPECT_EQ(XpStatusFromErrno(ENOMEM), XpStatus::OutOfMemory);
+  EXPECT_EQ(XpStatusFromErrno(ENOSPC), XpStatus::DiskFull);
+  EXPECT_EQ(XpStatusFromErrno(EDQUOT), XpStatus::DiskFull);
+  EXPECT_EQ(XpStatusFromErrno(EEXIST), XpStatus::AlreadyExists);
+  EXPECT_EQ(XpStatusFromErrno(ENOTEMPTY), XpStatus::FolderNotEmpty);
+  EXPECT_EQ(XpStatusFromErrno(ENODEV), XpStatus::NoDevice);
+  EXPECT_EQ(XpStatusFromErrno(ENXIO), XpStatus::NoDevice);
+  EXPECT_EQ(XpStatusFromErrno(EINVAL), XpStatus::InvalidArgument);
+  EXPECT_EQ(XpStatusFromErrno(EIO), XpStatus::Failed);
+  EXPECT_EQ(XpStatusFromErrnoForPath(ENOENT, "/no-such-folder-here/x"), XpStatus::PathNotFound);
+  EXPECT_EQ(XpStatusFromErrnoForPath(ENOENT, "/tmp/no-such-file-here"), XpStatus::FileNotFound);
+}
