@@ -1,0 +1,129 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+/// TIFF field types, as numbered in the file.
+inline constexpr std::uint16_t kTiffTypeByte = 1;
+inline constexpr std::uint16_t kTiffTypeAscii = 2;
+inline constexpr std::uint16_t kTiffTypeShort = 3;
+inline constexpr std::uint16_t kTiffTypeLong = 4;
+inline constexpr std::uint16_t kTiffTypeRational = 5;
+inline constexpr std::uint16_t kTiffTypeSByte = 6;
+inline constexpr std::uint16_t kTiffTypeUndefined = 7;
+inline constexpr std::uint16_t kTiffTypeSShort = 8;
+inline constexpr std::uint16_t kTiffTypeSLong = 9;
+inline constexpr std::uint16_t kTiffTypeSRational = 10;
+inline constexpr std::uint16_t kTiffTypeFloat = 11;
+inline constexpr std::uint16_t kTiffTypeDouble = 12;
+inline constexpr std::uint16_t kTiffTypeIFD = 13;
+/// The in-memory type of a child-directory entry: LONG with the pointer flag 0x8000.
+inline constexpr std::uint16_t kTiffTypeIFDEntry = 0x8004;
+
+/// Tags the tree itself gives meaning to.
+inline constexpr std::uint16_t kTagMake = 0x010F;
+inline constexpr std::uint16_t kTagOrientation = 0x0112;
+inline constexpr std::uint16_t kTagSubIFDs = 0x014A;
+inline constexpr std::uint16_t kTagThumbnailOffset = 0x0201;
+inline constexpr std::uint16_t kTagThumbnailLength = 0x0202;
+inline constexpr std::uint16_t kTagExifIFD = 0x8769;
+inline constexpr std::uint16_t kTagGPSIFD = 0x8825;
+inline constexpr std::uint16_t kTagDateTimeOriginal = 0x9003;
+inline constexpr std::uint16_t kTagMakerNote = 0x927C;
+inline constexpr std::uint16_t kTagColorSpace = 0xA001;
+inline constexpr std::uint16_t kTagInteropIFD = 0xA005;
+inline constexpr std::uint16_t kTagMakerSubIFD = 0xB028;
+
+/// Bytes per value of a TIFF type (4 for type 13); 0 for a type outside 1..13.
+constexpr std::uint32_t XpTiffTypeUnitSize(std::uint16_t type) {
+  constexpr std::uint32_t kSizes[14] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+  return type < 14 ? kSizes[type] : 0;
+}
+
+// The twelve type parameters of XpTiffTagData. Each names its TIFF type number,
+// its unit size, the width of the unit swapped between byte orders, and how one
+// value is written as text.
+
+struct XpTiffTagTypeByte {
+  static constexpr std::uint16_t kType = kTiffTypeByte;
+  static constexpr std::uint32_t kUnitSize = 1;
+  static constexpr std::uint32_t kSwapUnit = 1;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeAscii {
+  static constexpr std::uint16_t kType = kTiffTypeAscii;
+  static constexpr std::uint32_t kUnitSize = 1;
+  static constexpr std::uint32_t kSwapUnit = 1;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeShort {
+  static constexpr std::uint16_t kType = kTiffTypeShort;
+  static constexpr std::uint32_t kUnitSize = 2;
+  static constexpr std::uint32_t kSwapUnit = 2;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeLong {
+  static constexpr std::uint16_t kType = kTiffTypeLong;
+  static constexpr std::uint32_t kUnitSize = 4;
+  static constexpr std::uint32_t kSwapUnit = 4;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeRational {
+  static constexpr std::uint16_t kType = kTiffTypeRational;
+  static constexpr std::uint32_t kUnitSize = 8;
+  static constexpr std::uint32_t kSwapUnit = 4;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeSByte {
+  static constexpr std::uint16_t kType = kTiffTypeSByte;
+  static constexpr std::uint32_t kUnitSize = 1;
+  static constexpr std::uint32_t kSwapUnit = 1;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeUndefined {
+  static constexpr std::uint16_t kType = kTiffTypeUndefined;
+  static constexpr std::uint32_t kUnitSize = 1;
+  static constexpr std::uint32_t kSwapUnit = 1;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeSShort {
+  static constexpr std::uint16_t kType = kTiffTypeSShort;
+  static constexpr std::uint32_t kUnitSize = 2;
+  static constexpr std::uint32_t kSwapUnit = 2;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeSLong {
+  static constexpr std::uint16_t kType = kTiffTypeSLong;
+  static constexpr std::uint32_t kUnitSize = 4;
+  static constexpr std::uint32_t kSwapUnit = 4;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeSRational {
+  static constexpr std::uint16_t kType = kTiffTypeSRational;
+  static constexpr std::uint32_t kUnitSize = 8;
+  static constexpr std::uint32_t kSwapUnit = 4;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeFloat {
+  static constexpr std::uint16_t kType = kTiffTypeFloat;
+  static constexpr std::uint32_t kUnitSize = 4;
+  static constexpr std::uint32_t kSwapUnit = 4;
+  static std::string ToText(const std::uint8_t* value);
+};
+
+struct XpTiffTagTypeDouble {
+  static constexpr std::uint16_t kType = kTiffTypeDouble;
+  static constexpr std::uint32_t kUnitSize = 8;
+  static constexpr std::uint32_t kSwapUnit = 8;
+  static std::string ToText(const std::uint8_t* value);
+};
