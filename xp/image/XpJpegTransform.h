@@ -17,10 +17,12 @@
 // Errors inside these functions go through the libjpeg error manager of the
 // object concerned (its error_exit), exactly like a library call.
 
-#include <jpeglib.h>
-
+// jpeglib.h uses FILE and size_t without declaring them.
+// clang-format off
 #include <cstddef>
-#include <cstdio>  // jpeglib.h needs FILE and size_t first
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
 
 /// Which markers of the source survive the copy.
 enum JCOPY_OPTION {

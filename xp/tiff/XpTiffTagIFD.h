@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xp/base/XpStatus.h"
@@ -43,6 +45,21 @@ class XpTiffTagIFD {
   bool RemoveEntry(std::size_t index);
   /// Destroys every entry with `tag`; answers how many there were.
   std::size_t RemoveTag(std::uint16_t tag);
+
+  // Setters: each makes a new entry of its type (count 1; ASCII and UNDEFINED
+  // count their bytes) and adds it with AddEntry, so an entry of the same tag
+  // is replaced whatever its type. 0, or 0x8401 when memory runs out.
+  /// `size` bytes of `text`, padded with NULs; -1 means the text and its NUL.
+  [[nodiscard]] XpStatus SetAscii(std::uint16_t tag, std::string_view text, std::int64_t size = -1);
+  [[nodiscard]] XpStatus SetShort(std::uint16_t tag, std::uint16_t value);
+  [[nodiscard]] XpStatus SetLong(std::uint16_t tag, std::uint32_t value);
+  [[nodiscard]] XpStatus SetRational(std::uint16_t tag, std::uint32_t numerator, std::uint32_t denominator);
+  [[nodiscard]] XpStatus SetUndefined(std::uint16_t tag, std::span<const std::uint8_t> bytes);
+
+  /// The bytes this directory takes when stored: 12 x entries + 6, the
+  /// maker-note header, and the out-of-line values padded to even lengths;
+  /// with `withChildren`, plus every child directory's size with its children.
+  [[nodiscard]] std::uint64_t StoredSize(bool withChildren) const;
 
   // Typed getters: each answers 0 (empty text for FindAscii) when the entry is
   // missing, its type is not the getter's, or index >= count. No conversion

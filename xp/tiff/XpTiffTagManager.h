@@ -39,6 +39,12 @@ class XpTiffTagManager {
   /// runs out; true whenever the header was valid, even when a directory was
   /// cut short: what was read stays. LoadStatus() tells which.
   [[nodiscard]] virtual bool Load(XpAbstractFile& stream, int readMode = kReadModeJpeg);
+  /// Writes the tree as a TIFF structure at the stream's position (the base of
+  /// every offset written): header, then each top-level directory with its
+  /// subtree. Sorts every directory's entries by tag first. Answers the bytes
+  /// written; 0 when there is no root (nothing written) or a write failed
+  /// (`*status`, when given, then holds the stream's status).
+  virtual std::uint64_t Store(XpAbstractFile& stream, XpStatus* status = nullptr);
   /// Destroys every directory and the root.
   virtual void Clear();
   /// A deep copy, byte order included; null when memory runs out.
