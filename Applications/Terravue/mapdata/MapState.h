@@ -1,0 +1,130 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Applications/Terravue/mapdata/PictureList.h"
+#include "Applications/Terravue/mapdata/PictureResult.h"
+
+class HandOffLauncher;
+class OtherMakerQuestion;
+
+/// Name of a state's file inside its folder.
+inline constexpr const char* kStateFileName = "data.tvd";
+/// Name of a state's local page inside its folder.
+inline constexpr const char* kPageFileName = "data.htm";
+
+/// Where the local page points for its map script and its support server. Both
+/// are deployment values given by the application.
+struct MapPageAddresses {
+  /// Address of the web-map script loader, without query; the page appends
+  /// "?file=api&v=2&key=".
+  std::string mapScriptUrl;
+  /// Scheme, host and port of the support server, without a trailing "/".
+  std::string serverUrl;
+};
+
+/// What the server request says about this program.
+struct RequestContext {
+  std::string clientVersion;  ///< for example "1, 1, 01, 08140"
+  std::string languageCode;   ///< for example "ENU"
+};
+
+/// The outcome of writing moved positions into the pictures.
+struct WriteBackReport {
+  /// Pictures whose positions are now in the file and in the thumbnail, in map
+  /// order; these were handed to the browser.
+  std::vector<std::string> written;
+  /// Pictures whose file could not be rewritten (read-only, disk full, Exif
+  /// block too large, ...). Their records stay modified.
+  std::vector<std::string> failed;
+  /// Moved pictures whose file was not there (for example on a disk that is not
+  /// mounted); only their thumbnails were brought in step.
+  std::vector<std::string> missing;
+  /// Pictures the user chose not to change at the other-maker question; only
+  /// their thumbnails were brought in step.
+  std::vector<std::string> declined;
+};
+
+/// One map: its pictures, centre and zoom, and where it is saved. A state is a
+/// value; copying copies every picture record.
+class MapState {
+ public:
+  /// Status values.
+  static constexpr std::int32_t kStatusNotRead = 1;
+  static constexpr std::int32_t kStatusReading = -1;
+  static constexpr std::int32_t kStatusRead = 2;
+
+  /// A new, unnamed state under `rootFolder` with all defaults.
+  explicit MapState(std::string rootFolder = std::string());
+
+  /// A listed state: `stateFilePath` is root, "/", name, "/data.tvd"; nothing is read.
+  [[nodiscard]] static MapState Listed(const std::string& name, const std::string& stateFilePath);
+
+  /// Sets the name, recomputes the file paths and gives every picture the name as its state name.
+  void Rename(const std::string& name);
+
+  /// The state's folder: root, "/", name (the root itself for an unnamed state).
+  [[nodiscard]] std::string Folder() const;
+
+  /// Creates the state's folder; true only when it did not exist and was made.
+  [[nodiscard]] bool MakeFolder() const;
+
+  /// Writes "data.tvd" (the saved time becomes now when `stamp` is set). Answers
+  /// 0, or 1 when the file can't be written; an old file is then unchanged.
+  [[nodiscard]] PictureResult Write(bool stamp);
+
+  /// Reads "data.tvd". Answers 0, 2 when it can't be opened, 3 for malformed
+  /// text (the pictures read before the fault stay).
+  [[nodiscard]] PictureResult Read();
+
+  /// Reads a state from the bytes of a "data.tvd" text; Read() runs this on the
+  /// file's contents. Pictures are measured and checked on disk as usual.
+  [[nodiscard]] PictureResult ReadFromText(std::string_view text);
+
+  /// The "data.tvd" text of this state as it is written (CR LF line ends).
+  [[nodiscard]] std::string StateText() const;
+
+  /// Copies the page's support files from `programFolder` and writes
+  /// "data.htm". Answers 0, or 1 when the page can't be written.
+  [[nodiscard]] PictureResult WritePage(const std::string& programFolder, const MapPageAddresses& addresses) const;
+
+  /// The URL-encoded POST body for the server script.
+  [[nodiscard]] std::string BuildRequest(const RequestContext& context) const;
+
+  /// Writes the positions of moved pictures into the pictures and their
+  /// thumbnails, then hands the pictures written to the browser (when any and
+  /// when `launcher` is not null). The report names written and failed pictures.
+  WriteBackReport WritePositionsIntoPictures(OtherMakerQuestion* question, HandOffLauncher* launcher);
+
+  /// Moves the thumbnails of pictures without a state name into this state's folder.
+  [[nodiscard]] bool TakeThumbnails();
+
+  /// Brings the thumbnails of `other` (the same pictures in the same order) into
+  /// this state's places: moved when unsaved there, else copied without overwriting.
+  [[nodiscard]] bool CopyThumbnailsFrom(const MapState& other) const;
+
+  /// Applies what the page reports: the non-empty head values that differ, and,
+  /// when the pair count equals the picture count, each picture's position. True
+  /// when any picture is modified afterwards (false on a count mismatch).
+  bool ApplyPageValues(const std::string& zoom, const std::string& latitude, const std::string& longitude,
+                       const std::vector<std::pair<std::string, std::string>>& positions);
+
+  /// True when any picture is modified.
+  [[nodiscard]] bool AnyModified() const;
+
+  std::int64_t m_savedTime = 0;
+  std::string m_name;
+  std::string m_stateFilePath;
+  std::string m_pagePath;
+  std::string m_rootFolder;
+  std::int32_t m_status = kStatusNotRead;
+  std::string m_zoom;
+  std::string m_latitude;
+  std::string m_longitude;
+  PictureList m_pictures;
+
+ private:
+  void UpdatePaths();
+};

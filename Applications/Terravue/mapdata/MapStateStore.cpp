@@ -1,0 +1,236 @@
+#include "Applications/Terravue/mapdata/MapStateStore.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
+#include "Applications/Terravue/mapdata/TextFile.h"
+#include "Applications/Terravue/mapdata/TextScan.h"
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const {
+    if (dir != nullptr) {
+      ::closedir(dir);
+    }
+  }
+};
+
+// One block of the older store: a state name and its picture paths.
+struct OlderBlock {
+  std::string name;
+  std::vector<std::string> paths;
+};
+
+// Reads the block after its opening line. 3 when a line is missing or the block
+// does not close with "}".
+PictureResult ReadOlderBlock(TextLineReader& reader, OlderBlock* block) {
+  std::string_view line;
+  if (!reader.Next(&line)) {  // the date line, not used: the import stamps the state anew
+    return PictureResult::Malformed;
+  }
+  if (!reader.Next(&line)) {
+    return PictureResult::Malformed;
+  }
+  block->name = std::string(StripLeft(StripRight(line, "\r\n\t "), "\t"));
+  int count = 0;
+  if (!reader.Next(&line)) {
+    return PictureResult::Malformed;
+  }
+  if (ScanIntegers(line, "\t%d", std::span(&count, 1)) < 1) {
+    count = 0;
+  }
+  for (int i = 0; i < count; ++i) {
+    if (!reader.Next(&line)) {
+      return PictureResult::Malformed;
+    }
+    block->paths.emplace_back(StripLeft(StripRight(line, "\r\n\t"), "\t"));
+  }
+  bool hadLineEnd = false;
+  if (!reader.Next(&line, &hadLineEnd) || line != "}" || !hadLineEnd) {
+    return PictureResult::Malformed;
+  }
+  return PictureResult::Success;
+}
+
+}  // namespace
+
+PictureResult MapStateStore::List(const std::string& olderStorePath) {
+  (void)ImportOlderStore(olderStorePath);
+  m_states.clear();
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(m_rootFolder.c_str()));
+  if (!dir) {
+    return PictureResult::OpenFailed;
+  }
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) {
+      if (errno != 0) {
+        return PictureResult::FolderFailed;
+      }
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    const std::string folder = JoinMapPath(m_rootFolder, name);
+    if (MapIsFolder(folder) && MapIsRegularFile(JoinMapPath(folder, kStateFileName))) {
+      names.push_back(name);
+    }
+  }
+  if (::closedir(dir.release()) != 0) {
+    return PictureResult::FolderFailed;
+  }
+  // Enumeration order is arbitrary here; the name order keeps the menu steady.
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    m_states.push_back(MapState::Listed(name, JoinMapPath(JoinMapPath(m_rootFolder, name), kStateFileName)));
+  }
+  std::stable_sort(m_states.begin(), m_states.end(),
+                   [](const MapState& a, const MapState& b) { return a.m_savedTime < b.m_savedTime; });
+  return PictureResult::Success;
+}
+
+PictureResult MapStateStore::ImportOlderStore(const std::string& olderStorePath) const {
+  if (olderStorePath.empty() || !MapPathExists(olderStorePath)) {
+    return PictureResult::Success;
+  }
+  std::string text;
+  if (ReadWholeFile(olderStorePath, kMaxTextFileBytes, &text) != XpStatus::Ok) {
+    return PictureResult::Malformed;
+  }
+  TextLineReader reader(text);
+  std::string_view line;
+  std::array<int, 2> version{};
+  if (!reader.Next(&line) || ScanIntegers(line, "#Terravue data version %d.%d", version) < 2) {
+    return PictureResult::Malformed;
+  }
+  bool hadLineEnd = false;
+  while (reader.Next(&line, &hadLineEnd)) {
+    if (line != "{" || !hadLineEnd) {
+      break;
+    }
+    OlderBlock block;
+    if (const PictureResult result = ReadOlderBlock(reader, &block); result != PictureResult::Success) {
+      return result;
+    }
+    MapState state(m_rootFolder);
+    for (const std::string& path : block.paths) {
+      state.m_pictures.Append(PictureRecord(path, std::string(), std::string()));
+    }
+    if (!MakeFolderWithFreeName(state, block.name)) {
+      return PictureResult::WriteFailed;
+    }
+    if (state.Write(/*stamp=*/true) != PictureResult::Success) {
+      // Leave nothing behind, so the next start imports this block again.
+      (void)RemoveFolderTree(state.Folder());
+      return PictureResult::WriteFailed;
+    }
+  }
+  if (!MapMoveFile(olderStorePath, olderStorePath + ".tmp")) {
+    return PictureResult::WriteFailed;
+  }
+  return PictureResult::Success;
+}
+
+PictureResult MapStateStore::Delete(std::size_t index) {
+  if (index >= m_states.size()) {
+    return PictureResult::FolderFailed;
+  }
+  const MapState& state = m_states[index];
+  // An unnamed state would name the root folder itself.
+  if (state.m_name.empty() || state.m_name == "." || state.m_name == ".." ||
+      state.m_name.find(kMapPathSeparator) != std::string::npos) {
+    return PictureResult::FolderFailed;
+  }
+  if (!RemoveFolderTree(JoinMapPath(state.m_rootFolder, state.m_name))) {
+    return PictureResult::FolderFailed;
+  }
+  m_states.erase(m_states.begin() + static_cast<std::ptrdiff_t>(index));
+  return PictureResult::Success;
+}
+
+bool MapStateStore::MakeFolderWithFreeName(MapState& state, const std::string& baseName) {
+  state.Rename(baseName);
+  if (state.MakeFolder()) {
+    return true;
+  }
+  for (int n = 1; n <= kMaxNameSuffix; ++n) {
+    state.Rename(baseName + "(" + std::to_string(n) + ")");
+    if (state.MakeFolder()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool MapStateStore::RemoveFolderTree(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(folder, ec);
+  if (ec || !fs::is_directory(status)) {
+    return false;
+  }
+  // Folders need write permission for their entries to go; files need none on
+  // this platform, but read-only marks are cleared the same way for clarity.
+  for (auto it = fs::recursive_directory_iterator(folder, fs::directory_options::none, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code ignored;
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ec);
+  ec.clear();
+  fs::remove_all(folder, ec);
+  return !ec && !fs::exists(fs::symlink_status(folder, ec));
+}
+
+MapStateStore::SaveResult MapStateStore::SaveAsNew(const MapState& onScreen, const std::string& name,
+                                                   const std::string& programFolder, const MapPageAddresses& addresses,
+                                                   OtherMakerQuestion* question, HandOffLauncher* launcher,
+                                                   MapState* saved, WriteBackReport* report) {
+  if (IsFull()) {
+    return SaveResult::StoreFull;
+  }
+  MapState state = onScreen;
+  state.m_rootFolder = m_rootFolder;
+  if (!MakeFolderWithFreeName(state, name)) {
+    return SaveResult::FolderFailed;
+  }
+  if (!state.CopyThumbnailsFrom(onScreen) || state.Write(/*stamp=*/true) != PictureResult::Success) {
+    return SaveResult::WriteFailed;
+  }
+  WriteBackReport written = state.WritePositionsIntoPictures(question, launcher);
+  (void)state.WritePage(programFolder, addresses);
+  Add(state);
+  if (saved != nullptr) {
+    *saved = state;
+  }
+  if (report != nullptr) {
+    *report = std::move(written);
+  }
+  return SaveResult::Saved;
+}
+
+bool MapStateStore::SaveOver(MapState& state, const std::string& programFolder, const MapPageAddresses& addresses,
+                             OtherMakerQuestion* question, HandOffLauncher* launcher, WriteBackReport* report) {
+  if (!state.TakeThumbnails() || state.Write(/*stamp=*/true) != PictureResult::Success) {
+    return false;
+  }
+  WriteBackReport written = state.WritePositionsIntoPictures(question, launcher);
+  (void)state.WritePage(programFolder, addresses);
+  if (report != nullptr) {
+    *report = std::move(written);
+  }
+  return true;
+}

@@ -1,0 +1,137 @@
+#include "Applications/Terravue/mapdata/PictureRecord.h"
+
+#include <cmath>
+
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+PictureRecord::PictureRecord() : m_latitude(kNoLatitudeText), m_longitude(kNoLongitudeText) {}
+
+PictureRecord::PictureRecord(std::string path, std::string stateName, std::string cacheName)
+    : m_path(std::move(path)),
+      m_cacheName(std::move(cacheName)),
+      m_stateName(std::move(stateName)),
+      m_latitude(kNoLatitudeText),
+      m_longitude(kNoLongitudeText) {}
+
+std::string PictureRecord::ThumbnailRelativePath() const {
+  return m_stateName.empty() ? m_cacheName : JoinMapPath(m_stateName, m_cacheName);
+}
+
+std::string PictureRecord::ThumbnailPath(const std::string& rootFolder) const {
+  return JoinMapPath(rootFolder, ThumbnailRelativePath());
+}
+
+PictureResult PictureRecord::ReadPositionAndTime() {
+  if (m_path.empty()) {
+    return PictureResult::NotJpegStill;
+  }
+  if (!IsJpegStill(m_path)) {
+    return PictureResult::NotJpegStill;
+  }
+  PictureResult result = PictureResult::Success;
+  XpGPSRecord gps;
+  if (ReadPictureGPS(m_path, &gps)) {
+    m_latitude = CoordinateTextFromGPS(gps.latitudeRef, gps.latitude, /*latitude=*/true);
+    if (m_latitude == kNoLatitudeText) {
+      result = PictureResult::NoPositionOrTime;
+    }
+    m_longitude = CoordinateTextFromGPS(gps.longitudeRef, gps.longitude, /*latitude=*/false);
+    if (m_longitude == kNoLongitudeText) {
+      result = PictureResult::NoPositionOrTime;
+    }
+  }
+  XpDateTime time;
+  if (ReadPictureCaptureTime(m_path, &time)) {
+    m_captureTime = time;
+    UpdateTimeText();
+  } else {
+    m_captureTime = XpDateTime();
+    m_timeText.clear();
+    result = PictureResult::NoPositionOrTime;
+  }
+  return result;
+}
+
+PictureResult PictureRecord::WriteThumbnail(const std::string& rootFolder) {
+  if (!MapPathExists(m_path)) {
+    m_cacheName.clear();
+    m_width = kMissingWidth;
+    m_height = kMissingHeight;
+    return PictureResult::Missing;
+  }
+  if (!IsJpegStill(m_path)) {
+    return PictureResult::NotJpegStill;
+  }
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  const PictureResult result = MakeThumbnail(m_path, ThumbnailPath(rootFolder), &width, &height);
+  if (width > 0 && height > 0) {
+    m_width = width;
+    m_height = height;
+  }
+  return result;
+}
+
+void PictureRecord::MeasureThumbnail(const std::string& rootFolder) {
+  std::string source = ThumbnailPath(rootFolder);
+  if (m_cacheName.empty() || !MapIsRegularFile(source)) {
+    // Without a thumbnail the picture itself gives the size; a picture that is
+    // not there today keeps the default size.
+    source = m_path;
+    if (!MapIsRegularFile(source)) {
+      return;
+    }
+  }
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  if (MeasureJpeg(source, &width, &height)) {
+    m_width = width;
+    m_height = height;
+  }
+}
+
+bool PictureRecord::HasPosition() const {
+  return m_cacheName.empty() || (m_latitude != kNoLatitudeText && m_longitude != kNoLongitudeText);
+}
+
+void PictureRecord::SetPosition(const std::string& latitude, const std::string& longitude) {
+  if (latitude != m_latitude) {
+    m_latitude = latitude;
+    m_modified = 1;
+  }
+  if (longitude != m_longitude) {
+    m_longitude = longitude;
+    m_modified = 1;
+  }
+}
+
+void PictureRecord::UpdateTimeText() {
+  m_timeText = m_captureTime.IsValid()
+                   ? m_captureTime.Format(XpDateTime::kShortDate, XpDateTime::kMinutes, /*force24Hour=*/false)
+                   : std::string();
+}
+
+bool FitThumbnailSize(std::int64_t width, std::int64_t height, std::int32_t* fitWidth, std::int32_t* fitHeight) {
+  if (width <= 0 || height <= 0) {
+    return false;
+  }
+  const double box = PictureRecord::kThumbBox;
+  if (height < width) {
+    *fitWidth = PictureRecord::kThumbBox;
+    *fitHeight = static_cast<std::int32_t>(std::trunc(static_cast<double>(height) * box / static_cast<double>(width)));
+  } else {
+    *fitWidth = static_cast<std::int32_t>(std::trunc(static_cast<double>(width) * box / static_cast<double>(height)));
+    *fitHeight = PictureRecord::kThumbBox;
+  }
+  // A sliver of a picture still gets one pixel.
+  if (*fitWidth < 1) {
+    *fitWidth = 1;
+  }
+  if (*fitHeight < 1) {
+    *fitHeight = 1;
+  }
+  return true;
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Applications/Terravue/mapdata/PictureResult.h"
+#include "xp/base/XpDateTime.h"
+
+class OtherMakerQuestion;
+
+/// One picture on the map: where the file is, where its thumbnail is, its
+/// position as coordinate texts, its capture time and the display size of its
+/// thumbnail. A record is a plain value; copying copies every field.
+class PictureRecord {
+ public:
+  /// Longer side of a thumbnail, in pixels.
+  static constexpr int kThumbBox = 550;
+  /// Display size of a record whose thumbnail was never measured.
+  static constexpr int kDefaultWidth = 550;
+  static constexpr int kDefaultHeight = 413;
+  /// Display size of a record whose picture was missing when its thumbnail was due.
+  static constexpr int kMissingWidth = 160;
+  static constexpr int kMissingHeight = 120;
+  /// JPEG quality of the thumbnails.
+  static constexpr int kThumbQuality = 70;
+
+  /// How WritePosition treats the picture itself.
+  enum class WriteMode {
+    Apply,          ///< write a moved position into the picture and its thumbnail
+    ThumbnailOnly,  ///< only bring the thumbnail's GPS tags in step with the record
+  };
+
+  PictureRecord();
+  PictureRecord(std::string path, std::string stateName, std::string cacheName);
+
+  /// The thumbnail's path relative to the map-state root folder: the cache name,
+  /// or state name, "/", cache name.
+  [[nodiscard]] std::string ThumbnailRelativePath() const;
+  /// The thumbnail's absolute path under `rootFolder`.
+  [[nodiscard]] std::string ThumbnailPath(const std::string& rootFolder) const;
+
+  /// Reads the GPS position and the capture time from the picture. Answers 8 for
+  /// an empty path or a file that is not a readable JPEG still (a missing file
+  /// included; the path is kept), 7 when a coordinate or the time could not be
+  /// read (that part gets its placeholder or an empty time text), else 0. A
+  /// picture without any GPS directory keeps the texts it had.
+  [[nodiscard]] PictureResult ReadPositionAndTime();
+
+  /// Writes the thumbnail (the picture fitted into the 550 box, JPEG quality 70,
+  /// carrying the picture's Exif data) to ThumbnailPath(rootFolder) and stores
+  /// its size. Answers 11 when the picture is missing (the cache name is then
+  /// emptied and the size becomes 160 x 120), 8 when it is not a decodable JPEG
+  /// still, 9 when the thumbnail can't be written, else 0.
+  [[nodiscard]] PictureResult WriteThumbnail(const std::string& rootFolder);
+
+  /// Measures the thumbnail (or, without one, the picture itself) and stores the
+  /// fitted display size; a file that can't be decoded leaves 550 x 413.
+  void MeasureThumbnail(const std::string& rootFolder);
+
+  /// True when the record has no thumbnail or when both coordinates are real.
+  [[nodiscard]] bool HasPosition() const;
+
+  /// Takes each text that differs from the stored one and marks the record modified.
+  void SetPosition(const std::string& latitude, const std::string& longitude);
+
+  /// Formats the capture time for display (short date, blank, time without
+  /// seconds), or an empty text for an invalid time.
+  void UpdateTimeText();
+
+  /// What happened to the picture file itself in WritePosition.
+  enum class PictureWrite {
+    NotAttempted,  ///< thumbnail-only mode, or nothing to write
+    Written,       ///< the new position is in the picture
+    Failed,        ///< rewriting the picture failed; the record stays modified
+    Missing,       ///< the picture file does not exist
+    Declined,      ///< the user chose not to change another maker's picture
+  };
+
+  /// Writes the record's position into its picture (apply mode, only when it was
+  /// moved) and into its thumbnail. `question` is asked before a picture with
+  /// another maker's maker note is changed (apply mode only; null writes without
+  /// asking). Answers 13 in apply mode with nothing to write, 11 when the
+  /// thumbnail does not exist, else 0. `pictureWrite` (may be null) tells what
+  /// happened to the picture file. A failed picture write keeps the record
+  /// modified.
+  [[nodiscard]] PictureResult WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
+                                            PictureWrite* pictureWrite = nullptr);
+
+  std::string m_path;
+  std::string m_cacheName;
+  std::string m_stateName;
+  std::string m_timeText;
+  XpDateTime m_captureTime;
+  std::string m_latitude;
+  std::string m_longitude;
+  std::int32_t m_width = kDefaultWidth;
+  std::int32_t m_height = kDefaultHeight;
+  std::uint8_t m_selected = 0;
+  std::uint8_t m_modified = 0;
+};
+
+/// Fits a picture of `width` x `height` into the 550 x 550 box keeping its
+/// aspect ratio (the shorter side truncated toward zero). False for an empty size.
+[[nodiscard]] bool FitThumbnailSize(std::int64_t width, std::int64_t height, std::int32_t* fitWidth,
+                                    std::int32_t* fitHeight);

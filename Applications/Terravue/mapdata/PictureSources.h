@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Applications/Terravue/mapdata/PictureResult.h"
+
+class XpDateTime;
+class XpGPSRecord;
+
+/// File-type code of an ordinary JPEG still.
+inline constexpr std::uint32_t kJpegStillFileType = 0x10000101;
+
+/// True when the classifier calls the file an ordinary JPEG still.
+[[nodiscard]] bool IsJpegStill(const std::string& path);
+
+/// Fills `gps` from the picture's GPS directory. False when the picture has no
+/// readable Exif block or no GPS directory (`gps` is then reset).
+[[nodiscard]] bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps);
+
+/// The picture's capture time (Exif date and time of capture). False when it
+/// has none or it is not a valid time.
+[[nodiscard]] bool ReadPictureCaptureTime(const std::string& path, XpDateTime* time);
+
+/// The display size of a JPEG (turned upright) fitted into the thumbnail box.
+/// False when the file can't be opened or is not a decodable JPEG.
+[[nodiscard]] bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height);
+
+/// Writes the thumbnail of `picturePath` to `thumbnailPath`: upright, fitted
+/// into the 550 box, JPEG quality 70, carrying the picture's Exif data. Answers
+/// 0, 8 when the picture can't be read, decoded or scaled, 9 when the thumbnail
+/// can't be written. The fitted size goes to `width` and `height`.
+[[nodiscard]] PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath,
+                                          std::int32_t* width, std::int32_t* height);
