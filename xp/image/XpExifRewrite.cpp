@@ -1,0 +1,876 @@
+#include "xp/image/XpExifRewrite.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "xp/image/XpFile.h"
+#include "xp/image/XpJpegExif.h"
+#include "xp/image/XpJpegLib.h"
+#include "xp/image/XpJpegTransform.h"
+#include "xp/tiff/XpTiffTagDataIFD.h"
+#include "xp/tiff/XpTiffTagIFD.h"
+#include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
+
+namespace XpExifRewrite {
+namespace {
+
+constexpr std::uint16_t kTagCompression = 0x0103;
+constexpr std::uint16_t kTagXResolution = 0x011A;
+constexpr std::uint16_t kTagYResolution = 0x011B;
+constexpr std::uint16_t kTagResolutionUnit = 0x0128;
+constexpr std::uint16_t kTagDateTime = 0x0132;
+constexpr std::uint16_t kTagExifVersion = 0x9000;
+constexpr std::uint16_t kTagMakerPreviewOffset = 0x0088;
+constexpr std::uint16_t kTagMakerPreviewLength = 0x0089;
+constexpr std::array<std::uint16_t, 2> kTagsDroppedFromLargeBlocks = {0x0002, 0x0080};
+constexpr std::uint16_t kTagMakerNoteDropped = 0x2001;
+
+constexpr std::array<std::uint8_t, 6> kExifHeader = {'E', 'x', 'i', 'f', 0, 0};
+constexpr std::array<std::uint8_t, 4> kExifVersion0221 = {'0', '2', '2', '1'};
+constexpr std::uint64_t kSizeMargin = 2064;
+constexpr int kMaxTempNames = 1000;
+constexpr std::uint32_t kMaxDirectoryEntries = 1000;
+constexpr std::size_t kCopyBuffer = 65536;
+
+// ---------------------------------------------------------------------------
+// Small stream helpers
+
+[[nodiscard]] XpStatus ReadAt(XpAbstractFile& file, std::int64_t position, std::span<std::uint8_t> out) {
+  if (auto st = file.Seek(position, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  return file.ReadExact(out.data(), out.size());
+}
+
+[[nodiscard]] XpStatus WriteAt(XpAbstractFile& file, std::int64_t position, std::span<const std::uint8_t> bytes) {
+  if (auto st = file.Seek(position, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  return file.WriteAll(bytes.data(), bytes.size());
+}
+
+// True when [offset, offset + size) lies inside a stream of `length` bytes.
+bool InRange(std::int64_t offset, std::uint64_t size, std::int64_t length) {
+  std::int64_t end = 0;
+  if (offset < 0 || size > static_cast<std::uint64_t>(INT64_MAX) ||
+      __builtin_add_overflow(offset, static_cast<std::int64_t>(size), &end)) {
+    return false;
+  }
+  return end <= length;
+}
+
+std::uint16_t Get16(const std::uint8_t* p, bool bigEndian) {
+  return bigEndian ? static_cast<std::uint16_t>((p[0] << 8) | p[1]) : static_cast<std::uint16_t>((p[1] << 8) | p[0]);
+}
+
+std::uint32_t Get32(const std::uint8_t* p, bool bigEndian) {
+  const std::uint32_t hi = Get16(bigEndian ? p : p + 2, bigEndian);
+  const std::uint32_t lo = Get16(bigEndian ? p + 2 : p, bigEndian);
+  return (hi << 16) | lo;
+}
+
+void Put16(std::uint8_t* p, std::uint16_t value, bool bigEndian) {
+  p[bigEndian ? 0 : 1] = static_cast<std::uint8_t>(value >> 8);
+  p[bigEndian ? 1 : 0] = static_cast<std::uint8_t>(value);
+}
+
+void Put32(std::uint8_t* p, std::uint32_t value, bool bigEndian) {
+  Put16(bigEndian ? p : p + 2, static_cast<std::uint16_t>(value >> 16), bigEndian);
+  Put16(bigEndian ? p + 2 : p, static_cast<std::uint16_t>(value), bigEndian);
+}
+
+/// Copies `size` bytes at `from` in `source` to the end of `destination`.
+[[nodiscard]] XpStatus CopyRange(XpAbstractFile& source, std::int64_t from, std::uint64_t size,
+                                 XpAbstractFile& destination) {
+  if (auto st = source.Seek(from, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = destination.Seek(0, XpAbstractFile::kEnd); st != XpStatus::Ok) {
+    return st;
+  }
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, kCopyBuffer)));
+  while (size > 0) {
+    const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
+    if (auto st = source.ReadExact(buffer.data(), piece); st != XpStatus::Ok) {
+      return st;
+    }
+    if (auto st = destination.WriteAll(buffer.data(), piece); st != XpStatus::Ok) {
+      return st;
+    }
+    size -= piece;
+  }
+  return XpStatus::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// Raw TIFF walking over a file, for the checks and in-place patches that
+// must not go through a parsed tree.
+
+struct TiffHeader {
+  std::int64_t base = 0;
+  bool bigEndian = false;
+  std::uint32_t ifd0 = 0;
+};
+
+/// Locates the Exif block and reads its TIFF header.
+[[nodiscard]] XpStatus ReadTiffHeader(XpAbstractFile& file, TiffHeader* header) {
+  if (auto st = XpJpegExif::LocateExif(file, 0); st != XpStatus::Ok) {
+    return st;
+  }
+  header->base = file.GetPosition();
+  std::array<std::uint8_t, 8> bytes{};
+  if (file.ReadExact(bytes.data(), bytes.size()) != XpStatus::Ok) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  if (bytes[0] == 'M' && bytes[1] == 'M') {
+    header->bigEndian = true;
+  } else if (bytes[0] == 'I' && bytes[1] == 'I') {
+    header->bigEndian = false;
+  } else {
+    return XpStatus::JpegDecodeFailed;
+  }
+  if (Get16(&bytes[2], header->bigEndian) != 42) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  header->ifd0 = Get32(&bytes[4], header->bigEndian);
+  return XpStatus::Ok;
+}
+
+struct RawEntry {
+  std::uint16_t type = 0;
+  std::uint32_t count = 0;
+  std::uint32_t value = 0;         // the value field as a 32-bit number
+  std::int64_t valuePosition = 0;  // where the value field lies in the file
+};
+
+/// Finds `tag` in the directory at base + offset. Nothing for a directory or
+/// entry that does not lie inside the file.
+std::optional<RawEntry> FindRawEntry(XpAbstractFile& file, const TiffHeader& header, std::uint32_t offset,
+                                     std::uint16_t tag) {
+  const std::int64_t length = file.GetLength();
+  const std::int64_t position = header.base + offset;
+  std::array<std::uint8_t, 2> countBytes{};
+  if (!InRange(position, 2, length) || ReadAt(file, position, countBytes) != XpStatus::Ok) {
+    return std::nullopt;
+  }
+  const std::uint16_t count = Get16(countBytes.data(), header.bigEndian);
+  if (count > kMaxDirectoryEntries || !InRange(position + 2, 12U * count, length)) {
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> table(12U * count);
+  if (ReadAt(file, position + 2, table) != XpStatus::Ok) {
+    return std::nullopt;
+  }
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = table.data() + 12U * i;
+    if (Get16(e, header.bigEndian) == tag) {
+      return RawEntry{Get16(e + 2, header.bigEndian), Get32(e + 4, header.bigEndian), Get32(e + 8, header.bigEndian),
+                      position + 2 + 12 * std::int64_t{i} + 8};
+    }
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Frame header comparison
+
+struct FrameHeader {
+  JDIMENSION width = 0;
+  JDIMENSION height = 0;
+  int components = 0;
+  std::vector<int> layout;  // id, h, v, table per component
+  bool progressive = false;
+  bool operator==(const FrameHeader&) const = default;
+};
+
+[[nodiscard]] XpStatus ReadFrameHeader(XpAbstractFile& file, FrameHeader* frame) {
+  if (auto st = file.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  return JpegRun(XpStatus::JpegDecodeFailed, [&]() {
+    JpegDecompressor dec;
+    dec.SetSource(file);
+    if (jpeg_read_header(dec.Get(), TRUE) != JPEG_HEADER_OK) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    frame->width = dec->image_width;
+    frame->height = dec->image_height;
+    frame->components = dec->num_components;
+    frame->progressive = dec->progressive_mode != FALSE;
+    for (int ci = 0; ci < dec->num_components; ++ci) {
+      const jpeg_component_info& comp = dec->comp_info[ci];
+      frame->layout.insert(frame->layout.end(),
+                           {comp.component_id, comp.h_samp_factor, comp.v_samp_factor, comp.quant_tbl_no});
+    }
+    return XpStatus::Ok;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// The temporary file beside the picture, removed unless it was committed.
+
+class TempFile {
+ public:
+  TempFile() = default;
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() { Discard(); }
+
+  /// Creates "target-N" with the first N for which nothing of that name exists.
+  [[nodiscard]] XpStatus Create(const std::string& target) {
+    for (int n = 0; n < kMaxTempNames; ++n) {
+      std::string name = target + "-" + std::to_string(n);
+      struct stat info {};
+      if (::lstat(name.c_str(), &info) == 0) {
+        continue;
+      }
+      // Exclusive creation: a name taken in between is never overwritten.
+      const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      if (fd < 0) {
+        return XpStatusFromErrnoForPath(errno, name);
+      }
+      ::close(fd);
+      m_path = std::move(name);
+      if (auto st = m_file.Open(m_path, XpAbstractFile::kReadWrite); st != XpStatus::Ok) {
+        return st;
+      }
+      return XpStatus::Ok;
+    }
+    return XpStatus::AlreadyExists;
+  }
+
+  [[nodiscard]] XpFile& File() { return m_file; }
+  [[nodiscard]] const std::string& Path() const { return m_path; }
+
+  /// Gives the file the picture's permission bits (and owner, where allowed),
+  /// flushes it to disk and closes it.
+  [[nodiscard]] XpStatus Finish(const struct stat& original) {
+    if (::chmod(m_path.c_str(), original.st_mode & 07777) != 0) {
+      return XpStatusFromErrno(errno);
+    }
+    struct stat mine {};
+    if (::stat(m_path.c_str(), &mine) == 0 && (mine.st_uid != original.st_uid || mine.st_gid != original.st_gid)) {
+      // Only a privileged process may hand a file to another owner; anyone
+      // else keeps the file as their own, as any editor would.
+      if (::chown(m_path.c_str(), original.st_uid, original.st_gid) == 0) {
+        // chown may clear set-id bits; put the picture's bits back.
+        (void)::chmod(m_path.c_str(), original.st_mode & 07777);
+      }
+    }
+    if (auto st = m_file.SyncToDisk(); st != XpStatus::Ok) {
+      return st;
+    }
+    return m_file.Close();
+  }
+
+  /// Renames the file over `target` and makes the rename durable.
+  [[nodiscard]] XpStatus CommitTo(const std::string& target) {
+    if (::rename(m_path.c_str(), target.c_str()) != 0) {
+      return XpStatusFromErrno(errno);
+    }
+    m_path.clear();
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      // The picture is in place either way; this only hurries the folder's
+      // new entry to the disk.
+      (void)::fsync(dirFd);
+      ::close(dirFd);
+    }
+    return XpStatus::Ok;
+  }
+
+ private:
+  void Discard() {
+    (void)m_file.Close();
+    if (!m_path.empty()) {
+      ::unlink(m_path.c_str());
+      m_path.clear();
+    }
+  }
+
+  XpFile m_file;
+  std::string m_path;
+};
+
+/// The file that a rewrite replaces: `path` itself, or the file a symbolic
+/// link names (replacing the link by a plain file would cut it off).
+[[nodiscard]] XpStatus ResolveTarget(const std::string& path, std::string* target, struct stat* info) {
+  struct stat linkInfo {};
+  if (::lstat(path.c_str(), &linkInfo) != 0) {
+    return XpStatusFromErrnoForPath(errno, path);
+  }
+  *target = path;
+  if (S_ISLNK(linkInfo.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (resolved == nullptr) {
+      return XpStatusFromErrnoForPath(errno, path);
+    }
+    *target = resolved.get();
+  }
+  if (::stat(target->c_str(), info) != 0) {
+    return XpStatusFromErrnoForPath(errno, *target);
+  }
+  if (!S_ISREG(info->st_mode)) {
+    return XpStatus::AccessDenied;
+  }
+  return XpStatus::Ok;
+}
+
+std::string CurrentDateTimeText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  std::array<char, 32> text{};
+  std::snprintf(text.data(), text.size(), "%04ld:%02ld:%02ld %02ld:%02ld:%02ld", long{local.tm_year} + 1900,
+                long{local.tm_mon} + 1, long{local.tm_mday}, long{local.tm_hour}, long{local.tm_min},
+                long{local.tm_sec});
+  return text.data();
+}
+
+// ---------------------------------------------------------------------------
+// Preparing the tree for a GPS rewrite
+
+struct Prepared {
+  std::vector<std::uint8_t> thumbnail;  // IFD1's JPEG thumbnail, empty when none
+  std::uint32_t previewOffset = 0;      // maker-note preview, relative to the source's base
+  std::uint32_t previewLength = 0;
+};
+
+/// ExifVersion becomes "0221" unless it already holds a later version.
+[[nodiscard]] XpStatus RaiseExifVersion(XpTiffTagIFD& exif) {
+  if (const XpTiffTagDataBase* old = exif.Find(kTagExifVersion)) {
+    const auto bytes = old->Bytes();
+    for (std::size_t i = 0; i < kExifVersion0221.size() && i < bytes.size(); ++i) {
+      if (bytes[i] != kExifVersion0221[i]) {
+        if (bytes[i] > kExifVersion0221[i]) {
+          return XpStatus::Ok;
+        }
+        break;
+      }
+    }
+  }
+  return exif.SetUndefined(kTagExifVersion, kExifVersion0221);
+}
+
+/// Reads IFD1's thumbnail from the source. A thumbnail that does not lie in
+/// the file counts as none: it cannot be carried over, and failing the whole
+/// rewrite for it would leave the picture without a way to get its position.
+[[nodiscard]] XpStatus ReadThumbnail(XpAbstractFile& source, std::uint32_t offset, std::uint32_t length,
+                                     std::vector<std::uint8_t>* thumbnail) {
+  thumbnail->clear();
+  if (offset == 0 || length == 0 || length > kMaxApp1Payload) {
+    return XpStatus::Ok;
+  }
+  if (auto st = XpJpegExif::LocateExif(source, 0); st != XpStatus::Ok) {
+    return st;
+  }
+  const std::int64_t at = source.GetPosition() + std::int64_t{offset};
+  if (!InRange(at, length, source.GetLength())) {
+    return XpStatus::Ok;
+  }
+  thumbnail->resize(length);
+  return ReadAt(source, at, *thumbnail);
+}
+
+[[nodiscard]] XpStatus PrepareTree(XpTiffTagManager& tree, XpAbstractFile& source, const XpGPSRecord& record,
+                                   bool replaceWhole, const std::string& dateTime, Prepared* prepared,
+                                   XpTiffTagIFD** gpsOut) {
+  XpTiffTagIFD* ifd0 = tree.GetIFD(0);
+  if (ifd0 == nullptr) {
+    return XpStatus::NoExif;
+  }
+  if (auto st = ifd0->SetAscii(kTagDateTime, dateTime, 20); st != XpStatus::Ok) {
+    return st;
+  }
+  if (XpTiffTagIFD* exif = tree.GetExifIFD()) {
+    if (auto st = RaiseExifVersion(*exif); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+
+  std::uint64_t expected = ifd0->StoredSize(true) + kSizeMargin;
+  if (XpTiffTagIFD* ifd1 = tree.GetIFD(1)) {
+    if (ifd1->Has(kTagDateTime)) {
+      if (auto st = ifd1->SetAscii(kTagDateTime, dateTime, 20); st != XpStatus::Ok) {
+        return st;
+      }
+    }
+    expected += ifd1->StoredSize(true) + ifd1->FindLong(kTagThumbnailLength);
+    expected += expected & 1;
+  }
+  if (XpTiffTagIFD* makerSub = tree.GetMakerSubIFD()) {
+    if (expected > 0xFFFF) {
+      for (const std::uint16_t tag : kTagsDroppedFromLargeBlocks) {
+        makerSub->RemoveTag(tag);
+      }
+    }
+    prepared->previewOffset = makerSub->FindLong(kTagMakerPreviewOffset);
+    prepared->previewLength = makerSub->FindLong(kTagMakerPreviewLength);
+  }
+  while (tree.IFDCount() > 2) {
+    tree.RemoveIFD(2);
+  }
+
+  // The GPS directory.
+  XpTiffTagDataIFD* gpsEntry = nullptr;
+  if (!replaceWhole) {
+    XpTiffTagDataBase* existing = ifd0->Find(kTagGPSIFD);
+    if (existing != nullptr && existing->IsIFD()) {
+      gpsEntry = static_cast<XpTiffTagDataIFD*>(existing);
+    }
+  }
+  if (gpsEntry == nullptr) {
+    auto fresh = XpCreateTiffTagDataIFD(kTagGPSIFD, 1);
+    if (fresh == nullptr) {
+      return XpStatus::OutOfMemory;
+    }
+    gpsEntry = static_cast<XpTiffTagDataIFD*>(ifd0->AddEntry(std::move(fresh)));
+    if (gpsEntry == nullptr) {
+      return XpStatus::OutOfMemory;
+    }
+  }
+  if (gpsEntry->ChildCount() == 0 && gpsEntry->AddChild(std::make_unique<XpTiffTagIFD>()) == nullptr) {
+    return XpStatus::OutOfMemory;
+  }
+  XpTiffTagIFD* gps = gpsEntry->GetChild(0);
+  if (auto st = gps->SetGPSRecord(record); st != XpStatus::Ok) {
+    return st;
+  }
+  *gpsOut = gps;
+
+  if (XpTiffTagIFD* makerNote = tree.GetMakerNoteIFD()) {
+    makerNote->RemoveTag(kTagMakerNoteDropped);
+  }
+
+  // IFD1 keeps a JPEG thumbnail, placed right behind the stored tree.
+  if (XpTiffTagIFD* ifd1 = tree.GetIFD(1)) {
+    const std::uint32_t offset = ifd1->FindLong(kTagThumbnailOffset);
+    const std::uint32_t length = ifd1->FindLong(kTagThumbnailLength);
+    if (auto st = ReadThumbnail(source, offset, length, &prepared->thumbnail); st != XpStatus::Ok) {
+      return st;
+    }
+    if (prepared->thumbnail.empty()) {
+      tree.RemoveIFD(1);
+    } else {
+      for (XpStatus st : {ifd1->SetShort(kTagCompression, 6), ifd1->SetRational(kTagXResolution, 72, 1),
+                          ifd1->SetRational(kTagYResolution, 72, 1), ifd1->SetShort(kTagResolutionUnit, 2),
+                          ifd1->SetLong(kTagThumbnailLength, length), ifd1->SetLong(kTagThumbnailOffset, 0)}) {
+        if (st != XpStatus::Ok) {
+          return st;
+        }
+      }
+      const std::uint64_t at = 8 + ifd0->StoredSize(true) + ifd1->StoredSize(true);
+      if (at > kMaxApp1Payload) {
+        return XpStatus::JpegEncodeFailed;
+      }
+      if (auto st = ifd1->SetLong(kTagThumbnailOffset, static_cast<std::uint32_t>(at)); st != XpStatus::Ok) {
+        return st;
+      }
+    }
+  }
+  return XpStatus::Ok;
+}
+
+[[nodiscard]] XpStatus BuildBlock(XpTiffTagManager& tree, const std::vector<std::uint8_t>& thumbnail,
+                                  XpMemoryFile* block) {
+  if (auto st = block->WriteAll(kExifHeader.data(), kExifHeader.size()); st != XpStatus::Ok) {
+    return st;
+  }
+  XpStatus stored = XpStatus::Ok;
+  if (tree.Store(*block, &stored) == 0) {
+    return stored != XpStatus::Ok ? stored : XpStatus::NoExif;
+  }
+  if (!thumbnail.empty()) {
+    return block->WriteAll(thumbnail.data(), thumbnail.size());
+  }
+  return XpStatus::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// The maker-note preview
+
+/// Appends the source's preview behind the new file, aligned, and points the
+/// maker sub-IFD's 0x0088 entry at it. A preview that does not lie in the
+/// source is left behind (there is nothing to carry); a link missing in the
+/// new file ends the patch quietly.
+[[nodiscard]] XpStatus RelocatePreview(XpAbstractFile& source, XpAbstractFile& destination, std::uint32_t offset,
+                                       std::uint32_t length) {
+  if (auto st = XpJpegExif::LocateExif(source, 0); st != XpStatus::Ok) {
+    return st;
+  }
+  const std::int64_t from = source.GetPosition() + std::int64_t{offset};
+  if (!InRange(from, length, source.GetLength())) {
+    return XpStatus::Ok;
+  }
+  const std::int64_t end = destination.GetLength();
+  if (end < 0) {
+    return XpStatus::Failed;
+  }
+  const auto aligned = static_cast<std::int64_t>((static_cast<std::uint64_t>(end) + kPreviewAlignment - 1) /
+                                                 kPreviewAlignment * kPreviewAlignment);
+  if (aligned > end) {
+    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(aligned - end), 0);
+    if (auto st = WriteAt(destination, end, zeros); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  if (auto st = CopyRange(source, from, length, destination); st != XpStatus::Ok) {
+    return st;
+  }
+
+  TiffHeader header;
+  if (ReadTiffHeader(destination, &header) != XpStatus::Ok) {
+    return XpStatus::Ok;
+  }
+  const auto exifEntry = FindRawEntry(destination, header, header.ifd0, kTagExifIFD);
+  if (!exifEntry || (exifEntry->type != kTiffTypeLong && exifEntry->type != kTiffTypeIFD) || exifEntry->count != 1) {
+    return XpStatus::Ok;
+  }
+  const auto note = FindRawEntry(destination, header, exifEntry->value, kTagMakerNote);
+  if (!note || note->type != kTiffTypeUndefined || note->count < 5 || note->count > 65536) {
+    return XpStatus::Ok;
+  }
+  std::array<std::uint8_t, 11> signature{};
+  if (!InRange(header.base + note->value, signature.size(), destination.GetLength()) ||
+      ReadAt(destination, header.base + note->value, signature) != XpStatus::Ok) {
+    return XpStatus::Ok;
+  }
+  if (std::memcmp(signature.data(), "ARDO DSC \0", 10) != 0 || static_cast<std::int8_t>(signature[10]) > 0) {
+    return XpStatus::Ok;
+  }
+  std::uint32_t makerDir = 0;
+  if (__builtin_add_overflow(note->value, 12U, &makerDir)) {
+    return XpStatus::Ok;
+  }
+  const auto sub = FindRawEntry(destination, header, makerDir, kTagMakerSubIFD);
+  if (!sub || (sub->type != kTiffTypeLong && sub->type != kTiffTypeIFD)) {
+    return XpStatus::Ok;
+  }
+  const auto previewEntry = FindRawEntry(destination, header, sub->value, kTagMakerPreviewOffset);
+  if (!previewEntry || previewEntry->type != kTiffTypeLong) {
+    return XpStatus::Ok;
+  }
+  const std::int64_t relative = aligned - header.base;
+  if (relative < 0 || relative > std::int64_t{UINT32_MAX}) {
+    return XpStatus::Ok;
+  }
+  std::array<std::uint8_t, 4> value{};
+  Put32(value.data(), static_cast<std::uint32_t>(relative), header.bigEndian);
+  return WriteAt(destination, previewEntry->valuePosition, value);
+}
+
+// ---------------------------------------------------------------------------
+// Checking the written file
+
+bool SameEntries(const XpTiffTagIFD& a, const XpTiffTagIFD& b) {
+  if (a.EntryCount() != b.EntryCount()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.EntryCount(); ++i) {
+    const XpTiffTagDataBase& x = *a.GetEntry(i);
+    const XpTiffTagDataBase& y = *b.GetEntry(i);
+    if (x.GetTag() != y.GetTag() || x.GetType() != y.GetType() || x.GetCount() != y.GetCount() ||
+        !std::equal(x.Bytes().begin(), x.Bytes().end(), y.Bytes().begin(), y.Bytes().end())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// The written file must parse, carry exactly the GPS directory that was
+/// stored and have the source's frame.
+[[nodiscard]] XpStatus VerifyWritten(const std::string& tempPath, const XpTiffTagIFD& writtenGps,
+                                     const FrameHeader& sourceFrame) {
+  XpFile written(tempPath);
+  if (auto st = written.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+  TagTreePtr tree;
+  if (XpJpegExif::ReadTagTree(written, &tree, 0) != XpStatus::Ok || tree == nullptr ||
+      tree->LoadStatus() != XpStatus::Ok) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  const XpTiffTagIFD* gps = tree->GetGPSIFD();
+  if (gps == nullptr || !SameEntries(*gps, writtenGps)) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  FrameHeader frame;
+  if (ReadFrameHeader(written, &frame) != XpStatus::Ok || !(frame == sourceFrame)) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  return XpStatus::Ok;
+}
+
+// libjpeg keeps saved markers in a list in its own pool; unlinking one is
+// enough to leave it out of the copy.
+void DropReplacedExif(j_decompress_ptr srcinfo) {
+  for (jpeg_saved_marker_ptr* link = &srcinfo->marker_list; *link != nullptr; link = &(*link)->next) {
+    const jpeg_saved_marker_ptr marker = *link;
+    if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 4 && std::memcmp(marker->data, "Exif", 4) == 0) {
+      *link = marker->next;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+XpStatus TranscodeWithExif(XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination, int transform) {
+  const std::int64_t start = source.GetPosition();
+  if (start < 0) {
+    return XpStatus::Failed;
+  }
+  if (auto st = XpJpegExif::CheckJpegStream(source, start); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = source.Seek(start, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  if (transform < JXFORM_NONE || transform > JXFORM_ROT_270) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  const bool withBlock = block.GetLength() > 0;
+  if (block.GetLength() > static_cast<std::int64_t>(kMaxApp1Payload)) {
+    // libjpeg would refuse the segment; answer as its failure would.
+    return XpStatus::JpegDecodeFailed;
+  }
+
+  return JpegRun(XpStatus::JpegDecodeFailed, [&]() {
+    JpegDecompressor dec;
+    JpegCompressor enc;
+    dec.SetSource(source);
+    enc.SetDestination(destination);
+
+    jpeg_transform_info info;
+    info.transform = static_cast<JXFORM_CODE>(transform);
+    const JCOPY_OPTION option = withBlock ? JCOPYOPT_COMMENTS : JCOPYOPT_ALL;
+    if (withBlock) {
+      // Every APPn is kept, APP1 included: XMP and extended-XMP packets are
+      // APP1 segments too. Only the Exif block being replaced is left out.
+      for (int m = 0; m < 16; ++m) {
+        jpeg_save_markers(dec.Get(), JPEG_APP0 + m, 0xFFFF);
+      }
+    }
+    dec.SetMemoryLimit(enc.GetMemoryLimit());
+    jcopy_markers_setup(dec.Get(), option);
+    if (jpeg_read_header(dec.Get(), TRUE) != JPEG_HEADER_OK) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    if (transform != JXFORM_NONE && !XpJpegIsMcuAligned(dec.Get())) {
+      return XpStatus::TransformImpossible;
+    }
+    if (!jtransform_request_workspace(dec.Get(), &info)) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    jvirt_barray_ptr* sourceCoefficients = jpeg_read_coefficients(dec.Get());
+    jpeg_copy_critical_parameters(dec.Get(), enc.Get());
+    jvirt_barray_ptr* outputCoefficients =
+        jtransform_adjust_parameters(dec.Get(), enc.Get(), sourceCoefficients, &info);
+    if (withBlock) {
+      // The Exif block comes first; the source's own JFIF and Adobe segments
+      // follow it unchanged, in their places.
+      enc->write_JFIF_header = FALSE;
+      if (dec->saw_Adobe_marker) {
+        enc->write_Adobe_marker = FALSE;
+      }
+    }
+    jpeg_write_coefficients(enc.Get(), outputCoefficients);
+    if (withBlock) {
+      const auto bytes = block.Bytes();
+      jpeg_write_marker(enc.Get(), JPEG_APP0 + 1, bytes.data(), static_cast<unsigned>(bytes.size()));
+      (void)block.SetLength(0);
+      DropReplacedExif(dec.Get());
+    }
+    jcopy_markers_execute(dec.Get(), enc.Get(), option);
+    jtransform_execute_transformation(dec.Get(), enc.Get(), sourceCoefficients, &info);
+    jpeg_finish_compress(enc.Get());
+    jpeg_finish_decompress(dec.Get());
+    return XpStatus::Ok;
+  });
+}
+
+XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole, const Hooks& hooks) {
+  std::string target;
+  struct stat original {};
+  if (auto st = ResolveTarget(path, &target, &original); st != XpStatus::Ok) {
+    return st;
+  }
+  XpFile source(target);
+  if (auto st = source.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+
+  TagTreePtr tree;
+  if (auto st = XpJpegExif::ReadTagTree(source, &tree, 0); st != XpStatus::Ok) {
+    return st;
+  }
+  if (tree == nullptr || !tree->HasIFD()) {
+    return XpStatus::NoExif;
+  }
+  FrameHeader sourceFrame;
+  if (auto st = ReadFrameHeader(source, &sourceFrame); st != XpStatus::Ok) {
+    return st;
+  }
+
+  Prepared prepared;
+  XpTiffTagIFD* writtenGps = nullptr;
+  const std::string dateTime = hooks.dateTime.empty() ? CurrentDateTimeText() : hooks.dateTime;
+  if (auto st = PrepareTree(*tree, source, record, replaceWhole, dateTime, &prepared, &writtenGps);
+      st != XpStatus::Ok) {
+    return st;
+  }
+  XpMemoryFile block;
+  if (auto st = BuildBlock(*tree, prepared.thumbnail, &block); st != XpStatus::Ok) {
+    return st;
+  }
+  if (block.GetLength() >= 65536) {
+    return XpStatus::JpegEncodeFailed;
+  }
+  if (block.GetLength() > static_cast<std::int64_t>(kMaxApp1Payload)) {
+    return XpStatus::JpegDecodeFailed;
+  }
+
+  TempFile temp;
+  if (auto st = temp.Create(target); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = source.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = TranscodeWithExif(block, source, temp.File(), 0); st != XpStatus::Ok) {
+    return st;
+  }
+  if (prepared.previewOffset != 0 && prepared.previewLength != 0) {
+    if (auto st = RelocatePreview(source, temp.File(), prepared.previewOffset, prepared.previewLength);
+        st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  if (hooks.beforeCommit) {
+    if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  if (auto st = temp.Finish(original); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = VerifyWritten(temp.Path(), *writtenGps, sourceFrame); st != XpStatus::Ok) {
+    return st;
+  }
+  (void)source.Close();
+  return temp.CommitTo(target);
+}
+
+XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
+  TagTreePtr tree;
+  if (auto st = XpJpegExif::ReadTagTree(path, &tree); st != XpStatus::Ok) {
+    return st;
+  }
+  const XpTiffTagIFD* gps = tree != nullptr ? tree->GetGPSIFD() : nullptr;
+  if (gps == nullptr) {
+    return XpStatus::NoExif;
+  }
+  gps->GetGPSRecord(record);
+  return XpStatus::Ok;
+}
+
+XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
+  std::string target;
+  struct stat original {};
+  if (auto st = ResolveTarget(path, &target, &original); st != XpStatus::Ok) {
+    return st;
+  }
+  XpFile source(target);
+  if (auto st = source.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+  TiffHeader header;
+  if (auto st = ReadTiffHeader(source, &header); st != XpStatus::Ok) {
+    return st;
+  }
+  const std::int64_t length = source.GetLength();
+  const std::int64_t position = header.base + std::int64_t{header.ifd0};
+  if (!InRange(position, 3, length)) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  std::array<std::uint8_t, 2> countBytes{};
+  if (auto st = ReadAt(source, position, countBytes); st != XpStatus::Ok) {
+    return st;
+  }
+  const std::uint32_t count = Get16(countBytes.data(), header.bigEndian);
+  if (count > kMaxDirectoryEntries) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  if (count == 0) {
+    return XpStatus::Ok;
+  }
+  std::vector<std::uint8_t> directory(12U * count + 6);
+  if (auto st = ReadAt(source, position, directory); st != XpStatus::Ok) {
+    return st;
+  }
+  std::uint32_t kept = count;
+  for (std::uint32_t i = 0; i < kept;) {
+    std::uint8_t* entry = directory.data() + 2 + 12U * i;
+    if (Get16(entry, header.bigEndian) != kTagGPSIFD) {
+      ++i;
+      continue;
+    }
+    // Move the following entries and the next-directory offset up by one entry.
+    std::memmove(entry, entry + 12, 12U * (kept - i - 1) + 4);
+    --kept;
+  }
+  if (kept == count) {
+    return XpStatus::Ok;
+  }
+  Put16(directory.data(), static_cast<std::uint16_t>(kept), header.bigEndian);
+
+  TempFile temp;
+  if (auto st = temp.Create(target); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = CopyRange(source, 0, static_cast<std::uint64_t>(length), temp.File()); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = WriteAt(temp.File(), position, directory); st != XpStatus::Ok) {
+    return st;
+  }
+  if (hooks.beforeCommit) {
+    if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  if (auto st = temp.Finish(original); st != XpStatus::Ok) {
+    return st;
+  }
+  {
+    XpFile written(temp.Path());
+    TagTreePtr tree;
+    if (written.Open(XpAbstractFile::kRead) != XpStatus::Ok || written.GetLength() != length ||
+        XpJpegExif::ReadTagTree(written, &tree, 0) != XpStatus::Ok || tree == nullptr || !tree->HasIFD() ||
+        tree->GetIFD(0)->Has(kTagGPSIFD)) {
+      return XpStatus::JpegDecodeFailed;
+    }
+  }
+  (void)source.Close();
+  return temp.CommitTo(target);
+}
+
+}  // namespace XpExifRewrite
