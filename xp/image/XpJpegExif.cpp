@@ -1,0 +1,121 @@
+#include "xp/image/XpJpegExif.h"
+
+#include <cstring>
+#include <new>
+
+#include "xp/image/XpFile.h"
+#include "xp/tiff/XpTiffTagManager.h"
+
+namespace XpJpegExif {
+
+namespace {
+
+bool IsAppMarker(std::uint8_t marker) { return marker >= 0xE0 && marker <= 0xEF; }
+
+}  // namespace
+
+XpStatus CheckJpegStream(XpAbstractFile& stream, std::int64_t start) {
+  if (stream.Seek(start, XpAbstractFile::kBegin) != XpStatus::Ok) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  std::uint8_t soi[2];
+  if (stream.ReadExact(soi, 2) != XpStatus::Ok || soi[0] != 0xFF || soi[1] != 0xD8) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  // Every APPn segment is skipped by its length; each step moves forward by at
+  // least four bytes, so the walk ends at the stream's end at the latest.
+  for (;;) {
+    std::uint8_t marker[2];
+    if (stream.ReadExact(marker, 2) != XpStatus::Ok || marker[0] != 0xFF) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    if (!IsAppMarker(marker[1])) {
+      return XpStatus::Ok;
+    }
+    std::uint8_t len[2];
+    if (stream.ReadExact(len, 2) != XpStatus::Ok) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    const int length = (len[0] << 8) | len[1];
+    if (length < 2 || stream.Seek(length - 2, XpAbstractFile::kCurrent) != XpStatus::Ok) {
+      return XpStatus::JpegDecodeFailed;
+    }
+  }
+}
+
+XpStatus LocateExif(XpAbstractFile& stream, std::int64_t start) {
+  if (auto st = CheckJpegStream(stream, start); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = stream.Seek(start + 2, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  for (;;) {
+    std::uint8_t head[4];
+    if (auto st = stream.ReadExact(head, 2); st != XpStatus::Ok) {
+      return st;
+    }
+    if (head[0] != 0xFF || !IsAppMarker(head[1])) {
+      return XpStatus::NoExif;
+    }
+    if (auto st = stream.ReadExact(head + 2, 2); st != XpStatus::Ok) {
+      return st;
+    }
+    const int length = (head[2] << 8) | head[3];
+    if (length < 2) {
+      return XpStatus::NoExif;
+    }
+    int skip = length - 2;
+    // An APP1 too short to hold the 6-byte identifier cannot be the Exif block.
+    if (head[1] == 0xE1 && length >= 8) {
+      std::uint8_t id[6];
+      if (auto st = stream.ReadExact(id, 6); st != XpStatus::Ok) {
+        return st;
+      }
+      if (std::memcmp(id, "Exif", 4) == 0) {
+        return XpStatus::Ok;
+      }
+      skip = length - 8;
+    }
+    if (auto st = stream.Seek(skip, XpAbstractFile::kCurrent); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+}
+
+bool IsExifPayload(std::span<const std::uint8_t> app1Payload) {
+  return app1Payload.size() >= 5 && std::memcmp(app1Payload.data(), "Exif\0", 5) == 0;
+}
+
+std::span<const std::uint8_t> TiffDataOfExifPayload(std::span<const std::uint8_t> app1Payload) {
+  return app1Payload.size() > 6 ? app1Payload.subspan(6) : std::span<const std::uint8_t>{};
+}
+
+XpStatus ReadTagTree(XpAbstractFile& stream, TagTreePtr* tree, std::int64_t start) {
+  tree->reset();
+  if (auto st = LocateExif(stream, start); st != XpStatus::Ok) {
+    return st;
+  }
+  TagTreePtr loaded;
+  try {
+    loaded = std::make_shared<XpTiffTagManager>();
+  } catch (const std::bad_alloc&) {
+    return XpStatus::OutOfMemory;
+  }
+  if (!loaded->Load(stream, kReadMode)) {
+    return loaded->LoadStatus() == XpStatus::OutOfMemory ? XpStatus::OutOfMemory : XpStatus::JpegDecodeFailed;
+  }
+  *tree = std::move(loaded);
+  return XpStatus::Ok;
+}
+
+XpStatus ReadTagTree(const std::string& path, TagTreePtr* tree) {
+  tree->reset();
+  XpFile file(path);
+  if (auto st = file.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+  return ReadTagTree(file, tree, 0);
+}
+
+}  // namespace XpJpegExif

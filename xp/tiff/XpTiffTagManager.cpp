@@ -1,0 +1,446 @@
+#include "xp/tiff/XpTiffTagManager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "xp/tiff/XpTiffTagTypes.h"
+
+namespace {
+
+// How a maker note recognised in mode 0 is laid out before its directory.
+enum class MakerHeader { None, Dsc, Short, Pi };
+
+constexpr std::uint8_t kSigDsc[12] = {'A', 'R', 'D', 'O', ' ', 'D', 'S', 'C', ' ', 0, 0, 0};
+constexpr std::uint8_t kSigDscV2[12] = {'A', 'R', 'D', 'O', ' ', 'D', 'S', 'C', ' ', 0, 2, 0};
+constexpr std::uint8_t kSigShort[8] = {'Q', 'U', 'A', 'V', 'I', 0, 1, 0};
+constexpr std::uint8_t kSigPi[12] = {'A', 'R', 'D', 'O', ' ', 'P', 'I', ' ', 0, 0, 0, 0};
+
+// Per entry the cost of the object itself, counted against the value budget
+// so that many empty entries cannot take unbounded memory either.
+constexpr std::uint64_t kEntryCost = 48;
+constexpr std::uint64_t kMaxValueBudget = 64u << 20;
+
+bool IsChildDirectoryTag(std::uint16_t tag) {
+  return tag == kTagSubIFDs || tag == kTagExifIFD || tag == kTagGPSIFD || tag == kTagMakerNote ||
+         tag == kTagInteropIFD || tag == kTagMakerSubIFD;
+}
+
+bool StartsWithArdo(const std::string& make) {
+  static constexpr char kName[] = "ARDO";
+  if (make.size() < 4) {
+    return false;
+  }
+  for (int i = 0; i < 4; ++i) {
+    char c = make[static_cast<std::size_t>(i)];
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+    if (c != kName[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Thrown inside one Load when memory runs out; Load catches it.
+struct OutOfMemory {};
+
+class Parser {
+ public:
+  Parser(XpAbstractFile& stream, XpTiffTagManager& tree, std::int64_t base, std::int64_t length, int readMode)
+      : m_stream(stream), m_tree(tree), m_base(base), m_length(length), m_readMode(readMode) {
+    const auto size = static_cast<std::uint64_t>(length - base);
+    m_budget = std::clamp<std::uint64_t>(size * 4, XpTiffTagManager::kMinValueBudget, kMaxValueBudget);
+  }
+
+  std::uint16_t U16(const std::uint8_t* p) const {
+    return m_tree.IsBigEndian() ? static_cast<std::uint16_t>((p[0] << 8) | p[1])
+                                : static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+  }
+  std::uint32_t U32(const std::uint8_t* p) const {
+    return m_tree.IsBigEndian()
+               ? (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3]
+               : (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
+  }
+
+  // Reads `count` bytes at absolute position `pos`; false unless all of them are there.
+  bool ReadAt(std::int64_t pos, void* buffer, std::uint64_t count) {
+    if (pos < 0 || pos > m_length || count > static_cast<std::uint64_t>(m_length - pos)) {
+      return false;
+    }
+    if (count == 0) {
+      return true;
+    }
+    return m_stream.Seek(pos, XpAbstractFile::kBegin) == XpStatus::Ok &&
+           m_stream.ReadExact(buffer, count) == XpStatus::Ok;
+  }
+
+  // The absolute position of a 32-bit offset from the base.
+  std::int64_t At(std::uint32_t offset) const { return m_base + static_cast<std::int64_t>(offset); }
+
+  // Parses one directory at `pos`. `ancestors` holds the positions of the
+  // directories above it (for a top-level directory: nothing), so that no
+  // chain of child pointers can lead back into itself. Answers success and,
+  // through `next`, the position of the next top-level directory (0 for none).
+  bool ParseDirectory(XpTiffTagIFD& ifd, std::int64_t pos, int depth, std::vector<std::int64_t>& ancestors,
+                      std::int64_t* next) {
+    *next = 0;
+    if (pos < 0 || pos + 2 >= m_length || ++m_directories > XpTiffTagManager::kMaxDirectories) {
+      return false;
+    }
+    std::uint8_t countBytes[2];
+    if (!ReadAt(pos, countBytes, 2)) {
+      return false;
+    }
+    const std::uint32_t n = U16(countBytes);
+    // The entries and the next offset in one read: as many of them as the stream holds.
+    const std::uint64_t want = 12ull * n + 4;
+    const std::uint64_t have = std::min<std::uint64_t>(want, static_cast<std::uint64_t>(m_length - (pos + 2)));
+    std::vector<std::uint8_t> block;
+    try {
+      block.resize(static_cast<std::size_t>(have));
+    } catch (const std::bad_alloc&) {
+      throw OutOfMemory{};
+    }
+    if (have > 0 && !ReadAt(pos + 2, block.data(), have)) {
+      return false;
+    }
+
+    std::vector<std::pair<XpTiffTagDataIFD*, MakerHeader>> childEntries;
+    bool complete = true;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::size_t at = static_cast<std::size_t>(i) * 12;
+      if (at + 12 > block.size()) {
+        complete = false;
+        break;
+      }
+      if (!ParseEntry(ifd, block.data() + at, &childEntries)) {
+        complete = false;
+        break;
+      }
+    }
+    if (!complete) {
+      return false;
+    }
+    const std::size_t nextAt = static_cast<std::size_t>(n) * 12;
+    if (nextAt + 4 <= block.size()) {
+      const std::uint32_t offset = U32(block.data() + nextAt);
+      if (offset != 0 && At(offset) != pos) {
+        *next = At(offset);
+      }
+    }
+
+    if (depth >= XpTiffTagManager::kMaxDepth) {
+      return true;  // deeper directories are not read; this one is whole
+    }
+    ancestors.push_back(pos);
+    for (auto [entry, header] : childEntries) {
+      ParseChildren(*entry, header, pos, depth, ancestors);
+    }
+    ancestors.pop_back();
+    return true;
+  }
+
+ private:
+  // One 12-byte entry. False ends the directory.
+  bool ParseEntry(XpTiffTagIFD& ifd, const std::uint8_t* raw,
+                  std::vector<std::pair<XpTiffTagDataIFD*, MakerHeader>>* childEntries) {
+    const std::uint16_t tag = U16(raw);
+    std::uint16_t type = U16(raw + 2);
+    std::uint32_t count = U32(raw + 4);
+    const std::uint8_t* valueField = raw + 8;
+    const std::uint32_t unit = XpTiffTypeUnitSize(type);
+    if (unit == 0) {
+      return false;
+    }
+    std::uint64_t byteSize = std::uint64_t{count} * unit;
+    if (byteSize > UINT32_MAX || static_cast<std::uint64_t>(m_base) + byteSize > static_cast<std::uint64_t>(m_length)) {
+      return false;
+    }
+
+    MakerHeader header = MakerHeader::None;
+    bool asDirectory =
+        IsChildDirectoryTag(tag) && tag != kTagMakerNote && (type == kTiffTypeLong || type == kTiffTypeIFD);
+    if (tag == kTagMakerNote) {
+      if (count == 0) {
+        return true;  // an empty maker note is not kept
+      }
+      if (m_readMode == XpTiffTagManager::kReadModeMakerNoteIFD && count > 5) {
+        asDirectory = true;
+      } else if (m_readMode == XpTiffTagManager::kReadModeJpeg) {
+        header = RecognizeMakerNote(U32(valueField));
+        asDirectory = header != MakerHeader::None;
+      }
+      if (asDirectory) {
+        type = kTiffTypeLong;
+        count = 1;
+        byteSize = 4;
+      }
+    }
+
+    std::unique_ptr<XpTiffTagDataBase> entry;
+    XpTiffTagDataIFD* dirEntry = nullptr;
+    if (!Spend(byteSize + kEntryCost)) {
+      return false;
+    }
+    if (asDirectory) {
+      auto d = XpCreateTiffTagDataIFD(tag, count);
+      dirEntry = d.get();
+      entry = std::move(d);
+    } else {
+      entry = XpCreateTiffTagData(tag, type == kTiffTypeIFD ? kTiffTypeLong : type, count);
+    }
+    if (entry == nullptr) {
+      throw OutOfMemory{};
+    }
+    if (byteSize > 4) {
+      const std::int64_t from = At(U32(valueField));
+      if (static_cast<std::uint64_t>(from) + byteSize > static_cast<std::uint64_t>(m_length) ||
+          !ReadAt(from, entry->GetData(), byteSize)) {
+        return false;
+      }
+    } else if (byteSize > 0) {
+      std::memcpy(entry->GetData(), valueField, static_cast<std::size_t>(byteSize));
+    }
+    if (m_tree.IsBigEndian()) {
+      XpTiffTagDataBase::SwapUnits(entry->Bytes(), entry->GetSwapUnit());
+    }
+    if (ifd.AddEntry(std::move(entry)) == nullptr) {
+      throw OutOfMemory{};
+    }
+    if (dirEntry != nullptr) {
+      try {
+        childEntries->emplace_back(dirEntry, header);
+      } catch (const std::bad_alloc&) {
+        throw OutOfMemory{};
+      }
+    }
+    return true;
+  }
+
+  // Mode 0: a maker note of the suite's own cameras is parsed as a directory.
+  MakerHeader RecognizeMakerNote(std::uint32_t offset) {
+    const XpTiffTagIFD* ifd0 = m_tree.GetIFD(0);
+    if (ifd0 == nullptr || !StartsWithArdo(ifd0->FindAscii(kTagMake))) {
+      return MakerHeader::None;
+    }
+    std::uint8_t sig[12];
+    if (!ReadAt(At(offset), sig, 12)) {
+      return MakerHeader::None;
+    }
+    if (std::memcmp(sig, kSigDsc, 12) == 0) {
+      return MakerHeader::Dsc;
+    }
+    if (std::memcmp(sig, kSigDscV2, 12) == 0) {
+      return MakerHeader::None;
+    }
+    if (std::memcmp(sig, kSigShort, 8) == 0) {
+      return MakerHeader::Short;
+    }
+    if (std::memcmp(sig, kSigPi, 12) == 0) {
+      return MakerHeader::Pi;
+    }
+    return MakerHeader::None;
+  }
+
+  void ParseChildren(XpTiffTagDataIFD& entry, MakerHeader header, std::int64_t parentPos, int depth,
+                     std::vector<std::int64_t>& ancestors) {
+    const bool makerNote = entry.GetTag() == kTagMakerNote;
+    for (std::uint32_t k = 0; k < entry.GetCount(); ++k) {
+      const std::uint32_t offset = entry.GetOffset(k);
+      if (offset == 0) {
+        continue;
+      }
+      std::int64_t childPos = At(offset);
+      if (childPos == parentPos) {
+        break;
+      }
+      auto child = std::make_unique<XpTiffTagIFD>();
+      if (makerNote) {
+        child->SetMakerNote(true);
+        if (m_readMode == XpTiffTagManager::kReadModeJpeg) {
+          if (header == MakerHeader::Short) {
+            child->SetShortHeader(true);
+            childPos += 8;
+          } else {
+            child->SetPiHeader(header == MakerHeader::Pi);
+            childPos += 12;
+          }
+        }
+      }
+      // A pointer back to any directory above would make the tree endless.
+      if (std::find(ancestors.begin(), ancestors.end(), childPos) != ancestors.end()) {
+        continue;
+      }
+      std::int64_t ignored = 0;
+      const bool ok = ParseDirectory(*child, childPos, depth + 1, ancestors, &ignored);
+      if ((ok || makerNote) && entry.AddChild(std::move(child)) == nullptr) {
+        throw OutOfMemory{};
+      }
+    }
+  }
+
+  bool Spend(std::uint64_t cost) {
+    if (cost > m_budget) {
+      return false;
+    }
+    m_budget -= cost;
+    return true;
+  }
+
+  XpAbstractFile& m_stream;
+  XpTiffTagManager& m_tree;
+  std::int64_t m_base;
+  std::int64_t m_length;
+  int m_readMode;
+  std::uint64_t m_budget = 0;
+  std::size_t m_directories = 0;
+};
+
+}  // namespace
+
+XpTiffTagManager::~XpTiffTagManager() = default;
+
+bool XpTiffTagManager::Create() {
+  Clear();
+  m_root = XpCreateTiffTagDataIFD(0, 0);
+  return m_root != nullptr;
+}
+
+void XpTiffTagManager::Clear() { m_root.reset(); }
+
+bool XpTiffTagManager::HasIFD() const { return m_root != nullptr && m_root->ChildCount() > 0; }
+
+bool XpTiffTagManager::Load(XpAbstractFile& stream, int readMode) {
+  Clear();
+  m_loadStatus = XpStatus::JpegDecodeFailed;
+  const std::int64_t base = stream.GetPosition();
+  const std::int64_t length = stream.GetLength();
+  if (base < 0 || length < 0 || length - base < 8) {
+    return false;
+  }
+  std::uint8_t header[8];
+  if (stream.ReadExact(header, 8) != XpStatus::Ok) {
+    return false;
+  }
+  if (header[0] == 'I' && header[1] == 'I') {
+    m_bigEndian = false;
+  } else if (header[0] == 'M' && header[1] == 'M') {
+    m_bigEndian = true;
+  } else {
+    return false;
+  }
+  try {
+    Parser parser(stream, *this, base, length, readMode);
+    if (parser.U16(header + 2) != 42) {
+      return false;
+    }
+    std::int64_t pos = base + parser.U32(header + 4);
+    if (pos >= length) {
+      return false;
+    }
+    if (!Create()) {
+      throw OutOfMemory{};
+    }
+    std::vector<std::int64_t> chain;
+    std::vector<std::int64_t> ancestors;
+    while (pos != 0 && std::find(chain.begin(), chain.end(), pos) == chain.end()) {
+      chain.push_back(pos);
+      XpTiffTagIFD* ifd = AddIFD();
+      if (ifd == nullptr) {
+        throw OutOfMemory{};
+      }
+      std::int64_t next = 0;
+      if (!parser.ParseDirectory(*ifd, pos, 0, ancestors, &next)) {
+        break;
+      }
+      pos = next;
+    }
+  } catch (const OutOfMemory&) {
+    Clear();
+    m_loadStatus = XpStatus::OutOfMemory;
+    return false;
+  } catch (const std::bad_alloc&) {
+    Clear();
+    m_loadStatus = XpStatus::OutOfMemory;
+    return false;
+  }
+  m_loadStatus = XpStatus::Ok;
+  return true;
+}
+
+std::unique_ptr<XpTiffTagManager> XpTiffTagManager::Clone() const {
+  try {
+    auto copy = std::make_unique<XpTiffTagManager>();
+    copy->m_bigEndian = m_bigEndian;
+    copy->m_loadStatus = m_loadStatus;
+    if (m_root != nullptr) {
+      auto root = m_root->Clone();
+      if (root == nullptr) {
+        return nullptr;
+      }
+      copy->m_root.reset(static_cast<XpTiffTagDataIFD*>(root.release()));
+    }
+    return copy;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::size_t XpTiffTagManager::IFDCount() const { return m_root != nullptr ? m_root->ChildCount() : 0; }
+
+XpTiffTagIFD* XpTiffTagManager::GetIFD(std::size_t index) const {
+  return m_root != nullptr ? m_root->GetChild(index) : nullptr;
+}
+
+XpTiffTagIFD* XpTiffTagManager::AddIFD() {
+  if (m_root == nullptr && !Create()) {
+    return nullptr;
+  }
+  try {
+    return m_root->AddChild(std::make_unique<XpTiffTagIFD>());
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+bool XpTiffTagManager::RemoveIFD(std::size_t index) { return m_root != nullptr && m_root->RemoveChild(index); }
+
+namespace {
+
+XpTiffTagIFD* FirstChildOf(const XpTiffTagIFD* ifd, std::uint16_t tag) {
+  if (ifd == nullptr) {
+    return nullptr;
+  }
+  const XpTiffTagDataBase* entry = ifd->Find(tag);
+  if (entry == nullptr || !entry->IsIFD()) {
+    return nullptr;
+  }
+  return static_cast<const XpTiffTagDataIFD*>(entry)->GetChild(0);
+}
+
+}  // namespace
+
+XpTiffTagIFD* XpTiffTagManager::GetExifIFD() const { return FirstChildOf(GetIFD(0), kTagExifIFD); }
+
+XpTiffTagIFD* XpTiffTagManager::GetGPSIFD() const { return FirstChildOf(GetIFD(0), kTagGPSIFD); }
+
+XpTiffTagIFD* XpTiffTagManager::GetMakerNoteIFD() const { return FirstChildOf(GetExifIFD(), kTagMakerNote); }
+
+XpTiffTagIFD* XpTiffTagManager::GetMakerSubIFD() const { return FirstChildOf(GetMakerNoteIFD(), kTagMakerSubIFD); }
+
+bool XpTiffTagManager::IsUncalibrated() const {
+  const XpTiffTagIFD* exif = GetExifIFD();
+  return exif != nullptr && exif->FindShort(kTagColorSpace) == 0xFFFF;
+}
+
+std::string XpTiffTagManager::Dump() const {
+  std::string out = m_bigEndian ? "byte order: MM\n" : "byte order: II\n";
+  for (std::size_t i = 0; i < IFDCount(); ++i) {
+    out += "IFD" + std::to_string(i) + ":\n";
+    out += GetIFD(i)->Dump(1);
+  }
+  return out;
+}
