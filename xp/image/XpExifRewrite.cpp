@@ -336,7 +336,7 @@ std::string CurrentDateTimeText() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   ::localtime_r(&now, &local);
-  std::array<char, 32> text{};
+  std::array<char, 96> text{};
   std::snprintf(text.data(), text.size(), "%04ld:%02ld:%02ld %02ld:%02ld:%02ld", long{local.tm_year} + 1900,
                 long{local.tm_mon} + 1, long{local.tm_mday}, long{local.tm_hour}, long{local.tm_min},
                 long{local.tm_sec});
