@@ -28,7 +28,8 @@ PictureResult PictureRecord::ReadPositionAndTime() {
   if (m_path.empty()) {
     return PictureResult::NotJpegStill;
   }
-  if (!IsJpegStill(m_path)) {
+  // A picture that is not there today (a disk not mounted) keeps what it had.
+  if (!MapIsRegularFile(m_path) || !IsJpegStill(m_path)) {
     return PictureResult::NotJpegStill;
   }
   PictureResult result = PictureResult::Success;

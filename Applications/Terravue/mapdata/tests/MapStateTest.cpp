@@ -132,6 +132,14 @@ TEST(MapState, AFailedWriteAnswersOneAndKeepsTheOldFile) {
   EXPECT_EQ(ReadFileText(state.m_stateFilePath), before);
 }
 
+TEST(MapState, WritingOverSomethingThatIsNotAFileAnswersOne) {
+  TempFolder root;
+  MapState state(root.Path());
+  ASSERT_EQ(::mkdir(state.m_stateFilePath.c_str(), 0777), 0);
+  EXPECT_EQ(state.Write(false), PictureResult::WriteFailed);
+  EXPECT_EQ(state.m_status, MapState::kStatusNotRead);
+}
+
 TEST(MapState, WritingIntoAMissingFolderAnswersOne) {
   TempFolder root;
   MapState state(root.Path());

@@ -1,0 +1,113 @@
+#include "Applications/Terravue/mapdata/PictureSources.h"
+
+#include <unistd.h>
+
+#include "Applications/Terravue/mapdata/PictureRecord.h"
+#include "xp/base/XpCaptureTime.h"
+#include "xp/base/XpDateTime.h"
+#include "xp/base/XpFileType.h"
+#include "xp/image/XpExifRewrite.h"
+#include "xp/image/XpFile.h"
+#include "xp/image/XpImageIoJpeg.h"
+#include "xp/image/XpPixmapOps.h"
+#include "xp/tiff/XpGPSRecord.h"
+#include "xp/tiff/XpTiffTagManager.h"
+
+namespace {
+
+// The text the thumbnail writer records as the writing program.
+constexpr const char* kThumbnailWriterName = "Pictavo - Terravue";
+
+// The largest decoder reduction whose output still covers the fitted size, so
+// the final resampling only shrinks.
+int ReductionFor(const XpPixmapOps::Size& upright, std::int32_t fitWidth, std::int32_t fitHeight) {
+  for (int reduction : {8, 4, 2}) {
+    const std::int64_t w = (static_cast<std::int64_t>(upright.width) + reduction - 1) / reduction;
+    const std::int64_t h = (static_cast<std::int64_t>(upright.height) + reduction - 1) / reduction;
+    if (w >= fitWidth && h >= fitHeight) {
+      return reduction;
+    }
+  }
+  return 1;
+}
+
+}  // namespace
+
+bool IsJpegStill(const std::string& path) { return XpGetFileType(path) == kJpegStillFileType; }
+
+bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps) {
+  if (XpExifRewrite::ReadGPS(path, *gps) != XpStatus::Ok) {
+    gps->Reset();
+    return false;
+  }
+  return true;
+}
+
+bool ReadPictureCaptureTime(const std::string& path, XpDateTime* time) {
+  return GetCaptureTime(path, *time) && time->IsValid();
+}
+
+bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height) {
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return false;
+  }
+  XpImageIoJpeg reader;
+  XpPixmapOps::Size size;
+  if (reader.ReadImageInfo(file, 0, &size, /*ignoreOrientation=*/false) != XpStatus::Ok) {
+    return false;
+  }
+  return FitThumbnailSize(size.width, size.height, width, height);
+}
+
+PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath, std::int32_t* width,
+                            std::int32_t* height) {
+  XpFile picture(picturePath);
+  if (picture.Open(XpAbstractFile::kRead | XpAbstractFile::kSequential) != XpStatus::Ok) {
+    return PictureResult::NotJpegStill;
+  }
+  XpFile thumbnail(thumbnailPath);
+  if (thumbnail.Open(XpAbstractFile::kWrite) != XpStatus::Ok) {
+    return PictureResult::ThumbnailFailed;
+  }
+  // Nothing half-made stays behind when the picture does not decode.
+  auto fail = [&thumbnail, &thumbnailPath](PictureResult result) {
+    (void)thumbnail.Close();
+    ::unlink(thumbnailPath.c_str());
+    return result;
+  };
+
+  XpImageIoJpeg reader;
+  XpPixmapOps::Size upright;
+  std::int32_t fitWidth = 0;
+  std::int32_t fitHeight = 0;
+  if (reader.ReadImageInfo(picture, 0, &upright, /*ignoreOrientation=*/false) != XpStatus::Ok ||
+      !FitThumbnailSize(upright.width, upright.height, &fitWidth, &fitHeight)) {
+    return fail(PictureResult::NotJpegStill);
+  }
+  std::unique_ptr<XpPixmapBGR24> pixmap = reader.Read(picture, 0, ReductionFor(upright, fitWidth, fitHeight),
+                                                      /*progress=*/nullptr, /*convertColour=*/true);
+  if (!pixmap) {
+    return fail(PictureResult::NotJpegStill);
+  }
+  // The size of the picture as decoded at full size: the decoder turns
+  // orientations 6 and 8 but leaves the mirrored 5 and 7 lying.
+  XpPixmapOps::Size decoded = upright;
+  if (reader.GetOrientation() == 5 || reader.GetOrientation() == 7) {
+    decoded = {upright.height, upright.width};
+  }
+  if (!FitThumbnailSize(decoded.width, decoded.height, &fitWidth, &fitHeight) ||
+      XpPixmapOps::Resize(*pixmap, fitWidth, fitHeight) != XpStatus::Ok) {
+    return fail(PictureResult::NotJpegStill);
+  }
+  *width = fitWidth;
+  *height = fitHeight;
+
+  TagTreePtr tree;
+  (void)reader.ReadTagTree(picture, &tree, 0);
+  XpImageIoJpeg writer(PictureRecord::kThumbQuality, kThumbnailWriterName);
+  if (writer.Write(*pixmap, tree.get(), thumbnail) != XpStatus::Ok || thumbnail.Close() != XpStatus::Ok) {
+    return fail(PictureResult::ThumbnailFailed);
+  }
+  return PictureResult::Success;
+}

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+
+#include "Applications/Terravue/mapdata/MapState.h"
+#include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "Applications/Terravue/mapdata/tests/OracleReader.h"
+#include "xp/image/XpExifRewrite.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+namespace {
+
+constexpr const char* kPlain = "exifr-iptc-agency-photographer-example.jpg";  // GPS with altitude, no maker note
+constexpr const char* kOtherMaker = "exifpy-DSCN0010.jpg";                    // NIKON maker note, GPS
+constexpr const char* kNoGps = "exifpy-Canon_40D.jpg";                        // no GPS directory
+
+const std::string kLatitude = "N:35:37:32.828";
+const std::string kLongitude = "E:139:44:31.338";
+
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+      output.append(buffer, got);
+    }
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+// What the independent reader says about a file's GPS tags (numbers, not texts).
+OracleValue ExiftoolGps(const std::string& path) {
+  const std::string json = RunCommand(
+      "LC_ALL=C exiftool -j -n -GPS:GPSLatitude -GPS:GPSLongitude -GPS:GPSLatitudeRef "
+      "-GPS:GPSLongitudeRef -GPS:GPSAltitude " +
+      Quoted(path) + " 2>/dev/null");
+  auto value = ParseOracleJson(json);
+  if (!value || value->items.empty()) {
+    ADD_FAILURE() << "exiftool gave no answer for " << path;
+    return {};
+  }
+  return value->items[0];
+}
+
+bool HasExiftool() { return RunCommand("LC_ALL=C exiftool -ver 2>/dev/null").size() > 0; }
+
+// A map whose one picture is a copy of `testPicture`, added and then moved.
+struct MovedMap {
+  TempFolder pictures;
+  TempFolder root;
+  MapState state{root.Path()};
+  std::string picture;
+
+  explicit MovedMap(const char* testPicture, const std::string& latitude = kLatitude,
+                    const std::string& longitude = kLongitude) {
+    picture = pictures / testPicture;
+    EXPECT_TRUE(CopyFileTo(TestPicture(testPicture), picture));
+    NullProgressSink progress;
+    std::atomic<bool> keepGoing{true};
+    EXPECT_TRUE(state.m_pictures.AddPictures({picture}, root.Path(), progress, keepGoing));
+    EXPECT_EQ(state.m_pictures.Count(), 1u);
+    Record().SetPosition(latitude, longitude);
+  }
+  PictureRecord& Record() { return state.m_pictures.At(0); }
+  std::string Thumbnail() { return Record().ThumbnailPath(root.Path()); }
+};
+
+void ExpectPosition(const std::string& path) {
+  XpGPSRecord gps;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(path, gps), XpStatus::Ok) << path;
+  EXPECT_EQ(gps.latitudeRef.letter, u'N');
+  EXPECT_EQ(gps.latitude.numerators, (std::array<std::uint32_t, 3>{35, 37, 32828}));
+  EXPECT_EQ(gps.latitude.denominators, (std::array<std::uint32_t, 3>{1, 1, 1000}));
+  EXPECT_EQ(gps.longitudeRef.letter, u'E');
+  EXPECT_EQ(gps.longitude.numerators, (std::array<std::uint32_t, 3>{139, 44, 31338}));
+  EXPECT_EQ(gps.longitude.denominators, (std::array<std::uint32_t, 3>{1, 1, 1000}));
+}
+
+TEST(WriteBack, AMovedPictureGetsItsNewPositionInTheFileAndTheThumbnail) {
+  MovedMap map(kPlain);
+  XpGPSRecord before;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(map.picture, before), XpStatus::Ok);
+  FakeQuestion question;
+  RecordingLauncher launcher;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(&question, &launcher);
+  EXPECT_EQ(report.written, std::vector<std::string>{map.picture});
+  EXPECT_TRUE(report.failed.empty());
+  ASSERT_EQ(launcher.handOffs.size(), 1u);
+  EXPECT_EQ(launcher.handOffs[0], std::vector<std::string>{map.picture});
+  EXPECT_TRUE(question.asked.empty());
+  EXPECT_EQ(map.Record().m_modified, 0);
+  ExpectPosition(map.picture);
+  ExpectPosition(map.Thumbnail());
+
+  XpGPSRecord after;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(map.picture, after), XpStatus::Ok);
+  EXPECT_EQ(after.altitude.IsValid(), before.altitude.IsValid());
+  EXPECT_EQ(after.altitude.numerator, before.altitude.numerator);
+  EXPECT_EQ(after.timeStamp.numerators, before.timeStamp.numerators);
+
+  if (!HasExiftool()) {
+    GTEST_SKIP() << "exiftool is not installed";
+  }
+  for (const std::string& path : {map.picture, map.Thumbnail()}) {
+    const OracleValue tool = ExiftoolGps(path);
+    EXPECT_NEAR(tool["GPSLatitude"].number, 35.0 + 37.0 / 60 + 32.828 / 3600, 1e-9) << path;
+    EXPECT_NEAR(tool["GPSLongitude"].number, 139.0 + 44.0 / 60 + 31.338 / 3600, 1e-9) << path;
+    EXPECT_EQ(tool["GPSLatitudeRef"].text, "N");
+    EXPECT_EQ(tool["GPSLongitudeRef"].text, "E");
+  }
+  EXPECT_EQ(ExiftoolGps(map.picture)["GPSAltitude"].number, ExiftoolGps(TestPicture(kPlain))["GPSAltitude"].number);
+}
+
+TEST(WriteBack, APictureWithoutGpsGetsADirectory) {
+  MovedMap map(kNoGps);
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, nullptr);
+  EXPECT_EQ(report.written.size(), 1u);
+  ExpectPosition(map.picture);
+  XpGPSRecord gps;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(map.picture, gps), XpStatus::Ok);
+  EXPECT_FALSE(gps.altitude.IsValid());
+}
+
+TEST(WriteBack, AnotherMakersPictureIsWrittenOnlyAfterOk) {
+  MovedMap map(kOtherMaker);
+  FakeQuestion question;
+  RecordingLauncher launcher;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(&question, &launcher);
+  EXPECT_EQ(question.asked, std::vector<std::string>{kOtherMaker});
+  EXPECT_EQ(report.written, std::vector<std::string>{map.picture});
+  ExpectPosition(map.picture);
+}
+
+TEST(WriteBack, DecliningLeavesThePictureUntouchedButMovesTheThumbnail) {
+  MovedMap map(kOtherMaker);
+  FakeQuestion question;
+  question.answer = false;
+  RecordingLauncher launcher;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(&question, &launcher);
+  EXPECT_EQ(question.asked.size(), 1u);
+  EXPECT_EQ(ReadFileText(map.picture), ReadFileText(TestPicture(kOtherMaker)));
+  ExpectPosition(map.Thumbnail());
+  EXPECT_EQ(map.Record().m_modified, 0);
+  EXPECT_EQ(report.declined, std::vector<std::string>{map.picture});
+  EXPECT_TRUE(report.written.empty());
+  EXPECT_TRUE(launcher.handOffs.empty());
+}
+
+TEST(WriteBack, WithTheQuestionSwitchedOffNothingIsAsked) {
+  MovedMap map(kOtherMaker);
+  FakeQuestion question;
+  question.setting = 0;
+  question.answer = false;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(&question, nullptr);
+  EXPECT_TRUE(question.asked.empty());
+  EXPECT_EQ(report.written.size(), 1u);
+  ExpectPosition(map.picture);
+}
+
+TEST(WriteBack, TheSuitesOwnMakerInAnyCaseIsNotAskedAbout) {
+  if (!HasExiftool()) {
+    GTEST_SKIP() << "exiftool is not installed";
+  }
+  MovedMap map(kOtherMaker);
+  RunCommand("LC_ALL=C exiftool -q -q -overwrite_original -Make=aRdO " + Quoted(map.picture));
+  FakeQuestion question;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(&question, nullptr);
+  EXPECT_TRUE(question.asked.empty());
+  EXPECT_EQ(report.written.size(), 1u);
+}
+
+TEST(WriteBack, AFailedRewriteKeepsTheMarkStaysOutOfTheHandOffAndIsReported) {
+  if (!HasExiftool()) {
+    GTEST_SKIP() << "exiftool is not installed";
+  }
+  TempFolder work;
+  // Grow the Exif block until the new GPS directory no longer fits one segment.
+  const std::string probe = work / "probe.jpg";
+  ASSERT_TRUE(CopyFileTo(TestPicture(kNoGps), probe));
+  RunCommand("LC_ALL=C exiftool -q -q -overwrite_original -UserComment=" + std::string(60000, 'x') + " " +
+             Quoted(probe));
+  const std::string bytes = ReadFileText(probe);
+  ASSERT_GT(bytes.size(), 6u);
+  std::size_t at = 2;
+  while (at + 4 < bytes.size() && static_cast<unsigned char>(bytes[at + 1]) != 0xE1) {
+    at += 2 + (static_cast<unsigned char>(bytes[at + 2]) << 8 | static_cast<unsigned char>(bytes[at + 3]));
+  }
+  const int length = static_cast<unsigned char>(bytes[at + 2]) << 8 | static_cast<unsigned char>(bytes[at + 3]);
+  const int fill = 60000 + (65500 - length);
+
+  MovedMap map(kNoGps);
+  RunCommand("LC_ALL=C exiftool -q -q -overwrite_original -UserComment=" +
+             std::string(static_cast<std::size_t>(fill), 'x') + " " + Quoted(map.picture));
+  const std::string before = ReadFileText(map.picture);
+  RecordingLauncher launcher;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, &launcher);
+  EXPECT_EQ(report.failed, std::vector<std::string>{map.picture});
+  EXPECT_TRUE(report.written.empty());
+  EXPECT_TRUE(launcher.handOffs.empty());
+  EXPECT_EQ(map.Record().m_modified, 1);
+  EXPECT_EQ(ReadFileText(map.picture), before);
+  EXPECT_TRUE(map.state.AnyModified());
+}
+
+TEST(WriteBack, AMissingPictureIsReportedAndNotHandedOff) {
+  MovedMap map(kPlain);
+  ASSERT_EQ(::unlink(map.picture.c_str()), 0);
+  RecordingLauncher launcher;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, &launcher);
+  EXPECT_EQ(report.missing, std::vector<std::string>{map.picture});
+  EXPECT_TRUE(launcher.handOffs.empty());
+  ExpectPosition(map.Thumbnail());
+  EXPECT_EQ(map.Record().m_path, map.picture);
+}
+
+TEST(WriteBack, AMissingThumbnailAnswersElevenAndStaysOutOfTheHandOff) {
+  MovedMap map(kPlain);
+  ASSERT_EQ(::unlink(map.Thumbnail().c_str()), 0);
+  EXPECT_EQ(map.Record().WritePosition(map.root.Path(), PictureRecord::WriteMode::Apply, nullptr),
+            PictureResult::Missing);
+  ExpectPosition(map.picture);
+  map.Record().SetPosition("N:01:00:00.000", kLongitude);
+  RecordingLauncher launcher;
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, &launcher);
+  EXPECT_TRUE(report.written.empty());
+  EXPECT_TRUE(launcher.handOffs.empty());
+}
+
+TEST(WriteBack, NothingToWriteForAnUnmovedOrUnlocatedPicture) {
+  MovedMap map(kPlain);
+  map.Record().m_modified = 0;
+  EXPECT_EQ(map.Record().WritePosition(map.root.Path(), PictureRecord::WriteMode::Apply, nullptr),
+            PictureResult::NothingToWrite);
+  map.Record().SetPosition("X:99:99:99.999", kLongitude);
+  EXPECT_EQ(map.Record().WritePosition(map.root.Path(), PictureRecord::WriteMode::Apply, nullptr),
+            PictureResult::NothingToWrite);
+  EXPECT_EQ(ReadFileText(map.picture), ReadFileText(TestPicture(kPlain)));
+}
+
+TEST(WriteBack, ThumbnailOnlyModeRemovesTheGpsOfAnUnlocatedThumbnail) {
+  MovedMap map(kPlain, "X:99:99:99.999", "X:999:99:99.999");
+  XpGPSRecord gps;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(map.Thumbnail(), gps), XpStatus::Ok);
+  EXPECT_EQ(map.Record().WritePosition(map.root.Path(), PictureRecord::WriteMode::ThumbnailOnly, nullptr),
+            PictureResult::Success);
+  EXPECT_NE(XpExifRewrite::ReadGPS(map.Thumbnail(), gps), XpStatus::Ok);
+  EXPECT_EQ(ReadFileText(map.picture), ReadFileText(TestPicture(kPlain)));
+}
+
+TEST(WriteBack, RefreshAllBringsTheThumbnailBackToThePicturesPosition) {
+  MovedMap map(kPlain);
+  ASSERT_EQ(map.Record().WritePosition(map.root.Path(), PictureRecord::WriteMode::ThumbnailOnly, nullptr),
+            PictureResult::Success);
+  ExpectPosition(map.Thumbnail());
+  map.state.m_pictures.RefreshAll(map.root.Path());
+  XpGPSRecord picture;
+  XpGPSRecord thumbnail;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(map.picture, picture), XpStatus::Ok);
+  ASSERT_EQ(XpExifRewrite::ReadGPS(map.Thumbnail(), thumbnail), XpStatus::Ok);
+  EXPECT_EQ(thumbnail.latitude.numerators[0], picture.latitude.numerators[0]);
+  EXPECT_EQ(map.Record().m_latitude.substr(0, 5), "N:38:");
+}
+
+}  // namespace
