@@ -1,0 +1,113 @@
+#include "Applications/Terravue/AppSettings.h"
+
+#include <QDir>
+#include <QSettings>
+#include <array>
+#include <limits>
+
+namespace {
+
+// Every per-user value of the program. "x" and "y" default to a centred window,
+// which depends on the screen, so their callers give the default themselves.
+constexpr std::array kUserSettings = {
+    UserSettingSpec{"x", QMetaType::Int, 0, nullptr},
+    UserSettingSpec{"y", QMetaType::Int, 0, nullptr},
+    UserSettingSpec{"cx", QMetaType::Int, 796, nullptr},
+    UserSettingSpec{"cy", QMetaType::Int, 596, nullptr},
+    UserSettingSpec{"zoom", QMetaType::QString, 0, "2"},
+    UserSettingSpec{"latitude", QMetaType::QString, 0, "N:35:37:32.828"},
+    UserSettingSpec{"longitude", QMetaType::QString, 0, "E:139:44:31.338"},
+    UserSettingSpec{"initialize", QMetaType::Int, 1, nullptr},
+    UserSettingSpec{"disp_once", QMetaType::Int, 1, nullptr},
+    UserSettingSpec{"howto_nopicture", QMetaType::Int, 1, nullptr},
+    UserSettingSpec{"warn_over20", QMetaType::Int, 1, nullptr},
+    UserSettingSpec{"warn_nolocation", QMetaType::Int, 1, nullptr},
+    UserSettingSpec{"warn_hasnolocation", QMetaType::Int, 1, nullptr},
+    UserSettingSpec{"error_maxalbum", QMetaType::Int, 1, nullptr},
+    UserSettingSpec{"warn_noardo", QMetaType::Int, 1, nullptr},
+};
+
+// Numbers are 32-bit values; the INI file holds them as text. Text that does
+// not read as a 32-bit number (signed, or unsigned and then wrapped) is treated
+// as missing.
+bool ToNumber(const QVariant& value, int* out) {
+  if (!value.isValid()) {
+    return false;
+  }
+  const QString text = value.toString().trimmed();
+  bool ok = false;
+  const qlonglong number = text.toLongLong(&ok, 0);
+  if (!ok || number < std::numeric_limits<std::int32_t>::min() || number > std::numeric_limits<std::uint32_t>::max()) {
+    return false;
+  }
+  *out = static_cast<std::int32_t>(static_cast<std::uint32_t>(number));
+  return true;
+}
+
+}  // namespace
+
+AppSettings::AppSettings() : AppSettings(UserIniPath()) {}
+
+AppSettings::AppSettings(const QString& iniPath)
+    : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat)) {
+  m_settings->setFallbacksEnabled(false);
+}
+
+AppSettings::~AppSettings() = default;
+
+QString AppSettings::UserIniPath() {
+  QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+  // A relative XDG path is invalid by the base-directory rules and ignored.
+  if (configHome.isEmpty() || !QDir::isAbsolutePath(configHome)) {
+    configHome = QDir::homePath() + QStringLiteral("/.config");
+  }
+  return configHome + QStringLiteral("/Ardo Corporation/Pictavo.ini");
+}
+
+std::span<const UserSettingSpec> AppSettings::UserSettingTable() { return kUserSettings; }
+
+const UserSettingSpec* AppSettings::Find(const QString& name) {
+  for (const UserSettingSpec& spec : kUserSettings) {
+    if (name == QLatin1String(spec.name)) {
+      return &spec;
+    }
+  }
+  return nullptr;
+}
+
+QVariant AppSettings::Value(const QString& name) const {
+  return m_settings->value(QLatin1String(kGroup) + QLatin1Char('/') + name);
+}
+
+int AppSettings::ReadNumber(const QString& name) const {
+  const UserSettingSpec* spec = Find(name);
+  return ReadNumber(name, spec != nullptr ? spec->numberDefault : 0);
+}
+
+int AppSettings::ReadNumber(const QString& name, int fallback) const {
+  int number = 0;
+  return ToNumber(Value(name), &number) ? number : fallback;
+}
+
+QString AppSettings::ReadText(const QString& name) const {
+  const QVariant value = Value(name);
+  if (value.isValid()) {
+    // An unquoted text with commas comes back from the INI reader as a list.
+    if (value.typeId() == QMetaType::QStringList) {
+      return value.toStringList().join(QLatin1Char(','));
+    }
+    return value.toString();
+  }
+  const UserSettingSpec* spec = Find(name);
+  return spec != nullptr && spec->textDefault != nullptr ? QString::fromUtf8(spec->textDefault) : QString();
+}
+
+void AppSettings::WriteNumber(const QString& name, int value) {
+  m_settings->setValue(QLatin1String(kGroup) + QLatin1Char('/') + name, value);
+}
+
+void AppSettings::WriteText(const QString& name, const QString& value) {
+  m_settings->setValue(QLatin1String(kGroup) + QLatin1Char('/') + name, value);
+}
+
+void AppSettings::Sync() { m_settings->sync(); }

@@ -1,0 +1,44 @@
+#include "Applications/Terravue/EmbeddedServer.h"
+
+#ifdef TV_HAVE_SERVER
+#include "Applications/Terravue/server/SupportServer.h"
+
+struct EmbeddedServer::Impl {
+  terravue::server::SupportServer server;
+};
+
+int EmbeddedServer::DefaultPort() { return terravue::server::kDefaultServerPort; }
+
+EmbeddedServer::EmbeddedServer() : m_impl(std::make_unique<Impl>()) {}
+
+bool EmbeddedServer::Start(const QString& programFolder) {
+  terravue::server::SupportServerOptions options;
+  options.assetFolder = programFolder.toStdString();
+  return m_impl->server.Start(options) == terravue::server::ServerStatus::Ok;
+}
+
+void EmbeddedServer::Stop() { m_impl->server.Stop(); }
+
+bool EmbeddedServer::IsRunning() const { return m_impl->server.IsRunning(); }
+
+int EmbeddedServer::Port() const { return IsRunning() ? m_impl->server.Port() : DefaultPort(); }
+
+#else
+// Built without the server: the built-in addresses point at the default port,
+// where a separately started server may answer.
+struct EmbeddedServer::Impl {};
+
+int EmbeddedServer::DefaultPort() { return 47613; }
+
+EmbeddedServer::EmbeddedServer() = default;
+
+bool EmbeddedServer::Start(const QString& /*programFolder*/) { return false; }
+
+void EmbeddedServer::Stop() {}
+
+bool EmbeddedServer::IsRunning() const { return false; }
+
+int EmbeddedServer::Port() const { return DefaultPort(); }
+#endif
+
+EmbeddedServer::~EmbeddedServer() { Stop(); }

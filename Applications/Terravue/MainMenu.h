@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QStringList>
+
+class QAction;
+class QMenu;
+
+/// Command identifiers of the main window's popup menu (menu 151) and of the
+/// commands it answers without offering them.
+namespace MainMenu {
+inline constexpr int kDeleteState = 32786;
+inline constexpr int kSaveAsNew = 32787;
+inline constexpr int kSaveOver = 32791;
+inline constexpr int kHelp = 32792;
+inline constexpr int kRequestClose = 32771;
+inline constexpr int kSendAgain = 32782;
+inline constexpr int kStartPage1 = 32783;
+inline constexpr int kStartPage2 = 32784;
+/// Saved states are items 1 ... 256, in store order.
+inline constexpr int kFirstState = 1;
+inline constexpr int kLastState = 256;
+
+/// Fills `menu` with the four commands of menu 151 and the separator after
+/// them. Each action carries its command identifier as data().
+void Fill(QMenu& menu);
+
+/// Appends one checkable item per saved state, named as the state and
+/// numbered kFirstState, kFirstState + 1, ... from `firstId`.
+void AppendStates(QMenu& menu, const QStringList& names, int firstId = kFirstState);
+
+/// The command identifier of `action`'s menu item, 0 for the separator.
+int CommandOf(const QAction* action);
+}  // namespace MainMenu

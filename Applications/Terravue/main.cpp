@@ -1,0 +1,20 @@
+#include <QApplication>
+
+#include "Applications/Terravue/CTerravueApp.h"
+
+int main(int argc, char* argv[]) {
+  // The embedded browser shares its graphics context with the widgets.
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication application(argc, argv);
+  application.setQuitOnLastWindowClosed(true);
+
+  AppStartOptions options;
+  options.arguments = QApplication::arguments().mid(1);
+  CTerravueApp app(std::move(options));
+  if (!app.InitInstance()) {
+    return app.ExitInstance();
+  }
+  const int code = QApplication::exec();
+  app.ExitInstance();
+  return code;
+}

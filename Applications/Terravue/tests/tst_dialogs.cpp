@@ -1,0 +1,288 @@
+// The notices, the privacy notice, the save dialog and the progress dialog.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <memory>
+#include <thread>
+
+#include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/AppStrings.h"
+#include "Applications/Terravue/CPimDlg.h"
+#include "Applications/Terravue/CProgressDlg.h"
+#include "Applications/Terravue/CSaveDlg.h"
+#include "Applications/Terravue/CWarnningDlg.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+
+class DialogsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TestHome> m_home;
+  std::unique_ptr<QMainWindow> m_parent;
+
+  static int Stored(const char* name) { return AppSettings().ReadNumber(QString::fromLatin1(name)); }
+
+  CWarnningDlg* OpenNotice(const char* name, bool showCancel = false) {
+    return new CWarnningDlg(m_parent.get(), QStringLiteral("Some notice text."), QString::fromLatin1(name),
+                            /*modal=*/false, showCancel);
+  }
+
+ private slots:
+  void init() {
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->IsValid());
+    AppStrings::Instance().SetLanguage(AppStrings::Language::English);
+    m_parent = std::make_unique<QMainWindow>();
+    m_parent->setGeometry(100, 50, 1000, 700);
+    m_parent->show();
+  }
+  void cleanup() {
+    m_parent.reset();
+    m_home.reset();
+  }
+
+  // --- CWarnningDlg ---
+
+  void aModelessNoticeShowsAtOnceWithItsTextAndWithoutCancel() {
+    QPointer<CWarnningDlg> notice = OpenNotice("warn_nolocation");
+    QVERIFY(notice->isVisible());
+    QVERIFY(!notice->isModal());
+    QCOMPARE(notice->MessageLabel()->text(), QStringLiteral("Some notice text."));
+    QCOMPARE(notice->DoNotShowBox()->text(), QStringLiteral("Do not show this message again"));
+    QVERIFY(!notice->DoNotShowBox()->isChecked());
+    QVERIFY(!notice->CancelButton()->isVisible());
+    QVERIFY(notice->OkButton()->isDefault());
+    QVERIFY(notice->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(!notice->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    QCOMPARE(notice->windowTitle(), QStringLiteral("Terravue"));
+  }
+
+  void tickingTheBoxAndPressingOkWritesZeroAndClosesTheNotice() {
+    QPointer<CWarnningDlg> notice = OpenNotice("warn_nolocation");
+    QTest::mouseClick(notice->DoNotShowBox(), Qt::LeftButton);
+    QCOMPARE(Stored("warn_nolocation"), 1);  // nothing is written before OK
+    QTest::mouseClick(notice->OkButton(), Qt::LeftButton);
+    QCOMPARE(Stored("warn_nolocation"), 0);
+    // A modeless notice frees itself once closed.
+    QTRY_VERIFY(notice.isNull());
+  }
+
+  void pressingOkWithoutTickingWritesOne() {
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    QPointer<CWarnningDlg> notice = OpenNotice("warn_hasnolocation");
+    QTest::mouseClick(notice->OkButton(), Qt::LeftButton);
+    QCOMPARE(Stored("warn_hasnolocation"), 1);
+  }
+
+  void escapeClosesTheNoticeAndWritesNothing() {
+    QPointer<CWarnningDlg> notice = OpenNotice("howto_nopicture");
+    QTest::mouseClick(notice->DoNotShowBox(), Qt::LeftButton);
+    QTest::keyClick(notice, Qt::Key_Escape);
+    QTRY_VERIFY(notice.isNull());
+    QVERIFY(!QFileInfo::exists(m_home->UserIni()));
+    QCOMPARE(Stored("howto_nopicture"), 1);
+  }
+
+  void cancelClosesTheNoticeAndWritesNothing() {
+    QPointer<CWarnningDlg> notice = OpenNotice("warn_noardo", /*showCancel=*/true);
+    QVERIFY(notice->CancelButton()->isVisible());
+    QCOMPARE(notice->CancelButton()->text(), QStringLiteral("Cancel"));
+    QSignalSpy finished(notice.data(), &QDialog::finished);
+    QTest::mouseClick(notice->DoNotShowBox(), Qt::LeftButton);
+    QTest::mouseClick(notice->CancelButton(), Qt::LeftButton);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(finished.front().front().toInt(), int(QDialog::Rejected));
+    QCOMPARE(Stored("warn_noardo"), 1);
+    QVERIFY(!QFileInfo::exists(m_home->UserIni()));
+  }
+
+  void aModalNoticeAnswersOkOrCancelToItsCaller() {
+    {
+      CWarnningDlg notice(m_parent.get(), QStringLiteral("Store full."), QStringLiteral("error_maxalbum"),
+                          /*modal=*/true, /*showCancel=*/false);
+      QVERIFY(!notice.isVisible());  // the caller runs it
+      QTimer::singleShot(0, &notice, [&notice] {
+        notice.DoNotShowBox()->setChecked(true);
+        notice.OkButton()->click();
+      });
+      QCOMPARE(notice.exec(), int(QDialog::Accepted));
+      QCOMPARE(Stored("error_maxalbum"), 0);
+      QVERIFY(!notice.ForegroundTimer().isActive());
+    }
+    {
+      CWarnningDlg notice(m_parent.get(), QStringLiteral("Other maker."), QStringLiteral("warn_noardo"),
+                          /*modal=*/true, /*showCancel=*/true);
+      QTimer::singleShot(0, &notice, [&notice] { notice.CancelButton()->click(); });
+      QCOMPARE(notice.exec(), int(QDialog::Rejected));
+      QCOMPARE(Stored("warn_noardo"), 1);
+    }
+  }
+
+  void aNoticeSitsCentredOverItsParentEightyPixelsBelowItsTop() {
+    CWarnningDlg* notice = OpenNotice("warn_over20");
+    const QRect parent = m_parent->frameGeometry();
+    const QRect placed = notice->frameGeometry();
+    QCOMPARE(placed.x(), parent.x() + (parent.width() - placed.width()) / 2);
+    QCOMPARE(placed.y(), parent.y() + 80);
+  }
+
+  void aModelessNoticeComesToTheForegroundOnceAfterItsTimer() {
+    CWarnningDlg* notice = OpenNotice("warn_over20");
+    QCOMPARE(notice->ForegroundTimer().interval(), 800);
+    QVERIFY(notice->ForegroundTimer().isActive());
+    QSignalSpy raised(notice, &CNoticeDlg::broughtToForeground);
+    QVERIFY(raised.wait(5000));
+    QVERIFY(!notice->ForegroundTimer().isActive());
+    QTest::qWait(900);
+    QCOMPARE(raised.count(), 1);
+  }
+
+  void severalModelessNoticesMayBeOpenAtOnce() {
+    OpenNotice("warn_nolocation");
+    OpenNotice("warn_hasnolocation");
+    QCOMPARE(m_parent->findChildren<CWarnningDlg*>().size(), 2);
+  }
+
+  // --- CPimDlg ---
+
+  void thePrivacyNoticeContinuesWithoutWritingAnything() {
+    QPointer<CPimDlg> notice = new CPimDlg(m_parent.get(), /*modal=*/false);
+    QVERIFY(notice->isVisible());
+    QVERIFY(notice->NoticeLabel()->text().startsWith(QStringLiteral("When you use this feature")));
+    QCOMPARE(notice->ContinueButton()->text(), QStringLiteral("Continue"));
+    QVERIFY(notice->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(notice->ForegroundTimer().isActive());
+    const QRect parent = m_parent->frameGeometry();
+    QCOMPARE(notice->frameGeometry().y(), parent.y() + 80);
+    QTest::mouseClick(notice->ContinueButton(), Qt::LeftButton);
+    QTRY_VERIFY(notice.isNull());
+    QVERIFY(!QFileInfo::exists(m_home->UserIni()));
+  }
+
+  void thePrivacyNoticeCanBeClosedFromItsCaption() {
+    QPointer<CPimDlg> notice = new CPimDlg(m_parent.get(), /*modal=*/false);
+    QVERIFY(notice->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    notice->close();
+    QTRY_VERIFY(notice.isNull());
+  }
+
+  void theTextsFollowTheLanguage() {
+    AppStrings::Instance().SetLanguage(AppStrings::Language::Japanese);
+    CPimDlg notice(m_parent.get(), /*modal=*/true);
+    QCOMPARE(notice.ContinueButton()->text(),
+             AppStrings::BuiltIn(QStringLiteral("163/ok"), AppStrings::Language::Japanese));
+    CWarnningDlg warning(m_parent.get(), QString(), QStringLiteral("warn_over20"), true, true);
+    QCOMPARE(warning.DoNotShowBox()->text(), QStringLiteral("今後このメッセージを表示しない"));
+  }
+
+  // --- CSaveDlg ---
+
+  void theSaveDialogOffersTheDefaultNameAndAnswersItUnchanged() {
+    CSaveDlg dialog(QStringLiteral("New data"), m_parent.get());
+    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("New data"));
+    QCOMPARE(dialog.SaveButton()->text(), QStringLiteral("Save"));
+    QVERIFY(dialog.SaveButton()->isDefault());
+    QTimer::singleShot(0, &dialog, [&dialog] { QTest::mouseClick(dialog.SaveButton(), Qt::LeftButton); });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(dialog.GetName(), QStringLiteral("New data"));
+  }
+
+  void aClearedNameIsAnsweredEmpty() {
+    CSaveDlg dialog(QStringLiteral("New data"), m_parent.get());
+    QTimer::singleShot(0, &dialog, [&dialog] {
+      dialog.NameEdit()->clear();
+      QTest::keyClick(dialog.NameEdit(), Qt::Key_Return);
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(dialog.GetName(), QString());
+  }
+
+  void aTypedNameIsAnswered() {
+    CSaveDlg dialog(QStringLiteral("New data"), m_parent.get());
+    QTimer::singleShot(0, &dialog, [&dialog] {
+      dialog.NameEdit()->selectAll();
+      QTest::keyClicks(dialog.NameEdit(), QStringLiteral("Trip?"));
+      dialog.SaveButton()->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    // The dialog does no checking of its own.
+    QCOMPARE(dialog.GetName(), QStringLiteral("Trip?"));
+  }
+
+  void cancelAndEscapeAnswerCancel() {
+    CSaveDlg cancelled(QStringLiteral("New data"), m_parent.get());
+    QTimer::singleShot(0, &cancelled, [&cancelled] { cancelled.CancelButton()->click(); });
+    QCOMPARE(cancelled.exec(), int(QDialog::Rejected));
+
+    CSaveDlg escaped(QStringLiteral("New data"), m_parent.get());
+    QTimer::singleShot(0, &escaped, [&escaped] { QTest::keyClick(&escaped, Qt::Key_Escape); });
+    QCOMPARE(escaped.exec(), int(QDialog::Rejected));
+  }
+
+  // --- CProgressDlg ---
+
+  void theProgressDialogShowsAtOnceCentredOverItsParentWithItsRange() {
+    QPointer<CProgressDlg> progress = new CProgressDlg(m_parent.get(), 5);
+    QVERIFY(progress->isVisible());
+    QVERIFY(progress->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QVERIFY(progress->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(progress->Bar()->minimum(), 0);
+    QCOMPARE(progress->Bar()->maximum(), 5);
+    QCOMPARE(progress->Position(), std::uint16_t{0});
+    const QRect parent = m_parent->frameGeometry();
+    const QRect placed = progress->frameGeometry();
+    QCOMPARE(placed.x(), parent.x() + (parent.width() - placed.width()) / 2);
+    QCOMPARE(placed.y(), parent.y() + (parent.height() - placed.height()) / 2);
+    progress->PostClose();
+    QTRY_VERIFY(progress.isNull());
+  }
+
+  void stepsPostedFromAnotherThreadAdvanceTheBarAndTheCloseFreesIt() {
+    QPointer<CProgressDlg> progress = new CProgressDlg(m_parent.get(), 5);
+    ProgressSink* sink = progress.data();
+    // Five paths, three of them stills: the loader posts three steps.
+    std::thread loader([sink] {
+      for (int i = 0; i < 3; ++i) {
+        sink->Step();
+      }
+    });
+    loader.join();
+    QTRY_COMPARE(progress->Position(), std::uint16_t{3});
+    QCOMPARE(progress->Bar()->value(), 3);
+    QCOMPARE(progress->Total(), std::uint16_t{5});
+    progress->PostClose();
+    QTRY_VERIFY(progress.isNull());
+  }
+
+  void aStepWhoseFirstParameterIsNotOneChangesNothing() {
+    QPointer<CProgressDlg> progress = new CProgressDlg(m_parent.get(), 4);
+    progress->PostStep(0);
+    progress->PostStep(2);
+    progress->PostStep(1);
+    QTRY_COMPARE(progress->Position(), std::uint16_t{1});
+    QCoreApplication::processEvents();
+    QCOMPARE(progress->Position(), std::uint16_t{1});
+    progress->PostClose();
+    QTRY_VERIFY(progress.isNull());
+  }
+
+  void theUserCannotCloseTheProgressDialog() {
+    QPointer<CProgressDlg> progress = new CProgressDlg(m_parent.get(), 2);
+    QTest::keyClick(progress, Qt::Key_Escape);
+    progress->close();
+    QCoreApplication::processEvents();
+    QVERIFY(!progress.isNull());
+    QVERIFY(progress->isVisible());
+    progress->PostClose();
+    QTRY_VERIFY(progress.isNull());
+  }
+};
+
+TV_QTEST_MAIN(DialogsTest)
+#include "tst_dialogs.moc"

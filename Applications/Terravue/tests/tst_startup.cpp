@@ -1,0 +1,412 @@
+// Start-up: the command line, what the creation handler does with it, the
+// window placement, and the application's start-up sequence.
+#include <QLockFile>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QWebEngineView>
+#include <memory>
+
+#include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/CWarnningDlg.h"
+#include "Applications/Terravue/CommandLine.h"
+#include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/WindowPlacement.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+
+Q_DECLARE_METATYPE(CommandLine::Kind)
+
+namespace {
+
+/// A file system where every path ending ".jpg" is a JPEG still, paths ending
+/// ".png" are something else, and hand-off files are looked up in a table.
+struct FakeFiles {
+  QSet<QString> existing;
+  QHash<QString, QStringList> handOffs;
+
+  CommandLineServices Services() {
+    CommandLineServices services;
+    services.fileExists = [this](const QString& path) { return existing.contains(path); };
+    services.fileType = [](const QString& path) -> std::uint32_t {
+      return path.endsWith(QLatin1String(".jpg")) ? kJpegStillFileType : 0x10000201;
+    };
+    services.readHandOff = [this](const QString& path) { return handOffs.value(path); };
+    return services;
+  }
+};
+
+/// Records what the creation handler asks of the main window.
+class RecordingTarget : public StartTarget {
+ public:
+  QStringList calls;
+  bool openResult = true;
+
+  void ShowPictures(const QStringList* paths) override {
+    calls.append(paths != nullptr ? QStringLiteral("ShowPictures(%1)").arg(paths->join(QLatin1Char('|')))
+                                  : QStringLiteral("ShowPictures(none)"));
+  }
+  bool OpenStateFile(const QString& path) override {
+    calls.append(QStringLiteral("OpenStateFile(%1)").arg(path));
+    return openResult;
+  }
+  void RequestStartPage() override { calls.append(QStringLiteral("RequestStartPage")); }
+  void SetCaption(const QString& caption) override { calls.append(QStringLiteral("SetCaption(%1)").arg(caption)); }
+  void ShowNotice(int messageId, const QString& noticeName) override {
+    calls.append(QStringLiteral("ShowNotice(%1,%2)").arg(messageId).arg(noticeName));
+  }
+  void ShowPrivacyNotice() override { calls.append(QStringLiteral("ShowPrivacyNotice")); }
+  void ShowInformation(int messageId) override { calls.append(QStringLiteral("ShowInformation(%1)").arg(messageId)); }
+};
+
+}  // namespace
+
+class StartupTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TestHome> m_home;
+
+  /// A program folder holding the start page.
+  QString MakeProgramFolder() {
+    const QString folder = m_home->Path("program");
+    TestHome::WriteFile(folder + QStringLiteral("/map.html"),
+                        "<!DOCTYPE html><html><head><title>Start page</title></head><body>Drop photos here."
+                        "</body></html>");
+    return folder + QLatin1Char('/');
+  }
+
+  AppStartOptions OptionsFor(const QString& programFolder, FakeFiles& files, QStringList args = {}) {
+    AppStartOptions options;
+    options.arguments = std::move(args);
+    options.programFolder = programFolder;
+    options.language = AppStrings::Language::English;
+    options.startServer = false;
+    options.services = files.Services();
+    return options;
+  }
+
+ private slots:
+  void init() {
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->IsValid());
+  }
+  void cleanup() {
+    // Modeless notices of a test belong to windows that are gone by now.
+    m_home.reset();
+  }
+
+  // --- interpreting the arguments ---
+
+  void interpretingTheArguments_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<CommandLine::Kind>("kind");
+    QTest::addColumn<QString>("stateFile");
+    QTest::addColumn<QStringList>("pictures");
+    using Kind = CommandLine::Kind;
+    QTest::newRow("nothing") << QStringList{} << Kind::NoArguments << QString() << QStringList{};
+    QTest::newRow("stills and others") << QStringList{"/p/a.jpg", "/p/b.png", "/p/c.jpg"} << Kind::Pictures << QString()
+                                       << QStringList{"/p/a.jpg", "/p/c.jpg"};
+    QTest::newRow("only other files") << QStringList{"/p/b.png", "/p/notes.txt"} << Kind::Pictures << QString()
+                                      << QStringList{};
+    QTest::newRow("one state file") << QStringList{"/home/u/Documents/Terravue/Trip/data.tvd"} << Kind::StateFile
+                                    << "/home/u/Documents/Terravue/Trip/data.tvd" << QStringList{};
+    QTest::newRow("upper-case state file is classified")
+        << QStringList{"/home/u/Documents/Terravue/Trip/DATA.TVD"} << Kind::Pictures << QString() << QStringList{};
+    QTest::newRow("two arguments with a state file are classified")
+        << QStringList{"/t/Trip/data.tvd", "/p/a.jpg"} << Kind::Pictures << QString() << QStringList{"/p/a.jpg"};
+    QTest::newRow("hand-off replaces every argument")
+        << QStringList{"/p/ignored.jpg", "/input", "/lists/1.xml"} << Kind::Pictures << QString()
+        << QStringList{"/sel/1.jpg", "/sel/3.jpg"};
+    QTest::newRow("switch in any case") << QStringList{"/INPUT", "/lists/1.xml"} << Kind::Pictures << QString()
+                                        << QStringList{"/sel/1.jpg", "/sel/3.jpg"};
+    QTest::newRow("missing hand-off file")
+        << QStringList{"/p/a.jpg", "/Input", "/lists/gone.xml"} << Kind::Pictures << QString() << QStringList{};
+    QTest::newRow("switch as the last argument is no switch")
+        << QStringList{"/p/a.jpg", "/input"} << Kind::Pictures << QString() << QStringList{"/p/a.jpg"};
+  }
+  void interpretingTheArguments() {
+    QFETCH(QStringList, args);
+    QFETCH(CommandLine::Kind, kind);
+    QFETCH(QString, stateFile);
+    QFETCH(QStringList, pictures);
+    FakeFiles files;
+    files.existing.insert(QStringLiteral("/lists/1.xml"));
+    files.handOffs.insert(QStringLiteral("/lists/1.xml"), {QStringLiteral("/sel/1.jpg"), QStringLiteral("/sel/2.png"),
+                                                           QString(), QStringLiteral("/sel/3.jpg")});
+    const CommandLine parsed = ParseCommandLine(args, files.Services());
+    QCOMPARE(parsed.kind, kind);
+    QCOMPARE(parsed.stateFile, stateFile);
+    QCOMPARE(parsed.pictures, pictures);
+  }
+
+  // --- what the creation handler does ---
+
+  void withNoArgumentsTheNoticeAndTheStartPageFollowAndThePrivacySwitchIsCleared() {
+    AppSettings settings;
+    RecordingTarget target;
+    StartFromCommandLine(CommandLine{}, settings, target);
+    QCOMPARE(target.calls, (QStringList{"ShowNotice(112,howto_nopicture)", "RequestStartPage"}));
+    QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 0);
+  }
+
+  void withNoArgumentsAndTheNoticeSwitchedOffOnlyTheStartPageFollows() {
+    AppSettings settings;
+    settings.WriteNumber(QStringLiteral("howto_nopicture"), 0);
+    RecordingTarget target;
+    StartFromCommandLine(CommandLine{}, settings, target);
+    QCOMPARE(target.calls, QStringList{"RequestStartPage"});
+  }
+
+  void withOnlyNonJpegArgumentsTheNoticeAndStartPageFollowWhileTheSwitchIsOn() {
+    FakeFiles files;
+    AppSettings settings;
+    RecordingTarget target;
+    StartFromCommandLine(ParseCommandLine({QStringLiteral("/p/b.png")}, files.Services()), settings, target);
+    QCOMPARE(target.calls, (QStringList{"ShowNotice(112,howto_nopicture)", "RequestStartPage"}));
+    QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 0);
+  }
+
+  void withOnlyNonJpegArgumentsAndTheSwitchOffTheEmptyMapIsSent() {
+    FakeFiles files;
+    AppSettings settings;
+    settings.WriteNumber(QStringLiteral("howto_nopicture"), 0);
+    RecordingTarget target;
+    StartFromCommandLine(ParseCommandLine({QStringLiteral("/p/b.png")}, files.Services()), settings, target);
+    QCOMPARE(target.calls, QStringList{"ShowPictures(none)"});
+    QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 0);
+  }
+
+  void picturesShowThePrivacyNoticeOnlyOnTheFirstStart() {
+    FakeFiles files;
+    AppSettings settings;
+    const CommandLine parsed =
+        ParseCommandLine({QStringLiteral("/p/a.jpg"), QStringLiteral("/p/c.jpg")}, files.Services());
+    RecordingTarget first;
+    StartFromCommandLine(parsed, settings, first);
+    QCOMPARE(first.calls, (QStringList{"ShowPrivacyNotice", "ShowPictures(/p/a.jpg|/p/c.jpg)"}));
+    QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 0);
+    RecordingTarget second;
+    StartFromCommandLine(parsed, settings, second);
+    QCOMPARE(second.calls, QStringList{"ShowPictures(/p/a.jpg|/p/c.jpg)"});
+  }
+
+  void aStateFileIsOpenedAndBecomesTheCaption() {
+    FakeFiles files;
+    AppSettings settings;
+    RecordingTarget target;
+    const QString path = QStringLiteral("/home/u/Documents/Terravue/Trip/data.tvd");
+    StartFromCommandLine(ParseCommandLine({path}, files.Services()), settings, target);
+    QCOMPARE(target.calls, (QStringList{"OpenStateFile(" + path + ")", "SetCaption(" + path + ")"}));
+    // The state file branch leaves the privacy switch alone.
+    QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 1);
+  }
+
+  void aStateFileThatCannotBeOpenedShowsMessage118AndStillSetsTheCaption() {
+    FakeFiles files;
+    AppSettings settings;
+    RecordingTarget target;
+    target.openResult = false;
+    StartFromCommandLine(ParseCommandLine({QStringLiteral("data.tvd")}, files.Services()), settings, target);
+    QCOMPARE(target.calls, (QStringList{"OpenStateFile(data.tvd)", "ShowInformation(118)", "SetCaption(data.tvd)"}));
+  }
+
+  void anUpperCaseStateFileFollowsTheNoStillImageBranch() {
+    FakeFiles files;
+    AppSettings settings;
+    RecordingTarget target;
+    StartFromCommandLine(ParseCommandLine({QStringLiteral("/t/Trip/data.TVD")}, files.Services()), settings, target);
+    QCOMPARE(target.calls, (QStringList{"ShowNotice(112,howto_nopicture)", "RequestStartPage"}));
+  }
+
+  void aMissingHandOffFileIsAnEmptySelection() {
+    FakeFiles files;
+    AppSettings settings;
+    settings.WriteNumber(QStringLiteral("howto_nopicture"), 0);
+    RecordingTarget target;
+    StartFromCommandLine(
+        ParseCommandLine({QStringLiteral("/INPUT"), QStringLiteral("/lists/none.xml")}, files.Services()), settings,
+        target);
+    QCOMPARE(target.calls, QStringList{"ShowPictures(none)"});
+  }
+
+  // --- placement ---
+
+  void placingTheMainWindow_data() {
+    QTest::addColumn<QRect>("workArea");
+    QTest::addColumn<std::optional<int>>("storedX");
+    QTest::addColumn<std::optional<int>>("storedY");
+    QTest::addColumn<QRect>("expected");
+    const QRect work(0, 0, 1280, 800);
+    // Centred: (1280 - 796) / 2 = 242, (800 - 596) / 2 = 102.
+    QTest::newRow("nothing stored") << work << std::optional<int>() << std::optional<int>()
+                                    << QRect(242, 102, 796, 596);
+    QTest::newRow("left edge -50 survives")
+        << work << std::optional<int>(-50) << std::optional<int>(10) << QRect(-50, 10, 796, 596);
+    QTest::newRow("left edge -51 is centred")
+        << work << std::optional<int>(-51) << std::optional<int>(10) << QRect(242, 10, 796, 596);
+    QTest::newRow("left edge right - 51 survives")
+        << work << std::optional<int>(1229) << std::optional<int>(10) << QRect(1229, 10, 796, 596);
+    QTest::newRow("left edge right - 50 is centred")
+        << work << std::optional<int>(1230) << std::optional<int>(10) << QRect(242, 10, 796, 596);
+    QTest::newRow("top edge -51 is centred")
+        << work << std::optional<int>(5) << std::optional<int>(-51) << QRect(5, 102, 796, 596);
+    QTest::newRow("top edge bottom - 50 is centred")
+        << work << std::optional<int>(5) << std::optional<int>(750) << QRect(5, 102, 796, 596);
+    QTest::newRow("minimised far off-screen")
+        << work << std::optional<int>(-32000) << std::optional<int>(-32000) << QRect(242, 102, 796, 596);
+    // The work area's own offset is not added to the centred default.
+    QTest::newRow("offset work area") << QRect(100, 30, 1180, 770) << std::optional<int>() << std::optional<int>()
+                                      << QRect(192, 87, 796, 596);
+  }
+  void placingTheMainWindow() {
+    QFETCH(QRect, workArea);
+    QFETCH(std::optional<int>, storedX);
+    QFETCH(std::optional<int>, storedY);
+    QFETCH(QRect, expected);
+    StoredPlacement stored;
+    stored.x = storedX;
+    stored.y = storedY;
+    QCOMPARE(PlaceMainWindow(workArea, QSize(796, 596), stored), expected);
+  }
+
+  void storedSizesAreTakenAsTheyAre() {
+    StoredPlacement stored;
+    stored.x = 10;
+    stored.y = 20;
+    stored.cx = 1000;
+    stored.cy = 300;
+    QCOMPARE(PlaceMainWindow(QRect(0, 0, 800, 600), QSize(796, 596), stored), QRect(10, 20, 1000, 300));
+  }
+
+  void thePlacementIsReadFromTheSettings() {
+    AppSettings settings;
+    QVERIFY(!ReadStoredPlacement(settings).x.has_value());
+    settings.WriteNumber(QStringLiteral("x"), -50);
+    settings.WriteNumber(QStringLiteral("cy"), 400);
+    const StoredPlacement stored = ReadStoredPlacement(settings);
+    QCOMPARE(stored.x, std::optional<int>(-50));
+    QCOMPARE(stored.cy, std::optional<int>(400));
+    QVERIFY(!stored.y.has_value());
+  }
+
+  void noticesSitCentredOverTheirParentAndEightyPixelsBelowItsTop() {
+    QCOMPARE(PlaceNoticeOverParent(QRect(100, 50, 1000, 700), QSize(300, 120)), QPoint(450, 130));
+    QCOMPARE(CentreOverParent(QRect(100, 50, 1000, 700), QSize(300, 120)), QPoint(450, 340));
+    // Division truncates toward zero when the dialog is wider than the parent.
+    QCOMPARE(PlaceNoticeOverParent(QRect(0, 0, 100, 100), QSize(301, 10)).x(), -100);
+  }
+
+  // --- the start-up sequence ---
+
+  void withoutTheStartPageTheProgramEndsSilently() {
+    FakeFiles files;
+    QDir().mkpath(m_home->Path("empty-program"));
+    int messages = 0;
+    AppStartOptions options = OptionsFor(m_home->Path("empty-program"), files);
+    options.showAlreadyRunning = [&messages](const QString&) { ++messages; };
+    CTerravueApp quiet(std::move(options));
+    QVERIFY(!quiet.InitInstance());
+    QCOMPARE(messages, 0);
+    QVERIFY(quiet.MainWindow() == nullptr);
+    QVERIFY(!quiet.HoldsInstanceLock());
+  }
+
+  void aSecondInstanceShowsMessage111AndEnds() {
+    FakeFiles files;
+    const QString program = MakeProgramFolder();
+    // The first instance's lock, held as a running program would hold it.
+    QLockFile first(CTerravueApp::InstanceLockPath());
+    QVERIFY(first.tryLock(0));
+
+    QStringList shown;
+    AppStartOptions options = OptionsFor(program, files);
+    options.showAlreadyRunning = [&shown](const QString& text) { shown.append(text); };
+    CTerravueApp second(std::move(options));
+    QVERIFY(!second.InitInstance());
+    QCOMPARE(shown, QStringList{"The Terravue is running. Quit the Terravue before starting the program."});
+    QVERIFY(second.MainWindow() == nullptr);
+    QVERIFY(!second.HasLocaleLibrary());
+    // The second instance computed the values and made the folders before it ended.
+    QVERIFY(QFileInfo(m_home->Path("home/Documents") + QStringLiteral("/Terravue")).isDir());
+  }
+
+  void aLockLeftByACrashedInstanceDoesNotBlockTheNextStart() {
+    const QString lockPath = CTerravueApp::InstanceLockPath();
+    // A lock file naming a process that no longer runs.
+    TestHome::WriteFile(lockPath, "999999\nterravue\n\n");
+    FakeFiles files;
+    AppStartOptions options = OptionsFor(MakeProgramFolder(), files);
+    options.showAlreadyRunning = [](const QString&) { QFAIL("refused by a stale lock"); };
+    CTerravueApp app(std::move(options));
+    QVERIFY(app.InitInstance());
+    QVERIFY(app.HoldsInstanceLock());
+  }
+
+  void startingWithNoArgumentsShowsTheStartPageAndTheNotice() {
+    FakeFiles files;
+    const QString program = MakeProgramFolder();
+    CTerravueApp app(OptionsFor(program, files));
+    QVERIFY(app.InitInstance());
+    QVERIFY(app.HoldsInstanceLock());
+    CTerravueBaseWnd* window = app.MainWindow();
+    QVERIFY(window != nullptr);
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Terravue"));
+    QCOMPARE(window->size(), QSize(796, 596));
+    QCOMPARE(window->CurrentStateIndex(), -1);
+
+    // Menu 151: four commands and a separator, no saved states yet.
+    const QList<QAction*> actions = window->Menu()->actions();
+    QCOMPARE(actions.size(), 5);
+    QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
+    QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
+    QVERIFY(actions.at(4)->isSeparator());
+
+    // The "howto_nopicture" notice is open over the window.
+    const auto notices = window->findChildren<CWarnningDlg*>();
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.front()->NoticeName(), QStringLiteral("howto_nopicture"));
+    QVERIFY(notices.front()->isVisible());
+
+    // The start page of the program folder loads.
+    const QUrl start = QUrl::fromLocalFile(program + QStringLiteral("map.html"));
+    QTRY_COMPARE_WITH_TIMEOUT(window->HtmlWnd()->url(), start, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(window->HtmlWnd()->title(), QStringLiteral("Start page"), 20000);
+
+    const AppSettings settings;
+    QCOMPARE(settings.ReadNumber(QStringLiteral("initialize")), 0);
+    QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 0);
+
+    // Ending stores the placement and releases the lock for the next start.
+    QCOMPARE(app.ExitInstance(), 0);
+    QVERIFY(!app.HoldsInstanceLock());
+    const AppSettings after;
+    QCOMPARE(after.ReadNumber(QStringLiteral("cx")), 796);
+    QVERIFY(after.ReadNumber(QStringLiteral("x"), -99999) != -99999);
+    QLockFile next(CTerravueApp::InstanceLockPath());
+    QVERIFY(next.tryLock(0));
+  }
+
+  void aStoredPlacementIsUsedAtTheNextStart() {
+    {
+      AppSettings settings;
+      settings.WriteNumber(QStringLiteral("x"), 12);
+      settings.WriteNumber(QStringLiteral("y"), 34);
+      settings.WriteNumber(QStringLiteral("cx"), 640);
+      settings.WriteNumber(QStringLiteral("cy"), 480);
+      settings.WriteNumber(QStringLiteral("howto_nopicture"), 0);
+    }
+    FakeFiles files;
+    CTerravueApp app(OptionsFor(MakeProgramFolder(), files));
+    QVERIFY(app.InitInstance());
+    QCOMPARE(app.MainWindow()->frameGeometry().topLeft(), QPoint(12, 34));
+    QCOMPARE(app.MainWindow()->size(), QSize(640, 480));
+    QVERIFY(app.MainWindow()->findChildren<CWarnningDlg*>().isEmpty());
+  }
+};
+
+TV_QTEST_MAIN(StartupTest)
+#include "tst_startup.moc"
