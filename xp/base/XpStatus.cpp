@@ -25,6 +25,7 @@ XpStatus XpStatusFromErrno(int err) {
     case EACCES:
     case EPERM:
     case EROFS:
+    case EISDIR:  // a folder opened, written or deleted as a file
       return XpStatus::AccessDenied;
     case EMFILE:
     case ENFILE:

@@ -60,7 +60,7 @@ constexpr std::uint16_t XpStatusValue(XpStatus status) { return static_cast<std:
 /// The status as lower-case hex text such as "0x8105" ("0" for success).
 std::string XpStatusText(XpStatus status);
 
-/// Maps an errno value to its status: ENOENT 0x8105, EACCES/EPERM/EROFS 0x8108,
+/// Maps an errno value to its status: ENOENT 0x8105, EACCES/EPERM/EROFS/EISDIR 0x8108,
 /// EMFILE/ENFILE 0x810B, ENOMEM 0x8401, ENOSPC/EDQUOT 0x8109, EEXIST 0x810A,
 /// ENOTEMPTY 0x8117, ENODEV/ENXIO 0x811A, EINVAL 0x8102, ENOTDIR 0x8106,
 /// anything else 0x8000. Callers that know a parent folder is missing answer
