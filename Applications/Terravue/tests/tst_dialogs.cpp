@@ -17,6 +17,7 @@
 #include "Applications/Terravue/CProgressDlg.h"
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CWarnningDlg.h"
+#include "Applications/Terravue/OtherMakerNotice.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 
 class DialogsTest : public QObject {
@@ -147,6 +148,42 @@ class DialogsTest : public QObject {
     OpenNotice("warn_nolocation");
     OpenNotice("warn_hasnolocation");
     QCOMPARE(m_parent->findChildren<CWarnningDlg*>().size(), 2);
+  }
+
+  // --- the other-maker question ---
+
+  static CWarnningDlg* OpenModalNotice() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* notice = qobject_cast<CWarnningDlg*>(widget); notice != nullptr && notice->isVisible()) {
+        return notice;
+      }
+    }
+    return nullptr;
+  }
+
+  void theOtherMakerQuestionNamesTheFileAndGoesOnOnlyWithOk() {
+    OtherMakerNotice question(m_parent.get());
+    QCOMPARE(question.ReadSetting(), 1);
+    QString shownText;
+    QTimer::singleShot(0, this, [&shownText] {
+      CWarnningDlg* notice = OpenModalNotice();
+      QVERIFY(notice != nullptr);
+      shownText = notice->MessageLabel()->text();
+      QVERIFY(notice->CancelButton()->isVisible());
+      notice->DoNotShowBox()->setChecked(true);
+      notice->OkButton()->click();
+    });
+    QVERIFY(question.Ask("IMG_0001.JPG"));
+    QVERIFY(shownText.contains(QStringLiteral("'IMG_0001.JPG'")));
+    QCOMPARE(question.ReadSetting(), 0);
+
+    QTimer::singleShot(0, this, [] {
+      CWarnningDlg* notice = OpenModalNotice();
+      QVERIFY(notice != nullptr);
+      notice->CancelButton()->click();
+    });
+    QVERIFY(!question.Ask("IMG_0002.JPG"));
+    QCOMPARE(question.ReadSetting(), 0);
   }
 
   // --- CPimDlg ---

@@ -9,6 +9,8 @@
 #include "Applications/Terravue/AppSettings.h"
 #include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/CRegKeyReader.h"
+#include "Applications/Terravue/DetachedBrowserStarter.h"
+#include "Applications/Terravue/MachineBrowserSettings.h"
 #include "Applications/Terravue/SplitCommandLine.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 
@@ -201,6 +203,26 @@ class SettingsTest : public QObject {
     const CRegKeyReader reader(QStringLiteral("PtvTerravue/1.1"), CRegKeyReader::Root::CurrentUser);
     QVERIFY(reader.IsOpen());
     QCOMPARE(reader.ReadNumber(QStringLiteral("cx"), 796), 796);
+  }
+
+  void theBrowserProgramsPlaceIsReadFromTheMachineFile() {
+    TestHome::WriteFile(m_home->MachineIni(),
+                        "[Browser]\nCurrentVersion=2.0\n2.0\\InstalledLocation=/opt/ptvbrowser\n"
+                        "2.0\\ExeName=PtvBrowser\n");
+    const MachineBrowserSettings settings;
+    QCOMPARE(settings.ReadText("Browser", "CurrentVersion"), std::string("2.0"));
+    QCOMPARE(settings.ReadText("Browser/2.0", "InstalledLocation"), std::string("/opt/ptvbrowser"));
+    QCOMPARE(settings.ReadText("Browser/2.0", "ExeName"), std::string("PtvBrowser"));
+    QCOMPARE(settings.ReadText("Browser/3.0", "ExeName"), std::string());
+  }
+
+  void theBrowserProgramIsStartedWithItsArgumentsAsTheyAre() {
+    DetachedBrowserStarter starter;
+    // A blank and a quote in an argument reach the program unchanged: no shell.
+    const QString target = m_home->Root() + QStringLiteral("/made by \"touch\".txt");
+    QVERIFY(starter.Start("/usr/bin/touch", {target.toStdString()}));
+    QTRY_VERIFY(QFileInfo::exists(target));
+    QVERIFY(!starter.Start(m_home->Root().toStdString() + "/no-such-program", {"/w", "list.xml"}));
   }
 
   // --- process-wide values ---
