@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <QtGlobal>
 
 /// A temporary home for one test: HOME and the XDG folders point into it, so
@@ -44,6 +45,66 @@ class TestHome {
  private:
   QTemporaryDir m_dir;
 };
+
+/// Writes a translation file with the given (context, key) -> text entries in
+/// the binary form QTranslator loads, so that tests can give the program a
+/// locale file without any translation tools installed.
+inline QByteArray MakeTranslationFile(const QString& context, const QList<QPair<QString, QString>>& entries) {
+  const auto put32 = [](QByteArray& out, quint32 value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      out.append(static_cast<char>((value >> shift) & 0xFFU));
+    }
+  };
+  // The lookup hash over the source text followed by the (empty) comment.
+  const auto hashOf = [](const QByteArray& text) {
+    quint32 h = 0;
+    for (const char c : text) {
+      h = (h << 4) + static_cast<unsigned char>(c);
+      const quint32 g = h & 0xF0000000U;
+      if (g != 0) {
+        h ^= g >> 24;
+      }
+      h &= ~g;
+    }
+    return h == 0 ? 1U : h;
+  };
+  QByteArray messages;
+  QList<QPair<quint32, quint32>> offsets;
+  const QByteArray contextUtf8 = context.toUtf8();
+  for (const auto& [key, text] : entries) {
+    const QByteArray source = key.toUtf8();
+    offsets.append({hashOf(source), static_cast<quint32>(messages.size())});
+    messages.append(char(3));  // translation, UTF-16 big-endian
+    put32(messages, static_cast<quint32>(text.size() * 2));
+    for (const QChar c : text) {
+      messages.append(static_cast<char>(c.unicode() >> 8));
+      messages.append(static_cast<char>(c.unicode() & 0xFF));
+    }
+    messages.append(char(6));  // source text
+    put32(messages, static_cast<quint32>(source.size()));
+    messages.append(source);
+    messages.append(char(7));  // context
+    put32(messages, static_cast<quint32>(contextUtf8.size()));
+    messages.append(contextUtf8);
+    messages.append(char(1));  // end of message
+  }
+  std::sort(offsets.begin(), offsets.end());
+  QByteArray hashes;
+  for (const auto& [hash, offset] : offsets) {
+    put32(hashes, hash);
+    put32(hashes, offset);
+  }
+  static const unsigned char kMagic[16] = {0x3C, 0xB8, 0x64, 0x18, 0xCA, 0xEF, 0x9C, 0x95,
+                                           0xCD, 0x21, 0x1C, 0xBF, 0x60, 0xA1, 0xBD, 0xDD};
+  QByteArray file(reinterpret_cast<const char*>(kMagic), sizeof kMagic);
+  file.append(char(0x42));  // hashes
+  put32(file, static_cast<quint32>(hashes.size()));
+  file.append(hashes);
+  file.append(char(0x69));  // messages
+  put32(file, static_cast<quint32>(messages.size()));
+  file.append(messages);
+  return file;
+}
 
 /// main() for the program's QtTest programs: the offscreen platform unless a
 /// display is chosen, the embedded browser's needs set before the application

@@ -1,6 +1,8 @@
 // Start-up: the command line, what the creation handler does with it, the
 // window placement, and the application's start-up sequence.
+#include <QLabel>
 #include <QLockFile>
+#include <QPushButton>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QWebEngineView>
@@ -388,6 +390,38 @@ class StartupTest : public QObject {
     QVERIFY(after.ReadNumber(QStringLiteral("x"), -99999) != -99999);
     QLockFile next(CTerravueApp::InstanceLockPath());
     QVERIFY(next.tryLock(0));
+  }
+
+  void aLocaleFileInTheProgramFolderSuppliesTexts() {
+    const QString program = MakeProgramFolder();
+    TestHome::WriteFile(program + QStringLiteral("PtvTvLocale.qm"),
+                        MakeTranslationFile(QStringLiteral("PtvTvLocale"),
+                                            {{QStringLiteral("112"), QStringLiteral("Choisissez une photo.")},
+                                             {QStringLiteral("121"), QStringLiteral("Terravue FR")}}));
+    FakeFiles files;
+    CTerravueApp app(OptionsFor(program, files));
+    QVERIFY(app.InitInstance());
+    QVERIFY(app.HasLocaleLibrary());
+    QCOMPARE(app.MainWindow()->windowTitle(), QStringLiteral("Terravue FR"));
+    const auto notices = app.MainWindow()->findChildren<CWarnningDlg*>();
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.front()->MessageLabel()->text(), QStringLiteral("Choisissez une photo."));
+    // Texts the file does not carry come from the program itself.
+    QCOMPARE(notices.front()->OkButton()->text(), QStringLiteral("OK"));
+    QCOMPARE(AppGlobals::Get().Message(115), QStringLiteral("Deletion has failed."));
+    app.ExitInstance();
+    QVERIFY(!app.HasLocaleLibrary());
+    QCOMPARE(AppStrings::Instance().String(112), QStringLiteral("In Terravue, make sure to choose a still image."));
+  }
+
+  void aLocaleFileThatIsNotOneIsPassedOver() {
+    const QString program = MakeProgramFolder();
+    TestHome::WriteFile(program + QStringLiteral("PtvTvLocale.qm"), "not a translation file");
+    FakeFiles files;
+    CTerravueApp app(OptionsFor(program, files));
+    QVERIFY(app.InitInstance());
+    QVERIFY(!app.HasLocaleLibrary());
+    QCOMPARE(app.MainWindow()->windowTitle(), QStringLiteral("Terravue"));
   }
 
   void aStoredPlacementIsUsedAtTheNextStart() {
