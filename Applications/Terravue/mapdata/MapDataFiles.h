@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "xp/base/XpPath.h"
+
 /// The path separator of this platform; paths are joined with it.
-inline constexpr char kMapPathSeparator = '/';
+inline constexpr char kMapPathSeparator = kXpPathSeparator;
 
 /// `folder`, the separator, `name`.
 [[nodiscard]] std::string JoinMapPath(const std::string& folder, const std::string& name);

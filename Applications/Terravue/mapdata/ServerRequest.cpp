@@ -1,5 +1,9 @@
 #include "Applications/Terravue/mapdata/ServerRequest.h"
 
+#include <algorithm>
+
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
+
 namespace {
 
 bool IsKeptByte(unsigned char c) {
@@ -63,7 +67,9 @@ std::string BuildServerRequest(const MapState& state, const RequestContext& cont
   AppendPair(body, "map_zoom", state.m_zoom);
   AppendPair(body, "map_latitude", state.m_latitude);
   AppendPair(body, "map_longitude", state.m_longitude);
-  AppendPair(body, "base", state.m_rootFolder + "/");
+  std::string base = state.m_rootFolder;
+  std::replace(base.begin(), base.end(), kMapPathSeparator, '/');
+  AppendPair(body, "base", base + "/");
 
   int selection = 1;
   int number = 0;
