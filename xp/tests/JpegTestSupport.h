@@ -3,6 +3,8 @@
 // Helpers of the JPEG tests: small JPEG files made in memory with chosen
 // markers, Exif blocks made from a tag tree, and reading PNM output of djpeg.
 
+#include <sys/wait.h>
+
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -130,8 +132,9 @@ inline std::vector<std::uint8_t> RgbOf(const XpPixmapBGR24& p) {
   return rgb;
 }
 
-/// Runs a command and answers its standard output, or nothing when it fails.
-inline std::optional<std::vector<std::uint8_t>> RunCommand(const std::string& command) {
+/// Runs a command and answers its standard output, or nothing when it could
+/// not run or exited with a status other than 0 or `alsoAccepted`.
+inline std::optional<std::vector<std::uint8_t>> RunCommand(const std::string& command, int alsoAccepted = 0) {
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
   if (!pipe) {
     return std::nullopt;
@@ -142,7 +145,9 @@ inline std::optional<std::vector<std::uint8_t>> RunCommand(const std::string& co
   while ((n = std::fread(buffer, 1, sizeof(buffer), pipe.get())) > 0) {
     out.insert(out.end(), buffer, buffer + n);
   }
-  if (::pclose(pipe.release()) != 0) {
+  const int status = ::pclose(pipe.release());
+  if (status == -1 || !WIFEXITED(status) ||
+      (WEXITSTATUS(status) != 0 && (alsoAccepted == 0 || WEXITSTATUS(status) != alsoAccepted))) {
     return std::nullopt;
   }
   return out;

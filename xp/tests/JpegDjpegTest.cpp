@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "xp/image/XpFile.h"
+#include "xp/image/XpImageIoJpeg.h"
+#include "xp/tests/JpegTestSupport.h"
+
+// Full-size decoding of the real camera files must give exactly the pixels of
+// libjpeg's own command-line decoder (same integer DCT, fancy upsampling on),
+// after the picture is turned upright by its orientation.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> TestFiles() {
+  std::vector<fs::path> files;
+  const fs::path dir = fs::path(TV_TESTDATA_DIR) / "exif";
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".jpg") {
+      files.push_back(entry.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The reference image turned upright the way the reader turns pictures,
+// written independently of the pixmap code: (x, y) of the result comes from
+// source (sx, sy).
+jpegtest::Pnm TurnReference(const jpegtest::Pnm& in, int orientation) {
+  if (orientation != 3 && orientation != 6 && orientation != 8) {
+    return in;
+  }
+  jpegtest::Pnm out;
+  const bool quarter = orientation != 3;
+  out.width = quarter ? in.height : in.width;
+  out.height = quarter ? in.width : in.height;
+  out.rgb.resize(in.rgb.size());
+  for (int y = 0; y < out.height; ++y) {
+    for (int x = 0; x < out.width; ++x) {
+      int sx = 0;
+      int sy = 0;
+      if (orientation == 3) {
+        sx = in.width - 1 - x;
+        sy = in.height - 1 - y;
+      } else if (orientation == 6) {
+        sx = y;
+        sy = in.height - 1 - x;
+      } else {
+        sx = in.width - 1 - y;
+        sy = x;
+      }
+      const std::size_t from =
+          (static_cast<std::size_t>(sy) * static_cast<std::size_t>(in.width) + static_cast<std::size_t>(sx)) * 3;
+      const std::size_t to =
+          (static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width) + static_cast<std::size_t>(x)) * 3;
+      std::copy_n(in.rgb.begin() + static_cast<std::ptrdiff_t>(from), 3,
+                  out.rgb.begin() + static_cast<std::ptrdiff_t>(to));
+    }
+  }
+  return out;
+}
+
+// Files the reader refuses although the command-line decoder makes something
+// of them, and why.
+const std::map<std::string, std::string>& ExpectedRefusals() {
+  static const std::map<std::string, std::string> refusals = {
+      {"mdx-Multiple_ICC_segments.jpg", "four components (CMYK): only colour and grey files decode"},
+      {"pillow-pil_sample_cmyk.jpg", "four components (CMYK): only colour and grey files decode"},
+  };
+  return refusals;
+}
+
+TEST(JpegAgainstDjpeg, DecodesEveryRealFileToTheSamePixels) {
+  if (!jpegtest::RunCommand("djpeg -version 2>/dev/null >/dev/null; echo")) {
+    GTEST_SKIP() << "djpeg is not installed";
+  }
+  int compared = 0;
+  for (const fs::path& path : TestFiles()) {
+    const std::string name = path.filename().string();
+    SCOPED_TRACE(name);
+    // Exit status 2 means the decoder only warned (a truncated file, for instance).
+    const auto ppm = jpegtest::RunCommand("djpeg -dct int -ppm '" + path.string() + "' 2>/dev/null", 2);
+    const auto reference = ppm ? jpegtest::ParsePnm(*ppm) : std::nullopt;
+
+    XpFile file(path.string());
+    ASSERT_EQ(file.Open(XpAbstractFile::kRead), XpStatus::Ok);
+    XpImageIoJpeg io;
+    const auto pixmap = io.Read(file, 0, 1, nullptr, false);
+    if (!reference) {
+      EXPECT_EQ(pixmap, nullptr) << "decoded a file the reference decoder refuses";
+      EXPECT_NE(io.GetStatus(), XpStatus::Ok);
+      continue;
+    }
+    if (pixmap == nullptr) {
+      EXPECT_TRUE(ExpectedRefusals().count(name) != 0) << "refused with " << XpStatusText(io.GetStatus());
+      continue;
+    }
+    const jpegtest::Pnm upright = TurnReference(*reference, io.GetOrientation());
+    ASSERT_EQ(pixmap->Width(), upright.width);
+    ASSERT_EQ(pixmap->Height(), upright.height);
+    EXPECT_TRUE(jpegtest::RgbOf(*pixmap) == upright.rgb) << "pixels differ";
+    ++compared;
+  }
+  EXPECT_GT(compared, 80);
+}
+
+}  // namespace
