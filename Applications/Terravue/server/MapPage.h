@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Applications/Terravue/server/MapRequest.h"
+
+namespace terravue::server {
+
+/// URL path under which the page's script, style, pins, Leaflet and GPS.gif are served.
+inline constexpr std::string_view kScriptUrlPath = "/www/gps/terravue/script/";
+
+/// Thumbnail URLs of the answered page start with this prefix unless the host configures another.
+/// The program's embedded browser serves this scheme from its work folder only (the page comes from
+/// 127.0.0.1, which may not read local files, and a loopback HTTP route for thumbnails could be
+/// queried by any local user); a plain browser shows no thumbnails on this page.
+inline constexpr std::string_view kDefaultThumbnailPrefix = "tvthumb:/";
+
+/// Map tiles of the answered page, OpenStreetMap's standard layer unless configured otherwise.
+inline constexpr std::string_view kDefaultTileUrl = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+inline constexpr std::string_view kDefaultTileAttribution = "\xC2\xA9 OpenStreetMap contributors";
+
+/// Deployment choices of the answered map page.
+struct MapPageSettings {
+  std::string tileUrl{kDefaultTileUrl};                  ///< Leaflet URL template; empty: no tile layer
+  std::string tileAttribution{kDefaultTileAttribution};  ///< plain text shown in the map corner
+  std::string thumbnailPrefix{kDefaultThumbnailPrefix};  ///< put before every encoded "pic_cache"
+  int maxZoom = 19;
+};
+
+/// Builds the thumbnail URL of a picture: the prefix, then the relative cache path with "\" read
+/// as "/" and every segment percent-encoded. Answers an empty text (no thumbnail) when the path
+/// could leave the folder it is relative to: empty, absolute, a drive or scheme in front, an empty,
+/// "." or ".." segment, or a control character.
+[[nodiscard]] std::string ThumbnailUrl(std::string_view prefix, std::string_view cache);
+
+/// Fills the page template: "{{HTML_LANG}}", "{{TITLE}}", "{{SCRIPT}}" (the script URL path),
+/// "{{DATA}}" (the map as JSON, safe inside a script element) and "{{FIELDS}}" (the hidden INPUT
+/// fields the program reads back: map_zoom, map_latitude, map_longitude, pic_count and, for each
+/// picture k, pic_modifyk, pic_latitudek, pic_longitudek, holding the values as sent). Any other
+/// text, including unknown "{{...}}", is copied unchanged. Every value is escaped for its context.
+[[nodiscard]] std::string RenderMapPage(std::string_view pageTemplate, const MapRequest& request,
+                                        const MapPageSettings& settings);
+
+/// The hidden fields alone, as RenderMapPage writes them for "{{FIELDS}}".
+[[nodiscard]] std::string RenderHiddenFields(const MapRequest& request);
+
+/// The map as the JSON object RenderMapPage writes for "{{DATA}}".
+[[nodiscard]] std::string RenderMapData(const MapRequest& request, const MapPageSettings& settings);
+
+/// The last component of a picture path (after the last "/" or "\"), shown to the user.
+[[nodiscard]] std::string_view DisplayName(std::string_view path) noexcept;
+
+}  // namespace terravue::server

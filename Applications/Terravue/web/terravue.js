@@ -1,0 +1,956 @@
+/*
+ * Terravue map page script.
+ *
+ * One script serves two pages:
+ *  - the interactive page the map server answers: its data comes in the JSON element "tvData" and
+ *    the hidden INPUT fields of the form "tvFields" are kept current after every drag, pan and zoom
+ *    (the program reads them back when the user saves);
+ *  - the saved local page "data.htm": its data comes in the globals $marker, $select and $message
+ *    and its markers are shown read-only.
+ *
+ * Coordinates are written exactly as the program's degrees-to-text conversion writes them: that
+ * conversion works in 80-bit extended precision and truncates at every step, so the arithmetic is
+ * done here on exact binary fractions (BigInt significands) rounded to 64 significant bits after
+ * each operation, as the extended format rounds. Plain doubles would differ by one millisecond near
+ * truncation boundaries.
+ */
+'use strict';
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Coordinates                                                                                    */
+/* ---------------------------------------------------------------------------------------------- */
+
+/** Highest latitude the map's projection shows; dragged positions are clamped to it. */
+var TV_MAX_LATITUDE = 85.0511287798066;
+
+/** Placeholders meaning "no position". */
+var TV_NO_LATITUDE = 'X:99:99:99.999';
+var TV_NO_LONGITUDE = 'X:999:99:99.999';
+
+var tvBitBuffer = new DataView(new ArrayBuffer(8));
+
+/* An extended value is {m, e}: the exact number m * 2^e with m a non-negative BigInt. */
+
+function tvExtFromDouble(x) {
+  if (x === 0) {
+    return { m: 0n, e: 0 };
+  }
+  tvBitBuffer.setFloat64(0, x);
+  var hi = tvBitBuffer.getUint32(0);
+  var lo = tvBitBuffer.getUint32(4);
+  var exponent = (hi >>> 20) & 0x7ff;
+  var fraction = (BigInt(hi & 0xfffff) << 32n) | BigInt(lo);
+  if (exponent === 0) {
+    return { m: fraction, e: -1074 };
+  }
+  return { m: fraction | (1n << 52n), e: exponent - 1075 };
+}
+
+function tvBitLength(m) {
+  return m === 0n ? 0 : m.toString(2).length;
+}
+
+/* Rounds m * 2^e to 64 significant bits, to nearest with ties to even, as the extended format. */
+function tvExtRound(m, e) {
+  var length = tvBitLength(m);
+  if (length <= 64) {
+    return { m: m, e: e };
+  }
+  var shift = BigInt(length - 64);
+  var q = m >> shift;
+  var rest = m - (q << shift);
+  var half = 1n << (shift - 1n);
+  if (rest > half || (rest === half && (q & 1n) === 1n)) {
+    q += 1n;
+  }
+  if (q >> 64n) {
+    q >>= 1n;
+    shift += 1n;
+  }
+  return { m: q, e: e + Number(shift) };
+}
+
+function tvExtMulInt(a, n) {
+  return tvExtRound(a.m * n, a.e);
+}
+
+/* a - n for an integer n not above a. */
+function tvExtSubInt(a, n) {
+  if (a.e >= 0) {
+    return tvExtRound((a.m << BigInt(a.e)) - n, 0);
+  }
+  return tvExtRound(a.m - (n << BigInt(-a.e)), a.e);
+}
+
+/* Truncation toward zero of a non-negative value. */
+function tvExtTrunc(a) {
+  return a.e >= 0 ? a.m << BigInt(a.e) : a.m >> BigInt(-a.e);
+}
+
+function tvPad(n, width) {
+  var text = n.toString();
+  while (text.length < width) {
+    text = '0' + text;
+  }
+  return text;
+}
+
+/**
+ * Degrees to the digits of a coordinate text ("DD:MM:SS.mmm" for a latitude, "DDD:MM:SS.mmm"
+ * for a longitude), truncating at every step in extended precision. The sign is dropped.
+ */
+function tvDegreesToDigits(value, latitude) {
+  var a = tvExtMulInt(tvExtFromDouble(Math.abs(value)), 60n);
+  var totalMinutes = tvExtTrunc(a);
+  var degrees = totalMinutes / 60n;
+  var minutes = totalMinutes % 60n;
+  var b = tvExtMulInt(tvExtSubInt(a, totalMinutes), 60n);
+  var seconds = tvExtTrunc(b);
+  var millis = tvExtTrunc(tvExtMulInt(tvExtSubInt(b, seconds), 1000n));
+  return tvPad(degrees, latitude ? 2 : 3) + ':' + tvPad(minutes, 2) + ':' + tvPad(seconds, 2) + '.' + tvPad(millis, 3);
+}
+
+/** A full coordinate text, with "N"/"S" or "E"/"W" from the sign; placeholders for non-numbers. */
+function tvCoordinateText(value, latitude) {
+  if (typeof value !== 'number' || !isFinite(value)) {
+    return latitude ? TV_NO_LATITUDE : TV_NO_LONGITUDE;
+  }
+  var letter = latitude ? (value < 0 ? 'S' : 'N') : value < 0 ? 'W' : 'E';
+  return letter + ':' + tvDegreesToDigits(value, latitude);
+}
+
+/**
+ * A coordinate text to signed decimal degrees, or null for a placeholder or anything malformed.
+ * The milliseconds field is a count, as the program reads it ("9.5" is 9 seconds 5 ms).
+ */
+function tvParseCoordinate(text, latitude) {
+  if (typeof text !== 'string') {
+    return null;
+  }
+  var match = /^([NSEW]):(\d{1,3}):(\d{1,2}):(\d{1,2})(?:\.(\d{1,3}))?$/.exec(text);
+  if (!match) {
+    return null;
+  }
+  var letter = match[1];
+  if (latitude ? letter !== 'N' && letter !== 'S' : letter !== 'E' && letter !== 'W') {
+    return null;
+  }
+  var millis = match[5] ? parseInt(match[5], 10) : 0;
+  var value =
+    parseInt(match[2], 10) + parseInt(match[3], 10) / 60 + (parseInt(match[4], 10) * 1000 + millis) / 3600000;
+  if (value > (latitude ? 90 : 180)) {
+    return null;
+  }
+  return letter === 'S' || letter === 'W' ? -value : value;
+}
+
+/** Brings a dragged or panned position into range: longitudes wrap into -180..180, latitudes clamp. */
+function tvNormalize(lat, lng) {
+  if (!isFinite(lat)) {
+    lat = 0;
+  }
+  if (!isFinite(lng)) {
+    lng = 0;
+  }
+  if (lng > 180 || lng < -180) {
+    lng = ((((lng + 180) % 360) + 360) % 360) - 180;
+  }
+  if (lat > TV_MAX_LATITUDE) {
+    lat = TV_MAX_LATITUDE;
+  } else if (lat < -TV_MAX_LATITUDE) {
+    lat = -TV_MAX_LATITUDE;
+  }
+  return { lat: lat, lng: lng };
+}
+
+/** A relative thumbnail path of a saved page that cannot leave its folder, or '' when unsafe. */
+function tvSafeRelative(path) {
+  if (typeof path !== 'string' || path === '' || /^[\/\\]|:|[\u0000-\u001f]/.test(path)) {
+    return '';
+  }
+  var parts = path.split(/[\/\\]/);
+  for (var i = 0; i < parts.length; i++) {
+    if (parts[i] === '' || parts[i] === '.' || parts[i] === '..') {
+      return '';
+    }
+  }
+  return parts.map(encodeURIComponent).join('/');
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Texts                                                                                          */
+/* ---------------------------------------------------------------------------------------------- */
+
+var TV_TEXTS = {
+  ENU: {
+    located: 'On the map',
+    unlocated: 'Without a position',
+    dragHint: 'Drag a picture from this list onto the map to give it a position.',
+    none: 'No pictures.',
+    summary: '{0} pictures, {1} on the map, {2} moved',
+    summaryView: '{0} pictures, {1} on the map',
+    broken: 'Some thumbnails could not be shown.',
+    noMap: 'The map library could not be loaded.',
+    moveHint: 'Drag a marker to move a picture.'
+  },
+  JPN: {
+    located: '地図上の写真',
+    unlocated: '位置情報のない写真',
+    dragHint: '写真をこの一覧から地図へドラッグすると、その場所が写真の位置になります。',
+    none: '写真がありません。',
+    summary: '写真 {0} 枚 / 地図上 {1} 枚 / 移動 {2} 枚',
+    summaryView: '写真 {0} 枚 / 地図上 {1} 枚',
+    broken: '表示できないサムネイルがあります。',
+    noMap: '地図ライブラリを読み込めませんでした。',
+    moveHint: 'マーカーをドラッグすると写真の位置を移動できます。'
+  }
+};
+
+function tvFormat(template) {
+  var args = arguments;
+  return template.replace(/\{(\d)\}/g, function (all, n) {
+    return String(args[Number(n) + 1]);
+  });
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Page state                                                                                     */
+/* ---------------------------------------------------------------------------------------------- */
+
+var tv = {
+  loaded: false,
+  editable: false,
+  texts: TV_TEXTS.ENU,
+  pictures: [],
+  select: 0,
+  map: null,
+  cluster: null,
+  fields: null,
+  icons: null,
+  highlighted: null,
+  drag: null,
+  messages: { broken: '', information: '' },
+  brokenShown: false,
+  fieldsUpdated: 0
+};
+
+function tvElement(id) {
+  return document.getElementById(id);
+}
+
+/* Reads the page's data: the server page's JSON, or the saved page's globals. */
+function tvReadData() {
+  var node = tvElement('tvData');
+  if (node) {
+    var data = JSON.parse(node.textContent || '{}');
+    return {
+      lang: data.lang,
+      editable: !!data.editable,
+      select: Number(data.select) || 0,
+      zoom: data.zoom,
+      lat: data.lat,
+      lng: data.lng,
+      tileUrl: typeof data.tileUrl === 'string' ? data.tileUrl : '',
+      tileAttribution: typeof data.tileAttribution === 'string' ? data.tileAttribution : '',
+      maxZoom: Number(data.maxZoom) || 19,
+      pictures: Array.isArray(data.pictures) ? data.pictures : [],
+      messages: data.messages || {}
+    };
+  }
+  var markers = typeof $marker !== 'undefined' && Array.isArray($marker) ? $marker : [];
+  return {
+    lang: document.documentElement.lang === 'ja' ? 'JPN' : 'ENU',
+    editable: false,
+    select: typeof $select === 'number' ? $select : 0,
+    zoom: '',
+    lat: '',
+    lng: '',
+    tileUrl: 'https://tile.openstreetmap.org/{z}/{x}/{y}.png',
+    tileAttribution: '\u00a9 OpenStreetMap contributors',
+    maxZoom: 19,
+    pictures: markers.map(function (m) {
+      return {
+        name: '',
+        path: '',
+        thumb: tvSafeRelative(m.cache),
+        lat: m.lat,
+        lng: m.lng,
+        time: m.time,
+        width: m.width,
+        height: m.height
+      };
+    }),
+    messages: typeof $message === 'object' && $message ? $message : {}
+  };
+}
+
+function tvSetField(name, value) {
+  if (!tv.fields) {
+    return;
+  }
+  var input = tv.fields.elements.namedItem(name);
+  if (input && input.value !== value) {
+    input.value = value;
+  }
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* List beside the map                                                                            */
+/* ---------------------------------------------------------------------------------------------- */
+
+function tvStripInlineHandlers(node) {
+  ['onclick', 'onmouseover', 'onmouseout', 'onmousemove'].forEach(function (name) {
+    node.removeAttribute(name);
+  });
+}
+
+function tvThumbImage(picture, box) {
+  var img = document.createElement('img');
+  img.className = 'tvThumbImg';
+  img.alt = '';
+  img.draggable = false;
+  img.loading = 'lazy';
+  var w = Number(picture.width) || 160;
+  var h = Number(picture.height) || 120;
+  var scale = Math.min(box / w, box / h, 1);
+  img.width = Math.max(1, Math.round(w * scale));
+  img.height = Math.max(1, Math.round(h * scale));
+  if (picture.thumb) {
+    img.addEventListener('error', tvThumbBroken);
+    img.src = picture.thumb;
+  } else {
+    img.classList.add('tvNoThumb');
+  }
+  return img;
+}
+
+function tvThumbBroken(event) {
+  event.target.classList.add('tvNoThumb');
+  event.target.removeAttribute('src');
+  if (!tv.brokenShown) {
+    tv.brokenShown = true;
+    tvShowMessage(tv.messages.broken || tv.texts.broken);
+  }
+}
+
+function tvMakeListItem(picture) {
+  var located = picture.lat !== null;
+  var template = tvElement(located ? 'thumb1' : 'thumb2');
+  var item = template ? template.cloneNode(false) : document.createElement('a');
+  tvStripInlineHandlers(item);
+  item.removeAttribute('id');
+  item.className = located ? 'thumb1' : 'thumb2';
+  item.href = '#';
+  item.setAttribute('data-index', String(picture.index));
+  item.appendChild(tvThumbImage(picture, 64));
+  var label = document.createElement('span');
+  label.className = 'tvLabel';
+  var name = document.createElement('span');
+  name.className = 'tvName';
+  name.textContent = picture.name;
+  var time = document.createElement('span');
+  time.className = 'tvTime';
+  time.textContent = picture.time || '';
+  label.appendChild(name);
+  label.appendChild(time);
+  item.appendChild(label);
+  if (picture.path) {
+    item.title = picture.path;
+  }
+  item.addEventListener('click', function (event) {
+    event.preventDefault();
+    if (picture.lat !== null) {
+      thumbClick(item);
+    }
+  });
+  item.addEventListener('mouseover', function () {
+    thumbOver(item);
+  });
+  item.addEventListener('mouseout', function () {
+    thumbOut();
+  });
+  item.addEventListener('mousemove', function (event) {
+    thumbMove(event);
+  });
+  if (!located && tv.editable) {
+    item.addEventListener('mousedown', tvDragStart);
+  }
+  picture.item = item;
+  return item;
+}
+
+function tvBuildList() {
+  var list = tvElement('list');
+  if (!list) {
+    return;
+  }
+  list.textContent = '';
+  var locatedHead = document.createElement('div');
+  locatedHead.className = 'tvHead';
+  locatedHead.textContent = tv.texts.located;
+  var locatedBox = document.createElement('div');
+  locatedBox.id = 'tvLocated';
+  var unlocatedHead = document.createElement('div');
+  unlocatedHead.className = 'tvHead';
+  unlocatedHead.id = 'tvUnlocatedHead';
+  unlocatedHead.textContent = tv.texts.unlocated;
+  var hint = document.createElement('div');
+  hint.className = 'tvHint';
+  hint.textContent = tv.editable ? tv.texts.dragHint : '';
+  var unlocatedBox = document.createElement('div');
+  unlocatedBox.id = 'tvUnlocated';
+  var fragmentLocated = document.createDocumentFragment();
+  var fragmentUnlocated = document.createDocumentFragment();
+  tv.pictures.forEach(function (picture) {
+    (picture.lat !== null ? fragmentLocated : fragmentUnlocated).appendChild(tvMakeListItem(picture));
+  });
+  locatedBox.appendChild(fragmentLocated);
+  unlocatedBox.appendChild(fragmentUnlocated);
+  list.appendChild(locatedHead);
+  list.appendChild(locatedBox);
+  list.appendChild(unlocatedHead);
+  list.appendChild(hint);
+  list.appendChild(unlocatedBox);
+  if (tv.pictures.length === 0) {
+    var none = document.createElement('div');
+    none.className = 'tvHint';
+    none.textContent = tv.texts.none;
+    list.appendChild(none);
+  }
+  tvUpdateListHeads();
+}
+
+function tvUpdateListHeads() {
+  var unlocated = tvElement('tvUnlocated');
+  var head = tvElement('tvUnlocatedHead');
+  var empty = !unlocated || unlocated.childNodes.length === 0;
+  if (head) {
+    head.style.display = empty ? 'none' : '';
+    if (head.nextSibling) {
+      head.nextSibling.style.display = empty ? 'none' : '';
+    }
+  }
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Markers                                                                                        */
+/* ---------------------------------------------------------------------------------------------- */
+
+function tvMakeIcons() {
+  var base = tvScriptBase();
+  return {
+    normal: L.icon({
+      iconUrl: base + 'pin_std1.png',
+      iconSize: [22, 34],
+      iconAnchor: [11, 33],
+      popupAnchor: [0, -30],
+      tooltipAnchor: [10, -18]
+    }),
+    selected: L.icon({
+      iconUrl: base + 'pin_std2.png',
+      iconSize: [22, 34],
+      iconAnchor: [11, 33],
+      popupAnchor: [0, -30],
+      tooltipAnchor: [10, -18]
+    })
+  };
+}
+
+/* The folder this script was loaded from, so the pins resolve beside it on both pages. */
+function tvScriptBase() {
+  var scripts = document.getElementsByTagName('script');
+  for (var i = 0; i < scripts.length; i++) {
+    var src = scripts[i].getAttribute('src') || '';
+    var match = /^(.*\/)?terravue\.js(\?.*)?$/.exec(src);
+    if (match) {
+      return match[1] || '';
+    }
+  }
+  return '';
+}
+
+function tvPreview(picture, box) {
+  var wrap = document.createElement('div');
+  wrap.className = 'tvPreview';
+  var img = tvThumbImage(picture, box);
+  img.loading = 'eager';
+  wrap.appendChild(img);
+  if (picture.name) {
+    var name = document.createElement('div');
+    name.className = 'tvName';
+    name.textContent = picture.name;
+    wrap.appendChild(name);
+  }
+  var time = document.createElement('div');
+  time.className = 'tvTime';
+  time.textContent = picture.time || '';
+  wrap.appendChild(time);
+  return wrap;
+}
+
+function tvAddMarker(picture) {
+  var marker = L.marker([picture.lat, picture.lng], {
+    icon: tv.icons.normal,
+    draggable: tv.editable,
+    keyboard: true,
+    autoPan: true
+  });
+  marker.tvPicture = picture;
+  marker.bindTooltip(
+    function () {
+      return tvPreview(picture, 120);
+    },
+    { direction: 'right', opacity: 1, className: 'tvTooltip' }
+  );
+  marker.bindPopup(function () {
+    var content = tvPreview(picture, 240);
+    content.firstChild.classList.add('tvZoomable');
+    content.firstChild.addEventListener('click', function () {
+      tvShowBig(picture);
+    });
+    return content;
+  });
+  marker.on('click', function () {
+    tvHighlight(picture);
+  });
+  marker.on('dragstart', function () {
+    marker.closeTooltip();
+  });
+  marker.on('dragend', function () {
+    var ll = marker.getLatLng();
+    tvMovePicture(picture, ll.lat, ll.lng);
+  });
+  picture.marker = marker;
+  return marker;
+}
+
+/* Gives a picture a new position: the marker, the picture's texts and the hidden fields. */
+function tvMovePicture(picture, lat, lng) {
+  var at = tvNormalize(lat, lng);
+  picture.lat = at.lat;
+  picture.lng = at.lng;
+  picture.latText = tvCoordinateText(at.lat, true);
+  picture.lngText = tvCoordinateText(at.lng, false);
+  picture.moved = true;
+  if (picture.marker) {
+    var current = picture.marker.getLatLng();
+    if (current.lat !== at.lat || current.lng !== at.lng) {
+      picture.marker.setLatLng([at.lat, at.lng]);
+    }
+  }
+  tvSetField('pic_latitude' + picture.index, picture.latText);
+  tvSetField('pic_longitude' + picture.index, picture.lngText);
+  tvSetField('pic_modify' + picture.index, '1');
+  tv.fieldsUpdated = Date.now();
+  tvUpdateInfo();
+}
+
+function tvHighlight(picture) {
+  if (tv.highlighted && tv.highlighted.marker) {
+    tv.highlighted.marker.setIcon(tv.icons.normal);
+    tv.highlighted.marker.setZIndexOffset(0);
+  }
+  if (tv.highlighted && tv.highlighted.item) {
+    tv.highlighted.item.classList.remove('tvSelected');
+  }
+  tv.highlighted = picture;
+  if (!picture) {
+    return;
+  }
+  if (picture.marker) {
+    picture.marker.setIcon(tv.icons.selected);
+    picture.marker.setZIndexOffset(1000);
+  }
+  if (picture.item) {
+    picture.item.classList.add('tvSelected');
+  }
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Dragging a picture without a position onto the map                                             */
+/* ---------------------------------------------------------------------------------------------- */
+
+function tvDragStart(event) {
+  if (event.button !== 0) {
+    return;
+  }
+  var index = Number(event.currentTarget.getAttribute('data-index'));
+  var picture = tv.pictures[index - 1];
+  if (!picture || picture.lat !== null) {
+    return;
+  }
+  event.preventDefault();
+  tv.drag = { picture: picture, x: event.clientX, y: event.clientY, ghost: null };
+  document.addEventListener('mousemove', tvDragMove);
+  document.addEventListener('mouseup', tvDragEnd);
+}
+
+function tvDragMove(event) {
+  var drag = tv.drag;
+  if (!drag) {
+    return;
+  }
+  if (!drag.ghost) {
+    if (Math.abs(event.clientX - drag.x) + Math.abs(event.clientY - drag.y) < 4) {
+      return;
+    }
+    drag.ghost = document.createElement('div');
+    drag.ghost.className = 'tvGhost';
+    drag.ghost.appendChild(tvThumbImage(drag.picture, 64));
+    var pin = document.createElement('img');
+    pin.src = tv.icons ? tv.icons.normal.options.iconUrl : '';
+    pin.className = 'tvGhostPin';
+    drag.ghost.appendChild(pin);
+    document.body.appendChild(drag.ghost);
+    thumbOut();
+  }
+  drag.ghost.style.left = event.clientX + 'px';
+  drag.ghost.style.top = event.clientY + 'px';
+}
+
+function tvDragEnd(event) {
+  var drag = tv.drag;
+  tv.drag = null;
+  document.removeEventListener('mousemove', tvDragMove);
+  document.removeEventListener('mouseup', tvDragEnd);
+  if (!drag || !drag.ghost) {
+    return;
+  }
+  drag.ghost.parentNode.removeChild(drag.ghost);
+  var box = tvElement('map').getBoundingClientRect();
+  if (!tv.map || event.clientX < box.left || event.clientX >= box.right || event.clientY < box.top ||
+      event.clientY >= box.bottom) {
+    return;
+  }
+  tvPlacePicture(drag.picture, tv.map.mouseEventToLatLng(event));
+}
+
+/* A picture without a position gets one where it was dropped. */
+function tvPlacePicture(picture, latlng) {
+  var at = tvNormalize(latlng.lat, latlng.lng);
+  picture.lat = at.lat;
+  picture.lng = at.lng;
+  tv.cluster.addLayer(tvAddMarker(picture));
+  tvMovePicture(picture, at.lat, at.lng);
+  var old = picture.item;
+  var item = tvMakeListItem(picture);
+  if (old && old.parentNode) {
+    old.parentNode.removeChild(old);
+  }
+  tvElement('tvLocated').appendChild(item);
+  tvUpdateListHeads();
+  tvHighlight(picture);
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Information bar and messages                                                                   */
+/* ---------------------------------------------------------------------------------------------- */
+
+function tvUpdateInfo() {
+  var info = tvElement('info');
+  if (!info) {
+    return;
+  }
+  var summary = tvElement('tvSummary');
+  if (!summary) {
+    summary = document.createElement('span');
+    summary.id = 'tvSummary';
+    info.appendChild(summary);
+  }
+  var located = 0;
+  var moved = 0;
+  tv.pictures.forEach(function (p) {
+    located += p.lat !== null ? 1 : 0;
+    moved += p.moved ? 1 : 0;
+  });
+  summary.textContent = tv.editable
+    ? tvFormat(tv.texts.summary, tv.pictures.length, located, moved) + '  ' + tv.texts.moveHint
+    : tvFormat(tv.texts.summaryView, tv.pictures.length, located);
+}
+
+function tvShowMessage(text) {
+  if (!text) {
+    return;
+  }
+  var info = tvElement('info');
+  var template = tvElement('msg1');
+  if (!info) {
+    return;
+  }
+  var box = tvElement('tvMessage');
+  if (!box) {
+    box = template ? template.cloneNode(false) : document.createElement('a');
+    tvStripInlineHandlers(box);
+    box.id = 'tvMessage';
+    box.className = 'tvMessage';
+    box.href = '#';
+    box.addEventListener('click', function (event) {
+      event.preventDefault();
+      msgClick();
+    });
+    info.appendChild(box);
+  }
+  box.textContent = text;
+  box.style.display = '';
+}
+
+function tvShowBig(picture) {
+  var big = tvElement('big');
+  var img = tvElement('bigImg');
+  if (!big || !img || !picture.thumb) {
+    return;
+  }
+  img.src = picture.thumb;
+  img.alt = picture.name || '';
+  big.style.display = 'block';
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Page handlers                                                                                  */
+/* ---------------------------------------------------------------------------------------------- */
+
+function load() {
+  if (tv.loaded) {
+    return;
+  }
+  tv.loaded = true;
+  var data;
+  try {
+    data = tvReadData();
+  } catch (e) {
+    // Unreadable data: show an empty map rather than nothing.
+    data = { lang: 'ENU', editable: false, select: 0, zoom: '', lat: '', lng: '', tileUrl: '', tileAttribution: '',
+             maxZoom: 19, pictures: [], messages: {} };
+  }
+  tv.texts = TV_TEXTS[data.lang] || TV_TEXTS.ENU;
+  tv.editable = data.editable;
+  tv.messages = { broken: data.messages.broken || '', information: data.messages.information || '' };
+  tv.fields = tvElement('tvFields');
+  tv.pictures = data.pictures.map(function (p, i) {
+    var lat = tvParseCoordinate(p.lat, true);
+    var lng = tvParseCoordinate(p.lng, false);
+    var located = lat !== null && lng !== null;
+    return {
+      index: i + 1,
+      name: typeof p.name === 'string' ? p.name : '',
+      path: typeof p.path === 'string' ? p.path : '',
+      thumb: typeof p.thumb === 'string' ? p.thumb : '',
+      time: typeof p.time === 'string' ? p.time : '',
+      width: Number(p.width) || 0,
+      height: Number(p.height) || 0,
+      latText: p.lat,
+      lngText: p.lng,
+      lat: located ? lat : null,
+      lng: located ? lng : null,
+      moved: false,
+      marker: null,
+      item: null
+    };
+  });
+  tv.select = data.select;
+
+  var bigBox = tvElement('big');
+  if (bigBox) {
+    bigBox.removeAttribute('onclick');
+    bigBox.addEventListener('click', function (event) {
+      event.preventDefault();
+      bigClick();
+    });
+  }
+  var mapBox = tvElement('map');
+  if (mapBox && tv.fields) {
+    mapBox.addEventListener('wheel', mapWheel, { passive: true });
+  }
+
+  tvBuildList();
+  tvUpdateInfo();
+  if (tv.messages.information) {
+    tvShowMessage(tv.messages.information);
+  }
+  if (typeof L === 'undefined' || !mapBox) {
+    tvShowMessage(tv.texts.noMap);
+    return;
+  }
+  tvCreateMap(data);
+}
+
+function tvCreateMap(data) {
+  var maxZoom = Math.min(Math.max(Math.floor(data.maxZoom), 1), 22);
+  var map = L.map('map', { maxZoom: maxZoom, minZoom: 1, zoomSnap: 1, worldCopyJump: false });
+  tv.map = map;
+  if (data.tileUrl) {
+    L.tileLayer(data.tileUrl, {
+      maxZoom: maxZoom,
+      attribution: tvEscapeHtml(data.tileAttribution)
+    }).addTo(map);
+  }
+  tv.icons = tvMakeIcons();
+  tv.cluster = L.markerClusterGroup
+    ? L.markerClusterGroup({ showCoverageOnHover: false, maxClusterRadius: 50, spiderfyOnMaxZoom: true })
+    : L.featureGroup();
+  var markers = [];
+  var bounds = [];
+  tv.pictures.forEach(function (picture) {
+    if (picture.lat !== null) {
+      markers.push(tvAddMarker(picture));
+      bounds.push([picture.lat, picture.lng]);
+    }
+  });
+
+  var zoom = /^\d{1,2}$/.test(String(data.zoom)) ? Math.min(Number(data.zoom), maxZoom) : NaN;
+  var centreLat = tvParseCoordinate(data.lat, true);
+  var centreLng = tvParseCoordinate(data.lng, false);
+  if (centreLat !== null && centreLng !== null) {
+    map.setView([centreLat, centreLng], isNaN(zoom) ? 9 : zoom);
+  } else if (bounds.length > 0) {
+    map.fitBounds(bounds, { maxZoom: isNaN(zoom) ? 15 : Math.max(zoom, 2), padding: [30, 30] });
+  } else {
+    map.setView([20, 0], 2);
+  }
+  if (tv.cluster.addLayers) {
+    tv.cluster.addLayers(markers);
+  } else {
+    markers.forEach(function (m) {
+      tv.cluster.addLayer(m);
+    });
+  }
+  map.addLayer(tv.cluster);
+
+  // The centre and zoom fields keep the values the program sent until the map really moves.
+  map.on('moveend', tvMapMoved);
+
+  var selected = tv.pictures[tv.select - 1];
+  if (selected) {
+    tvHighlight(selected);
+    if (selected.lat !== null && !map.getBounds().contains([selected.lat, selected.lng])) {
+      map.panTo([selected.lat, selected.lng], { animate: false });
+    }
+    if (selected.item && selected.item.scrollIntoView) {
+      selected.item.scrollIntoView({ block: 'nearest' });
+    }
+  }
+}
+
+function tvMapMoved() {
+  var centre = tv.map.getCenter();
+  var at = tvNormalize(centre.lat, centre.lng);
+  tvSetField('map_zoom', String(tv.map.getZoom()));
+  tvSetField('map_latitude', tvCoordinateText(at.lat, true));
+  tvSetField('map_longitude', tvCoordinateText(at.lng, false));
+  tv.fieldsUpdated = Date.now();
+}
+
+function tvEscapeHtml(text) {
+  return String(text).replace(/[&<>"']/g, function (c) {
+    return { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;' }[c];
+  });
+}
+
+function unload() {
+  if (tv.map) {
+    tv.map.remove();
+    tv.map = null;
+  }
+}
+
+/* The map handles the wheel itself; the page around it must not scroll. */
+function mapWheel() {
+  return false;
+}
+
+function bigClick() {
+  var big = tvElement('big');
+  if (big) {
+    big.style.display = 'none';
+  }
+  var img = tvElement('bigImg');
+  if (img) {
+    img.removeAttribute('src');
+  }
+  return false;
+}
+
+/* A list entry of a picture on the map: highlight it and bring its marker into view. */
+function thumbClick(item) {
+  var picture = tv.pictures[Number(item.getAttribute('data-index')) - 1];
+  if (!picture || !picture.marker || !tv.map) {
+    return false;
+  }
+  tvHighlight(picture);
+  var open = function () {
+    picture.marker.openPopup();
+  };
+  if (tv.cluster.zoomToShowLayer) {
+    tv.cluster.zoomToShowLayer(picture.marker, open);
+  } else {
+    tv.map.panTo(picture.marker.getLatLng());
+    open();
+  }
+  return false;
+}
+
+function thumbOver(item) {
+  var alt = tvElement('thumbAlt');
+  var picture = tv.pictures[Number(item.getAttribute('data-index')) - 1];
+  if (!alt || !picture || tv.drag) {
+    return;
+  }
+  alt.textContent = '';
+  alt.appendChild(tvPreview(picture, 200));
+  alt.style.display = 'block';
+}
+
+function thumbOut() {
+  var alt = tvElement('thumbAlt');
+  if (alt) {
+    alt.style.display = 'none';
+    alt.textContent = '';
+  }
+}
+
+function thumbMove(event) {
+  var e = event || window.event;
+  var alt = tvElement('thumbAlt');
+  if (!alt || !e || alt.style.display !== 'block') {
+    return;
+  }
+  var x = e.clientX + 16;
+  var y = e.clientY + 12;
+  var w = alt.offsetWidth;
+  var h = alt.offsetHeight;
+  if (x + w > window.innerWidth) {
+    x = Math.max(0, e.clientX - w - 16);
+  }
+  if (y + h > window.innerHeight) {
+    y = Math.max(0, window.innerHeight - h);
+  }
+  alt.style.left = x + 'px';
+  alt.style.top = y + 'px';
+}
+
+function msgClick() {
+  var box = tvElement('tvMessage');
+  if (box) {
+    box.style.display = 'none';
+  }
+  return false;
+}
+
+/* The server page carries no inline handlers: start when its document is ready. */
+if (typeof document !== 'undefined') {
+  document.addEventListener('DOMContentLoaded', function () {
+    if (tvElement('tvData')) {
+      load();
+    }
+  });
+}
+
+if (typeof module !== 'undefined' && module.exports) {
+  module.exports = {
+    tvDegreesToDigits: tvDegreesToDigits,
+    tvCoordinateText: tvCoordinateText,
+    tvParseCoordinate: tvParseCoordinate,
+    tvNormalize: tvNormalize,
+    tvSafeRelative: tvSafeRelative
+  };
+}

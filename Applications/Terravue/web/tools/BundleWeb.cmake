@@ -1,0 +1,31 @@
+# Places the map page files in the program folder (cmake -P).
+#   WEB_DIR      the web source folder
+#   OUT_DIR      the program folder
+#   LEAFLET_DIR  Debian's Leaflet folder, or empty
+#   COPIED       files copied unchanged
+# terravue.js becomes Leaflet + marker clustering + the page script; terravue.css likewise with
+# their style sheets, so that the two files alone bring the map library wherever they are copied.
+file(MAKE_DIRECTORY "${OUT_DIR}")
+foreach(name ${COPIED})
+  file(COPY_FILE "${WEB_DIR}/${name}" "${OUT_DIR}/${name}" ONLY_IF_DIFFERENT)
+endforeach()
+
+function(tv_bundle output own)
+  set(text "")
+  foreach(part ${ARGN})
+    if(LEAFLET_DIR AND EXISTS "${LEAFLET_DIR}/${part}")
+      file(READ "${LEAFLET_DIR}/${part}" content)
+      # Source-map comments would point at files that are not shipped.
+      string(REGEX REPLACE "//# sourceMappingURL=[^\n]*" "" content "${content}")
+      string(REGEX REPLACE "/\\*# sourceMappingURL=[^\n]*\\*/" "" content "${content}")
+      string(APPEND text "/* ${part} (libjs-leaflet, BSD-2-Clause) */\n${content}\n;\n")
+    endif()
+  endforeach()
+  file(READ "${WEB_DIR}/${own}" content)
+  string(APPEND text "${content}")
+  file(WRITE "${output}.tmp" "${text}")
+  file(RENAME "${output}.tmp" "${output}")
+endfunction()
+
+tv_bundle("${OUT_DIR}/terravue.js" terravue.js leaflet.js leaflet.markercluster.js)
+tv_bundle("${OUT_DIR}/terravue.css" terravue.css leaflet.css MarkerCluster.css MarkerCluster.Default.css)
