@@ -316,11 +316,13 @@ bool MapState::TakeThumbnails() {
     }
     const std::string source = record.ThumbnailPath(m_rootFolder);
     record.m_stateName = m_name;
-    // A picture that was missing when its thumbnail was due has nothing to move.
-    if (record.m_cacheName.empty()) {
+    // A picture that was missing when its thumbnail was due has nothing to
+    // move, and an unnamed state's thumbnails are in place already.
+    const std::string target = record.ThumbnailPath(m_rootFolder);
+    if (record.m_cacheName.empty() || target == source) {
       continue;
     }
-    if (!MapMoveFile(source, record.ThumbnailPath(m_rootFolder))) {
+    if (!MapMoveFile(source, target)) {
       return false;
     }
   }

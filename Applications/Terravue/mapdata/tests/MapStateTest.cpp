@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <filesystem>
 
 #include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/mapdata/TextFile.h"
@@ -323,6 +324,15 @@ TEST(MapState, TakeThumbnailsMovesUnsavedThumbnailsIntoTheStateFolder) {
   EXPECT_EQ(state.m_pictures.At(1).m_stateName, "Trip");
 }
 
+TEST(MapState, TakeThumbnailsLeavesAnUnnamedStatesThumbnailsInPlace) {
+  TempFolder root;
+  MapState state(root.Path());
+  state.m_pictures.Append(PictureRecord("/p/a.jpg", "", "cache_0.jpg"));
+  WriteFileText(root / "cache_0.jpg", "thumb");
+  EXPECT_TRUE(state.TakeThumbnails());
+  EXPECT_EQ(ReadFileText(root / "cache_0.jpg"), "thumb");
+}
+
 TEST(MapState, TakeThumbnailsStopsAtAThumbnailThatIsNotThere) {
   TempFolder root;
   MapState state(root.Path());
@@ -348,6 +358,32 @@ TEST(MapState, CopyThumbnailsMovesUnsavedOnesAndCopiesSavedOnes) {
   EXPECT_EQ(ReadFileText(root / "New/cache_1.jpg"), "one");
   EXPECT_NE(::access((root / "cache_0.jpg").c_str(), F_OK), 0);
   EXPECT_EQ(ReadFileText(root / "Old/cache_1.jpg"), "one");
+}
+
+}  // namespace
+
+namespace {
+
+// The saved-state fuzzer's seeds and findings, replayed: each reads without
+// harm, and a successful read settles after one write and read.
+TEST(MapState, ReadsEveryFuzzerCorpusFileAndSettlesAfterOneRound) {
+  const std::filesystem::path corpus = std::filesystem::path(TV_SOURCE_DIR) / "fuzz/corpus/tvd";
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    ++files;
+    MapState first = MapState::Listed("Fuzz", "/nonexistent/root/Fuzz/data.tvd");
+    if (first.ReadFromText(ReadFileText(entry.path().string())) != PictureResult::Success) {
+      continue;
+    }
+    MapState second = MapState::Listed("Fuzz", "/nonexistent/root/Fuzz/data.tvd");
+    ASSERT_EQ(second.ReadFromText(first.StateText()), PictureResult::Success);
+    EXPECT_EQ(second.m_pictures.Count(), first.m_pictures.Count());
+    MapState third = MapState::Listed("Fuzz", "/nonexistent/root/Fuzz/data.tvd");
+    ASSERT_EQ(third.ReadFromText(second.StateText()), PictureResult::Success);
+    EXPECT_EQ(third.StateText(), second.StateText());
+  }
+  EXPECT_GE(files, 5);
 }
 
 }  // namespace
