@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   libvips-tools imagemagick
+  chromium
   python3
 )
 

@@ -485,6 +485,12 @@ function tvPreview(picture, box) {
   time.className = 'tvTime';
   time.textContent = picture.time || '';
   wrap.appendChild(time);
+  if (box >= 240 && picture.path) {
+    var full = document.createElement('div');
+    full.className = 'tvPath';
+    full.textContent = picture.path;
+    wrap.appendChild(full);
+  }
   return wrap;
 }
 
@@ -664,7 +670,7 @@ function tvUpdateInfo() {
     moved += p.moved ? 1 : 0;
   });
   summary.textContent = tv.editable
-    ? tvFormat(tv.texts.summary, tv.pictures.length, located, moved) + '  ' + tv.texts.moveHint
+    ? tvFormat(tv.texts.summary, tv.pictures.length, located, moved) + ' \u2014 ' + tv.texts.moveHint
     : tvFormat(tv.texts.summaryView, tv.pictures.length, located);
 }
 

@@ -1,0 +1,433 @@
+// The map pages in headless Chromium, driven with real mouse events, against the real
+// terravue-server. Tiles and thumbnails come from a small local server started here, so nothing
+// leaves this machine.
+//   TV_PROGRAM_DIR     the program folder (terravue-server and the page files)
+//   TV_SHARED_VECTORS  the coordinate vectors shared with the map-data tests (may not exist yet)
+//   TV_REFERENCE       prints vectors from the machine's extended-precision arithmetic
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import http from 'node:http';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+const require = createRequire(import.meta.url);
+const programDir = process.env.TV_PROGRAM_DIR;
+const coords = require(path.join(path.dirname(new URL(import.meta.url).pathname), '..', 'terravue.js'));
+const outputDir = path.join(programDir, 'test-output');
+fs.mkdirSync(outputDir, { recursive: true });
+
+let server;
+let serverUrl;
+let side;
+let sideUrl;
+let browser;
+
+// Side server: a grey grid per tile and a coloured card per thumbnail, both as SVG.
+function startSideServer() {
+  const colours = ['#c0392b', '#2980b9', '#27ae60', '#8e44ad', '#d35400', '#16a085', '#7f8c8d'];
+  side = http.createServer((req, res) => {
+    const tile = /^\/tiles\/(\d+)\/(\d+)\/(\d+)\.svg$/.exec(req.url);
+    const thumb = /^\/thumbs\/(?:.*\/)?cache_(\d+)\.jpg$/.exec(req.url);
+    res.setHeader('Content-Type', 'image/svg+xml');
+    if (tile) {
+      res.end(`<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256"><rect width="256" height="256" fill="#e9efe6"/>` +
+              `<path d="M0 0H256V256" fill="none" stroke="#c8d2c4" stroke-width="2"/>` +
+              `<text x="8" y="20" font-size="12" fill="#9aa596">${tile[1]}/${tile[2]}/${tile[3]}</text></svg>`);
+    } else if (thumb) {
+      const n = Number(thumb[1]);
+      res.end(`<svg xmlns="http://www.w3.org/2000/svg" width="160" height="120"><rect width="160" height="120" fill="${colours[n % colours.length]}"/>` +
+              `<circle cx="120" cy="35" r="18" fill="#f7dc6f"/><path d="M0 120L55 55L95 95L120 75L160 120Z" fill="#1d3b2a" opacity="0.6"/>` +
+              `<text x="10" y="30" font-size="22" fill="#fff">Photo ${n + 1}</text></svg>`);
+    } else {
+      res.statusCode = 404;
+      res.end();
+    }
+  });
+  return new Promise((resolve) => side.listen(0, '127.0.0.1', () => resolve(`http://127.0.0.1:${side.address().port}`)));
+}
+
+function startServer() {
+  server = spawn(path.join(programDir, 'terravue-server'), [
+    '--port', '0', '--assets', programDir,
+    '--tile-url', `${sideUrl}/tiles/{z}/{x}/{y}.svg`, '--tile-attribution', 'Test tiles',
+    '--thumb-prefix', `${sideUrl}/thumbs/`,
+  ], { stdio: ['ignore', 'pipe', 'inherit'] });
+  return new Promise((resolve, reject) => {
+    let text = '';
+    server.stdout.on('data', (chunk) => {
+      text += chunk;
+      const match = /listening on (http:\/\/127\.0\.0\.1:\d+)\//.exec(text);
+      if (match) {
+        resolve(match[1]);
+      }
+    });
+    server.on('exit', (code) => reject(new Error(`terravue-server ended with ${code}`)));
+  });
+}
+
+before(async () => {
+  sideUrl = await startSideServer();
+  serverUrl = await startServer();
+  browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync'],
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  server?.kill('SIGTERM');
+  side?.close();
+});
+
+const scriptPath = '/www/gps/terravue/script2/terravue.php';
+
+// The program's form encoding of one value.
+function encode(value) {
+  let out = '';
+  for (const byte of Buffer.from(String(value), 'utf8')) {
+    const c = String.fromCharCode(byte);
+    if (/[A-Za-z0-9!'()*\-./:_~]/.test(c)) {
+      out += c;
+    } else if (c === ' ') {
+      out += '+';
+    } else {
+      out += '%' + byte.toString(16).padStart(2, '0');
+    }
+  }
+  return out;
+}
+
+const lat = (v) => coords.tvCoordinateText(v, true);
+const lng = (v) => coords.tvCoordinateText(v, false);
+
+function body(pictures, { zoom = '5', centre = [36.2, 136.0], select = 1, language = 'ENU' } = {}) {
+  let text = `format_version=1.1&client_name=Terravue&client_version=1.1.01.08140&lang=${language}` +
+             `&map_zoom=${zoom}&map_latitude=${encode(lat(centre[0]))}&map_longitude=${encode(lng(centre[1]))}` +
+             `&base=${encode('/home/user/Documents/Terravue/')}`;
+  pictures.forEach((p, i) => {
+    const k = i + 1;
+    text += `&pic_path${k}=${encode(p.path)}&pic_cache${k}=${encode(p.cache ?? `cache_${i}.jpg`)}` +
+            `&pic_latitude${k}=${encode(p.at ? lat(p.at[0]) : 'X:99:99:99.999')}` +
+            `&pic_longitude${k}=${encode(p.at ? lng(p.at[1]) : 'X:999:99:99.999')}` +
+            `&pic_time${k}=${encode(p.time ?? '2024/05/01 10:20')}&pic_cx${k}=160&pic_cy${k}=120`;
+  });
+  return text + `&select=${pictures.length ? select : 0}`;
+}
+
+const japan = [
+  { path: '/home/user/Pictures/tokyo.jpg', at: [35.681236, 139.767125] },
+  { path: '/home/user/Pictures/osaka.jpg', at: [34.702485, 135.495951] },
+  { path: '/home/user/Pictures/sapporo.jpg', at: [43.068661, 141.350755] },
+  { path: '/home/user/Pictures/fukuoka.jpg', at: [33.589728, 130.420727] },
+  { path: '/home/user/Pictures/kanazawa.jpg', at: [36.578268, 136.647972] },
+  { path: '/home/user/Pictures/no-gps.jpg' },
+];
+
+// Loads the server's page by a real POST of `form` (the browser's own navigation, its method and
+// body replaced on the way out, as the program sends them).
+async function openMap(form, viewport = { width: 1100, height: 750 }) {
+  const page = await browser.newPage({ viewport });
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.errors = errors;
+  await page.route(serverUrl + scriptPath, (route) =>
+    route.continue({ method: 'POST', postData: form,
+                     headers: { ...route.request().headers(), 'content-type': 'application/x-www-form-urlencoded' } }));
+  const response = await page.goto(serverUrl + scriptPath);
+  assert.equal(response.status(), 200);
+  await page.waitForFunction(() => typeof tv !== 'undefined' && tv.map !== null);
+  return page;
+}
+
+const fields = (page) =>
+  page.evaluate(() => Object.fromEntries([...document.querySelectorAll('input')].map((i) => [i.name, i.value])));
+
+const markerPoint = (page, k) =>
+  page.evaluate((index) => {
+    const r = tv.pictures[index - 1].marker._icon.getBoundingClientRect();
+    return { x: r.left + r.width / 2, y: r.top + r.height / 2 };
+  }, k);
+
+async function mouseDrag(page, from, to) {
+  await page.mouse.move(from.x, from.y);
+  await page.mouse.down();
+  await page.mouse.move((from.x + to.x) / 2, (from.y + to.y) / 2, { steps: 5 });
+  await page.mouse.move(to.x, to.y, { steps: 5 });
+  await page.mouse.up();
+}
+
+test('the page from a real POST shows the markers and carries the fields as sent', async () => {
+  const page = await openMap(body(japan, { select: 2 }));
+  const pins = await page.$$eval('img.leaflet-marker-icon', (icons) => icons.map((i) => i.getAttribute('src')));
+  assert.equal(pins.length, 5);
+  assert.equal(pins.filter((src) => src.endsWith('pin_std2.png')).length, 1, 'the selected picture is highlighted');
+  const f = await fields(page);
+  assert.equal(f.map_zoom, '5');
+  assert.equal(f.map_latitude, lat(36.2));
+  assert.equal(f.pic_count, '6');
+  assert.equal(f.pic_latitude2, lat(japan[1].at[0]));
+  assert.equal(f.pic_longitude6, 'X:999:99:99.999');
+  assert.equal(f.pic_modify1, '0');
+  assert.equal(await page.locator('#list a.thumb2').count(), 1);
+  assert.equal(await page.locator('#list a.thumb1').count(), 5);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('dragging a marker with the mouse writes its new position into the hidden fields', async () => {
+  const page = await openMap(body(japan));
+  const before = await fields(page);
+  const from = await markerPoint(page, 5);
+  await mouseDrag(page, from, { x: from.x + 60, y: from.y + 40 });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify5]').value === '1');
+  const after = await fields(page);
+  const expected = await page.evaluate(() => {
+    const ll = tv.pictures[4].marker.getLatLng();
+    return [tvCoordinateText(ll.lat, true), tvCoordinateText(ll.lng, false)];
+  });
+  assert.deepEqual([after.pic_latitude5, after.pic_longitude5], expected);
+  assert.ok(coords.tvParseCoordinate(after.pic_latitude5, true) < japan[4].at[0], 'moved south');
+  assert.ok(coords.tvParseCoordinate(after.pic_longitude5, false) > japan[4].at[1], 'moved east');
+  for (const k of [1, 2, 3, 4, 6]) {
+    assert.equal(after[`pic_latitude${k}`], before[`pic_latitude${k}`]);
+    assert.equal(after[`pic_modify${k}`], '0');
+  }
+  await page.close();
+});
+
+test('panning and zooming keep the map fields current', async () => {
+  const page = await openMap(body(japan));
+  const box = await page.locator('#map').boundingBox();
+  // An empty corner of the map, away from the markers and the zoom buttons.
+  const start = { x: box.x + box.width - 120, y: box.y + box.height - 100 };
+  await mouseDrag(page, start, { x: start.x - 200, y: start.y - 120 });
+  await page.waitForFunction((old) => document.querySelector('input[name=map_longitude]').value !== old, lng(136.0));
+  let f = await fields(page);
+  const centre = await page.evaluate(() => {
+    const c = tv.map.getCenter();
+    return [tvCoordinateText(c.lat, true), tvCoordinateText(c.lng, false)];
+  });
+  assert.deepEqual([f.map_latitude, f.map_longitude], centre);
+  assert.ok(coords.tvParseCoordinate(f.map_longitude, false) > 136.0, 'the view moved east');
+  assert.ok(coords.tvParseCoordinate(f.map_latitude, true) < 36.2, 'the view moved south');
+  assert.equal(f.map_zoom, '5');
+
+  await page.click('.leaflet-control-zoom-in');
+  await page.waitForFunction(() => document.querySelector('input[name=map_zoom]').value === '6');
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.wheel(0, -400);
+  await page.waitForFunction(() => Number(document.querySelector('input[name=map_zoom]').value) > 6);
+  f = await fields(page);
+  assert.equal(f.map_zoom, String(await page.evaluate(() => tv.map.getZoom())));
+  await page.close();
+});
+
+test('a picture without a position dropped on the map gets one', async () => {
+  const page = await openMap(body(japan));
+  const item = await page.locator('#list a.thumb2').boundingBox();
+  const box = await page.locator('#map').boundingBox();
+  const target = { x: box.x + box.width / 2 + 80, y: box.y + box.height / 2 + 90 };
+  await mouseDrag(page, { x: item.x + 30, y: item.y + item.height / 2 }, target);
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify6]').value === '1');
+  const f = await fields(page);
+  const expected = await page.evaluate(([x, y]) => {
+    const ll = tv.map.containerPointToLatLng(tv.map.mouseEventToContainerPoint({ clientX: x, clientY: y }));
+    const m = tv.pictures[5].marker.getLatLng();
+    return { dropped: [tvCoordinateText(ll.lat, true), tvCoordinateText(ll.lng, false)],
+             marker: [tvCoordinateText(m.lat, true), tvCoordinateText(m.lng, false)] };
+  }, [target.x, target.y]);
+  assert.deepEqual([f.pic_latitude6, f.pic_longitude6], expected.marker);
+  // Where the mouse was released, to within a pixel (about 0.03 degrees at this zoom).
+  assert.ok(Math.abs(coords.tvParseCoordinate(expected.marker[0], true) - coords.tvParseCoordinate(expected.dropped[0], true)) < 0.05);
+  assert.ok(Math.abs(coords.tvParseCoordinate(expected.marker[1], false) - coords.tvParseCoordinate(expected.dropped[1], false)) < 0.05);
+  assert.equal(await page.locator('img.leaflet-marker-icon').count(), 6);
+  assert.equal(await page.locator('#list a.thumb2').count(), 0);
+  await page.close();
+});
+
+test('a marker dragged across the date line is written with a longitude in range', async () => {
+  const page = await openMap(body([{ path: '/p/fiji.jpg', at: [-17.0, 179.9] }], { zoom: '8', centre: [-17.0, 179.9] }));
+  const from = await markerPoint(page, 1);
+  await mouseDrag(page, from, { x: from.x + 250, y: from.y });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify1]').value === '1');
+  const f = await fields(page);
+  // About 1.3 degrees east of 179.9 E: past the date line, so a western longitude.
+  assert.match(f.pic_longitude1, /^W:17[89]:\d\d:\d\d\.\d\d\d$/);
+  assert.match(f.pic_latitude1, /^S:1[67]:/);
+  await page.close();
+});
+
+test('a page with 1,000 pictures loads and its fields follow a drag', async () => {
+  const many = [];
+  for (let i = 0; i < 999; i++) {
+    many.push({ path: `/home/user/Pictures/trip/img_${i}.jpg`, at: [35 + (i % 37) * 0.05, 139 + Math.floor(i / 37) * 0.05] });
+  }
+  many.push({ path: '/home/user/Pictures/trip/lonely.jpg', at: [-33.86, 151.21] });
+  const form = body(many, { zoom: '2', centre: [10, 150] });
+  const started = Date.now();
+  const page = await openMap(form);
+  const loaded = Date.now() - started;
+  const clusters = await page.locator('.marker-cluster').count();
+  assert.ok(clusters > 0, 'nearby markers are grouped');
+  const from = await markerPoint(page, 1000);
+  await page.mouse.move(from.x, from.y);
+  await page.mouse.down();
+  await page.mouse.move(from.x + 40, from.y + 30, { steps: 5 });
+  const releasedAt = await page.evaluate(() => performance.timeOrigin + performance.now());
+  await page.mouse.up();
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify1000]').value === '1');
+  const updatedAt = await page.evaluate(() => tv.fieldsUpdated);
+  const f = await fields(page);
+  assert.equal(f.pic_count, '1000');
+  assert.notEqual(f.pic_latitude1000, lat(-33.86));
+  console.log(`# 1,000 pictures: POST to map ready ${loaded} ms (${form.length} bytes, ${clusters} clusters); ` +
+              `fields current ${Math.max(0, Math.round(updatedAt - releasedAt))} ms after the mouse was released`);
+  await page.close();
+});
+
+test('attack strings in the request show as text and run nothing', async () => {
+  const attack = 'a"><script>alert(1)</script>.jpg';
+  const page = await openMap(body([
+    { path: `/home/user/${attack}`, at: [35.0, 139.0], time: '</script><script>alert(2)</script>' },
+    { path: '/home/user/x\'"><img src=x onerror=alert(3)>.jpg', cache: '../../../etc/passwd' },
+  ], { zoom: '6', centre: [35.0, 139.0] }));
+  const dialogs = [];
+  page.on('dialog', (d) => {
+    dialogs.push(d.message());
+    d.dismiss();
+  });
+  await page.waitForTimeout(200);
+  assert.deepEqual(dialogs, []);
+  assert.equal(await page.evaluate(() => document.querySelectorAll('script').length), 2);
+  assert.equal(await page.evaluate(() => document.querySelectorAll('img[src="x"]').length), 0);
+  // The list names the file (the text after the last "/"); its title and the popup show the path.
+  const names = await page.$$eval('#list .tvName', (n) => n.map((e) => e.textContent));
+  assert.deepEqual(names, ['script>.jpg', 'x\'"><img src=x onerror=alert(3)>.jpg']);
+  assert.equal(await page.getAttribute('#list a.thumb1', 'title'), `/home/user/${attack}`);
+  await page.evaluate(() => tv.pictures[0].marker.openPopup());
+  assert.equal(await page.textContent('.leaflet-popup .tvPath'), `/home/user/${attack}`);
+  const times = await page.$$eval('#list .tvTime', (n) => n.map((e) => e.textContent));
+  assert.equal(times[0], '</script><script>alert(2)</script>');
+  // A thumbnail path that would leave the work folder gets no URL at all.
+  assert.equal(await page.evaluate(() => tv.pictures[1].thumb), '');
+  await page.hover('#list a.thumb1');
+  await page.screenshot({ path: path.join(outputDir, 'attack_strings.png') });
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('the page writes every shared coordinate vector exactly as the program does', async () => {
+  const file = process.env.TV_SHARED_VECTORS;
+  const vectors = file && fs.existsSync(file)
+    ? JSON.parse(fs.readFileSync(file, 'utf8'))
+    : JSON.parse(execFileSync(process.env.TV_REFERENCE, { maxBuffer: 64 << 20 }).toString());
+  const page = await openMap(body([]));
+  const mismatches = await page.evaluate((list) =>
+    list.filter((v) => tvDegreesToDigits(v.degrees, v.latitude) !== v.text).slice(0, 10), vectors);
+  assert.ok(vectors.length > 0);
+  assert.deepEqual(mismatches, []);
+  console.log(`# ${vectors.length} coordinate vectors from ${file && fs.existsSync(file) ? 'the shared file' : 'the reference program'}`);
+  await page.close();
+});
+
+test('a screenshot of a map with several markers', async () => {
+  const page = await openMap(body(japan, { select: 1, zoom: '5' }));
+  await page.waitForFunction(() => [...document.querySelectorAll('#list img')].every((i) => i.complete));
+  const point = await markerPoint(page, 3);
+  await page.mouse.move(point.x, point.y);
+  await page.waitForSelector('.leaflet-tooltip');
+  await page.waitForTimeout(300);
+  await page.screenshot({ path: path.join(outputDir, 'map_several_markers.png') });
+  await page.close();
+});
+
+test('the server refuses what it must refuse', async () => {
+  const post = (payload) => fetch(serverUrl + scriptPath, {
+    method: 'POST', body: payload, headers: { 'content-type': 'application/x-www-form-urlencoded' } });
+  assert.equal((await post('lang=%zz')).status, 400);
+  assert.equal((await post(Buffer.alloc(8 * 1024 * 1024 + 1, 0x61))).status, 413);
+  assert.equal((await fetch(serverUrl + '/nothing/here')).status, 404);
+  const raw = (target) => new Promise((resolve) => {
+    const socket = net.connect(Number(new URL(serverUrl).port), '127.0.0.1', () =>
+      socket.write(`GET ${target} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n`));
+    let text = '';
+    socket.on('data', (d) => (text += d));
+    socket.on('end', () => resolve(text));
+    socket.on('error', () => resolve(text));
+  });
+  for (const target of ['/www/gps/terravue/script/../../../../../../etc/passwd',
+                        '/www/gps/terravue/script/%2e%2e/%2e%2e/%2e%2e/%2e%2e/etc/passwd',
+                        '/www/gps/terravue/script/..%2f..%2f..%2fterravue-server',
+                        '/www/gps/terravue/script/terravue-server']) {
+    const answer = await raw(target);
+    assert.match(answer, /^HTTP\/1\.1 (400|404)/, target);
+    assert.doesNotMatch(answer, /root:/, target);
+  }
+  for (let i = 0; i < 200; i++) {
+    await post(`bad=%${i}`);
+  }
+  assert.equal((await post(body(japan))).status, 200);
+  const help = await fetch(serverUrl + '/www/gps/terravue/help/help_JPN_11.html');
+  assert.equal(help.status, 200);
+  assert.match(await help.text(), /Terravue ヘルプ/);
+});
+
+test('a saved page opened from its folder shows its markers with every handler in place', async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'tv_saved_'));
+  try {
+    for (const name of ['GPS.gif', 'terravue.js', 'terravue.css', 'pin_std1.png', 'pin_std2.png']) {
+      fs.copyFileSync(path.join(programDir, name), path.join(folder, name));
+    }
+    const pin = fs.readFileSync(path.join(programDir, 'pin_std2.png'));
+    fs.writeFileSync(path.join(folder, 'cache_0.jpg'), pin);
+    const markers = [
+      `{"path":"cache_0.jpg","cache":"cache_0.jpg","lat":"${lat(35.68)}","lng":"${lng(139.77)}","width":160,"height":120,"time":"2024/05/01 10:20"}`,
+      `{"path":"cache_1.jpg","cache":"cache_1.jpg","lat":"${lat(34.70)}","lng":"${lng(135.50)}","width":160,"height":120,"time":"2024/05/02 11:00"}`,
+      `{"path":"","cache":"","lat":"X:99:99:99.999","lng":"X:999:99:99.999","width":160,"height":120,"time":""}`,
+    ].join(',');
+    const html = ['<html>',
+      '\t<head>\t<meta http-equiv="content-type" content="text/html; charset=utf-8"/>\t<link href="terravue.css" rel="stylesheet" type="text/css"/>',
+      '\t<script src="maps-api.js" type="text/javascript"></script>\t<script src="terravue.js" type="text/javascript"></script>\t<script type="text/javascript">//<![CDATA[',
+      `\tvar $marker = [${markers}];`, '\tvar $select = 0;', '\tvar $message = {"broken":"","information":""};', '//]]>',
+      '\t</script>', '\t</head>', '\t<body onload="load()" onunload="unload()">',
+      '\t\t<div id="terravue">\t\t\t<div id="list" class="tbl"></div>',
+      '\t\t\t<div id="map" class="tbl" onmousewheel="mapWheel()"></div>', '\t\t\t<div id="info" class="tbl"></div>',
+      '\t\t</div>', '\t\t<div id="thumbAlt"></div>',
+      '\t\t<a id="big" href="#" onclick="bigClick();return false;"><div id="bigBg"></div><img id="bigImg"/></a>',
+      '\t\t<div id="skel">',
+      '\t\t\t<a id="thumb1" class="thumb1" href="#" onclick="thumbClick(this);return false;" onmouseover="thumbOver(this)" onmouseout="thumbOut()" onmousemove="thumbMove()"></a>',
+      '\t\t\t<a id="thumb2" class="thumb2" href="#" onclick="return false;" onmouseover="thumbOver(this)" onmouseout="thumbOut()" onmousemove="thumbMove()"></a>',
+      '\t\t\t<a id="msg1" href="#" onclick="msgClick();return false;"></a>', '\t\t\t<a id="msg2" href="#" onclick="return false;"></a>',
+      `\t\t\t<img id="gps" class="gps" src="${serverUrl}/www/gps/terravue/script/GPS.gif"/>`,
+      '\t\t\t<div id="shadow1" class="shadow1"></div>', '\t\t\t<div id="shadow2" class="shadow2"></div>',
+      '\t\t\t<div id="thumbTime" class="thumbTime"></div>', '\t\t</div>', '\t</body>', '</html>', ''].join('\r\n');
+    fs.writeFileSync(path.join(folder, 'data.htm'), html);
+    const page = await browser.newPage({ viewport: { width: 900, height: 600 } });
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(e.message));
+    // Tiles would come from the network; the saved page must work without them.
+    await page.route(/^https?:\/\/(?!127\.0\.0\.1)/, (route) => route.abort());
+    await page.goto('file://' + path.join(folder, 'data.htm'));
+    await page.waitForFunction(() => typeof tv !== 'undefined' && tv.map !== null);
+    assert.equal(await page.locator('img.leaflet-marker-icon').count(), 2);
+    assert.equal(await page.locator('#list a.thumb2').count(), 1);
+    const handlers = await page.evaluate(() => ['load', 'unload', 'mapWheel', 'bigClick', 'thumbClick', 'thumbOver',
+                                                'thumbOut', 'thumbMove', 'msgClick'].filter((h) => typeof window[h] !== 'function'));
+    assert.deepEqual(handlers, []);
+    assert.equal(await page.evaluate(() => tv.pictures[0].thumb), 'cache_0.jpg');
+    assert.equal(await page.evaluate(() => document.querySelector('#list img').naturalWidth > 0), true);
+    assert.equal(await page.evaluate(() => tv.editable), false);
+    assert.deepEqual(errors, []);
+    await page.close();
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+});
