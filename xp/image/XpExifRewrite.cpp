@@ -475,25 +475,62 @@ struct Prepared {
           return st;
         }
       }
-      const std::uint64_t at = 8 + ifd0->StoredSize(true) + ifd1->StoredSize(true);
-      if (at > kMaxApp1Payload) {
-        return XpStatus::JpegEncodeFailed;
-      }
-      if (auto st = ifd1->SetLong(kTagThumbnailOffset, static_cast<std::uint32_t>(at)); st != XpStatus::Ok) {
-        return st;
-      }
+      // Its final offset is known once the tree's layout is (see PlaceThumbnail).
     }
   }
   return XpStatus::Ok;
 }
 
-[[nodiscard]] XpStatus BuildBlock(XpTiffTagManager& tree, const std::vector<std::uint8_t>& thumbnail,
-                                  XpMemoryFile* block) {
+/// A raw maker note usually points into itself with offsets counted from the
+/// TIFF header, so it must keep its offset to stay readable. Answers the pin
+/// for it, if the source has one.
+std::vector<XpTiffTagManager::PinnedValue> MakerNotePins(XpAbstractFile& source, const XpTiffTagManager& tree) {
+  std::vector<XpTiffTagManager::PinnedValue> pins;
+  const XpTiffTagIFD* exif = tree.GetExifIFD();
+  const XpTiffTagDataBase* note = exif != nullptr ? exif->Find(kTagMakerNote) : nullptr;
+  if (note == nullptr || note->IsIFD() || note->GetByteSize() <= 4) {
+    return pins;
+  }
+  TiffHeader header;
+  if (ReadTiffHeader(source, &header) != XpStatus::Ok) {
+    return pins;
+  }
+  const auto exifEntry = FindRawEntry(source, header, header.ifd0, kTagExifIFD);
+  if (!exifEntry || (exifEntry->type != kTiffTypeLong && exifEntry->type != kTiffTypeIFD)) {
+    return pins;
+  }
+  const auto raw = FindRawEntry(source, header, exifEntry->value, kTagMakerNote);
+  if (raw && raw->count == note->GetByteSize() && raw->count > 4) {
+    pins.push_back({note, raw->value});
+  }
+  return pins;
+}
+
+/// Points IFD1 at the thumbnail, which follows the stored tree directly.
+[[nodiscard]] XpStatus PlaceThumbnail(XpTiffTagManager& tree, std::span<const XpTiffTagManager::PinnedValue> pins) {
+  XpTiffTagIFD* ifd1 = tree.GetIFD(1);
+  if (ifd1 == nullptr) {
+    return XpStatus::Ok;
+  }
+  XpMemoryFile scratch;
+  XpStatus st = XpStatus::Ok;
+  const std::uint64_t length = tree.Store(scratch, pins, &st);
+  if (length == 0) {
+    return st != XpStatus::Ok ? st : XpStatus::NoExif;
+  }
+  if (length > kMaxApp1Payload) {
+    return XpStatus::JpegEncodeFailed;
+  }
+  return ifd1->SetLong(kTagThumbnailOffset, static_cast<std::uint32_t>(length));
+}
+
+[[nodiscard]] XpStatus BuildBlock(XpTiffTagManager& tree, std::span<const XpTiffTagManager::PinnedValue> pins,
+                                  const std::vector<std::uint8_t>& thumbnail, XpMemoryFile* block) {
   if (auto st = block->WriteAll(kExifHeader.data(), kExifHeader.size()); st != XpStatus::Ok) {
     return st;
   }
   XpStatus stored = XpStatus::Ok;
-  if (tree.Store(*block, &stored) == 0) {
+  if (tree.Store(*block, pins, &stored) == 0) {
     return stored != XpStatus::Ok ? stored : XpStatus::NoExif;
   }
   if (!thumbnail.empty()) {
@@ -720,6 +757,11 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
 
   TagTreePtr tree;
   if (auto st = XpJpegExif::ReadTagTree(source, &tree, 0); st != XpStatus::Ok) {
+    // An Exif block whose tree does not parse is no tag tree either; only a
+    // stream that is not a JPEG at all is a decoding failure.
+    if (st == XpStatus::JpegDecodeFailed && XpJpegExif::CheckJpegStream(source, 0) == XpStatus::Ok) {
+      return XpStatus::NoExif;
+    }
     return st;
   }
   if (tree == nullptr || !tree->HasIFD()) {
@@ -737,8 +779,14 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
       st != XpStatus::Ok) {
     return st;
   }
+  const auto pins = MakerNotePins(source, *tree);
+  if (!prepared.thumbnail.empty()) {
+    if (auto st = PlaceThumbnail(*tree, pins); st != XpStatus::Ok) {
+      return st;
+    }
+  }
   XpMemoryFile block;
-  if (auto st = BuildBlock(*tree, prepared.thumbnail, &block); st != XpStatus::Ok) {
+  if (auto st = BuildBlock(*tree, pins, prepared.thumbnail, &block); st != XpStatus::Ok) {
     return st;
   }
   if (block.GetLength() >= 65536) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "xp/base/XpStatus.h"
@@ -45,6 +46,17 @@ class XpTiffTagManager {
   /// written; 0 when there is no root (nothing written) or a write failed
   /// (`*status`, when given, then holds the stream's status).
   virtual std::uint64_t Store(XpAbstractFile& stream, XpStatus* status = nullptr);
+
+  /// An out-of-line value to be stored at a given offset from the base, such
+  /// as a raw maker note whose inner offsets count from the TIFF header.
+  struct PinnedValue {
+    const XpTiffTagDataBase* entry = nullptr;
+    std::uint32_t offset = 0;
+  };
+  /// Store, placing each pinned value at its offset when the layout has not
+  /// passed that offset yet (the gap is filled with zero bytes); a pin that
+  /// cannot be kept leaves the value where it falls.
+  std::uint64_t Store(XpAbstractFile& stream, std::span<const PinnedValue> pins, XpStatus* status = nullptr);
   /// Destroys every directory and the root.
   virtual void Clear();
   /// A deep copy, byte order included; null when memory runs out.

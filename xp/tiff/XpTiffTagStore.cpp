@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "xp/tiff/XpTiffTagDataIFD.h"
@@ -97,217 +99,227 @@ void SortEntries(XpTiffTagIFD& dir, int depth) {
   }
 }
 
-// Serialises directories in the tree's byte order. Directories are laid out
-// front to back (table, out-of-line values, children), so everything is
-// written in one pass without seeking.
+// Lays a tree out and serialises it in the tree's byte order.
+//
+// Without pinned values the layout is strictly front to back: a directory's
+// table, its out-of-line values, then its child directories with their
+// subtrees in entry order. A pinned value reserves its own range; anything
+// that would overlap the range is moved behind it. Offsets are therefore
+// assigned in a first pass and the bytes are put together in memory.
 class TiffWriter {
  public:
-  TiffWriter(XpAbstractFile& stream, std::int64_t base, bool bigEndian)
-      : m_stream(stream), m_base(base), m_bigEndian(bigEndian) {}
+  using PinnedValue = XpTiffTagManager::PinnedValue;
 
-  [[nodiscard]] XpStatus WriteHeader() {
-    std::vector<std::uint8_t> header;
-    header.push_back(m_bigEndian ? 'M' : 'I');
-    header.push_back(m_bigEndian ? 'M' : 'I');
-    Put16(header, 42);
-    Put32(header, 8);
-    return Emit(header);
-  }
-
-  /// Writes `dir` at `offset` (which must be where the stream stands,
-  /// relative to the base) followed by its subtree.
-  [[nodiscard]] XpStatus WriteDirectory(const XpTiffTagIFD& dir, std::uint64_t offset, std::uint64_t nextOffset,
-                                        int depth) {
-    if (depth > kMaxStoreDepth) {
-      return XpStatus::JpegEncodeFailed;
-    }
-    // The layout arithmetic and the bytes actually written must agree.
-    if (m_stream.GetPosition() - m_base != static_cast<std::int64_t>(offset)) {
-      return XpStatus::Failed;
-    }
-    const std::uint64_t tableEnd = offset + MakerNoteHeaderSize(dir) + 2 + kEntrySize * dir.EntryCount() + 4;
-    std::uint64_t valueOffset = tableEnd;
-    std::uint64_t childOffset = offset + SizeOf(dir, false, depth);
-    if (!Fits(childOffset) || !Fits(nextOffset) || dir.EntryCount() > 0xFFFF) {
-      return XpStatus::JpegEncodeFailed;
-    }
-
-    std::vector<std::uint8_t> table;
-    std::vector<std::uint8_t> values;
-    struct PendingChild {
-      const XpTiffTagIFD* dir;
-      std::uint64_t offset;
-    };
-    std::vector<PendingChild> children;
-
-    if (dir.IsMakerNote()) {
-      if (dir.HasShortHeader()) {
-        table.insert(table.end(), kShortHeader.begin(), kShortHeader.end());
-      } else if (dir.HasPiHeader()) {
-        table.insert(table.end(), kPiHeader.begin(), kPiHeader.end());
-      } else {
-        table.insert(table.end(), kDscHeader.begin(), kDscHeader.end());
-      }
-    }
-    Put16(table, static_cast<std::uint16_t>(dir.EntryCount()));
-
-    for (const auto& entry : dir.Entries()) {
-      Put16(table, entry->GetTag());
-      if (const XpTiffTagDataIFD* dirEntry = AsDirectoryEntry(*entry)) {
-        const std::size_t childCount = ChildrenToWrite(*dirEntry);
-        std::vector<std::uint32_t> childOffsets;
-        for (std::size_t i = 0; i < childCount; ++i) {
-          const XpTiffTagIFD* child = dirEntry->GetChild(i);
-          if (!Fits(childOffset)) {
-            return XpStatus::JpegEncodeFailed;
-          }
-          children.push_back({child, childOffset});
-          childOffsets.push_back(static_cast<std::uint32_t>(childOffset));
-          childOffset += SizeOf(*child, true, depth + 1);
-        }
-        if (IsMakerNoteDirectory(*dirEntry)) {
-          const std::uint64_t blobSize = SizeOf(*dirEntry->GetChild(0), true, depth + 1);
-          if (!Fits(blobSize)) {
-            return XpStatus::JpegEncodeFailed;
-          }
-          Put16(table, kTiffTypeUndefined);
-          Put32(table, static_cast<std::uint32_t>(blobSize));
-          Put32(table, childOffsets[0]);
-          continue;
-        }
-        Put16(table, kTiffTypeLong);
-        Put32(table, static_cast<std::uint32_t>(childCount));
-        if (childCount == 0) {
-          Put32(table, 0);
-        } else if (childCount == 1) {
-          Put32(table, childOffsets[0]);
-        } else {
-          Put32(table, static_cast<std::uint32_t>(valueOffset));
-          for (const std::uint32_t childAt : childOffsets) {
-            Put32(values, childAt);
-          }
-          valueOffset += EvenSize(4 * std::uint64_t{childCount});
-          PadEven(values);
-        }
+  TiffWriter(bool bigEndian, std::span<const PinnedValue> pins) : m_bigEndian(bigEndian) {
+    for (const PinnedValue& pin : pins) {
+      if (pin.entry == nullptr || pin.entry->IsIFD() || OutOfLineSize(*pin.entry) == 0 || pin.offset < 8) {
         continue;
       }
+      const Range range{pin.offset, pin.offset + EvenSize(OutOfLineSize(*pin.entry))};
+      const bool overlaps = std::any_of(m_reserved.begin(), m_reserved.end(),
+                                        [&](const Range& r) { return range.begin < r.end && r.begin < range.end; });
+      if (!overlaps) {
+        m_reserved.push_back(range);
+        m_offsets[pin.entry] = pin.offset;
+      }
+    }
+  }
 
-      Put16(table, entry->GetType());
-      Put32(table, entry->GetCount());
+  /// Assigns offsets to every top-level directory and its subtree. False when
+  /// the tree is too deep or too large for 32-bit offsets.
+  [[nodiscard]] bool Layout(const XpTiffTagDataIFD& root) {
+    m_cursor = 8;
+    for (std::size_t i = 0; i < root.ChildCount(); ++i) {
+      if (!LayoutDirectory(*root.GetChild(i), 0)) {
+        return false;
+      }
+    }
+    m_end = m_cursor;
+    for (const Range& r : m_reserved) {
+      m_end = std::max(m_end, r.end);
+    }
+    return m_end <= std::numeric_limits<std::uint32_t>::max();
+  }
+
+  /// The stored bytes of a tree laid out by Layout.
+  [[nodiscard]] std::vector<std::uint8_t> Serialise(const XpTiffTagDataIFD& root) {
+    m_out.assign(static_cast<std::size_t>(m_end), 0);
+    m_out[0] = m_out[1] = m_bigEndian ? 'M' : 'I';
+    Put16(2, 42);
+    const std::size_t count = root.ChildCount();
+    Put32(4, count > 0 ? OffsetOf(root.GetChild(0)) : 0);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t next = i + 1 < count ? OffsetOf(root.GetChild(i + 1)) : 0;
+      WriteDirectory(*root.GetChild(i), next);
+    }
+    return std::move(m_out);
+  }
+
+ private:
+  struct Range {
+    std::uint64_t begin;
+    std::uint64_t end;
+  };
+
+  static std::uint64_t TableSize(const XpTiffTagIFD& dir) {
+    return MakerNoteHeaderSize(dir) + 2 + kEntrySize * dir.EntryCount() + 4;
+  }
+
+  std::uint64_t Allocate(std::uint64_t size) {
+    bool moved = true;
+    while (moved) {
+      moved = false;
+      for (const Range& r : m_reserved) {
+        if (m_cursor < r.end && r.begin < m_cursor + size) {
+          m_cursor = r.end;
+          moved = true;
+        }
+      }
+    }
+    const std::uint64_t at = m_cursor;
+    m_cursor += size;
+    return at;
+  }
+
+  bool LayoutDirectory(const XpTiffTagIFD& dir, int depth) {
+    if (depth > kMaxStoreDepth || dir.EntryCount() > 0xFFFF) {
+      return false;
+    }
+    const std::uint64_t start = Allocate(TableSize(dir));
+    m_offsets[&dir] = start;
+    for (const auto& entry : dir.Entries()) {
+      const std::uint64_t size = OutOfLineSize(*entry);
+      if (size > 0 && m_offsets.count(entry.get()) == 0) {
+        m_offsets[entry.get()] = Allocate(EvenSize(size));
+      }
+    }
+    for (const auto& entry : dir.Entries()) {
+      if (const XpTiffTagDataIFD* dirEntry = AsDirectoryEntry(*entry)) {
+        for (std::size_t i = 0; i < ChildrenToWrite(*dirEntry); ++i) {
+          if (!LayoutDirectory(*dirEntry->GetChild(i), depth + 1)) {
+            return false;
+          }
+        }
+      }
+    }
+    m_extent[&dir] = m_cursor - start;
+    return m_cursor <= std::numeric_limits<std::uint32_t>::max();
+  }
+
+  std::uint32_t OffsetOf(const void* item) const { return static_cast<std::uint32_t>(m_offsets.at(item)); }
+
+  void WriteDirectory(const XpTiffTagIFD& dir, std::uint32_t nextOffset) {
+    std::size_t at = OffsetOf(&dir);
+    if (dir.IsMakerNote()) {
+      const auto* header =
+          dir.HasShortHeader() ? kShortHeader.data() : (dir.HasPiHeader() ? kPiHeader.data() : kDscHeader.data());
+      const std::size_t length = dir.HasShortHeader() ? kShortHeader.size() : kDscHeader.size();
+      std::memcpy(&m_out[at], header, length);
+      at += length;
+    }
+    Put16(at, static_cast<std::uint16_t>(dir.EntryCount()));
+    at += 2;
+    for (const auto& entry : dir.Entries()) {
+      Put16(at, entry->GetTag());
+      if (const XpTiffTagDataIFD* dirEntry = AsDirectoryEntry(*entry)) {
+        const std::size_t childCount = ChildrenToWrite(*dirEntry);
+        if (IsMakerNoteDirectory(*dirEntry)) {
+          const XpTiffTagIFD* note = dirEntry->GetChild(0);
+          Put16(at + 2, kTiffTypeUndefined);
+          Put32(at + 4, static_cast<std::uint32_t>(m_extent.at(note)));
+          Put32(at + 8, OffsetOf(note));
+        } else {
+          Put16(at + 2, kTiffTypeLong);
+          Put32(at + 4, static_cast<std::uint32_t>(childCount));
+          if (childCount == 1) {
+            Put32(at + 8, OffsetOf(dirEntry->GetChild(0)));
+          } else if (childCount > 1) {
+            const std::uint32_t array = OffsetOf(entry.get());
+            Put32(at + 8, array);
+            for (std::size_t i = 0; i < childCount; ++i) {
+              Put32(array + 4 * i, OffsetOf(dirEntry->GetChild(i)));
+            }
+          }
+        }
+        at += kEntrySize;
+        continue;
+      }
+      Put16(at + 2, entry->GetType());
+      Put32(at + 4, entry->GetCount());
       std::vector<std::uint8_t> bytes(entry->Bytes().begin(), entry->Bytes().end());
       if (NeedsSwap()) {
         XpTiffTagDataBase::SwapUnits(bytes, entry->GetSwapUnit());
       }
       if (bytes.size() <= 4) {
-        bytes.resize(4, 0);
-        table.insert(table.end(), bytes.begin(), bytes.end());
-        continue;
+        std::copy(bytes.begin(), bytes.end(), m_out.begin() + static_cast<std::ptrdiff_t>(at + 8));
+      } else {
+        const std::uint32_t valueAt = OffsetOf(entry.get());
+        Put32(at + 8, valueAt);
+        std::copy(bytes.begin(), bytes.end(), m_out.begin() + static_cast<std::ptrdiff_t>(valueAt));
       }
-      if (!Fits(valueOffset)) {
-        return XpStatus::JpegEncodeFailed;
-      }
-      Put32(table, static_cast<std::uint32_t>(valueOffset));
-      values.insert(values.end(), bytes.begin(), bytes.end());
-      PadEven(values);
-      valueOffset += EvenSize(bytes.size());
+      at += kEntrySize;
     }
-    Put32(table, static_cast<std::uint32_t>(nextOffset));
-
-    if (auto st = Emit(table); st != XpStatus::Ok) {
-      return st;
-    }
-    if (auto st = Emit(values); st != XpStatus::Ok) {
-      return st;
-    }
-    for (const PendingChild& child : children) {
-      if (auto st = WriteDirectory(*child.dir, child.offset, 0, depth + 1); st != XpStatus::Ok) {
-        return st;
+    Put32(at, nextOffset);
+    for (const auto& entry : dir.Entries()) {
+      if (const XpTiffTagDataIFD* dirEntry = AsDirectoryEntry(*entry)) {
+        for (std::size_t i = 0; i < ChildrenToWrite(*dirEntry); ++i) {
+          WriteDirectory(*dirEntry->GetChild(i), 0);
+        }
       }
     }
-    return XpStatus::Ok;
   }
-
- private:
-  static bool Fits(std::uint64_t offset) { return offset <= std::numeric_limits<std::uint32_t>::max(); }
 
   [[nodiscard]] bool NeedsSwap() const { return m_bigEndian != (std::endian::native == std::endian::big); }
 
-  void Put16(std::vector<std::uint8_t>& out, std::uint16_t value) const {
-    if (m_bigEndian) {
-      out.push_back(static_cast<std::uint8_t>(value >> 8));
-      out.push_back(static_cast<std::uint8_t>(value));
-    } else {
-      out.push_back(static_cast<std::uint8_t>(value));
-      out.push_back(static_cast<std::uint8_t>(value >> 8));
-    }
+  void Put16(std::size_t at, std::uint16_t value) {
+    m_out[at + (m_bigEndian ? 0 : 1)] = static_cast<std::uint8_t>(value >> 8);
+    m_out[at + (m_bigEndian ? 1 : 0)] = static_cast<std::uint8_t>(value);
   }
 
-  void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) const {
-    if (m_bigEndian) {
-      Put16(out, static_cast<std::uint16_t>(value >> 16));
-      Put16(out, static_cast<std::uint16_t>(value));
-    } else {
-      Put16(out, static_cast<std::uint16_t>(value));
-      Put16(out, static_cast<std::uint16_t>(value >> 16));
-    }
+  void Put32(std::size_t at, std::uint32_t value) {
+    Put16(at + (m_bigEndian ? 0 : 2), static_cast<std::uint16_t>(value >> 16));
+    Put16(at + (m_bigEndian ? 2 : 0), static_cast<std::uint16_t>(value));
   }
 
-  static void PadEven(std::vector<std::uint8_t>& out) {
-    if (out.size() % 2 != 0) {
-      out.push_back(0);
-    }
-  }
-
-  [[nodiscard]] XpStatus Emit(const std::vector<std::uint8_t>& bytes) {
-    if (bytes.empty()) {
-      return XpStatus::Ok;
-    }
-    return m_stream.WriteAll(bytes.data(), bytes.size());
-  }
-
-  XpAbstractFile& m_stream;
-  std::int64_t m_base;
   bool m_bigEndian;
+  std::vector<Range> m_reserved;
+  // Offsets of directories (their first byte) and of out-of-line values.
+  std::unordered_map<const void*, std::uint64_t> m_offsets;
+  std::unordered_map<const void*, std::uint64_t> m_extent;  // a directory's bytes, subtree included
+  std::uint64_t m_cursor = 8;
+  std::uint64_t m_end = 8;
+  std::vector<std::uint8_t> m_out;
 };
 
 }  // namespace
 
-std::uint64_t XpTiffTagManager::Store(XpAbstractFile& stream, XpStatus* status) {
+std::uint64_t XpTiffTagManager::Store(XpAbstractFile& stream, XpStatus* status) { return Store(stream, {}, status); }
+
+std::uint64_t XpTiffTagManager::Store(XpAbstractFile& stream, std::span<const PinnedValue> pins, XpStatus* status) {
   XpStatus ignored = XpStatus::Ok;
   XpStatus& result = status != nullptr ? *status : ignored;
   result = XpStatus::Ok;
   if (m_root == nullptr) {
     return 0;
   }
-  const std::int64_t start = stream.GetPosition();
-  if (start < 0) {
-    result = XpStatus::Failed;
-    return 0;
-  }
   try {
-    TiffWriter writer(stream, start, m_bigEndian);
-    if (result = writer.WriteHeader(); result != XpStatus::Ok) {
-      return 0;
-    }
-    const std::size_t count = m_root->ChildCount();
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < m_root->ChildCount(); ++i) {
       SortEntries(*m_root->GetChild(i), 0);
     }
-    std::uint64_t offset = 8;
-    for (std::size_t i = 0; i < count; ++i) {
-      const XpTiffTagIFD& dir = *m_root->GetChild(i);
-      const std::uint64_t size = SizeOf(dir, true, 0);
-      const std::uint64_t next = i + 1 < count ? offset + size : 0;
-      if (result = writer.WriteDirectory(dir, offset, next, 0); result != XpStatus::Ok) {
-        return 0;
-      }
-      offset += size;
+    TiffWriter writer(m_bigEndian, pins);
+    if (!writer.Layout(*m_root)) {
+      result = XpStatus::JpegEncodeFailed;
+      return 0;
     }
+    const std::vector<std::uint8_t> bytes = writer.Serialise(*m_root);
+    if (result = stream.WriteAll(bytes.data(), bytes.size()); result != XpStatus::Ok) {
+      return 0;
+    }
+    return bytes.size();
   } catch (const std::bad_alloc&) {
     result = XpStatus::OutOfMemory;
     return 0;
   }
-  return static_cast<std::uint64_t>(stream.GetPosition() - start);
 }
 
 std::uint64_t XpTiffTagIFD::StoredSize(bool withChildren) const { return SizeOf(*this, withChildren, 0); }
