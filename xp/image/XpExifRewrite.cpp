@@ -193,7 +193,6 @@ struct FrameHeader {
   JDIMENSION height = 0;
   int components = 0;
   std::vector<int> layout;  // id, h, v, table per component
-  bool progressive = false;
   bool operator==(const FrameHeader&) const = default;
 };
 
@@ -210,7 +209,6 @@ struct FrameHeader {
     frame->width = dec->image_width;
     frame->height = dec->image_height;
     frame->components = dec->num_components;
-    frame->progressive = dec->progressive_mode != FALSE;
     for (int ci = 0; ci < dec->num_components; ++ci) {
       const jpeg_component_info& comp = dec->comp_info[ci];
       frame->layout.insert(frame->layout.end(),
