@@ -2,14 +2,15 @@
 // window placement, and the application's start-up sequence.
 #include <QLabel>
 #include <QLockFile>
-#include <QPushButton>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QWebEngineView>
 #include <memory>
 
 #include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/CPimDlg.h"
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
@@ -422,6 +423,47 @@ class StartupTest : public QObject {
     QVERIFY(app.InitInstance());
     QVERIFY(!app.HasLocaleLibrary());
     QCOMPARE(app.MainWindow()->windowTitle(), QStringLiteral("Terravue"));
+  }
+
+  void startingWithPicturesLoadsThemAndPostsTheMapToTheEmbeddedServer() {
+    const QString program = QStringLiteral(TV_PROGRAM_DIR "/");
+    if (!QFileInfo::exists(program + QStringLiteral("terravue_page.html"))) {
+      QSKIP("the page files are not built");
+    }
+    const QString testdata = QStringLiteral(TV_TESTDATA_DIR "/exif/");
+    AppStartOptions options;
+    options.programFolder = program;
+    options.language = AppStrings::Language::English;
+    // One picture with a position, two without, and a file that is no JPEG still.
+    options.arguments = {testdata + QStringLiteral("exifpy-DSCN0010.jpg"), testdata + QStringLiteral("README.md"),
+                         testdata + QStringLiteral("exifpy-Canon_40D.jpg"),
+                         testdata + QStringLiteral("exifpy-45-gps_ifd.jpg")};
+    CTerravueApp app(std::move(options));
+    QVERIFY(app.InitInstance());
+    QVERIFY(app.ServesMaps());
+    CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
+    QVERIFY(map->IsLoading());
+    QSignalSpy posted(map, &CTerravueHtmlWnd::querySent);
+    QCOMPARE(app.MainWindow()->findChildren<CPimDlg*>().size(), 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 1, 20000);
+    QVERIFY(!map->IsLoading());
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{3});
+    const QString workFolder = m_home->Path("home/Documents") + QStringLiteral("/Terravue");
+    QCOMPARE(QDir(workFolder).entryList({QStringLiteral("cache_*.jpg")}).size(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(map->url(), QUrl(AppGlobals::Get().serverScriptUrl), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(map->title(), QStringLiteral("Terravue"), 20000);
+
+    // Some pictures have no position: that notice is offered, the other not.
+    QStringList notices;
+    for (const CWarnningDlg* notice : app.MainWindow()->findChildren<CWarnningDlg*>()) {
+      notices.append(notice->NoticeName());
+    }
+    QCOMPARE(notices, QStringList{"warn_hasnolocation"});
+
+    // Thumbnails that were never saved go with the window.
+    app.ExitInstance();
+    QCOMPARE(QDir(workFolder).entryList({QStringLiteral("cache_*.jpg")}).size(), 0);
   }
 
   void aStoredPlacementIsUsedAtTheNextStart() {
