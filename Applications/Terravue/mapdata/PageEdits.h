@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+class MapState;
+
+/// One INPUT element of the map page as the browser reports it, in document order.
+struct PageField {
+  std::string name;
+  std::string value;
+};
+
+/// What one picture's fields on the page say.
+struct PageEditEntry {
+  bool moved = false;  ///< "pic_modifyK" was exactly "1"
+  std::string latitude;
+  std::string longitude;
+
+  bool operator==(const PageEditEntry&) const = default;
+};
+
+/// The user's edits as the map page's hidden fields hold them. Lives for one reading.
+struct PageEdits {
+  /// Largest "pic_count" that gets entries. A map never holds this many
+  /// pictures, so a larger count is kept only as a number: it can never match
+  /// the map and allocates nothing.
+  static constexpr std::int64_t kMaxEntries = 1'000'000;
+
+  std::string zoom;       ///< last non-empty "map_zoom", empty if none
+  std::string latitude;   ///< last non-empty "map_latitude"
+  std::string longitude;  ///< last non-empty "map_longitude"
+  /// The last "pic_count" read (0 when none, or a count of zero or less).
+  std::int64_t count = 0;
+  /// One record per picture, in index order; empty when `count` is 0 or above kMaxEntries.
+  std::vector<PageEditEntry> entries;
+};
+
+/// Collects the page's fields. The head names ("map_zoom", "map_latitude",
+/// "map_longitude", and "pic_count") are compared whole, ignoring ASCII letter
+/// case; an empty value leaves what was collected. With `withPictures`,
+/// "pic_count" (its leading decimal number; a non-number gives 0) starts the
+/// entries afresh, and afterwards "pic_modifyK", "pic_latitudeK" and
+/// "pic_longitudeK" (exact case, K decimal digits only, 1 <= K <= count) fill
+/// entry K. Fields before the count, out-of-range indexes and other names are
+/// ignored.
+[[nodiscard]] PageEdits CollectPageEdits(std::span<const PageField> fields, bool withPictures);
+
+/// Applies collected edits to `map` (the map's apply page values): the head
+/// values that are non-empty and differ replace the map's; when the number of
+/// entries equals the number of pictures, each picture takes its entry's
+/// position. True when any picture of the map is modified afterwards; false
+/// on a count mismatch (no picture is touched then).
+bool ApplyPageEdits(const PageEdits& edits, MapState& map);
+
+/// The leading decimal number of `text` as the page's count is read: optional
+/// blanks, an optional sign, then digits; 0 when there are none. Values beyond
+/// the 64-bit range are clamped.
+[[nodiscard]] std::int64_t LeadingDecimal(const std::string& text);

@@ -1,0 +1,220 @@
+// Reading the map page's hidden fields back: which fields count, in which
+// order, and how the collected values change the current map.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "Applications/Terravue/mapdata/MapState.h"
+#include "Applications/Terravue/mapdata/PageEdits.h"
+
+namespace {
+
+MapState MapWithPictures(int count) {
+  MapState map("/nowhere");
+  map.m_zoom = "9";
+  map.m_latitude = "N:35:37:32.828";
+  map.m_longitude = "E:139:44:31.338";
+  for (int i = 1; i <= count; ++i) {
+    PictureRecord record("/photos/p" + std::to_string(i) + ".jpg", "", "cache_" + std::to_string(i) + ".jpg");
+    record.m_latitude = "N:10:00:00.00" + std::to_string(i);
+    record.m_longitude = "E:020:00:00.00" + std::to_string(i);
+    map.m_pictures.Append(record);
+  }
+  return map;
+}
+
+// The fields the server page writes for `map`, values as sent.
+std::vector<PageField> FieldsOf(const MapState& map) {
+  std::vector<PageField> fields = {
+      {"map_zoom", map.m_zoom}, {"map_latitude", map.m_latitude}, {"map_longitude", map.m_longitude}};
+  fields.push_back({"pic_count", std::to_string(map.m_pictures.Count())});
+  for (std::size_t i = 0; i < map.m_pictures.Count(); ++i) {
+    const std::string k = std::to_string(i + 1);
+    fields.push_back({"pic_modify" + k, "0"});
+    fields.push_back({"pic_latitude" + k, map.m_pictures.At(i).m_latitude});
+    fields.push_back({"pic_longitude" + k, map.m_pictures.At(i).m_longitude});
+  }
+  return fields;
+}
+
+}  // namespace
+
+TEST(PageEdits, CollectsTheHeadAndEveryPictureInIndexOrder) {
+  const std::vector<PageField> fields = {
+      {"map_zoom", "12"},
+      {"map_latitude", "N:01:02:03.004"},
+      {"map_longitude", "W:005:06:07.008"},
+      {"pic_count", "2"},
+      {"pic_modify2", "1"},
+      {"pic_latitude2", "S:02:00:00.000"},
+      {"pic_longitude2", "E:1"},
+      {"pic_modify1", "0"},
+      {"pic_latitude1", "N:01:00:00.000"},
+      {"pic_longitude1", "E:2"},
+  };
+  const PageEdits edits = CollectPageEdits(fields, /*withPictures=*/true);
+  EXPECT_EQ(edits.zoom, "12");
+  EXPECT_EQ(edits.latitude, "N:01:02:03.004");
+  EXPECT_EQ(edits.longitude, "W:005:06:07.008");
+  ASSERT_EQ(edits.entries.size(), 2u);
+  EXPECT_EQ(edits.entries[0], (PageEditEntry{false, "N:01:00:00.000", "E:2"}));
+  EXPECT_EQ(edits.entries[1], (PageEditEntry{true, "S:02:00:00.000", "E:1"}));
+}
+
+TEST(PageEdits, IgnoresAFieldBeforeTheCountAndAnIndexBeyondIt) {
+  const std::vector<PageField> fields = {
+      {"pic_latitude1", "N:01:00:00.000"}, {"pic_count", "1"}, {"pic_latitude2", "N:02:00:00.000"}};
+  const PageEdits edits = CollectPageEdits(fields, true);
+  ASSERT_EQ(edits.entries.size(), 1u);
+  EXPECT_EQ(edits.entries[0].latitude, "");
+}
+
+TEST(PageEdits, MatchesTheHeadNamesIgnoringCaseAndTheIndexedNamesExactly) {
+  const std::vector<PageField> fields = {
+      {"MAP_ZOOM", "5"}, {"PIC_COUNT", "1"}, {"PIC_LATITUDE1", "N:09:00:00.000"}, {"pic_longitude1", "E:1"}};
+  const PageEdits edits = CollectPageEdits(fields, true);
+  EXPECT_EQ(edits.zoom, "5");
+  ASSERT_EQ(edits.entries.size(), 1u);
+  EXPECT_EQ(edits.entries[0].latitude, "");
+  EXPECT_EQ(edits.entries[0].longitude, "E:1");
+}
+
+TEST(PageEdits, KeepsTheLastNonEmptyHeadValue) {
+  const std::vector<PageField> fields = {
+      {"map_zoom", "4"}, {"map_zoom", ""}, {"map_latitude", "N:1"}, {"map_latitude", "N:2"}};
+  const PageEdits edits = CollectPageEdits(fields, false);
+  EXPECT_EQ(edits.zoom, "4");
+  EXPECT_EQ(edits.latitude, "N:2");
+}
+
+TEST(PageEdits, ARepeatedCountStartsTheEntriesAgain) {
+  const std::vector<PageField> fields = {
+      {"pic_count", "2"}, {"pic_latitude1", "N:1"}, {"pic_count", "3"}, {"pic_longitude3", "E:3"}};
+  const PageEdits edits = CollectPageEdits(fields, true);
+  ASSERT_EQ(edits.entries.size(), 3u);
+  EXPECT_EQ(edits.entries[0].latitude, "");
+  EXPECT_EQ(edits.entries[2].longitude, "E:3");
+}
+
+TEST(PageEdits, MarksAPictureMovedOnlyForExactlyOne) {
+  const std::vector<PageField> fields = {
+      {"pic_count", "3"}, {"pic_modify1", "1"}, {"pic_modify2", "1 "}, {"pic_modify3", "true"}};
+  const PageEdits edits = CollectPageEdits(fields, true);
+  ASSERT_EQ(edits.entries.size(), 3u);
+  EXPECT_TRUE(edits.entries[0].moved);
+  EXPECT_FALSE(edits.entries[1].moved);
+  EXPECT_FALSE(edits.entries[2].moved);
+}
+
+TEST(PageEdits, WithoutPicturesReadsOnlyTheHead) {
+  const std::vector<PageField> fields = {{"map_zoom", "3"}, {"pic_count", "1"}, {"pic_latitude1", "N:1"}};
+  const PageEdits edits = CollectPageEdits(fields, false);
+  EXPECT_EQ(edits.zoom, "3");
+  EXPECT_EQ(edits.count, 0);
+  EXPECT_TRUE(edits.entries.empty());
+}
+
+struct CountCase {
+  const char* text;
+  std::int64_t count;
+  std::size_t entries;
+};
+
+class PageEditsCount : public testing::TestWithParam<CountCase> {};
+
+TEST_P(PageEditsCount, ReadsTheLeadingNumberOfTheCount) {
+  const std::vector<PageField> fields = {{"pic_count", GetParam().text}};
+  const PageEdits edits = CollectPageEdits(fields, true);
+  EXPECT_EQ(edits.count, GetParam().count);
+  EXPECT_EQ(edits.entries.size(), GetParam().entries);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, PageEditsCount,
+    testing::Values(CountCase{"3", 3, 3}, CountCase{" 2 pictures", 2, 2}, CountCase{"+1", 1, 1}, CountCase{"abc", 0, 0},
+                    CountCase{"0", 0, 0}, CountCase{"-4", 0, 0}, CountCase{"2000000000", 2000000000, 0},
+                    CountCase{"99999999999999999999999", std::numeric_limits<std::int64_t>::max(), 0}));
+
+TEST(PageEdits, IgnoresIndexedNamesWithSignsBlanksTrailingTextOrHugeIndexes) {
+  const std::vector<PageField> fields = {
+      {"pic_count", "1"},      {"pic_latitude+1", "N:a"},         {"pic_latitude 1", "N:b"}, {"pic_latitude1x", "N:c"},
+      {"pic_latitude", "N:d"}, {"pic_latitude4294967297", "N:e"}, {"pic_latitude0", "N:f"},  {"pic_latitude01", "N:g"}};
+  const PageEdits edits = CollectPageEdits(fields, true);
+  ASSERT_EQ(edits.entries.size(), 1u);
+  // Leading zeros are still digits of the index 1.
+  EXPECT_EQ(edits.entries[0].latitude, "N:g");
+}
+
+TEST(PageEdits, TheSamePositionsSentBackLeaveTheMapUnmodified) {
+  MapState map = MapWithPictures(3);
+  EXPECT_FALSE(ApplyPageEdits(CollectPageEdits(FieldsOf(map), true), map));
+  for (const PictureRecord& record : map.m_pictures.Records()) {
+    EXPECT_EQ(record.m_modified, 0);
+  }
+}
+
+TEST(PageEdits, ALatitudeThatDiffersInItsLastDigitModifiesThatPicture) {
+  MapState map = MapWithPictures(2);
+  std::vector<PageField> fields = FieldsOf(map);
+  for (PageField& field : fields) {
+    if (field.name == "pic_latitude2") {
+      field.value.back() = '9';
+    }
+  }
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_modified, 0);
+  EXPECT_EQ(map.m_pictures.At(1).m_modified, 1);
+  EXPECT_EQ(map.m_pictures.At(1).m_latitude, "N:10:00:00.009");
+}
+
+TEST(PageEdits, ACountMismatchUpdatesTheHeadButNoPictureAndAnswersFalse) {
+  MapState map = MapWithPictures(4);
+  map.m_pictures.At(0).m_modified = 1;
+  const std::vector<PageField> fields = {{"map_zoom", "14"},       {"pic_count", "3"},       {"pic_latitude1", "S:1"},
+                                         {"pic_latitude2", "S:2"}, {"pic_latitude3", "S:3"}, {"map_latitude", "S:9"}};
+  EXPECT_FALSE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_zoom, "14");
+  EXPECT_EQ(map.m_latitude, "S:9");
+  EXPECT_EQ(map.m_pictures.At(1).m_latitude, "N:10:00:00.002");
+}
+
+TEST(PageEdits, ReadingWithoutPicturesAppliesTheHeadAndAnswersFalse) {
+  MapState map = MapWithPictures(1);
+  map.m_pictures.At(0).m_modified = 1;
+  std::vector<PageField> fields = FieldsOf(map);
+  fields[0].value = "17";
+  EXPECT_FALSE(ApplyPageEdits(CollectPageEdits(fields, false), map));
+  EXPECT_EQ(map.m_zoom, "17");
+}
+
+TEST(PageEdits, AnEmptyZoomLeavesTheMapsZoom) {
+  MapState map = MapWithPictures(0);
+  const std::vector<PageField> fields = {{"map_zoom", ""}, {"map_longitude", "W:001:00:00.000"}};
+  EXPECT_FALSE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_zoom, "9");
+  EXPECT_EQ(map.m_longitude, "W:001:00:00.000");
+}
+
+TEST(PageEdits, AnEarlierModificationStillCountsWhenTheCountsMatch) {
+  MapState map = MapWithPictures(2);
+  map.m_pictures.At(1).m_modified = 1;
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(FieldsOf(map), true), map));
+}
+
+TEST(PageEdits, AnEmptyPagePositionCountsAsAMove) {
+  MapState map = MapWithPictures(1);
+  const std::vector<PageField> fields = {{"pic_count", "1"}, {"pic_longitude1", "E:020:00:00.001"}};
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_latitude, "");
+}
+
+TEST(PageEdits, AHugeCountAllocatesNothingAndMatchesNoMap) {
+  MapState map = MapWithPictures(0);
+  const std::vector<PageField> fields = {{"pic_count", "2000000000"}, {"pic_latitude1", "N:1"}, {"map_zoom", "6"}};
+  const PageEdits edits = CollectPageEdits(fields, true);
+  EXPECT_TRUE(edits.entries.empty());
+  EXPECT_FALSE(ApplyPageEdits(edits, map));
+  EXPECT_EQ(map.m_zoom, "6");
+}
