@@ -1,28 +1,13 @@
 #include "Applications/Terravue/StartupServices.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <string>
 #include <vector>
 
 #include "Applications/Terravue/mapdata/CContentsGroupList.h"
-#if __has_include("xp/base/XpFileType.h")
 #include "xp/base/XpFileType.h"
-#define TV_HAVE_FILE_TYPE 1
-#endif
 
-std::uint32_t ClassifyPath(const QString& path) {
-#ifdef TV_HAVE_FILE_TYPE
-  return XpGetFileType(path.toStdString());
-#else
-  QFile file(path);
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-    return 0;
-  }
-  const QByteArray head = file.read(3);
-  return head == QByteArray("\xFF\xD8\xFF", 3) ? kJpegStillFileType : 0;
-#endif
-}
+std::uint32_t ClassifyPath(const QString& path) { return XpGetFileType(path.toStdString()); }
 
 QStringList ReadHandOffSelection(const QString& path) {
   QStringList paths;
@@ -39,3 +24,4 @@ CommandLineServices SystemCommandLineServices() {
   services.readHandOff = ReadHandOffSelection;
   return services;
 }
+static_assert(kJpegStillFileType == XpFileTypes::kJpeg, "the map takes ordinary JPEG stills only");

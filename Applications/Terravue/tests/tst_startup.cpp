@@ -17,6 +17,7 @@
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/StartupServices.h"
 #include "Applications/Terravue/WindowPlacement.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 
@@ -143,6 +144,32 @@ class StartupTest : public QObject {
     QCOMPARE(parsed.kind, kind);
     QCOMPARE(parsed.stateFile, stateFile);
     QCOMPARE(parsed.pictures, pictures);
+  }
+
+  void theRealServicesClassifyFilesAndReadHandOffLists() {
+    const QString testdata = QStringLiteral(TV_TESTDATA_DIR "/exif/");
+    const QString still = testdata + QStringLiteral("exifpy-DSCN0010.jpg");
+    const QString other = testdata + QStringLiteral("exifpy-Canon_40D.jpg");
+    const QString list = m_home->Path("list.xml");
+    const QByteArray entry = "<dict><key>Files</key><array><string>%1</string></array><key>Selected</key><%2/></dict>";
+    const auto entryFor = [&entry](const QString& path, const char* selected) {
+      return QString::fromLatin1(entry).arg(path.toHtmlEscaped(), QLatin1String(selected)).toUtf8();
+    };
+    TestHome::WriteFile(list,
+                        "<?xml version=\"1.0\" encoding=\"utf-8\"?><plist version=\"1.0\"><dict>"
+                        "<key>ContentsGroupList</key><array><dict><key>ContentsList</key><array>" +
+                            entryFor(still, "true") + entryFor(other, "false") +
+                            entryFor(testdata + QStringLiteral("README.md"), "true") +
+                            "</array><key>GroupName</key><string>Pictures</string></dict></array>"
+                            "<key>XMLFileType</key><string>ContentInfoXML</string></dict></plist>");
+    const CommandLineServices services = SystemCommandLineServices();
+    QCOMPARE(services.fileType(still), kJpegStillFileType);
+    QVERIFY(services.fileType(testdata + QStringLiteral("README.md")) != kJpegStillFileType);
+
+    const CommandLine parsed = ParseCommandLine({other, QStringLiteral("/Input"), list}, services);
+    QCOMPARE(parsed.kind, CommandLine::Kind::Pictures);
+    QCOMPARE(parsed.pictures, QStringList{still});
+    QCOMPARE(ParseCommandLine({QStringLiteral("/input"), m_home->Path("none.xml")}, services).pictures, QStringList{});
   }
 
   // --- what the creation handler does ---
