@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <algorithm>
 #include <QtGlobal>
+#include <algorithm>
 
 /// A temporary home for one test: HOME and the XDG folders point into it, so
 /// settings, documents, data and the instance lock never touch the real user's.
