@@ -8,6 +8,7 @@ packages=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libpugixml-dev libicu-dev libgif-dev libcpp-httplib-dev
   qt6-base-dev qt6-webengine-dev
+  fonts-ipafont-gothic
   libjs-leaflet libjs-leaflet.markercluster
   libgtest-dev libgmock-dev libbenchmark-dev
   libimage-exiftool-perl libjpeg-turbo-progs
