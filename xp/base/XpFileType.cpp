@@ -196,11 +196,16 @@ FileTypeCode CheckGif(const std::string& path) {
   }
   FileTypeCode result = kGif;
   GifRecordType record = UNDEFINED_RECORD_TYPE;
-  while (result == kGif && record != TERMINATE_RECORD_TYPE) {
+  // The library keeps a record of every image it passes; a hostile file with
+  // endless tiny frames must not make that grow without bound.
+  constexpr int kMaxImages = 65536;
+  int images = 0;
+  while (result == kGif && record != TERMINATE_RECORD_TYPE && images < kMaxImages) {
     if (DGifGetRecordType(gif.get(), &record) == GIF_ERROR) {
       break;
     }
     if (record == IMAGE_DESC_RECORD_TYPE) {
+      ++images;
       if (DGifGetImageDesc(gif.get()) == GIF_ERROR) {
         break;
       }

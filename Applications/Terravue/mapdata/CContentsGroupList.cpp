@@ -163,10 +163,14 @@ std::string CContentsGroupList::MakeHandOffPath(const std::string& dataHome, std
 }
 
 std::vector<std::string> CContentsGroupList::ReadSelectedFiles(const std::string& listPath) {
-  std::vector<std::string> paths;
   CContentsGroupList list;
   (void)list.LoadFile(listPath);  // a failed load leaves what was read
-  const XpIniElement* group = list.GetGroup(0);
+  return list.GetSelectedFiles();
+}
+
+std::vector<std::string> CContentsGroupList::GetSelectedFiles() const {
+  std::vector<std::string> paths;
+  const XpIniElement* group = GetGroup(0);
   const int count = GetContentCount(group);
   for (int i = 0; i < count; ++i) {
     const XpIniElement* entry = GetContent(group, i);

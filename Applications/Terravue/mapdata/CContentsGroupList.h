@@ -88,6 +88,10 @@ class CContentsGroupList : public XpIniDict {
   /// MakeHandOffPath with the first number to try given.
   [[nodiscard]] static std::string MakeHandOffPath(const std::string& dataHome, std::int64_t startNumber);
 
+  /// The first file of every selected entry of the first group, in entry order
+  /// with duplicates kept (an empty text for an entry whose first file can't be
+  /// read).
+  [[nodiscard]] std::vector<std::string> GetSelectedFiles() const;
   /// Reads the list at `listPath` and answers the first file of every selected
   /// entry of the first group, in entry order with duplicates kept (an empty
   /// text for an entry whose first file can't be read). A list that can't be

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "Applications/Terravue/mapdata/BrowserHandOff.h"
 #include "Applications/Terravue/mapdata/BrowserSettingsReader.h"
 #include "Applications/Terravue/mapdata/BrowserStarter.h"
 #include "Applications/Terravue/mapdata/CContentsGroupList.h"
@@ -312,6 +313,19 @@ TEST_F(HandOffFixture, StartsNothingWhenNoListFileCanBeMade) {
   EXPECT_TRUE(result.listPath.empty());
   EXPECT_FALSE(result.started);
   EXPECT_TRUE(m_starter.calls.empty());
+}
+
+TEST_F(HandOffFixture, ServesTheWriteBackAsItsLauncher) {
+  BrowserHandOff handOff(m_environment);
+  HandOffLauncher& launcher = handOff;
+  launcher.HandOff({"/photos/x.jpg"});
+  ASSERT_EQ(m_starter.calls.size(), 1U);
+  EXPECT_EQ(m_starter.calls[0].second.back(), handOff.LastResult().listPath);
+  CContentsGroupList written;
+  ASSERT_EQ(written.LoadFile(handOff.LastResult().listPath), XpStatus::Ok);
+  std::string path;
+  EXPECT_EQ(CContentsGroupList::GetFile(CContentsGroupList::GetContent(written.GetGroup(0), 0), 0, path), XpStatus::Ok);
+  EXPECT_EQ(path, "/photos/x.jpg");
 }
 
 }  // namespace
