@@ -30,7 +30,9 @@ XpStatus XpFile::Open(unsigned flags) {
   if (m_path.empty() || m_path.find('\0') != std::string::npos) {
     return XpStatus::InvalidArgument;
   }
-  int oflags = O_CLOEXEC;
+  // Non-blocking only while opening: a named pipe in place of a picture would
+  // otherwise hang the open until some other process opened its other end.
+  int oflags = O_CLOEXEC | O_NONBLOCK;
   if (read && write) {
     oflags |= O_RDWR | O_CREAT;
   } else if (write) {
@@ -51,9 +53,23 @@ XpStatus XpFile::Open(unsigned flags) {
     return st;
   }
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (::fstat(fd, &info) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return XpStatusFromErrno(err);
+  }
+  if (S_ISDIR(info.st_mode)) {
     ::close(fd);
     return XpStatus::AccessDenied;
+  }
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+    ::close(fd);
+    return write ? XpStatus::OpenForWriteFailed : XpStatus::OpenFailed;
+  }
+  if (const int fl = ::fcntl(fd, F_GETFL); fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return XpStatusFromErrno(err);
   }
 #ifdef POSIX_FADV_SEQUENTIAL
   if (flags & kSequential) {
@@ -157,6 +173,13 @@ XpStatus XpFile::Write(const void* buffer, std::uint64_t count, std::uint64_t* w
       }
       return XpStatusFromErrno(errno);
     }
+    if (n == 0) {
+      // No progress and no error: the device takes no more.
+      if (written != nullptr) {
+        *written = total;
+      }
+      return XpStatus::DiskFull;
+    }
     total += static_cast<std::uint64_t>(n);
   }
   if (written != nullptr) {
@@ -193,6 +216,9 @@ std::int64_t XpFile::GetPosition() const {
 XpStatus XpFile::SetLength(std::uint64_t length) {
   if (!IsOpen()) {
     return XpStatus::NotOpen;
+  }
+  if ((m_flags & kWrite) == 0) {
+    return XpStatus::AccessDenied;
   }
   if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return XpStatus::InvalidArgument;

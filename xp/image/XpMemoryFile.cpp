@@ -40,12 +40,27 @@ XpStatus XpMemoryFile::Read(void* buffer, std::uint64_t count, std::uint64_t* go
   return XpStatus::Ok;
 }
 
+namespace {
+
+// The capacity rule: the needed size rounded down to a multiple of the step,
+// plus one step. False when that passes the largest buffer a memory file may
+// hold, so that no allocation is even tried for an absurd size.
+bool CapacityFor(std::uint64_t needed, std::uint64_t* capacity) {
+  if (needed > XpMemoryFile::kMaxLength) {
+    return false;
+  }
+  *capacity = (needed / XpMemoryFile::kGrowStep) * XpMemoryFile::kGrowStep + XpMemoryFile::kGrowStep;
+  return true;
+}
+
+}  // namespace
+
 XpStatus XpMemoryFile::Reserve(std::uint64_t needed) {
   if (needed <= m_owned.size()) {
     return XpStatus::Ok;
   }
-  const std::uint64_t capacity = (needed / kGrowStep) * kGrowStep + kGrowStep;
-  if (capacity < needed || capacity > m_owned.max_size()) {
+  std::uint64_t capacity = 0;
+  if (!CapacityFor(needed, &capacity)) {
     return XpStatus::DiskFull;
   }
   try {
@@ -74,6 +89,11 @@ XpStatus XpMemoryFile::Write(const void* buffer, std::uint64_t count, std::uint6
   }
   if (auto st = Reserve(end); st != XpStatus::Ok) {
     return st;
+  }
+  // A write past the end leaves a gap that reads as zeros, also where a
+  // shortened file still holds its old bytes.
+  if (m_position > m_length) {
+    std::memset(m_owned.data() + m_length, 0, static_cast<size_t>(m_position - m_length));
   }
   std::memcpy(m_owned.data() + m_position, buffer, static_cast<size_t>(count));
   m_position = end;
@@ -111,7 +131,10 @@ XpStatus XpMemoryFile::SetLength(std::uint64_t length) {
     if (m_owned.empty()) {
       return XpStatus::NotOpen;  // nothing was ever written: there is no buffer to size
     }
-    const std::uint64_t capacity = (length / kGrowStep) * kGrowStep + kGrowStep;
+    std::uint64_t capacity = 0;
+    if (!CapacityFor(length, &capacity)) {
+      return XpStatus::OutOfMemory;
+    }
     try {
       m_owned.resize(static_cast<size_t>(capacity));
     } catch (const std::bad_alloc&) {

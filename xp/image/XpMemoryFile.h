@@ -11,6 +11,9 @@
 class XpMemoryFile final : public XpAbstractFile {
  public:
   static constexpr std::uint64_t kGrowStep = 65536;
+  /// The largest length a memory file can reach; writing or sizing past it
+  /// fails like running out of memory, without trying to allocate.
+  static constexpr std::uint64_t kMaxLength = std::uint64_t{1} << 40;
 
   /// An empty, owned, growable buffer.
   XpMemoryFile() = default;
@@ -28,11 +31,15 @@ class XpMemoryFile final : public XpAbstractFile {
   [[nodiscard]] XpStatus Read(void* buffer, std::uint64_t count, std::uint64_t* got) override;
   /// Writes at the position, growing the buffer by the capacity rule (the
   /// needed size rounded down to a multiple of 65536, plus 65536); 0x8109 when
-  /// it cannot grow, 0x8108 for a file laid over outside bytes.
+  /// it cannot grow, 0x8108 for a file laid over outside bytes. A gap between
+  /// the old end and the position reads as zeros.
   [[nodiscard]] XpStatus Write(const void* buffer, std::uint64_t count, std::uint64_t* written) override;
   /// Any position at or after the start is accepted, also past the end.
   [[nodiscard]] XpStatus Seek(std::int64_t offset, int origin) override;
   [[nodiscard]] std::int64_t GetPosition() const override { return static_cast<std::int64_t>(m_position); }
+  /// Truncates or extends (with zeros) by the capacity rule: 0x8101 when there
+  /// is no buffer yet, 0x8401 when memory runs out, 0x8108 to extend a file laid
+  /// over outside bytes. A position past the new length moves to it.
   [[nodiscard]] XpStatus SetLength(std::uint64_t length) override;
 
   /// The bytes written or laid over (Length() of them are valid).

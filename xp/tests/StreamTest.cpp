@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <limits>
 #include <string>
 
 #include "xp/image/XpFile.h"
@@ -130,6 +133,170 @@ TEST(XpFile, RefusesADirectoryAndAnEmptyPath) {
   XpFile folder("/");
   EXPECT_NE(folder.Open(XpAbstractFile::kRead), XpStatus::Ok);
   EXPECT_EQ(folder.GetLength(), -1);
+}
+
+TEST(XpMemoryFile, AGapLeftByAWritePastTheEndReadsAsZerosAfterShortening) {
+  XpMemoryFile file(std::vector<std::uint8_t>(100, 0xAA));
+  ASSERT_EQ(file.SetLength(10), XpStatus::Ok);
+  ASSERT_EQ(file.Seek(50, XpAbstractFile::kBegin), XpStatus::Ok);
+  const std::uint8_t byte = 0x55;
+  ASSERT_EQ(file.Write(&byte, 1, nullptr), XpStatus::Ok);
+  ASSERT_EQ(file.GetLength(), 51);
+  const auto bytes = file.Bytes();
+  EXPECT_EQ(bytes[9], 0xAA);
+  for (std::size_t i = 10; i < 50; ++i) {
+    ASSERT_EQ(bytes[i], 0) << i;
+  }
+  EXPECT_EQ(bytes[50], 0x55);
+}
+
+TEST(XpMemoryFile, SetLengthExtendsWithZerosByTheCapacityRule) {
+  XpMemoryFile file(std::vector<std::uint8_t>(100, 0xAA));
+  ASSERT_EQ(file.SetLength(10), XpStatus::Ok);
+  EXPECT_EQ(file.Capacity(), 65536U);
+  ASSERT_EQ(file.SetLength(70000), XpStatus::Ok);
+  EXPECT_EQ(file.Capacity(), 131072U);
+  EXPECT_EQ(file.GetLength(), 70000);
+  EXPECT_EQ(file.Bytes()[9], 0xAA);
+  EXPECT_EQ(file.Bytes()[10], 0);
+  EXPECT_EQ(file.Bytes()[69999], 0);
+}
+
+TEST(XpMemoryFile, AbsurdSizesFailWithoutAllocating) {
+  XpMemoryFile file(std::vector<std::uint8_t>(10, 1));
+  EXPECT_EQ(file.SetLength(std::numeric_limits<std::uint64_t>::max() - 10), XpStatus::OutOfMemory);
+  EXPECT_EQ(file.SetLength(XpMemoryFile::kMaxLength + 1), XpStatus::OutOfMemory);
+  EXPECT_EQ(file.GetLength(), 10);
+  ASSERT_EQ(file.Seek(std::numeric_limits<std::int64_t>::max(), XpAbstractFile::kBegin), XpStatus::Ok);
+  const std::uint8_t byte = 1;
+  EXPECT_EQ(file.Write(&byte, 1, nullptr), XpStatus::DiskFull);
+  ASSERT_EQ(file.Seek(0, XpAbstractFile::kBegin), XpStatus::Ok);
+  EXPECT_EQ(file.Write(&byte, std::numeric_limits<std::uint64_t>::max(), nullptr), XpStatus::DiskFull);
+  EXPECT_EQ(file.GetLength(), 10);
+  EXPECT_EQ(file.Seek(std::numeric_limits<std::int64_t>::max(), XpAbstractFile::kCurrent), XpStatus::Ok);
+  EXPECT_EQ(file.Seek(1, XpAbstractFile::kCurrent), XpStatus::InvalidArgument);
+}
+
+TEST(XpMemoryFile, OutsideBytesCanBeShortenedButNotExtended) {
+  const std::array<std::uint8_t, 8> bytes{1, 2, 3, 4, 5, 6, 7, 8};
+  XpMemoryFile file{std::span<const std::uint8_t>(bytes)};
+  EXPECT_EQ(file.SetLength(9), XpStatus::AccessDenied);
+  ASSERT_EQ(file.Seek(0, XpAbstractFile::kEnd), XpStatus::Ok);
+  ASSERT_EQ(file.SetLength(5), XpStatus::Ok);
+  EXPECT_EQ(file.GetPosition(), 5);
+  EXPECT_EQ(file.Data(), bytes.data());
+  EXPECT_EQ(file.TakeBytes(), (std::vector<std::uint8_t>{1, 2, 3, 4, 5}));
+}
+
+TEST(XpMemoryFile, SeeksFromEachOrigin) {
+  XpMemoryFile file(std::vector<std::uint8_t>(20, 0));
+  ASSERT_EQ(file.Seek(5, XpAbstractFile::kBegin), XpStatus::Ok);
+  ASSERT_EQ(file.Seek(3, XpAbstractFile::kCurrent), XpStatus::Ok);
+  EXPECT_EQ(file.GetPosition(), 8);
+  ASSERT_EQ(file.Seek(-4, XpAbstractFile::kEnd), XpStatus::Ok);
+  EXPECT_EQ(file.GetPosition(), 16);
+  ASSERT_EQ(file.Seek(10, XpAbstractFile::kEnd), XpStatus::Ok);
+  EXPECT_EQ(file.GetPosition(), 30);
+  EXPECT_EQ(file.Seek(0, 3), XpStatus::InvalidArgument);
+  EXPECT_EQ(file.GetPosition(), 30);
+}
+
+TEST(XpMemoryFile, DisplayNameShowsTheBufferAddress) {
+  const std::array<std::uint8_t, 4> bytes{};
+  XpMemoryFile file{std::span<const std::uint8_t>(bytes)};
+  const std::string name = file.GetDisplayName();
+  ASSERT_EQ(name.rfind("Memory File(", 0), 0U) << name;
+  EXPECT_EQ(name.size(), std::string("Memory File()").size() + 32) << name;
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "%p", static_cast<const void*>(bytes.data()));
+  EXPECT_NE(name.find(expected), std::string::npos) << name;
+}
+
+TEST(XpFile, RefusesBadArgumentsAndAClosedFile) {
+  TempDir dir;
+  XpFile file(dir.File("c.bin"));
+  std::array<char, 4> buf{};
+  std::uint64_t got = 7;
+  EXPECT_EQ(file.Read(buf.data(), 1, &got), XpStatus::NotOpen);
+  EXPECT_EQ(got, 0U);
+  EXPECT_EQ(file.Write(buf.data(), 1, nullptr), XpStatus::NotOpen);
+  EXPECT_EQ(file.Seek(0, XpAbstractFile::kBegin), XpStatus::NotOpen);
+  EXPECT_EQ(file.SetLength(0), XpStatus::NotOpen);
+  EXPECT_EQ(file.GetPosition(), -1);
+  EXPECT_EQ(file.GetLength(), -1);
+  ASSERT_EQ(file.Open(XpAbstractFile::kReadWrite), XpStatus::Ok);
+  EXPECT_EQ(file.Read(nullptr, 1, &got), XpStatus::InvalidArgument);
+  EXPECT_EQ(file.Read(buf.data(), 0, &got), XpStatus::InvalidArgument);
+  EXPECT_EQ(file.Write(nullptr, 1, nullptr), XpStatus::InvalidArgument);
+  EXPECT_EQ(file.Write(buf.data(), 0, nullptr), XpStatus::InvalidArgument);
+  EXPECT_EQ(file.Seek(0, 7), XpStatus::InvalidArgument);
+  EXPECT_EQ(file.Seek(-1, XpAbstractFile::kBegin), XpStatus::InvalidArgument);
+  EXPECT_EQ(file.Open(dir.File("other.bin"), XpAbstractFile::kRead), XpStatus::AlreadyOpen);
+  EXPECT_EQ(file.GetPath(), dir.File("c.bin"));
+}
+
+TEST(XpFile, WriteOnlyTruncatesAndReadWriteKeepsAnExistingFile) {
+  TempDir dir;
+  { std::ofstream(dir.File("d.bin")) << "0123456789"; }
+  {
+    XpFile f(dir.File("d.bin"));
+    ASSERT_EQ(f.Open(XpAbstractFile::kReadWrite), XpStatus::Ok);
+    EXPECT_EQ(f.GetLength(), 10);
+    ASSERT_EQ(f.WriteAll("ab", 2), XpStatus::Ok);
+  }
+  {
+    XpFile f(dir.File("d.bin"));
+    ASSERT_EQ(f.Open(XpAbstractFile::kRead), XpStatus::Ok);
+    std::array<char, 10> buf{};
+    ASSERT_EQ(f.ReadExact(buf.data(), buf.size()), XpStatus::Ok);
+    EXPECT_EQ(std::string(buf.data(), buf.size()), "ab23456789");
+  }
+  XpFile f(dir.File("d.bin"));
+  ASSERT_EQ(f.Open(XpAbstractFile::kWrite), XpStatus::Ok);
+  EXPECT_EQ(f.GetLength(), 0);
+}
+
+TEST(XpFile, SetLengthOnAFileOpenForReadingIsAccessDenied) {
+  TempDir dir;
+  { std::ofstream(dir.File("e.bin")) << "0123456789"; }
+  XpFile f(dir.File("e.bin"));
+  ASSERT_EQ(f.Open(XpAbstractFile::kRead), XpStatus::Ok);
+  EXPECT_EQ(f.SetLength(2), XpStatus::AccessDenied);
+  EXPECT_EQ(f.GetLength(), 10);
+}
+
+TEST(XpFile, RefusesANamedPipeWithoutWaitingForAWriter) {
+  TempDir dir;
+  const std::string pipe = dir.File("pipe.jpg");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  XpFile reader(pipe);
+  EXPECT_EQ(reader.Open(XpAbstractFile::kRead), XpStatus::OpenFailed);
+  XpFile both(pipe);
+  EXPECT_EQ(both.Open(XpAbstractFile::kReadWrite), XpStatus::OpenForWriteFailed);
+  XpFile writer(pipe);
+  EXPECT_NE(writer.Open(XpAbstractFile::kWrite), XpStatus::Ok);
+  EXPECT_FALSE(reader.IsOpen());
+  EXPECT_FALSE(writer.IsOpen());
+}
+
+TEST(XpFile, AFolderOpenedAsAFileIsAccessDenied) {
+  TempDir dir;
+  XpFile forReading(dir.File(""));
+  EXPECT_EQ(forReading.Open(XpAbstractFile::kRead), XpStatus::AccessDenied);
+  XpFile forWriting(dir.File(""));
+  EXPECT_EQ(forWriting.Open(XpAbstractFile::kWrite), XpStatus::AccessDenied);
+}
+
+TEST(XpFile, AReadOnlyFileCannotBeOpenedForWriting) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "permissions do not apply to root";
+  }
+  TempDir dir;
+  { std::ofstream(dir.File("ro.bin")) << "x"; }
+  ASSERT_EQ(::chmod(dir.File("ro.bin").c_str(), 0444), 0);
+  XpFile f(dir.File("ro.bin"));
+  EXPECT_EQ(f.Open(XpAbstractFile::kWrite), XpStatus::AccessDenied);
+  EXPECT_EQ(f.Open(XpAbstractFile::kRead), XpStatus::Ok);
 }
 
 }  // namespace
