@@ -231,7 +231,8 @@ var tv = {
   drag: null,
   messages: { broken: '', information: '' },
   brokenShown: false,
-  fieldsUpdated: 0
+  fieldsUpdated: 0,
+  loadMs: 0
 };
 
 function tvElement(id) {
@@ -720,6 +721,7 @@ function load() {
     return;
   }
   tv.loaded = true;
+  var started = Date.now();
   var data;
   try {
     data = tvReadData();
@@ -778,6 +780,7 @@ function load() {
     return;
   }
   tvCreateMap(data);
+  tv.loadMs = Date.now() - started;
 }
 
 function tvCreateMap(data) {
