@@ -11,9 +11,13 @@ namespace terravue::server {
 inline constexpr std::string_view kScriptUrlPath = "/www/gps/terravue/script/";
 
 /// Thumbnail URLs of the answered page start with this prefix unless the host configures another.
-/// The program's embedded browser serves this scheme from its work folder only (the page comes from
-/// 127.0.0.1, which may not read local files, and a loopback HTTP route for thumbnails could be
-/// queried by any local user); a plain browser shows no thumbnails on this page.
+/// "pic_cache" is relative to "base" (the work folder), so the URL is the prefix and that relative
+/// path. The program's embedded browser registers the scheme and serves it from its work folder
+/// only, for requests whose initiator is this server's page: the page comes from 127.0.0.1 and may
+/// not read local files, and a loopback HTTP route for thumbnails could be queried by any local
+/// user. A plain browser shows no thumbnails on this page; the saved page "data.htm" uses relative
+/// files instead. The page itself never builds a URL for a path that could leave the folder
+/// (ThumbnailUrl), and the scheme handler must check again.
 inline constexpr std::string_view kDefaultThumbnailPrefix = "tvthumb:/";
 
 /// Map tiles of the answered page, OpenStreetMap's standard layer unless configured otherwise.

@@ -825,8 +825,12 @@ function tvCreateMap(data) {
   }
   map.addLayer(tv.cluster);
 
-  // The centre and zoom fields keep the values the program sent until the map really moves.
+  // The centre and zoom fields keep the values the program sent until the map really moves; a view
+  // the page had to choose itself (no usable centre or zoom) is written at once.
   map.on('moveend', tvMapMoved);
+  if (centreLat === null || centreLng === null || isNaN(zoom)) {
+    tvMapMoved();
+  }
 
   var selected = tv.pictures[tv.select - 1];
   if (selected) {

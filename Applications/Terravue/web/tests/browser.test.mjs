@@ -253,6 +253,20 @@ test('a picture without a position dropped on the map gets one', async () => {
   await page.close();
 });
 
+test('a map sent without a usable centre shows its markers and writes the view it chose', async () => {
+  const form = body(japan.slice(0, 2)).replace(/map_latitude=[^&]*/, 'map_latitude=X:99:99:99.999')
+    .replace(/map_longitude=[^&]*/, 'map_longitude=X:999:99:99.999');
+  const page = await openMap(form);
+  const f = await fields(page);
+  const view = await page.evaluate(() => {
+    const c = tv.map.getCenter();
+    return [tvCoordinateText(c.lat, true), tvCoordinateText(c.lng, false), String(tv.map.getZoom())];
+  });
+  assert.deepEqual([f.map_latitude, f.map_longitude, f.map_zoom], view);
+  assert.ok(await page.evaluate(() => tv.pictures.every((p) => tv.map.getBounds().contains(p.marker.getLatLng()))));
+  await page.close();
+});
+
 test('a marker dragged across the date line is written with a longitude in range', async () => {
   const page = await openMap(body([{ path: '/p/fiji.jpg', at: [-17.0, 179.9] }], { zoom: '8', centre: [-17.0, 179.9] }));
   const from = await markerPoint(page, 1);
