@@ -10,6 +10,8 @@ namespace XpJpegExif {
 
 namespace {
 
+constexpr std::uint8_t kComment = 0xFE;
+
 bool IsAppMarker(std::uint8_t marker) { return marker >= 0xE0 && marker <= 0xEF; }
 
 }  // namespace
@@ -55,7 +57,10 @@ XpStatus LocateExif(XpAbstractFile& stream, std::int64_t start) {
     if (auto st = stream.ReadExact(head, 2); st != XpStatus::Ok) {
       return st;
     }
-    if (head[0] != 0xFF || !IsAppMarker(head[1])) {
+    // A comment segment may stand between the APPn segments (some editors put
+    // one before the Exif block); it is skipped like them, so that such a
+    // picture does not lose its position.
+    if (head[0] != 0xFF || !(IsAppMarker(head[1]) || head[1] == kComment)) {
       return XpStatus::NoExif;
     }
     if (auto st = stream.ReadExact(head + 2, 2); st != XpStatus::Ok) {

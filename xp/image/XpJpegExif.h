@@ -26,7 +26,8 @@ inline constexpr int kReadMode = 0;
 
 /// Runs the pre-check, then walks the APPn segments after SOI and stops on the
 /// first APP1 whose payload begins with "Exif": the stream then stands on the
-/// TIFF header (payload byte 6). 0x8601 when a marker other than APP0..APP15
+/// TIFF header (payload byte 6). Comment segments among them are skipped too.
+/// 0x8601 when a marker other than APP0..APP15 or COM
 /// comes first, or a segment length is impossible; the stream's status when a
 /// read or seek fails; the pre-check's status when that fails.
 [[nodiscard]] XpStatus LocateExif(XpAbstractFile& stream, std::int64_t start);

@@ -460,3 +460,25 @@ TEST(TiffTagData, DumpWritesTagCountTypeAndValues) {
   EXPECT_EQ(ifd0->Find(0x010F)->Dump(), "  271(0x010f) x   5 (2) = Make");
   EXPECT_NE(tree->Dump().find("IFD0:"), std::string::npos);
 }
+
+TEST(TiffTagTree, ASecondPointerEntryOfTheSameTagReplacesTheFirstBeforeChildrenAreRead) {
+  // Found by fuzzing: the first Exif pointer was destroyed by the second one of
+  // the same tag while its children were still waiting to be parsed.
+  TiffBuilder b(false);
+  const std::uint32_t first = b.AddDirectory({b.Short(0x0100, 1)});
+  const std::uint32_t second = b.AddDirectory({b.Short(0x0100, 2)});
+  b.SetIFD0(b.AddDirectory({b.Long(0x8769, first), b.Short(0x0112, 1), b.Long(0x8769, second)}));
+  auto tree = LoadBytes(b.Bytes());
+  ASSERT_EQ(tree->GetIFD(0)->EntryCount(), 2u);
+  ASSERT_NE(tree->GetExifIFD(), nullptr);
+  EXPECT_EQ(tree->GetExifIFD()->FindShort(0x0100), 2);
+}
+
+TEST(TiffTagTree, AGpsPointerStoredAsSignedLongIsFollowed) {
+  TiffBuilder b(true);
+  const std::uint32_t gps = b.AddDirectory({{1, 2, 2, {'N', 0}}});
+  b.SetIFD0(b.AddDirectory({{0x8825, 9, 1, b.Longs({gps})}}));
+  auto tree = LoadBytes(b.Bytes());
+  ASSERT_NE(tree->GetGPSIFD(), nullptr);
+  EXPECT_EQ(tree->GetGPSIFD()->FindAscii(1), "N");
+}

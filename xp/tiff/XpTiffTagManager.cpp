@@ -161,8 +161,10 @@ class Parser {
     }
 
     MakerHeader header = MakerHeader::None;
-    bool asDirectory =
-        IsChildDirectoryTag(tag) && tag != kTagMakerNote && (type == kTiffTypeLong || type == kTiffTypeIFD);
+    // Some writers store a directory pointer as SLONG; its offset is read the
+    // same way, so that such a picture keeps its GPS position.
+    bool asDirectory = IsChildDirectoryTag(tag) && tag != kTagMakerNote &&
+                       (type == kTiffTypeLong || type == kTiffTypeIFD || type == kTiffTypeSLong);
     if (tag == kTagMakerNote) {
       if (count == 0) {
         return true;  // an empty maker note is not kept
@@ -207,6 +209,9 @@ class Parser {
     if (m_tree.IsBigEndian()) {
       XpTiffTagDataBase::SwapUnits(entry->Bytes(), entry->GetSwapUnit());
     }
+    // An entry of a tag seen before replaces the earlier one, which is then
+    // destroyed: its children must not be parsed through a stale pointer.
+    std::erase_if(*childEntries, [tag](const auto& pending) { return pending.first->GetTag() == tag; });
     if (ifd.AddEntry(std::move(entry)) == nullptr) {
       throw OutOfMemory{};
     }

@@ -1,0 +1,42 @@
+// terravue-tool: the core library from a shell. Each subcommand lives in a
+// file of its own; this file only holds the table and dispatches to it.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Applications/Terravue/tool/ToolCommands.h"
+
+namespace {
+
+const ToolCommand kCommands[] = {
+    {"info", "info FILE...   one JSON line per file: byte order, make, GPS position, capture time, thumbnail", RunInfo},
+    {"dump", "dump FILE      the file's Exif tag tree, one line per entry", RunDump},
+};
+
+void Usage(std::ostream& err) {
+  err << "usage: terravue-tool COMMAND ARGS...\n";
+  for (const auto& c : kCommands) {
+    err << "  " << c.usage << '\n';
+  }
+}
+
+}  // namespace
+
+std::span<const ToolCommand> ToolCommands() { return kCommands; }
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    Usage(std::cerr);
+    return 2;
+  }
+  const std::string name = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  for (const auto& c : ToolCommands()) {
+    if (name == c.name) {
+      return c.run(args, std::cout, std::cerr);
+    }
+  }
+  std::cerr << "terravue-tool: unknown command \"" << name << "\"\n";
+  Usage(std::cerr);
+  return 2;
+}
