@@ -23,6 +23,7 @@ std::span<const ToolCommand> ToolCommands();
 
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunHandoff(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 /// Writes one JSON object, key by key, on one line.
 class ToolJsonObject {

@@ -1,8 +1,13 @@
 // terravue-tool info FILE...: one JSON object per file, one per line.
+#include <cstdio>
+#include <optional>
 #include <string>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/base/XpCaptureTime.h"
+#include "xp/base/XpDateTime.h"
+#include "xp/base/XpFileType.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -125,10 +130,29 @@ void WriteThumbnail(const ToolInfoFile& f, ToolJsonObject& json) {
   json.Raw("thumbnail", "{\"offset\": " + std::to_string(offset) + ", \"length\": " + std::to_string(length) + "}");
 }
 
+void WriteFileType(const ToolInfoFile& f, ToolJsonObject& json) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(XpGetFileType(f.path)));
+  json.Text("type", text);
+}
+
+void WriteCaptureTime(const ToolInfoFile& f, ToolJsonObject& json) {
+  XpDateTime when;
+  const auto fields = GetCaptureTime(f.path, when) ? when.GetFields() : std::nullopt;
+  if (!fields) {
+    json.Null("capture_time");
+    return;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", fields->year, fields->month, fields->day,
+                fields->hour, fields->minute, fields->second);
+  json.Text("capture_time", text);
+}
+
 // The keys of an info line, in order. Add new keys at the end.
 const ToolInfoKey kInfoKeys[] = {
-    {WritePath},      {WriteStatus}, {WriteByteOrder},        {WriteOrientation}, {WriteMake},
-    {WriteMakerNote}, {WriteGps},    {WriteDateTimeOriginal}, {WriteThumbnail},
+    {WritePath}, {WriteStatus},           {WriteByteOrder}, {WriteOrientation}, {WriteMake},        {WriteMakerNote},
+    {WriteGps},  {WriteDateTimeOriginal}, {WriteThumbnail}, {WriteFileType},    {WriteCaptureTime},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@ namespace {
 const ToolCommand kCommands[] = {
     {"info", "info FILE...   one JSON line per file: byte order, make, GPS position, capture time, thumbnail", RunInfo},
     {"dump", "dump FILE      the file's Exif tag tree, one line per entry", RunDump},
+    {"handoff", "handoff FILE   the pictures a hand-off list selects, one path per line", RunHandoff},
 };
 
 void Usage(std::ostream& err) {
