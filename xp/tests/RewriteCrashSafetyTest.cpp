@@ -1,0 +1,134 @@
+// Rewrites killed at random moments: the picture's path must always hold the
+// old file or the new one, complete and decodable.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "xp/image/XpExifRewrite.h"
+#include "xp/image/XpJpegExif.h"
+#include "xp/tests/RewriteTestSupport.h"
+#include "xp/tiff/XpTiffTagDataIFD.h"
+#include "xp/tiff/XpTiffTagIFD.h"
+#include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
+
+namespace {
+
+using rewrite_test::Bytes;
+using rewrite_test::TempDir;
+
+XpGPSRecord Seconds(std::uint32_t seconds) {
+  XpGPSRecord record;
+  record.latitudeRef.valid = 1;
+  record.latitudeRef.letter = u'N';
+  record.latitude.valid = 1;
+  record.latitude.numerators = {35, 37, seconds};
+  record.latitude.denominators = {1, 1, 1000};
+  record.longitudeRef.valid = 1;
+  record.longitudeRef.letter = u'E';
+  record.longitude.valid = 1;
+  record.longitude.numerators = {139, 44, seconds};
+  record.longitude.denominators = {1, 1, 1000};
+  return record;
+}
+
+Bytes PictureWithExif() {
+  XpTiffTagManager tree;
+  EXPECT_TRUE(tree.Create());
+  XpTiffTagIFD* ifd0 = tree.AddIFD();
+  EXPECT_EQ(ifd0->SetAscii(kTagMake, "Camera Maker"), XpStatus::Ok);
+  auto* exifEntry = static_cast<XpTiffTagDataIFD*>(ifd0->AddEntry(XpCreateTiffTagDataIFD(kTagExifIFD, 1)));
+  XpTiffTagIFD* exif = exifEntry->AddChild(std::make_unique<XpTiffTagIFD>());
+  EXPECT_EQ(exif->SetAscii(kTagDateTimeOriginal, "2020:02:02 02:02:02"), XpStatus::Ok);
+  XpMemoryFile block;
+  EXPECT_EQ(block.WriteAll("Exif\0\0", 6), XpStatus::Ok);
+  EXPECT_GT(tree.Store(block), 0U);
+  return rewrite_test::MakeJpeg(1024, 768, {{0xE1, block.TakeBytes()}, rewrite_test::MakeSegment(0xFE, "kept")});
+}
+
+// Which position the picture holds: 0 for none, else the seconds value.
+std::uint32_t PositionAt(const std::string& path) {
+  XpGPSRecord record;
+  if (XpExifRewrite::ReadGPS(path, record) != XpStatus::Ok) {
+    return 0;
+  }
+  return record.latitude.numerators[2];
+}
+
+TEST(RewriteCrashSafety, KilledRewritesLeaveTheOldOrTheNewPictureInPlace) {
+  TempDir dir;
+  const std::string path = dir.File("photo.jpg");
+  const Bytes original = PictureWithExif();
+  ASSERT_FALSE(original.empty());
+  rewrite_test::WriteBytes(path, original);
+  const Bytes pixels = rewrite_test::DecodePixels(original);
+  const auto coefficients = rewrite_test::ReadCoefficients(original);
+
+  // How long one rewrite takes here, to spread the kills over a few of them.
+  const auto begin = std::chrono::steady_clock::now();
+  ASSERT_EQ(XpExifRewrite::WriteGPS(path, Seconds(1000)), XpStatus::Ok);
+  const auto oneRewrite = std::chrono::steady_clock::now() - begin;
+  const auto spread = std::chrono::duration_cast<std::chrono::microseconds>(oneRewrite * 3).count() + 1;
+
+  std::mt19937 random(20240601);
+  std::uniform_int_distribution<long> delay(0, spread);
+  constexpr int kKills = 40;
+  int sawOld = 0;
+  int sawNew = 0;
+  int strays = 0;
+  for (int round = 0; round < kKills; ++round) {
+    const std::uint32_t before = PositionAt(path);
+    const std::uint32_t next = 2000 + static_cast<std::uint32_t>(round);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Keep rewriting until killed; the last completed one wins.
+      for (;;) {
+        (void)XpExifRewrite::WriteGPS(path, Seconds(next));
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    // The picture is complete: the same image, and a tag tree with one of
+    // the two positions.
+    const Bytes now = rewrite_test::ReadBytes(path);
+    ASSERT_EQ(rewrite_test::ReadCoefficients(now), coefficients) << "round " << round;
+    ASSERT_EQ(rewrite_test::DecodePixels(now), pixels) << "round " << round;
+    const std::uint32_t position = PositionAt(path);
+    ASSERT_TRUE(position == before || position == next) << "round " << round << ": " << position;
+    (position == next ? sawNew : sawOld) += 1;
+    const auto segments = rewrite_test::AppAndComSegments(now);
+    ASSERT_EQ(segments.size(), 3U);  // Exif, JFIF, the comment
+    EXPECT_EQ(segments.back(), rewrite_test::MakeSegment(0xFE, "kept"));
+
+    // A killed rewrite may leave its temporary file, under its own name only.
+    for (const std::string& name : dir.Entries()) {
+      if (name == "photo.jpg") {
+        continue;
+      }
+      ASSERT_EQ(name.rfind("photo.jpg-", 0), 0U) << name;
+      ++strays;
+      std::filesystem::remove(dir.File(name));
+    }
+  }
+  // The kills fell both before and after a completed rewrite.
+  EXPECT_GT(sawOld, 0);
+  EXPECT_GT(sawNew, 0);
+  RecordProperty("kills_before_commit", sawOld);
+  RecordProperty("kills_after_commit", sawNew);
+  RecordProperty("stray_temporary_files", strays);
+}
+
+}  // namespace
