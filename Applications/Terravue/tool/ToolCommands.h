@@ -24,6 +24,12 @@ std::span<const ToolCommand> ToolCommands();
 int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunHandoff(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunSetGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunRemoveGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunMakePhotos(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+/// A file status as a short reason for the one-line error of a subcommand.
+std::string ToolStatusReason(XpStatus status);
 
 /// Writes one JSON object, key by key, on one line.
 class ToolJsonObject {

@@ -12,6 +12,11 @@ const ToolCommand kCommands[] = {
     {"info", "info FILE...   one JSON line per file: byte order, make, GPS position, capture time, thumbnail", RunInfo},
     {"dump", "dump FILE      the file's Exif tag tree, one line per entry", RunDump},
     {"handoff", "handoff FILE   the pictures a hand-off list selects, one path per line", RunHandoff},
+    {"set-gps", "set-gps --lat TEXT --lng TEXT FILE...   write a position (N:35:37:32.828 or 35.625788)", RunSetGps},
+    {"remove-gps", "remove-gps FILE...   remove the GPS pointer", RunRemoveGps},
+    {"make-photos",
+     "make-photos [--size WxH] [--count N] [--without-position K] [--seed S] [--quality Q] FOLDER   sample photos",
+     RunMakePhotos},
 };
 
 void Usage(std::ostream& err) {

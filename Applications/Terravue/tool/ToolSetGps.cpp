@@ -1,0 +1,121 @@
+// terravue-tool set-gps --lat TEXT --lng TEXT FILE...: writes a position into
+// pictures the way writing positions back does: the picture's GPS tags are
+// read, latitude and longitude replaced, and the whole directory written.
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/image/XpExifRewrite.h"
+
+namespace {
+
+struct Coordinate {
+  XpGPSRef ref;
+  XpGPSRational3 rationals;
+};
+
+// A coordinate text ("N:35:37:32.828") or decimal degrees ("35.625788",
+// negative for south or west). Nothing for anything else, for the wrong
+// hemisphere letters and for a value outside the axis' range.
+std::optional<Coordinate> ParseCoordinate(const std::string& text, bool latitude) {
+  const double limit = latitude ? 90.0 : 180.0;
+  CoordinateText coordinate;
+  if (!text.empty() && std::isalpha(static_cast<unsigned char>(text[0]))) {
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    const bool known = latitude ? (letter == 'N' || letter == 'S') : (letter == 'E' || letter == 'W');
+    if (!known || text.size() < 2 || text[1] != ':') {
+      return std::nullopt;
+    }
+    coordinate = std::string(1, letter) + text.substr(1);
+  } else {
+    char* end = nullptr;
+    const double degrees = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(degrees) || std::fabs(degrees) > limit) {
+      return std::nullopt;
+    }
+    const char letter = latitude ? (degrees < 0 ? 'S' : 'N') : (degrees < 0 ? 'W' : 'E');
+    coordinate = std::string(1, letter) + ":" + DegreesToText(std::fabs(degrees), latitude);
+  }
+  Coordinate out;
+  if (!TextToRationals(coordinate, &out.ref, &out.rationals, latitude)) {
+    return std::nullopt;
+  }
+  double degrees = 0;
+  if (!RationalsToDegrees(out.ref, out.rationals, &degrees) || std::fabs(degrees) > limit ||
+      out.rationals.numerators[1] >= 60 || out.rationals.numerators[2] >= 60000) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ToolStatusReason(XpStatus status) {
+  switch (status) {
+    case XpStatus::NoExif:
+      return "no Exif tag tree (0x8601)";
+    case XpStatus::JpegDecodeFailed:
+      return "not a readable JPEG, or the rewritten file did not check out (0x8602)";
+    case XpStatus::JpegEncodeFailed:
+      return "the new Exif block would not fit in one segment (0x8600)";
+    case XpStatus::FileNotFound:
+      return "file not found (0x8105)";
+    case XpStatus::AccessDenied:
+      return "access denied (0x8108)";
+    case XpStatus::DiskFull:
+      return "disk full (0x8109)";
+    case XpStatus::AlreadyExists:
+      return "no free temporary name beside the file (0x810a)";
+    default:
+      return "failed (" + XpStatusText(status) + ")";
+  }
+}
+
+int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
+  std::optional<std::string> latText;
+  std::optional<std::string> lngText;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--lat" || args[i] == "--lng") && i + 1 < args.size()) {
+      (args[i] == "--lat" ? latText : lngText) = args[i + 1];
+      ++i;
+    } else if (args[i] == "--") {
+      files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    } else if (args[i].rfind("--", 0) == 0) {
+      err << "terravue-tool set-gps: unknown option \"" << args[i] << "\"\n";
+      return 2;
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (!latText || !lngText || files.empty()) {
+    err << "usage: terravue-tool set-gps --lat TEXT --lng TEXT FILE...\n";
+    return 2;
+  }
+  const auto latitude = ParseCoordinate(*latText, true);
+  const auto longitude = ParseCoordinate(*lngText, false);
+  if (!latitude || !longitude) {
+    err << "terravue-tool set-gps: \"" << (!latitude ? *latText : *lngText)
+        << "\" is not a coordinate (N:35:37:32.828 or 35.625788)\n";
+    return 2;
+  }
+  int exitCode = 0;
+  for (const std::string& file : files) {
+    XpGPSRecord record;
+    // A picture without GPS tags starts from an empty record.
+    (void)XpExifRewrite::ReadGPS(file, record);
+    record.latitudeRef = latitude->ref;
+    record.latitude = latitude->rationals;
+    record.longitudeRef = longitude->ref;
+    record.longitude = longitude->rationals;
+    if (const XpStatus st = XpExifRewrite::WriteGPS(file, record, /*replaceWhole=*/true); st != XpStatus::Ok) {
+      err << file << ": " << ToolStatusReason(st) << '\n';
+      exitCode = 1;
+    }
+  }
+  return exitCode;
+}
