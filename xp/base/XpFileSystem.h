@@ -44,7 +44,9 @@
 /// Copies a regular file, replacing an existing target. The copy goes to a
 /// temporary file in the target's folder, is flushed to the disk and then takes
 /// the target's name in one rename, so an existing target is never left half
-/// written. The copy keeps the source's permission bits and modification time.
+/// written; a symbolic link at the target's name is replaced by the copy, not
+/// written through. The copy keeps the source's permission bits and
+/// modification time.
 /// With `progress`, the percent of bytes copied is reported after every block
 /// (100 at the end, also for an empty file) and the cancel flag is obeyed: a
 /// cancelled copy removes its partial file, leaves any existing target as it
