@@ -119,9 +119,6 @@ TEST(JpegRead, TurnsALargePortraitPictureWhateverTheColourFlag) {
   spec.width = 3000;
   spec.height = 2000;
   spec.quality = 50;
-  spec.pixel = [](int x, int y) {
-    return std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(x), 0, static_cast<std::uint8_t>(y)};
-  };
   spec.markers.push_back({kApp1, jpegtest::ExifWithOrientation(6, 0xFFFF)});
   const auto bytes = MakeJpeg(spec);
   for (const bool convert : {false, true}) {

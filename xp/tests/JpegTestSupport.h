@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -117,21 +118,6 @@ inline std::vector<std::uint8_t> ExifWithOrientation(std::uint16_t orientation, 
   return ExifPayload(tree);
 }
 
-/// The pixels of a BGR pixmap as R, G, B triples without row padding.
-inline std::vector<std::uint8_t> RgbOf(const XpPixmapBGR24& p) {
-  std::vector<std::uint8_t> rgb;
-  rgb.reserve(static_cast<std::size_t>(p.Width()) * static_cast<std::size_t>(p.Height()) * 3);
-  for (int y = 0; y < p.Height(); ++y) {
-    const std::uint8_t* row = p.Row(y);
-    for (int x = 0; x < p.Width(); ++x) {
-      rgb.push_back(row[x * 3 + 2]);
-      rgb.push_back(row[x * 3 + 1]);
-      rgb.push_back(row[x * 3]);
-    }
-  }
-  return rgb;
-}
-
 /// Runs a command and answers its standard output, or nothing when it could
 /// not run or exited with a status other than 0 or `alsoAccepted`.
 inline std::optional<std::vector<std::uint8_t>> RunCommand(const std::string& command, int alsoAccepted = 0) {
@@ -194,10 +180,13 @@ inline std::optional<Pnm> ParsePnm(const std::vector<std::uint8_t>& bytes) {
   if (bytes.size() < pos + samples * perPixel) {
     return std::nullopt;
   }
-  pnm.rgb.reserve(samples * 3);
-  for (std::size_t i = 0; i < samples; ++i) {
-    for (std::size_t c = 0; c < 3; ++c) {
-      pnm.rgb.push_back(bytes[pos + i * perPixel + (perPixel == 3 ? c : 0)]);
+  pnm.rgb.resize(samples * 3);
+  const std::uint8_t* src = bytes.data() + pos;
+  if (perPixel == 3) {
+    std::copy(src, src + samples * 3, pnm.rgb.begin());
+  } else {
+    for (std::size_t i = 0; i < samples; ++i) {
+      pnm.rgb[i * 3] = pnm.rgb[i * 3 + 1] = pnm.rgb[i * 3 + 2] = src[i];
     }
   }
   return pnm;
