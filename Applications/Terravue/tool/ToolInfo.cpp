@@ -8,6 +8,8 @@
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpFileType.h"
+#include "xp/image/XpFile.h"
+#include "xp/image/XpImageIoJpeg.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -149,10 +151,26 @@ void WriteCaptureTime(const ToolInfoFile& f, ToolJsonObject& json) {
   json.Text("capture_time", text);
 }
 
+// The image size in the JPEG frame header, before any turn; null when the
+// file is not a JPEG that the decoder reads.
+void WriteImageSize(const ToolInfoFile& f, ToolJsonObject& json) {
+  XpFile file(f.path);
+  XpImageIoJpeg reader;
+  XpPixmapOps::Size size;
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok ||
+      reader.ReadImageInfo(file, 0, &size, /*ignoreOrientation=*/true) != XpStatus::Ok) {
+    json.Null("width");
+    json.Null("height");
+    return;
+  }
+  json.Number("width", size.width);
+  json.Number("height", size.height);
+}
+
 // The keys of an info line, in order. Add new keys at the end.
 const ToolInfoKey kInfoKeys[] = {
     {WritePath}, {WriteStatus},           {WriteByteOrder}, {WriteOrientation}, {WriteMake},        {WriteMakerNote},
-    {WriteGps},  {WriteDateTimeOriginal}, {WriteThumbnail}, {WriteFileType},    {WriteCaptureTime},
+    {WriteGps},  {WriteDateTimeOriginal}, {WriteThumbnail}, {WriteFileType},    {WriteCaptureTime}, {WriteImageSize},
 };
 
 }  // namespace

@@ -17,6 +17,7 @@ const ToolCommand kCommands[] = {
     {"make-photos",
      "make-photos [--size WxH] [--count N] [--without-position K] [--seed S] [--quality Q] FOLDER   sample photos",
      RunMakePhotos},
+    {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
 };
 
 void Usage(std::ostream& err) {
