@@ -61,7 +61,7 @@ inline void Entry(Bytes& b, std::size_t at, std::uint16_t tag, std::uint16_t typ
 }
 
 /// What goes into the little-endian TIFF structure of TiffData.
-struct ExifSpec {
+struct ExifContent {
   std::string make = "ARDO";
   std::string dateTimeOriginal = "2007:03:07 09:05:03";  ///< empty: no tag 36867
   bool makerNote = true;                                 ///< a maker note with the suite's 12-byte header
@@ -71,31 +71,31 @@ struct ExifSpec {
 
 /// IFD0 (Make, Exif pointer), the Exif directory (date, maker note) and a
 /// maker note holding one directory with tag 0x1000.
-inline Bytes TiffData(const ExifSpec& spec) {
+inline Bytes TiffData(const ExifContent& content) {
   Bytes b(200, 0);
   PutText(b, 0, "II");
   Put16(b, 2, 42);
   Put32(b, 4, 8);
   // IFD0 at 8: two entries, then the make text at 38.
   Put16(b, 8, 2);
-  Entry(b, 10, 0x010F, 2, static_cast<std::uint32_t>(spec.make.size() + 1), 38);
+  Entry(b, 10, 0x010F, 2, static_cast<std::uint32_t>(content.make.size() + 1), 38);
   Entry(b, 22, 0x8769, 4, 1, 60);
-  PutText(b, 38, spec.make);  // at most 21 characters fit
+  PutText(b, 38, content.make);  // at most 21 characters fit
   // Exif directory at 60: date text at 100, maker note at 130.
   const std::uint16_t exifEntries =
-      static_cast<std::uint16_t>((spec.dateTimeOriginal.empty() ? 0 : 1) + (spec.makerNote ? 1 : 0));
+      static_cast<std::uint16_t>((content.dateTimeOriginal.empty() ? 0 : 1) + (content.makerNote ? 1 : 0));
   Put16(b, 60, exifEntries);
   std::size_t at = 62;
-  if (!spec.dateTimeOriginal.empty()) {
-    Entry(b, at, 0x9003, 2, static_cast<std::uint32_t>(spec.dateTimeOriginal.size() + 1), 100);
-    PutText(b, 100, spec.dateTimeOriginal);  // at most 29 characters fit
+  if (!content.dateTimeOriginal.empty()) {
+    Entry(b, at, 0x9003, 2, static_cast<std::uint32_t>(content.dateTimeOriginal.size() + 1), 100);
+    PutText(b, 100, content.dateTimeOriginal);  // at most 29 characters fit
     at += 12;
   }
-  if (spec.makerNote) {
+  if (content.makerNote) {
     Entry(b, at, 0x927C, 7, 30, 130);
     PutText(b, 130, std::string_view("ARDO DSC \0\0\0", 12));
     Put16(b, 142, 1);
-    Entry(b, 144, 0x1000, spec.markType, 4, spec.markByte);
+    Entry(b, 144, 0x1000, content.markType, 4, content.markByte);
   }
   return b;
 }

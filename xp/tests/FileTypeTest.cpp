@@ -92,7 +92,7 @@ TEST(FileType, ClassifiesACameraJpegWithAnUpperCaseExtensionAsAnOrdinaryStill) {
 
 struct MarkCase {
   const char* name;
-  fixtures::ExifSpec spec;
+  fixtures::ExifContent content;
   FileTypeCode expected;
 };
 
@@ -100,7 +100,7 @@ class FileTypeMakerMark : public ::testing::TestWithParam<MarkCase> {};
 
 TEST_P(FileTypeMakerMark, DecidesBetweenTheTwoJpegCodes) {
   TempDir dir;
-  const Bytes jpeg = fixtures::JpegWithExif(fixtures::TiffData(GetParam().spec));
+  const Bytes jpeg = fixtures::JpegWithExif(fixtures::TiffData(GetParam().content));
   EXPECT_EQ(XpGetFileType(dir.Write("p.jpg", jpeg)), GetParam().expected);
   // Only ".jpg" is looked into.
   EXPECT_EQ(XpGetFileType(dir.Write("p.jpeg", jpeg)), kJpeg);
