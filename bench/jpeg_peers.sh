@@ -43,7 +43,7 @@ def median_ms(command):
 ours = {}
 for b in json.load(open(os.path.join(work, "ours.json")))["benchmarks"]:
     if b.get("aggregate_name") == "median":
-        ours[b["run_name"]] = b["real_time"]
+        ours[b["run_name"].split("/")[0]] = b["real_time"]
 
 decode = ours["BM_DecodeFullSize"]
 thumb = ours["BM_ThumbnailJob"]
