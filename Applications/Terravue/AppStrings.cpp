@@ -84,6 +84,16 @@ constexpr std::array kTexts = {
                 "この機能を使うと、緯度と経度の情報が画像のパスとともにArdoのサーバーに送られ、緯度と経度の情報が地図"
                 "サービス提供者のサーバーに送られます。"},
     BuiltInText{"163/ok", "Continue", "続行"},
+
+    // The main window's report of pictures whose new position could not be
+    // written; "%s" is the list of their file names, one per line.
+    BuiltInText{
+        "writeback/failed",
+        "The location information could not be written to these pictures:\n\n%s\n\nThey keep their "
+        "previous location. Check that the files are not read-only and that the disk has free space, then "
+        "save again.",
+        "次の画像に位置情報を書き込めませんでした:\n\n%s\n\nこれらの画像の位置情報は変更されていません。"
+        "ファイルが読み取り専用でないこと、ディスクに空き容量があることを確認してから、もう一度保存してください。"},
 };
 
 constexpr const char* kOverrideContext = "PtvTvLocale";

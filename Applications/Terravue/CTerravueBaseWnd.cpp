@@ -1,27 +1,54 @@
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
 #include <QIcon>
 #include <QMenu>
-#include <QMessageBox>
 #include <QScreen>
+#include <ctime>
 
 #include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppMessageBox.h"
 #include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/CPimDlg.h"
+#include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/OtherMakerNotice.h"
 #include "Applications/Terravue/WindowPlacement.h"
+#include "Applications/Terravue/mapdata/BrowserHandOff.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
+#include "xp/base/XpSpecialFolder.h"
+
+namespace {
+
+// Most file names listed when writing positions failed; the rest are counted.
+constexpr qsizetype kMaxListedFailures = 15;
+
+QString FileNameOf(const std::string& path) {
+  const QString text = QString::fromStdString(path);
+  return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+}  // namespace
 
 CTerravueBaseWnd::CTerravueBaseWnd(QStringList arguments, CommandLineServices services)
-    : m_arguments(std::move(arguments)), m_services(std::move(services)) {
+    : CBaseWnd(this), m_arguments(std::move(arguments)), m_services(std::move(services)) {
   setObjectName(QStringLiteral("Terravue Window"));
   resize(kMainWindowWidth, kMainWindowHeight);
 }
 
-CTerravueBaseWnd::~CTerravueBaseWnd() = default;
+CTerravueBaseWnd::~CTerravueBaseWnd() {
+  // The worker reaches the map window and the progress dialog, which go with
+  // this window's children.
+  if (m_htmlWnd != nullptr) {
+    m_htmlWnd->StopLoad();
+  }
+}
 
 void CTerravueBaseWnd::Create() {
   const AppGlobals& globals = AppGlobals::Get();
@@ -29,7 +56,9 @@ void CTerravueBaseWnd::Create() {
   setWindowTitle(globals.appTitle);
 
   m_menu = std::make_unique<QMenu>();
+  m_menu->setObjectName(QStringLiteral("Menu151"));
   MainMenu::Fill(*m_menu);
+  connect(m_menu.get(), &QMenu::triggered, this, [this](QAction* action) { OnCommand(MainMenu::CommandOf(action)); });
 
   AppSettings settings;
   if (settings.ReadNumber(QStringLiteral("initialize")) != 0) {
@@ -40,18 +69,16 @@ void CTerravueBaseWnd::Create() {
   // with whatever the store holds.
   m_store = std::make_unique<MapStateStore>(globals.workFolder.toStdString());
   if (m_store->List(globals.appDataFilePath.toStdString()) != PictureResult::Success) {
-    QMessageBox::warning(this, globals.appTitle, globals.Message(102));
+    ShowAppMessage(this, QMessageBox::Warning, globals.Message(102));
   }
-  QStringList names;
-  for (std::size_t i = 0; i < m_store->Count(); ++i) {
-    names.append(QString::fromStdString(m_store->At(i).m_name));
-  }
-  MainMenu::AppendStates(*m_menu, names);
+  RebuildStateItems();
 
   m_htmlWnd = new CTerravueHtmlWnd(this);
   setCentralWidget(m_htmlWnd);
 
   PlaceFromSettings(settings);
+  MarkCreated();
+  SetSystemCloseAllowed(true);
   show();
 
   StartFromCommandLine(ParseCommandLine(m_arguments, m_services), settings, *this);
@@ -74,11 +101,326 @@ void CTerravueBaseWnd::StorePlacement(AppSettings& settings) const {
   settings.WriteNumber(QStringLiteral("cy"), height());
 }
 
+// ---------------------------------------------------------------------------
+// The menu
+
+void CTerravueBaseWnd::RebuildStateItems() {
+  for (QAction* action : m_menu->actions()) {
+    const int id = MainMenu::CommandOf(action);
+    if (id >= MainMenu::kFirstState && id <= MainMenu::kLastState) {
+      m_menu->removeAction(action);
+      delete action;
+    }
+  }
+  QStringList names;
+  for (std::size_t i = 0; i < m_store->Count(); ++i) {
+    names.append(QString::fromStdString(m_store->At(i).m_name));
+  }
+  MainMenu::AppendStates(*m_menu, names);
+}
+
+void CTerravueBaseWnd::PrepareMenu() {
+  const bool onServerPage =
+      m_htmlWnd != nullptr && m_htmlWnd->GetPageKind() == PageKind::PageServer && !m_htmlWnd->IsLoading();
+  for (QAction* action : m_menu->actions()) {
+    const int id = MainMenu::CommandOf(action);
+    if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver) {
+      action->setEnabled(onServerPage);
+    } else if (id == MainMenu::kDeleteState) {
+      action->setEnabled(onServerPage && m_currentStateIndex >= 0);
+    } else if (id >= MainMenu::kFirstState && id <= MainMenu::kLastState) {
+      action->setChecked(m_currentStateIndex >= 0 && id == m_currentStateIndex + 1);
+    }
+  }
+}
+
+void CTerravueBaseWnd::PopupMenu(const QPoint& globalPoint) {
+  PrepareMenu();
+  m_menu->popup(globalPoint);
+}
+
+void CTerravueBaseWnd::OnCommand(int id) {
+  if (id >= MainMenu::kFirstState && id <= MainMenu::kLastState) {
+    ChooseState(id);
+    return;
+  }
+  switch (id) {
+    case MainMenu::kSaveAsNew:
+      static_cast<void>(SaveAsNew());
+      break;
+    case MainMenu::kSaveOver:
+      SaveOver();
+      break;
+    case MainMenu::kDeleteState:
+      DeleteState();
+      break;
+    case MainMenu::kHelp:
+      Help();
+      break;
+    case MainMenu::kRequestClose:
+      RequestClose();
+      break;
+    case MainMenu::kSendAgain:
+      m_htmlWnd->ShowPictures(nullptr);
+      break;
+    case MainMenu::kStartPage1:
+    case MainMenu::kStartPage2:
+      m_htmlWnd->RequestStartPage();
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+QString CTerravueBaseWnd::CleanStateName(const QString& name) {
+  const QString trim = QString::fromLatin1(kNameTrimCharacters);
+  qsizetype begin = 0;
+  qsizetype end = name.size();
+  while (begin < end && trim.contains(name.at(begin))) {
+    ++begin;
+  }
+  while (end > begin && trim.contains(name.at(end - 1))) {
+    --end;
+  }
+  return name.mid(begin, end - begin);
+}
+
+void CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report) {
+  if (report.failed.empty()) {
+    return;
+  }
+  QStringList names;
+  for (const std::string& path : report.failed) {
+    if (names.size() == kMaxListedFailures) {
+      names.append(QStringLiteral("(+%1)").arg(static_cast<qsizetype>(report.failed.size()) - kMaxListedFailures));
+      break;
+    }
+    names.append(FileNameOf(path));
+  }
+  ShowAppMessage(
+      this, QMessageBox::Warning,
+      FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")), {names.join(QLatin1Char('\n'))}));
+}
+
+bool CTerravueBaseWnd::SaveAsNew() {
+  const AppGlobals& globals = AppGlobals::Get();
+  if (m_store->IsFull()) {
+    if (AppSettings().ReadNumber(QStringLiteral("error_maxalbum")) != 0) {
+      CWarnningDlg notice(this, globals.Message(106), QStringLiteral("error_maxalbum"), /*modal=*/true,
+                          /*showCancel=*/false);
+      notice.exec();
+    }
+    return false;
+  }
+  if (m_htmlWnd->GetPageKind() != PageKind::PageServer || m_htmlWnd->IsLoading()) {
+    ShowAppMessage(this, QMessageBox::Information, globals.Message(110));
+    return false;
+  }
+  static_cast<void>(m_htmlWnd->ReadPageEdits(/*withPictures=*/true));
+
+  CSaveDlg dialog(globals.Message(108), this);
+  if (dialog.exec() != QDialog::Accepted) {
+    return true;
+  }
+  const QString name = CleanStateName(dialog.GetName());
+
+  OtherMakerNotice question(this);
+  BrowserHandOff launcher(CContentsGroupList::Environment{&m_browserSettings, &m_browserStarter,
+                                                          CTerravueHtmlWnd::ProgramFolder().toStdString(),
+                                                          XpGetSpecialFolder(XpSpecialFolder::AppData)});
+  MapState saved;
+  WriteBackReport report;
+  const MapStateStore::SaveResult result =
+      m_store->SaveAsNew(m_htmlWnd->CurrentMap(), name.toStdString(), CTerravueHtmlWnd::ProgramFolder().toStdString(),
+                         CTerravueHtmlWnd::PageAddresses(), &question, &launcher, &saved, &report);
+  if (result != MapStateStore::SaveResult::Saved) {
+    ShowAppMessage(this, QMessageBox::Warning, globals.Message(102));
+    return false;
+  }
+  m_htmlWnd->SetModified(false);
+  const int count = static_cast<int>(m_store->Count());
+  MainMenu::AppendStates(*m_menu, {QString::fromStdString(saved.m_name)}, count);
+  m_currentStateIndex = count - 1;
+  m_htmlWnd->ApplyState(saved);
+  SetCaption(QString::fromStdString(saved.m_name));
+  ReportWriteBack(report);
+  return true;
+}
+
+void CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
+  OtherMakerNotice question(this);
+  BrowserHandOff launcher(CContentsGroupList::Environment{&m_browserSettings, &m_browserStarter,
+                                                          CTerravueHtmlWnd::ProgramFolder().toStdString(),
+                                                          XpGetSpecialFolder(XpSpecialFolder::AppData)});
+  WriteBackReport report;
+  MapState& map = m_htmlWnd->CurrentMap();
+  if (!MapStateStore::SaveOver(map, CTerravueHtmlWnd::ProgramFolder().toStdString(), CTerravueHtmlWnd::PageAddresses(),
+                               &question, &launcher, &report)) {
+    if (reportFailure) {
+      ShowAppMessage(this, QMessageBox::Warning, AppGlobals::Get().Message(102));
+    }
+    return;
+  }
+  // The store's copy follows what was written, so choosing the state again
+  // shows the saved positions rather than those of an earlier save.
+  if (m_currentStateIndex >= 0 && static_cast<std::size_t>(m_currentStateIndex) < m_store->Count() &&
+      m_store->At(static_cast<std::size_t>(m_currentStateIndex)).m_name == map.m_name) {
+    m_store->At(static_cast<std::size_t>(m_currentStateIndex)) = map;
+  }
+  m_htmlWnd->SetModified(false);
+  ReportWriteBack(report);
+}
+
+void CTerravueBaseWnd::SaveOver() {
+  if (m_htmlWnd->IsLoading()) {
+    return;
+  }
+  if (m_htmlWnd->CurrentMap().m_name.empty()) {
+    static_cast<void>(SaveAsNew());
+    return;
+  }
+  static_cast<void>(m_htmlWnd->ReadPageEdits(/*withPictures=*/true));
+  SaveShownStateOver(/*reportFailure=*/true);
+}
+
+bool CTerravueBaseWnd::SaveQuestion() {
+  if (m_htmlWnd->GetPageKind() != PageKind::PageServer || m_htmlWnd->IsLoading()) {
+    return true;
+  }
+  const QMessageBox::StandardButton answer =
+      ShowAppMessage(this, QMessageBox::NoIcon, AppGlobals::Get().Message(117), QMessageBox::Yes | QMessageBox::No);
+  if (answer != QMessageBox::Yes) {
+    return false;
+  }
+  if (m_htmlWnd->CurrentMap().m_name.empty()) {
+    if (!SaveAsNew()) {
+      return false;
+    }
+  } else {
+    // A failure is reported: the user asked for the save and must know it did not happen.
+    SaveShownStateOver(/*reportFailure=*/true);
+  }
+  m_htmlWnd->SetModified(false);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Deleting and choosing states
+
+QString CTerravueBaseWnd::DeletionTimeText(std::int64_t savedTime) {
+  const auto seconds = static_cast<std::time_t>(savedTime);
+  std::tm local{};
+  if (localtime_r(&seconds, &local) == nullptr) {
+    return {};
+  }
+  char buffer[128] = {};
+  if (std::strftime(buffer, sizeof buffer, "%m/%d/%y %H:%M:%S", &local) == 0) {
+    return {};
+  }
+  return QString::fromLatin1(buffer);
+}
+
+void CTerravueBaseWnd::DeleteState() {
+  const AppGlobals& globals = AppGlobals::Get();
+  if (m_currentStateIndex < 0 || static_cast<std::size_t>(m_currentStateIndex) >= m_store->Count()) {
+    ShowAppMessage(this, QMessageBox::Information, globals.Message(107));
+    return;
+  }
+  if (m_htmlWnd->IsLoading()) {
+    return;
+  }
+  const MapState& shown = m_store->At(static_cast<std::size_t>(m_currentStateIndex));
+  const QString question = FormatText(globals.Message(109), {QString::fromStdString(shown.m_name),
+                                                             DeletionTimeText(m_htmlWnd->CurrentMap().m_savedTime)});
+  if (ShowAppMessage(this, QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+    return;
+  }
+  const auto index = static_cast<std::size_t>(m_currentStateIndex);
+  m_currentStateIndex = -1;
+  if (m_store->Delete(index) != PictureResult::Success) {
+    ShowAppMessage(this, QMessageBox::Information, globals.Message(115));
+  }
+  RebuildStateItems();
+  if (m_store->Count() > 0) {
+    if (m_htmlWnd->ApplyState(m_store->At(0))) {
+      m_currentStateIndex = 0;
+      SetCaption(QString::fromStdString(m_store->At(0).m_name));
+    }
+  } else {
+    // The deleted state's pictures must not come back with the next photos.
+    m_htmlWnd->ClearMap();
+    m_htmlWnd->RequestStartPage();
+    SetCaption(QStringLiteral("Terravue"));
+  }
+  m_htmlWnd->SetModified(false);
+}
+
+void CTerravueBaseWnd::ChooseState(int k) {
+  if (k < 1 || static_cast<std::size_t>(k) > m_store->Count()) {
+    return;
+  }
+  if (k == m_currentStateIndex + 1 && m_currentStateIndex != -1) {
+    return;
+  }
+  const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
+  m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
+  if (m_htmlWnd->IsModified()) {
+    static_cast<void>(SaveQuestion());
+  }
+  if (!m_htmlWnd->ApplyState(m_store->At(static_cast<std::size_t>(k - 1)))) {
+    return;
+  }
+  m_currentStateIndex = k - 1;
+  SetCaption(QString::fromStdString(m_store->At(static_cast<std::size_t>(k - 1)).m_name));
+}
+
+void CTerravueBaseWnd::Help() { QDesktopServices::openUrl(QUrl(AppGlobals::Get().helpUrl)); }
+
+// ---------------------------------------------------------------------------
+// Closing
+
 void CTerravueBaseWnd::closeEvent(QCloseEvent* event) {
+  if (m_closeHandled) {
+    event->accept();
+    return;
+  }
+  // The window system's close goes through only once the window allows it.
+  if (event->spontaneous() && !IsSystemCloseAllowed()) {
+    event->ignore();
+    return;
+  }
+  if (m_htmlWnd != nullptr && !m_htmlWnd->IsLoading()) {
+    const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
+    m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
+    if (m_htmlWnd->IsModified()) {
+      // Whatever the answer, the window closes.
+      static_cast<void>(SaveQuestion());
+    }
+  }
+  MarkClosing();
+  m_closeHandled = true;
+
   AppSettings settings;
   StorePlacement(settings);
+  if (m_htmlWnd != nullptr) {
+    // A load still running stops at its next picture.
+    m_htmlWnd->StopLoad();
+    static_cast<void>(m_htmlWnd->ReadPageEdits(/*withPictures=*/false));
+    if (m_htmlWnd->GetPageKind() == PageKind::PageServer) {
+      const MapState& map = m_htmlWnd->CurrentMap();
+      settings.WriteText(QStringLiteral("zoom"), QString::fromStdString(map.m_zoom));
+      settings.WriteText(QStringLiteral("latitude"), QString::fromStdString(map.m_latitude));
+      settings.WriteText(QStringLiteral("longitude"), QString::fromStdString(map.m_longitude));
+    }
+  }
   QMainWindow::closeEvent(event);
 }
+
+// ---------------------------------------------------------------------------
+// What the command line asks for
 
 void CTerravueBaseWnd::ShowPictures(const QStringList* paths) { m_htmlWnd->ShowPictures(paths); }
 
@@ -96,5 +438,5 @@ void CTerravueBaseWnd::ShowNotice(int messageId, const QString& noticeName) {
 void CTerravueBaseWnd::ShowPrivacyNotice() { new CPimDlg(this, /*modal=*/false); }
 
 void CTerravueBaseWnd::ShowInformation(int messageId) {
-  QMessageBox::information(this, AppGlobals::Get().appTitle, AppGlobals::Get().Message(messageId));
+  ShowAppMessage(this, QMessageBox::Information, AppGlobals::Get().Message(messageId));
 }

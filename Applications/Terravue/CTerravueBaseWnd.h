@@ -4,24 +4,35 @@
 #include <QStringList>
 #include <memory>
 
+#include "Applications/Terravue/CBaseWnd.h"
 #include "Applications/Terravue/CommandLine.h"
+#include "Applications/Terravue/DetachedBrowserStarter.h"
+#include "Applications/Terravue/MachineBrowserSettings.h"
 
 class AppSettings;
 class CTerravueHtmlWnd;
 class MapStateStore;
 class QMenu;
+struct WriteBackReport;
 
 /// The program's only top-level window. Its client area is the map window;
-/// its commands live in a popup menu (menu 151 and the saved states). Create()
-/// is its creation handler: it loads the menu and the saved states, creates the
-/// map window, places itself from the stored placement and acts on the
-/// command line.
-class CTerravueBaseWnd : public QMainWindow, public StartTarget {
+/// its commands live in a popup menu (menu 151 and the saved states) that the
+/// map window's menu button opens. Create() is its creation handler: it loads
+/// the menu and the saved states, creates the map window, places itself from
+/// the stored placement and acts on the command line. It saves the map as a
+/// new state or over the shown one, deletes and switches states, asks whether
+/// to save changed maps, and stores its placement and the map centre when it
+/// closes.
+class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget {
   Q_OBJECT
 
  public:
+  /// Characters removed from both ends of a name given in the save dialog.
+  static constexpr const char* kNameTrimCharacters = "\\/:,;*?\"<>|";
+
   /// `arguments` are the program's arguments without its own name.
   CTerravueBaseWnd(QStringList arguments, CommandLineServices services);
+  /// Waits for a running picture load before the windows go.
   ~CTerravueBaseWnd() override;
 
   /// The creation handler; the window is shown by it.
@@ -38,6 +49,34 @@ class CTerravueBaseWnd : public QMainWindow, public StartTarget {
   /// Stores the window's placement ("x", "y", "cx", "cy").
   void StorePlacement(AppSettings& settings) const;
 
+  /// Enables and checks the menu's items for the page shown and the state
+  /// chosen: the save commands only on the server's map (and not while a load
+  /// runs), delete only with a saved state shown, the shown state checked.
+  void PrepareMenu();
+  /// Prepares the menu and opens it at `globalPoint`.
+  void PopupMenu(const QPoint& globalPoint);
+  /// Carries out the command `id` of the menu (saved states are 1 to 256).
+  void OnCommand(int id);
+
+  /// Asks whether to save a changed map (message 117) and saves it on Yes.
+  /// False when the user answered No or the save was not done.
+  bool SaveQuestion();
+  /// Saves the map as a new state under a name the user gives. False when
+  /// nothing could be saved; true also when the user cancelled.
+  bool SaveAsNew();
+  /// Saves the map over the state shown (as a new state when it has none).
+  void SaveOver();
+  /// Deletes the state shown after asking.
+  void DeleteState();
+  /// Shows saved state `k` (1-based).
+  void ChooseState(int k);
+
+  /// `name` without the trim characters at either end.
+  static QString CleanStateName(const QString& name);
+  /// The time text of message 109: month/day/two-digit year and 24-hour time
+  /// in local time, empty when `savedTime` can't be converted.
+  static QString DeletionTimeText(std::int64_t savedTime);
+
   // What the command line asks for.
   void ShowPictures(const QStringList* paths) override;
   [[nodiscard]] bool OpenStateFile(const QString& path) override;
@@ -51,10 +90,18 @@ class CTerravueBaseWnd : public QMainWindow, public StartTarget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void RebuildStateItems();
+  void ReportWriteBack(const WriteBackReport& report);
+  void SaveShownStateOver(bool reportFailure);
+  void Help();
+
   QStringList m_arguments;
   CommandLineServices m_services;
   CTerravueHtmlWnd* m_htmlWnd = nullptr;
   std::unique_ptr<QMenu> m_menu;
   std::unique_ptr<MapStateStore> m_store;
   int m_currentStateIndex = -1;
+  bool m_closeHandled = false;
+  MachineBrowserSettings m_browserSettings;
+  DetachedBrowserStarter m_browserStarter;
 };

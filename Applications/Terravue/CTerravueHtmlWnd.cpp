@@ -1,36 +1,159 @@
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 
-#include <QMessageBox>
-#include <QUrl>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QResizeEvent>
+#include <QTimer>
 #include <QWebEngineHttpRequest>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <algorithm>
+#include <memory>
 
 #include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppMessageBox.h"
 #include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/AppStrings.h"
+#include "Applications/Terravue/CCustomButton.h"
 #include "Applications/Terravue/CProgressDlg.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CWarnningDlg.h"
+#include "Applications/Terravue/CommandLine.h"
+#include "Applications/Terravue/StartupServices.h"
+#include "Applications/Terravue/ThumbnailSchemeHandler.h"
+#include "Applications/Terravue/WebProfile.h"
+#include "Applications/Terravue/mapdata/MapStateStore.h"
+#include "Applications/Terravue/mapdata/PageEdits.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
 
 namespace {
+
+// Chromium's code for a navigation that was replaced by a newer one; it is no failure.
+constexpr int kNavigationAborted = -3;
+
+// Most files one drop hands over; the count is 16-bit.
+constexpr qsizetype kMaxDroppedFiles = 0xFFFF;
+
+// Every INPUT element of the document in document order, as (name, value).
+// Run in the program's own script world, so the page's scripts can't change
+// what the program reads; the elements and their values are the page's.
+constexpr const char* kReadFieldsScript =
+    "(function () {"
+    "  var out = [];"
+    "  var inputs = document.getElementsByTagName('input');"
+    "  for (var i = 0; i < inputs.length; ++i) {"
+    "    out.push([String(inputs[i].name), String(inputs[i].value)]);"
+    "  }"
+    "  return out;"
+    "})()";
 
 RequestContext MakeRequestContext() {
   const AppGlobals& globals = AppGlobals::Get();
   return RequestContext{globals.clientVersion, globals.languageCode};
 }
 
+// The browser page of the map window: reports the page's script errors, and
+// opens links the user follows to other sites in the system's browser, so the
+// map with its unsaved edits stays where it is.
+class MapWebPage : public QWebEnginePage {
+ public:
+  using QWebEnginePage::QWebEnginePage;
+
+ protected:
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                const QString& source) override {
+    if (level == ErrorMessageLevel) {
+      qWarning("map page: %s (%s:%d)", qUtf8Printable(message), qUtf8Printable(source), line);
+    }
+  }
+
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+    const QString scheme = url.scheme();
+    if (isMainFrame && type == NavigationTypeLinkClicked &&
+        (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+        !ThumbnailSchemeHandler::IsServerOrigin(url, QUrl(AppGlobals::Get().serverScriptUrl))) {
+      QDesktopServices::openUrl(url);
+      return false;
+    }
+    return true;
+  }
+};
+
+bool SameLocation(const QUrl& a, const QUrl& b) {
+  if (!a.isValid() || !b.isValid() || a.isEmpty() || b.isEmpty()) {
+    return false;
+  }
+  if (a.isLocalFile() || b.isLocalFile()) {
+    // File names compare as the file system does: exactly.
+    return a.isLocalFile() && b.isLocalFile() && QDir::cleanPath(a.toLocalFile()) == QDir::cleanPath(b.toLocalFile());
+  }
+  // Compared decoded, part by part; the fragment names a place in the same document.
+  const QUrl x = a.adjusted(QUrl::NormalizePathSegments);
+  const QUrl y = b.adjusted(QUrl::NormalizePathSegments);
+  return x.scheme() == y.scheme() && x.host() == y.host() && x.port(-1) == y.port(-1) && x.userInfo() == y.userInfo() &&
+         x.path(QUrl::FullyDecoded) == y.path(QUrl::FullyDecoded) &&
+         x.query(QUrl::FullyDecoded) == y.query(QUrl::FullyDecoded);
+}
+
+// Whether `folder` is `root` or lies below it.
+bool IsAtOrBelow(const QString& folder, const QString& root) {
+  return !root.isEmpty() && (folder == root || folder.startsWith(root + QLatin1Char('/')));
+}
+
 }  // namespace
 
 CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
-    : QWebEngineView(parent), m_currentMap(AppGlobals::Get().workFolder.toStdString()) {
+    : QWebEngineView(parent), m_owner(parent), m_currentMap(AppGlobals::Get().workFolder.toStdString()) {
   setObjectName(QStringLiteral("Terravue_HtmlWnd"));
+  QWebEngineProfile* profile = QWebEngineProfile::defaultProfile();
+  ConfigureWebProfile(*profile);
+  setPage(new MapWebPage(profile, this));
   resize(788, 562);
+
+  connect(page(), &QWebEnginePage::loadingChanged, this, &CTerravueHtmlWnd::OnLoadingChanged);
+  connect(this, &QWebEngineView::loadFinished, this, &CTerravueHtmlWnd::OnLoadFinished);
+
+  m_menuButton =
+      new CCustomButton(QStringLiteral(":/terravue/bitmap160.png"), QStringLiteral(":/terravue/bitmap160.png"),
+                        QStringLiteral(":/terravue/bitmap164.png"));
+  m_menuButton->Create(this, width() - kButtonRightOnStartPage, height() - kButtonBottom, kMenuButtonId,
+                       /*toggle=*/false, /*spare=*/0);
+  m_menuButton->hide();
+  connect(m_menuButton, &CCustomButton::customButtonMessage, this, &CTerravueHtmlWnd::OnButtonMessage);
+
+  setAcceptDrops(true);
+  m_created = true;
 }
 
 CTerravueHtmlWnd::~CTerravueHtmlWnd() {
-  m_keepRunning = false;
-  JoinWorker();
+  StopLoad();
   std::scoped_lock lock(m_mapLock);
   m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
+}
+
+CTerravueBaseWnd* CTerravueHtmlWnd::Owner() const { return qobject_cast<CTerravueBaseWnd*>(m_owner.data()); }
+
+QString CTerravueHtmlWnd::ProgramFolder() {
+  return QFileInfo(QUrl(AppGlobals::Get().mapPageUrl).toLocalFile()).absolutePath();
+}
+
+MapPageAddresses CTerravueHtmlWnd::PageAddresses() {
+  const QUrl server(AppGlobals::Get().serverScriptUrl);
+  MapPageAddresses addresses;
+  // The page files carry the map library inside "terravue.js", which every
+  // state folder holds, so a saved page needs nothing from the server to
+  // show its map.
+  addresses.mapScriptUrl = "terravue.js";
+  addresses.serverUrl =
+      server.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString().toStdString();
+  return addresses;
 }
 
 void CTerravueHtmlWnd::JoinWorker() {
@@ -38,6 +161,14 @@ void CTerravueHtmlWnd::JoinWorker() {
     m_worker.join();
   }
 }
+
+void CTerravueHtmlWnd::StopLoad() {
+  m_keepRunning = false;
+  JoinWorker();
+}
+
+// ---------------------------------------------------------------------------
+// Loading pictures
 
 void CTerravueHtmlWnd::ShowPictures(const QStringList* paths) {
   if (m_loading) {
@@ -50,27 +181,55 @@ void CTerravueHtmlWnd::ShowPictures(const QStringList* paths) {
     new CWarnningDlg(window(), globals.Message(104), QStringLiteral("warn_over20"), /*modal=*/false,
                      /*showCancel=*/false);
   }
-
   std::vector<std::string> list;
-  CProgressDlg* progress = nullptr;
   if (paths != nullptr) {
     list.reserve(static_cast<std::size_t>(paths->size()));
     for (const QString& path : *paths) {
       list.push_back(path.toStdString());
     }
-    // The bar's range is 16-bit: a longer list shows as full scale.
-    const auto total = static_cast<std::uint16_t>(std::min<qsizetype>(paths->size(), 0xFFFF));
-    progress = new CProgressDlg(window(), total);
   }
-  // The previous worker has ended (its end cleared m_loading); collect it.
-  JoinWorker();
-  m_loading = true;
-  m_worker = std::thread(&CTerravueHtmlWnd::LoadWorker, this, std::move(list), paths != nullptr, progress);
+  StartLoad(std::move(list), paths != nullptr);
 }
 
-void CTerravueHtmlWnd::LoadWorker(std::vector<std::string> paths, bool hasList, CProgressDlg* progress) {
-  // Runs on its own thread: it touches no widget, and reaches the window and
-  // the progress dialog only by posting to them.
+void CTerravueHtmlWnd::Reload(const std::vector<std::string>& paths) {
+  if (m_loading) {
+    return;
+  }
+  m_currentMap.m_pictures.Clear();
+  StartLoad(paths, /*hasList=*/true);
+}
+
+void CTerravueHtmlWnd::StartLoad(std::vector<std::string> paths, bool hasList) {
+  if (!m_keepRunning) {
+    return;
+  }
+  CProgressDlg* progress = nullptr;
+  if (hasList) {
+    // The bar's range is 16-bit: a longer list shows as full scale.
+    progress = new CProgressDlg(this, static_cast<std::uint16_t>(std::min<std::size_t>(paths.size(), 0xFFFF)));
+  }
+  // The map position used when no picture has one, read here so the worker
+  // needs no settings of its own.
+  const AppSettings settings;
+  LoadSettings loadSettings{settings.ReadText(QStringLiteral("zoom")).toStdString(),
+                            settings.ReadText(QStringLiteral("latitude")).toStdString(),
+                            settings.ReadText(QStringLiteral("longitude")).toStdString(),
+                            ProgramFolder().toStdString(),
+                            PageAddresses(),
+                            MakeRequestContext()};
+  // A previous worker has ended (its end cleared m_loading); collect it.
+  JoinWorker();
+  m_loading = true;
+  m_worker =
+      std::thread(&CTerravueHtmlWnd::LoadWorker, this, std::move(paths), hasList, progress, std::move(loadSettings));
+}
+
+void CTerravueHtmlWnd::LoadWorker(std::vector<std::string> paths, bool hasList, CProgressDlg* progress,
+                                  LoadSettings settings) {
+  // Runs on its own thread: it touches no widget and reaches the window and
+  // the progress dialog only by posting to them. The window waits for this
+  // thread before it goes, so `this` and the dialog outlive it.
+  const auto post = [this](auto function) { QMetaObject::invokeMethod(this, function, Qt::QueuedConnection); };
   std::unique_lock lock(m_mapLock);
   m_currentMap.m_pictures.ClearSelection();
   if (hasList) {
@@ -82,51 +241,127 @@ void CTerravueHtmlWnd::LoadWorker(std::vector<std::string> paths, bool hasList, 
     }
     if (!added) {
       lock.unlock();
-      QMetaObject::invokeMethod(this, &CTerravueHtmlWnd::ShowWriteError, Qt::QueuedConnection);
-      QMetaObject::invokeMethod(this, &CTerravueHtmlWnd::OnLoadEnded, Qt::QueuedConnection);
+      post([this] { ShowMessage102(); });
+      post([this] { OnLoadEnded(false); });
       return;
     }
   }
-  if (!m_currentMap.m_pictures.CountWithoutPosition(nullptr)) {
-    const AppSettings settings;
-    m_currentMap.m_zoom = settings.ReadText(QStringLiteral("zoom")).toStdString();
-    m_currentMap.m_latitude = settings.ReadText(QStringLiteral("latitude")).toStdString();
-    m_currentMap.m_longitude = settings.ReadText(QStringLiteral("longitude")).toStdString();
+  if (!m_keepRunning) {
+    lock.unlock();
+    post([this] { OnLoadEnded(false); });
+    return;
   }
-  m_queryQueue.push_back(m_currentMap.BuildRequest(MakeRequestContext()));
+  bool clearModified = false;
+  if (m_rebuild) {
+    m_rebuild = false;
+    if (!m_currentMap.TakeThumbnails() || m_currentMap.Write(/*stamp=*/true) != PictureResult::Success) {
+      lock.unlock();
+      post([this] { ShowMessage102(); });
+      post([this] { OnLoadEnded(false); });
+      return;
+    }
+    static_cast<void>(m_currentMap.WritePage(settings.programFolder, settings.addresses));
+    clearModified = true;
+  }
+  if (!m_currentMap.m_pictures.CountWithoutPosition(nullptr)) {
+    m_currentMap.m_zoom = settings.zoom;
+    m_currentMap.m_latitude = settings.latitude;
+    m_currentMap.m_longitude = settings.longitude;
+  }
+  m_queryQueue.push_back(m_currentMap.BuildRequest(settings.context));
   lock.unlock();
-  QMetaObject::invokeMethod(this, &CTerravueHtmlWnd::OnLoadEnded, Qt::QueuedConnection);
-  QMetaObject::invokeMethod(
-      this, [this] { CustomNavigate(kNavigateQuery); }, Qt::QueuedConnection);
+  post([this, clearModified] { OnLoadEnded(clearModified); });
+  post([this] { CustomNavigate(kNavigateQuery); });
 }
 
-void CTerravueHtmlWnd::OnLoadEnded() {
-  m_loading = false;
+void CTerravueHtmlWnd::OnLoadEnded(bool clearModified) {
   JoinWorker();
-  emit loadFinished();
+  m_loading = false;
+  if (clearModified) {
+    m_modified = false;
+  }
+  emit picturesLoaded();
 }
 
-void CTerravueHtmlWnd::ShowWriteError() {
-  QMessageBox::warning(window(), AppGlobals::Get().appTitle, AppGlobals::Get().Message(102));
+void CTerravueHtmlWnd::ShowMessage102() {
+  ShowAppMessage(window(), QMessageBox::Warning, AppGlobals::Get().Message(102));
 }
+
+// ---------------------------------------------------------------------------
+// Opening states
 
 bool CTerravueHtmlWnd::OpenStateFile(const QString& path) {
+  if (m_loading) {
+    return true;
+  }
+  // A relative path on the command line is relative to where the program was started.
+  const QString absolute = path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
   // The state's name is the name of the folder that holds the file.
-  const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
-  const qsizetype before = last > 0 ? path.lastIndexOf(QLatin1Char('/'), last - 1) : -1;
-  const QString name = before >= 0 ? path.mid(before + 1, last - before - 1) : QString();
+  const qsizetype last = absolute.lastIndexOf(QLatin1Char('/'));
+  const qsizetype before = last > 0 ? absolute.lastIndexOf(QLatin1Char('/'), last - 1) : -1;
+  const QString name = before >= 0 ? absolute.mid(before + 1, last - before - 1) : QString();
 
-  MapState state = MapState::Listed(name.toStdString(), path.toStdString());
-  // A state whose file can't be read still opens with what was read.
+  MapState state = MapState::Listed(name.toStdString(), absolute.toStdString());
+  // A state whose file can't be read opens with what was read.
   static_cast<void>(state.Read());
   {
     std::scoped_lock lock(m_mapLock);
-    m_currentMap = state;
-    m_queryQueue.push_back(m_currentMap.BuildRequest(MakeRequestContext()));
+    m_currentMap = std::move(state);
+  }
+  if (m_currentMap.m_pictures.FirstHasThumbnail()) {
+    QueueRequestAndNavigate();
+    return !name.isEmpty();
+  }
+  const std::vector<std::string> paths = m_currentMap.m_pictures.Paths();
+  m_rebuild = true;
+  Reload(paths);
+  return true;
+}
+
+bool CTerravueHtmlWnd::ApplyState(MapState state) {
+  if (m_loading) {
+    return false;
+  }
+  if (state.m_status == MapState::kStatusNotRead && state.Read() != PictureResult::Success) {
+    ShowAppMessage(window(), QMessageBox::Warning, AppGlobals::Get().Message(118));
+    return false;
+  }
+  m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
+  m_modified = false;
+  {
+    std::scoped_lock lock(m_mapLock);
+    m_currentMap = std::move(state);
+  }
+  if (m_currentMap.m_pictures.FirstHasThumbnail()) {
+    m_currentMap.m_pictures.RefreshAll(m_currentMap.m_rootFolder);
+    static_cast<void>(m_currentMap.Write(/*stamp=*/false));
+    static_cast<void>(m_currentMap.WritePage(ProgramFolder().toStdString(), PageAddresses()));
+    QueueRequestAndNavigate();
+    return true;
+  }
+  const std::vector<std::string> paths = m_currentMap.m_pictures.Paths();
+  m_rebuild = true;
+  Reload(paths);
+  return true;
+}
+
+void CTerravueHtmlWnd::ClearMap() {
+  if (m_loading) {
+    return;
+  }
+  m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
+  std::scoped_lock lock(m_mapLock);
+  m_currentMap = MapState(AppGlobals::Get().workFolder.toStdString());
+}
+
+void CTerravueHtmlWnd::QueueRequestAndNavigate() {
+  const std::string body = m_currentMap.BuildRequest(MakeRequestContext());
+  {
+    std::scoped_lock lock(m_mapLock);
+    m_queryQueue.push_back(body);
   }
   QMetaObject::invokeMethod(
       this, [this] { CustomNavigate(kNavigateQuery); }, Qt::QueuedConnection);
-  return !name.isEmpty();
 }
 
 void CTerravueHtmlWnd::RequestStartPage() {
@@ -134,23 +369,39 @@ void CTerravueHtmlWnd::RequestStartPage() {
       this, [this] { CustomNavigate(kNavigateStartPage); }, Qt::QueuedConnection);
 }
 
+// ---------------------------------------------------------------------------
+// Navigation
+
 void CTerravueHtmlWnd::CustomNavigate(int code) {
+  if (!m_keepRunning) {
+    return;
+  }
   if (code == kNavigateQuery) {
-    std::scoped_lock lock(m_mapLock);
+    std::unique_lock lock(m_mapLock, std::try_to_lock);
+    if (!lock.owns_lock()) {
+      // A load that started meanwhile holds the map; send when it lets go
+      // rather than blocking the user interface for the whole load.
+      QTimer::singleShot(50, this, [this] { CustomNavigate(kNavigateQuery); });
+      return;
+    }
     if (!m_queryQueue.empty()) {
       QWebEngineHttpRequest request(QUrl(AppGlobals::Get().serverScriptUrl), QWebEngineHttpRequest::Post);
       request.setHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("application/x-www-form-urlencoded"));
       const std::string& body = m_queryQueue.front();
       request.setPostData(QByteArray(body.data(), static_cast<qsizetype>(body.size())));
       m_queryQueue.pop_front();
+      m_errorPage = false;
+      m_sending = true;
       load(request);
       emit querySent();
       OfferLocationNotices();
     }
   } else if (code == kNavigateStartPage) {
-    if (auto* owner = qobject_cast<CTerravueBaseWnd*>(window()); owner != nullptr) {
+    if (CTerravueBaseWnd* owner = Owner(); owner != nullptr) {
       owner->SetCurrentStateIndex(-1);
     }
+    m_errorPage = false;
+    m_sending = true;
     load(QUrl(AppGlobals::Get().mapPageUrl));
     emit startPageRequested();
   }
@@ -171,4 +422,273 @@ void CTerravueHtmlWnd::OfferLocationNotices() {
       settings.ReadNumber(QStringLiteral("warn_hasnolocation")) != 0) {
     new CWarnningDlg(window(), globals.Message(116), QStringLiteral("warn_hasnolocation"), false, false);
   }
+}
+
+PageKind CTerravueHtmlWnd::ClassifyLocation(const QUrl& location, const AppGlobals& globals) {
+  if (SameLocation(location, QUrl(globals.serverScriptUrl))) {
+    return PageKind::PageServer;
+  }
+  if (SameLocation(location, QUrl(globals.mapPageUrl))) {
+    return PageKind::PageMap;
+  }
+  if (SameLocation(location, QUrl(globals.waitPageUrl))) {
+    return PageKind::PageWait;
+  }
+  if (SameLocation(location, QUrl(globals.helpUrl))) {
+    return PageKind::PageHelp;
+  }
+  return PageKind::PageOther;
+}
+
+PageKind CTerravueHtmlWnd::GetPageKind() const {
+  if (!m_ready || m_errorPage) {
+    return PageKind::PageOther;
+  }
+  return ClassifyLocation(url(), AppGlobals::Get());
+}
+
+void CTerravueHtmlWnd::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
+  switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+      return;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+      m_errorPage = info.isErrorPage();
+      return;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+      break;
+  }
+  if (info.errorCode() == kNavigationAborted) {
+    return;
+  }
+  m_errorPage = true;
+  const int code = info.errorCode();
+  const QUrl failed = info.url();
+  emit navigationFailed(code);
+  // Shown after the browser's own handling of the failure has returned.
+  QMetaObject::invokeMethod(
+      this,
+      [this, code, failed] {
+        const QString status = QString::number(static_cast<quint32>(code), 16);
+        ShowAppMessage(window(), QMessageBox::Information, FormatText(AppGlobals::Get().Message(114), {status}));
+        // A start page that fails to load is not asked for again and again.
+        if (ClassifyLocation(failed, AppGlobals::Get()) != PageKind::PageMap) {
+          RequestStartPage();
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void CTerravueHtmlWnd::OnLoadFinished(bool ok) {
+  m_sending = false;
+  if (!ok) {
+    return;
+  }
+  const PageKind kind = GetPageKind();
+  PlaceMenuButton(kind);
+  emit pageShown(kind);
+}
+
+void CTerravueHtmlWnd::PlaceMenuButton(PageKind kind) {
+  if (m_menuButton == nullptr) {
+    return;
+  }
+  if (kind == PageKind::PageMap) {
+    const CTerravueBaseWnd* owner = Owner();
+    if (owner == nullptr || owner->Store() == nullptr || owner->Store()->Count() == 0) {
+      m_menuButton->hide();
+      return;
+    }
+    m_menuButton->move(width() - kButtonRightOnStartPage, height() - kButtonBottom);
+  } else {
+    m_menuButton->move(width() - kButtonRightElsewhere, height() - kButtonBottom);
+  }
+  m_menuButton->show();
+  m_menuButton->raise();
+}
+
+void CTerravueHtmlWnd::resizeEvent(QResizeEvent* event) {
+  QWebEngineView::resizeEvent(event);
+  if (m_created && m_menuButton != nullptr) {
+    const int right = GetPageKind() == PageKind::PageMap ? kButtonRightOnStartPage : kButtonRightElsewhere;
+    m_menuButton->move(width() - right, height() - kButtonBottom);
+    m_menuButton->raise();
+  }
+}
+
+void CTerravueHtmlWnd::OnButtonMessage(int buttonId, int /*state*/) {
+  if (buttonId != kMenuButtonId || m_menuButton == nullptr) {
+    return;
+  }
+  CTerravueBaseWnd* owner = Owner();
+  if (owner == nullptr) {
+    return;
+  }
+  const QPoint topLeft = m_menuButton->mapToGlobal(QPoint(0, 0));
+  owner->PopupMenu(QPoint(topLeft.x(), topLeft.y() + m_menuButton->height()));
+}
+
+// ---------------------------------------------------------------------------
+// Reading the page
+
+std::optional<std::vector<PageField>> CTerravueHtmlWnd::FieldsFromScript(const QVariant& answer) {
+  if (answer.typeId() != QMetaType::QVariantList) {
+    return std::nullopt;
+  }
+  std::vector<PageField> fields;
+  const QVariantList items = answer.toList();
+  fields.reserve(static_cast<std::size_t>(items.size()));
+  for (const QVariant& item : items) {
+    const QVariantList pair = item.toList();
+    if (pair.size() != 2) {
+      continue;
+    }
+    fields.push_back(PageField{pair.at(0).toString().toStdString(), pair.at(1).toString().toStdString()});
+  }
+  return fields;
+}
+
+bool CTerravueHtmlWnd::ReadPageEdits(bool withPictures) {
+  // While a load runs the map is being rebuilt, and while a map just sent
+  // replaces the page the page shows what is no longer the map: nothing on
+  // it can be applied.
+  if (m_loading || m_sending || m_readingPage) {
+    return false;
+  }
+  m_readingPage = true;
+  struct Answer {
+    bool done = false;
+    QVariant value;
+  };
+  auto answer = std::make_shared<Answer>();
+  QEventLoop loop;
+  QPointer<QEventLoop> waiting(&loop);
+  page()->runJavaScript(QString::fromLatin1(kReadFieldsScript), QWebEngineScript::ApplicationWorld,
+                        [answer, waiting](const QVariant& value) {
+                          answer->done = true;
+                          answer->value = value;
+                          if (waiting != nullptr) {
+                            waiting->quit();
+                          }
+                        });
+  if (!answer->done) {
+    QTimer::singleShot(kPageReadTimeoutMs, &loop, &QEventLoop::quit);
+    // Only the page's answer is awaited; the user's input waits meanwhile.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  }
+  m_readingPage = false;
+  const std::optional<std::vector<PageField>> fields = answer->done ? FieldsFromScript(answer->value) : std::nullopt;
+  if (!fields) {
+    ShowAppMessage(window(), QMessageBox::NoIcon, QString::fromLatin1(kPageReadFailed));
+    return false;
+  }
+  const PageEdits edits = CollectPageEdits(*fields, withPictures);
+  std::scoped_lock lock(m_mapLock);
+  return ApplyPageEdits(edits, m_currentMap);
+}
+
+// ---------------------------------------------------------------------------
+// Dropped files
+
+QStringList CTerravueHtmlWnd::AcceptedDrops(const QStringList& paths, const DropRules& rules) {
+  const QString work = QDir::cleanPath(rules.workFolder);
+  const QString workResolved = QFileInfo(rules.workFolder).canonicalFilePath();
+  const QString program = QDir::cleanPath(rules.programFolder);
+  const QString programResolved = QFileInfo(rules.programFolder).canonicalFilePath();
+  QStringList accepted;
+  for (const QString& path : paths) {
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile()) {
+      continue;
+    }
+    if (!rules.fileType || rules.fileType(path) != kJpegStillFileType) {
+      continue;
+    }
+    if (rules.isOnMap && rules.isOnMap(path)) {
+      continue;
+    }
+    const QString folder = QDir::cleanPath(info.absolutePath());
+    const QString folderResolved = info.canonicalPath();
+    if (IsAtOrBelow(folder, work) || IsAtOrBelow(folderResolved, workResolved)) {
+      continue;
+    }
+    if ((!program.isEmpty() && folder == program) ||
+        (!programResolved.isEmpty() && folderResolved == programResolved)) {
+      continue;
+    }
+    accepted.append(path);
+  }
+  return accepted;
+}
+
+void CTerravueHtmlWnd::dragEnterEvent(QDragEnterEvent* event) {
+  // Files are the program's to take; nothing dropped reaches the page, so the
+  // browser never navigates away from the map to a dropped file.
+  const QMimeData* data = event->mimeData();
+  if (data != nullptr && data->hasUrls() &&
+      std::any_of(data->urls().cbegin(), data->urls().cend(), [](const QUrl& url) { return url.isLocalFile(); })) {
+    event->acceptProposedAction();
+    return;
+  }
+  event->ignore();
+}
+
+void CTerravueHtmlWnd::dragMoveEvent(QDragMoveEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data != nullptr && data->hasUrls()) {
+    event->acceptProposedAction();
+    return;
+  }
+  event->ignore();
+}
+
+void CTerravueHtmlWnd::dragLeaveEvent(QDragLeaveEvent* event) { event->accept(); }
+
+void CTerravueHtmlWnd::dropEvent(QDropEvent* event) {
+  const QMimeData* data = event->mimeData();
+  if (data == nullptr || !data->hasUrls()) {
+    event->ignore();
+    return;
+  }
+  QStringList dropped;
+  for (const QUrl& url : data->urls()) {
+    if (dropped.size() >= kMaxDroppedFiles) {
+      break;
+    }
+    if (url.isLocalFile()) {
+      dropped.append(url.toLocalFile());
+    }
+  }
+  event->acceptProposedAction();
+
+  DropRules rules;
+  rules.workFolder = AppGlobals::Get().workFolder;
+  rules.programFolder = ProgramFolder();
+  rules.fileType = ClassifyPath;
+  rules.isOnMap = [this](const QString& path) { return m_currentMap.m_pictures.ContainsPath(path.toStdString()); };
+  if (m_loading) {
+    return;
+  }
+  const QStringList accepted = AcceptedDrops(dropped, rules);
+  if (accepted.isEmpty()) {
+    return;
+  }
+  // The questions below run their own event loops; they wait until the drag
+  // and drop has finished.
+  QMetaObject::invokeMethod(
+      this,
+      [this, accepted] {
+        const bool changed = ReadPageEdits(/*withPictures=*/true);
+        CTerravueBaseWnd* owner = Owner();
+        if (changed && owner != nullptr && !owner->SaveQuestion()) {
+          return;
+        }
+        if (owner != nullptr) {
+          owner->raise();
+          owner->activateWindow();
+        }
+        m_modified = true;
+        ShowPictures(&accepted);
+      },
+      Qt::QueuedConnection);
 }

@@ -3,22 +3,45 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QWebEngineView>
 #include <atomic>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Applications/Terravue/mapdata/MapState.h"
 
+class CCustomButton;
 class CProgressDlg;
+class CTerravueBaseWnd;
+class QWebEngineLoadingInfo;
+struct AppGlobals;
+struct PageField;
+
+/// Which page the map window shows.
+enum class PageKind { PageOther = 0, PageServer = 1, PageMap = 2, PageWait = 3, PageHelp = 4 };
+
+/// What decides whether a dropped file may go on the map.
+struct DropRules {
+  QString workFolder;                                     ///< files anywhere below it are refused (no trailing "/")
+  QString programFolder;                                  ///< files directly in it are refused (no trailing "/")
+  std::function<bool(const QString&)> isOnMap;            ///< already on the current map
+  std::function<std::uint32_t(const QString&)> fileType;  ///< the classifier's code
+};
 
 /// The map window: the embedded browser that fills the main window. It owns
 /// the current map, loads pictures into it on a worker thread while a progress
 /// dialog runs, and sends the map as a form POST to the server script, whose
 /// answer is the interactive map. It shows the program folder's start page
-/// "map.html" when there is nothing to show.
+/// "map.html" when there is nothing to show, reports navigation failures,
+/// carries the menu button in its lower right corner, takes dropped photos and
+/// reads the user's edits back from the page.
 class CTerravueHtmlWnd : public QWebEngineView {
   Q_OBJECT
 
@@ -26,49 +49,140 @@ class CTerravueHtmlWnd : public QWebEngineView {
   /// Codes of the custom-navigate request.
   static constexpr int kNavigateQuery = 0;
   static constexpr int kNavigateStartPage = 2;
+  /// Identifier of the menu button.
+  static constexpr int kMenuButtonId = 2;
+  /// The menu button's distance from the right edge on the start page and
+  /// elsewhere, and from the bottom edge.
+  static constexpr int kButtonRightOnStartPage = 68;
+  static constexpr int kButtonRightElsewhere = 53;
+  static constexpr int kButtonBottom = 38;
+  /// How long reading the page may take before it counts as failed.
+  static constexpr int kPageReadTimeoutMs = 10000;
+  /// The plain message shown when the page's fields can't be read.
+  static constexpr const char* kPageReadFailed = "Failed GetHtmlDocument()";
 
+  /// `parent` is the main window (it may be null in tests).
   explicit CTerravueHtmlWnd(QWidget* parent);
-  /// Stops a running load at its next picture and waits for it.
+  /// Stops a running load at its next picture and waits for it, then deletes
+  /// the thumbnails that no saved state holds.
   ~CTerravueHtmlWnd() override;
 
   /// Adds `paths` (none: nothing) to the current map on the worker thread and
   /// then sends the map. Ignored while a load runs.
   void ShowPictures(const QStringList* paths);
-  /// Opens the saved map state at `path` and sends it; false when the path
-  /// names no folder (the state's name is its folder's name).
+  /// Opens the saved map state at `path` (made absolute first) and sends it;
+  /// false when the path names no folder (the state's name is its folder's).
   [[nodiscard]] bool OpenStateFile(const QString& path);
+  /// Makes `state` the current map and sends it. Ignored while a load runs; a
+  /// state that can't be read shows message 118 and changes nothing. True
+  /// when `state` became the current map.
+  bool ApplyState(MapState state);
+  /// Replaces the current map by an empty, unnamed one (thumbnails no saved
+  /// state holds are deleted). Ignored while a load runs.
+  void ClearMap();
   /// Shows the start page, after the events already queued.
   void RequestStartPage();
+  /// Which page is shown; PageOther until the first navigation was asked for
+  /// and while a failed load's error page shows.
+  [[nodiscard]] PageKind GetPageKind() const;
+  /// Reads the page's hidden fields (the picture fields only `withPictures`)
+  /// and applies them to the current map; waits for the page's answer. True
+  /// when a picture of the map is modified afterwards. While a load runs, or
+  /// while the page is being replaced by a map just sent, the page no longer
+  /// shows the current map: it is not read and the answer is false.
+  bool ReadPageEdits(bool withPictures);
+  /// Clears the keep-running flag and waits for a running load to end.
+  void StopLoad();
 
   /// True while a picture load runs.
-  bool IsLoading() const { return m_loading; }
-  /// The current map; read it only while no load runs.
-  const MapState& CurrentMap() const { return m_currentMap; }
-  bool IsModified() const { return m_modified; }
+  [[nodiscard]] bool IsLoading() const { return m_loading; }
+  /// True from a navigation the program starts (a map sent, the start page)
+  /// until the browser has finished it.
+  [[nodiscard]] bool IsSending() const { return m_sending; }
+  /// The current map. Only while no load runs.
+  [[nodiscard]] const MapState& CurrentMap() const { return m_currentMap; }
+  [[nodiscard]] MapState& CurrentMap() { return m_currentMap; }
+  [[nodiscard]] bool IsModified() const { return m_modified; }
   void SetModified(bool modified) { m_modified = modified; }
+  [[nodiscard]] CCustomButton* MenuButton() const { return m_menuButton; }
+
+  /// The program folder (where "map.html" is), without a trailing "/".
+  [[nodiscard]] static QString ProgramFolder();
+  /// Where the local pages point for their map script and the server.
+  [[nodiscard]] static MapPageAddresses PageAddresses();
+
+  /// Classifies a browser location against the known addresses. File URLs
+  /// compare by their local paths, exactly as the file system does; other
+  /// URLs after decoding and without a fragment. The stored addresses are
+  /// never changed.
+  [[nodiscard]] static PageKind ClassifyLocation(const QUrl& location, const AppGlobals& globals);
+  /// The dropped paths that may go on the map, in drop order: existing regular
+  /// files classified as ordinary JPEG stills, not on the map yet, not below
+  /// the work folder and not directly in the program folder.
+  [[nodiscard]] static QStringList AcceptedDrops(const QStringList& paths, const DropRules& rules);
+  /// The (name, value) pairs of a page read's answer; nothing when the answer
+  /// is not a list.
+  [[nodiscard]] static std::optional<std::vector<PageField>> FieldsFromScript(const QVariant& answer);
 
  signals:
   /// A map was posted to the server script.
   void querySent();
   /// The start page was asked for and its navigation has begun.
   void startPageRequested();
-  /// A picture load has ended (the progress dialog is closing).
-  void loadFinished();
+  /// A picture load has ended.
+  void picturesLoaded();
+  /// A navigation failed with `code`; message 114 is about to be shown.
+  void navigationFailed(int code);
+  /// A navigation of the main frame has completed (the menu button is placed).
+  void pageShown(PageKind kind);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dragLeaveEvent(QDragLeaveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
-  void LoadWorker(std::vector<std::string> paths, bool hasList, CProgressDlg* progress);
-  void CustomNavigate(int code);
-  void OnLoadEnded();
-  void OfferLocationNotices();
-  void ShowWriteError();
-  void JoinWorker();
+  /// What the worker needs from the settings and the process-wide values,
+  /// read on the user-interface thread before it starts.
+  struct LoadSettings {
+    std::string zoom;  ///< map position used when no picture has one
+    std::string latitude;
+    std::string longitude;
+    std::string programFolder;
+    MapPageAddresses addresses;
+    RequestContext context;
+  };
 
+  void StartLoad(std::vector<std::string> paths, bool hasList);
+  void Reload(const std::vector<std::string>& paths);
+  void LoadWorker(std::vector<std::string> paths, bool hasList, CProgressDlg* progress, LoadSettings settings);
+  void OnLoadEnded(bool clearModified);
+  void QueueRequestAndNavigate();
+  void CustomNavigate(int code);
+  void OfferLocationNotices();
+  void OnLoadingChanged(const QWebEngineLoadingInfo& info);
+  void OnLoadFinished(bool ok);
+  void OnButtonMessage(int buttonId, int state);
+  void PlaceMenuButton(PageKind kind);
+  void ShowMessage102();
+  void JoinWorker();
+  CTerravueBaseWnd* Owner() const;
+
+  QPointer<QWidget> m_owner;
   MapState m_currentMap;
   bool m_modified = false;
-  bool m_loading = false;  ///< user-interface thread only
-  bool m_ready = false;
-  std::mutex m_mapLock;  ///< guards m_currentMap and m_queryQueue against LoadWorker
+  bool m_loading = false;  ///< a load runs; user-interface thread only
+  std::mutex m_mapLock;    ///< guards m_currentMap, m_queryQueue and m_rebuild against LoadWorker
   std::deque<std::string> m_queryQueue;
+  CCustomButton* m_menuButton = nullptr;
   std::atomic<bool> m_keepRunning{true};
+  bool m_created = false;
+  bool m_ready = false;
+  bool m_rebuild = false;
+  bool m_errorPage = false;    ///< the last main-frame load failed
+  bool m_readingPage = false;  ///< a page read waits for its answer
+  bool m_sending = false;      ///< a navigation asked for by the program has not finished
   std::thread m_worker;
 };

@@ -1,10 +1,14 @@
 #include <QApplication>
 
 #include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/ThumbnailSchemeHandler.h"
 
 int main(int argc, char* argv[]) {
   // The embedded browser shares its graphics context with the widgets.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // The page's thumbnail addresses use the program's own scheme, which must be
+  // known before the browser engine starts.
+  ThumbnailSchemeHandler::RegisterScheme();
   QApplication application(argc, argv);
   application.setQuitOnLastWindowClosed(true);
 

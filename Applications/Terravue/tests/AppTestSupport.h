@@ -8,6 +8,8 @@
 #include <QtGlobal>
 #include <algorithm>
 
+#include "Applications/Terravue/ThumbnailSchemeHandler.h"
+
 /// A temporary home for one test: HOME and the XDG folders point into it, so
 /// settings, documents, data and the instance lock never touch the real user's.
 class TestHome {
@@ -119,6 +121,7 @@ inline QByteArray MakeTranslationFile(const QString& context, const QList<QPair<
     }                                                                \
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");                     \
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);      \
+    ThumbnailSchemeHandler::RegisterScheme();                        \
     QApplication app(argc, argv);                                    \
     TestClass test;                                                  \
     return QTest::qExec(&test, argc, argv);                          \

@@ -1,0 +1,92 @@
+#include "Applications/Terravue/ThumbnailSchemeHandler.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+
+#include "Applications/Terravue/AppGlobals.h"
+
+void ThumbnailSchemeHandler::RegisterScheme() {
+  const QByteArray name(kScheme);
+  if (QWebEngineUrlScheme::schemeByName(name).name() == name) {
+    return;
+  }
+  QWebEngineUrlScheme scheme(name);
+  scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+  scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed |
+                  QWebEngineUrlScheme::CorsEnabled);
+  QWebEngineUrlScheme::registerScheme(scheme);
+}
+
+ThumbnailSchemeHandler::ThumbnailSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
+
+bool ThumbnailSchemeHandler::IsServerOrigin(const QUrl& initiator, const QUrl& serverUrl) {
+  if (!initiator.isValid() || !serverUrl.isValid() || initiator.host().isEmpty()) {
+    return false;
+  }
+  return initiator.scheme() == serverUrl.scheme() && initiator.host() == serverUrl.host() &&
+         initiator.port(-1) == serverUrl.port(-1);
+}
+
+QString ThumbnailSchemeHandler::FileFor(const QUrl& url, const QString& workFolder) {
+  if (url.scheme() != QLatin1String(kScheme) || !url.host().isEmpty() || url.hasQuery() || url.hasFragment() ||
+      workFolder.isEmpty()) {
+    return {};
+  }
+  const QString path = url.path(QUrl::FullyDecoded);
+  if (!path.startsWith(QLatin1Char('/'))) {
+    return {};
+  }
+  const QStringList segments = path.mid(1).split(QLatin1Char('/'));
+  for (const QString& segment : segments) {
+    if (segment.isEmpty() || segment.startsWith(QLatin1Char('.')) || segment.contains(QLatin1Char('\\'))) {
+      return {};
+    }
+    for (const QChar c : segment) {
+      if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+        return {};
+      }
+    }
+  }
+  if (!segments.back().endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive)) {
+    return {};
+  }
+  // Symbolic links are resolved on both sides, so a link inside the work
+  // folder can't lead out of it.
+  const QString root = QFileInfo(workFolder).canonicalFilePath();
+  const QFileInfo file(workFolder + path);
+  const QString resolved = file.canonicalFilePath();
+  if (root.isEmpty() || resolved.isEmpty() || !resolved.startsWith(root + QLatin1Char('/'))) {
+    return {};
+  }
+  if (!QFileInfo(resolved).isFile()) {
+    return {};
+  }
+  return resolved;
+}
+
+void ThumbnailSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
+  const AppGlobals& globals = AppGlobals::Get();
+  if (job->requestMethod() != QByteArrayLiteral("GET") ||
+      !IsServerOrigin(job->initiator(), QUrl(globals.serverScriptUrl))) {
+    job->fail(QWebEngineUrlRequestJob::RequestDenied);
+    return;
+  }
+  const QString path = FileFor(job->requestUrl(), globals.workFolder);
+  if (path.isEmpty()) {
+    job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+    return;
+  }
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) {
+    job->fail(QWebEngineUrlRequestJob::RequestFailed);
+    return;
+  }
+  // The buffer belongs to the job, which keeps it for as long as it reads.
+  auto* buffer = new QBuffer(job);
+  buffer->setData(file.read(kMaxFileBytes));
+  job->reply(QByteArrayLiteral("image/jpeg"), buffer);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+#include <QWebEngineUrlSchemeHandler>
+
+/// Serves the thumbnails of the map page from the work folder through the
+/// program's own URL scheme ("tvthumb:/Trip/cache_0.jpg" is the file
+/// "Trip/cache_0.jpg" below the work folder). The page comes from the support
+/// server's loopback address, which may not read local files; this scheme lets
+/// it show thumbnails without opening any of the user's files to other pages.
+/// Only GET requests made by a page of the server's own origin are answered,
+/// and only for ".jpg" files that really lie inside the work folder.
+class ThumbnailSchemeHandler : public QWebEngineUrlSchemeHandler {
+  Q_OBJECT
+
+ public:
+  /// The scheme's name, as the server writes it before each thumbnail path.
+  static constexpr const char* kScheme = "tvthumb";
+  /// Largest thumbnail file served (thumbnails are at most 550 pixels wide).
+  static constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
+
+  /// Registers the scheme with the browser engine. Must run once, before the
+  /// application object is created.
+  static void RegisterScheme();
+
+  /// Serves from the process's work folder to pages of the server script's
+  /// origin (both as start-up computed them).
+  explicit ThumbnailSchemeHandler(QObject* parent);
+
+  void requestStarted(QWebEngineUrlRequestJob* job) override;
+
+  /// The file a thumbnail URL names below `workFolder`, after resolving
+  /// symbolic links; empty when the URL is not of this scheme, has a host,
+  /// query or fragment, names a path with an empty, ".", ".." or hidden
+  /// segment, a backslash or a control character, does not end in ".jpg", or
+  /// when the file is not a regular file inside the work folder.
+  [[nodiscard]] static QString FileFor(const QUrl& url, const QString& workFolder);
+
+  /// True when `initiator` is exactly the origin (scheme, host, port) of `serverUrl`.
+  [[nodiscard]] static bool IsServerOrigin(const QUrl& initiator, const QUrl& serverUrl);
+};

@@ -1,0 +1,431 @@
+// The whole program with the embedded server and browser: photos go on the
+// map, a marker is dragged, the map is saved as a state, the moved photo
+// carries its new position, the state opens again from the command line and
+// is deleted; loads that are interrupted or doubled, and a server that does
+// not answer.
+#include <QAbstractButton>
+#include <QAction>
+#include <QCryptographicHash>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTimer>
+#include <QWebEngineScript>
+#include <cmath>
+#include <memory>
+
+#include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/CCustomButton.h"
+#include "Applications/Terravue/CProgressDlg.h"
+#include "Applications/Terravue/CSaveDlg.h"
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/CWarnningDlg.h"
+#include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/mapdata/MapStateStore.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+#include "Applications/Terravue/tests/TestPhotos.h"
+
+namespace {
+
+/// Answers every modal dialog that opens: message boxes with `reply` (or
+/// their only button), the save dialog with `saveName`. Records what it saw.
+class ModalAnswerer : public QObject {
+ public:
+  ModalAnswerer() {
+    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Answer);
+    m_timer.start(20);
+  }
+
+  QStringList seen;
+  QString saveName = QStringLiteral("Trip");
+  QMessageBox::StandardButton reply = QMessageBox::Yes;
+
+ private:
+  void Answer() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) {
+      return;
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      seen.append(box->text());
+      QAbstractButton* button = box->button(reply);
+      if (button == nullptr && !box->buttons().isEmpty()) {
+        button = box->buttons().constFirst();
+      }
+      if (button != nullptr) {
+        button->click();
+      }
+    } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
+      seen.append(QStringLiteral("save dialog: ") + save->NameEdit()->text());
+      save->NameEdit()->setText(saveName);
+      save->SaveButton()->click();
+    }
+  }
+
+  QTimer m_timer;
+};
+
+/// Runs `script` in the page's own world and waits for its answer.
+QVariant RunScript(QWebEngineView* view, const QString& script, int timeoutMs = 10000) {
+  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
+  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
+    answer->first = true;
+    answer->second = value;
+  });
+  QElapsedTimer clock;
+  clock.start();
+  while (!answer->first && clock.elapsed() < timeoutMs) {
+    QTest::qWait(10);
+  }
+  return answer->second;
+}
+
+int ScriptNumber(QWebEngineView* view, const QString& script) { return RunScript(view, script).toInt(); }
+
+/// Decimal degrees of a coordinate text such as "N:35:37:32.828".
+double DegreesOf(const std::string& text) {
+  const QStringList parts = QString::fromStdString(text).split(QLatin1Char(':'));
+  if (parts.size() != 4) {
+    return NAN;
+  }
+  const double value = parts[1].toDouble() + parts[2].toDouble() / 60.0 + parts[3].toDouble() / 3600.0;
+  return (parts[0] == QLatin1String("S") || parts[0] == QLatin1String("W")) ? -value : value;
+}
+
+QByteArray FileHash(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+const QString kMarkers =
+    QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
+
+}  // namespace
+
+class EndToEndTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TestHome> m_home;
+  QString m_program;
+
+  QString PhotoFolder() const { return m_home->Path("photos"); }
+  QString WorkFolder() const { return m_home->Path("home/Documents") + QStringLiteral("/Terravue"); }
+
+  AppStartOptions Options(const QStringList& arguments) const {
+    AppStartOptions options;
+    options.programFolder = m_program;
+    options.language = AppStrings::Language::English;
+    options.arguments = arguments;
+    return options;
+  }
+
+  /// Two photos with a position (far apart, so their markers stay apart) and
+  /// one without.
+  QStringList MakeThreePhotos() {
+    const QString folder = PhotoFolder();
+    const QStringList paths = {folder + QStringLiteral("/tokyo.jpg"), folder + QStringLiteral("/osaka.jpg"),
+                               folder + QStringLiteral("/unknown.jpg")};
+    const bool made =
+        MakeTestPhoto(paths[0], 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000") &&
+        MakeTestPhoto(paths[1], 480, 640, 2, XpDateTime(2024, 5, 2, 11, 0, 0), "N:34:41:00.000", "E:135:30:00.000") &&
+        MakeTestPhoto(paths[2], 640, 480, 3, XpDateTime(2024, 5, 3, 12, 0, 0));
+    return made ? paths : QStringList();
+  }
+
+  /// Drags the first single marker of the page by (dx, dy) with real mouse events.
+  void DragFirstMarker(CTerravueHtmlWnd* map, int dx, int dy) {
+    const QVariantList at = RunScript(map, QStringLiteral("(function () {"
+                                                          "  var m = document.querySelectorAll("
+                                                          "      '.leaflet-marker-icon:not(.marker-cluster)')[0];"
+                                                          "  var r = m.getBoundingClientRect();"
+                                                          "  return [r.left + r.width / 2, r.top + r.height / 2];"
+                                                          "})()"))
+                                .toList();
+    QCOMPARE(at.size(), 2);
+    QWidget* target = map->focusProxy();
+    QVERIFY(target != nullptr);
+    const QPoint start(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
+    QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, start);
+    for (int step = 1; step <= 6; ++step) {
+      const QPoint point = start + QPoint(dx * step / 6, dy * step / 6);
+      QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
+                       Qt::NoModifier);
+      QApplication::sendEvent(target, &move);
+      QTest::qWait(30);
+    }
+    QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, dy));
+  }
+
+  QStringList NoticeNames(QWidget* window) {
+    QStringList names;
+    for (const CWarnningDlg* notice : window->findChildren<CWarnningDlg*>()) {
+      names.append(notice->NoticeName());
+    }
+    return names;
+  }
+
+ private slots:
+  void init() {
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->IsValid());
+    m_program = QStringLiteral(TV_PROGRAM_DIR "/");
+    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
+      QSKIP("the page files are not built");
+    }
+  }
+
+  void cleanup() { m_home.reset(); }
+
+  void photosGoOnTheMapAreMovedSavedReopenedAndDeleted() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer;
+
+    // First start: the three photos on the command line.
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    QVERIFY(app->InitInstance());
+    CTerravueBaseWnd* window = app->MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QVERIFY(map->IsLoading());
+    QCOMPARE(map->findChildren<CProgressDlg*>().size(), 1);
+    QSignalSpy posted(map, &CTerravueHtmlWnd::querySent);
+    QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    QCOMPARE(ScriptNumber(map, QStringLiteral("document.querySelectorAll('#tvUnlocated > *').length")), 1);
+    QCOMPARE(ScriptNumber(map, QStringLiteral("document.querySelectorAll('#tvLocated > *').length")), 2);
+    QCOMPARE(NoticeNames(window), QStringList{QStringLiteral("warn_hasnolocation")});
+    // The thumbnails come through the program's own scheme from the work folder.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        ScriptNumber(map, QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#list img'),"
+                                         " function (i) { return i.complete && i.naturalWidth > 0; }).length")),
+        3, 20000);
+    // The menu button sits 53 pixels from the right on the server's page.
+    QVERIFY(map->MenuButton()->isVisible());
+    QCOMPARE(map->MenuButton()->x(), map->width() - CTerravueHtmlWnd::kButtonRightElsewhere);
+
+    // Drag a marker; the page marks its picture moved.
+    const QString before = RunScript(map, QStringLiteral("document.getElementsByName('pic_latitude1')[0].value + "
+                                                         "document.getElementsByName('pic_latitude2')[0].value"))
+                               .toString();
+    DragFirstMarker(map, 70, 50);
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("document.getElementsByName('pic_latitude1')[0].value + "
+                                                           "document.getElementsByName('pic_latitude2')[0].value"))
+                                     .toString() != before,
+                             10000);
+    QVERIFY(map->ReadPageEdits(true));
+    int moved = -1;
+    for (std::size_t i = 0; i < map->CurrentMap().m_pictures.Count(); ++i) {
+      if (map->CurrentMap().m_pictures.At(i).m_modified != 0) {
+        QCOMPARE(moved, -1);
+        moved = static_cast<int>(i);
+      }
+    }
+    QVERIFY(moved >= 0);
+    const PictureRecord movedRecord = map->CurrentMap().m_pictures.At(static_cast<std::size_t>(moved));
+    const QString movedPath = QString::fromStdString(movedRecord.m_path);
+    const QImage pixelsBefore(movedPath);
+    QVERIFY(!pixelsBefore.isNull());
+
+    // Save as a new state named "Trip", through the menu.
+    window->PrepareMenu();
+    QAction* saveAs = nullptr;
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
+        saveAs = action;
+      }
+    }
+    QVERIFY(saveAs != nullptr);
+    QCOMPARE(saveAs->text(), QStringLiteral("Save Terravue as a new file (&S)"));
+    QVERIFY(saveAs->isEnabled());
+    saveAs->trigger();
+    QVERIFY(answerer.seen.contains(QStringLiteral("save dialog: New data")));
+    const QString trip = WorkFolder() + QStringLiteral("/Trip");
+    for (const char* name :
+         {"data.tvd", "data.htm", "GPS.gif", "terravue.js", "terravue.css", "pin_std1.png", "pin_std2.png"}) {
+      QVERIFY2(QFileInfo(trip + QLatin1Char('/') + QLatin1String(name)).isFile(), name);
+    }
+    QCOMPARE(QDir(trip).entryList({QStringLiteral("cache_*.jpg")}).size(), 3);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    QCOMPARE(window->CurrentStateIndex(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+
+    // The moved photo carries the new position and the same pixels.
+    const QImage pixelsAfter(movedPath);
+    QCOMPARE(pixelsAfter.convertToFormat(QImage::Format_RGB32), pixelsBefore.convertToFormat(QImage::Format_RGB32));
+    const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+    if (!exiftool.isEmpty()) {
+      QProcess reader;
+      reader.start(exiftool, {QStringLiteral("-n"), QStringLiteral("-s3"), QStringLiteral("-GPS:GPSLatitude"),
+                              QStringLiteral("-GPS:GPSLatitudeRef"), QStringLiteral("-GPS:GPSLongitude"),
+                              QStringLiteral("-GPS:GPSLongitudeRef"), movedPath});
+      QVERIFY(reader.waitForFinished(30000));
+      const QStringList lines = QString::fromUtf8(reader.readAllStandardOutput()).split(QLatin1Char('\n'));
+      QVERIFY2(lines.size() >= 4, qPrintable(lines.join(QLatin1Char('|'))));
+      const double latitude = lines[0].toDouble() * (lines[1] == QLatin1String("S") ? -1 : 1);
+      const double longitude = lines[2].toDouble() * (lines[3] == QLatin1String("W") ? -1 : 1);
+      QVERIFY(std::abs(latitude - DegreesOf(movedRecord.m_latitude)) < 1e-6);
+      QVERIFY(std::abs(longitude - DegreesOf(movedRecord.m_longitude)) < 1e-6);
+    }
+
+    // The menu lists the state, checked.
+    window->PrepareMenu();
+    QAction* tripItem = nullptr;
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == 1) {
+        tripItem = action;
+      }
+    }
+    QVERIFY(tripItem != nullptr);
+    QCOMPARE(tripItem->text(), QStringLiteral("Trip"));
+    QVERIFY(tripItem->isChecked());
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      saved.emplace_back(record.m_latitude, record.m_longitude);
+    }
+    app->ExitInstance();
+    app.reset();
+    // Nothing was left unsaved: closing asked nothing.
+    QVERIFY(!answerer.seen.contains(AppGlobals::Get().Message(117)));
+
+    // Second start with the state file: the same positions.
+    app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
+    QVERIFY(app->InitInstance());
+    window = app->MainWindow();
+    map = window->HtmlWnd();
+    QCOMPARE(window->windowTitle(), trip + QStringLiteral("/data.tvd"));
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    std::vector<std::pair<std::string, std::string>> reopened;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      reopened.emplace_back(record.m_latitude, record.m_longitude);
+    }
+    QCOMPARE(reopened, saved);
+
+    // Choose the state, then delete it: the start page and the plain caption.
+    window->OnCommand(1);
+    QCOMPARE(window->CurrentStateIndex(), 0);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    answerer.reply = QMessageBox::Yes;
+    window->OnCommand(MainMenu::kDeleteState);
+    QVERIFY(answerer.seen.last().startsWith(QStringLiteral("\"Trip\" (")));
+    QVERIFY(!QFileInfo::exists(trip));
+    QCOMPARE(window->Store()->Count(), std::size_t{0});
+    QCOMPARE(window->windowTitle(), QStringLiteral("Terravue"));
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageMap, 30000);
+    QCOMPARE(window->CurrentStateIndex(), -1);
+    int items = 0;
+    for (QAction* action : window->Menu()->actions()) {
+      items += MainMenu::CommandOf(action) != 0 ? 1 : 0;
+    }
+    QCOMPARE(items, 4);
+    // On the start page with no saved state the menu button is hidden.
+    QTRY_VERIFY_WITH_TIMEOUT(!map->MenuButton()->isVisible(), 10000);
+    app->ExitInstance();
+  }
+
+  void aSecondShowPicturesDuringALoadIsIgnored() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer;
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    CTerravueApp app(Options(photos.mid(0, 2)));
+    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
+    QSignalSpy posted(map, &CTerravueHtmlWnd::querySent);
+    QVERIFY(map->IsLoading());
+    // Over the limit of 20 pictures, but dropped entirely: no notice either.
+    QStringList many;
+    for (int i = 0; i < 30; ++i) {
+      many.append(photos[2]);
+    }
+    map->ShowPictures(&many);
+    QCOMPARE(map->findChildren<CProgressDlg*>().size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 1, 30000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
+    QVERIFY(!NoticeNames(app.MainWindow()).contains(QStringLiteral("warn_over20")));
+    QTest::qWait(200);
+    QCOMPARE(posted.count(), 1);
+    app.ExitInstance();
+  }
+
+  void closingDuringALoadLeavesNothingBroken() {
+    QStringList photos;
+    QList<QByteArray> hashes;
+    for (int i = 0; i < 8; ++i) {
+      const QString path = PhotoFolder() + QStringLiteral("/big%1.jpg").arg(i);
+      QVERIFY(
+          MakeTestPhoto(path, 2400, 1800, i, XpDateTime(2023, 1, 1 + i, 9, 0, 0), "N:35:00:00.000", "E:135:00:00.000"));
+      photos.append(path);
+      hashes.append(FileHash(path));
+    }
+    ModalAnswerer answerer;
+    {
+      CTerravueApp app(Options(photos));
+      QVERIFY(app.InitInstance());
+      QVERIFY(app.MainWindow()->HtmlWnd()->IsLoading());
+      QTest::qWait(50);
+      app.ExitInstance();
+    }
+    QCOMPARE(QDir(WorkFolder()).entryList({QStringLiteral("cache_*")}).size(), 0);
+    for (int i = 0; i < photos.size(); ++i) {
+      QCOMPARE(FileHash(photos[i]), hashes[i]);
+    }
+    QVERIFY(answerer.seen.isEmpty());
+    // The next start works as usual.
+    CTerravueApp again(Options(photos.mid(0, 1)));
+    QVERIFY(again.InitInstance());
+    QSignalSpy posted(again.MainWindow()->HtmlWnd(), &CTerravueHtmlWnd::querySent);
+    QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 1, 30000);
+    again.ExitInstance();
+  }
+
+  void aServerThatDoesNotAnswerGivesMessage114AndTheStartPage() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer;
+    AppStartOptions options = Options(photos.mid(0, 1));
+    options.startServer = false;
+    CTerravueApp app(std::move(options));
+    QVERIFY(app.InitInstance());
+    // A port that was free a moment ago: nothing answers there.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    AppGlobals globals = AppGlobals::Get();
+    globals.serverScriptUrl = QStringLiteral("http://127.0.0.1:%1/www/gps/terravue/script2/terravue.php").arg(port);
+    AppGlobals::Set(globals);
+
+    CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
+    app.MainWindow()->SetCurrentStateIndex(0);
+    QSignalSpy failed(map, &CTerravueHtmlWnd::navigationFailed);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 30000);
+    const int code = failed.at(0).at(0).toInt();
+    const QString expected = QStringLiteral("Connection to the server has failed. (%1)")
+                                 .arg(QString::number(static_cast<quint32>(code), 16));
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.contains(expected), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageMap, 30000);
+    QCOMPARE(app.MainWindow()->CurrentStateIndex(), -1);
+    app.ExitInstance();
+  }
+};
+
+TV_QTEST_MAIN(EndToEndTest)
+#include "tst_endtoend.moc"
