@@ -407,6 +407,77 @@ TEST_F(RewriteGps, RemoveGpsWithoutExifAnswersNoExif) {
   EXPECT_EQ(rewrite_test::ReadBytes(path), before);
 }
 
+// A picture of the suite's own cameras: its maker note is a directory whose
+// sub-directory points at a large preview kept behind the image.
+struct PreviewPicture {
+  Bytes file;
+  Bytes preview;
+};
+
+PreviewPicture MakePreviewPicture(bool bigEndian) {
+  const auto build = [&](std::uint32_t previewOffset, std::uint32_t previewLength) {
+    XpTiffTagManager tree;
+    EXPECT_TRUE(tree.Create());
+    tree.SetBigEndian(bigEndian);
+    XpTiffTagIFD* ifd0 = tree.AddIFD();
+    EXPECT_EQ(ifd0->SetAscii(kTagMake, "Ardo Corporation"), XpStatus::Ok);
+    XpTiffTagIFD* exif = AddChildDirectory(*ifd0, kTagExifIFD);
+    XpTiffTagIFD* note = AddChildDirectory(*exif, kTagMakerNote);
+    note->SetMakerNote(true);
+    EXPECT_EQ(note->SetShort(0x0001, 1), XpStatus::Ok);
+    EXPECT_EQ(note->SetLong(0x2001, 99), XpStatus::Ok);
+    XpTiffTagIFD* sub = AddChildDirectory(*note, kTagMakerSubIFD);
+    EXPECT_EQ(sub->SetLong(0x0088, previewOffset), XpStatus::Ok);
+    EXPECT_EQ(sub->SetLong(0x0089, previewLength), XpStatus::Ok);
+    EXPECT_EQ(sub->SetShort(0x0002, 2), XpStatus::Ok);
+    return MakeJpeg(64, 48, {ExifSegment(tree)}, /*jfif=*/false);
+  };
+  PreviewPicture picture;
+  picture.preview = MakeJpeg(320, 240, {});
+  const auto length = static_cast<std::uint32_t>(picture.preview.size());
+  Bytes file = build(0, length);
+  const std::size_t aligned = (file.size() + 4095) / 4096 * 4096;
+  file = build(static_cast<std::uint32_t>(aligned - 12), length);
+  file.resize(aligned, 0);
+  file.insert(file.end(), picture.preview.begin(), picture.preview.end());
+  picture.file = std::move(file);
+  return picture;
+}
+
+TEST_F(RewriteGps, MakerNotePreviewIsCarriedBehindTheNewImage) {
+  for (const bool big : {false, true}) {
+    const PreviewPicture picture = MakePreviewPicture(big);
+    const std::string path = m_dir.File("ardo.jpg");
+    rewrite_test::WriteBytes(path, picture.file);
+    const TagTreePtr before = TreeOf(path);
+    ASSERT_NE(before->GetMakerSubIFD(), nullptr) << "the maker note must parse as a directory";
+
+    ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(5, 6), true, FixedDate()), XpStatus::Ok);
+    const Bytes after = rewrite_test::ReadBytes(path);
+    const TagTreePtr tree = TreeOf(path);
+    ASSERT_NE(tree->GetMakerSubIFD(), nullptr);
+    const std::uint32_t offset = tree->GetMakerSubIFD()->FindLong(0x0088);
+    EXPECT_EQ(tree->GetMakerSubIFD()->FindLong(0x0089), picture.preview.size());
+    EXPECT_EQ((offset + 12) % XpExifRewrite::kPreviewAlignment, 0U);
+    ASSERT_EQ(after.size(), offset + 12 + picture.preview.size());
+    EXPECT_TRUE(std::equal(picture.preview.begin(), picture.preview.end(), after.begin() + offset + 12));
+    // The maker note loses its entry 0x2001; the image is the same.
+    EXPECT_FALSE(tree->GetMakerNoteIFD()->Has(0x2001));
+    EXPECT_EQ(rewrite_test::DecodePixels(after), rewrite_test::DecodePixels(picture.file));
+  }
+}
+
+TEST_F(RewriteGps, PreviewOutsideTheFileIsLeftBehind) {
+  PreviewPicture picture = MakePreviewPicture(false);
+  picture.file.resize(picture.file.size() - picture.preview.size() / 2);
+  const std::string path = m_dir.File("ardo.jpg");
+  rewrite_test::WriteBytes(path, picture.file);
+  ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(5, 6), true, FixedDate()), XpStatus::Ok);
+  const Bytes after = rewrite_test::ReadBytes(path);
+  EXPECT_LT(after.size(), picture.file.size());
+  EXPECT_EQ(rewrite_test::DecodePixels(after), rewrite_test::DecodePixels(picture.file));
+}
+
 TEST(TranscodeWithExif, EmptyBlockCopiesEverySegment) {
   const Bytes source = MakeJpeg(40, 40, {MakeSegment(0xE1, std::string("Exif\0\0", 6), 50), MakeSegment(0xFE, "c")});
   XpMemoryFile in{std::span<const std::uint8_t>(source)};
