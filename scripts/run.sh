@@ -26,7 +26,7 @@ if [ $# -eq 0 ]; then
       echo "The demo photo generator (terravue-tool) is not built; starting without photos." >&2
     else
       mkdir -p "$demo"
-      "$tool" make-photos "$demo"
+      "$tool" make-photos --count 6 --without-position 2 "$demo"
       photos=("$demo"/*.jpg)
     fi
   fi
