@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Terravue with its tests and runs every test.
-# Usage: scripts/test.sh [preset]   (default preset: dev)
+# Usage: scripts/test.sh [preset]   (default preset: ci, warnings as errors)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset="${1:-dev}"
+preset="${1:-ci}"
 scripts/setup.sh
 jobs=$(nproc)
 cmake --preset "$preset" >/dev/null
