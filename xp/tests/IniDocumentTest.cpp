@@ -357,6 +357,32 @@ TEST(XpIniDictFile, WritesADocumentThatLoadsBackUnchanged) {
   EXPECT_EQ(text.str(), Saved(original));
 }
 
+TEST(XpIniDictFile, LoadsADocumentWrittenInUtf16) {
+  TempDir dir;
+  const std::string text = Plist("<key>name</key><string>Grüße</string>");
+  std::u16string wide = u"\uFEFF";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // The document is ASCII apart from the two letters written here.
+    if (text.compare(i, 7, "Grüße") == 0) {
+      wide += u"Grüße";
+      i += 6;
+      continue;
+    }
+    wide += static_cast<char16_t>(text[i]);
+  }
+  const std::string path = dir.File("wide.plist");
+  {
+    std::ofstream out(path, std::ios::binary);
+    for (const char16_t c : wide) {
+      out.put(static_cast<char>(c & 0xFF));
+      out.put(static_cast<char>(c >> 8));
+    }
+  }
+  XpIniDict dict;
+  ASSERT_EQ(dict.LoadFile(path), XpStatus::Ok);
+  EXPECT_EQ(StringAt(dict, "name"), "Grüße");
+}
+
 TEST(XpIniDictFile, AnswersTheFileStatusWhenTheFileCanNotBeUsed) {
   TempDir dir;
   XpIniDict dict;
