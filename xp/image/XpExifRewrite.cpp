@@ -668,7 +668,11 @@ void DropReplacedExif(j_decompress_ptr srcinfo) {
 
 // ---------------------------------------------------------------------------
 
-XpStatus TranscodeWithExif(XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination, int transform) {
+XpStatus TranscodeWithExif(XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination, int transform,
+                           std::int64_t* imageEnd) {
+  if (imageEnd != nullptr) {
+    *imageEnd = -1;
+  }
   const std::int64_t start = source.GetPosition();
   if (start < 0) {
     return XpStatus::Failed;
@@ -738,6 +742,14 @@ XpStatus TranscodeWithExif(XpMemoryFile& block, XpAbstractFile& source, XpAbstra
     jtransform_execute_transformation(dec.Get(), enc.Get(), sourceCoefficients, &info);
     jpeg_finish_compress(enc.Get());
     jpeg_finish_decompress(dec.Get());
+    if (imageEnd != nullptr) {
+      // The coefficient read stopped right behind the EOI marker; what the
+      // source manager holds beyond it was never used.
+      const std::int64_t position = source.GetPosition();
+      *imageEnd = dec.SuppliedEndOfImage() || position < 0
+                      ? -1
+                      : position - static_cast<std::int64_t>(dec->src->bytes_in_buffer);
+    }
     return XpStatus::Ok;
   });
 }
@@ -801,11 +813,21 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
   if (auto st = source.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
     return st;
   }
-  if (auto st = TranscodeWithExif(block, source, temp.File(), 0); st != XpStatus::Ok) {
+  std::int64_t imageEnd = -1;
+  if (auto st = TranscodeWithExif(block, source, temp.File(), 0, &imageEnd); st != XpStatus::Ok) {
     return st;
   }
   if (prepared.previewOffset != 0 && prepared.previewLength != 0) {
+    // The suite's own preview is the data behind the image; it moves to its
+    // new aligned place and the rest of the old tail goes.
     if (auto st = RelocatePreview(source, temp.File(), prepared.previewOffset, prepared.previewLength);
+        st != XpStatus::Ok) {
+      return st;
+    }
+  } else if (const std::int64_t length = source.GetLength(); imageEnd > 0 && imageEnd < length) {
+    // Data behind the image (a second picture of a multi-picture file, a
+    // maker's trailer) is not part of the copied image; keep it as it was.
+    if (auto st = CopyRange(source, imageEnd, static_cast<std::uint64_t>(length - imageEnd), temp.File());
         st != XpStatus::Ok) {
       return st;
     }

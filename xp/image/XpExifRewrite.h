@@ -32,8 +32,10 @@ inline constexpr std::uint64_t kPreviewAlignment = 4096;
 /// of MCUs, 0x8602 for other transforms and for any libjpeg failure (an APP1
 /// payload above 65533 bytes among them), the stream's status when reading or
 /// writing fails, 0x8401 when memory runs out.
+/// `*imageEnd`, when given, receives the source position right behind its
+/// EOI marker (-1 when the source ended without one).
 [[nodiscard]] XpStatus TranscodeWithExif(XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination,
-                                         int transform = 0);
+                                         int transform = 0, std::int64_t* imageEnd = nullptr);
 
 /// Seams for tests and diagnostics of the file-level rewrites. Production
 /// callers pass nothing.
@@ -52,7 +54,8 @@ struct Hooks {
 /// ExifVersion becomes at least "0221", IFD1 keeps its JPEG thumbnail (or is
 /// dropped when it has none), a large maker-note preview is carried behind
 /// the image. Every APPn and COM segment other than the replaced Exif block is
-/// kept in order, and the image data is copied without re-encoding.
+/// kept in order, and the image data is copied without re-encoding. Bytes
+/// behind the image's EOI marker are kept behind the new image.
 ///
 /// The new file is written to a temporary file beside the picture ("path-N"),
 /// flushed to disk, read back and checked (its tag tree parses, its GPS

@@ -478,6 +478,25 @@ TEST_F(RewriteGps, PreviewOutsideTheFileIsLeftBehind) {
   EXPECT_EQ(rewrite_test::DecodePixels(after), rewrite_test::DecodePixels(picture.file));
 }
 
+TEST_F(RewriteGps, DataBehindTheImageIsKeptBehindTheNewImage) {
+  const std::string path = MakePicture();
+  Bytes file = rewrite_test::ReadBytes(path);
+  const Bytes second = MakeJpeg(40, 30, {MakeSegment(0xFE, "second picture")});
+  file.insert(file.end(), second.begin(), second.end());
+  rewrite_test::WriteBytes(path, file);
+  ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(1, 2), true, FixedDate()), XpStatus::Ok);
+  const Bytes after = rewrite_test::ReadBytes(path);
+  ASSERT_GT(after.size(), second.size());
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), after.end() - static_cast<std::ptrdiff_t>(second.size())));
+  // The first image ends right before it.
+  const Bytes first(after.begin(), after.end() - static_cast<std::ptrdiff_t>(second.size()));
+  EXPECT_EQ(first[first.size() - 2], 0xFF);
+  EXPECT_EQ(first.back(), 0xD9);
+  XpGPSRecord read;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(path, read), XpStatus::Ok);
+  EXPECT_EQ(read.latitude.numerators[2], 1U);
+}
+
 TEST(TranscodeWithExif, EmptyBlockCopiesEverySegment) {
   const Bytes source = MakeJpeg(40, 40, {MakeSegment(0xE1, std::string("Exif\0\0", 6), 50), MakeSegment(0xFE, "c")});
   XpMemoryFile in{std::span<const std::uint8_t>(source)};
