@@ -185,7 +185,9 @@ void CTerravueHtmlWnd::ShowPictures(const QStringList* paths) {
   if (paths != nullptr) {
     list.reserve(static_cast<std::size_t>(paths->size()));
     for (const QString& path : *paths) {
-      list.push_back(path.toStdString());
+      // The state file keeps the paths: a path relative to where the program
+      // was started would name another file when the state is opened again.
+      list.push_back(path.isEmpty() ? std::string() : QFileInfo(path).absoluteFilePath().toStdString());
     }
   }
   StartLoad(std::move(list), paths != nullptr);

@@ -67,8 +67,9 @@ class CTerravueHtmlWnd : public QWebEngineView {
   /// the thumbnails that no saved state holds.
   ~CTerravueHtmlWnd() override;
 
-  /// Adds `paths` (none: nothing) to the current map on the worker thread and
-  /// then sends the map. Ignored while a load runs.
+  /// Adds `paths` (none: nothing; relative ones are taken from the current
+  /// folder) to the current map on the worker thread and then sends the map.
+  /// Ignored while a load runs.
   void ShowPictures(const QStringList* paths);
   /// Opens the saved map state at `path` (made absolute first) and sends it;
   /// false when the path names no folder (the state's name is its folder's).

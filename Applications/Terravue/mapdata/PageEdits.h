@@ -28,7 +28,7 @@ struct PageEdits {
   /// Largest "pic_count" that gets entries. A map never holds this many
   /// pictures, so a larger count is kept only as a number: it can never match
   /// the map and allocates nothing.
-  static constexpr std::int64_t kMaxEntries = 1'000'000;
+  static constexpr std::int64_t kMaxEntries = 100'000;
 
   std::string zoom;       ///< last non-empty "map_zoom", empty if none
   std::string latitude;   ///< last non-empty "map_latitude"

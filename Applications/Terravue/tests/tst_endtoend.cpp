@@ -345,7 +345,10 @@ class EndToEndTest : public QObject {
     QCOMPARE(photos.size(), 3);
     ModalAnswerer answerer;
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
-    CTerravueApp app(Options(photos.mid(0, 2)));
+    // Given relative to the current folder, as a shell hands them over.
+    const QString startFolder = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(PhotoFolder()));
+    CTerravueApp app(Options({QStringLiteral("tokyo.jpg"), QStringLiteral("osaka.jpg")}));
     QVERIFY(app.InitInstance());
     CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
     QSignalSpy posted(map, &CTerravueHtmlWnd::querySent);
@@ -359,6 +362,10 @@ class EndToEndTest : public QObject {
     QCOMPARE(map->findChildren<CProgressDlg*>().size(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 1, 30000);
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
+    QVERIFY(QDir::setCurrent(startFolder));
+    // The map keeps full paths, so a saved state finds its pictures from anywhere.
+    QVERIFY(map->CurrentMap().m_pictures.ContainsPath(photos[0].toStdString()));
+    QVERIFY(map->CurrentMap().m_pictures.ContainsPath(photos[1].toStdString()));
     QVERIFY(!NoticeNames(app.MainWindow()).contains(QStringLiteral("warn_over20")));
     QTest::qWait(200);
     QCOMPARE(posted.count(), 1);

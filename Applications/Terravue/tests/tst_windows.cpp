@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -406,6 +407,73 @@ class WindowsTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(RunScript(&view, QStringLiteral("document.getElementById('thumb').complete")).toBool(),
                              10000);
     QCOMPARE(RunScript(&view, QStringLiteral("document.getElementById('thumb').naturalWidth")).toInt(), 0);
+  }
+
+  // -- loading -------------------------------------------------------------------------
+
+  void theOverLimitNoticeCountsTheMapAndTheNewPictures_data() {
+    QTest::addColumn<int>("adding");
+    QTest::addColumn<bool>("offered");
+    QTest::newRow("6 + 15 is over 20") << 15 << true;
+    QTest::newRow("6 + 14 is not") << 14 << false;
+  }
+
+  void theOverLimitNoticeCountsTheMapAndTheNewPictures() {
+    QFETCH(int, adding);
+    QFETCH(bool, offered);
+    AppGlobals globals = GlobalsFor(m_home->Path("program"), QStringLiteral("http://127.0.0.1:9"));
+    globals.workFolder = m_home->Path("work");
+    globals.maxPictures = 20;
+    globals.messages.insert(104, QStringLiteral("over the limit"));
+    AppGlobals::Set(globals);
+    CTerravueHtmlWnd view(nullptr);
+    for (int i = 0; i < 6; ++i) {
+      view.CurrentMap().m_pictures.Append(PictureRecord("/photos/" + std::to_string(i) + ".jpg", "", ""));
+    }
+    const QStringList list(adding, m_home->Path("missing.jpg"));
+    view.ShowPictures(&list);
+    QVERIFY(view.IsLoading());
+    QStringList notices;
+    for (const CWarnningDlg* notice : view.findChildren<CWarnningDlg*>()) {
+      notices.append(notice->NoticeName());
+    }
+    QCOMPARE(notices, offered ? QStringList{QStringLiteral("warn_over20")} : QStringList());
+    view.StopLoad();
+  }
+
+  void aDroppedPhotoIsLoadedAndOtherDropsAreNot() {
+    AppGlobals globals = GlobalsFor(m_home->Path("program"), QStringLiteral("http://127.0.0.1:9"));
+    globals.workFolder = m_home->Path("home/Documents/Terravue");
+    AppGlobals::Set(globals);
+    const QString photo = m_home->Path("photos/a.jpg");
+    QVERIFY(QDir().mkpath(m_home->Path("photos")));
+    QVERIFY(QFile::copy(QStringLiteral(TV_TESTDATA_DIR "/exif/exifpy-DSCN0010.jpg"), photo));
+    TestHome::WriteFile(m_home->Path("photos/notes.txt"), "text");
+    CTerravueHtmlWnd view(nullptr);
+    view.resize(300, 200);
+    view.show();
+    const auto drop = [&view](const QStringList& paths) {
+      QMimeData data;
+      QList<QUrl> urls;
+      for (const QString& path : paths) {
+        urls.append(QUrl::fromLocalFile(path));
+      }
+      data.setUrls(urls);
+      QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&view, &enter);
+      QVERIFY(enter.isAccepted());
+      QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(&view, &dropped);
+      QVERIFY(dropped.isAccepted());
+    };
+    drop({m_home->Path("photos/notes.txt"), m_home->Path("photos")});
+    QTest::qWait(100);
+    QVERIFY(!view.IsLoading());
+    QVERIFY(!view.IsModified());
+    drop({photo});
+    QTRY_VERIFY(view.IsLoading());
+    QVERIFY(view.IsModified());
+    view.StopLoad();
   }
 
   // -- the main window with many states ------------------------------------------------
