@@ -58,14 +58,14 @@ constexpr std::array<int, 3> kBlue = {250, 10, 10};
 constexpr std::array<int, 3> kWhite = {250, 250, 250};
 
 std::vector<std::uint8_t> QuadrantJpeg(int w, int h, std::uint16_t orientation) {
-  JpegSpec spec;
-  spec.width = w;
-  spec.height = h;
-  spec.pixel = [w, h](int x, int y) { return Quadrants(x, y, w, h); };
+  JpegSpec params;
+  params.width = w;
+  params.height = h;
+  params.pixel = [w, h](int x, int y) { return Quadrants(x, y, w, h); };
   if (orientation != 0) {
-    spec.markers.push_back({kApp1, jpegtest::ExifWithOrientation(orientation)});
+    params.markers.push_back({kApp1, jpegtest::ExifWithOrientation(orientation)});
   }
-  return MakeJpeg(spec);
+  return MakeJpeg(params);
 }
 
 TEST(JpegRead, DecodesIntoBlueGreenRedOrder) {
@@ -115,12 +115,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(JpegRead, TurnsALargePortraitPictureWhateverTheColourFlag) {
   // 3000 x 2000 stored with orientation 6 reads as 2000 x 3000.
-  JpegSpec spec;
-  spec.width = 3000;
-  spec.height = 2000;
-  spec.quality = 50;
-  spec.markers.push_back({kApp1, jpegtest::ExifWithOrientation(6, 0xFFFF)});
-  const auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.width = 3000;
+  params.height = 2000;
+  params.quality = 50;
+  params.markers.push_back({kApp1, jpegtest::ExifWithOrientation(6, 0xFFFF)});
+  const auto bytes = MakeJpeg(params);
   for (const bool convert : {false, true}) {
     XpImageIoJpeg io;
     const auto p = ReadBytes(io, bytes, 1, nullptr, convert);
@@ -139,10 +139,10 @@ struct ReductionCase {
 class JpegReadReduction : public ::testing::TestWithParam<ReductionCase> {};
 
 TEST_P(JpegReadReduction, GivesTheCeilingOfTheReducedSize) {
-  JpegSpec spec;
-  spec.width = 1001;
-  spec.height = 750;
-  const auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.width = 1001;
+  params.height = 750;
+  const auto bytes = MakeJpeg(params);
   XpImageIoJpeg io;
   const auto p = ReadBytes(io, bytes, GetParam().reduction);
   ASSERT_NE(p, nullptr);
@@ -164,10 +164,10 @@ TEST(JpegRead, RefusesOtherReductions) {
 }
 
 TEST(JpegRead, ConvertsUncalibratedPicturesOnlyWhenAsked) {
-  JpegSpec spec;
-  spec.pixel = [](int, int) { return std::array<std::uint8_t, 3>{200, 60, 60}; };
-  spec.markers.push_back({kApp1, jpegtest::ExifWithOrientation(1, 0xFFFF, /*bigEndian=*/true)});
-  const auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.pixel = [](int, int) { return std::array<std::uint8_t, 3>{200, 60, 60}; };
+  params.markers.push_back({kApp1, jpegtest::ExifWithOrientation(1, 0xFFFF, /*bigEndian=*/true)});
+  const auto bytes = MakeJpeg(params);
   XpImageIoJpeg io;
   const auto plain = ReadBytes(io, bytes, 1, nullptr, false);
   const auto converted = ReadBytes(io, bytes, 1, nullptr, true);
@@ -180,7 +180,7 @@ TEST(JpegRead, ConvertsUncalibratedPicturesOnlyWhenAsked) {
   XpPixmapOps::AdobeToSrgb(*copy);
   EXPECT_EQ(BgrAt(*copy, 10, 10), BgrAt(*converted, 10, 10));
 
-  JpegSpec srgb = spec;
+  JpegSpec srgb = params;
   srgb.markers = {{kApp1, jpegtest::ExifWithOrientation(1, 1)}};
   const auto calibrated = ReadBytes(io, MakeJpeg(srgb), 1, nullptr, true);
   EXPECT_FALSE(io.IsUncalibrated());
@@ -188,10 +188,10 @@ TEST(JpegRead, ConvertsUncalibratedPicturesOnlyWhenAsked) {
 }
 
 TEST(JpegRead, DecodesGreyPicturesAsThreeEqualComponents) {
-  JpegSpec spec;
-  spec.grey = true;
+  JpegSpec params;
+  params.grey = true;
   XpImageIoJpeg io;
-  const auto p = ReadBytes(io, MakeJpeg(spec));
+  const auto p = ReadBytes(io, MakeJpeg(params));
   ASSERT_NE(p, nullptr);
   const auto px = BgrAt(*p, 20, 20);
   EXPECT_EQ(px[0], px[1]);
@@ -199,21 +199,21 @@ TEST(JpegRead, DecodesGreyPicturesAsThreeEqualComponents) {
 }
 
 TEST(JpegRead, DecodesProgressiveFiles) {
-  JpegSpec spec;
-  spec.progressive = true;
-  spec.width = 77;
-  spec.height = 33;
+  JpegSpec params;
+  params.progressive = true;
+  params.width = 77;
+  params.height = 33;
   XpImageIoJpeg io;
-  const auto p = ReadBytes(io, MakeJpeg(spec));
+  const auto p = ReadBytes(io, MakeJpeg(params));
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->Width(), 77);
 }
 
 TEST(JpegRead, DecodesATruncatedFileToFullSize) {
-  JpegSpec spec;
-  spec.width = 200;
-  spec.height = 160;
-  auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.width = 200;
+  params.height = 160;
+  auto bytes = MakeJpeg(params);
   bytes.resize(bytes.size() / 2);
   XpImageIoJpeg io;
   const auto p = ReadBytes(io, bytes);
@@ -250,10 +250,10 @@ class CountingProgress final : public XpImageProgress {
 };
 
 TEST(JpegRead, ReportsProgressEvery256RowsAndAtTheEnd) {
-  JpegSpec spec;
-  spec.width = 16;
-  spec.height = 600;
-  const auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.width = 16;
+  params.height = 600;
+  const auto bytes = MakeJpeg(params);
   XpImageIoJpeg io;
   CountingProgress progress;
   ASSERT_NE(ReadBytes(io, bytes, 1, &progress), nullptr);
@@ -261,10 +261,10 @@ TEST(JpegRead, ReportsProgressEvery256RowsAndAtTheEnd) {
 }
 
 TEST(JpegRead, StopsWhenCancelled) {
-  JpegSpec spec;
-  spec.width = 16;
-  spec.height = 600;
-  const auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.width = 16;
+  params.height = 600;
+  const auto bytes = MakeJpeg(params);
   XpImageIoJpeg io;
   CountingProgress progress(40);
   EXPECT_EQ(ReadBytes(io, bytes, 1, &progress), nullptr);
@@ -331,10 +331,10 @@ TEST(JpegRead, RefusesHostileInputWithAStatus) {
 }
 
 TEST(JpegRead, KeepsToThePixelBudget) {
-  JpegSpec spec;
-  spec.width = 300;
-  spec.height = 200;
-  const auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.width = 300;
+  params.height = 200;
+  const auto bytes = MakeJpeg(params);
   XpImageIoJpeg io;
   io.SetLimits(300 * 200 - 1, 64L * 1024 * 1024);
   EXPECT_EQ(ReadBytes(io, bytes), nullptr);
@@ -368,11 +368,11 @@ std::vector<std::uint8_t> IccSegment(std::uint8_t sequence, std::uint8_t total, 
 }
 
 TEST(JpegReadIcc, ConcatenatesTheProfileSegmentsInFileOrder) {
-  JpegSpec spec;
-  spec.markers.push_back({0xE2, IccSegment(1, 2, {1, 2, 3})});
-  spec.markers.push_back({0xE2, {'O', 't', 'h', 'e', 'r'}});
-  spec.markers.push_back({0xE2, IccSegment(2, 2, {4, 5})});
-  const auto bytes = MakeJpeg(spec);
+  JpegSpec params;
+  params.markers.push_back({0xE2, IccSegment(1, 2, {1, 2, 3})});
+  params.markers.push_back({0xE2, {'O', 't', 'h', 'e', 'r'}});
+  params.markers.push_back({0xE2, IccSegment(2, 2, {4, 5})});
+  const auto bytes = MakeJpeg(params);
   XpMemoryFile file{std::span<const std::uint8_t>(bytes)};
   XpImageIoJpeg io;
   const auto profile = io.ReadIccProfile(file, 0);

@@ -47,29 +47,29 @@ inline std::array<std::uint8_t, 3> DefaultPixel(int x, int y) {
 }
 
 /// Encodes a JPEG with libjpeg directly (not through the code under test).
-inline std::vector<std::uint8_t> MakeJpeg(const JpegSpec& spec) {
+inline std::vector<std::uint8_t> MakeJpeg(const JpegSpec& params) {
   XpMemoryFile out;
   const XpStatus st = JpegRun(XpStatus::JpegEncodeFailed, [&] {
     JpegCompressor c;
     c.SetDestination(out);
-    c->image_width = static_cast<JDIMENSION>(spec.width);
-    c->image_height = static_cast<JDIMENSION>(spec.height);
-    c->input_components = spec.grey ? 1 : 3;
-    c->in_color_space = spec.grey ? JCS_GRAYSCALE : JCS_RGB;
+    c->image_width = static_cast<JDIMENSION>(params.width);
+    c->image_height = static_cast<JDIMENSION>(params.height);
+    c->input_components = params.grey ? 1 : 3;
+    c->in_color_space = params.grey ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(c.Get());
-    jpeg_set_quality(c.Get(), spec.quality, TRUE);
-    if (spec.progressive) {
+    jpeg_set_quality(c.Get(), params.quality, TRUE);
+    if (params.progressive) {
       jpeg_simple_progression(c.Get());
     }
     jpeg_start_compress(c.Get(), TRUE);
-    for (const Marker& m : spec.markers) {
+    for (const Marker& m : params.markers) {
       jpeg_write_marker(c.Get(), m.code, m.payload.data(), static_cast<unsigned>(m.payload.size()));
     }
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(spec.width) * (spec.grey ? 1 : 3));
-    for (int y = 0; y < spec.height; ++y) {
-      for (int x = 0; x < spec.width; ++x) {
-        const auto p = spec.pixel ? spec.pixel(x, y) : DefaultPixel(x, y);
-        if (spec.grey) {
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(params.width) * (params.grey ? 1 : 3));
+    for (int y = 0; y < params.height; ++y) {
+      for (int x = 0; x < params.width; ++x) {
+        const auto p = params.pixel ? params.pixel(x, y) : DefaultPixel(x, y);
+        if (params.grey) {
           row[static_cast<std::size_t>(x)] = p[0];
         } else {
           for (int c3 = 0; c3 < 3; ++c3) {
