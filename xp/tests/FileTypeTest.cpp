@@ -10,6 +10,7 @@
 
 #include "xp/base/XpFileType.h"
 #include "xp/tests/FileTypeFixtures.h"
+#include "xp/tests/TestData.h"
 
 namespace {
 
@@ -116,13 +117,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, FileTypeMakerMark,
 
 TEST(FileType, ClassifiesEveryRealJpegAsAnOrdinaryStill) {
   int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(TV_TESTDATA_DIR) + "/exif")) {
-    if (entry.path().extension() != ".jpg") {
-      continue;
-    }
+  for (const auto& path : testdata::CameraJpegs()) {
     ++count;
     // None of these comes from the suite's own cameras, so none carries the mark.
-    EXPECT_EQ(XpGetFileType(entry.path().string()), kJpeg) << entry.path();
+    EXPECT_EQ(XpGetFileType(path.string()), kJpeg) << path;
   }
   EXPECT_GE(count, 100);
 }

@@ -10,6 +10,7 @@
 #include "xp/image/XpFile.h"
 #include "xp/image/XpImageIoJpeg.h"
 #include "xp/tests/JpegTestSupport.h"
+#include "xp/tests/TestData.h"
 
 // Full-size decoding of the real camera files must give exactly the pixels of
 // libjpeg's own command-line decoder (same integer DCT, fancy upsampling on),
@@ -19,17 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<fs::path> TestFiles() {
-  std::vector<fs::path> files;
-  const fs::path dir = fs::path(TV_TESTDATA_DIR) / "exif";
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.path().extension() == ".jpg") {
-      files.push_back(entry.path());
-    }
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
+std::vector<fs::path> TestFiles() { return testdata::CameraJpegs(); }
 
 // True when `pixmap` equals the reference turned upright the way the reader
 // turns pictures. The turn is written here independently of the pixmap code:

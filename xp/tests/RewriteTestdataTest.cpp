@@ -18,6 +18,7 @@
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tests/RewriteTestSupport.h"
+#include "xp/tests/TestData.h"
 #include "xp/tests/TiffTestSupport.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -51,16 +52,7 @@ XpStatus MoveTo(const std::string& path) {
   return XpExifRewrite::WriteGPS(path, record, true, {.dateTime = "2024:06:01 12:34:56", .beforeCommit = {}});
 }
 
-std::vector<std::string> TestDataJpegs() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(TV_TESTDATA_DIR) + "/exif")) {
-    if (entry.path().extension() == ".jpg") {
-      names.push_back(entry.path().filename().string());
-    }
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::string> TestDataJpegs() { return testdata::CameraJpegNames(); }
 
 bool HasTagTree(const std::string& path) {
   TagTreePtr tree;

@@ -11,6 +11,7 @@
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpMemoryFile.h"
 #include "xp/tests/RewriteTestSupport.h"
+#include "xp/tests/TestData.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -323,16 +324,7 @@ TEST_P(StoreRealTrees, StoredTreeLoadsBackWithTheSameEntries) {
   EXPECT_EQ(StoreTree(*again), tiff);
 }
 
-std::vector<std::string> TestDataJpegs() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(TV_TESTDATA_DIR) + "/exif")) {
-    if (entry.path().extension() == ".jpg") {
-      names.push_back(entry.path().filename().string());
-    }
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::string> TestDataJpegs() { return testdata::CameraJpegNames(); }
 
 std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
   std::string name;
