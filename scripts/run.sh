@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake --preset dev -DTV_BUILD_TESTS=OFF >/dev/null
-cmake --build --preset dev -j "$(nproc)"
+# The program needs the Qt layer whatever an earlier configuration chose.
+cmake --preset dev -DTV_BUILD_TESTS=OFF -DTV_BUILD_UI=ON >/dev/null
+cmake --build --preset dev -j "$(nproc)" --target terravue terravue-tool
 program=build/dev/Applications/Terravue/terravue
 tool=build/dev/Applications/Terravue/tool/terravue-tool
 if [ ! -x "$program" ]; then
