@@ -67,9 +67,9 @@ QString AppSettings::UserIniPath() {
 std::span<const UserSettingSpec> AppSettings::UserSettingTable() { return kUserSettings; }
 
 const UserSettingSpec* AppSettings::Find(const QString& name) {
-  for (const UserSettingSpec& spec : kUserSettings) {
-    if (name == QLatin1String(spec.name)) {
-      return &spec;
+  for (const UserSettingSpec& setting : kUserSettings) {
+    if (name == QLatin1String(setting.name)) {
+      return &setting;
     }
   }
   return nullptr;
@@ -80,8 +80,8 @@ QVariant AppSettings::Value(const QString& name) const {
 }
 
 int AppSettings::ReadNumber(const QString& name) const {
-  const UserSettingSpec* spec = Find(name);
-  return ReadNumber(name, spec != nullptr ? spec->numberDefault : 0);
+  const UserSettingSpec* setting = Find(name);
+  return ReadNumber(name, setting != nullptr ? setting->numberDefault : 0);
 }
 
 int AppSettings::ReadNumber(const QString& name, int fallback) const {
@@ -98,8 +98,8 @@ QString AppSettings::ReadText(const QString& name) const {
     }
     return value.toString();
   }
-  const UserSettingSpec* spec = Find(name);
-  return spec != nullptr && spec->textDefault != nullptr ? QString::fromUtf8(spec->textDefault) : QString();
+  const UserSettingSpec* setting = Find(name);
+  return setting != nullptr && setting->textDefault != nullptr ? QString::fromUtf8(setting->textDefault) : QString();
 }
 
 void AppSettings::WriteNumber(const QString& name, int value) {

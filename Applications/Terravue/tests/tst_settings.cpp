@@ -91,8 +91,8 @@ class SettingsTest : public QObject {
   void theTableHoldsEveryPerUserValueOnce() {
     QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{15});
     QSet<QString> names;
-    for (const UserSettingSpec& spec : AppSettings::UserSettingTable()) {
-      names.insert(QString::fromLatin1(spec.name));
+    for (const UserSettingSpec& setting : AppSettings::UserSettingTable()) {
+      names.insert(QString::fromLatin1(setting.name));
     }
     QCOMPARE(names.size(), 15);
     QVERIFY(AppSettings::Find(QStringLiteral("warn_noardo")) != nullptr);
