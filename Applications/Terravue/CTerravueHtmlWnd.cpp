@@ -392,6 +392,8 @@ void CTerravueHtmlWnd::CustomNavigate(int code) {
       const std::string& body = m_queryQueue.front();
       request.setPostData(QByteArray(body.data(), static_cast<qsizetype>(body.size())));
       m_queryQueue.pop_front();
+      // The page's thumbnail paths are relative to the root of the map sent.
+      ThumbnailSchemeHandler::SetServedFolder(QString::fromStdString(m_currentMap.m_rootFolder));
       m_errorPage = false;
       m_sending = true;
       load(request);
@@ -627,10 +629,12 @@ void CTerravueHtmlWnd::dragEnterEvent(QDragEnterEvent* event) {
   // Files are the program's to take; nothing dropped reaches the page, so the
   // browser never navigates away from the map to a dropped file.
   const QMimeData* data = event->mimeData();
-  if (data != nullptr && data->hasUrls() &&
-      std::any_of(data->urls().cbegin(), data->urls().cend(), [](const QUrl& url) { return url.isLocalFile(); })) {
-    event->acceptProposedAction();
-    return;
+  if (data != nullptr && data->hasUrls()) {
+    const QList<QUrl> urls = data->urls();
+    if (std::any_of(urls.cbegin(), urls.cend(), [](const QUrl& url) { return url.isLocalFile(); })) {
+      event->acceptProposedAction();
+      return;
+    }
   }
   event->ignore();
 }

@@ -21,7 +21,23 @@ void ThumbnailSchemeHandler::RegisterScheme() {
   QWebEngineUrlScheme::registerScheme(scheme);
 }
 
+namespace {
+
+QString& ServedFolderStorage() {
+  static QString folder;
+  return folder;
+}
+
+}  // namespace
+
 ThumbnailSchemeHandler::ThumbnailSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
+
+void ThumbnailSchemeHandler::SetServedFolder(const QString& folder) { ServedFolderStorage() = folder; }
+
+QString ThumbnailSchemeHandler::ServedFolder() {
+  const QString& folder = ServedFolderStorage();
+  return folder.isEmpty() ? AppGlobals::Get().workFolder : folder;
+}
 
 bool ThumbnailSchemeHandler::IsServerOrigin(const QUrl& initiator, const QUrl& serverUrl) {
   if (!initiator.isValid() || !serverUrl.isValid() || initiator.host().isEmpty()) {
@@ -75,7 +91,7 @@ void ThumbnailSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     job->fail(QWebEngineUrlRequestJob::RequestDenied);
     return;
   }
-  const QString path = FileFor(job->requestUrl(), globals.workFolder);
+  const QString path = FileFor(job->requestUrl(), ServedFolder());
   if (path.isEmpty()) {
     job->fail(QWebEngineUrlRequestJob::UrlNotFound);
     return;

@@ -5,13 +5,13 @@
 #include <QUrl>
 #include <QWebEngineUrlSchemeHandler>
 
-/// Serves the thumbnails of the map page from the work folder through the
-/// program's own URL scheme ("tvthumb:/Trip/cache_0.jpg" is the file
-/// "Trip/cache_0.jpg" below the work folder). The page comes from the support
+/// Serves the thumbnails of the map page through the program's own URL scheme
+/// ("tvthumb:/Trip/cache_0.jpg" is the file "Trip/cache_0.jpg" below the root
+/// folder of the map sent, normally the work folder). The page comes from the support
 /// server's loopback address, which may not read local files; this scheme lets
 /// it show thumbnails without opening any of the user's files to other pages.
 /// Only GET requests made by a page of the server's own origin are answered,
-/// and only for ".jpg" files that really lie inside the work folder.
+/// and only for ".jpg" files that really lie inside the served folder.
 class ThumbnailSchemeHandler : public QWebEngineUrlSchemeHandler {
   Q_OBJECT
 
@@ -25,9 +25,16 @@ class ThumbnailSchemeHandler : public QWebEngineUrlSchemeHandler {
   /// application object is created.
   static void RegisterScheme();
 
-  /// Serves from the process's work folder to pages of the server script's
-  /// origin (both as start-up computed them).
+  /// Serves to pages of the server script's origin (as start-up computed it)
+  /// from the served folder.
   explicit ThumbnailSchemeHandler(QObject* parent);
+
+  /// Makes `folder` the one thumbnails come from: the root folder of the map
+  /// that was sent last (its thumbnail paths are relative to it). Empty: the
+  /// work folder. User-interface thread only.
+  static void SetServedFolder(const QString& folder);
+  /// The folder thumbnails come from now.
+  [[nodiscard]] static QString ServedFolder();
 
   void requestStarted(QWebEngineUrlRequestJob* job) override;
 

@@ -377,12 +377,19 @@ class WindowsTest : public QObject {
     // The support server's own policy: the origin goes to other hosts.
     http.Serve("/www/gps/terravue/script2/terravue.php", "text/html\r\nReferrer-Policy: strict-origin", page);
     http.Serve("/other.html", "text/html", page);
+    QVERIFY(QFile::copy(QStringLiteral(":/terravue/bitmap160.png"), work + QStringLiteral("/cache_3.jpg")));
+    QVERIFY(QDir().mkpath(m_home->Path("elsewhere")));
+    http.Serve("/third.html", "text/html",
+               "<!DOCTYPE html><html><body><img id=\"thumb\" src=\"tvthumb:/cache_3.jpg\">"
+               "</body></html>");
     http.Serve("/tile/3/4/2.png", "image/png", kPixel);
     AppGlobals globals =
         GlobalsFor(m_home->Path("program"), QStringLiteral("http://127.0.0.1:") + QString::fromLatin1(port));
     globals.workFolder = work;
     AppGlobals::Set(globals);
 
+    ThumbnailSchemeHandler::SetServedFolder(QString());
+    QCOMPARE(ThumbnailSchemeHandler::ServedFolder(), work);
     CTerravueHtmlWnd view(nullptr);
     QVERIFY(QWebEngineProfile::defaultProfile()->findChild<TileRequestInterceptor*>() != nullptr);
     QVERIFY(QWebEngineProfile::defaultProfile()->urlSchemeHandler(ThumbnailSchemeHandler::kScheme) != nullptr);
@@ -401,9 +408,18 @@ class WindowsTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(
         RunScript(&view, QStringLiteral("document.getElementById('thumb').naturalWidth")).toInt() > 0, 10000);
 
+    // Thumbnails come from the root of the map sent last, and from nowhere else.
+    ThumbnailSchemeHandler::SetServedFolder(m_home->Path("elsewhere"));
+    view.load(QUrl(QStringLiteral("http://127.0.0.1:") + QString::fromLatin1(port) + QStringLiteral("/third.html")));
+    QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(&view, QStringLiteral("document.getElementById('thumb').complete")).toBool(),
+                             10000);
+    QCOMPARE(RunScript(&view, QStringLiteral("document.getElementById('thumb').naturalWidth")).toInt(), 0);
+    ThumbnailSchemeHandler::SetServedFolder(QString());
+
     // The same page from another origin gets no thumbnail.
     view.load(QUrl(QStringLiteral("http://localhost:") + QString::fromLatin1(port) + QStringLiteral("/other.html")));
-    QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 2, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 3, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(RunScript(&view, QStringLiteral("document.getElementById('thumb').complete")).toBool(),
                              10000);
     QCOMPARE(RunScript(&view, QStringLiteral("document.getElementById('thumb').naturalWidth")).toInt(), 0);
