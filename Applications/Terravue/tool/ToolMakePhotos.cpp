@@ -194,6 +194,9 @@ class Painter {
   }
 
   void PaintRow(unsigned y, std::vector<JSAMPLE>& row) {
+    if (y >= m_height || row.size() < std::size_t{m_width} * 3) {
+      return;  // a row outside the picture has no colour fields to read
+    }
     for (unsigned x = 0; x < m_width; ++x) {
       std::array<double, 3> rgb{};
       for (std::size_t c = 0; c < 3; ++c) {
