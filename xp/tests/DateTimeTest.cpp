@@ -12,42 +12,17 @@
 #include <vector>
 
 #include "xp/base/XpDateTime.h"
+#include "xp/tests/TestSupport.h"
 
 namespace {
+
+using testsupport::EnvGuard;
 
 constexpr const char* kExifFormat = "%04d:%02d:%02d %02d:%02d:%02d";
 constexpr const char* kStateFileFormat = "\t\t%d/%d/%d %d:%d:%d\n";
 // Central European time with its summer rule, spelled out so that no time-zone
 // database is needed.
 constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
-
-// Sets or removes one environment variable for the lifetime of the guard.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, const char* value) : m_name(name) {
-    if (const char* old = std::getenv(name); old != nullptr) {
-      m_old = old;
-    }
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  EnvGuard(const EnvGuard&) = delete;
-  EnvGuard& operator=(const EnvGuard&) = delete;
-  ~EnvGuard() {
-    if (m_old) {
-      ::setenv(m_name.c_str(), m_old->c_str(), 1);
-    } else {
-      ::unsetenv(m_name.c_str());
-    }
-  }
-
- private:
-  std::string m_name;
-  std::optional<std::string> m_old;
-};
 
 // Pins the process time zone for one test.
 class TimeZoneGuard {

@@ -12,30 +12,21 @@
 #include <string_view>
 #include <vector>
 
+#include "xp/tests/TestSupport.h"
+
 namespace fixtures {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class TempDir {
+/// A temporary folder that also writes byte fixtures into itself.
+class TempDir : public testsupport::TempDir {
  public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-filetype-XXXXXX").string();
-    m_path = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(m_path); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] const std::string& Path() const { return m_path; }
-  [[nodiscard]] std::string File(const std::string& name) const { return m_path + "/" + name; }
   std::string Write(const std::string& name, const Bytes& bytes) const {
     const std::string path = File(name);
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
   }
-
- private:
-  std::string m_path;
 };
 
 inline void Put16(Bytes& b, std::size_t at, std::uint16_t v) {

@@ -13,28 +13,16 @@
 #include "xp/image/XpMemoryFile.h"
 #include "xp/ini/XpIniDict.h"
 #include "xp/ini/XpIniMemChunk.h"
+#include "xp/tests/TestSupport.h"
 
 namespace {
+
+using testsupport::TempDir;
 
 // Fixtures written by Python's plistlib sit beside this file.
 std::string DataFile(const char* name) {
   return (std::filesystem::path(__FILE__).parent_path() / "data" / name).string();
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-ini-XXXXXX").string();
-    m_path = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(m_path); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  [[nodiscard]] std::string File(const char* name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
 
 std::string Plist(const std::string& dictContent) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + dictContent +

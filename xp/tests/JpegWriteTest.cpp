@@ -10,6 +10,7 @@
 #include "xp/image/XpImageIoJpeg.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tests/JpegTestSupport.h"
+#include "xp/tests/TestSupport.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 
 namespace {
@@ -486,18 +487,7 @@ TEST(JpegThumbnail, ReadsTheThumbnailsOfRealFiles) {
 // ---------------------------------------------------------------------------
 // What an independent reader makes of a written file.
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tv-jpeg-XXXXXX").string();
-    m_path = ::mkdtemp(pattern.data());
-  }
-  ~TempFolder() { std::filesystem::remove_all(m_path); }
-  [[nodiscard]] std::string File(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
+using TempFolder = testsupport::TempDir;
 
 std::string Exiftool(const std::string& args) {
   const auto out = jpegtest::RunCommand("exiftool " + args + " 2>/dev/null");

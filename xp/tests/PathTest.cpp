@@ -15,59 +15,14 @@
 #include "xp/base/XpFileSystem.h"
 #include "xp/base/XpPath.h"
 #include "xp/base/XpSpecialFolder.h"
+#include "xp/tests/TestSupport.h"
 
 namespace {
 
+using testsupport::EnvGuard;
+using testsupport::TempDir;
+
 namespace fs = std::filesystem;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tv-path-XXXXXX").string();
-    m_path = ::mkdtemp(pattern.data());
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    // Folders made read-only by a test must be writable again to be removed.
-    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(m_path, ignored);
-  }
-  [[nodiscard]] const std::string& Path() const { return m_path; }
-  [[nodiscard]] std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
-
-// Sets or removes one environment variable for the lifetime of the guard.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, const char* value) : m_name(name) {
-    if (const char* old = std::getenv(name); old != nullptr) {
-      m_old = old;
-    }
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  EnvGuard(const EnvGuard&) = delete;
-  EnvGuard& operator=(const EnvGuard&) = delete;
-  ~EnvGuard() {
-    if (m_old) {
-      ::setenv(m_name.c_str(), m_old->c_str(), 1);
-    } else {
-      ::unsetenv(m_name.c_str());
-    }
-  }
-
- private:
-  std::string m_name;
-  std::optional<std::string> m_old;
-};
 
 void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -11,21 +11,11 @@
 
 #include "xp/image/XpFile.h"
 #include "xp/image/XpMemoryFile.h"
+#include "xp/tests/TestSupport.h"
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tv-stream-XXXXXX").string();
-    m_path = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(m_path); }
-  [[nodiscard]] std::string File(const char* name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
+using testsupport::TempDir;
 
 TEST(XpMemoryFile, ReadsShortAtTheEndThenReportsEndOfFile) {
   const std::array<std::uint8_t, 10> bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
