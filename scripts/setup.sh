@@ -12,7 +12,7 @@ packages=(
   libjs-leaflet libjs-leaflet.markercluster
   libgtest-dev libgmock-dev libbenchmark-dev
   libimage-exiftool-perl libjpeg-turbo-progs
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xauth
   libvips-tools imagemagick
   chromium
