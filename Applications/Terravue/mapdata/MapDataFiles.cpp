@@ -1,63 +1,11 @@
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
-namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : m_fd(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() { Close(); }
-  [[nodiscard]] int Get() const { return m_fd; }
-  [[nodiscard]] bool Valid() const { return m_fd >= 0; }
-  int Close() {
-    if (m_fd < 0) {
-      return 0;
-    }
-    const int rc = ::close(m_fd);
-    m_fd = -1;
-    return rc;
-  }
-
- private:
-  int m_fd;
-};
-
-bool CopyContents(int from, int to) {
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const ssize_t got = ::read(from, buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    if (got == 0) {
-      return true;
-    }
-    ssize_t done = 0;
-    while (done < got) {
-      const ssize_t put = ::write(to, buffer.data() + done, static_cast<std::size_t>(got - done));
-      if (put < 0) {
-        if (errno == EINTR) {
-          continue;
-        }
-        return false;
-      }
-      done += put;
-    }
-  }
-}
-
-}  // namespace
+#include "xp/base/XpFileSystem.h"
 
 std::string JoinMapPath(const std::string& folder, const std::string& name) {
   std::string path = folder;
@@ -81,33 +29,18 @@ bool MapIsFolder(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string MapFileNameOf(const std::string& path) {
-  const std::size_t slash = path.rfind(kMapPathSeparator);
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string MapFileNameOf(const std::string& path) { return XpGetFileName(path); }
 
 bool MapCopyFile(const std::string& source, const std::string& target, bool overwrite) {
-  if (source.empty() || target.empty()) {
+  if (source.empty() || target.empty() || !MapIsRegularFile(source)) {
     return false;
   }
-  Descriptor from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!from.Valid()) {
+  if (!overwrite && MapPathExists(target)) {
     return false;
   }
-  struct stat info {};
-  if (::fstat(from.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return false;
-  }
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-  Descriptor to(::open(target.c_str(), flags, info.st_mode & 0777));
-  if (!to.Valid()) {
-    return false;
-  }
-  if (!CopyContents(from.Get(), to.Get()) || ::fsync(to.Get()) != 0 || to.Close() != 0) {
-    ::unlink(target.c_str());
-    return false;
-  }
-  return true;
+  // The library copies through a flushed temporary file and one rename, so a
+  // failed copy never leaves a partial target behind.
+  return XpCopyFile(source, target) == XpStatus::Ok;
 }
 
 bool MapMoveFile(const std::string& source, const std::string& target) {
