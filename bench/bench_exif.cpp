@@ -23,7 +23,7 @@ struct Material {
 const Material& TestMaterial() {
   static const Material material = [] {
     Material m;
-    const std::filesystem::path dir = std::filesystem::path(TV_TESTDATA_DIR) / "exif";
+    const std::filesystem::path dir = std::filesystem::path(TV_TESTDATA_DIR) / "camera";
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
       if (entry.path().extension() != ".jpg") {
         continue;

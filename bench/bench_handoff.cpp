@@ -17,7 +17,7 @@ namespace {
 
 std::vector<std::string> CameraFiles() {
   std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(TV_TESTDATA_DIR) + "/exif")) {
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(TV_TESTDATA_DIR) + "/camera")) {
     if (entry.path().extension() == ".jpg") {
       files.push_back(entry.path().string());
     }

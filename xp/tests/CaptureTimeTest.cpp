@@ -135,7 +135,7 @@ constexpr KnownDifference kKnownDifferences[] = {
 };
 
 TEST(CaptureTime, MatchesTheIndependentReaderOnEveryRealPicture) {
-  std::ifstream oracle(std::string(TV_TESTDATA_DIR) + "/exif/oracle.jsonl");
+  std::ifstream oracle(std::string(TV_TESTDATA_DIR) + "/camera/oracle.jsonl");
   ASSERT_TRUE(oracle.good());
   int compared = 0;
   int withTime = 0;
@@ -152,7 +152,7 @@ TEST(CaptureTime, MatchesTheIndependentReaderOnEveryRealPicture) {
         text = known.expected;
       }
     }
-    const auto got = CaptureFields(std::string(TV_TESTDATA_DIR) + "/exif/" + file);
+    const auto got = CaptureFields(std::string(TV_TESTDATA_DIR) + "/camera/" + file);
     // Broken files only show that reading them ends without harm; their values are unknown.
     const bool broken = line.find("\"jpeg_structure_errors\": []") == std::string::npos ||
                         OracleField(line, "exiftool_error") != "" || OracleField(line, "exif_parsed_from") != "jpeg";

@@ -18,7 +18,7 @@ using fixtures::Bytes;
 using fixtures::TempDir;
 using namespace XpFileTypes;
 
-std::string TestData(const std::string& name) { return std::string(TV_TESTDATA_DIR) + "/exif/" + name; }
+std::string TestData(const std::string& name) { return std::string(TV_TESTDATA_DIR) + "/camera/" + name; }
 
 struct ExtensionCase {
   const char* name;

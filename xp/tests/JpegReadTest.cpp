@@ -386,7 +386,7 @@ TEST(JpegReadIcc, ConcatenatesTheProfileSegmentsInFileOrder) {
 }
 
 TEST(JpegReadIcc, ReadsTheRealMultiSegmentProfile) {
-  XpFile file(std::string(TV_TESTDATA_DIR) + "/exif/mdx-Multiple_ICC_segments.jpg");
+  XpFile file(std::string(TV_TESTDATA_DIR) + "/camera/mdx-Multiple_ICC_segments.jpg");
   ASSERT_EQ(file.Open(XpAbstractFile::kRead), XpStatus::Ok);
   XpImageIoJpeg io;
   const auto profile = io.ReadIccProfile(file, 0);

@@ -469,7 +469,7 @@ TEST(JpegThumbnail, ReadsTheThumbnailsOfRealFiles) {
   int decoded = 0;
   for (const char* name : {"exifpy-Canon_40D.jpg", "mdx-Canon_EOS_1000D.jpg", "mdx-Nikon_D70.jpg",
                            "exiv2-exiv2-nikon-d70.jpg", "mdx-Apple_iPhone_5.jpg"}) {
-    XpFile file(std::string(TV_TESTDATA_DIR) + "/exif/" + name);
+    XpFile file(std::string(TV_TESTDATA_DIR) + "/camera/" + name);
     ASSERT_EQ(file.Open(XpAbstractFile::kRead), XpStatus::Ok);
     XpImageIoJpeg reader;
     const auto thumb = reader.ReadThumbnail(file, 0);
@@ -499,7 +499,7 @@ TEST(JpegWriteExiftool, ReadsTheTagsAndThumbnailOfAWrittenCameraPicture) {
     GTEST_SKIP() << "exiftool is not installed";
   }
   // A camera file with a maker note and an IFD1 thumbnail.
-  const std::string source = std::string(TV_TESTDATA_DIR) + "/exif/exifpy-Canon_40D.jpg";
+  const std::string source = std::string(TV_TESTDATA_DIR) + "/camera/exifpy-Canon_40D.jpg";
   XpFile in(source);
   ASSERT_EQ(in.Open(XpAbstractFile::kRead), XpStatus::Ok);
   XpImageIoJpeg io(70, "Pictavo - Terravue");

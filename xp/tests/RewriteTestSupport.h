@@ -34,7 +34,7 @@ inline void WriteBytes(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::string TestDataPath(const std::string& name) { return std::string(TV_TESTDATA_DIR) + "/exif/" + name; }
+inline std::string TestDataPath(const std::string& name) { return std::string(TV_TESTDATA_DIR) + "/camera/" + name; }
 
 /// A folder under the system's temporary folder, removed with everything in it.
 class TempDir {

@@ -9,7 +9,7 @@
 namespace testdata {
 
 /// The folder of real camera JPEGs and the independent reader's values.
-inline std::filesystem::path ExifFolder() { return std::filesystem::path(TV_TESTDATA_DIR) / "exif"; }
+inline std::filesystem::path ExifFolder() { return std::filesystem::path(TV_TESTDATA_DIR) / "camera"; }
 
 /// The ".jpg" files of the camera folder, sorted by name. Empty (never an
 /// exception) when the folder is missing, so that test discovery still works;

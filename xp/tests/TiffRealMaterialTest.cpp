@@ -16,7 +16,7 @@ using tifftest::Json;
 
 namespace {
 
-const std::string kDir = std::string(TV_TESTDATA_DIR) + "/exif/";
+const std::string kDir = std::string(TV_TESTDATA_DIR) + "/camera/";
 
 std::vector<Json> ReadOracle() {
   std::vector<Json> lines;

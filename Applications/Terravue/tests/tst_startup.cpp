@@ -147,7 +147,7 @@ class StartupTest : public QObject {
   }
 
   void theRealServicesClassifyFilesAndReadHandOffLists() {
-    const QString testdata = QStringLiteral(TV_TESTDATA_DIR "/exif/");
+    const QString testdata = QStringLiteral(TV_TESTDATA_DIR "/camera/");
     const QString still = testdata + QStringLiteral("exifpy-DSCN0010.jpg");
     const QString other = testdata + QStringLiteral("exifpy-Canon_40D.jpg");
     const QString list = m_home->Path("list.xml");
@@ -457,7 +457,7 @@ class StartupTest : public QObject {
     if (!QFileInfo::exists(program + QStringLiteral("terravue_page.html"))) {
       QSKIP("the page files are not built");
     }
-    const QString testdata = QStringLiteral(TV_TESTDATA_DIR "/exif/");
+    const QString testdata = QStringLiteral(TV_TESTDATA_DIR "/camera/");
     AppStartOptions options;
     options.programFolder = program;
     options.language = AppStrings::Language::English;

@@ -463,7 +463,7 @@ class WindowsTest : public QObject {
     AppGlobals::Set(globals);
     const QString photo = m_home->Path("photos/a.jpg");
     QVERIFY(QDir().mkpath(m_home->Path("photos")));
-    QVERIFY(QFile::copy(QStringLiteral(TV_TESTDATA_DIR "/exif/exifpy-DSCN0010.jpg"), photo));
+    QVERIFY(QFile::copy(QStringLiteral(TV_TESTDATA_DIR "/camera/exifpy-DSCN0010.jpg"), photo));
     TestHome::WriteFile(m_home->Path("photos/notes.txt"), "text");
     CTerravueHtmlWnd view(nullptr);
     view.resize(300, 200);

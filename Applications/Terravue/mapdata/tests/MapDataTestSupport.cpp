@@ -43,7 +43,7 @@ TempFolder::~TempFolder() {
   std::filesystem::remove_all(m_path, ec);
 }
 
-std::string TestPicture(const std::string& name) { return std::string(TV_TESTDATA_DIR) + "/exif/" + name; }
+std::string TestPicture(const std::string& name) { return std::string(TV_TESTDATA_DIR) + "/camera/" + name; }
 
 std::string ReadFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -192,7 +192,7 @@ std::optional<OracleValue> ParseOracleJson(const std::string& text) {
 
 std::vector<OracleValue> ReadOracle() {
   std::vector<OracleValue> records;
-  std::ifstream in(std::string(TV_TESTDATA_DIR) + "/exif/oracle.jsonl");
+  std::ifstream in(std::string(TV_TESTDATA_DIR) + "/camera/oracle.jsonl");
   std::string line;
   while (std::getline(in, line)) {
     if (auto value = ParseOracleJson(line)) {
