@@ -52,6 +52,13 @@ enum class XpStatus : std::uint16_t {
   TransformImpossible = 0x8605,  ///< lossless transform impossible on this image size
   NoWriterName = 0x8606,         ///< JPEG writer without a name text
   Cancelled = 0x8607,            ///< cancelled through the progress callback
+  ExifDamaged = 0x8608,          ///< the Exif data is damaged or was not read completely; not rewritten
+  PictureReadOnly = 0x8609,      ///< the picture is write-protected (no write bit, immutable, or no access)
+  ChangedOnDisk = 0x860A,        ///< the picture changed on disk since it was read; not rewritten
+  BadCoordinate = 0x860B,        ///< a coordinate text that does not scan or is out of range
+  TooManySegments = 0x860C,      ///< a JPEG stream with an absurd number of marker segments
+  TrackLogInvalid = 0x860D,      ///< a track log that is not GPX or NMEA, or that does not parse
+  TrackLogTooLarge = 0x860E,     ///< a track log beyond the size or point limit
 };
 
 /// The status as a number, for logs and messages.
