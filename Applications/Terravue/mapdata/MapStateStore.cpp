@@ -108,38 +108,59 @@ PictureResult MapStateStore::ImportOlderStore(const std::string& olderStorePath)
   if (ReadWholeFile(olderStorePath, kMaxTextFileBytes, &text) != XpStatus::Ok) {
     return PictureResult::Malformed;
   }
+  // Every block is read before any folder is made, so a fault in the text
+  // never leaves part of the store imported behind.
   TextLineReader reader(text);
   std::string_view line;
   std::array<int, 2> version{};
   if (!reader.Next(&line) || ScanIntegers(line, "#Terravue data version %d.%d", version) < 2) {
     return PictureResult::Malformed;
   }
+  std::vector<OlderBlock> blocks;
+  PictureResult readResult = PictureResult::Success;
   bool hadLineEnd = false;
   while (reader.Next(&line, &hadLineEnd)) {
     if (line != "{" || !hadLineEnd) {
       break;
     }
     OlderBlock block;
-    if (const PictureResult result = ReadOlderBlock(reader, &block); result != PictureResult::Success) {
-      return result;
+    readResult = ReadOlderBlock(reader, &block);
+    if (readResult != PictureResult::Success) {
+      break;
     }
+    blocks.push_back(std::move(block));
+  }
+  // All blocks or none: a failure removes the states made so far, so the next
+  // start imports the whole store once instead of adding another copy of its
+  // first states each time.
+  std::vector<std::string> made;
+  for (const OlderBlock& block : blocks) {
     MapState state(m_rootFolder);
     for (const std::string& path : block.paths) {
       state.m_pictures.Append(PictureRecord(path, std::string(), std::string()));
     }
-    if (!MakeFolderWithFreeName(state, block.name)) {
+    const bool folderMade = MakeFolderWithFreeName(state, block.name);
+    if (!folderMade || state.Write(/*stamp=*/true) != PictureResult::Success) {
+      if (folderMade) {
+        made.push_back(state.Folder());
+      }
+      for (const std::string& folder : made) {
+        (void)RemoveFolderTree(folder);
+      }
       return PictureResult::WriteFailed;
     }
-    if (state.Write(/*stamp=*/true) != PictureResult::Success) {
-      // Leave nothing behind, so the next start imports this block again.
-      (void)RemoveFolderTree(state.Folder());
-      return PictureResult::WriteFailed;
-    }
+    made.push_back(state.Folder());
   }
+  // A store whose text is damaged part-way gives the blocks before the damage
+  // once; the file is set aside all the same, as nothing more can be read
+  // from it at a later start.
   if (!MapMoveFile(olderStorePath, olderStorePath + ".tmp")) {
+    for (const std::string& folder : made) {
+      (void)RemoveFolderTree(folder);
+    }
     return PictureResult::WriteFailed;
   }
-  return PictureResult::Success;
+  return readResult;
 }
 
 PictureResult MapStateStore::Delete(std::size_t index) {

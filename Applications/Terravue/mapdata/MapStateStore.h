@@ -31,9 +31,12 @@ class MapStateStore {
 
   /// Imports the older single-file store once: each block becomes a state
   /// folder (named "%s(%d)" when the name is taken) and the file is then renamed
-  /// with ".tmp" appended. Answers 0 (also when there is no file), 3 for
-  /// malformed text, 1 when a state can't be made or written; on failure the
-  /// file stays for the next start.
+  /// with ".tmp" appended. All blocks or none: when a state can't be made or
+  /// written, the states made by this call are removed again, the file stays
+  /// for the next start and the answer is 1. Text damaged after some blocks
+  /// gives those blocks, sets the file aside all the same and answers 3; a
+  /// store whose first line can't be read answers 3 and stays. Answers 0 also
+  /// when there is no file.
   [[nodiscard]] PictureResult ImportOlderStore(const std::string& olderStorePath) const;
 
   void Add(const MapState& state) { m_states.push_back(state); }
