@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapState.h"
 
 namespace {
@@ -124,12 +125,19 @@ PageEdits CollectPageEdits(std::span<const PageField> fields, bool withPictures)
       if (PageEditEntry* entry = entryAt(k3); entry != nullptr) {
         entry->longitude = field.value;
       }
+    } else if (const auto k4 = IndexAfter(name, "pic_remove"); k4) {
+      if (PageEditEntry* entry = entryAt(k4); entry != nullptr) {
+        entry->removed = field.value == "1";
+      }
     }
   }
   return edits;
 }
 
-bool ApplyPageEdits(const PageEdits& edits, MapState& map) {
+bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny) {
+  if (removedAny != nullptr) {
+    *removedAny = false;
+  }
   std::vector<std::pair<std::string, std::string>> positions;
   if (edits.count > PageEdits::kMaxEntries) {
     // More pictures than any map holds: only the head values apply.
@@ -140,5 +148,27 @@ bool ApplyPageEdits(const PageEdits& edits, MapState& map) {
   for (const PageEditEntry& entry : edits.entries) {
     positions.emplace_back(entry.latitude, entry.longitude);
   }
-  return map.ApplyPageValues(edits.zoom, edits.latitude, edits.longitude, positions);
+  bool modified = map.ApplyPageValues(edits.zoom, edits.latitude, edits.longitude, positions);
+  std::vector<PictureRecord>& records = map.m_pictures.Records();
+  if (edits.entries.size() != records.size()) {
+    return modified;
+  }
+  // Back to front, so the indexes of the entries still to go stay valid.
+  bool removed = false;
+  for (std::size_t i = records.size(); i-- > 0;) {
+    if (!edits.entries[i].removed) {
+      continue;
+    }
+    // A thumbnail no saved state holds would be left over; a saved state's
+    // thumbnail stays until that state is saved without the picture.
+    if (records[i].m_stateName.empty() && !records[i].m_cacheName.empty()) {
+      (void)MapRemoveFile(records[i].ThumbnailPath(map.m_rootFolder));
+    }
+    records.erase(records.begin() + static_cast<std::ptrdiff_t>(i));
+    removed = true;
+  }
+  if (removedAny != nullptr) {
+    *removedAny = removed;
+  }
+  return modified || removed;
 }

@@ -19,6 +19,7 @@ struct PageEditEntry {
   bool moved = false;  ///< "pic_modifyK" was exactly "1"
   std::string latitude;
   std::string longitude;
+  bool removed = false;  ///< "pic_removeK" was exactly "1": the picture leaves the map
 
   bool operator==(const PageEditEntry&) const = default;
 };
@@ -45,16 +46,20 @@ struct PageEdits {
 /// "pic_count" (its leading decimal number; a non-number gives 0) starts the
 /// entries afresh, and afterwards "pic_modifyK", "pic_latitudeK" and
 /// "pic_longitudeK" (exact case, K decimal digits only, 1 <= K <= count) fill
-/// entry K. Fields before the count, out-of-range indexes and other names are
+/// entry K, as "pic_removeK" does. Fields before the count, out-of-range indexes and other names are
 /// ignored.
 [[nodiscard]] PageEdits CollectPageEdits(std::span<const PageField> fields, bool withPictures);
 
 /// Applies collected edits to `map` (the map's apply page values): the head
 /// values that are non-empty and differ replace the map's; when the number of
 /// entries equals the number of pictures, each picture takes its entry's
-/// position. True when any picture of the map is modified afterwards; false
-/// on a count mismatch (no picture is touched then).
-bool ApplyPageEdits(const PageEdits& edits, MapState& map);
+/// position, and the pictures whose entry says removed leave the map (their
+/// unsaved thumbnails are deleted; the pictures themselves are not touched).
+/// True when any picture of the map is modified afterwards or one was
+/// removed; false on a count mismatch (no picture is touched then).
+/// `removedAny` (may be null) tells whether a picture was removed: the page
+/// no longer matches the map then.
+bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny = nullptr);
 
 /// The leading decimal number of `text` as the page's count is read: optional
 /// blanks, an optional sign, then digits; 0 when there are none. Values beyond

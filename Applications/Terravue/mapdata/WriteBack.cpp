@@ -62,8 +62,11 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   if (pictureWrite != nullptr) {
     *pictureWrite = outcome;
   }
+  // A position the user cleared ("forgotten") is written as removing the GPS
+  // directory; one coordinate alone is never written.
+  const bool forgotten = m_latitude == kNoLatitudeText && m_longitude == kNoLongitudeText;
   if (mode == WriteMode::Apply &&
-      (m_modified == 0 || m_latitude == kNoLatitudeText || m_longitude == kNoLongitudeText)) {
+      (m_modified == 0 || (!forgotten && (m_latitude == kNoLatitudeText || m_longitude == kNoLongitudeText)))) {
     return PictureResult::NothingToWrite;
   }
   const std::string thumbnail = ThumbnailPath(rootFolder);
@@ -79,6 +82,8 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
       }
       if (!go) {
         outcome = PictureWrite::Declined;
+      } else if (forgotten) {
+        outcome = XpExifRewrite::RemoveGPS(m_path) == XpStatus::Ok ? PictureWrite::Written : PictureWrite::Failed;
       } else {
         PrepareRecord(m_path, m_latitude, m_longitude, &gps);
         outcome = XpExifRewrite::WriteGPS(m_path, gps, /*replaceWhole=*/true) == XpStatus::Ok ? PictureWrite::Written
