@@ -322,6 +322,11 @@ bool MapState::TakeThumbnails() {
     if (record.m_cacheName.empty() || target == source) {
       continue;
     }
+    // A picture that could not be decoded has no thumbnail; the state keeps
+    // it all the same, without one.
+    if (!MapIsRegularFile(source)) {
+      continue;
+    }
     if (!MapMoveFile(source, target)) {
       return false;
     }
@@ -339,7 +344,7 @@ bool MapState::CopyThumbnailsFrom(const MapState& other) const {
     }
     const std::string source = theirs[i].ThumbnailPath(other.m_rootFolder);
     const std::string target = mine[i].ThumbnailPath(m_rootFolder);
-    if (source == target) {
+    if (source == target || !MapIsRegularFile(source)) {
       continue;
     }
     const bool ok =

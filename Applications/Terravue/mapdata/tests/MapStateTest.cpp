@@ -333,13 +333,18 @@ TEST(MapState, TakeThumbnailsLeavesAnUnnamedStatesThumbnailsInPlace) {
   EXPECT_EQ(ReadFileText(root / "cache_0.jpg"), "thumb");
 }
 
-TEST(MapState, TakeThumbnailsStopsAtAThumbnailThatIsNotThere) {
+TEST(MapState, TakeThumbnailsPassesOverAThumbnailThatIsNotThere) {
+  // A picture that could not be decoded has no thumbnail; the others still move.
   TempFolder root;
   MapState state(root.Path());
   state.m_pictures.Append(PictureRecord("/p/a.jpg", "", "cache_0.jpg"));
+  state.m_pictures.Append(PictureRecord("/p/b.jpg", "", "cache_1.jpg"));
+  WriteFileText(root / "cache_1.jpg", "thumb");
   state.m_name = "Trip";
   ASSERT_TRUE(state.MakeFolder());
-  EXPECT_FALSE(state.TakeThumbnails());
+  EXPECT_TRUE(state.TakeThumbnails());
+  EXPECT_EQ(ReadFileText(root / "Trip/cache_1.jpg"), "thumb");
+  EXPECT_EQ(state.m_pictures.At(0).m_stateName, "Trip");
 }
 
 TEST(MapState, CopyThumbnailsMovesUnsavedOnesAndCopiesSavedOnes) {
