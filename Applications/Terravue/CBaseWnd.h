@@ -33,6 +33,8 @@ class CBaseWnd {
   void MarkCreated() { m_selfOwned = true; }
   /// Marks a close as being handled.
   void MarkClosing() { m_closing = true; }
+  /// Ends a close that the user called off, so a later request goes through.
+  void CancelClosing() { m_closing = false; }
 
  private:
   QWidget* m_self;

@@ -1,5 +1,7 @@
 #include "Applications/Terravue/CNoticeDlg.h"
 
+#include <QApplication>
+#include <QScreen>
 #include <QShowEvent>
 
 #include "Applications/Terravue/WindowPlacement.h"
@@ -30,12 +32,56 @@ void CNoticeDlg::showEvent(QShowEvent* event) {
   }
   m_placed = true;
   const QWidget* owner = parentWidget()->window();
-  move(PlaceNoticeOverParent(owner->frameGeometry(), frameGeometry().size()));
+  const QSize size = frameGeometry().size();
+  // Notices already shown and an open dialog (an error message, a question)
+  // stay readable: this one goes clear of them.
+  QList<QRect> taken;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget == this || !widget->isVisible() || widget == owner) {
+      continue;
+    }
+    if (qobject_cast<CNoticeDlg*>(widget) != nullptr || widget == QApplication::activeModalWidget()) {
+      taken.append(widget->frameGeometry());
+    }
+  }
+  const QScreen* where = owner->screen();
+  const QRect area = where != nullptr ? where->availableGeometry() : QRect();
+  move(PlaceClearOf(PlaceNoticeOverParent(owner->frameGeometry(), size), size, taken, area));
+}
+
+QPoint CNoticeDlg::PlaceClearOf(QPoint wanted, QSize size, const QList<QRect>& taken, const QRect& area) {
+  QRect frame(wanted, size);
+  // Each step moves past one frame, so as many steps as frames suffice.
+  for (qsizetype step = 0; step <= taken.size(); ++step) {
+    const QRect* overlapped = nullptr;
+    for (const QRect& other : taken) {
+      if (other.intersects(frame) && (overlapped == nullptr || other.bottom() > overlapped->bottom())) {
+        overlapped = &other;
+      }
+    }
+    if (overlapped == nullptr) {
+      break;
+    }
+    QRect below = frame;
+    below.moveTop(overlapped->bottom() + 1 + kNoticeGap);
+    if (area.isEmpty() || area.contains(below)) {
+      frame = below;
+    } else {
+      QRect beside = frame;
+      beside.moveLeft(overlapped->right() + 1 + kNoticeGap);
+      frame = beside;
+    }
+  }
+  return frame.topLeft();
 }
 
 void CNoticeDlg::BringToForeground() {
   // Only the first tick matters: the timer is stopped at once.
   m_foregroundTimer.stop();
+  // A dialog the user must answer keeps the front.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
+    return;
+  }
   raise();
   activateWindow();
   emit broughtToForeground();

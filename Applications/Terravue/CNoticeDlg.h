@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QTimer>
 
 /// The common behaviour of the program's notices: placed over the parent
@@ -14,6 +18,14 @@ class CNoticeDlg : public QDialog {
  public:
   /// Period of the foreground timer.
   static constexpr int kForegroundDelayMs = 800;
+
+  /// Gap between a notice and what it is placed clear of.
+  static constexpr int kNoticeGap = 8;
+
+  /// Where a notice of `size` goes: at `wanted`, or, when that overlaps one of
+  /// the `taken` frames (other notices, an open dialog), below the lowest
+  /// overlapping frame, or beside it when below would leave `area`.
+  [[nodiscard]] static QPoint PlaceClearOf(QPoint wanted, QSize size, const QList<QRect>& taken, const QRect& area);
 
   bool IsModalNotice() const { return m_modal; }
   const QTimer& ForegroundTimer() const { return m_foregroundTimer; }
