@@ -191,7 +191,9 @@ var TV_TEXTS = {
     summaryView: '{0} pictures, {1} on the map',
     broken: 'Some thumbnails could not be shown.',
     noMap: 'The map library could not be loaded.',
-    moveHint: 'Drag a marker to move a picture.'
+    moveHint: 'Drag a marker to move a picture.',
+    removeFromMap: 'Remove from map',
+    forgetPosition: 'Forget position'
   },
   JPN: {
     located: '地図上の写真',
@@ -202,7 +204,9 @@ var TV_TEXTS = {
     summaryView: '写真 {0} 枚 / 地図上 {1} 枚',
     broken: '表示できないサムネイルがあります。',
     noMap: '地図ライブラリを読み込めませんでした。',
-    moveHint: 'マーカーをドラッグすると写真の位置を移動できます。'
+    moveHint: 'マーカーをドラッグすると写真の位置を移動できます。',
+    removeFromMap: '地図から外す',
+    forgetPosition: '位置情報を消す'
   }
 };
 
@@ -376,6 +380,12 @@ function tvMakeListItem(picture) {
   if (!located && tv.editable) {
     item.addEventListener('mousedown', tvDragStart);
   }
+  if (tv.editable) {
+    item.addEventListener('contextmenu', function (event) {
+      event.preventDefault();
+      tvOpenPictureMenu(picture, event.clientX, event.clientY);
+    });
+  }
   picture.item = item;
   return item;
 }
@@ -527,6 +537,16 @@ function tvAddMarker(picture) {
     var ll = marker.getLatLng();
     tvMovePicture(picture, ll.lat, ll.lng);
   });
+  if (tv.editable) {
+    marker.on('contextmenu', function (event) {
+      var original = event.originalEvent;
+      if (original) {
+        original.preventDefault();
+      }
+      marker.closeTooltip();
+      tvOpenPictureMenu(picture, original ? original.clientX : 0, original ? original.clientY : 0);
+    });
+  }
   picture.marker = marker;
   return marker;
 }
@@ -650,6 +670,133 @@ function tvPlacePicture(picture, latlng) {
 }
 
 /* ---------------------------------------------------------------------------------------------- */
+/* Taking a picture off the map or clearing its position                                          */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* Sets a hidden field, making it when the page was sent without one. */
+function tvSetOrAddField(name, value) {
+  if (!tv.fields) {
+    return;
+  }
+  if (!tv.fields.elements.namedItem(name)) {
+    var input = document.createElement('input');
+    input.type = 'hidden';
+    input.name = name;
+    tv.fields.appendChild(input);
+  }
+  tvSetField(name, value);
+}
+
+function tvClosePictureMenu() {
+  var menu = tvElement('tvPictureMenu');
+  if (menu && menu.parentNode) {
+    menu.parentNode.removeChild(menu);
+  }
+  document.removeEventListener('mousedown', tvMenuOutside, true);
+  document.removeEventListener('keydown', tvMenuKey, true);
+}
+
+function tvMenuOutside(event) {
+  var menu = tvElement('tvPictureMenu');
+  if (menu && !menu.contains(event.target)) {
+    tvClosePictureMenu();
+  }
+}
+
+function tvMenuKey(event) {
+  if (event.key === 'Escape') {
+    tvClosePictureMenu();
+  }
+}
+
+/* The context menu of a picture, at the given point of the window. */
+function tvOpenPictureMenu(picture, x, y) {
+  tvClosePictureMenu();
+  thumbOut();
+  var menu = document.createElement('div');
+  menu.id = 'tvPictureMenu';
+  menu.className = 'tvPictureMenu';
+  menu.setAttribute('role', 'menu');
+  var add = function (id, text, action) {
+    var entry = document.createElement('a');
+    entry.href = '#';
+    entry.id = id;
+    entry.setAttribute('role', 'menuitem');
+    entry.textContent = text;
+    entry.addEventListener('click', function (event) {
+      event.preventDefault();
+      tvClosePictureMenu();
+      action(picture);
+    });
+    menu.appendChild(entry);
+  };
+  add('tvRemoveFromMap', tv.texts.removeFromMap, tvRemovePicture);
+  if (picture.lat !== null) {
+    add('tvForgetPosition', tv.texts.forgetPosition, tvForgetPosition);
+  }
+  document.body.appendChild(menu);
+  var w = menu.offsetWidth;
+  var h = menu.offsetHeight;
+  menu.style.left = Math.max(0, Math.min(x, window.innerWidth - w)) + 'px';
+  menu.style.top = Math.max(0, Math.min(y, window.innerHeight - h)) + 'px';
+  document.addEventListener('mousedown', tvMenuOutside, true);
+  document.addEventListener('keydown', tvMenuKey, true);
+}
+
+/* Takes the marker and the list entry of a picture off the page. */
+function tvDropMarker(picture) {
+  if (picture.marker) {
+    picture.marker.closePopup();
+    if (tv.cluster) {
+      tv.cluster.removeLayer(picture.marker);
+    }
+    picture.marker = null;
+  }
+  if (tv.highlighted === picture) {
+    tvHighlight(null);
+  }
+}
+
+/* The picture leaves the map; the program drops it when it reads the fields. Its file is not touched. */
+function tvRemovePicture(picture) {
+  tvDropMarker(picture);
+  if (picture.item && picture.item.parentNode) {
+    picture.item.parentNode.removeChild(picture.item);
+  }
+  picture.item = null;
+  picture.removed = true;
+  tvSetOrAddField('pic_remove' + picture.index, '1');
+  tv.fieldsUpdated = Date.now();
+  tvUpdateListHeads();
+  tvUpdateInfo();
+}
+
+/* The picture keeps its place in the list without a position; saving removes the position from its file. */
+function tvForgetPosition(picture) {
+  tvDropMarker(picture);
+  picture.lat = null;
+  picture.lng = null;
+  picture.latText = TV_NO_LATITUDE;
+  picture.lngText = TV_NO_LONGITUDE;
+  picture.moved = true;
+  tvSetField('pic_latitude' + picture.index, TV_NO_LATITUDE);
+  tvSetField('pic_longitude' + picture.index, TV_NO_LONGITUDE);
+  tvSetField('pic_modify' + picture.index, '1');
+  tv.fieldsUpdated = Date.now();
+  var old = picture.item;
+  var item = tvMakeListItem(picture);
+  if (old && old.parentNode) {
+    old.parentNode.removeChild(old);
+  }
+  var box = tvElement('tvUnlocated');
+  if (box) {
+    box.appendChild(item);
+  }
+  tvUpdateListHeads();
+  tvUpdateInfo();
+}
+
+/* ---------------------------------------------------------------------------------------------- */
 /* Information bar and messages                                                                   */
 /* ---------------------------------------------------------------------------------------------- */
 
@@ -666,13 +813,18 @@ function tvUpdateInfo() {
   }
   var located = 0;
   var moved = 0;
+  var shown = 0;
   tv.pictures.forEach(function (p) {
+    if (p.removed) {
+      return;
+    }
+    shown += 1;
     located += p.lat !== null ? 1 : 0;
     moved += p.moved ? 1 : 0;
   });
   summary.textContent = tv.editable
-    ? tvFormat(tv.texts.summary, tv.pictures.length, located, moved) + ' \u2014 ' + tv.texts.moveHint
-    : tvFormat(tv.texts.summaryView, tv.pictures.length, located);
+    ? tvFormat(tv.texts.summary, shown, located, moved) + ' \u2014 ' + tv.texts.moveHint
+    : tvFormat(tv.texts.summaryView, shown, located);
 }
 
 function tvShowMessage(text) {
