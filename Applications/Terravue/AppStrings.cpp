@@ -48,13 +48,80 @@ constexpr std::array kTexts = {
                 "静止画をクリックすると、その画像を地図に表示できます。"},
     BuiltInText{"117", "Terravue has been updated. Would you like to save the file?",
                 "Terravueの内容が変更されています。保存しますか？"},
-    BuiltInText{"118", "Corrupted data has been recovered.", "壊れていたデータを修復しました。"},
+    BuiltInText{"118", "The saved map could not be opened.", "保存した地図を開けませんでした。"},
     BuiltInText{"120",
                 "If you apply recorded location information to the picture file '%s', the file may not be displayed "
                 "properly by some devices or programs. Do you want to continue?",
                 "画像ファイル「%s」に位置情報を書き込むと、機器やソフトウェアによっては正しく表示されなくなることがあり"
                 "ます。続けますか？"},
     BuiltInText{"121", "Terravue", "Terravue"},
+
+    // Why a saved map could not be opened: "%s" is the file, then the reason.
+    BuiltInText{"open/failed", "The saved map could not be opened.\n\n%s\n\n%s",
+                "保存した地図を開けませんでした。\n\n%s\n\n%s"},
+    BuiltInText{"open/notInFolder", "The file does not lie in the folder of a saved map.",
+                "このファイルは保存した地図のフォルダーにありません。"},
+    BuiltInText{"open/missing", "The file does not exist.", "ファイルがありません。"},
+    BuiltInText{"open/notReadable", "The file can't be read. Check that you are allowed to read it.",
+                "ファイルを読み込めません。読み取りの権限があるか確認してください。"},
+    BuiltInText{"open/damaged", "The file is damaged: its contents are not those of a saved map.",
+                "ファイルが壊れています。保存した地図の内容ではありません。"},
+
+    // What is wrong with a name given for a new saved map.
+    BuiltInText{"name/empty", "Please enter a name for the map.", "地図の名前を入力してください。"},
+    BuiltInText{"name/onlyDots", "A name made of dots only can't be used. Please enter another name.",
+                "ピリオドだけの名前は使えません。別の名前を入力してください。"},
+    BuiltInText{"name/separator", "A name can't contain \"/\". Please enter another name.",
+                "名前に「/」は使えません。別の名前を入力してください。"},
+    BuiltInText{"name/control", "A name can't contain line breaks or other control characters.",
+                "名前に改行などの制御文字は使えません。"},
+    BuiltInText{"name/tooLong", "This name is too long for the disk. Please enter a shorter name.",
+                "この名前はディスクに保存するには長すぎます。短い名前を入力してください。"},
+
+    // The buttons of the question whether to save a changed map.
+    BuiltInText{"ask/save", "Save", "保存"},
+    BuiltInText{"ask/discard", "Don't save", "保存しない"},
+    BuiltInText{"ask/cancel", "Cancel", "キャンセル"},
+
+    // Dropped files that were not added: "%d" their number, "%s" the reasons, one per line.
+    BuiltInText{"drop/notAdded", "%d of the dropped files were not added:\n%s",
+                "ドロップしたファイルのうち%d個は追加されませんでした:\n%s"},
+    BuiltInText{"drop/notJpeg", "%d not a JPEG photo", "JPEG写真ではない: %d"},
+    BuiltInText{"drop/onMap", "%d already on the map", "すでに地図上にある: %d"},
+    BuiltInText{"drop/ownFolder", "%d in Terravue's own folders", "Terravueのフォルダー内: %d"},
+    BuiltInText{"drop/emptyFolder", "%d folders without JPEG photos", "JPEG写真のないフォルダー: %d"},
+    BuiltInText{"drop/overLimit", "%d beyond the most photos one drop adds",
+                "1回のドロップで追加できる枚数を超えた分: %d"},
+
+    // Pictures that could not be read when they went on the map: "%s" lists them, one per line.
+    BuiltInText{"load/unreadable", "These pictures could not be read. They are shown without a thumbnail:\n\n%s",
+                "次の画像を読み込めませんでした。サムネイルなしで表示します:\n\n%s"},
+    BuiltInText{"load/notJpeg", "%s: not a JPEG picture inside", "%s: 中身がJPEG画像ではありません"},
+    BuiltInText{"load/undecodable", "%s: the picture data can't be decoded (damaged, or a colour format such as CMYK)",
+                "%s: 画像データを読み取れません(破損しているか、CMYKなど対応していない色形式です)"},
+
+    // Help and browsers that could not be opened; "%s" is the address.
+    BuiltInText{"help/failed", "The help could not be opened.\n\n%s", "ヘルプを開けませんでした。\n\n%s"},
+    BuiltInText{"link/failed", "No web browser could be started to open this address:\n\n%s",
+                "このアドレスを開くためのWebブラウザーを起動できませんでした:\n\n%s"},
+    BuiltInText{"browser/failed",
+                "The photo browser could not be started, so it has not been told about the pictures whose location "
+                "changed.\n\n%s",
+                "写真ブラウザーを起動できなかったため、位置情報を変更した画像を知らせることができませんでした。\n\n%s"},
+    // A failed connection: "%s" says what happened in words; the number goes into the details.
+    BuiltInText{"connect/failed", "The map could not be loaded: the connection to the map server failed.\n\n%s",
+                "地図を読み込めませんでした。地図サーバーに接続できませんでした。\n\n%s"},
+    BuiltInText{"connect/code", "Error code: %s", "エラーコード: %s"},
+    BuiltInText{"connect/refused", "The server refused the connection.", "サーバーが接続を拒否しました。"},
+    BuiltInText{"connect/closed", "The server closed the connection without an answer.",
+                "サーバーが応答せずに接続を閉じました。"},
+    BuiltInText{"connect/notFound", "The server's name could not be found.", "サーバーの名前が見つかりませんでした。"},
+    BuiltInText{"connect/offline", "The computer is not connected to a network.",
+                "コンピューターがネットワークに接続されていません。"},
+    BuiltInText{"connect/timedOut", "The server did not answer in time.", "サーバーが時間内に応答しませんでした。"},
+    BuiltInText{"connect/unreachable", "The server can't be reached from this computer.",
+                "このコンピューターからサーバーに到達できません。"},
+    BuiltInText{"connect/other", "The server could not be reached.", "サーバーに到達できませんでした。"},
 
     // Menu 151: the popup of the main window.
     BuiltInText{"151/32787", "Save Terravue as a new file (&S)", "新しいファイルとしてTerravueを保存(&S)"},

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
 #include <QScreen>
@@ -19,9 +20,11 @@
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/OtherMakerNotice.h"
+#include "Applications/Terravue/UserMessages.h"
 #include "Applications/Terravue/WindowPlacement.h"
 #include "Applications/Terravue/mapdata/BrowserHandOff.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
+#include "Applications/Terravue/mapdata/StateChecks.h"
 #include "xp/base/XpSpecialFolder.h"
 
 namespace {
@@ -205,7 +208,41 @@ void CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report) {
       FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")), {names.join(QLatin1Char('\n'))}));
 }
 
-bool CTerravueBaseWnd::SaveAsNew() {
+void CTerravueBaseWnd::ReportHandOff(const CContentsGroupList::HandOffResult& handOff) {
+  // Only a browser program that is installed is started; one that is there
+  // but does not start must not pass in silence.
+  if (handOff.listPath.empty() || handOff.started) {
+    return;
+  }
+  ShowAppMessage(this, QMessageBox::Warning,
+                 FormatText(AppStrings::Instance().Text(QStringLiteral("browser/failed")),
+                            {QString::fromStdString(CContentsGroupList::GetBrowserPath(
+                                m_browserSettings, CTerravueHtmlWnd::ProgramFolder().toStdString()))}));
+}
+
+bool CTerravueBaseWnd::AskNameForNewState(QString* name) {
+  // A name that can't name a folder is refused with the reason before
+  // anything is made, and the dialog comes back with it for correcting.
+  QString proposal = AppGlobals::Get().Message(108);
+  for (;;) {
+    CSaveDlg dialog(proposal, this);
+    if (dialog.exec() != QDialog::Accepted) {
+      return false;
+    }
+    *name = CleanStateName(dialog.GetName());
+    const StateNameProblem problem = CheckStateName(m_store->RootFolder(), name->toStdString());
+    if (problem == StateNameProblem::None) {
+      return true;
+    }
+    ShowAppMessage(this, QMessageBox::Warning, StateNameProblemText(problem));
+    proposal = dialog.GetName();
+  }
+}
+
+bool CTerravueBaseWnd::SaveAsNew(bool* cancelled) {
+  if (cancelled != nullptr) {
+    *cancelled = false;
+  }
   const AppGlobals& globals = AppGlobals::Get();
   if (m_store->IsFull()) {
     if (AppSettings().ReadNumber(QStringLiteral("error_maxalbum")) != 0) {
@@ -221,11 +258,13 @@ bool CTerravueBaseWnd::SaveAsNew() {
   }
   static_cast<void>(m_htmlWnd->ReadPageEdits(/*withPictures=*/true));
 
-  CSaveDlg dialog(globals.Message(108), this);
-  if (dialog.exec() != QDialog::Accepted) {
+  QString name;
+  if (!AskNameForNewState(&name)) {
+    if (cancelled != nullptr) {
+      *cancelled = true;
+    }
     return true;
   }
-  const QString name = CleanStateName(dialog.GetName());
 
   OtherMakerNotice question(this);
   BrowserHandOff launcher(CContentsGroupList::Environment{&m_browserSettings, &m_browserStarter,
@@ -247,10 +286,11 @@ bool CTerravueBaseWnd::SaveAsNew() {
   m_htmlWnd->ApplyState(saved);
   SetCaption(QString::fromStdString(saved.m_name));
   ReportWriteBack(report);
+  ReportHandOff(launcher.LastResult());
   return true;
 }
 
-void CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
+bool CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
   OtherMakerNotice question(this);
   BrowserHandOff launcher(CContentsGroupList::Environment{&m_browserSettings, &m_browserStarter,
                                                           CTerravueHtmlWnd::ProgramFolder().toStdString(),
@@ -262,7 +302,7 @@ void CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
     if (reportFailure) {
       ShowAppMessage(this, QMessageBox::Warning, AppGlobals::Get().Message(102));
     }
-    return;
+    return false;
   }
   // The store's copy follows what was written, so choosing the state again
   // shows the saved positions rather than those of an earlier save.
@@ -272,6 +312,8 @@ void CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
   }
   m_htmlWnd->SetModified(false);
   ReportWriteBack(report);
+  ReportHandOff(launcher.LastResult());
+  return true;
 }
 
 void CTerravueBaseWnd::SaveOver() {
@@ -283,25 +325,31 @@ void CTerravueBaseWnd::SaveOver() {
     return;
   }
   static_cast<void>(m_htmlWnd->ReadPageEdits(/*withPictures=*/true));
-  SaveShownStateOver(/*reportFailure=*/true);
+  static_cast<void>(SaveShownStateOver(/*reportFailure=*/true));
 }
 
 bool CTerravueBaseWnd::SaveQuestion() {
   if (m_htmlWnd->GetPageKind() != PageKind::PageServer || m_htmlWnd->IsLoading()) {
     return true;
   }
-  const QMessageBox::StandardButton answer =
-      ShowAppMessage(this, QMessageBox::NoIcon, AppGlobals::Get().Message(117), QMessageBox::Yes | QMessageBox::No);
-  if (answer != QMessageBox::Yes) {
-    return false;
+  switch (AskToSaveChanges(this, AppGlobals::Get().Message(117))) {
+    case SaveAnswer::Cancel:
+      return false;
+    case SaveAnswer::DontSave:
+      return true;
+    case SaveAnswer::Save:
+      break;
   }
   if (m_htmlWnd->CurrentMap().m_name.empty()) {
-    if (!SaveAsNew()) {
+    bool cancelled = false;
+    if (!SaveAsNew(&cancelled) || cancelled) {
       return false;
     }
   } else {
     // A failure is reported: the user asked for the save and must know it did not happen.
-    SaveShownStateOver(/*reportFailure=*/true);
+    if (!SaveShownStateOver(/*reportFailure=*/true)) {
+      return false;
+    }
   }
   m_htmlWnd->SetModified(false);
   return true;
@@ -367,8 +415,8 @@ void CTerravueBaseWnd::ChooseState(int k) {
   }
   const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
   m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
-  if (m_htmlWnd->IsModified()) {
-    static_cast<void>(SaveQuestion());
+  if (m_htmlWnd->IsModified() && !SaveQuestion()) {
+    return;
   }
   if (!m_htmlWnd->ApplyState(m_store->At(static_cast<std::size_t>(k - 1)))) {
     return;
@@ -377,7 +425,16 @@ void CTerravueBaseWnd::ChooseState(int k) {
   SetCaption(QString::fromStdString(m_store->At(static_cast<std::size_t>(k - 1)).m_name));
 }
 
-void CTerravueBaseWnd::Help() { QDesktopServices::openUrl(QUrl(AppGlobals::Get().helpUrl)); }
+void CTerravueBaseWnd::Help() {
+  const QString address = AppGlobals::Get().helpUrl;
+  const QUrl url(address);
+  // A help page that is a local file must be there; any page needs a browser to show it.
+  const bool missing = url.isLocalFile() && !QFileInfo(url.toLocalFile()).isFile();
+  if (address.isEmpty() || !url.isValid() || missing || !QDesktopServices::openUrl(url)) {
+    ShowAppMessage(this, QMessageBox::Warning,
+                   FormatText(AppStrings::Instance().Text(QStringLiteral("help/failed")), {address}));
+  }
+}
 
 // ---------------------------------------------------------------------------
 // Closing
@@ -395,9 +452,11 @@ void CTerravueBaseWnd::closeEvent(QCloseEvent* event) {
   if (m_htmlWnd != nullptr && !m_htmlWnd->IsLoading()) {
     const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
     m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
-    if (m_htmlWnd->IsModified()) {
-      // Whatever the answer, the window closes.
-      static_cast<void>(SaveQuestion());
+    if (m_htmlWnd->IsModified() && !SaveQuestion()) {
+      // Cancelled, or the save did not happen: the window and the map stay.
+      CancelClosing();
+      event->ignore();
+      return;
     }
   }
   MarkClosing();
@@ -436,6 +495,10 @@ void CTerravueBaseWnd::ShowNotice(int messageId, const QString& noticeName) {
 }
 
 void CTerravueBaseWnd::ShowPrivacyNotice() { new CPimDlg(this, /*modal=*/false); }
+
+void CTerravueBaseWnd::ReportOpenFailure(const QString& /*path*/) {
+  ShowAppMessage(this, QMessageBox::Warning, m_htmlWnd->OpenFailureText());
+}
 
 void CTerravueBaseWnd::ShowInformation(int messageId) {
   ShowAppMessage(this, QMessageBox::Information, AppGlobals::Get().Message(messageId));

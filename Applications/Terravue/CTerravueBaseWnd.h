@@ -8,6 +8,7 @@
 #include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/DetachedBrowserStarter.h"
 #include "Applications/Terravue/MachineBrowserSettings.h"
+#include "Applications/Terravue/mapdata/CContentsGroupList.h"
 
 class AppSettings;
 class CTerravueHtmlWnd;
@@ -58,12 +59,16 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   /// Carries out the command `id` of the menu (saved states are 1 to 256).
   void OnCommand(int id);
 
-  /// Asks whether to save a changed map (message 117) and saves it on Yes.
-  /// False when the user answered No or the save was not done.
+  /// Asks whether to save a changed map (message 117, Save, Don't save,
+  /// Cancel) and saves it on Save. True when the map may be left: it was saved
+  /// or the user chose not to save. False when the user cancelled (also in the
+  /// name dialog that follows) or the save failed: the caller then keeps the
+  /// window and the map as they are.
   bool SaveQuestion();
   /// Saves the map as a new state under a name the user gives. False when
-  /// nothing could be saved; true also when the user cancelled.
-  bool SaveAsNew();
+  /// nothing could be saved; true also when the user cancelled, which
+  /// `cancelled` (may be null) then tells.
+  bool SaveAsNew(bool* cancelled = nullptr);
   /// Saves the map over the state shown (as a new state when it has none).
   void SaveOver();
   /// Deletes the state shown after asking.
@@ -85,6 +90,7 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   void ShowNotice(int messageId, const QString& noticeName) override;
   void ShowPrivacyNotice() override;
   void ShowInformation(int messageId) override;
+  void ReportOpenFailure(const QString& path) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -92,8 +98,10 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
  private:
   void RebuildStateItems();
   void ReportWriteBack(const WriteBackReport& report);
-  void SaveShownStateOver(bool reportFailure);
+  void ReportHandOff(const CContentsGroupList::HandOffResult& handOff);
+  bool SaveShownStateOver(bool reportFailure);
   void Help();
+  [[nodiscard]] bool AskNameForNewState(QString* name);
 
   QStringList m_arguments;
   CommandLineServices m_services;

@@ -22,12 +22,15 @@
 #include "Applications/Terravue/AppSettings.h"
 #include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/CCustomButton.h"
+#include "Applications/Terravue/CInfoNoticeDlg.h"
 #include "Applications/Terravue/CProgressDlg.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/CommandLine.h"
+#include "Applications/Terravue/DropSorting.h"
 #include "Applications/Terravue/StartupServices.h"
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
+#include "Applications/Terravue/UserMessages.h"
 #include "Applications/Terravue/WebProfile.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/PageEdits.h"
@@ -79,7 +82,18 @@ class MapWebPage : public QWebEnginePage {
     if (isMainFrame && type == NavigationTypeLinkClicked &&
         (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
         !ThumbnailSchemeHandler::IsServerOrigin(url, QUrl(AppGlobals::Get().serverScriptUrl))) {
-      QDesktopServices::openUrl(url);
+      if (!QDesktopServices::openUrl(url)) {
+        // Told after the browser's navigation handling has returned.
+        QPointer<QWidget> view(QWebEngineView::forPage(this));
+        QMetaObject::invokeMethod(
+            this,
+            [view, url] {
+              ShowAppMessage(
+                  view != nullptr ? view->window() : nullptr, QMessageBox::Warning,
+                  FormatText(AppStrings::Instance().Text(QStringLiteral("link/failed")), {url.toDisplayString()}));
+            },
+            Qt::QueuedConnection);
+      }
       return false;
     }
     return true;
@@ -100,11 +114,6 @@ bool SameLocation(const QUrl& a, const QUrl& b) {
   return x.scheme() == y.scheme() && x.host() == y.host() && x.port(-1) == y.port(-1) && x.userInfo() == y.userInfo() &&
          x.path(QUrl::FullyDecoded) == y.path(QUrl::FullyDecoded) &&
          x.query(QUrl::FullyDecoded) == y.query(QUrl::FullyDecoded);
-}
-
-// Whether `folder` is `root` or lies below it.
-bool IsAtOrBelow(const QString& folder, const QString& root) {
-  return !root.isEmpty() && (folder == root || folder.startsWith(root + QLatin1Char('/')));
 }
 
 }  // namespace
@@ -247,6 +256,11 @@ void CTerravueHtmlWnd::LoadWorker(std::vector<std::string> paths, bool hasList, 
       post([this] { OnLoadEnded(false); });
       return;
     }
+    std::vector<UnreadablePicture> unreadable =
+        FindUnreadablePictures(m_currentMap.m_pictures, m_currentMap.m_rootFolder);
+    if (!unreadable.empty()) {
+      post([this, unreadable = std::move(unreadable)] { ReportUnreadable(unreadable); });
+    }
   }
   if (!m_keepRunning) {
     lock.unlock();
@@ -285,6 +299,20 @@ void CTerravueHtmlWnd::OnLoadEnded(bool clearModified) {
   emit picturesLoaded();
 }
 
+void CTerravueHtmlWnd::ReportUnreadable(const std::vector<UnreadablePicture>& pictures) {
+  // Each picture is told about once, not again whenever its map is loaded.
+  std::vector<UnreadablePicture> fresh;
+  for (const UnreadablePicture& picture : pictures) {
+    if (!m_reportedUnreadable.contains(picture.path)) {
+      m_reportedUnreadable.insert(picture.path);
+      fresh.push_back(picture);
+    }
+  }
+  if (!fresh.empty()) {
+    ShowInfoNotice(window(), UnreadablePicturesText(fresh));
+  }
+}
+
 void CTerravueHtmlWnd::ShowMessage102() {
   ShowAppMessage(window(), QMessageBox::Warning, AppGlobals::Get().Message(102));
 }
@@ -304,15 +332,22 @@ bool CTerravueHtmlWnd::OpenStateFile(const QString& path) {
   const QString name = before >= 0 ? absolute.mid(before + 1, last - before - 1) : QString();
 
   MapState state = MapState::Listed(name.toStdString(), absolute.toStdString());
-  // A state whose file can't be read opens with what was read.
-  static_cast<void>(state.Read());
+  // A state that can't be read is not shown at all: half a map would pass for
+  // the saved one. The caller tells the user why (OpenFailureText()).
+  const PictureResult read = name.isEmpty() ? PictureResult::OpenFailed : state.Read();
+  m_openFailure = DiagnoseStateOpen(absolute.toStdString(), name.toStdString(), read);
+  if (m_openFailure != StateOpenProblem::None) {
+    m_openFailurePath = absolute;
+    RequestStartPage();
+    return false;
+  }
   {
     std::scoped_lock lock(m_mapLock);
     m_currentMap = std::move(state);
   }
   if (m_currentMap.m_pictures.FirstHasThumbnail()) {
     QueueRequestAndNavigate();
-    return !name.isEmpty();
+    return true;
   }
   const std::vector<std::string> paths = m_currentMap.m_pictures.Paths();
   m_rebuild = true;
@@ -320,13 +355,20 @@ bool CTerravueHtmlWnd::OpenStateFile(const QString& path) {
   return true;
 }
 
+QString CTerravueHtmlWnd::OpenFailureText() const { return StateOpenFailureText(m_openFailurePath, m_openFailure); }
+
 bool CTerravueHtmlWnd::ApplyState(MapState state) {
   if (m_loading) {
     return false;
   }
-  if (state.m_status == MapState::kStatusNotRead && state.Read() != PictureResult::Success) {
-    ShowAppMessage(window(), QMessageBox::Warning, AppGlobals::Get().Message(118));
-    return false;
+  if (state.m_status == MapState::kStatusNotRead) {
+    const PictureResult read = state.Read();
+    if (read != PictureResult::Success) {
+      const StateOpenProblem problem = DiagnoseStateOpen(state.m_stateFilePath, state.m_name, read);
+      ShowAppMessage(window(), QMessageBox::Warning,
+                     StateOpenFailureText(QString::fromStdString(state.m_stateFilePath), problem));
+      return false;
+    }
   }
   m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
   m_modified = false;
@@ -473,8 +515,8 @@ void CTerravueHtmlWnd::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
   QMetaObject::invokeMethod(
       this,
       [this, code, failed] {
-        const QString status = QString::number(static_cast<quint32>(code), 16);
-        ShowAppMessage(window(), QMessageBox::Information, FormatText(AppGlobals::Get().Message(114), {status}));
+        ShowAppMessageWithDetails(window(), QMessageBox::Information, ConnectionFailureText(code),
+                                  ConnectionFailureDetails(code));
         // A start page that fails to load is not asked for again and again.
         if (ClassifyLocation(failed, AppGlobals::Get()) != PageKind::PageMap) {
           RequestStartPage();
@@ -587,42 +629,26 @@ bool CTerravueHtmlWnd::ReadPageEdits(bool withPictures) {
     return false;
   }
   const PageEdits edits = CollectPageEdits(*fields, withPictures);
-  std::scoped_lock lock(m_mapLock);
-  return ApplyPageEdits(edits, m_currentMap);
+  bool removed = false;
+  bool changed = false;
+  {
+    std::scoped_lock lock(m_mapLock);
+    changed = ApplyPageEdits(edits, m_currentMap, &removed);
+  }
+  if (removed) {
+    // The page still numbers the pictures that were taken off; the map is sent
+    // again, so that what the page reports next matches the map.
+    m_modified = true;
+    QueueRequestAndNavigate();
+  }
+  return changed;
 }
 
 // ---------------------------------------------------------------------------
 // Dropped files
 
 QStringList CTerravueHtmlWnd::AcceptedDrops(const QStringList& paths, const DropRules& rules) {
-  const QString work = QDir::cleanPath(rules.workFolder);
-  const QString workResolved = QFileInfo(rules.workFolder).canonicalFilePath();
-  const QString program = QDir::cleanPath(rules.programFolder);
-  const QString programResolved = QFileInfo(rules.programFolder).canonicalFilePath();
-  QStringList accepted;
-  for (const QString& path : paths) {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile()) {
-      continue;
-    }
-    if (!rules.fileType || rules.fileType(path) != kJpegStillFileType) {
-      continue;
-    }
-    if (rules.isOnMap && rules.isOnMap(path)) {
-      continue;
-    }
-    const QString folder = QDir::cleanPath(info.absolutePath());
-    const QString folderResolved = info.canonicalPath();
-    if (IsAtOrBelow(folder, work) || IsAtOrBelow(folderResolved, workResolved)) {
-      continue;
-    }
-    if ((!program.isEmpty() && folder == program) ||
-        (!programResolved.isEmpty() && folderResolved == programResolved)) {
-      continue;
-    }
-    accepted.append(path);
-  }
-  return accepted;
+  return SortDrops(paths, rules, kMaxDroppedFiles).accepted;
 }
 
 void CTerravueHtmlWnd::dragEnterEvent(QDragEnterEvent* event) {
@@ -657,13 +683,16 @@ void CTerravueHtmlWnd::dropEvent(QDropEvent* event) {
     return;
   }
   QStringList dropped;
+  int beyond = 0;
   for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) {
+      continue;
+    }
     if (dropped.size() >= kMaxDroppedFiles) {
-      break;
+      ++beyond;
+      continue;
     }
-    if (url.isLocalFile()) {
-      dropped.append(url.toLocalFile());
-    }
+    dropped.append(url.toLocalFile());
   }
   event->acceptProposedAction();
 
@@ -675,7 +704,12 @@ void CTerravueHtmlWnd::dropEvent(QDropEvent* event) {
   if (m_loading) {
     return;
   }
-  const QStringList accepted = AcceptedDrops(dropped, rules);
+  DropOutcome outcome = SortDrops(dropped, rules, kMaxDroppedFiles);
+  outcome.overLimit += beyond;
+  if (const QString notice = DropNoticeText(outcome); !notice.isEmpty()) {
+    ShowInfoNotice(window(), notice);
+  }
+  const QStringList accepted = outcome.accepted;
   if (accepted.isEmpty()) {
     return;
   }

@@ -11,11 +11,14 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Applications/Terravue/mapdata/MapState.h"
+#include "Applications/Terravue/mapdata/StateChecks.h"
+#include "Applications/Terravue/mapdata/UnreadablePictures.h"
 
 class CCustomButton;
 class CProgressDlg;
@@ -71,9 +74,13 @@ class CTerravueHtmlWnd : public QWebEngineView {
   /// folder) to the current map on the worker thread and then sends the map.
   /// Ignored while a load runs.
   void ShowPictures(const QStringList* paths);
-  /// Opens the saved map state at `path` (made absolute first) and sends it;
-  /// false when the path names no folder (the state's name is its folder's).
+  /// Opens the saved map state at `path` (made absolute first) and sends it.
+  /// False when it could not be opened: the path names no folder (the state's
+  /// name is its folder's) or the file can't be read as a state; the map is
+  /// then unchanged, the start page is asked for and OpenFailureText() tells why.
   [[nodiscard]] bool OpenStateFile(const QString& path);
+  /// Why the last OpenStateFile failed, as the user is told.
+  [[nodiscard]] QString OpenFailureText() const;
   /// Makes `state` the current map and sends it. Ignored while a load runs; a
   /// state that can't be read shows message 118 and changes nothing. True
   /// when `state` became the current map.
@@ -119,7 +126,8 @@ class CTerravueHtmlWnd : public QWebEngineView {
   [[nodiscard]] static PageKind ClassifyLocation(const QUrl& location, const AppGlobals& globals);
   /// The dropped paths that may go on the map, in drop order: existing regular
   /// files classified as ordinary JPEG stills, not on the map yet, not below
-  /// the work folder and not directly in the program folder.
+  /// the work folder and not directly in the program folder; a dropped folder
+  /// gives such photos anywhere below it (SortDrops).
   [[nodiscard]] static QStringList AcceptedDrops(const QStringList& paths, const DropRules& rules);
   /// The (name, value) pairs of a page read's answer; nothing when the answer
   /// is not a list.
@@ -132,7 +140,7 @@ class CTerravueHtmlWnd : public QWebEngineView {
   void startPageRequested();
   /// A picture load has ended.
   void picturesLoaded();
-  /// A navigation failed with `code`; message 114 is about to be shown.
+  /// A navigation failed with `code`; the failure is about to be shown in words.
   void navigationFailed(int code);
   /// A navigation of the main frame has completed (the menu button is placed).
   void pageShown(PageKind kind);
@@ -168,6 +176,7 @@ class CTerravueHtmlWnd : public QWebEngineView {
   void OnButtonMessage(int buttonId, int state);
   void PlaceMenuButton(PageKind kind);
   void ShowMessage102();
+  void ReportUnreadable(const std::vector<UnreadablePicture>& pictures);
   void JoinWorker();
   CTerravueBaseWnd* Owner() const;
 
@@ -182,8 +191,11 @@ class CTerravueHtmlWnd : public QWebEngineView {
   bool m_created = false;
   bool m_ready = false;
   bool m_rebuild = false;
-  bool m_errorPage = false;    ///< the last main-frame load failed
-  bool m_readingPage = false;  ///< a page read waits for its answer
-  bool m_sending = false;      ///< a navigation asked for by the program has not finished
+  bool m_errorPage = false;                                 ///< the last main-frame load failed
+  bool m_readingPage = false;                               ///< a page read waits for its answer
+  bool m_sending = false;                                   ///< a navigation asked for by the program has not finished
+  StateOpenProblem m_openFailure = StateOpenProblem::None;  ///< of the last OpenStateFile
+  QString m_openFailurePath;
+  std::set<std::string> m_reportedUnreadable;  ///< pictures already told about as unreadable
   std::thread m_worker;
 };

@@ -38,7 +38,7 @@ void StartFromCommandLine(const CommandLine& commandLine, AppSettings& settings,
   switch (commandLine.kind) {
     case CommandLine::Kind::StateFile:
       if (!target.OpenStateFile(commandLine.stateFile)) {
-        target.ShowInformation(118);
+        target.ReportOpenFailure(commandLine.stateFile);
       }
       target.SetCaption(commandLine.stateFile);
       return;

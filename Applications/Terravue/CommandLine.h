@@ -65,6 +65,12 @@ class StartTarget {
   virtual void ShowPrivacyNotice() = 0;
   /// Shows string `messageId` in a message box with the information icon.
   virtual void ShowInformation(int messageId) = 0;
+  /// Tells that the state file `path` could not be opened (message 118 unless
+  /// the target knows why).
+  virtual void ReportOpenFailure(const QString& path) {
+    static_cast<void>(path);
+    ShowInformation(118);
+  }
 };
 
 class AppSettings;

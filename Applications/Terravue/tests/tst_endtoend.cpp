@@ -7,9 +7,11 @@
 #include <QAction>
 #include <QCryptographicHash>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
@@ -24,6 +26,7 @@
 #include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/AppSettings.h"
 #include "Applications/Terravue/CCustomButton.h"
+#include "Applications/Terravue/CInfoNoticeDlg.h"
 #include "Applications/Terravue/CProgressDlg.h"
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CTerravueApp.h"
@@ -49,6 +52,7 @@ class ModalAnswerer : public QObject {
   QStringList seen;
   QString saveName = QStringLiteral("Trip");
   QMessageBox::StandardButton reply = QMessageBox::Yes;
+  bool cancelSave = false;  ///< Cancel the save dialog instead of naming the map
 
  private:
   void Answer() {
@@ -67,6 +71,10 @@ class ModalAnswerer : public QObject {
       }
     } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
       seen.append(QStringLiteral("save dialog: ") + save->NameEdit()->text());
+      if (cancelSave) {
+        save->CancelButton()->click();
+        return;
+      }
       save->NameEdit()->setText(saveName);
       save->SaveButton()->click();
     }
@@ -403,7 +411,7 @@ class EndToEndTest : public QObject {
     again.ExitInstance();
   }
 
-  void aServerThatDoesNotAnswerGivesMessage114AndTheStartPage() {
+  void aServerThatDoesNotAnswerIsToldInWordsAndTheStartPageShows() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
     ModalAnswerer answerer;
@@ -424,12 +432,149 @@ class EndToEndTest : public QObject {
     app.MainWindow()->SetCurrentStateIndex(0);
     QSignalSpy failed(map, &CTerravueHtmlWnd::navigationFailed);
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 30000);
-    const int code = failed.at(0).at(0).toInt();
-    const QString expected = QStringLiteral("Connection to the server has failed. (%1)")
-                                 .arg(QString::number(static_cast<quint32>(code), 16));
+    // Told in words; the number is only a detail.
+    const QString expected = QStringLiteral(
+        "The map could not be loaded: the connection to the map server failed."
+        "\n\nThe server refused the connection.");
     QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.contains(expected), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageMap, 30000);
     QCOMPARE(app.MainWindow()->CurrentStateIndex(), -1);
+    app.ExitInstance();
+  }
+
+  void anUndecodablePhotoShowsAPlaceholderIsToldOnceAndTheMapIsSaved() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    const QString cmyk = PhotoFolder() + QStringLiteral("/cmyk.jpg");
+    QVERIFY(QFile::copy(QStringLiteral(TV_TESTDATA_DIR "/camera/pillow-pil_sample_cmyk.jpg"), cmyk));
+    ModalAnswerer answerer;
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    CTerravueApp app(Options({photos[0], cmyk}));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
+
+    // One notice names the photo and says why, in full.
+    QStringList notices;
+    for (const CInfoNoticeDlg* notice : window->findChildren<CInfoNoticeDlg*>()) {
+      notices.append(notice->MessageLabel()->text());
+    }
+    QCOMPARE(notices.size(), 1);
+    QVERIFY2(notices[0].contains(QStringLiteral("cmyk.jpg: the picture data can't be decoded")),
+             qPrintable(notices[0]));
+    QVERIFY(answerer.seen.isEmpty());
+
+    // The page shows it by name with a visible placeholder, and a message it
+    // shows in the information bar is not cut off.
+    const QString item = QStringLiteral(
+        "Array.prototype.filter.call(document.querySelectorAll('#list a'),"
+        " function (a) { return a.textContent.indexOf('cmyk.jpg') >= 0; })[0]");
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("(function () { var a = %1; var i = a && a.querySelector('img');"
+                                      " return i ? (i.classList.contains('tvNoThumb') && i.offsetWidth > 0 &&"
+                                      " i.offsetHeight > 0) : false; })()")
+                           .arg(item))
+            .toBool(),
+        true, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(ScriptNumber(map, QStringLiteral("document.getElementById('tvMessage') ? 1 : 0")) == 1,
+                             10000);
+    QCOMPARE(RunScript(map, QStringLiteral("(function () { var m = document.getElementById('tvMessage');"
+                                           " var r = m.getBoundingClientRect();"
+                                           " return m.scrollWidth <= m.clientWidth + 1 && r.right <= window.innerWidth"
+                                           " && r.bottom <= window.innerHeight; })()"))
+                 .toBool(),
+             true);
+
+    // The map is saved all the same, without that photo's thumbnail.
+    QVERIFY(window->SaveAsNew());
+    QVERIFY(!answerer.seen.contains(AppGlobals::Get().Message(102)));
+    const QString trip = WorkFolder() + QStringLiteral("/Trip");
+    QVERIFY(QFileInfo(trip + QStringLiteral("/data.tvd")).isFile());
+    QCOMPARE(QDir(trip).entryList({QStringLiteral("cache_*.jpg")}).size(), 1);
+    QCOMPARE(window->CurrentStateIndex(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    // Sending the map again tells nothing new.
+    window->OnCommand(MainMenu::kSendAgain);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending(), 30000);
+    QTest::qWait(200);
+    QCOMPARE(window->findChildren<CInfoNoticeDlg*>().size(), 1);
+    app.ExitInstance();
+  }
+
+  void cancellingTheSaveQuestionKeepsTheWindowAndTheMoves() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer;
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    CTerravueApp app(Options(photos.mid(0, 2)));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    const QString fields = QStringLiteral(
+        "document.getElementsByName('pic_latitude1')[0].value + "
+        "document.getElementsByName('pic_latitude2')[0].value");
+    const QString before = RunScript(map, fields).toString();
+    DragFirstMarker(map, 70, 50);
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, fields).toString() != before, 10000);
+
+    // Cancel: the window stays, with the move.
+    answerer.reply = QMessageBox::Cancel;
+    QVERIFY(!window->close());
+    QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
+    QVERIFY(window->isVisible());
+    QVERIFY(map->IsModified());
+    QVERIFY(map->CurrentMap().AnyModified());
+    QCOMPARE(RunScript(map, fields).toString() != before, true);
+
+    // Save, then Cancel in the name dialog: still open, nothing saved, still moved.
+    answerer.seen.clear();
+    answerer.reply = QMessageBox::Save;
+    answerer.cancelSave = true;
+    QVERIFY(!window->close());
+    QVERIFY(answerer.seen.contains(QStringLiteral("save dialog: New data")));
+    QVERIFY(window->isVisible());
+    QVERIFY(map->CurrentMap().AnyModified());
+    QCOMPARE(window->Store()->Count(), std::size_t{0});
+
+    // A drop onto the modified map, answered Cancel: the map stays as it was.
+    const QString third = photos[2];
+    answerer.seen.clear();
+    answerer.reply = QMessageBox::Cancel;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(third)});
+    const auto dropOnMap = [map, &data] {
+      QDragEnterEvent enter(QPoint(30, 30), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(map, &enter);
+      QDropEvent drop(QPointF(30, 30), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(map, &drop);
+    };
+    dropOnMap();
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.contains(AppGlobals::Get().Message(117)), 10000);
+    QTest::qWait(200);
+    QVERIFY(!map->IsLoading());
+    QVERIFY(!map->CurrentMap().m_pictures.ContainsPath(third.toStdString()));
+    QVERIFY(map->CurrentMap().AnyModified());
+
+    // Don't save on a drop: the dropped photo goes on the map, the move stays.
+    answerer.seen.clear();
+    answerer.reply = QMessageBox::Discard;
+    dropOnMap();
+    QTRY_VERIFY_WITH_TIMEOUT(map->CurrentMap().m_pictures.ContainsPath(third.toStdString()) && !map->IsLoading(),
+                             30000);
+    QVERIFY(map->CurrentMap().AnyModified());
+
+    // Don't save when closing: the window closes.
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    answerer.seen.clear();
+    answerer.reply = QMessageBox::Discard;
+    QVERIFY(window->close());
+    QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
     app.ExitInstance();
   }
 };

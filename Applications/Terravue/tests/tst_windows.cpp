@@ -19,6 +19,7 @@
 #include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/AppSettings.h"
 #include "Applications/Terravue/CCustomButton.h"
+#include "Applications/Terravue/CInfoNoticeDlg.h"
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
@@ -457,7 +458,7 @@ class WindowsTest : public QObject {
     view.StopLoad();
   }
 
-  void aDroppedPhotoIsLoadedAndOtherDropsAreNot() {
+  void aDroppedFolderLoadsItsPhotosAndOtherDropsAreNot() {
     AppGlobals globals = GlobalsFor(m_home->Path("program"), QStringLiteral("http://127.0.0.1:9"));
     globals.workFolder = m_home->Path("home/Documents/Terravue");
     AppGlobals::Set(globals);
@@ -482,14 +483,18 @@ class WindowsTest : public QObject {
       QApplication::sendEvent(&view, &dropped);
       QVERIFY(dropped.isAccepted());
     };
-    drop({m_home->Path("photos/notes.txt"), m_home->Path("photos")});
+    drop({m_home->Path("photos/notes.txt")});
     QTest::qWait(100);
     QVERIFY(!view.IsLoading());
     QVERIFY(!view.IsModified());
-    drop({photo});
+    // The file that was not added is told about in one notice.
+    QCOMPARE(view.findChildren<CInfoNoticeDlg*>().size(), 1);
+    // A dropped folder gives the photos in it.
+    drop({m_home->Path("photos")});
     QTRY_VERIFY(view.IsLoading());
     QVERIFY(view.IsModified());
     view.StopLoad();
+    QVERIFY(view.CurrentMap().m_pictures.ContainsPath(photo.toStdString()));
   }
 
   // -- the main window with many states ------------------------------------------------

@@ -1,0 +1,474 @@
+// What the program tells the user when something can't be done: saved maps
+// that can't be opened, names that can't be used, dropped files that are not
+// added, help that can't be shown; and notices that stay clear of each other
+// and of the dialogs the user must answer.
+#include <QAbstractButton>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QWebEngineScript>
+#include <memory>
+
+#include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppMessageBox.h"
+#include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/CInfoNoticeDlg.h"
+#include "Applications/Terravue/CSaveDlg.h"
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/DropSorting.h"
+#include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/UserMessages.h"
+#include "Applications/Terravue/mapdata/MapStateStore.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+#include "Applications/Terravue/tests/TestPhotos.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+namespace {
+
+/// Answers the modal dialogs as they open: message boxes with OK (recording
+/// their texts), the save dialog with the next of `names` (Cancel when none is
+/// left).
+class DialogAnswerer : public QObject {
+ public:
+  DialogAnswerer() {
+    connect(&m_timer, &QTimer::timeout, this, &DialogAnswerer::Answer);
+    m_timer.start(20);
+  }
+
+  QStringList seen;
+  QStringList names;
+  int saveDialogs = 0;
+
+ private:
+  void Answer() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) {
+      return;
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      seen.append(box->text());
+      QAbstractButton* button = box->button(QMessageBox::Ok);
+      if (button == nullptr && !box->buttons().isEmpty()) {
+        button = box->buttons().constFirst();
+      }
+      if (button != nullptr) {
+        button->click();
+      }
+    } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
+      ++saveDialogs;
+      if (names.isEmpty()) {
+        save->CancelButton()->click();
+        return;
+      }
+      save->NameEdit()->setText(names.takeFirst());
+      save->SaveButton()->click();
+    }
+  }
+
+  QTimer m_timer;
+};
+
+QStringList InfoNoticeTexts(QWidget* window) {
+  QStringList texts;
+  for (const CInfoNoticeDlg* notice : window->findChildren<CInfoNoticeDlg*>()) {
+    texts.append(notice->MessageLabel()->text());
+  }
+  return texts;
+}
+
+/// Runs `script` in the page's own world and waits for its answer.
+QVariant RunScript(QWebEngineView* view, const QString& script, int timeoutMs = 10000) {
+  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
+  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
+    answer->first = true;
+    answer->second = value;
+  });
+  QElapsedTimer clock;
+  clock.start();
+  while (!answer->first && clock.elapsed() < timeoutMs) {
+    QTest::qWait(10);
+  }
+  return answer->second;
+}
+
+/// The centre of the first element `selector` finds, in the view's coordinates.
+QPoint CentreOf(QWebEngineView* view, const QString& selector) {
+  const QVariantList at = RunScript(view, QStringLiteral("(function () { var e = document.querySelector(%1);"
+                                                         " if (!e) { return []; }"
+                                                         " var r = e.getBoundingClientRect();"
+                                                         " return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+                                              .arg(QLatin1Char('\'') + selector + QLatin1Char('\'')))
+                              .toList();
+  return at.size() == 2 ? QPoint(qRound(at[0].toDouble()), qRound(at[1].toDouble())) : QPoint(-1, -1);
+}
+
+/// Clicks with `button` at `point` of the page with real mouse events.
+void ClickPage(QWebEngineView* view, Qt::MouseButton button, const QPoint& point) {
+  QWidget* target = view->focusProxy();
+  QVERIFY(target != nullptr);
+  QTest::mouseMove(target, point);
+  QTest::qWait(50);
+  QTest::mousePress(target, button, Qt::NoModifier, point);
+  QTest::qWait(30);
+  QTest::mouseRelease(target, button, Qt::NoModifier, point);
+}
+
+/// Drops `data` on `target` as a drag and drop does: entering first, then dropping.
+void DropOn(QWidget* target, const QMimeData& data) {
+  const QPoint at(20, 20);
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+}
+
+QStringList EntriesOf(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+}  // namespace
+
+class NoticesTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TestHome> m_home;
+  QString m_program;
+
+  QString WorkFolder() const { return m_home->Path("home/Documents") + QStringLiteral("/Terravue"); }
+
+  AppStartOptions Options(const QStringList& arguments) const {
+    AppStartOptions options;
+    options.programFolder = m_program;
+    options.language = AppStrings::Language::English;
+    options.arguments = arguments;
+    return options;
+  }
+
+  QString MakePhoto(const QString& name, int seed) {
+    const QString path = m_home->Path("photos") + QLatin1Char('/') + name;
+    return MakeTestPhoto(path, 320, 240, seed, XpDateTime(2024, 5, 1 + seed, 10, 0, 0), "N:35:39:30.000",
+                         "E:139:42:00.000")
+               ? path
+               : QString();
+  }
+
+ private slots:
+  void init() {
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->IsValid());
+    m_program = QStringLiteral(TV_PROGRAM_DIR "/");
+    AppSettings().WriteNumber(QStringLiteral("howto_nopicture"), 0);
+    AppSettings().WriteNumber(QStringLiteral("disp_once"), 0);
+  }
+
+  void cleanup() { m_home.reset(); }
+
+  // -- saved maps that can't be opened ---------------------------------------
+
+  void aStateFileThatCannotBeOpenedAtStartUpSaysSoAndWhy_data() {
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("damaged") << QByteArray("this is no saved map\r\n") << QStringLiteral("The file is damaged");
+    QTest::newRow("missing") << QByteArray() << QStringLiteral("The file does not exist.");
+  }
+
+  void aStateFileThatCannotBeOpenedAtStartUpSaysSoAndWhy() {
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, reason);
+    if (!QFileInfo::exists(m_program + QStringLiteral("map.html"))) {
+      QSKIP("the page files are not built");
+    }
+    const QString state = WorkFolder() + QStringLiteral("/Trip/data.tvd");
+    if (!contents.isEmpty()) {
+      TestHome::WriteFile(state, contents);
+    }
+    DialogAnswerer answerer;
+    CTerravueApp app(Options({state}));
+    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!answerer.seen.isEmpty(), 20000);
+    QCOMPARE(answerer.seen.size(), 1);
+    const QString text = answerer.seen.constFirst();
+    QVERIFY2(text.startsWith(QStringLiteral("The saved map could not be opened.")), qPrintable(text));
+    QVERIFY2(text.contains(state), qPrintable(text));
+    QVERIFY2(text.contains(reason), qPrintable(text));
+    QVERIFY(!answerer.seen.contains(QStringLiteral("Corrupted data has been recovered.")));
+    // Nothing of it is shown as if it were the saved map: the start page is.
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{0});
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageMap, 30000);
+    app.ExitInstance();
+  }
+
+  // -- taking pictures off the map ------------------------------------------
+
+  void aPictureIsRemovedFromTheMapAndAnotherForgetsItsPositionThroughTheirMenus() {
+    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
+      QSKIP("the page files are not built");
+    }
+    const QString tokyo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
+    const QString osaka = m_home->Path("photos") + QStringLiteral("/osaka.jpg");
+    QVERIFY(MakeTestPhoto(osaka, 320, 240, 2, XpDateTime(2024, 5, 9, 10, 0, 0), "N:34:41:00.000", "E:135:30:00.000"));
+    QVERIFY(!tokyo.isEmpty());
+    QFile tokyoFile(tokyo);
+    QVERIFY(tokyoFile.open(QIODevice::ReadOnly));
+    const QByteArray tokyoBytes = tokyoFile.readAll();
+    tokyoFile.close();
+    DialogAnswerer answerer;
+    CTerravueApp app(Options({tokyo, osaka}));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    const QString markers = QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)')");
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markers + QStringLiteral(".length")).toInt(), 2, 30000);
+
+    // The list entry of Tokyo (taken first): "Remove from map".
+    const QString tokyoItem = QStringLiteral("#tvLocated a[data-index=\"1\"]");
+    ClickPage(map, Qt::RightButton, CentreOf(map, tokyoItem));
+    QTRY_VERIFY_WITH_TIMEOUT(CentreOf(map, QStringLiteral("#tvRemoveFromMap")).x() >= 0, 10000);
+    ClickPage(map, Qt::LeftButton, CentreOf(map, QStringLiteral("#tvRemoveFromMap")));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markers + QStringLiteral(".length")).toInt(), 1, 10000);
+    QVERIFY(map->ReadPageEdits(true));
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
+    QVERIFY(!map->CurrentMap().m_pictures.ContainsPath(tokyo.toStdString()));
+    QVERIFY(map->IsModified());
+    // The map is sent again, so the page numbers what the map holds.
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("(document.getElementsByName('pic_count')[0] || {}).value")).toString(),
+        QStringLiteral("1"), 30000);
+
+    // The marker of Osaka: "Forget position", then save.
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markers + QStringLiteral(".length")).toInt(), 1, 30000);
+    ClickPage(map, Qt::RightButton, CentreOf(map, QStringLiteral(".leaflet-marker-icon:not(.marker-cluster)")));
+    QTRY_VERIFY_WITH_TIMEOUT(CentreOf(map, QStringLiteral("#tvForgetPosition")).x() >= 0, 10000);
+    ClickPage(map, Qt::LeftButton, CentreOf(map, QStringLiteral("#tvForgetPosition")));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markers + QStringLiteral(".length")).toInt(), 0, 10000);
+    QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('#tvUnlocated > *').length")).toInt(), 1);
+    answerer.names = {QStringLiteral("Trip")};
+    QVERIFY(window->SaveAsNew());
+    QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('|'))));
+    XpGPSRecord gps;
+    QVERIFY(XpExifRewrite::ReadGPS(osaka.toStdString(), gps) != XpStatus::Ok);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
+    // The removed photo's file is as it was.
+    QVERIFY(tokyoFile.open(QIODevice::ReadOnly));
+    QCOMPARE(tokyoFile.readAll(), tokyoBytes);
+    app.ExitInstance();
+  }
+
+  // -- names for new saved maps ----------------------------------------------
+
+  void unusableNamesAreRefusedWithTheReasonBeforeAnythingIsMade() {
+    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
+      QSKIP("the page files are not built");
+    }
+    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
+    QVERIFY(!photo.isEmpty());
+    DialogAnswerer answerer;
+    CTerravueApp app(Options({photo}));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    const QStringList before = EntriesOf(WorkFolder());
+
+    answerer.names = {QStringLiteral(".."), QStringLiteral("a/b"), QString(300, QLatin1Char('x')),
+                      QStringLiteral("\\/:"), QStringLiteral("Trip")};
+    bool cancelled = true;
+    QVERIFY(window->SaveAsNew(&cancelled));
+    QVERIFY(!cancelled);
+    QCOMPARE(answerer.saveDialogs, 5);
+    QCOMPARE(answerer.seen, (QStringList{QStringLiteral("A name made of dots only can't be used. Please enter "
+                                                        "another name."),
+                                         QStringLiteral("A name can't contain \"/\". Please enter another name."),
+                                         QStringLiteral("This name is too long for the disk. Please enter a shorter "
+                                                        "name."),
+                                         QStringLiteral("Please enter a name for the map.")}));
+    // Only the state with the good name was made.
+    QStringList made = EntriesOf(WorkFolder());
+    for (const QString& entry : before) {
+      made.removeAll(entry);
+    }
+    QCOMPARE(made, QStringList{QStringLiteral("Trip")});
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    app.ExitInstance();
+  }
+
+  // -- dropped files -----------------------------------------------------------
+
+  void aDroppedFolderAddsItsPhotosAndTheRestIsCountedWithTheReason() {
+    const QString photos = m_home->Path("drop");
+    const QString work = m_home->Path("home/Documents/Terravue");
+    for (const char* name : {"trip/a.jpg", "trip/day2/b.jpg", "trip/day2/deeper/c.JPG", "trip/notes.txt", "loose.jpg",
+                             "onmap.jpg", "picture.png", "readme.txt"}) {
+      TestHome::WriteFile(photos + QLatin1Char('/') + QLatin1String(name), "\xFF\xD8\xFF");
+    }
+    TestHome::WriteFile(work + QStringLiteral("/cache_1.jpg"), "\xFF\xD8\xFF");
+    QDir().mkpath(photos + QStringLiteral("/empty/sub"));
+    TestHome::WriteFile(photos + QStringLiteral("/empty/sub/text.txt"), "x");
+    DropRules rules;
+    rules.workFolder = work;
+    rules.programFolder = m_home->Path("program");
+    rules.fileType = [](const QString& path) -> std::uint32_t {
+      return path.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) ? kJpegStillFileType : 0x10000201;
+    };
+    rules.isOnMap = [&](const QString& path) { return path == photos + QStringLiteral("/onmap.jpg"); };
+    const QStringList dropped = {photos + QStringLiteral("/trip"),       photos + QStringLiteral("/loose.jpg"),
+                                 photos + QStringLiteral("/onmap.jpg"),  photos + QStringLiteral("/picture.png"),
+                                 photos + QStringLiteral("/readme.txt"), photos + QStringLiteral("/empty"),
+                                 work + QStringLiteral("/cache_1.jpg"),  photos + QStringLiteral("/gone.jpg")};
+    const DropOutcome outcome = SortDrops(dropped, rules, 100);
+    QCOMPARE(outcome.accepted,
+             (QStringList{photos + QStringLiteral("/trip/a.jpg"), photos + QStringLiteral("/trip/day2/b.jpg"),
+                          photos + QStringLiteral("/trip/day2/deeper/c.JPG"), photos + QStringLiteral("/loose.jpg")}));
+    QCOMPARE(outcome.notJpeg, 3);
+    QCOMPARE(outcome.onMap, 1);
+    QCOMPARE(outcome.ownFolder, 1);
+    QCOMPARE(outcome.emptyFolders, 1);
+    QCOMPARE(outcome.overLimit, 0);
+    QCOMPARE(DropNoticeText(outcome), QStringLiteral("6 of the dropped files were not added:\n"
+                                                     "3 not a JPEG photo\n1 already on the map\n"
+                                                     "1 in Terravue's own folders\n1 folders without JPEG photos"));
+    // The limit holds for a folder's photos too; the rest are counted.
+    const DropOutcome limited =
+        SortDrops({photos + QStringLiteral("/trip"), photos + QStringLiteral("/loose.jpg")}, rules, 2);
+    QCOMPARE(limited.accepted.size(), 2);
+    QCOMPARE(limited.overLimit, 2);
+    QVERIFY(DropNoticeText(SortDrops({photos + QStringLiteral("/loose.jpg")}, rules, 10)).isEmpty());
+  }
+
+  void aDropOfOtherFilesGivesOneShortNoticeOnTheWindow() {
+    if (!QFileInfo::exists(m_program + QStringLiteral("map.html"))) {
+      QSKIP("the page files are not built");
+    }
+    const QString text = m_home->Path("drop/notes.txt");
+    const QString picture = m_home->Path("drop/picture.png");
+    TestHome::WriteFile(text, "notes");
+    TestHome::WriteFile(picture, "\x89PNG");
+    DialogAnswerer answerer;
+    CTerravueApp app(Options({}));
+    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(text), QUrl::fromLocalFile(picture)});
+    DropOn(map, data);
+    QCOMPARE(InfoNoticeTexts(app.MainWindow()),
+             QStringList{QStringLiteral("2 of the dropped files were not added:\n2 not a JPEG photo")});
+    QVERIFY(!map->IsLoading());
+    QVERIFY(answerer.seen.isEmpty());
+    app.ExitInstance();
+  }
+
+  // -- help ------------------------------------------------------------------
+
+  void helpThatCannotBeOpenedSaysSo() {
+    if (!QFileInfo::exists(m_program + QStringLiteral("map.html"))) {
+      QSKIP("the page files are not built");
+    }
+    DialogAnswerer answerer;
+    CTerravueApp app(Options({}));
+    QVERIFY(app.InitInstance());
+    AppGlobals globals = AppGlobals::Get();
+    globals.helpUrl = QUrl::fromLocalFile(m_home->Path("nowhere/help.html")).toString();
+    AppGlobals::Set(globals);
+    app.MainWindow()->OnCommand(MainMenu::kHelp);
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY2(answerer.seen.constFirst().startsWith(QStringLiteral("The help could not be opened.")),
+             qPrintable(answerer.seen.constFirst()));
+    QVERIFY(answerer.seen.constFirst().contains(QStringLiteral("nowhere/help.html")));
+    app.ExitInstance();
+  }
+
+  void aFailedConnectionIsToldInWordsWithTheNumberAsADetail() {
+    QCOMPARE(ConnectionFailureText(-102),
+             QStringLiteral("The map could not be loaded: the connection to the map server failed.\n\n"
+                            "The server refused the connection."));
+    QVERIFY(!ConnectionFailureText(-102).contains(QStringLiteral("102")));
+    QVERIFY(ConnectionFailureText(-999).endsWith(QStringLiteral("The server could not be reached.")));
+    QCOMPARE(ConnectionFailureDetails(-102), QStringLiteral("Error code: -102 (ffffff9a)"));
+  }
+
+  // -- notices ---------------------------------------------------------------
+
+  void aSecondNoticeOpensClearOfTheFirst() {
+    QWidget owner;
+    owner.setGeometry(100, 100, 800, 600);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QPointer<CInfoNoticeDlg> first = ShowInfoNotice(&owner, QStringLiteral("first"));
+    QPointer<CInfoNoticeDlg> second = ShowInfoNotice(&owner, QStringLiteral("second\nwith\nmore\nlines"));
+    QPointer<CInfoNoticeDlg> third = ShowInfoNotice(&owner, QStringLiteral("third"));
+    QVERIFY(QTest::qWaitForWindowExposed(third.data()));
+    QVERIFY(!first->frameGeometry().intersects(second->frameGeometry()));
+    QVERIFY(!first->frameGeometry().intersects(third->frameGeometry()));
+    QVERIFY(!second->frameGeometry().intersects(third->frameGeometry()));
+    delete third;
+    delete second;
+    delete first;
+  }
+
+  void aNoticeStaysClearOfAnOpenDialogAndLeavesItInFront() {
+    QWidget owner;
+    owner.setGeometry(100, 100, 800, 600);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QPointer<CInfoNoticeDlg> notice;
+    QRect boxFrame;
+    bool raisedOverBox = false;
+    QTimer::singleShot(100, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box != nullptr);
+      boxFrame = box->frameGeometry();
+      QVERIFY(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+      notice = ShowInfoNotice(&owner, QStringLiteral("a notice while an error is shown"));
+      QObject::connect(notice.data(), &CNoticeDlg::broughtToForeground, [&] { raisedOverBox = true; });
+      // The notice's foreground tick comes while the box is still open.
+      QTimer::singleShot(CNoticeDlg::kForegroundDelayMs + 300, box, [box] { box->accept(); });
+    });
+    ShowAppMessage(&owner, QMessageBox::Warning, QStringLiteral("An error\nof several\nlines\nthat must be read"));
+    QVERIFY(notice != nullptr);
+    QVERIFY(!notice->frameGeometry().intersects(boxFrame));
+    QVERIFY(!raisedOverBox);
+    delete notice;
+  }
+
+  void placesClearOfGoBelowAndBesideWhenBelowLeavesTheScreen() {
+    const QRect area(0, 0, 1000, 700);
+    const QSize size(300, 100);
+    QCOMPARE(CNoticeDlg::PlaceClearOf(QPoint(100, 80), size, {}, area), QPoint(100, 80));
+    QCOMPARE(CNoticeDlg::PlaceClearOf(QPoint(100, 80), size, {QRect(100, 80, 300, 100)}, area),
+             QPoint(100, 180 + CNoticeDlg::kNoticeGap));
+    // Two notices stacked: the third goes below both.
+    const QList<QRect> two = {QRect(100, 80, 300, 100), QRect(100, 188, 300, 100)};
+    QCOMPARE(CNoticeDlg::PlaceClearOf(QPoint(100, 80), size, two, area), QPoint(100, 288 + CNoticeDlg::kNoticeGap));
+    // No room below: beside.
+    const QList<QRect> tall = {QRect(100, 80, 300, 600)};
+    QCOMPARE(CNoticeDlg::PlaceClearOf(QPoint(100, 80), size, tall, area), QPoint(400 + CNoticeDlg::kNoticeGap, 80));
+  }
+
+  // -- pictures that can't be read -------------------------------------------
+
+  void unreadablePicturesAreListedByNameWithTheirReason() {
+    const std::vector<UnreadablePicture> pictures = {{"/p/cmyk.jpg", UnreadableReason::Undecodable},
+                                                     {"/p/notes.jpg", UnreadableReason::NotJpeg}};
+    QCOMPARE(UnreadablePicturesText(pictures),
+             QStringLiteral("These pictures could not be read. They are shown without a thumbnail:\n\n"
+                            "cmyk.jpg: the picture data can't be decoded (damaged, or a colour format such as CMYK)\n"
+                            "notes.jpg: not a JPEG picture inside"));
+    std::vector<UnreadablePicture> many(20, UnreadablePicture{"/p/x.jpg", UnreadableReason::NotJpeg});
+    QVERIFY(UnreadablePicturesText(many, 15).endsWith(QStringLiteral("\n(+5)")));
+  }
+};
+
+TV_QTEST_MAIN(NoticesTest)
+#include "tst_notices.moc"
