@@ -389,6 +389,35 @@ class NoticesTest : public QObject {
     app.ExitInstance();
   }
 
+  void aPhotoBrowserThatDoesNotStartAfterASaveIsReported() {
+    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
+      QSKIP("the page files are not built");
+    }
+    // The browser program is there but can't be run.
+    const QString folder = m_home->Path("browser");
+    TestHome::WriteFile(folder + QStringLiteral("/PhotoBrowser"), "not a program");
+    QFile::setPermissions(folder + QStringLiteral("/PhotoBrowser"), QFile::ReadOwner | QFile::WriteOwner);
+    TestHome::WriteFile(m_home->MachineIni(),
+                        "[Browser]\nInstalledLocation=" + folder.toUtf8() + "\nExeName=PhotoBrowser\n");
+    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
+    QVERIFY(!photo.isEmpty());
+    DialogAnswerer answerer;
+    CTerravueApp app(Options({photo}));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    // The photo counts as moved, so saving writes it and hands it to the browser.
+    map->CurrentMap().m_pictures.At(0).m_modified = 1;
+    answerer.names = {QStringLiteral("Trip")};
+    QVERIFY(window->SaveAsNew());
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY2(answerer.seen.constFirst().startsWith(QStringLiteral("The photo browser could not be started")),
+             qPrintable(answerer.seen.constFirst()));
+    QVERIFY(answerer.seen.constFirst().contains(folder + QStringLiteral("/PhotoBrowser")));
+    app.ExitInstance();
+  }
+
   void aFailedConnectionIsToldInWordsWithTheNumberAsADetail() {
     QCOMPARE(ConnectionFailureText(-102),
              QStringLiteral("The map could not be loaded: the connection to the map server failed.\n\n"
