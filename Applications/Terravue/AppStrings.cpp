@@ -84,14 +84,13 @@ constexpr std::array kTexts = {
     BuiltInText{"ask/cancel", "Cancel", "キャンセル"},
 
     // Dropped files that were not added: "%d" their number, "%s" the reasons, one per line.
-    BuiltInText{"drop/notAdded", "%d of the dropped files were not added:\n%s",
-                "ドロップしたファイルのうち%d個は追加されませんでした:\n%s"},
-    BuiltInText{"drop/notJpeg", "%d not a JPEG photo", "JPEG写真ではない: %d"},
-    BuiltInText{"drop/onMap", "%d already on the map", "すでに地図上にある: %d"},
-    BuiltInText{"drop/ownFolder", "%d in Terravue's own folders", "Terravueのフォルダー内: %d"},
-    BuiltInText{"drop/emptyFolder", "%d folders without JPEG photos", "JPEG写真のないフォルダー: %d"},
-    BuiltInText{"drop/overLimit", "%d beyond the most photos one drop adds",
-                "1回のドロップで追加できる枚数を超えた分: %d"},
+    BuiltInText{"drop/notAdded", "%d of the dropped items were not added:\n%s",
+                "ドロップした項目のうち%d個は追加されませんでした:\n%s"},
+    BuiltInText{"drop/notJpeg", "Not JPEG photos: %d", "JPEG写真ではない: %d"},
+    BuiltInText{"drop/onMap", "Already on the map: %d", "すでに地図上にある: %d"},
+    BuiltInText{"drop/ownFolder", "In Terravue's own folders: %d", "Terravueのフォルダー内: %d"},
+    BuiltInText{"drop/emptyFolder", "Folders without JPEG photos: %d", "JPEG写真のないフォルダー: %d"},
+    BuiltInText{"drop/overLimit", "More than one drop adds: %d", "1回のドロップで追加できる枚数を超えた分: %d"},
 
     // Pictures that could not be read when they went on the map: "%s" lists them, one per line.
     BuiltInText{"load/unreadable", "These pictures could not be read. They are shown without a thumbnail:\n\n%s",

@@ -208,6 +208,27 @@ class NoticesTest : public QObject {
     app.ExitInstance();
   }
 
+  void aSavedMapChosenFromTheMenuThatCannotBeReadSaysWhyAndNothingChanges() {
+    if (!QFileInfo::exists(m_program + QStringLiteral("map.html"))) {
+      QSKIP("the page files are not built");
+    }
+    const QString state = WorkFolder() + QStringLiteral("/Trip/data.tvd");
+    TestHome::WriteFile(state, "#Terravue data version 1.1\r\n{\r\n\tnot a time\r\n");
+    DialogAnswerer answerer;
+    CTerravueApp app(Options({}));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    QCOMPARE(window->Store()->Count(), std::size_t{1});
+    window->OnCommand(1);
+    QCOMPARE(answerer.seen.size(), 1);
+    QVERIFY2(answerer.seen.constFirst().startsWith(QStringLiteral("The saved map could not be opened.")),
+             qPrintable(answerer.seen.constFirst()));
+    QVERIFY(answerer.seen.constFirst().contains(QStringLiteral("The file is damaged")));
+    QCOMPARE(window->CurrentStateIndex(), -1);
+    QCOMPARE(window->HtmlWnd()->CurrentMap().m_name, std::string());
+    app.ExitInstance();
+  }
+
   // -- taking pictures off the map ------------------------------------------
 
   void aPictureIsRemovedFromTheMapAndAnotherForgetsItsPositionThroughTheirMenus() {
@@ -336,9 +357,9 @@ class NoticesTest : public QObject {
     QCOMPARE(outcome.ownFolder, 1);
     QCOMPARE(outcome.emptyFolders, 1);
     QCOMPARE(outcome.overLimit, 0);
-    QCOMPARE(DropNoticeText(outcome), QStringLiteral("6 of the dropped files were not added:\n"
-                                                     "3 not a JPEG photo\n1 already on the map\n"
-                                                     "1 in Terravue's own folders\n1 folders without JPEG photos"));
+    QCOMPARE(DropNoticeText(outcome), QStringLiteral("6 of the dropped items were not added:\n"
+                                                     "Not JPEG photos: 3\nAlready on the map: 1\n"
+                                                     "In Terravue's own folders: 1\nFolders without JPEG photos: 1"));
     // The limit holds for a folder's photos too; the rest are counted.
     const DropOutcome limited =
         SortDrops({photos + QStringLiteral("/trip"), photos + QStringLiteral("/loose.jpg")}, rules, 2);
@@ -363,7 +384,7 @@ class NoticesTest : public QObject {
     data.setUrls({QUrl::fromLocalFile(text), QUrl::fromLocalFile(picture)});
     DropOn(map, data);
     QCOMPARE(InfoNoticeTexts(app.MainWindow()),
-             QStringList{QStringLiteral("2 of the dropped files were not added:\n2 not a JPEG photo")});
+             QStringList{QStringLiteral("2 of the dropped items were not added:\nNot JPEG photos: 2")});
     QVERIFY(!map->IsLoading());
     QVERIFY(answerer.seen.isEmpty());
     app.ExitInstance();
