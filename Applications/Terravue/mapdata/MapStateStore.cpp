@@ -130,6 +130,10 @@ PictureResult MapStateStore::ImportOlderStore(const std::string& olderStorePath)
     }
     blocks.push_back(std::move(block));
   }
+  // Damage before any whole block: nothing to import, and the file stays as it was.
+  if (readResult != PictureResult::Success && blocks.empty()) {
+    return readResult;
+  }
   // All blocks or none: a failure removes the states made so far, so the next
   // start imports the whole store once instead of adding another copy of its
   // first states each time.

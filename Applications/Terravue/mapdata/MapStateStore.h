@@ -33,10 +33,10 @@ class MapStateStore {
   /// folder (named "%s(%d)" when the name is taken) and the file is then renamed
   /// with ".tmp" appended. All blocks or none: when a state can't be made or
   /// written, the states made by this call are removed again, the file stays
-  /// for the next start and the answer is 1. Text damaged after some blocks
-  /// gives those blocks, sets the file aside all the same and answers 3; a
-  /// store whose first line can't be read answers 3 and stays. Answers 0 also
-  /// when there is no file.
+  /// for the next start and the answer is 1. Text damaged after some whole
+  /// blocks gives those blocks, sets the file aside all the same and answers
+  /// 3; damaged text without a whole block before the damage answers 3 and the
+  /// file stays. Answers 0 also when there is no file.
   [[nodiscard]] PictureResult ImportOlderStore(const std::string& olderStorePath) const;
 
   void Add(const MapState& state) { m_states.push_back(state); }
