@@ -253,6 +253,58 @@ test('a picture without a position dropped on the map gets one', async () => {
   await page.close();
 });
 
+test('a marker\'s menu takes its picture off the map and a list entry\'s menu forgets a position', async () => {
+  const page = await openMap(body(japan));
+  // Right-click the marker of picture 2: both entries are offered.
+  const at = await markerPoint(page, 2);
+  await page.mouse.click(at.x, at.y, { button: 'right' });
+  await page.waitForSelector('#tvPictureMenu');
+  assert.deepEqual(await page.$$eval('#tvPictureMenu a', (a) => a.map((e) => e.textContent)),
+                   ['Remove from map', 'Forget position']);
+  await page.click('#tvRemoveFromMap');
+  let f = await fields(page);
+  assert.equal(f.pic_remove2, '1');
+  assert.equal(f.pic_count, '6', 'the page keeps its numbering; the program sends the map again');
+  assert.equal(await page.locator('img.leaflet-marker-icon').count(), 4);
+  assert.equal(await page.locator('#list a[data-index="2"]').count(), 0);
+  assert.equal(await page.locator('#tvPictureMenu').count(), 0);
+
+  // The list entry of picture 4: its position is cleared, and it moves to the pictures without one.
+  await page.click('#list a[data-index="4"]', { button: 'right' });
+  await page.click('#tvForgetPosition');
+  f = await fields(page);
+  assert.equal(f.pic_latitude4, 'X:99:99:99.999');
+  assert.equal(f.pic_longitude4, 'X:999:99:99.999');
+  assert.equal(f.pic_modify4, '1');
+  assert.equal(f.pic_remove4, undefined);
+  assert.equal(await page.locator('img.leaflet-marker-icon').count(), 3);
+  assert.equal(await page.locator('#tvUnlocated a[data-index="4"]').count(), 1);
+  // A picture without a position offers only taking it off; Escape closes the menu.
+  await page.click('#tvUnlocated a[data-index="4"]', { button: 'right' });
+  assert.deepEqual(await page.$$eval('#tvPictureMenu a', (a) => a.map((e) => e.id)), ['tvRemoveFromMap']);
+  await page.keyboard.press('Escape');
+  assert.equal(await page.locator('#tvPictureMenu').count(), 0);
+  assert.match(await page.locator('#tvSummary').textContent(), /^5 pictures, 3 on the map, 1 moved/);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('a long message in the information bar is shown whole in a narrow window', async () => {
+  const page = await openMap(body(japan.slice(0, 2).map((p) => ({ ...p, cache: 'missing/none.png' }))),
+                             { width: 520, height: 500 });
+  await page.waitForSelector('#tvMessage');
+  const box = await page.evaluate(() => {
+    const m = document.getElementById('tvMessage');
+    const r = m.getBoundingClientRect();
+    return { text: m.textContent, fits: m.scrollWidth <= m.clientWidth + 1, right: r.right, bottom: r.bottom,
+             width: window.innerWidth, height: window.innerHeight };
+  });
+  assert.ok(box.text.length > 10);
+  assert.ok(box.fits, 'not cut off');
+  assert.ok(box.right <= box.width && box.bottom <= box.height, 'inside the window');
+  await page.close();
+});
+
 test('a map sent without a usable centre shows its markers and writes the view it chose', async () => {
   const form = body(japan.slice(0, 2)).replace(/map_latitude=[^&]*/, 'map_latitude=X:99:99:99.999')
     .replace(/map_longitude=[^&]*/, 'map_longitude=X:999:99:99.999');
