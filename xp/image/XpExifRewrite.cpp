@@ -19,7 +19,7 @@
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpJpegLib.h"
-#include "xp/image/XpJpegTransform.h"
+#include "xp/image/XpJpegSegments.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -44,7 +44,10 @@ constexpr std::array<std::uint8_t, 4> kExifVersion0221 = {'0', '2', '2', '1'};
 constexpr std::uint64_t kSizeMargin = 2064;
 constexpr int kMaxTempNames = 1000;
 constexpr std::uint32_t kMaxDirectoryEntries = 1000;
-constexpr std::size_t kCopyBuffer = 65536;
+constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
+// Where the TIFF data of a rewritten file starts: SOI, the APP1 marker and
+// length, "Exif" and two NULs.
+constexpr std::int64_t kNewTiffBase = 12;
 
 // ---------------------------------------------------------------------------
 // Small stream helpers
@@ -538,52 +541,136 @@ std::vector<XpTiffTagManager::PinnedValue> MakerNotePins(XpAbstractFile& source,
 }
 
 // ---------------------------------------------------------------------------
-// The maker-note preview
+// The splice: the new Exif segment in front of the source's own bytes
 
-/// Appends the source's preview behind the new file, aligned, and points the
-/// maker sub-IFD's 0x0088 entry at it. A preview that does not lie in the
-/// source is left behind (there is nothing to carry); a link missing in the
-/// new file ends the patch quietly.
-[[nodiscard]] XpStatus RelocatePreview(XpAbstractFile& source, XpAbstractFile& destination, std::uint32_t offset,
-                                       std::uint32_t length) {
-  if (auto st = XpJpegExif::LocateExif(source, 0); st != XpStatus::Ok) {
-    return st;
+/// A piece of the source copied unchanged into the new file.
+struct CopiedRange {
+  std::int64_t from = 0;  ///< position in the source
+  std::uint64_t size = 0;
+  std::int64_t to = 0;  ///< position in the new file
+};
+
+/// How the new file is put together: SOI, the new Exif segment, the source's
+/// leading run of APPn and COM segments without the Exif segment it replaces,
+/// then `tail`. The tail is the source from its first table or frame segment
+/// to its very end, so the image data (whatever its coding) and anything
+/// behind it are the source's bytes.
+struct Splice {
+  XpJpegSegments::Layout layout;
+  std::int64_t exifPosition = -1;  ///< the replaced segment; -1 for none
+  std::uint32_t exifSize = 0;
+  std::int64_t headerLength = 0;  ///< of the new file, up to the tail
+  std::vector<CopiedRange> tail;  ///< in increasing order; zero bytes fill the gaps
+};
+
+std::int64_t AlignPreview(std::int64_t position) {
+  const auto alignment = static_cast<std::int64_t>(kPreviewAlignment);
+  return (position + alignment - 1) / alignment * alignment;
+}
+
+/// Walks the source from `start` and lays out the splice for a new Exif block
+/// of `blockSize` bytes (0: the source's segments stay as they are).
+[[nodiscard]] XpStatus PlanSplice(XpAbstractFile& source, std::int64_t start, std::uint64_t blockSize, Splice* splice) {
+  XpJpegSegments::Layout& layout = splice->layout;
+  if (auto st = XpJpegSegments::Walk(source, start, &layout); st != XpStatus::Ok) {
+    return st == XpStatus::TooManySegments ? st : XpStatus::JpegDecodeFailed;
   }
-  const std::int64_t from = source.GetPosition() + std::int64_t{offset};
-  if (!InRange(from, length, source.GetLength())) {
+  const std::int64_t length = source.GetLength();
+  if (layout.framePosition < 0 || length < layout.tailStart) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  std::int64_t header = layout.tailStart - start;
+  if (blockSize > 0) {
+    // The new block replaces the first Exif segment of the leading run. Any
+    // other Exif segment would stay beside it and contradict it.
+    const auto leadingEnd = layout.segments.begin() + static_cast<std::ptrdiff_t>(layout.leadingCount);
+    const auto replaced =
+        std::find_if(layout.segments.begin(), leadingEnd, [](const XpJpegSegments::Segment& s) { return s.exif; });
+    if (layout.exifCount > 1 || (layout.exifCount == 1 && replaced == leadingEnd)) {
+      return XpStatus::ExifDamaged;
+    }
+    if (replaced != leadingEnd) {
+      splice->exifPosition = replaced->position;
+      splice->exifSize = replaced->size;
+      header -= replaced->size;
+    }
+    header += 4 + static_cast<std::int64_t>(blockSize);
+  }
+  splice->headerLength = header;
+  splice->tail = {{layout.tailStart, static_cast<std::uint64_t>(length - layout.tailStart), header}};
+  return XpStatus::Ok;
+}
+
+/// Decides where the maker-note preview at source position `from` ends up and
+/// answers that position in the new file (-1 when it is not in the source).
+/// A preview behind the image, after nothing but zero padding, starts on a
+/// multiple of kPreviewAlignment again: the padding is laid anew. A preview
+/// elsewhere in the tail moves with it. One before the tail (inside the old
+/// header) is appended behind the tail, aligned.
+[[nodiscard]] XpStatus PlacePreview(XpAbstractFile& source, std::int64_t from, std::uint32_t length, Splice* splice,
+                                    std::int64_t* placed) {
+  *placed = -1;
+  if (length == 0 || !InRange(from, length, source.GetLength()) || splice->tail.size() != 1) {
     return XpStatus::Ok;
   }
-  const std::int64_t end = destination.GetLength();
-  if (end < 0) {
-    return XpStatus::Failed;
+  CopiedRange& whole = splice->tail.front();
+  const std::int64_t tailEnd = whole.to + static_cast<std::int64_t>(whole.size);
+  if (from < whole.from) {
+    *placed = AlignPreview(tailEnd);
+    splice->tail.push_back({from, length, *placed});
+    return XpStatus::Ok;
   }
-  const auto aligned = static_cast<std::int64_t>((static_cast<std::uint64_t>(end) + kPreviewAlignment - 1) /
-                                                 kPreviewAlignment * kPreviewAlignment);
-  if (aligned > end) {
-    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(aligned - end), 0);
-    if (auto st = WriteAt(destination, end, zeros); st != XpStatus::Ok) {
+  *placed = from + (whole.to - whole.from);
+  std::int64_t imageEnd = -1;
+  if (auto st = XpJpegSegments::FindImageEnd(source, splice->layout, &imageEnd); st != XpStatus::Ok) {
+    return st;
+  }
+  if (imageEnd < whole.from || imageEnd > from) {
+    return XpStatus::Ok;
+  }
+  std::vector<std::uint8_t> gap(
+      static_cast<std::size_t>(std::min<std::int64_t>(from - imageEnd, std::int64_t{kCopyBuffer})));
+  for (std::int64_t at = imageEnd; at < from;) {
+    const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(from - at, std::int64_t{kCopyBuffer}));
+    if (auto st = ReadAt(source, at, std::span(gap.data(), piece)); st != XpStatus::Ok) {
       return st;
     }
+    if (std::any_of(gap.begin(), gap.begin() + static_cast<std::ptrdiff_t>(piece), [](std::uint8_t b) { return b; })) {
+      return XpStatus::Ok;  // something else lies between: keep it, and the preview where it is
+    }
+    at += static_cast<std::int64_t>(piece);
   }
-  if (auto st = CopyRange(source, from, length, destination); st != XpStatus::Ok) {
-    return st;
-  }
+  whole.size = static_cast<std::uint64_t>(imageEnd - whole.from);
+  *placed = AlignPreview(whole.to + static_cast<std::int64_t>(whole.size));
+  splice->tail.push_back({from, static_cast<std::uint64_t>(source.GetLength() - from), *placed});
+  return XpStatus::Ok;
+}
 
-  TiffHeader header;
-  if (ReadTiffHeader(destination, &header) != XpStatus::Ok) {
+/// Points the maker sub-IFD's preview entry (0x0088) in the new Exif block at
+/// `position` of the new file, where the TIFF data starts at 12 (SOI, the APP1
+/// marker and length, "Exif" and two NULs). Any link missing ends the patch
+/// without error.
+[[nodiscard]] XpStatus PointPreviewAt(XpMemoryFile& block, std::int64_t position) {
+  const auto bytes = block.Bytes();
+  if (bytes.size() < kExifHeader.size() + 8) {
     return XpStatus::Ok;
   }
-  const auto exifEntry = FindRawEntry(destination, header, header.ifd0, kTagExifIFD);
+  const std::uint8_t* tiff = bytes.data() + kExifHeader.size();
+  TiffHeader header;
+  header.base = static_cast<std::int64_t>(kExifHeader.size());
+  header.bigEndian = tiff[0] == 'M';
+  header.ifd0 = Get32(tiff + 4, header.bigEndian);
+  const auto exifEntry = FindRawEntry(block, header, header.ifd0, kTagExifIFD);
   if (!exifEntry || (exifEntry->type != kTiffTypeLong && exifEntry->type != kTiffTypeIFD) || exifEntry->count != 1) {
     return XpStatus::Ok;
   }
-  const auto note = FindRawEntry(destination, header, exifEntry->value, kTagMakerNote);
+  const auto note = FindRawEntry(block, header, exifEntry->value, kTagMakerNote);
   if (!note || note->type != kTiffTypeUndefined || note->count < 5 || note->count > 65536) {
     return XpStatus::Ok;
   }
   std::array<std::uint8_t, 11> signature{};
-  if (!InRange(header.base + note->value, signature.size(), destination.GetLength()) ||
-      ReadAt(destination, header.base + note->value, signature) != XpStatus::Ok) {
+  if (!InRange(header.base + note->value, signature.size(), block.GetLength()) ||
+      ReadAt(block, header.base + note->value, signature) != XpStatus::Ok) {
     return XpStatus::Ok;
   }
   if (std::memcmp(signature.data(), "ARDO DSC \0", 10) != 0 || static_cast<std::int8_t>(signature[10]) > 0) {
@@ -593,21 +680,92 @@ std::vector<XpTiffTagManager::PinnedValue> MakerNotePins(XpAbstractFile& source,
   if (__builtin_add_overflow(note->value, 12U, &makerDir)) {
     return XpStatus::Ok;
   }
-  const auto sub = FindRawEntry(destination, header, makerDir, kTagMakerSubIFD);
+  const auto sub = FindRawEntry(block, header, makerDir, kTagMakerSubIFD);
   if (!sub || (sub->type != kTiffTypeLong && sub->type != kTiffTypeIFD)) {
     return XpStatus::Ok;
   }
-  const auto previewEntry = FindRawEntry(destination, header, sub->value, kTagMakerPreviewOffset);
+  const auto previewEntry = FindRawEntry(block, header, sub->value, kTagMakerPreviewOffset);
   if (!previewEntry || previewEntry->type != kTiffTypeLong) {
     return XpStatus::Ok;
   }
-  const std::int64_t relative = aligned - header.base;
+  const std::int64_t relative = position - kNewTiffBase;
   if (relative < 0 || relative > std::int64_t{UINT32_MAX}) {
     return XpStatus::Ok;
   }
   std::array<std::uint8_t, 4> value{};
   Put32(value.data(), static_cast<std::uint32_t>(relative), header.bigEndian);
-  return WriteAt(destination, previewEntry->valuePosition, value);
+  return WriteAt(block, previewEntry->valuePosition, value);
+}
+
+/// Lays out the rewrite of `source` with the new `block`, carrying the
+/// maker-note preview (source TIFF offset `previewOffset`, 0 for none).
+[[nodiscard]] XpStatus PlanRewrite(XpAbstractFile& source, XpMemoryFile& block, std::uint32_t previewOffset,
+                                   std::uint32_t previewLength, Splice* splice) {
+  if (auto st = PlanSplice(source, 0, static_cast<std::uint64_t>(block.GetLength()), splice); st != XpStatus::Ok) {
+    return st;
+  }
+  if (previewOffset == 0 || previewLength == 0) {
+    return XpStatus::Ok;
+  }
+  if (auto st = XpJpegExif::LocateExif(source, 0); st != XpStatus::Ok) {
+    return st;
+  }
+  std::int64_t placed = -1;
+  const std::int64_t from = source.GetPosition() + std::int64_t{previewOffset};
+  if (auto st = PlacePreview(source, from, previewLength, splice, &placed); st != XpStatus::Ok) {
+    return st;
+  }
+  return placed < 0 ? XpStatus::Ok : PointPreviewAt(block, placed);
+}
+
+/// Writes the spliced file from the destination's start.
+[[nodiscard]] XpStatus WriteSplice(XpAbstractFile& source, std::span<const std::uint8_t> block, const Splice& splice,
+                                   XpAbstractFile& destination) {
+  if (auto st = destination.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+    return st;
+  }
+  const std::array<std::uint8_t, 2> soi = {0xFF, XpJpegSegments::kMarkerSoi};
+  if (auto st = destination.WriteAll(soi.data(), soi.size()); st != XpStatus::Ok) {
+    return st;
+  }
+  if (!block.empty()) {
+    const auto length = static_cast<std::uint16_t>(block.size() + 2);
+    const std::array<std::uint8_t, 4> head = {0xFF, XpJpegSegments::kMarkerApp1, static_cast<std::uint8_t>(length >> 8),
+                                              static_cast<std::uint8_t>(length)};
+    if (auto st = destination.WriteAll(head.data(), head.size()); st != XpStatus::Ok) {
+      return st;
+    }
+    if (auto st = destination.WriteAll(block.data(), block.size()); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  const std::int64_t runStart = splice.layout.start + 2;
+  const std::int64_t runEnd = splice.layout.tailStart;
+  const std::int64_t cut = splice.exifPosition >= 0 ? splice.exifPosition : runEnd;
+  const std::int64_t resume = splice.exifPosition >= 0 ? splice.exifPosition + splice.exifSize : runEnd;
+  for (const auto& [from, to] : {std::pair{runStart, cut}, std::pair{resume, runEnd}}) {
+    if (to > from) {
+      if (auto st = CopyRange(source, from, static_cast<std::uint64_t>(to - from), destination); st != XpStatus::Ok) {
+        return st;
+      }
+    }
+  }
+  for (const CopiedRange& range : splice.tail) {
+    const std::int64_t end = destination.GetLength();
+    if (end < 0 || end > range.to) {
+      return XpStatus::Failed;
+    }
+    if (end < range.to) {
+      const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(range.to - end), 0);
+      if (auto st = WriteAt(destination, end, zeros); st != XpStatus::Ok) {
+        return st;
+      }
+    }
+    if (auto st = CopyRange(source, range.from, range.size, destination); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  return XpStatus::Ok;
 }
 
 // ---------------------------------------------------------------------------
@@ -652,106 +810,76 @@ bool SameEntries(const XpTiffTagIFD& a, const XpTiffTagIFD& b) {
   return XpStatus::Ok;
 }
 
-// libjpeg keeps saved markers in a list in its own pool; unlinking one is
-// enough to leave it out of the copy.
-void DropReplacedExif(j_decompress_ptr srcinfo) {
-  for (jpeg_saved_marker_ptr* link = &srcinfo->marker_list; *link != nullptr; link = &(*link)->next) {
-    const jpeg_saved_marker_ptr marker = *link;
-    if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 4 && std::memcmp(marker->data, "Exif", 4) == 0) {
-      *link = marker->next;
-      return;
+/// The copied pieces of the written file must be the source's bytes, and
+/// nothing may follow the last of them.
+[[nodiscard]] XpStatus VerifyCopiedTail(const std::string& tempPath, XpAbstractFile& source, const Splice& splice) {
+  XpFile written(tempPath);
+  if (auto st = written.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+  const CopiedRange& last = splice.tail.back();
+  if (written.GetLength() != last.to + static_cast<std::int64_t>(last.size)) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  std::vector<std::uint8_t> mine(kCopyBuffer);
+  std::vector<std::uint8_t> theirs(kCopyBuffer);
+  for (const CopiedRange& range : splice.tail) {
+    for (std::uint64_t done = 0; done < range.size;) {
+      const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(range.size - done, kCopyBuffer));
+      const auto offset = static_cast<std::int64_t>(done);
+      if (ReadAt(written, range.to + offset, std::span(mine.data(), piece)) != XpStatus::Ok ||
+          ReadAt(source, range.from + offset, std::span(theirs.data(), piece)) != XpStatus::Ok ||
+          std::memcmp(mine.data(), theirs.data(), piece) != 0) {
+        return XpStatus::JpegDecodeFailed;
+      }
+      done += piece;
     }
   }
+  return XpStatus::Ok;
+}
+
+/// Refuses a picture with more than one Exif segment before its image: which
+/// of them holds the position is a matter of the reader, so rewriting one of
+/// them can never be right. 0x860C for an absurd number of segments.
+[[nodiscard]] XpStatus RefuseSecondExif(XpAbstractFile& source) {
+  XpJpegSegments::Layout layout;
+  const XpStatus walked = XpJpegSegments::Walk(source, 0, &layout);
+  if (walked == XpStatus::TooManySegments) {
+    return walked;
+  }
+  return layout.exifCount > 1 ? XpStatus::ExifDamaged : XpStatus::Ok;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
-XpStatus TranscodeWithExif(XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination, int transform,
-                           std::int64_t* imageEnd) {
-  if (imageEnd != nullptr) {
-    *imageEnd = -1;
-  }
+XpStatus TranscodeWithExif(const XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination,
+                           int transform) {
   const std::int64_t start = source.GetPosition();
   if (start < 0) {
     return XpStatus::Failed;
   }
-  if (auto st = XpJpegExif::CheckJpegStream(source, start); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = source.Seek(start, XpAbstractFile::kBegin); st != XpStatus::Ok) {
-    return st;
-  }
-  if (transform < JXFORM_NONE || transform > JXFORM_ROT_270) {
+  const auto bytes = block.Bytes();
+  if (transform < kTransformNone || transform > kTransformLast || bytes.size() > kMaxApp1Payload) {
     return XpStatus::JpegDecodeFailed;
   }
-  const bool withBlock = block.GetLength() > 0;
-  if (block.GetLength() > static_cast<std::int64_t>(kMaxApp1Payload)) {
-    // libjpeg would refuse the segment; answer as its failure would.
-    return XpStatus::JpegDecodeFailed;
+  Splice splice;
+  if (auto st = PlanSplice(source, start, bytes.size(), &splice); st != XpStatus::Ok) {
+    return st;
   }
-
-  return JpegRun(XpStatus::JpegDecodeFailed, [&]() {
-    JpegDecompressor dec;
-    JpegCompressor enc;
-    dec.SetSource(source);
-    enc.SetDestination(destination);
-
-    jpeg_transform_info info;
-    info.transform = static_cast<JXFORM_CODE>(transform);
-    const JCOPY_OPTION option = withBlock ? JCOPYOPT_COMMENTS : JCOPYOPT_ALL;
-    if (withBlock) {
-      // Every APPn is kept, APP1 included: XMP and extended-XMP packets are
-      // APP1 segments too. Only the Exif block being replaced is left out.
-      for (int m = 0; m < 16; ++m) {
-        jpeg_save_markers(dec.Get(), JPEG_APP0 + m, 0xFFFF);
-      }
-    }
-    dec.SetMemoryLimit(enc.GetMemoryLimit());
-    jcopy_markers_setup(dec.Get(), option);
-    if (jpeg_read_header(dec.Get(), TRUE) != JPEG_HEADER_OK) {
+  if (transform != kTransformNone) {
+    // No transform is carried out; an image that could not take one without
+    // losing edge blocks says so.
+    XpJpegSegments::Frame frame;
+    if (XpJpegSegments::ReadFrame(source, splice.layout.framePosition, &frame) != XpStatus::Ok) {
       return XpStatus::JpegDecodeFailed;
     }
-    if (transform != JXFORM_NONE && !XpJpegIsMcuAligned(dec.Get())) {
-      return XpStatus::TransformImpossible;
-    }
-    if (!jtransform_request_workspace(dec.Get(), &info)) {
-      return XpStatus::JpegDecodeFailed;
-    }
-    jvirt_barray_ptr* sourceCoefficients = jpeg_read_coefficients(dec.Get());
-    jpeg_copy_critical_parameters(dec.Get(), enc.Get());
-    jvirt_barray_ptr* outputCoefficients =
-        jtransform_adjust_parameters(dec.Get(), enc.Get(), sourceCoefficients, &info);
-    if (withBlock) {
-      // The Exif block comes first; the source's own JFIF and Adobe segments
-      // follow it unchanged, in their places.
-      enc->write_JFIF_header = FALSE;
-      if (dec->saw_Adobe_marker) {
-        enc->write_Adobe_marker = FALSE;
-      }
-    }
-    jpeg_write_coefficients(enc.Get(), outputCoefficients);
-    if (withBlock) {
-      const auto bytes = block.Bytes();
-      jpeg_write_marker(enc.Get(), JPEG_APP0 + 1, bytes.data(), static_cast<unsigned>(bytes.size()));
-      (void)block.SetLength(0);
-      DropReplacedExif(dec.Get());
-    }
-    jcopy_markers_execute(dec.Get(), enc.Get(), option);
-    jtransform_execute_transformation(dec.Get(), enc.Get(), sourceCoefficients, &info);
-    jpeg_finish_compress(enc.Get());
-    jpeg_finish_decompress(dec.Get());
-    if (imageEnd != nullptr) {
-      // The coefficient read stopped right behind the EOI marker; what the
-      // source manager holds beyond it was never used.
-      const std::int64_t position = source.GetPosition();
-      *imageEnd = dec.SuppliedEndOfImage() || position < 0
-                      ? -1
-                      : position - static_cast<std::int64_t>(dec->src->bytes_in_buffer);
-    }
-    return XpStatus::Ok;
-  });
+    const bool whole = frame.width % (8U * static_cast<unsigned>(frame.maxH)) == 0 &&
+                       frame.height % (8U * static_cast<unsigned>(frame.maxV)) == 0;
+    return whole ? XpStatus::JpegDecodeFailed : XpStatus::TransformImpossible;
+  }
+  return WriteSplice(source, bytes, splice, destination);
 }
 
 XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole, const Hooks& hooks) {
@@ -813,24 +941,13 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
   if (auto st = source.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
     return st;
   }
-  std::int64_t imageEnd = -1;
-  if (auto st = TranscodeWithExif(block, source, temp.File(), 0, &imageEnd); st != XpStatus::Ok) {
+  Splice splice;
+  if (auto st = PlanRewrite(source, block, prepared.previewOffset, prepared.previewLength, &splice);
+      st != XpStatus::Ok) {
     return st;
   }
-  if (prepared.previewOffset != 0 && prepared.previewLength != 0) {
-    // The suite's own preview is the data behind the image; it moves to its
-    // new aligned place and the rest of the old tail goes.
-    if (auto st = RelocatePreview(source, temp.File(), prepared.previewOffset, prepared.previewLength);
-        st != XpStatus::Ok) {
-      return st;
-    }
-  } else if (const std::int64_t length = source.GetLength(); imageEnd > 0 && imageEnd < length) {
-    // Data behind the image (a second picture of a multi-picture file, a
-    // maker's trailer) is not part of the copied image; keep it as it was.
-    if (auto st = CopyRange(source, imageEnd, static_cast<std::uint64_t>(length - imageEnd), temp.File());
-        st != XpStatus::Ok) {
-      return st;
-    }
+  if (auto st = WriteSplice(source, block.Bytes(), splice, temp.File()); st != XpStatus::Ok) {
+    return st;
   }
   if (hooks.beforeCommit) {
     if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
@@ -841,6 +958,9 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
     return st;
   }
   if (auto st = VerifyWritten(temp.Path(), *writtenGps, sourceFrame); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = VerifyCopiedTail(temp.Path(), source, splice); st != XpStatus::Ok) {
     return st;
   }
   (void)source.Close();
@@ -868,6 +988,9 @@ XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
   }
   XpFile source(target);
   if (auto st = source.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = RefuseSecondExif(source); st != XpStatus::Ok) {
     return st;
   }
   TiffHeader header;

@@ -1,8 +1,8 @@
 #pragma once
 
 // Rewriting the Exif block of a JPEG file without touching its image data:
-// the GPS directory is replaced or removed, the compressed DCT coefficients
-// are copied by libjpeg, and the file is replaced in one atomic step.
+// the GPS directory is replaced or removed, the new Exif segment is spliced in
+// front of the source's own bytes, and the file is replaced in one atomic step.
 
 #include <cstdint>
 #include <functional>
@@ -15,27 +15,36 @@
 
 namespace XpExifRewrite {
 
-/// The largest APP1 payload libjpeg writes (65535 minus the length field).
+/// The largest APP1 payload one segment holds (65535 minus the length field).
 inline constexpr std::uint64_t kMaxApp1Payload = 65533;
 /// A maker-note preview carried behind the image starts on a multiple of this.
 inline constexpr std::uint64_t kPreviewAlignment = 4096;
 
-/// Copies the JPEG `source` (from its position) to `destination` losslessly:
-/// same frame, tables and DCT coefficients. With a non-empty `block` the
-/// output is SOI, `block` as one APP1 segment, then every APPn and COM segment
-/// of the source in file order except the first APP1 that begins with "Exif"
-/// (the block it replaces); `block` is emptied afterwards. With an empty
-/// `block` every APPn and COM segment is copied as it is. `transform` is a
-/// JXFORM_CODE; only 0 (none) is carried out.
-/// Fails with the pre-check's status for a stream that does not start like a
-/// JPEG, 0x8605 for another transform on an image that is not a whole number
-/// of MCUs, 0x8602 for other transforms and for any libjpeg failure (an APP1
-/// payload above 65533 bytes among them), the stream's status when reading or
-/// writing fails, 0x8401 when memory runs out.
-/// `*imageEnd`, when given, receives the source position right behind its
-/// EOI marker (-1 when the source ended without one).
-[[nodiscard]] XpStatus TranscodeWithExif(XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination,
-                                         int transform = 0, std::int64_t* imageEnd = nullptr);
+/// Transform codes TranscodeWithExif accepts: 0 (none) up to 7 (the seven
+/// flips and rotations). Only 0 is carried out.
+inline constexpr int kTransformNone = 0;
+inline constexpr int kTransformLast = 7;
+
+/// Copies the JPEG `source` (from its position) to `destination` (from its
+/// start) without decoding it. With a non-empty `block` the output is SOI,
+/// `block` as one APP1 segment, the source's APPn and COM segments that stand
+/// between its SOI and its first table or frame segment, in file order, except
+/// the first Exif APP1 (the one `block` replaces), and then the source from
+/// its first table or frame segment to its end, byte for byte: tables, frame,
+/// every scan and whatever follows the EOI marker (or the missing rest of a
+/// cut-off file: nothing is added). With an empty `block` everything after
+/// SOI is copied as it is.
+/// Fails with 0x8602 for a stream that is not a JPEG or whose segments break
+/// before the first scan or hold no frame, for a `transform` outside 0..7, a
+/// `block` above 65533 bytes and for a transform on an image that is a whole
+/// number of MCUs (none is carried out); 0x8605 for a transform on an image
+/// that is not; 0x860C for a stream with more than
+/// XpJpegSegments::kMaxHeaderSegments segments before its first scan; 0x8608
+/// when `block` is not empty and the source has more than one Exif APP1
+/// segment, or one that does not stand in the leading run; the stream's status
+/// when reading or writing fails.
+[[nodiscard]] XpStatus TranscodeWithExif(const XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination,
+                                         int transform = kTransformNone);
 
 /// Seams for tests and diagnostics of the file-level rewrites. Production
 /// callers pass nothing.
@@ -52,23 +61,28 @@ struct Hooks {
 /// `replaceWhole` (what the program uses) the old GPS directory is dropped;
 /// otherwise the record's tags are added to it. IFD0 gets a new DateTime,
 /// ExifVersion becomes at least "0221", IFD1 keeps its JPEG thumbnail (or is
-/// dropped when it has none), a large maker-note preview is carried behind
-/// the image. Every APPn and COM segment other than the replaced Exif block is
-/// kept in order, and the image data is copied without re-encoding. Bytes
-/// behind the image's EOI marker are kept behind the new image.
+/// dropped when it has none). The new Exif segment is spliced in as
+/// TranscodeWithExif does: every other APPn and COM segment is kept in order,
+/// and the image data and everything behind it are the source's bytes. A
+/// maker-note preview that lies behind the image after zero padding starts on
+/// a multiple of kPreviewAlignment again (the padding is laid anew); one
+/// elsewhere in the image data keeps its bytes; the maker note points at its
+/// new place.
 ///
 /// The new file is written to a temporary file beside the picture ("path-N"),
 /// flushed to disk, read back and checked (its tag tree parses, its GPS
-/// directory holds exactly what was written, its frame equals the source's),
-/// given the picture's permission bits and then renamed over the picture in
-/// one step. A symbolic link is followed: the file it names is rewritten.
-/// On any failure the picture stays byte-identical and the temporary file is
-/// removed.
+/// directory holds exactly what was written, its frame equals the source's,
+/// the copied image data and tail equal the source's), given the picture's
+/// permission bits and then renamed over the picture in one step. A symbolic
+/// link is followed: the file it names is rewritten. On any failure the
+/// picture stays byte-identical and the temporary file is removed.
 ///
 /// Statuses: 0x8601 when the file has no tag tree (nothing is written), 0x8600
 /// when the new Exif block would not fit one segment, 0x8602 when the source
-/// is not a JPEG, libjpeg fails or the written file does not check out, 0x810A
-/// when no temporary name is free, 0x8401 for memory, else the file status.
+/// is not a JPEG or the written file does not check out, 0x8608 when the file
+/// has more than one Exif segment, 0x860C for an absurd number of segments,
+/// 0x810A when no temporary name is free, 0x8401 for memory, else the file
+/// status.
 [[nodiscard]] XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole = true,
                                 const Hooks& hooks = {});
 
@@ -82,7 +96,9 @@ struct Hooks {
 /// no pointer is left untouched and answers 0. The change is made in a
 /// temporary copy that is flushed, checked and renamed over the file, as for
 /// WriteGPS. 0x8601 without an Exif block; 0x8602 for an IFD0 that lies
-/// outside the file or claims more than 1000 entries; else the file status.
+/// outside the file or claims more than 1000 entries; 0x8608 when the file has
+/// more than one Exif segment; 0x860C for an absurd number of segments; else
+/// the file status.
 [[nodiscard]] XpStatus RemoveGPS(const std::string& path, const Hooks& hooks = {});
 
 }  // namespace XpExifRewrite

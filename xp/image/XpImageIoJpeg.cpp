@@ -247,6 +247,12 @@ XpStatus XpImageIoJpeg::Decode(XpAbstractFile& stream, std::int64_t start, int r
     if (jpeg_read_header(d.Get(), TRUE) != JPEG_HEADER_OK) {
       return XpStatus::JpegDecodeFailed;
     }
+    // Only the segments before the first scan count; the ones between scans
+    // are skipped, because libjpeg appends each saved segment by walking its
+    // whole list, which would make thousands of them cost quadratic time.
+    for (const int marker : {kApp1, kApp13, kApp2}) {
+      jpeg_save_markers(d.Get(), marker, 0);
+    }
     d->out_color_space = JCS_EXT_BGR;
     d->dct_method = JDCT_ISLOW;
     if (reduction > 1) {

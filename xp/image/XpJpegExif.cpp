@@ -4,6 +4,7 @@
 #include <new>
 
 #include "xp/image/XpFile.h"
+#include "xp/image/XpJpegSegments.h"
 #include "xp/tiff/XpTiffTagManager.h"
 
 namespace XpJpegExif {
@@ -17,32 +18,14 @@ bool IsAppMarker(std::uint8_t marker) { return marker >= 0xE0 && marker <= 0xEF;
 }  // namespace
 
 XpStatus CheckJpegStream(XpAbstractFile& stream, std::int64_t start) {
-  if (stream.Seek(start, XpAbstractFile::kBegin) != XpStatus::Ok) {
-    return XpStatus::JpegDecodeFailed;
+  XpJpegSegments::Layout layout;
+  const XpStatus walked = XpJpegSegments::Walk(stream, start, &layout);
+  if (walked == XpStatus::Ok || walked == XpStatus::TooManySegments) {
+    return walked;
   }
-  std::uint8_t soi[2];
-  if (stream.ReadExact(soi, 2) != XpStatus::Ok || soi[0] != 0xFF || soi[1] != 0xD8) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  // Every APPn segment is skipped by its length; each step moves forward by at
-  // least four bytes, so the walk ends at the stream's end at the latest.
-  for (;;) {
-    std::uint8_t marker[2];
-    if (stream.ReadExact(marker, 2) != XpStatus::Ok || marker[0] != 0xFF) {
-      return XpStatus::JpegDecodeFailed;
-    }
-    if (!IsAppMarker(marker[1])) {
-      return XpStatus::Ok;
-    }
-    std::uint8_t len[2];
-    if (stream.ReadExact(len, 2) != XpStatus::Ok) {
-      return XpStatus::JpegDecodeFailed;
-    }
-    const int length = (len[0] << 8) | len[1];
-    if (length < 2 || stream.Seek(length - 2, XpAbstractFile::kCurrent) != XpStatus::Ok) {
-      return XpStatus::JpegDecodeFailed;
-    }
-  }
+  // Damage behind the APPn run is libjpeg's to judge: it may still find an
+  // image there.
+  return layout.appRunComplete ? XpStatus::Ok : XpStatus::JpegDecodeFailed;
 }
 
 XpStatus LocateExif(XpAbstractFile& stream, std::int64_t start) {

@@ -20,7 +20,9 @@ inline constexpr int kReadMode = 0;
 /// marker pairs where every APPn segment is skipped by its length, up to the
 /// first marker that is not APP0..APP15 (success). 0x8602 for anything else,
 /// including a segment length below 2 or a stream that ends inside the
-/// APPn run. The stream position is left wherever the check stopped; the
+/// APPn run. The segments behind the run are walked as well, up to the first
+/// scan: 0x860C when there are more than XpJpegSegments::kMaxHeaderSegments
+/// of them. The stream position is left wherever the check stopped; the
 /// caller restores it.
 [[nodiscard]] XpStatus CheckJpegStream(XpAbstractFile& stream, std::int64_t start);
 

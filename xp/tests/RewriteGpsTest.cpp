@@ -467,14 +467,20 @@ TEST_F(RewriteGps, MakerNotePreviewIsCarriedBehindTheNewImage) {
   }
 }
 
-TEST_F(RewriteGps, PreviewOutsideTheFileIsLeftBehind) {
+TEST_F(RewriteGps, PreviewCutOffByTheFileEndStaysAsItIs) {
   PreviewPicture picture = MakePreviewPicture(false);
   picture.file.resize(picture.file.size() - picture.preview.size() / 2);
   const std::string path = m_dir.File("ardo.jpg");
   rewrite_test::WriteBytes(path, picture.file);
   ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(5, 6), true, FixedDate()), XpStatus::Ok);
   const Bytes after = rewrite_test::ReadBytes(path);
-  EXPECT_LT(after.size(), picture.file.size());
+  // Nothing is carried to a new place, and nothing behind the image is lost.
+  const std::uint8_t eoi[] = {0xFF, 0xD9};
+  const auto imageEnd = std::search(picture.file.begin(), picture.file.end(), std::begin(eoi), std::end(eoi)) + 2;
+  const Bytes behind(imageEnd, picture.file.end());
+  ASSERT_GT(behind.size(), picture.preview.size() / 2);
+  ASSERT_GT(after.size(), behind.size());
+  EXPECT_TRUE(std::equal(behind.begin(), behind.end(), after.end() - static_cast<std::ptrdiff_t>(behind.size())));
   EXPECT_EQ(rewrite_test::DecodePixels(after), rewrite_test::DecodePixels(picture.file));
 }
 
