@@ -70,6 +70,7 @@ XpStatus Walk(XpAbstractFile& stream, std::int64_t start, Layout* layout) {
   if (soi == nullptr || soi[0] != 0xFF || soi[1] != kMarkerSoi) {
     return XpStatus::JpegDecodeFailed;
   }
+  const std::int64_t streamLength = stream.GetLength();
   std::int64_t position = start + 2;
   bool leading = true;
   bool appRun = true;
@@ -118,6 +119,9 @@ XpStatus Walk(XpAbstractFile& stream, std::int64_t start, Layout* layout) {
       return XpStatus::JpegDecodeFailed;
     }
     Segment segment{marker, position, 2 + length, false};
+    if (streamLength >= 0 && position + segment.size > streamLength) {
+      return XpStatus::JpegDecodeFailed;  // cut off inside the segment
+    }
     if (marker == kMarkerApp1 && length >= 8) {
       const std::uint8_t* id = window.At(position + 4, 4);
       segment.exif = id != nullptr && std::memcmp(id, "Exif", 4) == 0;

@@ -60,7 +60,8 @@ struct Layout {
 /// 0x860C once more than kMaxHeaderSegments segments were seen, 0x8602 for a
 /// stream that does not start with SOI, a segment length below 2, a byte other
 /// than 0xFF where a marker must stand, SOI or EOI before the first scan, or a
-/// stream that ends before it. The stream position is left undefined.
+/// stream that ends before it (inside a segment included: `segments` only
+/// lists whole ones). The stream position is left undefined.
 [[nodiscard]] XpStatus Walk(XpAbstractFile& stream, std::int64_t start, Layout* layout);
 
 /// Finds the end of the image whose header `layout` describes (Walk answered
