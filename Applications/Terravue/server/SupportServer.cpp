@@ -3,10 +3,13 @@
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <thread>
 
 #include "Applications/Terravue/server/AssetResolver.h"
+#include "Applications/Terravue/server/DeadlineHttpServer.h"
 #include "Applications/Terravue/server/MapRequest.h"
 
 namespace terravue::server {
@@ -50,6 +53,28 @@ void SetText(httplib::Response& res, int status, std::string_view text) {
   res.set_content(std::string(text) + "\n", std::string(kPlainText));
 }
 
+// Whether the request announces a body longer than `limit`. A length too large for any number
+// counts as over the limit; one that is not a number is left to the HTTP layer to refuse.
+bool AnnouncesMoreThan(const httplib::Request& req, std::size_t limit) {
+  if (!req.has_header("Content-Length")) {
+    return false;
+  }
+  const std::string text = req.get_header_value("Content-Length");
+  std::size_t length = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+  if (error == std::errc::result_out_of_range) {
+    return true;
+  }
+  return error == std::errc() && end == text.data() + text.size() && length > limit;
+}
+
+// The body is not read: the connection ends after this answer.
+void RefuseTooLarge(httplib::Response& res) {
+  SetText(res, 413, "Payload Too Large");
+  res.set_header("Connection", "close");
+  DeadlineHttpServer::CloseAfterAnswer();
+}
+
 }  // namespace
 
 std::string_view ServerStatusText(ServerStatus status) noexcept {
@@ -71,7 +96,9 @@ std::string_view ServerStatusText(ServerStatus status) noexcept {
 }
 
 struct SupportServer::Impl {
-  httplib::Server http;
+  explicit Impl(const ConnectionLimits& limits) : http(limits) {}
+
+  DeadlineHttpServer http;
   std::thread thread;
   std::unique_ptr<AssetResolver> assets;
   std::string pageTemplate;
@@ -116,7 +143,7 @@ void SupportServer::Impl::AnswerMap(const httplib::Request& req, httplib::Respon
     return true;
   });
   if (tooLarge) {
-    SetText(res, 413, "Payload Too Large");
+    RefuseTooLarge(res);
     return;
   }
   if (!complete) {
@@ -136,10 +163,19 @@ void SupportServer::Impl::AnswerMap(const httplib::Request& req, httplib::Respon
 
 void SupportServer::Impl::Install() {
   http.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "strict-origin"}});
-  // A slow or stalled client cannot hold a worker for long.
+  // A stalled client cannot hold a worker for long; a slow one is cut off at the request deadline.
   http.set_read_timeout(5, 0);
   http.set_write_timeout(5, 0);
   http.set_keep_alive_timeout(5);
+
+  // A body announced over the limit is refused before a byte of it is read, whatever the path.
+  http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (!AnnouncesMoreThan(req, maxBodyBytes)) {
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    RefuseTooLarge(res);
+    return httplib::Server::HandlerResponse::Handled;
+  });
 
   http.Post(std::string(kMapScriptPath), [this](const httplib::Request& req, httplib::Response& res,
                                                 const httplib::ContentReader& reader) { AnswerMap(req, res, reader); });
@@ -195,7 +231,9 @@ ServerStatus SupportServer::Start(const SupportServerOptions& options) {
   if (m_impl) {
     return ServerStatus::AlreadyRunning;
   }
-  auto impl = std::make_unique<Impl>();
+  ConnectionLimits limits;
+  limits.requestDeadline = std::chrono::milliseconds(std::max(1, options.requestDeadlineMs));
+  auto impl = std::make_unique<Impl>(limits);
   impl->assets = std::make_unique<AssetResolver>(options.assetFolder);
   if (impl->assets->Folder().empty()) {
     return ServerStatus::NoAssetFolder;
@@ -210,6 +248,9 @@ ServerStatus SupportServer::Start(const SupportServerOptions& options) {
   // The HTTP layer refuses a body whose length reaches its limit; the server's limit is the largest
   // body it still reads.
   impl->http.set_payload_max_length(options.maxBodyBytes + 1);
+  // The HTTP layer owns the queue it is handed and deletes it when listening ends.
+  const std::size_t workers = std::max<std::size_t>(1, options.workers);
+  impl->http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
   // Without SO_REUSEPORT, which the HTTP layer would set: a taken port must fail to bind, so that
   // the fall-back can find a free one instead of sharing the port with another process.
   impl->http.set_socket_options([](int sock) {

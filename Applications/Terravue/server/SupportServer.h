@@ -24,6 +24,13 @@ inline constexpr std::string_view kPageTemplateName = "terravue_page.html";
 /// Bodies larger than this are refused with 413.
 inline constexpr std::size_t kMaxRequestBodyBytes = 8u * 1024u * 1024u;
 
+/// How long one request's head and body may take to arrive, however the client paces its bytes.
+inline constexpr int kRequestDeadlineMilliseconds = 10000;
+
+/// Requests served at the same time. Far more than the program itself ever has open, so that a
+/// handful of stalled clients (each cut off at its deadline) leave room for the program's own.
+inline constexpr std::size_t kServerWorkers = 32;
+
 /// How the server is started.
 struct SupportServerOptions {
   std::string bindAddress = "127.0.0.1";  ///< loopback unless told otherwise
@@ -32,6 +39,8 @@ struct SupportServerOptions {
   std::filesystem::path assetFolder;      ///< page template, script, style, pins, help pages, Leaflet
   MapPageSettings page;
   std::size_t maxBodyBytes = kMaxRequestBodyBytes;
+  int requestDeadlineMs = kRequestDeadlineMilliseconds;  ///< for the head and body of each request
+  std::size_t workers = kServerWorkers;                  ///< requests served at the same time
 };
 
 /// Why Start failed.
@@ -49,8 +58,10 @@ enum class ServerStatus : std::uint8_t {
 
 /// The map server the program embeds and that also runs alone: answers the map POST with the
 /// interactive page, serves the help pages and the page's files from one asset folder, answers
-/// 400 for malformed bodies, 413 for bodies over the limit and 404 for anything else. Requests are
-/// served on a pool of background threads; the object is not copyable or movable.
+/// 400 for malformed bodies, 413 for bodies over the limit (at once, from the announced length,
+/// without reading the body) and 404 for anything else. Requests are served on a pool of background
+/// threads; each request's head and body must arrive within the request deadline, so that slow
+/// clients are cut off instead of holding workers. The object is not copyable or movable.
 class SupportServer {
  public:
   SupportServer();
