@@ -34,6 +34,7 @@
 #include "Applications/Terravue/WebProfile.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/PageEdits.h"
+#include "Applications/Terravue/mapdata/PictureLoadPool.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
 
 namespace {
@@ -246,7 +247,10 @@ void CTerravueHtmlWnd::LoadWorker(std::vector<std::string> paths, bool hasList, 
   if (hasList) {
     NullProgressSink noProgress;
     ProgressSink& sink = progress != nullptr ? static_cast<ProgressSink&>(*progress) : noProgress;
-    const bool added = m_currentMap.m_pictures.AddPictures(paths, m_currentMap.m_rootFolder, sink, m_keepRunning);
+    // The pictures are read and their thumbnails made on every core; the list comes out as one
+    // thread would make it.
+    const bool added =
+        AddPicturesOnWorkers(m_currentMap.m_pictures, paths, m_currentMap.m_rootFolder, sink, m_keepRunning);
     if (progress != nullptr) {
       progress->PostClose();
     }

@@ -28,6 +28,7 @@ int RunSetGps(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunRemoveGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunMakePhotos(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunThumb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 /// A file status as a short reason for the one-line error of a subcommand.
 std::string ToolStatusReason(XpStatus status);

@@ -18,6 +18,7 @@ const ToolCommand kCommands[] = {
      "make-photos [--size WxH] [--count N] [--without-position K] [--seed S] [--quality Q] FOLDER   sample photos",
      RunMakePhotos},
     {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
+    {"load", "load --work DIR [--jobs N] PHOTO...   add photos as the map does; one JSON line per picture", RunLoad},
 };
 
 void Usage(std::ostream& err) {
