@@ -171,6 +171,10 @@ void DrainBriefly(int fd, std::chrono::milliseconds time) {
   }
 }
 
+// Answers go out uncompressed: the server answers on this machine, where compressing the page
+// script and a page of thousands of pictures on every request takes seconds and saves nothing.
+void KeepUncompressed(httplib::Request& req) { req.headers.erase("Accept-Encoding"); }
+
 }  // namespace
 
 DeadlineHttpServer::DeadlineHttpServer(const ConnectionLimits& limits) : m_limits(limits) {}
@@ -195,7 +199,7 @@ bool DeadlineHttpServer::process_and_close_socket(socket_t sock) {
     stream.StartRequest(m_limits.requestDeadline);
     t_closeAfterAnswer = false;
     bool closed = false;
-    served = process_request(stream, /*close_connection=*/count == 1 || t_closeAfterAnswer, closed, nullptr);
+    served = process_request(stream, /*close_connection=*/count == 1 || t_closeAfterAnswer, closed, KeepUncompressed);
     drain = t_closeAfterAnswer;
     t_closeAfterAnswer = false;
     if (!served || closed || drain) {

@@ -282,6 +282,19 @@ TEST_F(ServerUnderLoad, AnswersRequestsSentTogetherOnOneConnection) {
   EXPECT_NE(answer.find("HTTP/1.1 404", second), std::string::npos);
 }
 
+TEST_F(ServerUnderLoad, AnswersUncompressedWhateverTheClientAccepts) {
+  StartServer(kServerWorkers, kRequestDeadlineMilliseconds);
+  ClientSocket client(m_server.Port());
+  ASSERT_TRUE(client.Connected());
+  ASSERT_TRUE(
+      client.Send("GET /www/gps/terravue/help/help_ENU_11.html HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                  "Accept-Encoding: gzip, deflate, br\r\nConnection: close\r\n\r\n"));
+  const std::string answer = client.ReceiveUntilClosed(std::chrono::milliseconds(4000));
+  EXPECT_EQ(StatusOf(answer), 200);
+  EXPECT_EQ(answer.find("Content-Encoding"), std::string::npos);
+  EXPECT_THAT(answer, HasSubstr("<html"));
+}
+
 TEST_F(ServerUnderLoad, AnswersAMapOfFiveThousandPictures) {
   StartServer(kServerWorkers, kRequestDeadlineMilliseconds);
   std::vector<testing::TestPicture> pictures;
