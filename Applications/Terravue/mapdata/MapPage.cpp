@@ -97,10 +97,14 @@ std::string BuildMapPage(const PictureList& pictures, const MapPageAddresses& ad
   page +=
       "\t<head>\t<meta http-equiv=\"content-type\" content=\"text/html; charset=utf-8\"/>"
       "\t<link href=\"terravue.css\" rel=\"stylesheet\" type=\"text/css\"/>\n";
-  page += "\t<script src=\"" + mapScript +
-          "\" type=\"text/javascript\"></script>"
-          "\t<script src=\"terravue.js\" type=\"text/javascript\"></script>"
-          "\t<script type=\"text/javascript\">//<![CDATA[\n";
+  // When the map library is the page script itself (the bundle every state folder holds), a second
+  // tag would fetch, parse and run the whole bundle twice.
+  if (addresses.mapScriptUrl != "terravue.js") {
+    page += "\t<script src=\"" + mapScript + "\" type=\"text/javascript\"></script>";
+  }
+  page +=
+      "\t<script src=\"terravue.js\" type=\"text/javascript\"></script>"
+      "\t<script type=\"text/javascript\">//<![CDATA[\n";
   page += "\tvar $marker = [" + markers + "];\n";
   page += "\tvar $select = 0;\n";
   page += "\tvar $message = {\"broken\":\"\",\"information\":\"\"};\n";

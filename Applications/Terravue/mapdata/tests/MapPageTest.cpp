@@ -80,6 +80,20 @@ TEST(MapPage, EscapesTextThatWouldEndTheStringOrTheScript) {
   EXPECT_NE(marker.find("\"lng\":\"E\\\\\\u000a\""), std::string::npos) << marker;
 }
 
+TEST(MapPage, LoadsTheBundledScriptOnceWhenItIsAlsoTheMapLibrary) {
+  const std::string page = BuildMapPage(PictureList(), {"terravue.js", "http://127.0.0.1:8080"});
+  std::size_t tags = 0;
+  for (std::size_t at = page.find("<script src=\"terravue.js"); at != std::string::npos;
+       at = page.find("<script src=\"terravue.js", at + 1)) {
+    ++tags;
+  }
+  EXPECT_EQ(tags, 1U);
+  EXPECT_NE(page.find("\tvar $marker = [];"), std::string::npos);
+  // Another map library still gets its own tag before the page script.
+  EXPECT_NE(BuildMapPage(PictureList(), Addresses()).find("<script src=\"http://127.0.0.1:8080/maps/api/js?file=api"),
+            std::string::npos);
+}
+
 TEST(MapPage, MatchesTheGoldenPage) {
   PictureList list;
   list.Append(Located(0));

@@ -499,3 +499,66 @@ test('a saved page opened from its folder shows its markers with every handler i
     fs.rmSync(folder, { recursive: true, force: true });
   }
 });
+
+// Pictures spread over a trip, most of them close enough to be grouped.
+function trip(count) {
+  const pictures = [];
+  for (let i = 0; i < count; i++) {
+    pictures.push({ path: `/home/user/Pictures/trip/img_${i}.jpg`,
+                    at: [34 + (i % 71) * 0.03, 135 + Math.floor(i / 71) * 0.03] });
+  }
+  return pictures;
+}
+
+test('a page with 5,000 pictures sets up, clusters and keeps its fields current after a drag', async () => {
+  const many = trip(4999);
+  many.push({ path: '/home/user/Pictures/trip/lonely.jpg', at: [-33.86, 151.21] });
+  const form = body(many, { zoom: '2', centre: [10, 150] });
+  const started = Date.now();
+  const page = await openMap(form);
+  const loaded = Date.now() - started;
+  const clusters = await page.locator('.marker-cluster').count();
+  assert.ok(clusters > 0, 'nearby markers are grouped');
+  const from = await markerPoint(page, 5000);
+  await page.mouse.move(from.x, from.y);
+  await page.mouse.down();
+  await page.mouse.move(from.x + 40, from.y + 30, { steps: 5 });
+  const releasedAt = await page.evaluate(() => performance.timeOrigin + performance.now());
+  await page.mouse.up();
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify5000]').value === '1');
+  const updatedAt = await page.evaluate(() => tv.fieldsUpdated);
+  const pageMs = await page.evaluate(() => tv.loadMs);
+  const heap = await page.evaluate(() => (performance.memory ? performance.memory.usedJSHeapSize : 0));
+  const f = await fields(page);
+  assert.equal(f.pic_count, '5000');
+  assert.notEqual(f.pic_latitude5000, lat(-33.86));
+  assert.equal(f.pic_latitude4999, lat(many[4998].at[0]));
+  assert.deepEqual(page.errors, []);
+  console.log(`# bench 5,000 pictures: POST to map ready ${loaded} ms, page set-up ${pageMs} ms ` +
+              `(${form.length} bytes, ${clusters} clusters, JS heap ${Math.round(heap / 1048576)} MiB); ` +
+              `fields current ${Math.max(0, Math.round(updatedAt - releasedAt))} ms after the mouse was released`);
+  await page.close();
+});
+
+test('time from the POST to visible markers with 1 and 50 pictures', async () => {
+  const bundle = fs.statSync(path.join(programDir, 'terravue.js')).size;
+  for (const count of [1, 50]) {
+    const times = [];
+    const inPage = [];
+    for (let round = 0; round < 5; round++) {
+      const started = Date.now();
+      const page = await openMap(body(trip(count), { zoom: '9', centre: [34.5, 135.2] }));
+      await page.waitForSelector('img.leaflet-marker-icon, .marker-cluster', { state: 'visible' });
+      times.push(Date.now() - started);
+      // The page's own part: from the start of the navigation to the end of its script's set-up.
+      inPage.push(await page.evaluate(() => {
+        const nav = performance.getEntriesByType('navigation')[0];
+        return Math.round(nav.domContentLoadedEventEnd - nav.startTime);
+      }));
+      await page.close();
+    }
+    const median = (list) => list.sort((a, b) => a - b)[Math.floor(list.length / 2)];
+    console.log(`# bench ${count} picture(s): POST to visible markers, median of 5: ${median(times)} ms, ` +
+                `of which navigation start to page ready ${median(inPage)} ms (terravue.js ${Math.round(bundle / 1024)} KiB)`);
+  }
+});
