@@ -1,0 +1,110 @@
+// Times the program itself: from starting it with photos to the first marker shown in its window,
+// and its resident memory once the markers are there. The program runs offscreen in a fresh home
+// folder; its embedded browser is watched through the browser's debugging port.
+//
+//   node bench/app_timing.mjs PROGRAM PHOTO...
+//
+// Run with `node --experimental-websocket` (Node 20) or a Node with WebSocket built in. Prints one
+// JSON line.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+
+const [program, ...photos] = process.argv.slice(2);
+const home = fs.mkdtempSync(path.join(os.tmpdir(), 'tv_app_timing_'));
+const port = 20000 + Math.floor(Math.random() * 20000);
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Resident kilobytes of a process and of its descendants (the browser's own processes).
+function residentKiB(pid) {
+  const read = (p) => {
+    try {
+      const status = fs.readFileSync(`/proc/${p}/status`, 'utf8');
+      return Number(/VmRSS:\s+(\d+)/.exec(status)?.[1] ?? 0);
+    } catch {
+      return 0;
+    }
+  };
+  const children = (p) => {
+    try {
+      return fs.readFileSync(`/proc/${p}/task/${p}/children`, 'utf8').trim().split(/\s+/).filter(Boolean);
+    } catch {
+      return [];
+    }
+  };
+  let helpers = 0;
+  const stack = children(pid);
+  while (stack.length) {
+    const p = stack.pop();
+    helpers += read(p);
+    stack.push(...children(p));
+  }
+  return { program: read(pid), browserHelpers: helpers };
+}
+
+const started = Date.now();
+const app = spawn(program, photos, {
+  stdio: 'ignore',
+  env: { ...process.env, HOME: home, XDG_CONFIG_HOME: path.join(home, 'config'), XDG_DATA_HOME: path.join(home, 'data'),
+         XDG_CACHE_HOME: path.join(home, 'cache'), QT_QPA_PLATFORM: 'offscreen', QTWEBENGINE_DISABLE_SANDBOX: '1',
+         QTWEBENGINE_CHROMIUM_FLAGS: '--disable-gpu', QTWEBENGINE_REMOTE_DEBUGGING: String(port) },
+});
+let result = { photos: photos.length };
+try {
+  // The page target of the program's window, through the debugging port's target list.
+  let target = null;
+  while (!target && Date.now() - started < 120000) {
+    try {
+      const list = await (await fetch(`http://127.0.0.1:${port}/json`)).json();
+      target = list.find((t) => t.type === 'page') ?? null;
+    } catch {
+      // not listening yet
+    }
+    if (!target) {
+      await sleep(20);
+    }
+  }
+  if (!target) {
+    throw new Error('the program\'s browser never answered');
+  }
+  const socket = new WebSocket(target.webSocketDebuggerUrl);
+  await new Promise((resolve, reject) => {
+    socket.onopen = resolve;
+    socket.onerror = reject;
+  });
+  let next = 0;
+  const waiting = new Map();
+  socket.onmessage = (event) => {
+    const message = JSON.parse(event.data);
+    waiting.get(message.id)?.(message);
+    waiting.delete(message.id);
+  };
+  const evaluate = (expression) =>
+    new Promise((resolve) => {
+      const id = ++next;
+      waiting.set(id, (message) => resolve(message.result?.result?.value));
+      socket.send(JSON.stringify({ id, method: 'Runtime.evaluate', params: { expression, returnByValue: true } }));
+    });
+  let shown = 0;
+  while (!shown && Date.now() - started < 600000) {
+    const count = await evaluate("document.querySelectorAll('.leaflet-marker-icon, .marker-cluster').length");
+    if (count > 0) {
+      shown = Date.now() - started;
+    } else {
+      await sleep(20);
+    }
+  }
+  result.startToMarkersMs = shown || null;
+  await sleep(1000);
+  result.residentKiB = residentKiB(app.pid);
+  socket.close();
+} catch (error) {
+  result.error = String(error);
+} finally {
+  app.kill('SIGTERM');
+  await sleep(500);
+  app.kill('SIGKILL');
+  fs.rmSync(home, { recursive: true, force: true });
+}
+console.log(JSON.stringify(result));
