@@ -199,7 +199,7 @@ bool DeadlineHttpServer::process_and_close_socket(socket_t sock) {
     stream.StartRequest(m_limits.requestDeadline);
     t_closeAfterAnswer = false;
     bool closed = false;
-    served = process_request(stream, /*close_connection=*/count == 1 || t_closeAfterAnswer, closed, KeepUncompressed);
+    served = process_request(stream, /*close_connection=*/count == 1, closed, KeepUncompressed);
     drain = t_closeAfterAnswer;
     t_closeAfterAnswer = false;
     if (!served || closed || drain) {
