@@ -154,8 +154,8 @@ class TricklingClient {
 class ServerUnderLoad : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tv_slow_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = (fs::temp_directory_path() / "tv_slow_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     m_root = pattern;
     const fs::path web = fs::path(TV_SOURCE_DIR) / "Applications/Terravue/web";
     for (const char* name : {"terravue_page.html", "help_ENU_11.html"}) {
