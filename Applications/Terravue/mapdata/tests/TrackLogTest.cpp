@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Applications/Terravue/mapdata/TrackLog.h"
+#include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+
+namespace {
+
+constexpr std::int64_t kMay1 = 1714521600;  // 2024-05-01T00:00:00Z
+
+std::string Gpx11(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<gpx version=\"1.1\" creator=\"test\" xmlns=\"http://www.topografix.com/GPX/1/1\">\n" +
+         body + "</gpx>\n";
+}
+
+std::string Point(double lat, double lon, const std::string& time, const std::string& ele = "") {
+  std::string s = "<trkpt lat=\"" + std::to_string(lat) + "\" lon=\"" + std::to_string(lon) + "\">";
+  if (!ele.empty()) {
+    s += "<ele>" + ele + "</ele>";
+  }
+  if (!time.empty()) {
+    s += "<time>" + time + "</time>";
+  }
+  return s + "</trkpt>\n";
+}
+
+// An NMEA sentence with its checksum.
+std::string Sentence(const std::string& body) {
+  unsigned sum = 0;
+  for (const char c : body) {
+    sum ^= static_cast<unsigned char>(c);
+  }
+  char tail[8];
+  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+  return "$" + body + tail;
+}
+
+}  // namespace
+
+TEST(TrackTime, ReadsUtcOffsetsAndFractions) {
+  EXPECT_EQ(ParseIsoTimeMs("2024-05-01T00:00:00Z"), kMay1 * 1000);
+  EXPECT_EQ(ParseIsoTimeMs("2024-05-01T09:00:00+09:00"), kMay1 * 1000);
+  EXPECT_EQ(ParseIsoTimeMs("2024-04-30T19:30:00-0430"), kMay1 * 1000);
+  EXPECT_EQ(ParseIsoTimeMs("2024-05-01T02:00:00+02"), kMay1 * 1000);
+  EXPECT_EQ(ParseIsoTimeMs("2024-05-01T00:00:01.250Z"), kMay1 * 1000 + 1250);
+  EXPECT_EQ(ParseIsoTimeMs("2024-05-01T00:00:00.5"), kMay1 * 1000 + 500);
+  EXPECT_EQ(ParseIsoTimeMs("2000-02-29T12:00:00Z"), 951825600LL * 1000);
+  EXPECT_EQ(ParseIsoTimeMs("1969-12-31T23:59:59Z"), -1000);
+}
+
+TEST(TrackTime, RefusesMalformedTimes) {
+  for (const char* text : {"", "2024-05-01", "2024-05-01T25:00:00Z", "2023-02-29T00:00:00Z", "2024-13-01T00:00:00Z",
+                           "2024-05-01T00:00:00+25:00", "2024-05-01T00:00:00Q", "2024-05-01T00:00:00.Z",
+                           "2024-5-1T00:00:00Z", "2024-05-01T00:00:00Z trailing"}) {
+    EXPECT_FALSE(ParseIsoTimeMs(text).has_value()) << text;
+  }
+}
+
+TEST(TrackLogGpx, ReadsPointsSortedWithOptionalElevation) {
+  TrackLog log;
+  const std::string gpx = Gpx11("<trk><trkseg>\n" + Point(35.1, 139.1, "2024-05-01T00:10:00Z", "12.5") +
+                                Point(35.0, 139.0, "2024-05-01T00:00:00Z") + "</trkseg></trk>\n");
+  ASSERT_EQ(log.AddBytes(gpx), XpStatus::Ok);
+  ASSERT_EQ(log.Fixes().size(), 2u);
+  EXPECT_EQ(log.Fixes()[0].timeMs, kMay1 * 1000);
+  EXPECT_FALSE(log.Fixes()[0].hasElevation);
+  EXPECT_DOUBLE_EQ(log.Fixes()[1].latitude, 35.1);
+  EXPECT_TRUE(log.Fixes()[1].hasElevation);
+  EXPECT_DOUBLE_EQ(log.Fixes()[1].elevation, 12.5);
+  // File order is kept for drawing.
+  ASSERT_EQ(log.Segments().size(), 1u);
+  EXPECT_DOUBLE_EQ(log.Segments()[0].fixes[0].latitude, 35.1);
+  EXPECT_EQ(log.Skipped(), 0u);
+}
+
+TEST(TrackLogGpx, SkipsAndCountsPointsWithoutTimeOrWithBadCoordinates) {
+  TrackLog log;
+  const std::string gpx = Gpx11("<trk><trkseg>\n" + Point(35.0, 139.0, "2024-05-01T00:00:00Z") +
+                                Point(35.0, 139.0, "") + Point(91.0, 139.0, "2024-05-01T00:01:00Z") +
+                                Point(35.0, -180.5, "2024-05-01T00:02:00Z") + Point(35.0, 139.0, "yesterday") +
+                                "<trkpt lat=\"abc\" lon=\"1\"><time>2024-05-01T00:03:00Z</time></trkpt>\n"
+                                "<trkpt lon=\"1\"><time>2024-05-01T00:03:00Z</time></trkpt>\n"
+                                "<trkpt lat=\"0x10\" lon=\"1\"><time>2024-05-01T00:03:00Z</time></trkpt>\n"
+                                "<trkpt lat=\"nan\" lon=\"1\"><time>2024-05-01T00:03:00Z</time></trkpt>\n" +
+                                Point(35.0, 139.0, "2024-05-01T00:04:00Z", "high") + "</trkseg></trk>\n");
+  ASSERT_EQ(log.AddBytes(gpx), XpStatus::Ok);
+  EXPECT_EQ(log.Fixes().size(), 2u);
+  EXPECT_EQ(log.Skipped(), 8u);
+  // An elevation that does not read leaves the point without one.
+  EXPECT_FALSE(log.Fixes()[1].hasElevation);
+}
+
+TEST(TrackLogGpx, ReadsGpx10RoutesSegmentsAndSeveralFiles) {
+  TrackLog log;
+  const std::string gpx10 =
+      "<?xml version=\"1.0\"?><gpx version=\"1.0\" xmlns=\"http://www.topografix.com/GPX/1/0\">"
+      "<trk><trkseg>" +
+      Point(1, 1, "2024-05-01T00:00:00Z") + "</trkseg><trkseg>" + Point(2, 2, "2024-05-01T02:00:00Z") +
+      "</trkseg></trk><rte><rtept lat=\"3\" lon=\"3\"><time>2024-05-01T01:00:00Z</time></rtept></rte>"
+      "<wpt lat=\"9\" lon=\"9\"><time>2024-05-01T01:30:00Z</time></wpt></gpx>";
+  ASSERT_EQ(log.AddBytes(gpx10), XpStatus::Ok);
+  const std::string prefixed =
+      "<g:gpx xmlns:g=\"http://www.topografix.com/GPX/1/1\"><g:trk><g:trkseg>"
+      "<g:trkpt lat=\"4\" lon=\"4\"><g:time>2024-05-01T00:30:00Z</g:time></g:trkpt>"
+      "</g:trkseg></g:trk></g:gpx>";
+  ASSERT_EQ(log.AddBytes(prefixed), XpStatus::Ok);
+  EXPECT_EQ(log.FileCount(), 2u);
+  ASSERT_EQ(log.Segments().size(), 4u);
+  EXPECT_EQ(log.Segments()[0].file, 0u);
+  EXPECT_EQ(log.Segments()[3].file, 1u);
+  ASSERT_EQ(log.Fixes().size(), 4u);
+  // Waypoints are not part of the track; the rest is merged in time order.
+  const double expected[] = {1, 4, 3, 2};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_DOUBLE_EQ(log.Fixes()[i].latitude, expected[i]) << i;
+  }
+}
+
+TEST(TrackLogGpx, RefusesWhatIsNotAGpxDocument) {
+  TrackLog log;
+  EXPECT_EQ(log.AddBytes(""), XpStatus::TrackLogInvalid);
+  EXPECT_EQ(log.AddBytes("<gpx><trk>"), XpStatus::TrackLogInvalid);
+  EXPECT_EQ(log.AddBytes("<kml></kml>"), XpStatus::TrackLogInvalid);
+  EXPECT_EQ(log.AddBytes("hello"), XpStatus::TrackLogInvalid);
+  EXPECT_EQ(log.FileCount(), 0u);
+  EXPECT_TRUE(log.Empty());
+}
+
+TEST(TrackLogGpx, RefusesTooManyPointsAndLeavesTheLogUnchanged) {
+  TrackLog log(/*maxFixes=*/5);
+  const std::string point = Point(1, 1, "2024-05-01T00:00:00Z");
+  ASSERT_EQ(log.AddBytes(Gpx11("<trk><trkseg>" + point + point + "</trkseg></trk>")), XpStatus::Ok);
+  const std::string four = "<trk><trkseg>" + point + point + point + point + "</trkseg></trk>";
+  EXPECT_EQ(log.AddBytes(Gpx11(four)), XpStatus::TrackLogTooLarge);
+  EXPECT_EQ(log.Fixes().size(), 2u);
+  EXPECT_EQ(log.Segments().size(), 1u);
+  EXPECT_EQ(log.FileCount(), 1u);
+  // Exactly up to the limit is fine; skipped points do not count.
+  EXPECT_EQ(log.AddBytes(Gpx11("<trk><trkseg>" + point + point + point + Point(1, 1, "") + "</trkseg></trk>")),
+            XpStatus::Ok);
+  EXPECT_EQ(log.Fixes().size(), 5u);
+  const std::string nmea = "$GPRMC,101500,A,3537.5000,N,13944.5000,E,0.0,0.0,010524,,,A\n";
+  EXPECT_EQ(log.AddBytes(nmea), XpStatus::TrackLogTooLarge);
+  EXPECT_EQ(log.AddBytes(std::string(TrackLog::kMaxFileBytes + 1, ' ')), XpStatus::TrackLogTooLarge);
+}
+
+TEST(TrackLogFile, RefusesAFileAboveTheSizeLimitBeforeReadingIt) {
+  TempFolder folder;
+  const std::string path = folder / "big.gpx";
+  {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(::ftruncate(fileno(f), static_cast<off_t>(TrackLog::kMaxFileBytes + 1)), 0);
+    std::fclose(f);
+  }
+  TrackLog log;
+  EXPECT_EQ(log.AddFile(path), XpStatus::TrackLogTooLarge);
+  EXPECT_EQ(log.AddFile(folder / "missing.gpx"), XpStatus::FileNotFound);
+  EXPECT_EQ(log.AddFile(folder.Path()), XpStatus::FileInvalid);
+  WriteFileText(folder / "ok.gpx", Gpx11("<trk><trkseg>" + Point(1, 1, "2024-05-01T00:00:00Z") + "</trkseg></trk>"));
+  EXPECT_EQ(log.AddFile(folder / "ok.gpx"), XpStatus::Ok);
+  EXPECT_EQ(log.Fixes().size(), 1u);
+}
+
+TEST(TrackLogNmea, ReadsRmcWithTheAltitudeOfTheSameSecond) {
+  const std::string log0 = Sentence("GPGGA,101500.00,3537.5000,N,13944.5000,E,1,08,0.9,40.5,M,39.0,M,,") +
+                           Sentence("GPRMC,101500.00,A,3537.5000,N,13944.5000,E,0.0,0.0,010524,,,A") +
+                           Sentence("GNRMC,101600,A,3537.6000,S,00044.5000,W,0.0,0.0,010524,,,A") +
+                           Sentence("GPGGA,101600,3537.6000,S,00044.5000,W,1,08,0.9,-3.0,M,39.0,M,,") +
+                           Sentence("GPRMC,101700,V,3537.6000,N,13944.5000,E,0.0,0.0,010524,,,N") +
+                           "$GPRMC,101800,A,3537.6000,N,13944.5000,E,0.0,0.0,010524,,,A*00\r\n" +
+                           Sentence("GPRMC,101900,A,9137.6000,N,13944.5000,E,0.0,0.0,010524,,,A") +
+                           Sentence("GPRMC,102000,A,3537.6000,N,13944.5000,E,0.0,0.0,310224,,,A") +
+                           Sentence("GPGSV,3,1,11,01,02,03,04");
+  TrackLog log;
+  ASSERT_EQ(log.AddBytes(log0), XpStatus::Ok);
+  ASSERT_EQ(log.Fixes().size(), 2u);
+  EXPECT_EQ(log.Skipped(), 4u);  // not valid, bad checksum, latitude 91, 31 February
+  const TrackFix& a = log.Fixes()[0];
+  EXPECT_EQ(a.timeMs, (kMay1 + 10 * 3600 + 15 * 60) * 1000);
+  EXPECT_NEAR(a.latitude, 35 + 37.5 / 60, 1e-9);
+  EXPECT_NEAR(a.longitude, 139 + 44.5 / 60, 1e-9);
+  ASSERT_TRUE(a.hasElevation);
+  EXPECT_DOUBLE_EQ(a.elevation, 40.5);
+  const TrackFix& b = log.Fixes()[1];
+  EXPECT_NEAR(b.latitude, -(35 + 37.6 / 60), 1e-9);
+  EXPECT_NEAR(b.longitude, -(0 + 44.5 / 60), 1e-9);
+  ASSERT_TRUE(b.hasElevation);  // the GGA came after its RMC
+  EXPECT_DOUBLE_EQ(b.elevation, -3.0);
+}
+
+TEST(TrackLogNmea, RefusesTextThatIsNoLog) {
+  TrackLog log;
+  EXPECT_EQ(log.AddBytes("$\n"), XpStatus::TrackLogInvalid);
+  EXPECT_EQ(log.AddBytes("$GPRMC,bad*ZZ\nplain text\n"), XpStatus::TrackLogInvalid);
+  EXPECT_EQ(log.FileCount(), 0u);
+}
