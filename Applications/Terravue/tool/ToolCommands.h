@@ -27,6 +27,7 @@ int RunHandoff(const std::vector<std::string>& args, std::ostream& out, std::ost
 int RunSetGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunRemoveGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunMakePhotos(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunThumb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -17,6 +17,10 @@ const ToolCommand kCommands[] = {
     {"make-photos",
      "make-photos [--size WxH] [--count N] [--without-position K] [--seed S] [--quality Q] FOLDER   sample photos",
      RunMakePhotos},
+    {"geotag",
+     "geotag --track FILE [--track FILE ...] [--tz +HH:MM] [--offset +SECONDS] [--max-gap SECONDS] "
+     "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] PHOTO...   place photos from GPS track logs",
+     RunGeotag},
     {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
     {"load", "load --work DIR [--jobs N] PHOTO...   add photos as the map does; one JSON line per picture", RunLoad},
 };
