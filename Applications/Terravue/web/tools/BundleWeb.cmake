@@ -34,4 +34,9 @@ function(tv_bundle output own)
 endfunction()
 
 tv_bundle("${OUT_DIR}/terravue.js" terravue.js leaflet.js leaflet.markercluster.js)
+# The track-log layer is a module of its own, appended to the page script it uses.
+if(EXISTS "${WEB_DIR}/terravue_tracks.js")
+  file(READ "${WEB_DIR}/terravue_tracks.js" tracks)
+  file(APPEND "${OUT_DIR}/terravue.js" "\n${tracks}")
+endif()
 tv_bundle("${OUT_DIR}/terravue.css" terravue.css leaflet.css MarkerCluster.css MarkerCluster.Default.css)
