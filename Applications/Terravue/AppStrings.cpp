@@ -127,6 +127,7 @@ constexpr std::array kTexts = {
     BuiltInText{"151/32791", "Save Terravue (&U)", "Terravueを上書き保存(&U)"},
     BuiltInText{"151/32786", "Delete selected Terravue (&D)", "選んだTerravueを削除(&D)"},
     BuiltInText{"151/32792", "Help (&H)", "ヘルプ(&H)"},
+    BuiltInText{"151/32800", "Load track... (&T)", "トラックを読み込む...(&T)"},
 
     // Dialog 152: the progress bar has no texts. Dialog 153: the notice.
     BuiltInText{"153/title", "Terravue", "Terravue"},

@@ -17,6 +17,7 @@
 #include "Applications/Terravue/CPimDlg.h"
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/CTrackDlg.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/OtherMakerNotice.h"
@@ -160,6 +161,9 @@ void CTerravueBaseWnd::OnCommand(int id) {
     case MainMenu::kHelp:
       Help();
       break;
+    case MainMenu::kLoadTrack:
+      m_htmlWnd->Tracks()->ChooseTracks();
+      break;
     case MainMenu::kRequestClose:
       RequestClose();
       break;
@@ -279,6 +283,7 @@ bool CTerravueBaseWnd::SaveAsNew(bool* cancelled) {
     ShowAppMessage(this, QMessageBox::Warning, globals.Message(102));
     return false;
   }
+  m_htmlWnd->Tracks()->KeepWithState(saved.m_stateFilePath);
   m_htmlWnd->SetModified(false);
   const int count = static_cast<int>(m_store->Count());
   MainMenu::AppendStates(*m_menu, {QString::fromStdString(saved.m_name)}, count);
@@ -304,6 +309,7 @@ bool CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
     }
     return false;
   }
+  m_htmlWnd->Tracks()->KeepWithState(map.m_stateFilePath);
   // The store's copy follows what was written, so choosing the state again
   // shows the saved positions rather than those of an earlier save.
   if (m_currentStateIndex >= 0 && static_cast<std::size_t>(m_currentStateIndex) < m_store->Count() &&

@@ -25,6 +25,7 @@
 #include "Applications/Terravue/CInfoNoticeDlg.h"
 #include "Applications/Terravue/CProgressDlg.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTrackDlg.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/DropSorting.h"
@@ -129,6 +130,7 @@ CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
 
   connect(page(), &QWebEnginePage::loadingChanged, this, &CTerravueHtmlWnd::OnLoadingChanged);
   connect(this, &QWebEngineView::loadFinished, this, &CTerravueHtmlWnd::OnLoadFinished);
+  m_tracks = new CTrackDlg(this);
 
   m_menuButton =
       new CCustomButton(QStringLiteral(":/terravue/bitmap160.png"), QStringLiteral(":/terravue/bitmap160.png"),
@@ -699,6 +701,18 @@ void CTerravueHtmlWnd::dropEvent(QDropEvent* event) {
     dropped.append(url.toLocalFile());
   }
   event->acceptProposedAction();
+
+  // Track logs go to the track panel, after the drag and drop has finished.
+  if (const QStringList tracks = CTrackDlg::TakeTrackPaths(dropped); !tracks.isEmpty()) {
+    QMetaObject::invokeMethod(
+        m_tracks,
+        [this, tracks] {
+          for (const QString& track : tracks) {
+            static_cast<void>(m_tracks->AddTrack(track));
+          }
+        },
+        Qt::QueuedConnection);
+  }
 
   DropRules rules;
   rules.workFolder = AppGlobals::Get().workFolder;

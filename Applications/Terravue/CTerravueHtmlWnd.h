@@ -22,6 +22,7 @@
 
 class CCustomButton;
 class CProgressDlg;
+class CTrackDlg;
 class CTerravueBaseWnd;
 class QWebEngineLoadingInfo;
 struct AppGlobals;
@@ -113,6 +114,8 @@ class CTerravueHtmlWnd : public QWebEngineView {
   [[nodiscard]] bool IsModified() const { return m_modified; }
   void SetModified(bool modified) { m_modified = modified; }
   [[nodiscard]] CCustomButton* MenuButton() const { return m_menuButton; }
+  /// The track-log panel of this map (hidden until a track is loaded).
+  [[nodiscard]] CTrackDlg* Tracks() const { return m_tracks; }
 
   /// The program folder (where "map.html" is), without a trailing "/".
   [[nodiscard]] static QString ProgramFolder();
@@ -187,6 +190,7 @@ class CTerravueHtmlWnd : public QWebEngineView {
   std::mutex m_mapLock;    ///< guards m_currentMap, m_queryQueue and m_rebuild against LoadWorker
   std::deque<std::string> m_queryQueue;
   CCustomButton* m_menuButton = nullptr;
+  CTrackDlg* m_tracks = nullptr;
   std::atomic<bool> m_keepRunning{true};
   bool m_created = false;
   bool m_ready = false;

@@ -388,12 +388,13 @@ class StartupTest : public QObject {
     QCOMPARE(window->size(), QSize(796, 596));
     QCOMPARE(window->CurrentStateIndex(), -1);
 
-    // Menu 151: four commands and a separator, no saved states yet.
+    // Menu 151: four commands, "Load track...", a separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 5);
+    QCOMPARE(actions.size(), 6);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
-    QVERIFY(actions.at(4)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
+    QVERIFY(actions.at(5)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();

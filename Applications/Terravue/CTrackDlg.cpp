@@ -1,0 +1,405 @@
+#include "Applications/Terravue/CTrackDlg.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeDatabase>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <cstdio>
+
+#include "Applications/Terravue/AppMessageBox.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/TrackFiles.h"
+
+namespace {
+
+// A line with more points than this is thinned for drawing; matching always
+// uses every fix.
+constexpr std::size_t kMaxDrawnPointsPerLine = 5000;
+
+std::string Number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.7f", value);
+  return text;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+QString LoadFailure(const QString& path, XpStatus status) {
+  const QString name = QFileInfo(path).fileName();
+  switch (status) {
+    case XpStatus::TrackLogInvalid:
+      return QStringLiteral("\"%1\" is not a GPX or NMEA track log.").arg(name);
+    case XpStatus::TrackLogTooLarge:
+      return QStringLiteral("\"%1\" is too large for a track log (more than %2 MB or %3 points).")
+          .arg(name)
+          .arg(TrackLog::kMaxFileBytes / (1024 * 1024))
+          .arg(TrackLog::kMaxFixes);
+    default:
+      return QStringLiteral("\"%1\" could not be read (%2).").arg(name, QString::fromStdString(XpStatusText(status)));
+  }
+}
+
+}  // namespace
+
+CTrackDlg::CTrackDlg(CTerravueHtmlWnd* map)
+    : QDialog(map, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_map(map) {
+  setObjectName(QStringLiteral("TrackDlg"));
+  setWindowTitle(QStringLiteral("GPS track"));
+  setModal(false);
+
+  m_zone = new QLineEdit(this);
+  m_zone->setObjectName(QStringLiteral("zone"));
+  m_zone->setPlaceholderText(QStringLiteral("this computer's zone"));
+  m_zone->setToolTip(
+      QStringLiteral("The camera's time zone, such as +09:00 or -05:30. Photos that record their "
+                     "own zone use it."));
+  m_offset = new QLineEdit(QStringLiteral("+0:00:00"), this);
+  m_offset->setObjectName(QStringLiteral("offset"));
+  m_offset->setToolTip(
+      QStringLiteral("How far the camera's clock was ahead of the true time (h:mm:ss, "
+                     "with - when it was behind)."));
+  m_leaveLocated = new QCheckBox(QStringLiteral("Leave photos that already have a position"), this);
+  m_leaveLocated->setObjectName(QStringLiteral("leaveLocated"));
+  m_leaveLocated->setChecked(true);
+  m_fromSelected = new QPushButton(QStringLiteral("Set offset from the selected photo"), this);
+  m_fromSelected->setObjectName(QStringLiteral("fromSelected"));
+  m_fromSelected->setToolTip(QStringLiteral("Drag one photo to where it was taken, select it, then press this."));
+  m_summary = new QLabel(this);
+  m_summary->setObjectName(QStringLiteral("summary"));
+  m_summary->setWordWrap(true);
+  m_apply = new QPushButton(QStringLiteral("Apply"), this);
+  m_apply->setObjectName(QStringLiteral("apply"));
+  auto* load = new QPushButton(QStringLiteral("Load track..."), this);
+  load->setObjectName(QStringLiteral("load"));
+  auto* close = new QPushButton(QStringLiteral("Close"), this);
+  close->setObjectName(QStringLiteral("close"));
+
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Camera time zone:"), m_zone);
+  form->addRow(QStringLiteral("Camera clock offset:"), m_offset);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(load);
+  buttons->addStretch();
+  buttons->addWidget(m_apply);
+  buttons->addWidget(close);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(m_leaveLocated);
+  layout->addWidget(m_fromSelected);
+  layout->addWidget(m_summary);
+  layout->addLayout(buttons);
+
+  connect(m_zone, &QLineEdit::textChanged, this, &CTrackDlg::Recompute);
+  connect(m_offset, &QLineEdit::textChanged, this, &CTrackDlg::Recompute);
+  connect(m_leaveLocated, &QCheckBox::toggled, this, &CTrackDlg::Recompute);
+  connect(m_fromSelected, &QPushButton::clicked, this, &CTrackDlg::SetOffsetFromSelected);
+  connect(m_apply, &QPushButton::clicked, this, &CTrackDlg::Apply);
+  connect(load, &QPushButton::clicked, this, &CTrackDlg::ChooseTracks);
+  connect(close, &QPushButton::clicked, this, &QDialog::hide);
+  connect(m_map, &CTerravueHtmlWnd::pageShown, this, &CTrackDlg::OnPageShown);
+}
+
+bool CTrackDlg::IsTrackPath(const QString& path) {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  if (suffix == QLatin1String("gpx") || suffix == QLatin1String("nmea")) {
+    return true;
+  }
+  // A track log saved under another name is still known by its content type.
+  return suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg") &&
+         QMimeDatabase().mimeTypeForFile(path).inherits(QStringLiteral("application/gpx+xml"));
+}
+
+QStringList CTrackDlg::TakeTrackPaths(QStringList& paths) {
+  QStringList tracks;
+  for (auto it = paths.begin(); it != paths.end();) {
+    if (IsTrackPath(*it)) {
+      tracks.append(*it);
+      it = paths.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return tracks;
+}
+
+void CTrackDlg::ChooseTracks() {
+  const QStringList paths =
+      QFileDialog::getOpenFileNames(m_map, QStringLiteral("Load track"), QDir::homePath(),
+                                    QStringLiteral("GPS track logs (*.gpx *.GPX *.nmea *.NMEA);;All files (*)"));
+  for (const QString& path : paths) {
+    static_cast<void>(AddTrack(path));
+  }
+}
+
+bool CTrackDlg::AddTrack(const QString& path, QString* error) {
+  const QString absolute = QFileInfo(path).absoluteFilePath();
+  if (m_paths.contains(absolute)) {
+    show();
+    raise();
+    return true;
+  }
+  const XpStatus status = m_log.AddFile(absolute.toStdString());
+  if (status != XpStatus::Ok) {
+    const QString text = LoadFailure(absolute, status);
+    if (error != nullptr) {
+      *error = text;
+    }
+    ShowAppMessage(m_map, QMessageBox::Warning, text);
+    return false;
+  }
+  m_paths.append(absolute);
+  show();
+  raise();
+  m_fitPending = !Redraw(/*fit=*/true);
+  Recompute();
+  return true;
+}
+
+void CTrackDlg::ClearTracks() {
+  m_log = TrackLog();
+  m_paths.clear();
+  static_cast<void>(Redraw(/*fit=*/false));
+  Recompute();
+}
+
+void CTrackDlg::KeepWithState(const std::string& stateFilePath) {
+  const std::string folder = FolderOf(stateFilePath);
+  if (folder.empty()) {
+    return;
+  }
+  std::vector<std::string> sources;
+  for (const QString& path : m_paths) {
+    sources.push_back(path.toStdString());
+  }
+  std::vector<std::string> kept;
+  if (const XpStatus st = KeepTracksWithState(folder, sources, &kept); st != XpStatus::Ok) {
+    ShowAppMessage(m_map, QMessageBox::Warning,
+                   QStringLiteral("Not every track could be kept with the saved map (%1).")
+                       .arg(QString::fromStdString(XpStatusText(st))));
+  }
+  // The log stays as loaded; only the files it came from are now the copies.
+  m_paths.clear();
+  for (const std::string& path : kept) {
+    m_paths.append(QString::fromStdString(path));
+  }
+  m_shownState = stateFilePath;
+}
+
+std::optional<GeotagOptions> CTrackDlg::Options() const {
+  GeotagOptions options;
+  const QString zone = m_zone->text().trimmed();
+  if (!zone.isEmpty()) {
+    options.zoneSeconds = ParseZoneOffset(zone.toStdString());
+    if (!options.zoneSeconds) {
+      return std::nullopt;
+    }
+  }
+  const QString offset = m_offset->text().trimmed();
+  if (!offset.isEmpty()) {
+    const auto seconds = ParseClockOffset(offset.toStdString());
+    if (!seconds) {
+      return std::nullopt;
+    }
+    options.clockOffsetSeconds = *seconds;
+  }
+  return options;
+}
+
+const PhotoTime* CTrackDlg::TimeOf(const std::string& path) {
+  auto it = m_times.find(path);
+  if (it == m_times.end()) {
+    PhotoTime time;
+    std::optional<PhotoTime> read;
+    if (ReadPhotoTime(path, &time)) {
+      read = time;
+    }
+    it = m_times.emplace(path, read).first;
+  }
+  return it->second ? &*it->second : nullptr;
+}
+
+bool CTrackDlg::Redraw(bool fit) {
+  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsSending()) {
+    return false;
+  }
+  std::string files = "[";
+  for (std::size_t file = 0; file < m_log.FileCount(); ++file) {
+    files += file == 0 ? "{\"lines\":[" : ",{\"lines\":[";
+    bool firstLine = true;
+    for (const TrackSegment& segment : m_log.Segments()) {
+      if (segment.file != file || segment.fixes.empty()) {
+        continue;
+      }
+      files += firstLine ? "[" : ",[";
+      firstLine = false;
+      const std::size_t step = segment.fixes.size() / kMaxDrawnPointsPerLine + 1;
+      for (std::size_t i = 0; i < segment.fixes.size(); i += step) {
+        const TrackFix& fix = segment.fixes[i];
+        files += (i == 0 ? "[" : ",[") + Number(fix.latitude) + "," + Number(fix.longitude) + "]";
+      }
+      files += "]";
+    }
+    files += "]}";
+  }
+  files += "]";
+  m_map->page()->runJavaScript(
+      QStringLiteral("typeof tvTracksShow === 'function' ? tvTracksShow(%1, %2) : -1")
+          .arg(QString::fromStdString(files), fit ? QStringLiteral("true") : QStringLiteral("false")),
+      QWebEngineScript::MainWorld);
+  return true;
+}
+
+void CTrackDlg::Recompute() {
+  m_placed = 0;
+  m_unmatched = 0;
+  const auto options = Options();
+  std::string items = "[";
+  if (!options) {
+    m_summary->setText(QStringLiteral("The time zone or the clock offset is not understood."));
+  } else if (!m_log.Empty() && !m_map->IsLoading()) {
+    const PictureList& pictures = m_map->CurrentMap().m_pictures;
+    for (std::size_t i = 0; i < pictures.Count(); ++i) {
+      const PictureRecord& record = pictures.At(i);
+      if (m_leaveLocated->isChecked() && record.m_latitude != kNoLatitudeText &&
+          record.m_longitude != kNoLongitudeText) {
+        continue;
+      }
+      const PhotoTime* time = TimeOf(record.m_path);
+      const GeotagFix fix = time != nullptr ? GeotagPhoto(m_log, *time, *options) : GeotagFix{};
+      if (!fix.Placed()) {
+        ++m_unmatched;
+        continue;
+      }
+      items += (m_placed == 0 ? "{\"index\":" : ",{\"index\":") + std::to_string(i + 1) +
+               ",\"lat\":" + Number(fix.latitude) + ",\"lng\":" + Number(fix.longitude) + "}";
+      ++m_placed;
+    }
+    m_summary->setText(
+        QStringLiteral("%1 photos would be placed, %2 found no match in the track.").arg(m_placed).arg(m_unmatched));
+  } else {
+    m_summary->setText(m_log.Empty() ? QStringLiteral("No track loaded.") : QString());
+  }
+  items += "]";
+  m_apply->setEnabled(m_placed > 0);
+  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsSending()) {
+    emit previewShown(m_placed, m_unmatched);
+    return;
+  }
+  const int placed = m_placed;
+  const int unmatched = m_unmatched;
+  QPointer<CTrackDlg> self(this);
+  m_map->page()->runJavaScript(QStringLiteral("typeof tvTracksPreview === 'function' ? tvTracksPreview(%1) : -1")
+                                   .arg(QString::fromStdString(items)),
+                               QWebEngineScript::MainWorld, [self, placed, unmatched](const QVariant&) {
+                                 if (self) {
+                                   emit self->previewShown(placed, unmatched);
+                                 }
+                               });
+}
+
+void CTrackDlg::Apply() {
+  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsSending() || m_placed == 0) {
+    return;
+  }
+  QPointer<CTrackDlg> self(this);
+  m_map->page()->runJavaScript(
+      QStringLiteral("typeof tvTracksApply === 'function' ? tvTracksApply() : 0"), QWebEngineScript::MainWorld,
+      [self](const QVariant& answer) {
+        if (!self) {
+          return;
+        }
+        const int moved = answer.toInt();
+        if (moved > 0) {
+          self->m_map->SetModified(true);
+        }
+        self->m_placed = 0;
+        self->m_apply->setEnabled(false);
+        self->m_summary->setText(QStringLiteral("%1 photos moved; save the map to write them.").arg(moved));
+        emit self->applied(moved);
+      });
+}
+
+void CTrackDlg::SetOffsetFromSelected() {
+  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsLoading() || m_log.Empty()) {
+    return;
+  }
+  QPointer<CTrackDlg> self(this);
+  m_map->page()->runJavaScript(
+      QStringLiteral("typeof tvTracksSelected === 'function' ? tvTracksSelected() : null"), QWebEngineScript::MainWorld,
+      [self](const QVariant& answer) {
+        if (!self) {
+          return;
+        }
+        const QVariantMap selected = answer.toMap();
+        const int index = selected.value(QStringLiteral("index")).toInt();
+        const PictureList& pictures = self->m_map->CurrentMap().m_pictures;
+        const PhotoTime* time = nullptr;
+        if (index >= 1 && static_cast<std::size_t>(index) <= pictures.Count()) {
+          time = self->TimeOf(pictures.At(static_cast<std::size_t>(index - 1)).m_path);
+        }
+        auto options = self->Options();
+        if (!options) {
+          options = GeotagOptions{};
+        }
+        const auto offset = time != nullptr ? ClockOffsetFromPlace(self->m_log, *time, *options,
+                                                                   selected.value(QStringLiteral("lat")).toDouble(),
+                                                                   selected.value(QStringLiteral("lng")).toDouble())
+                                            : std::nullopt;
+        if (!offset) {
+          ShowAppMessage(self->m_map, QMessageBox::Information,
+                         QStringLiteral("Select a photo with a capture time on the map, after dragging it to "
+                                        "where it was taken."));
+          return;
+        }
+        self->m_offset->setText(QString::fromStdString(FormatClockOffset(*offset)));
+        emit self->offsetFound(*offset);
+      });
+}
+
+void CTrackDlg::LoadStateTracks() {
+  const std::string state = m_map->CurrentMap().m_stateFilePath;
+  if (state == m_shownState) {
+    return;
+  }
+  m_shownState = state;
+  m_log = TrackLog();
+  m_paths.clear();
+  m_times.clear();
+  if (state.empty()) {
+    return;
+  }
+  for (const std::string& path : TracksOfState(FolderOf(state))) {
+    // A kept copy that no longer reads is left out; the map itself still opens.
+    if (m_log.AddFile(path) == XpStatus::Ok) {
+      m_paths.append(QString::fromStdString(path));
+    }
+  }
+}
+
+void CTrackDlg::OnPageShown(PageKind kind) {
+  if (kind != PageKind::PageServer || m_map->IsLoading()) {
+    return;
+  }
+  LoadStateTracks();
+  // Photos may have been added or changed on disk since the last page.
+  m_times.clear();
+  if (!m_log.Empty()) {
+    Redraw(/*fit=*/m_fitPending);
+    m_fitPending = false;
+  }
+  Recompute();
+}

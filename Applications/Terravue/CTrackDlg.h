@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "Applications/Terravue/mapdata/Geotag.h"
+#include "Applications/Terravue/mapdata/TrackLog.h"
+
+class CTerravueHtmlWnd;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+enum class PageKind;
+
+/// The track-log panel of the map window. It holds the GPS track logs loaded
+/// for the current map, has the page draw them, and shows at once where each
+/// photo of the map would go with the camera's zone and clock offset given
+/// here. "Apply" moves the placed photos on the page as drags would; nothing
+/// is written until the map is saved, by the normal save path. A saved map
+/// keeps its tracks in its folder, and they come back when it is opened.
+class CTrackDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  /// A hidden panel over `map`, which owns it.
+  explicit CTrackDlg(CTerravueHtmlWnd* map);
+
+  /// True for a path whose extension names a track log (".gpx", ".nmea").
+  [[nodiscard]] static bool IsTrackPath(const QString& path);
+  /// Removes the track logs from `paths` and answers them.
+  [[nodiscard]] static QStringList TakeTrackPaths(QStringList& paths);
+
+  /// Asks for track files with a file dialog and loads them.
+  void ChooseTracks();
+  /// Loads the track log at `path`, draws it, fits the map to the tracks and
+  /// shows the panel. A file that does not load changes nothing and is
+  /// reported in a message box (and in `*error` when given). False then.
+  bool AddTrack(const QString& path, QString* error = nullptr);
+  /// Forgets every track and the preview.
+  void ClearTracks();
+  /// Copies the tracks into the folder of the saved state whose data file is
+  /// `stateFilePath`, lists them there, and from then on uses the copies.
+  void KeepWithState(const std::string& stateFilePath);
+
+  [[nodiscard]] const TrackLog& Log() const { return m_log; }
+  [[nodiscard]] const QStringList& TrackPaths() const { return m_paths; }
+  [[nodiscard]] int PlacedCount() const { return m_placed; }
+  [[nodiscard]] int UnmatchedCount() const { return m_unmatched; }
+
+  QLineEdit* ZoneEdit() const { return m_zone; }
+  QLineEdit* OffsetEdit() const { return m_offset; }
+  QCheckBox* LeaveLocatedBox() const { return m_leaveLocated; }
+  QPushButton* OffsetFromSelectedButton() const { return m_fromSelected; }
+  QPushButton* ApplyButton() const { return m_apply; }
+  QLabel* SummaryLabel() const { return m_summary; }
+
+ signals:
+  /// The page shows a new preview: `placed` photos would move, `unmatched`
+  /// found no fix (or have no capture time).
+  void previewShown(int placed, int unmatched);
+  /// "Apply" moved `moved` photos on the page.
+  void applied(int moved);
+  /// The offset was set from the selected photo (the new offset in seconds).
+  void offsetFound(qint64 seconds);
+
+ public slots:
+  /// Matches every photo of the map again and sends the preview to the page.
+  void Recompute();
+  /// Moves the previewed photos on the page and marks the map modified.
+  void Apply();
+  /// Sets the clock offset from the selected photo's place on the page.
+  void SetOffsetFromSelected();
+
+ private:
+  [[nodiscard]] std::optional<GeotagOptions> Options() const;
+  [[nodiscard]] const PhotoTime* TimeOf(const std::string& path);
+  /// Sends the tracks to the page; false when no map page shows them now.
+  bool Redraw(bool fit);
+  void OnPageShown(PageKind kind);
+  void LoadStateTracks();
+
+  CTerravueHtmlWnd* m_map;
+  TrackLog m_log;
+  QStringList m_paths;
+  std::map<std::string, std::optional<PhotoTime>> m_times;
+  std::string m_shownState;   ///< the state file whose tracks are loaded ("" for an unsaved map)
+  bool m_fitPending = false;  ///< fit the map to the tracks when a map page shows
+  int m_placed = 0;
+  int m_unmatched = 0;
+  QLineEdit* m_zone = nullptr;
+  QLineEdit* m_offset = nullptr;
+  QCheckBox* m_leaveLocated = nullptr;
+  QPushButton* m_fromSelected = nullptr;
+  QPushButton* m_apply = nullptr;
+  QLabel* m_summary = nullptr;
+};

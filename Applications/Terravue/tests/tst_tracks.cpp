@@ -1,0 +1,273 @@
+// Placing photos from a GPS track log in the whole program: the track is
+// loaded through the map window, drawn, previewed with the camera's zone and
+// clock offset, applied as moves, and saved the normal way; the saved map
+// keeps the track, and the photos carry the positions from the track.
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QWebEngineScript>
+#include <cmath>
+#include <memory>
+
+#include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/CSaveDlg.h"
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/CTrackDlg.h"
+#include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+#include "Applications/Terravue/tests/TestPhotos.h"
+#include "xp/image/XpExifRewrite.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+namespace {
+
+/// Answers message boxes with Yes (or their only button) and the save dialog
+/// with the name "Walk"; records the message texts.
+class Answerer : public QObject {
+ public:
+  Answerer() {
+    connect(&m_timer, &QTimer::timeout, this, &Answerer::Answer);
+    m_timer.start(20);
+  }
+  QStringList seen;
+
+ private:
+  void Answer() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) {
+      return;
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      seen.append(box->text());
+      QAbstractButton* button = box->button(QMessageBox::Yes);
+      if (button == nullptr && !box->buttons().isEmpty()) {
+        button = box->buttons().constFirst();
+      }
+      if (button != nullptr) {
+        button->click();
+      }
+    } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
+      save->NameEdit()->setText(QStringLiteral("Walk"));
+      save->SaveButton()->click();
+    }
+  }
+  QTimer m_timer;
+};
+
+QVariant RunScript(QWebEngineView* view, const QString& script) {
+  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
+  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
+    answer->first = true;
+    answer->second = value;
+  });
+  QElapsedTimer clock;
+  clock.start();
+  while (!answer->first && clock.elapsed() < 10000) {
+    QTest::qWait(10);
+  }
+  return answer->second;
+}
+
+// The GPS position written in a photo, or NaN.
+std::pair<double, double> PositionOf(const QString& path) {
+  XpGPSRecord record;
+  double lat = NAN;
+  double lng = NAN;
+  if (XpExifRewrite::ReadGPS(path.toStdString(), record) != XpStatus::Ok ||
+      !RationalsToDegrees(record.latitudeRef, record.latitude, &lat) ||
+      !RationalsToDegrees(record.longitudeRef, record.longitude, &lng)) {
+    return {NAN, NAN};
+  }
+  return {lat, lng};
+}
+
+// Fixes every ten minutes from 09:50 to 10:20 UTC on 1 May 2024, moving north-east.
+const char* const kTrack =
+    "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>\n"
+    "<trkpt lat=\"35.0\" lon=\"139.0\"><time>2024-05-01T09:50:00Z</time></trkpt>\n"
+    "<trkpt lat=\"35.1\" lon=\"139.1\"><time>2024-05-01T10:00:00Z</time></trkpt>\n"
+    "<trkpt lat=\"35.2\" lon=\"139.2\"><time>2024-05-01T10:10:00Z</time></trkpt>\n"
+    "<trkpt lat=\"35.3\" lon=\"139.3\"><time>2024-05-01T10:20:00Z</time></trkpt>\n"
+    "</trkseg></trk></gpx>\n";
+
+}  // namespace
+
+class TracksTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TestHome> m_home;
+
+ private slots:
+  void init() {
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->IsValid());
+    if (!QFileInfo::exists(QStringLiteral(TV_PROGRAM_DIR "/terravue_page.html"))) {
+      QSKIP("the page files are not built");
+    }
+  }
+  void cleanup() { m_home.reset(); }
+
+  void recognisesTrackFiles() {
+    QStringList paths = {QStringLiteral("/a/b.jpg"), QStringLiteral("/a/t.GPX"), QStringLiteral("/a/n.nmea"),
+                         QStringLiteral("/a/c.JPG")};
+    QCOMPARE(CTrackDlg::TakeTrackPaths(paths), (QStringList{QStringLiteral("/a/t.GPX"), QStringLiteral("/a/n.nmea")}));
+    QCOMPARE(paths, (QStringList{QStringLiteral("/a/b.jpg"), QStringLiteral("/a/c.JPG")}));
+  }
+
+  void loadsATrackPreviewsAppliesAndSaves() {
+    const QString folder = m_home->Path("photos");
+    const QStringList photos = {folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/b.jpg"),
+                                folder + QStringLiteral("/located.jpg")};
+    QVERIFY(MakeTestPhoto(photos[0], 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
+    QVERIFY(MakeTestPhoto(photos[1], 320, 240, 2, XpDateTime(2024, 5, 1, 10, 20, 0)));
+    QVERIFY(
+        MakeTestPhoto(photos[2], 320, 240, 3, XpDateTime(2024, 5, 1, 10, 10, 30), "N:35:40:00.000", "E:139:40:00.000"));
+    const QString track = m_home->Path("walk.gpx");
+    TestHome::WriteFile(track, kTrack);
+    const QString bad = m_home->Path("bad.gpx");
+    TestHome::WriteFile(bad, "<gpx><trk>");
+    Answerer answerer;
+
+    AppStartOptions options;
+    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
+    options.language = AppStrings::Language::English;
+    options.arguments = photos;
+    auto app = std::make_unique<CTerravueApp>(options);
+    QVERIFY(app->InitInstance());
+    CTerravueBaseWnd* window = app->MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
+                              QStringLiteral("function"), 10000);
+
+    // The menu offers the command.
+    window->PrepareMenu();
+    bool offered = false;
+    for (QAction* action : window->Menu()->actions()) {
+      offered |=
+          MainMenu::CommandOf(action) == MainMenu::kLoadTrack && action->text() == QStringLiteral("Load track... (&T)");
+    }
+    QVERIFY(offered);
+
+    // A file that is no track log is reported and changes nothing.
+    CTrackDlg* tracks = map->Tracks();
+    QString error;
+    QVERIFY(!tracks->AddTrack(bad, &error));
+    QVERIFY(error.contains(QStringLiteral("not a GPX")));
+    QVERIFY(answerer.seen.contains(error));
+    QVERIFY(tracks->Log().Empty());
+
+    // The track loads, is drawn, and the map fits it.
+    QSignalSpy previews(tracks, &CTrackDlg::previewShown);
+    tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
+    QVERIFY(tracks->AddTrack(track));
+    QVERIFY(tracks->isVisible());
+    QCOMPARE(tracks->Log().Fixes().size(), std::size_t{4});
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tv.map.getBounds().contains([35.0, 139.0]) && "
+                                      "tv.map.getBounds().contains([35.3, 139.3]) && tv.map.getZoom() >= 8"))
+            .toBool(),
+        10000);
+
+    // Two photos have no position: both match; the located one is left.
+    QTRY_VERIFY_WITH_TIMEOUT(!previews.isEmpty(), 10000);
+    QCOMPARE(tracks->PlacedCount(), 2);
+    QCOMPARE(tracks->UnmatchedCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tvTracks.pending.length")).toInt(), 2, 10000);
+    QVERIFY(tracks->SummaryLabel()->text().contains(QStringLiteral("2 photos")));
+
+    // A camera clock two hours ahead puts every photo outside the track's reach.
+    tracks->OffsetEdit()->setText(QStringLiteral("+2:00:00"));
+    QCOMPARE(tracks->PlacedCount(), 0);
+    QCOMPARE(tracks->UnmatchedCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tvTracks.pending.length")).toInt(), 0, 10000);
+    QVERIFY(!tracks->ApplyButton()->isEnabled());
+    // Not leaving located photos counts the third one too.
+    tracks->LeaveLocatedBox()->setChecked(false);
+    QCOMPARE(tracks->UnmatchedCount(), 3);
+    tracks->LeaveLocatedBox()->setChecked(true);
+
+    // The offset from the located photo: it sits nearest the 10:20 fix but says 10:10:30.
+    QVERIFY(RunScript(map, QStringLiteral(
+                               "tvHighlight(tv.pictures.filter(function (p) { return p.name === 'located.jpg'; })[0]);"
+                               "tvTracksSelected() !== null"))
+                .toBool());
+    QSignalSpy found(tracks, &CTrackDlg::offsetFound);
+    tracks->OffsetFromSelectedButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(found.count(), 1, 10000);
+    QCOMPARE(found.first().first().toLongLong(), -570);
+    QCOMPARE(tracks->OffsetEdit()->text(), QStringLiteral("-0:09:30"));
+    tracks->OffsetEdit()->setText(QStringLiteral("+0:00:00"));
+    QCOMPARE(tracks->PlacedCount(), 2);
+
+    // Apply moves the two photos on the page; nothing is written yet.
+    const QByteArray before = [&] {
+      QFile f(photos[0]);
+      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    QSignalSpy applied(tracks, &CTrackDlg::applied);
+    tracks->ApplyButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    QCOMPARE(applied.first().first().toInt(), 2);
+    QVERIFY(map->IsModified());
+    {
+      QFile f(photos[0]);
+      QVERIFY(f.open(QIODevice::ReadOnly));
+      QCOMPARE(f.readAll(), before);
+    }
+    QCOMPARE(
+        RunScript(map, QStringLiteral("tv.pictures.filter(function (p) {"
+                                      "  return document.getElementsByName('pic_modify' + p.index)[0].value === '1';"
+                                      "}).map(function (p) { return p.name; }).sort().join(',')"))
+            .toString(),
+        QStringLiteral("a.jpg,b.jpg"));
+
+    // Saving as a new map writes the photos the normal way and keeps the track.
+    QSignalSpy shown(map, &CTerravueHtmlWnd::pageShown);
+    window->PrepareMenu();
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
+        action->trigger();
+      }
+    }
+    const QString walk = AppGlobals::Get().workFolder + QStringLiteral("/Walk");
+    QVERIFY(QFileInfo(walk + QStringLiteral("/data.tvd")).isFile());
+    QVERIFY(QFileInfo(walk + QStringLiteral("/track_1.gpx")).isFile());
+    QFile list(walk + QStringLiteral("/tracks.txt"));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QCOMPARE(list.readAll(), QByteArray("track_1.gpx\n"));
+    QCOMPARE(tracks->TrackPaths(), QStringList{walk + QStringLiteral("/track_1.gpx")});
+
+    const auto a = PositionOf(photos[0]);
+    QVERIFY2(std::abs(a.first - 35.15) < 1e-5 && std::abs(a.second - 139.15) < 1e-5,
+             qPrintable(QStringLiteral("%1 %2").arg(a.first).arg(a.second)));
+    const auto b = PositionOf(photos[1]);
+    QVERIFY(std::abs(b.first - 35.3) < 1e-5 && std::abs(b.second - 139.3) < 1e-5);
+    const auto located = PositionOf(photos[2]);
+    QVERIFY(std::abs(located.first - (35 + 40.0 / 60)) < 1e-5);
+
+    // The saved map shows again with its track.
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 10000);
+    QCOMPARE(tracks->Log().Fixes().size(), std::size_t{4});
+  }
+};
+
+TV_QTEST_MAIN(TracksTest)
+#include "tst_tracks.moc"
