@@ -85,7 +85,13 @@ void CTerravueBaseWnd::Create() {
   SetSystemCloseAllowed(true);
   show();
 
-  StartFromCommandLine(ParseCommandLine(m_arguments, m_services), settings, *this);
+  // Track logs among the arguments go to the track panel; the rest starts as it always did.
+  QStringList arguments = m_arguments;
+  const QStringList tracks = CTrackDlg::TakeTrackPaths(arguments);
+  StartFromCommandLine(ParseCommandLine(arguments, m_services), settings, *this);
+  for (const QString& track : tracks) {
+    static_cast<void>(m_htmlWnd->Tracks()->AddTrack(track));
+  }
 }
 
 void CTerravueBaseWnd::PlaceFromSettings(const AppSettings& settings) {

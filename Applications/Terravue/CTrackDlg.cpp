@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -11,6 +12,7 @@
 #include <QMimeDatabase>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -56,10 +58,9 @@ QString LoadFailure(const QString& path, XpStatus status) {
 }  // namespace
 
 CTrackDlg::CTrackDlg(CTerravueHtmlWnd* map)
-    : QDialog(map, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_map(map) {
+    : QWidget(map, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_map(map) {
   setObjectName(QStringLiteral("TrackDlg"));
   setWindowTitle(QStringLiteral("GPS track"));
-  setModal(false);
 
   m_zone = new QLineEdit(this);
   m_zone->setObjectName(QStringLiteral("zone"));
@@ -109,7 +110,7 @@ CTrackDlg::CTrackDlg(CTerravueHtmlWnd* map)
   connect(m_fromSelected, &QPushButton::clicked, this, &CTrackDlg::SetOffsetFromSelected);
   connect(m_apply, &QPushButton::clicked, this, &CTrackDlg::Apply);
   connect(load, &QPushButton::clicked, this, &CTrackDlg::ChooseTracks);
-  connect(close, &QPushButton::clicked, this, &QDialog::hide);
+  connect(close, &QPushButton::clicked, this, &QWidget::hide);
   connect(m_map, &CTerravueHtmlWnd::pageShown, this, &CTrackDlg::OnPageShown);
 }
 
@@ -118,9 +119,25 @@ bool CTrackDlg::IsTrackPath(const QString& path) {
   if (suffix == QLatin1String("gpx") || suffix == QLatin1String("nmea")) {
     return true;
   }
-  // A track log saved under another name is still known by its content type.
-  return suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg") &&
-         QMimeDatabase().mimeTypeForFile(path).inherits(QStringLiteral("application/gpx+xml"));
+  if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
+    return false;
+  }
+  // A file whose type is GPX (application/gpx+xml) is a track log under any
+  // name; the type database knows GPX by name only, so the content is looked
+  // at too: an XML document whose root element is "gpx".
+  QMimeDatabase types;
+  if (types.mimeTypeForFile(path, QMimeDatabase::MatchExtension).inherits(QStringLiteral("application/gpx+xml"))) {
+    return true;
+  }
+  QFile file(path);
+  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+    return false;
+  }
+  const QByteArray head = file.read(4096);
+  static const QRegularExpression root(
+      QStringLiteral("^\\x{FEFF}?\\s*(<\\?xml[^>]*\\?>\\s*)?(<!--.*?-->\\s*)*<([A-Za-z_][\\w.-]*:)?gpx[\\s>]"),
+      QRegularExpression::DotMatchesEverythingOption);
+  return root.match(QString::fromUtf8(head)).hasMatch();
 }
 
 QStringList CTrackDlg::TakeTrackPaths(QStringList& paths) {
@@ -197,6 +214,7 @@ void CTrackDlg::KeepWithState(const std::string& stateFilePath) {
     m_paths.append(QString::fromStdString(path));
   }
   m_shownState = stateFilePath;
+  m_fromState = !m_paths.isEmpty();
 }
 
 std::optional<GeotagOptions> CTrackDlg::Options() const {
@@ -376,13 +394,16 @@ void CTrackDlg::LoadStateTracks() {
     return;
   }
   m_shownState = state;
+  const std::vector<std::string> kept = state.empty() ? std::vector<std::string>() : TracksOfState(FolderOf(state));
+  // Tracks loaded for a map not saved yet stay until a saved map brings its own.
+  if (kept.empty() && !m_fromState) {
+    return;
+  }
   m_log = TrackLog();
   m_paths.clear();
   m_times.clear();
-  if (state.empty()) {
-    return;
-  }
-  for (const std::string& path : TracksOfState(FolderOf(state))) {
+  m_fromState = !kept.empty();
+  for (const std::string& path : kept) {
     // A kept copy that no longer reads is left out; the map itself still opens.
     if (m_log.AddFile(path) == XpStatus::Ok) {
       m_paths.append(QString::fromStdString(path));

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,13 +17,13 @@ class QLineEdit;
 class QPushButton;
 enum class PageKind;
 
-/// The track-log panel of the map window. It holds the GPS track logs loaded
+/// The track-log panel of the map window (a window of its own, not modal). It holds the GPS track logs loaded
 /// for the current map, has the page draw them, and shows at once where each
 /// photo of the map would go with the camera's zone and clock offset given
 /// here. "Apply" moves the placed photos on the page as drags would; nothing
 /// is written until the map is saved, by the normal save path. A saved map
 /// keeps its tracks in its folder, and they come back when it is opened.
-class CTrackDlg : public QDialog {
+class CTrackDlg : public QWidget {
   Q_OBJECT
 
  public:
@@ -89,6 +89,7 @@ class CTrackDlg : public QDialog {
   QStringList m_paths;
   std::map<std::string, std::optional<PhotoTime>> m_times;
   std::string m_shownState;   ///< the state file whose tracks are loaded ("" for an unsaved map)
+  bool m_fromState = false;   ///< the tracks are those a saved map keeps
   bool m_fitPending = false;  ///< fit the map to the tracks when a map page shows
   int m_placed = 0;
   int m_unmatched = 0;

@@ -125,6 +125,28 @@ class TracksTest : public QObject {
     QCOMPARE(paths, (QStringList{QStringLiteral("/a/b.jpg"), QStringLiteral("/a/c.JPG")}));
   }
 
+  void takesATrackLogHandedOverWithThePhotos() {
+    const QString photo = m_home->Path("photos") + QStringLiteral("/a.jpg");
+    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
+    // Named without its usual extension: known by its content type.
+    const QString track = m_home->Path("walk.xml");
+    TestHome::WriteFile(track, kTrack);
+    AppStartOptions options;
+    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
+    options.language = AppStrings::Language::English;
+    options.arguments = {photo, m_home->Path("walk.gpx.missing"), track};
+    Answerer answerer;
+    auto app = std::make_unique<CTerravueApp>(options);
+    QVERIFY(app->InitInstance());
+    CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
+    QCOMPARE(map->Tracks()->TrackPaths(), QStringList{track});
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
+  }
+
   void loadsATrackPreviewsAppliesAndSaves() {
     const QString folder = m_home->Path("photos");
     const QStringList photos = {folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/b.jpg"),
