@@ -5,10 +5,12 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -145,6 +147,25 @@ class TracksTest : public QObject {
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
     QTRY_COMPARE_WITH_TIMEOUT(
         RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
+
+    // A track dropped on the map joins the first, drawn in a colour of its own.
+    const QString dropped = m_home->Path("second.GPX");
+    TestHome::WriteFile(dropped, QByteArray(kTrack).replace("lon=\"139.", "lon=\"138."));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(dropped)});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(map, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(map, &drop);
+    QVERIFY(drop.isAccepted());
+    QTRY_COMPARE_WITH_TIMEOUT(map->Tracks()->TrackPaths().size(), 2, 10000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tvTracks.layer.getLayers().map(function (l) {"
+                                                            "  return l.options.color; }).filter(function (c, i, a) {"
+                                                            "  return a.indexOf(c) === i; }).length"))
+                                  .toInt(),
+                              2, 20000);
   }
 
   void loadsATrackPreviewsAppliesAndSaves() {
