@@ -15,6 +15,24 @@ constexpr std::uint8_t kComment = 0xFE;
 
 bool IsAppMarker(std::uint8_t marker) { return marker >= 0xE0 && marker <= 0xEF; }
 
+// With the stream on the TIFF header of an Exif block (as LocateExif leaves
+// it), the bytes of the block from there to the end of its segment: the
+// segment length stands 8 bytes before ("Exif", two NULs and the length
+// itself). -1 when it cannot be read; the stream is put back either way.
+std::int64_t ExifBlockSize(XpAbstractFile& stream) {
+  const std::int64_t base = stream.GetPosition();
+  std::uint8_t length[2];
+  if (base < 8 || stream.Seek(base - 8, XpAbstractFile::kBegin) != XpStatus::Ok ||
+      stream.ReadExact(length, 2) != XpStatus::Ok) {
+    (void)stream.Seek(base, XpAbstractFile::kBegin);
+    return -1;
+  }
+  if (stream.Seek(base, XpAbstractFile::kBegin) != XpStatus::Ok) {
+    return -1;
+  }
+  return ((length[0] << 8) | length[1]) - 8;
+}
+
 }  // namespace
 
 XpStatus CheckJpegStream(XpAbstractFile& stream, std::int64_t start) {
@@ -90,7 +108,7 @@ XpStatus ReadTagTree(XpAbstractFile& stream, TagTreePtr* tree, std::int64_t star
   } catch (const std::bad_alloc&) {
     return XpStatus::OutOfMemory;
   }
-  if (!loaded->Load(stream, kReadMode)) {
+  if (!loaded->LoadBlock(stream, kReadMode, ExifBlockSize(stream))) {
     return loaded->LoadStatus() == XpStatus::OutOfMemory ? XpStatus::OutOfMemory : XpStatus::JpegDecodeFailed;
   }
   *tree = std::move(loaded);

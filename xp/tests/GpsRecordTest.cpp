@@ -169,8 +169,8 @@ TEST(GpsRecord, TakesRationalsOnlyFromRationalEntries) {
   EXPECT_FALSE(record.latitude.IsValid());
   EXPECT_FALSE(record.altitude.IsValid());
   EXPECT_FALSE(record.differential.IsValid());
-  EXPECT_TRUE(record.altitudeRef.IsValid());  // valid with 0 when not a BYTE
-  EXPECT_EQ(record.altitudeRef.letter, 0);
+  EXPECT_TRUE(record.altitudeRef.IsValid());  // a SHORT altitude reference counts by its value
+  EXPECT_EQ(record.altitudeRef.letter, 1);
 }
 
 TEST(GpsRecord, CutsTheDateStampAtTenCharacters) {

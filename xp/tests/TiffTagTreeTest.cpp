@@ -182,7 +182,7 @@ TEST(TiffTagTree, DeeplyNestedChildDirectoriesStopAtTheDepthLimit) {
   EXPECT_EQ(depth, XpTiffTagManager::kMaxDepth + 1);
 }
 
-TEST(TiffTagTree, AnEntryWhoseValuesLieBeyondTheDataEndsItsDirectory) {
+TEST(TiffTagTree, AnEntryWhoseValuesLieBeyondTheDataIsSkippedAndTheRestIsRead) {
   TiffBuilder b(false);
   const std::uint32_t ifd1 = b.AddDirectory({b.Short(0x0100, 1)});
   const std::uint32_t ifd0 =
@@ -192,9 +192,12 @@ TEST(TiffTagTree, AnEntryWhoseValuesLieBeyondTheDataEndsItsDirectory) {
   bool ok = false;
   auto tree = LoadBytes(b.Bytes(), 0, &ok);
   EXPECT_TRUE(ok);
-  ASSERT_EQ(tree->IFDCount(), 1u);  // IFD1 is not reached
-  EXPECT_EQ(tree->GetIFD(0)->EntryCount(), 1u);
+  ASSERT_EQ(tree->IFDCount(), 2u);
+  EXPECT_EQ(tree->GetIFD(0)->EntryCount(), 2u);
   EXPECT_EQ(tree->GetIFD(0)->FindShort(0x0112), 3);
+  EXPECT_EQ(tree->GetIFD(0)->FindShort(0x0128), 2);
+  EXPECT_FALSE(tree->GetIFD(0)->Has(0x010E));
+  EXPECT_FALSE(tree->IsComplete());
 }
 
 TEST(TiffTagTree, CountsWhoseByteSizeOverflowsAreRefused) {
@@ -273,11 +276,13 @@ TEST(TiffTagTree, AHeaderWithAnUnreadableIFD0StillLoads) {
   EXPECT_EQ(tree->GetIFD(0)->EntryCount(), 0u);
 }
 
-TEST(TiffTagTree, TypesOutsideTheTableEndTheDirectory) {
+TEST(TiffTagTree, EntriesOfTypesOutsideTheTableAreSkipped) {
   TiffBuilder b(false);
   b.SetIFD0(b.AddDirectory({b.Short(0x0112, 3), {0x0110, 14, 1, {1, 0, 0, 0}}, b.Short(0x0128, 2)}));
   auto tree = LoadBytes(b.Bytes());
-  EXPECT_EQ(tree->GetIFD(0)->EntryCount(), 1u);
+  EXPECT_EQ(tree->GetIFD(0)->EntryCount(), 2u);
+  EXPECT_FALSE(tree->GetIFD(0)->Has(0x0110));
+  EXPECT_FALSE(tree->IsComplete());
 }
 
 TEST(TiffTagTree, AnIFDTypeEntryOfAnotherTagIsHeldAsLong) {

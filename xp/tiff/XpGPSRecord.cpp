@@ -117,6 +117,29 @@ std::string TextOf(const XpTiffTagDataBase& e) {
   return std::string(bytes.begin(), end);
 }
 
+// The first value of an integer entry of any width; 0 for other types.
+std::uint32_t FirstNumber(const XpTiffTagDataBase& e) {
+  switch (e.GetType()) {
+    case kTiffTypeByte:
+    case kTiffTypeUndefined:
+    case kTiffTypeSByte:
+      return e.GetByteSize() >= 1 ? e.GetData()[0] : 0;
+    case kTiffTypeShort:
+    case kTiffTypeSShort: {
+      std::uint16_t v = 0;
+      if (e.GetByteSize() >= 2) {
+        std::memcpy(&v, e.GetData(), 2);
+      }
+      return v;
+    }
+    case kTiffTypeLong:
+    case kTiffTypeSLong:
+      return e.GetByteSize() >= 4 ? WordAt(e, 0) : 0;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 void XpTiffTagIFD::GetGPSRecord(XpGPSRecord& record) const {
@@ -135,9 +158,11 @@ void XpTiffTagIFD::GetGPSRecord(XpGPSRecord& record) const {
     ref.valid = 1;
   }
   if (const auto* e = First(*this, 5); e != nullptr) {
+    // Written as a BYTE by the standard, but some writers use a SHORT or a
+    // LONG: the value counts, whatever its width ("1" is below sea level).
     record.altitudeRef.letter = 0;
-    if (e->GetType() == kTiffTypeByte && e->GetCount() >= 1) {
-      record.altitudeRef.letter = e->GetData()[0];
+    if (e->GetCount() >= 1) {
+      record.altitudeRef.letter = static_cast<char16_t>(std::min<std::uint32_t>(FirstNumber(*e), 0xFF));
     }
     record.altitudeRef.valid = 1;
   }

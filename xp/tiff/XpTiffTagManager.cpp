@@ -49,8 +49,9 @@ struct OutOfMemory {};
 
 class Parser {
  public:
-  Parser(XpAbstractFile& stream, XpTiffTagManager& tree, std::int64_t base, std::int64_t length, int readMode)
-      : m_stream(stream), m_tree(tree), m_base(base), m_length(length), m_readMode(readMode) {
+  Parser(XpAbstractFile& stream, XpTiffTagManager& tree, std::int64_t base, std::int64_t length, std::int64_t blockEnd,
+         int readMode)
+      : m_stream(stream), m_tree(tree), m_base(base), m_length(length), m_blockEnd(blockEnd), m_readMode(readMode) {
     const auto size = static_cast<std::uint64_t>(length - base);
     m_budget = std::clamp<std::uint64_t>(size * 4, XpTiffTagManager::kMinValueBudget, kMaxValueBudget);
   }
@@ -65,9 +66,22 @@ class Parser {
                : (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
   }
 
-  // Reads `count` bytes at absolute position `pos`; false unless all of them are there.
-  bool ReadAt(std::int64_t pos, void* buffer, std::uint64_t count) {
-    if (pos < 0 || pos > m_length || count > static_cast<std::uint64_t>(m_length - pos)) {
+  /// False once anything of the data was skipped or cut short.
+  [[nodiscard]] bool Complete() const { return m_complete; }
+  /// What was found first that kept the data from being read completely.
+  [[nodiscard]] const char* Damage() const { return m_damage; }
+  /// Records that something was not read (an entry skipped, a directory cut short).
+  void MarkIncomplete(const char* what) {
+    if (m_complete) {
+      m_damage = what;
+    }
+    m_complete = false;
+  }
+
+  // Reads `count` bytes at absolute position `pos`; false unless all of them
+  // lie before `end`.
+  bool ReadAt(std::int64_t pos, void* buffer, std::uint64_t count, std::int64_t end) {
+    if (pos < 0 || pos > end || count > static_cast<std::uint64_t>(end - pos)) {
       return false;
     }
     if (count == 0) {
@@ -84,47 +98,58 @@ class Parser {
   // directories above it (for a top-level directory: nothing), so that no
   // chain of child pointers can lead back into itself. Answers success and,
   // through `next`, the position of the next top-level directory (0 for none).
+  // Directories and values of the Exif block must lie inside the block; only
+  // a maker note (`inMakerNote`) may reach beyond it into the rest of the
+  // stream, where some cameras keep its data. A malformed entry is skipped and
+  // the rest of the directory read; a table cut short fails the directory.
+  // Either way the tree is marked as not read completely.
   bool ParseDirectory(XpTiffTagIFD& ifd, std::int64_t pos, int depth, std::vector<std::int64_t>& ancestors,
-                      std::int64_t* next) {
+                      std::int64_t* next, bool inMakerNote = false) {
     *next = 0;
-    if (pos < 0 || pos + 2 >= m_length || ++m_directories > XpTiffTagManager::kMaxDirectories) {
+    const std::int64_t end = inMakerNote ? m_length : m_blockEnd;
+    if (pos < 0 || pos + 2 >= end || ++m_directories > XpTiffTagManager::kMaxDirectories) {
+      MarkIncomplete("a directory lies outside the Exif block or there are too many");
       return false;
     }
     std::uint8_t countBytes[2];
-    if (!ReadAt(pos, countBytes, 2)) {
+    if (!ReadAt(pos, countBytes, 2, end)) {
+      MarkIncomplete("a directory lies outside the Exif block");
       return false;
     }
     const std::uint32_t n = U16(countBytes);
-    // The entries and the next offset in one read: as many of them as the stream holds.
+    // The entries and the next offset in one read: as many of them as the block holds.
     const std::uint64_t want = 12ull * n + 4;
-    const std::uint64_t have = std::min<std::uint64_t>(want, static_cast<std::uint64_t>(m_length - (pos + 2)));
+    const std::uint64_t have = std::min<std::uint64_t>(want, static_cast<std::uint64_t>(end - (pos + 2)));
     std::vector<std::uint8_t> block;
     try {
       block.resize(static_cast<std::size_t>(have));
     } catch (const std::bad_alloc&) {
       throw OutOfMemory{};
     }
-    if (have > 0 && !ReadAt(pos + 2, block.data(), have)) {
+    if (have > 0 && !ReadAt(pos + 2, block.data(), have, end)) {
+      MarkIncomplete("a directory lies outside the Exif block");
       return false;
     }
 
-    std::vector<std::pair<XpTiffTagDataIFD*, MakerHeader>> childEntries;
-    bool complete = true;
+    std::vector<ChildEntry> childEntries;
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::size_t at = static_cast<std::size_t>(i) * 12;
       if (at + 12 > block.size()) {
-        complete = false;
         break;
       }
-      if (!ParseEntry(ifd, block.data() + at, &childEntries)) {
-        complete = false;
-        break;
+      if (!ParseEntry(ifd, block.data() + at, &childEntries, inMakerNote)) {
+        MarkIncomplete("an entry is malformed");
       }
-    }
-    if (!complete) {
-      return false;
     }
     const std::size_t nextAt = static_cast<std::size_t>(n) * 12;
+    if (nextAt > block.size()) {
+      // A table cut short keeps the entries that were there, but its
+      // directory counts as failed and nothing below it is read.
+      MarkIncomplete("a directory table is cut short");
+      KeepMakerNotesRaw(ifd, childEntries);
+      return false;
+    }
+    // A block that ends right behind the last entry has no next directory.
     if (nextAt + 4 <= block.size()) {
       const std::uint32_t offset = U32(block.data() + nextAt);
       if (offset != 0 && At(offset) != pos) {
@@ -133,30 +158,52 @@ class Parser {
     }
 
     if (depth >= XpTiffTagManager::kMaxDepth) {
-      return true;  // deeper directories are not read; this one is whole
+      // Deeper directories are not read; this one is whole, the tree is not.
+      if (!childEntries.empty()) {
+        MarkIncomplete("directories are nested too deeply");
+      }
+      KeepMakerNotesRaw(ifd, childEntries);
+      return true;
     }
     ancestors.push_back(pos);
-    for (auto [entry, header] : childEntries) {
-      ParseChildren(*entry, header, pos, depth, ancestors);
+    for (const ChildEntry& child : childEntries) {
+      ParseChildren(ifd, child, pos, depth, ancestors, inMakerNote);
     }
     ancestors.pop_back();
     return true;
   }
 
  private:
-  // One 12-byte entry. False ends the directory.
-  bool ParseEntry(XpTiffTagIFD& ifd, const std::uint8_t* raw,
-                  std::vector<std::pair<XpTiffTagDataIFD*, MakerHeader>>* childEntries) {
+  // A child-directory entry waiting for its directories to be parsed, with
+  // what the file said about it: a maker note whose directory cannot be read
+  // falls back to its raw bytes.
+  struct ChildEntry {
+    XpTiffTagDataIFD* entry = nullptr;
+    MakerHeader header = MakerHeader::None;
+    std::uint16_t rawType = 0;
+    std::uint32_t rawCount = 0;
+    std::uint32_t rawOffset = 0;
+  };
+
+  // One 12-byte entry. False when the entry was malformed and is not kept.
+  bool ParseEntry(XpTiffTagIFD& ifd, const std::uint8_t* raw, std::vector<ChildEntry>* childEntries, bool inMakerNote) {
     const std::uint16_t tag = U16(raw);
     std::uint16_t type = U16(raw + 2);
     std::uint32_t count = U32(raw + 4);
     const std::uint8_t* valueField = raw + 8;
     const std::uint32_t unit = XpTiffTypeUnitSize(type);
     if (unit == 0) {
+      MarkIncomplete("an entry has an unknown type");
       return false;
     }
+    // The maker note's own bytes, and everything inside it, may lie beyond
+    // the block; every other value must lie inside it.
+    const std::int64_t end = inMakerNote || tag == kTagMakerNote ? m_length : m_blockEnd;
+    const std::uint16_t rawType = type;
+    const std::uint32_t rawCount = count;
     std::uint64_t byteSize = std::uint64_t{count} * unit;
-    if (byteSize > UINT32_MAX || static_cast<std::uint64_t>(m_base) + byteSize > static_cast<std::uint64_t>(m_length)) {
+    if (byteSize > UINT32_MAX || static_cast<std::uint64_t>(m_base) + byteSize > static_cast<std::uint64_t>(end)) {
+      MarkIncomplete("a value lies outside the Exif block");
       return false;
     }
 
@@ -199,8 +246,9 @@ class Parser {
     }
     if (byteSize > 4) {
       const std::int64_t from = At(U32(valueField));
-      if (static_cast<std::uint64_t>(from) + byteSize > static_cast<std::uint64_t>(m_length) ||
-          !ReadAt(from, entry->GetData(), byteSize)) {
+      if (static_cast<std::uint64_t>(from) + byteSize > static_cast<std::uint64_t>(end) ||
+          !ReadAt(from, entry->GetData(), byteSize, end)) {
+        MarkIncomplete("a value lies outside the Exif block");
         return false;
       }
     } else if (byteSize > 0) {
@@ -211,13 +259,17 @@ class Parser {
     }
     // An entry of a tag seen before replaces the earlier one, which is then
     // destroyed: its children must not be parsed through a stale pointer.
-    std::erase_if(*childEntries, [tag](const auto& pending) { return pending.first->GetTag() == tag; });
+    // The earlier one is data that a rewrite could not keep.
+    std::erase_if(*childEntries, [tag](const ChildEntry& pending) { return pending.entry->GetTag() == tag; });
+    if (ifd.Has(tag)) {
+      MarkIncomplete("a tag appears twice in one directory");
+    }
     if (ifd.AddEntry(std::move(entry)) == nullptr) {
       throw OutOfMemory{};
     }
     if (dirEntry != nullptr) {
       try {
-        childEntries->emplace_back(dirEntry, header);
+        childEntries->push_back({dirEntry, header, rawType, rawCount, U32(valueField)});
       } catch (const std::bad_alloc&) {
         throw OutOfMemory{};
       }
@@ -232,7 +284,7 @@ class Parser {
       return MakerHeader::None;
     }
     std::uint8_t sig[12];
-    if (!ReadAt(At(offset), sig, 12)) {
+    if (!ReadAt(At(offset), sig, 12, m_length)) {
       return MakerHeader::None;
     }
     if (std::memcmp(sig, kSigDsc, 12) == 0) {
@@ -250,8 +302,10 @@ class Parser {
     return MakerHeader::None;
   }
 
-  void ParseChildren(XpTiffTagDataIFD& entry, MakerHeader header, std::int64_t parentPos, int depth,
-                     std::vector<std::int64_t>& ancestors) {
+  void ParseChildren(XpTiffTagIFD& ifd, const ChildEntry& pending, std::int64_t parentPos, int depth,
+                     std::vector<std::int64_t>& ancestors, bool inMakerNote) {
+    XpTiffTagDataIFD& entry = *pending.entry;
+    const MakerHeader header = pending.header;
     const bool makerNote = entry.GetTag() == kTagMakerNote;
     for (std::uint32_t k = 0; k < entry.GetCount(); ++k) {
       const std::uint32_t offset = entry.GetOffset(k);
@@ -260,6 +314,7 @@ class Parser {
       }
       std::int64_t childPos = At(offset);
       if (childPos == parentPos) {
+        MarkIncomplete("a directory points back at its parent");
         break;
       }
       auto child = std::make_unique<XpTiffTagIFD>();
@@ -277,18 +332,65 @@ class Parser {
       }
       // A pointer back to any directory above would make the tree endless.
       if (std::find(ancestors.begin(), ancestors.end(), childPos) != ancestors.end()) {
+        MarkIncomplete("directories point at each other in a loop");
         continue;
       }
       std::int64_t ignored = 0;
-      const bool ok = ParseDirectory(*child, childPos, depth + 1, ancestors, &ignored);
+      const bool ok = ParseDirectory(*child, childPos, depth + 1, ancestors, &ignored, inMakerNote || makerNote);
       if ((ok || makerNote) && entry.AddChild(std::move(child)) == nullptr) {
         throw OutOfMemory{};
       }
+    }
+    if (makerNote && entry.ChildCount() == 0) {
+      KeepMakerNoteRaw(ifd, pending);
+    }
+  }
+
+  // Maker notes among `pending` whose directories are not going to be read.
+  void KeepMakerNotesRaw(XpTiffTagIFD& ifd, const std::vector<ChildEntry>& pending) {
+    for (const ChildEntry& child : pending) {
+      if (child.entry->GetTag() == kTagMakerNote) {
+        KeepMakerNoteRaw(ifd, child);
+        return;  // one entry per tag
+      }
+    }
+  }
+
+  // A maker note taken for a directory that has none (its offset is 0 or
+  // points back at its parent) is kept as the bytes the entry names, so that
+  // storing the tree neither drops it nor writes an empty pointer.
+  void KeepMakerNoteRaw(XpTiffTagIFD& ifd, const ChildEntry& pending) {
+    const std::uint64_t byteSize = std::uint64_t{pending.rawCount} * XpTiffTypeUnitSize(pending.rawType);
+    auto raw = XpCreateTiffTagData(kTagMakerNote, pending.rawType == kTiffTypeIFD ? kTiffTypeLong : pending.rawType,
+                                   pending.rawCount);
+    if (raw == nullptr) {
+      throw OutOfMemory{};
+    }
+    if (byteSize > 4) {
+      if (!ReadAt(At(pending.rawOffset), raw->GetData(), byteSize, m_length)) {
+        MarkIncomplete("a maker note lies outside the file");
+        return;
+      }
+    } else if (byteSize > 0) {
+      std::uint8_t field[4];
+      const std::uint32_t value = pending.rawOffset;
+      field[0] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value >> 24 : value);
+      field[1] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value >> 16 : value >> 8);
+      field[2] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value >> 8 : value >> 16);
+      field[3] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value : value >> 24);
+      std::memcpy(raw->GetData(), field, static_cast<std::size_t>(byteSize));
+    }
+    if (m_tree.IsBigEndian()) {
+      XpTiffTagDataBase::SwapUnits(raw->Bytes(), raw->GetSwapUnit());
+    }
+    if (ifd.AddEntry(std::move(raw)) == nullptr) {
+      throw OutOfMemory{};
     }
   }
 
   bool Spend(std::uint64_t cost) {
     if (cost > m_budget) {
+      MarkIncomplete("the data is too large");
       return false;
     }
     m_budget -= cost;
@@ -299,9 +401,12 @@ class Parser {
   XpTiffTagManager& m_tree;
   std::int64_t m_base;
   std::int64_t m_length;
+  std::int64_t m_blockEnd;
   int m_readMode;
   std::uint64_t m_budget = 0;
   std::size_t m_directories = 0;
+  bool m_complete = true;
+  const char* m_damage = "";
 };
 
 }  // namespace
@@ -318,12 +423,19 @@ void XpTiffTagManager::Clear() { m_root.reset(); }
 
 bool XpTiffTagManager::HasIFD() const { return m_root != nullptr && m_root->ChildCount() > 0; }
 
-bool XpTiffTagManager::Load(XpAbstractFile& stream, int readMode) {
+bool XpTiffTagManager::Load(XpAbstractFile& stream, int readMode) { return LoadBlock(stream, readMode, -1); }
+
+bool XpTiffTagManager::LoadBlock(XpAbstractFile& stream, int readMode, std::int64_t blockSize) {
   Clear();
   m_loadStatus = XpStatus::JpegDecodeFailed;
+  m_complete = false;
   const std::int64_t base = stream.GetPosition();
   const std::int64_t length = stream.GetLength();
   if (base < 0 || length < 0 || length - base < 8) {
+    return false;
+  }
+  const std::int64_t blockEnd = blockSize < 0 || blockSize > length - base ? length : base + blockSize;
+  if (blockEnd - base < 8) {
     return false;
   }
   std::uint8_t header[8];
@@ -338,12 +450,12 @@ bool XpTiffTagManager::Load(XpAbstractFile& stream, int readMode) {
     return false;
   }
   try {
-    Parser parser(stream, *this, base, length, readMode);
+    Parser parser(stream, *this, base, length, blockEnd, readMode);
     if (parser.U16(header + 2) != 42) {
       return false;
     }
     std::int64_t pos = base + parser.U32(header + 4);
-    if (pos >= length) {
+    if (pos >= blockEnd) {
       return false;
     }
     if (!Create()) {
@@ -363,6 +475,8 @@ bool XpTiffTagManager::Load(XpAbstractFile& stream, int readMode) {
       }
       pos = next;
     }
+    m_complete = parser.Complete();
+    m_damage = parser.Damage();
   } catch (const OutOfMemory&) {
     Clear();
     m_loadStatus = XpStatus::OutOfMemory;
@@ -381,6 +495,8 @@ std::unique_ptr<XpTiffTagManager> XpTiffTagManager::Clone() const {
     auto copy = std::make_unique<XpTiffTagManager>();
     copy->m_bigEndian = m_bigEndian;
     copy->m_loadStatus = m_loadStatus;
+    copy->m_complete = m_complete;
+    copy->m_damage = m_damage;
     if (m_root != nullptr) {
       auto root = m_root->Clone();
       if (root == nullptr) {

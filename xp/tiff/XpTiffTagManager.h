@@ -40,6 +40,13 @@ class XpTiffTagManager {
   /// runs out; true whenever the header was valid, even when a directory was
   /// cut short: what was read stays. LoadStatus() tells which.
   [[nodiscard]] virtual bool Load(XpAbstractFile& stream, int readMode = kReadModeJpeg);
+  /// Load, with every directory and value bounded to the `blockSize` bytes
+  /// from the stream's position (the Exif block); a negative size means the
+  /// rest of the stream. Only a maker note and what lies inside it may reach
+  /// beyond the block. A value outside the block, a malformed entry (skipped;
+  /// the rest of its directory is still read), a table cut short, a loop or a
+  /// limit reached marks the tree as not read completely (IsComplete).
+  [[nodiscard]] bool LoadBlock(XpAbstractFile& stream, int readMode, std::int64_t blockSize);
   /// Writes the tree as a TIFF structure at the stream's position (the base of
   /// every offset written): header, then each top-level directory with its
   /// subtree. Sorts every directory's entries by tag first. Answers the bytes
@@ -66,6 +73,13 @@ class XpTiffTagManager {
 
   /// After Load: 0, 0x8602 for a bad header, 0x8401 when memory ran out.
   [[nodiscard]] XpStatus LoadStatus() const { return m_loadStatus; }
+  /// After Load: true when every directory and every value was read as the
+  /// data describes it. A tree read in part may be shown, but writing it back
+  /// would drop what was not read.
+  [[nodiscard]] bool IsComplete() const { return m_complete; }
+  /// When not complete: what was found first, as a short English phrase
+  /// ("a directory table is cut short"); empty otherwise.
+  [[nodiscard]] std::string Damage() const { return m_complete ? std::string() : std::string(m_damage); }
 
   /// Set when the data was (or is to be stored) big-endian ("MM").
   [[nodiscard]] bool IsBigEndian() const { return m_bigEndian; }
@@ -99,5 +113,7 @@ class XpTiffTagManager {
  private:
   std::unique_ptr<XpTiffTagDataIFD> m_root;
   bool m_bigEndian = false;
+  bool m_complete = true;
+  const char* m_damage = "";  // a static text
   XpStatus m_loadStatus = XpStatus::Ok;
 };
