@@ -1,11 +1,14 @@
 #include "xp/image/XpExifRewrite.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -16,10 +19,12 @@
 #include <span>
 #include <vector>
 
+#include "xp/base/XpReplaceFile.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpJpegLib.h"
 #include "xp/image/XpJpegSegments.h"
+#include "xp/tiff/XpTiffTagCompare.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -42,7 +47,6 @@ constexpr std::uint16_t kTagMakerNoteDropped = 0x2001;
 constexpr std::array<std::uint8_t, 6> kExifHeader = {'E', 'x', 'i', 'f', 0, 0};
 constexpr std::array<std::uint8_t, 4> kExifVersion0221 = {'0', '2', '2', '1'};
 constexpr std::uint64_t kSizeMargin = 2064;
-constexpr int kMaxTempNames = 1000;
 constexpr std::uint32_t kMaxDirectoryEntries = 1000;
 constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
 // Where the TIFF data of a rewritten file starts: SOI, the APP1 marker and
@@ -222,7 +226,8 @@ struct FrameHeader {
 }
 
 // ---------------------------------------------------------------------------
-// The temporary file beside the picture, removed unless it was committed.
+// The temporary file beside the picture, locked while it exists and removed
+// unless it was committed.
 
 class TempFile {
  public:
@@ -231,82 +236,62 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() { Discard(); }
 
-  /// Creates "target-N" with the first N for which nothing of that name exists.
+  /// Creates "target-N" with the first N for which nothing of that name
+  /// exists; leftovers of rewrites that were killed are removed first.
   [[nodiscard]] XpStatus Create(const std::string& target) {
-    for (int n = 0; n < kMaxTempNames; ++n) {
-      std::string name = target + "-" + std::to_string(n);
-      struct stat info {};
-      if (::lstat(name.c_str(), &info) == 0) {
-        continue;
-      }
-      // Exclusive creation: a name taken in between is never overwritten.
-      const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd < 0) {
-        return XpStatusFromErrnoForPath(errno, name);
-      }
-      ::close(fd);
-      m_path = std::move(name);
-      if (auto st = m_file.Open(m_path, XpAbstractFile::kReadWrite); st != XpStatus::Ok) {
-        return st;
-      }
-      return XpStatus::Ok;
+    if (auto st = m_replacement.Create(target); st != XpStatus::Ok) {
+      return st;
     }
-    return XpStatus::AlreadyExists;
+    return m_file.Open(m_replacement.Path(), XpAbstractFile::kReadWrite);
   }
 
   [[nodiscard]] XpFile& File() { return m_file; }
-  [[nodiscard]] const std::string& Path() const { return m_path; }
+  [[nodiscard]] const std::string& Path() const { return m_replacement.Path(); }
 
-  /// Gives the file the picture's permission bits (and owner, where allowed),
-  /// flushes it to disk and closes it.
-  [[nodiscard]] XpStatus Finish(const struct stat& original) {
-    if (::chmod(m_path.c_str(), original.st_mode & 07777) != 0) {
+  /// Gives the file the picture's permission bits (and owner, where allowed)
+  /// and, with `keepTime`, its modification time; flushes it to disk and
+  /// closes it.
+  [[nodiscard]] XpStatus Finish(const struct stat& original, bool keepTime = false) {
+    const std::string& path = Path();
+    if (::chmod(path.c_str(), original.st_mode & 07777) != 0) {
       return XpStatusFromErrno(errno);
     }
     struct stat mine {};
-    if (::stat(m_path.c_str(), &mine) == 0 && (mine.st_uid != original.st_uid || mine.st_gid != original.st_gid)) {
+    if (::stat(path.c_str(), &mine) == 0 && (mine.st_uid != original.st_uid || mine.st_gid != original.st_gid)) {
       // Only a privileged process may hand a file to another owner; anyone
       // else keeps the file as their own, as any editor would.
-      if (::chown(m_path.c_str(), original.st_uid, original.st_gid) == 0) {
+      if (::chown(path.c_str(), original.st_uid, original.st_gid) == 0) {
         // chown may clear set-id bits; put the picture's bits back.
-        (void)::chmod(m_path.c_str(), original.st_mode & 07777);
+        (void)::chmod(path.c_str(), original.st_mode & 07777);
       }
     }
     if (auto st = m_file.SyncToDisk(); st != XpStatus::Ok) {
       return st;
     }
-    return m_file.Close();
+    if (auto st = m_file.Close(); st != XpStatus::Ok) {
+      return st;
+    }
+    if (keepTime) {
+      const struct timespec times[2] = {{0, UTIME_NOW}, original.st_mtim};
+      if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+        return XpStatusFromErrno(errno);
+      }
+    }
+    return m_replacement.Flush();
   }
 
-  /// Renames the file over `target` and makes the rename durable.
-  [[nodiscard]] XpStatus CommitTo(const std::string& target) {
-    if (::rename(m_path.c_str(), target.c_str()) != 0) {
-      return XpStatusFromErrno(errno);
-    }
-    m_path.clear();
-    const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      // The picture is in place either way; this only hurries the folder's
-      // new entry to the disk.
-      (void)::fsync(dirFd);
-      ::close(dirFd);
-    }
-    return XpStatus::Ok;
-  }
+  /// Renames the file over `target` (the one given to Create) and makes the
+  /// rename durable.
+  [[nodiscard]] XpStatus CommitTo(const std::string& /*target*/) { return m_replacement.Commit(); }
 
  private:
   void Discard() {
     (void)m_file.Close();
-    if (!m_path.empty()) {
-      ::unlink(m_path.c_str());
-      m_path.clear();
-    }
+    m_replacement.Discard();
   }
 
   XpFile m_file;
-  std::string m_path;
+  XpReplacementFile m_replacement;
 };
 
 /// The file that a rewrite replaces: `path` itself, or the file a symbolic
@@ -389,6 +374,24 @@ struct Prepared {
   return ReadAt(source, at, *thumbnail);
 }
 
+/// Old GPS tags that the GPS record does not hold (GPSHPositioningError and
+/// any later tag) stay in the new GPS directory as they were.
+[[nodiscard]] XpStatus CarryUnmodelledGpsTags(const XpTiffTagIFD* previous, XpTiffTagIFD& gps) {
+  if (previous == nullptr) {
+    return XpStatus::Ok;
+  }
+  for (const auto& entry : previous->Entries()) {
+    if (entry->GetTag() < XpGPSRecord::kTagCount || gps.Has(entry->GetTag())) {
+      continue;
+    }
+    auto copy = entry->Clone();
+    if (copy == nullptr || gps.AddEntry(std::move(copy)) == nullptr) {
+      return XpStatus::OutOfMemory;
+    }
+  }
+  return XpStatus::Ok;
+}
+
 [[nodiscard]] XpStatus PrepareTree(XpTiffTagManager& tree, XpAbstractFile& source, const XpGPSRecord& record,
                                    bool replaceWhole, const std::string& dateTime, Prepared* prepared,
                                    XpTiffTagIFD** gpsOut) {
@@ -429,6 +432,13 @@ struct Prepared {
   }
 
   // The GPS directory.
+  std::unique_ptr<XpTiffTagIFD> previousGps;
+  if (const XpTiffTagIFD* old = tree.GetGPSIFD(); old != nullptr && replaceWhole) {
+    previousGps = old->Clone();
+    if (previousGps == nullptr) {
+      return XpStatus::OutOfMemory;
+    }
+  }
   XpTiffTagDataIFD* gpsEntry = nullptr;
   if (!replaceWhole) {
     XpTiffTagDataBase* existing = ifd0->Find(kTagGPSIFD);
@@ -451,6 +461,9 @@ struct Prepared {
   }
   XpTiffTagIFD* gps = gpsEntry->GetChild(0);
   if (auto st = gps->SetGPSRecord(record); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = CarryUnmodelledGpsTags(previousGps.get(), *gps); st != XpStatus::Ok) {
     return st;
   }
   *gpsOut = gps;
@@ -838,6 +851,148 @@ bool SameEntries(const XpTiffTagIFD& a, const XpTiffTagIFD& b) {
   return XpStatus::Ok;
 }
 
+std::atomic<bool> g_preserveTimeByDefault{false};
+
+/// The modification time is kept when the options ask for it or the program
+/// has made that the default.
+bool KeepsTime(const Hooks& hooks) { return hooks.preserveModificationTime || g_preserveTimeByDefault.load(); }
+
+// ---------------------------------------------------------------------------
+// What must hold before a picture is rewritten, and what the new file must keep
+
+/// A picture the user protected is never replaced: one whose permission bits
+/// give nobody write access (so that not even the superuser, who passes every
+/// access check, replaces it), one the effective user may not write, and one
+/// with the immutable or append-only attribute. 0x8609 for each of them.
+[[nodiscard]] XpStatus CheckNotProtected(const std::string& target, const struct stat& info) {
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    return XpStatus::PictureReadOnly;
+  }
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY) {
+      return XpStatus::PictureReadOnly;
+    }
+    return XpStatusFromErrnoForPath(errno, target);
+  }
+  const int fd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) {
+    // File systems without these attributes answer the ioctl with an error;
+    // their files cannot carry the flags either.
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
+      return XpStatus::PictureReadOnly;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+/// The changes a GPS rewrite makes on purpose: the GPS directory (checked on
+/// its own), DateTime, ExifVersion, the maker-note entries that are dropped
+/// or moved, and IFD1's thumbnail description.
+bool IsIntendedChange(const std::string& where, std::uint16_t tag) {
+  if (where == "IFD0") {
+    return tag == kTagDateTime || tag == kTagGPSIFD;
+  }
+  if (where == "IFD0/8769") {
+    return tag == kTagExifVersion;
+  }
+  if (where == "IFD0/8769/927c") {
+    return tag == kTagMakerNoteDropped;
+  }
+  if (where == "IFD0/8769/927c/b028") {
+    return tag == kTagMakerPreviewOffset ||
+           std::find(kTagsDroppedFromLargeBlocks.begin(), kTagsDroppedFromLargeBlocks.end(), tag) !=
+               kTagsDroppedFromLargeBlocks.end();
+  }
+  if (where == "IFD1") {
+    return tag == kTagCompression || tag == kTagXResolution || tag == kTagYResolution || tag == kTagResolutionUnit ||
+           tag == kTagThumbnailOffset || tag == kTagThumbnailLength || tag == kTagDateTime;
+  }
+  return false;
+}
+
+/// The written file's tree must read completely and hold every directory and
+/// entry of the old tree's first `topLevel` directories, apart from what
+/// `skip` names; 0x8602 otherwise.
+[[nodiscard]] XpStatus CheckTreeKept(const std::string& tempPath, const XpTiffTagManager& before, std::size_t topLevel,
+                                     const XpTiffTagSkip& skip) {
+  XpFile written(tempPath);
+  if (auto st = written.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+  TagTreePtr tree;
+  if (XpJpegExif::ReadTagTree(written, &tree, 0) != XpStatus::Ok || tree == nullptr || !tree->IsComplete()) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  if (!XpTiffTreeDifference(before, *tree, topLevel, skip).empty()) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  return XpStatus::Ok;
+}
+
+/// The end of the Exif segment whose TIFF header `header` describes (the
+/// segment length stands 8 bytes before the header); -1 when unreadable.
+std::int64_t ExifBlockEnd(XpAbstractFile& file, const TiffHeader& header) {
+  std::array<std::uint8_t, 2> length{};
+  if (header.base < 8 || ReadAt(file, header.base - 8, length) != XpStatus::Ok) {
+    return -1;
+  }
+  return header.base - 8 + ((length[0] << 8) | length[1]);
+}
+
+/// Overwrites the GPS directory at `offset` and every value it owns with
+/// zero bytes, so that a removed position cannot be read from the file by
+/// anyone. Only bytes inside the Exif block are touched. 0x8608 for a
+/// directory that does not lie in the block.
+[[nodiscard]] XpStatus ScrubGpsDirectory(XpAbstractFile& file, const TiffHeader& header, std::uint32_t offset,
+                                         std::int64_t blockEnd) {
+  const std::int64_t position = header.base + std::int64_t{offset};
+  std::array<std::uint8_t, 2> countBytes{};
+  if (!InRange(position, 2, blockEnd) || ReadAt(file, position, countBytes) != XpStatus::Ok) {
+    return XpStatus::ExifDamaged;
+  }
+  const std::uint32_t count = Get16(countBytes.data(), header.bigEndian);
+  if (count > kMaxDirectoryEntries || !InRange(position + 2, 12U * count, blockEnd)) {
+    return XpStatus::ExifDamaged;
+  }
+  std::vector<std::uint8_t> table(12U * count);
+  if (count > 0) {
+    if (auto st = ReadAt(file, position + 2, table); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint8_t* e = table.data() + 12U * i;
+    const std::uint64_t size =
+        std::uint64_t{Get32(e + 4, header.bigEndian)} * XpTiffTypeUnitSize(Get16(e + 2, header.bigEndian));
+    const std::int64_t at = header.base + std::int64_t{Get32(e + 8, header.bigEndian)};
+    if (size > 4 && InRange(at, size, blockEnd)) {
+      const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(size), 0);
+      if (auto st = WriteAt(file, at, zeros); st != XpStatus::Ok) {
+        return st;
+      }
+    }
+  }
+  // The table itself, with the next-directory offset when the block holds it.
+  const std::uint64_t tableSize = 2 + 12U * count + (InRange(position, 2 + 12U * count + 4, blockEnd) ? 4 : 0);
+  const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(tableSize), 0);
+  return WriteAt(file, position, zeros);
+}
+
+/// Reads the tree of a picture that is to be rewritten: 0x8601 without one,
+/// 0x8608 when it was not read completely.
+[[nodiscard]] XpStatus ReadTreeToRewrite(XpAbstractFile& source, TagTreePtr* tree) {
+  if (auto st = XpJpegExif::ReadTagTree(source, tree, 0); st != XpStatus::Ok) {
+    return st == XpStatus::JpegDecodeFailed ? XpStatus::ExifDamaged : st;
+  }
+  if (*tree == nullptr || !(*tree)->HasIFD()) {
+    return XpStatus::NoExif;
+  }
+  return (*tree)->IsComplete() ? XpStatus::Ok : XpStatus::ExifDamaged;
+}
+
 /// Refuses a picture with more than one Exif segment before its image: which
 /// of them holds the position is a matter of the reader, so rewriting one of
 /// them can never be right. 0x860C for an absurd number of segments.
@@ -853,6 +1008,10 @@ bool SameEntries(const XpTiffTagIFD& a, const XpTiffTagIFD& b) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+
+void SetPreserveModificationTimeByDefault(bool preserve) { g_preserveTimeByDefault.store(preserve); }
+
+bool PreservesModificationTimeByDefault() { return g_preserveTimeByDefault.load(); }
 
 XpStatus TranscodeWithExif(const XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination,
                            int transform) {
@@ -888,6 +1047,9 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
   if (auto st = ResolveTarget(path, &target, &original); st != XpStatus::Ok) {
     return st;
   }
+  if (auto st = CheckNotProtected(target, original); st != XpStatus::Ok) {
+    return st;
+  }
   XpFile source(target);
   if (auto st = source.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
     return st;
@@ -904,6 +1066,14 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
   }
   if (tree == nullptr || !tree->HasIFD()) {
     return XpStatus::NoExif;
+  }
+  // Storing a tree read only in part would drop what was not read.
+  if (!tree->IsComplete()) {
+    return XpStatus::ExifDamaged;
+  }
+  const std::unique_ptr<XpTiffTagManager> before = tree->Clone();
+  if (before == nullptr) {
+    return XpStatus::OutOfMemory;
   }
   FrameHeader sourceFrame;
   if (auto st = ReadFrameHeader(source, &sourceFrame); st != XpStatus::Ok) {
@@ -954,10 +1124,14 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool repla
       return st;
     }
   }
-  if (auto st = temp.Finish(original); st != XpStatus::Ok) {
+  if (auto st = temp.Finish(original, KeepsTime(hooks)); st != XpStatus::Ok) {
     return st;
   }
   if (auto st = VerifyWritten(temp.Path(), *writtenGps, sourceFrame); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = CheckTreeKept(temp.Path(), *before, prepared.thumbnail.empty() ? 1 : 2, IsIntendedChange);
+      st != XpStatus::Ok) {
     return st;
   }
   if (auto st = VerifyCopiedTail(temp.Path(), source, splice); st != XpStatus::Ok) {
@@ -984,6 +1158,9 @@ XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
   std::string target;
   struct stat original {};
   if (auto st = ResolveTarget(path, &target, &original); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = CheckNotProtected(target, original); st != XpStatus::Ok) {
     return st;
   }
   XpFile source(target);
@@ -1018,11 +1195,17 @@ XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
     return st;
   }
   std::uint32_t kept = count;
+  std::vector<std::uint32_t> gpsOffsets;
   for (std::uint32_t i = 0; i < kept;) {
     std::uint8_t* entry = directory.data() + 2 + 12U * i;
     if (Get16(entry, header.bigEndian) != kTagGPSIFD) {
       ++i;
       continue;
+    }
+    // A pointer with one offset names the directory whose bytes go too; an
+    // empty pointer names none.
+    if (Get32(entry + 4, header.bigEndian) == 1 && Get32(entry + 8, header.bigEndian) != 0) {
+      gpsOffsets.push_back(Get32(entry + 8, header.bigEndian));
     }
     // Move the following entries and the next-directory offset up by one entry.
     std::memmove(entry, entry + 12, 12U * (kept - i - 1) + 4);
@@ -1032,6 +1215,13 @@ XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
     return XpStatus::Ok;
   }
   Put16(directory.data(), static_cast<std::uint16_t>(kept), header.bigEndian);
+  // The bytes behind the shortened directory held the removed pointer.
+  std::fill(directory.begin() + 2 + 12 * static_cast<std::ptrdiff_t>(kept) + 4, directory.end(), std::uint8_t{0});
+  TagTreePtr before;
+  if (auto st = ReadTreeToRewrite(source, &before); st != XpStatus::Ok) {
+    return st;
+  }
+  const std::int64_t blockEnd = ExifBlockEnd(source, header);
 
   TempFile temp;
   if (auto st = temp.Create(target); st != XpStatus::Ok) {
@@ -1043,12 +1233,17 @@ XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
   if (auto st = WriteAt(temp.File(), position, directory); st != XpStatus::Ok) {
     return st;
   }
+  for (const std::uint32_t gpsOffset : gpsOffsets) {
+    if (auto st = ScrubGpsDirectory(temp.File(), header, gpsOffset, blockEnd); st != XpStatus::Ok) {
+      return st;
+    }
+  }
   if (hooks.beforeCommit) {
     if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
       return st;
     }
   }
-  if (auto st = temp.Finish(original); st != XpStatus::Ok) {
+  if (auto st = temp.Finish(original, KeepsTime(hooks)); st != XpStatus::Ok) {
     return st;
   }
   {
@@ -1059,6 +1254,12 @@ XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
         tree->GetIFD(0)->Has(kTagGPSIFD)) {
       return XpStatus::JpegDecodeFailed;
     }
+  }
+  const auto onlyTheGpsPointer = [](const std::string& where, std::uint16_t tag) {
+    return where == "IFD0" && tag == kTagGPSIFD;
+  };
+  if (auto st = CheckTreeKept(temp.Path(), *before, before->IFDCount(), onlyTheGpsPointer); st != XpStatus::Ok) {
+    return st;
   }
   (void)source.Close();
   return temp.CommitTo(target);

@@ -46,8 +46,8 @@ inline constexpr int kTransformLast = 7;
 [[nodiscard]] XpStatus TranscodeWithExif(const XpMemoryFile& block, XpAbstractFile& source, XpAbstractFile& destination,
                                          int transform = kTransformNone);
 
-/// Seams for tests and diagnostics of the file-level rewrites. Production
-/// callers pass nothing.
+/// Options of the file-level rewrites, and seams for tests and diagnostics
+/// (the date text and the hook, which production callers leave empty).
 struct Hooks {
   /// The DateTime text written into IFD0 (and IFD1); empty means the current
   /// local time as "YYYY:MM:DD hh:mm:ss".
@@ -55,6 +55,9 @@ struct Hooks {
   /// Runs when the temporary file is complete, before it is flushed, checked
   /// and moved into place; a non-zero answer fails the rewrite with it.
   std::function<XpStatus(const std::string& tempPath)> beforeCommit;
+  /// The new file gets the picture's modification time instead of the time
+  /// of the rewrite (for people who sort their photos by file date).
+  bool preserveModificationTime = false;
 };
 
 /// Stores `record` as the GPS directory of the JPEG file at `path`. With

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -326,7 +328,7 @@ TEST_F(RewriteGps, FailureBeforeTheRenameKeepsThePictureAndRemovesTheTemporaryFi
 }
 
 TEST_F(RewriteGps, PermissionBitsOfThePictureAreKept) {
-  for (const mode_t mode : {0600, 0644, 0640, 0444}) {
+  for (const mode_t mode : {0600, 0644, 0640, 0620}) {
     const std::string path = MakePicture();
     ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(1, 2), true, FixedDate()), XpStatus::Ok);
@@ -337,9 +339,14 @@ TEST_F(RewriteGps, PermissionBitsOfThePictureAreKept) {
 
 TEST_F(RewriteGps, TakenTemporaryNamesAreSkippedAndLeftAlone) {
   const std::string path = MakePicture();
+  // A temporary file that another rewrite holds locked, and a folder.
   rewrite_test::WriteBytes(path + "-0", {1, 2, 3});
+  const int held = ::open((path + "-0").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
   ASSERT_EQ(::mkdir((path + "-1").c_str(), 0755), 0);
   ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(1, 2), true, FixedDate()), XpStatus::Ok);
+  ::close(held);
   EXPECT_EQ(rewrite_test::ReadBytes(path + "-0"), (Bytes{1, 2, 3}));
   EXPECT_EQ(m_dir.Entries(), (std::vector<std::string>{"picture.jpg", "picture.jpg-0", "picture.jpg-1"}));
 }

@@ -33,6 +33,9 @@ int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
 /// A file status as a short reason for the one-line error of a subcommand.
 std::string ToolStatusReason(XpStatus status);
+/// The one line that reports a picture a rewrite refused or failed: the file,
+/// the reason and, for damaged Exif data, what was found.
+std::string ToolRefusalLine(const std::string& file, XpStatus status);
 
 /// Writes one JSON object, key by key, on one line.
 class ToolJsonObject {

@@ -1,16 +1,32 @@
-// terravue-tool remove-gps FILE...: removes the GPS pointer from pictures.
+// terravue-tool remove-gps [--preserve-mtime] FILE...: removes the GPS directory from
+// pictures.
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/image/XpExifRewrite.h"
 
 int RunRemoveGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
-  if (args.empty()) {
-    err << "usage: terravue-tool remove-gps FILE...\n";
+  XpExifRewrite::Hooks options;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--preserve-mtime") {
+      options.preserveModificationTime = true;
+    } else if (args[i] == "--") {
+      files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    } else if (args[i].rfind("--", 0) == 0) {
+      err << "terravue-tool remove-gps: unknown option \"" << args[i] << "\"\n";
+      return 2;
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.empty()) {
+    err << "usage: terravue-tool remove-gps [--preserve-mtime] FILE...\n";
     return 2;
   }
   int exitCode = 0;
-  for (const std::string& file : args) {
-    if (const XpStatus st = XpExifRewrite::RemoveGPS(file); st != XpStatus::Ok) {
-      err << file << ": " << ToolStatusReason(st) << '\n';
+  for (const std::string& file : files) {
+    if (const XpStatus st = XpExifRewrite::RemoveGPS(file, options); st != XpStatus::Ok) {
+      err << ToolRefusalLine(file, st) << '\n';
       exitCode = 1;
     }
   }

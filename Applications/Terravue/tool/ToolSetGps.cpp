@@ -1,4 +1,4 @@
-// terravue-tool set-gps --lat TEXT --lng TEXT FILE...: writes a position into
+// terravue-tool set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...: writes a position into
 // pictures the way writing positions back does: the picture's GPS tags are
 // read, latitude and longitude replaced, and the whole directory written.
 #include <cctype>
@@ -9,6 +9,8 @@
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/image/XpExifRewrite.h"
+#include "xp/image/XpJpegExif.h"
+#include "xp/tiff/XpTiffTagManager.h"
 
 namespace {
 
@@ -69,17 +71,36 @@ std::string ToolStatusReason(XpStatus status) {
       return "disk full (0x8109)";
     case XpStatus::AlreadyExists:
       return "no free temporary name beside the file (0x810a)";
+    case XpStatus::ExifDamaged:
+      return "the Exif data is damaged or could not be read completely; left unchanged (0x8608)";
+    case XpStatus::PictureReadOnly:
+      return "the picture is write-protected (read-only or immutable); left unchanged (0x8609)";
     default:
       return "failed (" + XpStatusText(status) + ")";
   }
+}
+
+std::string ToolRefusalLine(const std::string& file, XpStatus status) {
+  std::string line = file + ": " + ToolStatusReason(status);
+  if (status == XpStatus::ExifDamaged) {
+    // Which damage, as far as reading for display tells.
+    TagTreePtr tree;
+    if (XpJpegExif::ReadTagTree(file, &tree) == XpStatus::Ok && tree != nullptr && !tree->Damage().empty()) {
+      line += ": " + tree->Damage();
+    }
+  }
+  return line;
 }
 
 int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
   std::optional<std::string> latText;
   std::optional<std::string> lngText;
   std::vector<std::string> files;
+  XpExifRewrite::Hooks options;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--lat" || args[i] == "--lng") && i + 1 < args.size()) {
+    if (args[i] == "--preserve-mtime") {
+      options.preserveModificationTime = true;
+    } else if ((args[i] == "--lat" || args[i] == "--lng") && i + 1 < args.size()) {
       (args[i] == "--lat" ? latText : lngText) = args[i + 1];
       ++i;
     } else if (args[i] == "--") {
@@ -93,7 +114,7 @@ int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::
     }
   }
   if (!latText || !lngText || files.empty()) {
-    err << "usage: terravue-tool set-gps --lat TEXT --lng TEXT FILE...\n";
+    err << "usage: terravue-tool set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...\n";
     return 2;
   }
   const auto latitude = ParseCoordinate(*latText, true);
@@ -112,8 +133,8 @@ int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::
     record.latitude = latitude->rationals;
     record.longitudeRef = longitude->ref;
     record.longitude = longitude->rationals;
-    if (const XpStatus st = XpExifRewrite::WriteGPS(file, record, /*replaceWhole=*/true); st != XpStatus::Ok) {
-      err << file << ": " << ToolStatusReason(st) << '\n';
+    if (const XpStatus st = XpExifRewrite::WriteGPS(file, record, /*replaceWhole=*/true, options); st != XpStatus::Ok) {
+      err << ToolRefusalLine(file, st) << '\n';
       exitCode = 1;
     }
   }

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <string>
+
+#include "xp/base/XpStatus.h"
+
+/// Replacing a file in one step: the new contents go to a temporary file
+/// beside the target ("target-N"), which is flushed to the disk and then
+/// renamed over the target; the folder is flushed after the rename. At no
+/// moment is the target missing or half written.
+///
+/// While it exists, the temporary file is held under an exclusive flock. A
+/// file of that naming that nobody holds locked was left by a process that
+/// died while writing; every Create removes such leftovers in its folder
+/// (XpRemoveLeftoverReplacements).
+class XpReplacementFile {
+ public:
+  /// The highest N tried for a free temporary name.
+  static constexpr int kMaxNames = 1000;
+
+  XpReplacementFile() = default;
+  XpReplacementFile(const XpReplacementFile&) = delete;
+  XpReplacementFile& operator=(const XpReplacementFile&) = delete;
+  /// Removes the temporary file unless it was committed.
+  ~XpReplacementFile();
+
+  /// Removes leftovers in the target's folder, then creates "target-N" with
+  /// the first N for which no entry exists, exclusively, readable and writable
+  /// by the user only, and locks it. 0x810A when no name is free; otherwise
+  /// the system's error for the folder.
+  [[nodiscard]] XpStatus Create(const std::string& target);
+
+  /// The temporary file's path (empty before Create and after Commit).
+  [[nodiscard]] const std::string& Path() const { return m_path; }
+  /// The open descriptor of the temporary file (writable), or -1.
+  [[nodiscard]] int Fd() const { return m_fd; }
+
+  /// Flushes the temporary file's contents to the disk.
+  [[nodiscard]] XpStatus Flush();
+  /// Renames the temporary file over the target and flushes the folder. The
+  /// lock is released afterwards. A failed rename leaves the target as it was.
+  [[nodiscard]] XpStatus Commit();
+  /// Removes the temporary file now (as the destructor would).
+  void Discard();
+
+ private:
+  std::string m_target;
+  std::string m_path;
+  int m_fd = -1;
+};
+
+/// True when `name` (a bare file name) is a temporary name for `target` (a
+/// bare file name): `target`, "-" and a number from 0 to
+/// XpReplacementFile::kMaxNames - 1 written without leading zeros.
+[[nodiscard]] bool XpIsReplacementName(const std::string& name, const std::string& target);
+
+/// Removes, in `folder`, every regular file named like a temporary file of an
+/// existing file beside it ("NAME-N" where "NAME" exists), owned by the
+/// effective user and not locked by anyone. Answers how many were removed.
+std::size_t XpRemoveLeftoverReplacements(const std::string& folder);
+
+/// Flushes a folder's entries to the disk (after a rename into it). Failures
+/// are ignored: the rename itself has happened either way.
+void XpSyncFolder(const std::string& folder);
