@@ -146,7 +146,7 @@ class Parser {
       // A table cut short keeps the entries that were there, but its
       // directory counts as failed and nothing below it is read.
       MarkIncomplete("a directory table is cut short");
-      KeepMakerNotesRaw(ifd, childEntries);
+      DropUnreadMakerNotes(ifd, childEntries);
       return false;
     }
     // A block that ends right behind the last entry has no next directory.
@@ -162,7 +162,7 @@ class Parser {
       if (!childEntries.empty()) {
         MarkIncomplete("directories are nested too deeply");
       }
-      KeepMakerNotesRaw(ifd, childEntries);
+      DropUnreadMakerNotes(ifd, childEntries);
       return true;
     }
     ancestors.push_back(pos);
@@ -174,15 +174,10 @@ class Parser {
   }
 
  private:
-  // A child-directory entry waiting for its directories to be parsed, with
-  // what the file said about it: a maker note whose directory cannot be read
-  // falls back to its raw bytes.
+  // A child-directory entry waiting for its directories to be parsed.
   struct ChildEntry {
     XpTiffTagDataIFD* entry = nullptr;
     MakerHeader header = MakerHeader::None;
-    std::uint16_t rawType = 0;
-    std::uint32_t rawCount = 0;
-    std::uint32_t rawOffset = 0;
   };
 
   // One 12-byte entry. False when the entry was malformed and is not kept.
@@ -199,8 +194,6 @@ class Parser {
     // The maker note's own bytes, and everything inside it, may lie beyond
     // the block; every other value must lie inside it.
     const std::int64_t end = inMakerNote || tag == kTagMakerNote ? m_length : m_blockEnd;
-    const std::uint16_t rawType = type;
-    const std::uint32_t rawCount = count;
     std::uint64_t byteSize = std::uint64_t{count} * unit;
     if (byteSize > UINT32_MAX || static_cast<std::uint64_t>(m_base) + byteSize > static_cast<std::uint64_t>(end)) {
       MarkIncomplete("a value lies outside the Exif block");
@@ -269,7 +262,7 @@ class Parser {
     }
     if (dirEntry != nullptr) {
       try {
-        childEntries->push_back({dirEntry, header, rawType, rawCount, U32(valueField)});
+        childEntries->push_back({dirEntry, header});
       } catch (const std::bad_alloc&) {
         throw OutOfMemory{};
       }
@@ -342,50 +335,29 @@ class Parser {
       }
     }
     if (makerNote && entry.ChildCount() == 0) {
-      KeepMakerNoteRaw(ifd, pending);
+      DropUnreadMakerNote(ifd);
     }
   }
 
   // Maker notes among `pending` whose directories are not going to be read.
-  void KeepMakerNotesRaw(XpTiffTagIFD& ifd, const std::vector<ChildEntry>& pending) {
+  void DropUnreadMakerNotes(XpTiffTagIFD& ifd, const std::vector<ChildEntry>& pending) {
     for (const ChildEntry& child : pending) {
       if (child.entry->GetTag() == kTagMakerNote) {
-        KeepMakerNoteRaw(ifd, child);
+        DropUnreadMakerNote(ifd);
         return;  // one entry per tag
       }
     }
   }
 
-  // A maker note taken for a directory that has none (its offset is 0 or
-  // points back at its parent) is kept as the bytes the entry names, so that
-  // storing the tree neither drops it nor writes an empty pointer.
-  void KeepMakerNoteRaw(XpTiffTagIFD& ifd, const ChildEntry& pending) {
-    const std::uint64_t byteSize = std::uint64_t{pending.rawCount} * XpTiffTypeUnitSize(pending.rawType);
-    auto raw = XpCreateTiffTagData(kTagMakerNote, pending.rawType == kTiffTypeIFD ? kTiffTypeLong : pending.rawType,
-                                   pending.rawCount);
-    if (raw == nullptr) {
-      throw OutOfMemory{};
-    }
-    if (byteSize > 4) {
-      if (!ReadAt(At(pending.rawOffset), raw->GetData(), byteSize, m_length)) {
-        MarkIncomplete("a maker note lies outside the file");
-        return;
-      }
-    } else if (byteSize > 0) {
-      std::uint8_t field[4];
-      const std::uint32_t value = pending.rawOffset;
-      field[0] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value >> 24 : value);
-      field[1] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value >> 16 : value >> 8);
-      field[2] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value >> 8 : value >> 16);
-      field[3] = static_cast<std::uint8_t>(m_tree.IsBigEndian() ? value : value >> 24);
-      std::memcpy(raw->GetData(), field, static_cast<std::size_t>(byteSize));
-    }
-    if (m_tree.IsBigEndian()) {
-      XpTiffTagDataBase::SwapUnits(raw->Bytes(), raw->GetSwapUnit());
-    }
-    if (ifd.AddEntry(std::move(raw)) == nullptr) {
-      throw OutOfMemory{};
-    }
+  // A maker note taken for a directory that has none (its offset points back
+  // at its parent, into a loop, or its directory is never reached) is not
+  // kept: stored as a pointer without a directory it would read back as an
+  // empty maker note, which is dropped, so the tree would change between two
+  // stores. The tree is marked as not read completely, so nothing is written
+  // from it.
+  void DropUnreadMakerNote(XpTiffTagIFD& ifd) {
+    MarkIncomplete("a maker note cannot be read");
+    ifd.RemoveTag(kTagMakerNote);
   }
 
   bool Spend(std::uint64_t cost) {
