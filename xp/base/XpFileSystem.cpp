@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "xp/base/XpPath.h"
+#include "xp/base/XpReplaceFile.h"
 
 namespace {
 
@@ -45,24 +46,6 @@ class UniqueFd {
 
  private:
   int m_fd;
-};
-
-// Removes a temporary file unless it was given its final name.
-class TempFileGuard {
- public:
-  explicit TempFileGuard(std::string path) : m_path(std::move(path)) {}
-  TempFileGuard(const TempFileGuard&) = delete;
-  TempFileGuard& operator=(const TempFileGuard&) = delete;
-  ~TempFileGuard() {
-    if (!m_committed) {
-      ::unlink(m_path.c_str());
-    }
-  }
-  void Commit() { m_committed = true; }
-
- private:
-  std::string m_path;
-  bool m_committed = false;
 };
 
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
@@ -289,33 +272,24 @@ XpStatus XpCopyFile(const std::string& from, const std::string& to, XpCopyProgre
     }
   }
 
-  std::string temp = XpGetParent(to) + ".tvcopy-XXXXXX";
-  UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!out.IsValid()) {
-    return XpStatusFromErrnoForPath(errno, to);
+  XpReplacementFile out;
+  if (auto st = out.Create(to); st != XpStatus::Ok) {
+    return st;
   }
-  TempFileGuard guard(temp);
-  if (auto st = CopyContents(in.Get(), out.Get(), static_cast<std::uint64_t>(source.st_size), progress);
+  if (auto st = CopyContents(in.Get(), out.Fd(), static_cast<std::uint64_t>(source.st_size), progress);
       st != XpStatus::Ok) {
     return st;
   }
   // Permission bits and modification time follow the source, as a copy made
   // by the file manager would; a file system that cannot hold them still gets
   // the contents.
-  (void)::fchmod(out.Get(), source.st_mode & 0777);
+  (void)::fchmod(out.Fd(), source.st_mode & 0777);
   const struct timespec times[2] = {source.st_atim, source.st_mtim};
-  (void)::futimens(out.Get(), times);
-  if (::fsync(out.Get()) != 0) {
-    return XpStatusFromErrno(errno);
-  }
-  if (auto st = out.Close(); st != XpStatus::Ok) {
+  (void)::futimens(out.Fd(), times);
+  if (auto st = out.Flush(); st != XpStatus::Ok) {
     return st;
   }
-  if (::rename(temp.c_str(), to.c_str()) != 0) {
-    return XpStatusFromErrnoForPath(errno, to);
-  }
-  guard.Commit();
-  return XpStatus::Ok;
+  return out.Commit();
 }
 
 XpStatus XpMoveFile(const std::string& from, const std::string& to, XpCopyProgress* progress) {

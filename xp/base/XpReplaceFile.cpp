@@ -121,7 +121,7 @@ void XpSyncFolder(const std::string& folder) {
 
 XpReplacementFile::~XpReplacementFile() { Discard(); }
 
-XpStatus XpReplacementFile::Create(const std::string& target) {
+XpStatus XpReplacementFile::Create(const std::string& target, unsigned createMode) {
   Discard();
   const std::string folder = FolderOf(target);
   (void)XpRemoveLeftoverReplacements(folder);
@@ -132,7 +132,7 @@ XpStatus XpReplacementFile::Create(const std::string& target) {
       continue;
     }
     // Exclusive creation: a name taken in between is never overwritten.
-    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(createMode & 07777));
     if (fd < 0) {
       if (errno == EEXIST) {
         continue;

@@ -25,10 +25,11 @@ class XpReplacementFile {
   ~XpReplacementFile();
 
   /// Removes leftovers in the target's folder, then creates "target-N" with
-  /// the first N for which no entry exists, exclusively, readable and writable
-  /// by the user only, and locks it. 0x810A when no name is free; otherwise
-  /// the system's error for the folder.
-  [[nodiscard]] XpStatus Create(const std::string& target);
+  /// the first N for which no entry exists, exclusively, with `createMode`
+  /// (less the process's umask; by default readable and writable by the user
+  /// only), and locks it. 0x810A when no name is free; otherwise the system's
+  /// error for the folder.
+  [[nodiscard]] XpStatus Create(const std::string& target, unsigned createMode = 0600);
 
   /// The temporary file's path (empty before Create and after Commit).
   [[nodiscard]] const std::string& Path() const { return m_path; }

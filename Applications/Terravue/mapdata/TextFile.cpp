@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
+
+#include "xp/base/XpReplaceFile.h"
 
 namespace {
 
@@ -30,26 +31,6 @@ class FileDescriptor {
  private:
   int m_fd;
 };
-
-std::atomic<unsigned> g_tempCounter{0};
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    return ".";
-  }
-  if (slash == 0) {
-    return "/";
-  }
-  return path.substr(0, slash);
-}
-
-std::string TempPathFor(const std::string& path, unsigned attempt) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return folder + "." + name + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(attempt);
-}
 
 XpStatus WriteAllTo(int fd, std::string_view bytes) {
   std::size_t done = 0;
@@ -81,49 +62,22 @@ XpStatus WriteFileReplacing(const std::string& path, std::string_view bytes) {
     return XpStatus::AccessDenied;
   }
 
-  std::string tempPath;
-  int fd = -1;
-  for (int tries = 0; tries < 100 && fd < 0; ++tries) {
-    tempPath = TempPathFor(path, g_tempCounter.fetch_add(1));
-    fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) {
-      return XpStatusFromErrnoForPath(errno, path);
-    }
-  }
-  if (fd < 0) {
-    return XpStatus::AlreadyExists;
-  }
-  FileDescriptor file(fd);
-
-  auto fail = [&tempPath, &file](XpStatus st) {
-    file.Close();
-    ::unlink(tempPath.c_str());
+  // A new file gets the usual permissions (0666 less the umask); a replaced
+  // one keeps its own.
+  XpReplacementFile file;
+  if (auto st = file.Create(path, 0666); st != XpStatus::Ok) {
     return st;
-  };
-
-  if (auto st = WriteAllTo(file.Get(), bytes); st != XpStatus::Ok) {
-    return fail(st);
   }
-  if (hadOriginal && ::fchmod(file.Get(), original.st_mode & 07777) != 0) {
-    return fail(XpStatusFromErrno(errno));
+  if (auto st = WriteAllTo(file.Fd(), bytes); st != XpStatus::Ok) {
+    return st;
   }
-  if (::fsync(file.Get()) != 0) {
-    return fail(XpStatusFromErrno(errno));
+  if (hadOriginal && ::fchmod(file.Fd(), original.st_mode & 07777) != 0) {
+    return XpStatusFromErrno(errno);
   }
-  if (file.Close() != 0) {
-    return fail(XpStatusFromErrno(errno));
+  if (auto st = file.Flush(); st != XpStatus::Ok) {
+    return st;
   }
-  if (::rename(tempPath.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(tempPath.c_str());
-    return XpStatusFromErrno(err);
-  }
-  // Make the rename itself durable; a failure here does not undo the write.
-  if (const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    FileDescriptor folder(dir);
-    (void)::fsync(folder.Get());
-  }
-  return XpStatus::Ok;
+  return file.Commit();
 }
 
 XpStatus ReadWholeFile(const std::string& path, std::uint64_t limit, std::string* out) {
