@@ -43,8 +43,6 @@ std::vector<std::string> Entries(const std::string& folder) {
   return names;
 }
 
-bool RunningAsRoot() { return ::geteuid() == 0; }
-
 // ---- Path text ----
 
 struct TextCase {
@@ -230,14 +228,18 @@ TEST(XpFileSystem, CreateFolderReportsEachFailure) {
 }
 
 TEST(XpFileSystem, CreateFolderInAReadOnlyFolderIsAccessDenied) {
-  if (RunningAsRoot()) {
-    GTEST_SKIP() << "permissions do not apply to root";
-  }
-  TempDir dir;
-  ASSERT_EQ(XpCreateFolder(dir / "locked"), XpStatus::Ok);
-  fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_EQ(XpCreateFolder(dir / "locked/child"), XpStatus::AccessDenied);
-  fs::permissions(dir / "locked", fs::perms::owner_all);
+  // As root, permission bits would not stop anything: run as nobody.
+  const int failed = testsupport::RunUnprivileged([] {
+    TempDir dir;
+    if (XpCreateFolder(dir / "locked") != XpStatus::Ok) {
+      return 1;
+    }
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    const XpStatus st = XpCreateFolder(dir / "locked/child");
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+    return st == XpStatus::AccessDenied ? 0 : 2;
+  });
+  EXPECT_EQ(failed, 0);
 }
 
 TEST(XpFileSystem, CreateFolderTreeMakesEveryMissingFolder) {

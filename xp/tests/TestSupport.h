@@ -1,9 +1,13 @@
 #pragma once
 
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -73,5 +77,31 @@ class EnvGuard {
   std::string m_name;
   std::optional<std::string> m_old;
 };
+
+/// Runs `body` as an unprivileged user, so that permission bits apply: when
+/// the tests run as root, in a child process that has become "nobody"
+/// (uid and gid 65534); otherwise here. Answers what `body` answers (0 for
+/// success), 125 when the child could not drop its privileges, 126 when it
+/// did not end normally. `body` makes its own files: the parent's temporary
+/// folders are closed to other users.
+inline int RunUnprivileged(const std::function<int()>& body) {
+  if (::geteuid() != 0) {
+    return body();
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    return 125;
+  }
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 || ::geteuid() == 0) {
+      ::_exit(125);
+    }
+    ::_exit(body());
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 126;
+}
 
 }  // namespace testsupport

@@ -8,6 +8,7 @@
 #include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/mapdata/TextFile.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "xp/tests/TestSupport.h"
 
 namespace {
 
@@ -119,18 +120,26 @@ TEST(MapState, StampingSetsTheSavedTimeToNow) {
 }
 
 TEST(MapState, AFailedWriteAnswersOneAndKeepsTheOldFile) {
-  if (::geteuid() == 0) {
-    GTEST_SKIP() << "permission bits do not stop the superuser";
-  }
-  TempFolder root;
-  MapState state = TripState(root.Path(), "/p/a.jpg");
-  ASSERT_TRUE(state.MakeFolder());
-  ASSERT_EQ(state.Write(false), PictureResult::Success);
-  const std::string before = ReadFileText(state.m_stateFilePath);
-  ASSERT_EQ(::chmod(state.Folder().c_str(), 0500), 0);
-  state.m_zoom = "3";
-  EXPECT_EQ(state.Write(false), PictureResult::WriteFailed);
-  EXPECT_EQ(ReadFileText(state.m_stateFilePath), before);
+  // As root, permission bits would not stop the write: run as nobody.
+  const int failed = testsupport::RunUnprivileged([] {
+    TempFolder root;
+    MapState state = TripState(root.Path(), "/p/a.jpg");
+    if (!state.MakeFolder() || state.Write(false) != PictureResult::Success) {
+      return 1;
+    }
+    const std::string before = ReadFileText(state.m_stateFilePath);
+    if (::chmod(state.Folder().c_str(), 0500) != 0) {
+      return 2;
+    }
+    state.m_zoom = "3";
+    const PictureResult result = state.Write(false);
+    ::chmod(state.Folder().c_str(), 0700);
+    if (result != PictureResult::WriteFailed) {
+      return 3;
+    }
+    return ReadFileText(state.m_stateFilePath) == before ? 0 : 4;
+  });
+  EXPECT_EQ(failed, 0);
 }
 
 TEST(MapState, WritingOverSomethingThatIsNotAFileAnswersOne) {
