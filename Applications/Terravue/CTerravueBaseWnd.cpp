@@ -27,6 +27,7 @@
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
 #include "xp/base/XpSpecialFolder.h"
+#include "xp/image/XpExifRewrite.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ void CTerravueBaseWnd::Create() {
   if (settings.ReadNumber(QStringLiteral("initialize")) != 0) {
     settings.WriteNumber(QStringLiteral("initialize"), 0);
   }
+  // Whether saving a map keeps each photo's file modification time.
+  XpExifRewrite::SetPreserveModificationTimeByDefault(settings.ReadNumber(QStringLiteral("preserve_mtime")) != 0);
 
   // The saved states: a listing that fails is reported, and start-up goes on
   // with whatever the store holds.

@@ -60,6 +60,12 @@ struct Hooks {
   bool preserveModificationTime = false;
 };
 
+/// Whether rewrites keep the picture's modification time when the caller's
+/// options do not ask for it (off unless set; the program sets it from the
+/// user's setting). Safe to call from any thread.
+void SetPreserveModificationTimeByDefault(bool preserve);
+[[nodiscard]] bool PreservesModificationTimeByDefault();
+
 /// Stores `record` as the GPS directory of the JPEG file at `path`. With
 /// `replaceWhole` (what the program uses) the old GPS directory is dropped;
 /// otherwise the record's tags are added to it. IFD0 gets a new DateTime,

@@ -297,6 +297,20 @@ TEST_F(RewriteIntegrity, ThePreservedModificationTimeIsTheOldOne) {
   }
 }
 
+TEST_F(RewriteIntegrity, TheProgramWideSettingKeepsTheModificationTimeToo) {
+  const std::string path = Write(CameraPicture());
+  const struct timespec old[2] = {{1000000000, 0}, {1234567890, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+  ASSERT_FALSE(XpExifRewrite::PreservesModificationTimeByDefault());
+  XpExifRewrite::SetPreserveModificationTimeByDefault(true);
+  const XpStatus st = XpExifRewrite::WriteGPS(path, Position(), true, FixedDate());
+  XpExifRewrite::SetPreserveModificationTimeByDefault(false);
+  ASSERT_EQ(st, XpStatus::Ok);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtim.tv_sec, 1234567890);
+}
+
 // ---------------------------------------------------------------------------
 // Stored trees read back
 

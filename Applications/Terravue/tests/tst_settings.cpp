@@ -89,13 +89,16 @@ class SettingsTest : public QObject {
   }
 
   void theTableHoldsEveryPerUserValueOnce() {
-    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{15});
+    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{16});
     QSet<QString> names;
     for (const UserSettingSpec& setting : AppSettings::UserSettingTable()) {
       names.insert(QString::fromLatin1(setting.name));
     }
-    QCOMPARE(names.size(), 15);
+    QCOMPARE(names.size(), 16);
     QVERIFY(AppSettings::Find(QStringLiteral("warn_noardo")) != nullptr);
+    // Off by default: a save gives photos the time of saving.
+    QVERIFY(AppSettings::Find(QStringLiteral("preserve_mtime")) != nullptr);
+    QCOMPARE(AppSettings().ReadNumber(QStringLiteral("preserve_mtime")), 0);
     QVERIFY(AppSettings::Find(QStringLiteral("no_such_value")) == nullptr);
   }
 
