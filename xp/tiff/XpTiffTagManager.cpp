@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "xp/tiff/XpTiffTagTypes.h"
@@ -132,6 +133,7 @@ class Parser {
     }
 
     std::vector<ChildEntry> childEntries;
+    m_makerNoteOffset.reset();
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::size_t at = static_cast<std::size_t>(i) * 12;
       if (at + 12 > block.size()) {
@@ -141,6 +143,7 @@ class Parser {
         MarkIncomplete("an entry is malformed");
       }
     }
+    RecognizeMakerNoteOf(ifd, &childEntries);
     const std::size_t nextAt = static_cast<std::size_t>(n) * 12;
     if (nextAt > block.size()) {
       // A table cut short keeps the entries that were there, but its
@@ -201,6 +204,7 @@ class Parser {
     }
 
     MakerHeader header = MakerHeader::None;
+    bool rawMakerNote = false;
     // Some writers store a directory pointer as SLONG; its offset is read the
     // same way, so that such a picture keeps its GPS position.
     bool asDirectory = IsChildDirectoryTag(tag) && tag != kTagMakerNote &&
@@ -212,8 +216,9 @@ class Parser {
       if (m_readMode == XpTiffTagManager::kReadModeMakerNoteIFD && count > 5) {
         asDirectory = true;
       } else if (m_readMode == XpTiffTagManager::kReadModeJpeg) {
-        header = RecognizeMakerNote(U32(valueField));
-        asDirectory = header != MakerHeader::None;
+        // Read raw for now; whether it is a directory depends on IFD0's Make,
+        // which may stand later in the same directory (see RecognizeMakerNoteOf).
+        rawMakerNote = true;
       }
       if (asDirectory) {
         type = kTiffTypeLong;
@@ -260,6 +265,9 @@ class Parser {
     if (ifd.AddEntry(std::move(entry)) == nullptr) {
       throw OutOfMemory{};
     }
+    if (rawMakerNote) {
+      m_makerNoteOffset = U32(valueField);
+    }
     if (dirEntry != nullptr) {
       try {
         childEntries->push_back({dirEntry, header});
@@ -268,6 +276,39 @@ class Parser {
       }
     }
     return true;
+  }
+
+  // Mode 0: once a directory's entries are read (so that the order of its
+  // entries does not matter), its raw maker note becomes a directory entry
+  // when it is one of the suite's own.
+  void RecognizeMakerNoteOf(XpTiffTagIFD& ifd, std::vector<ChildEntry>* childEntries) {
+    if (!m_makerNoteOffset) {
+      return;
+    }
+    const std::uint32_t offset = *m_makerNoteOffset;
+    m_makerNoteOffset.reset();
+    const XpTiffTagDataBase* raw = ifd.Find(kTagMakerNote);
+    if (raw == nullptr || raw->IsIFD()) {
+      return;
+    }
+    const MakerHeader header = RecognizeMakerNote(offset);
+    if (header == MakerHeader::None) {
+      return;
+    }
+    auto entry = XpCreateTiffTagDataIFD(kTagMakerNote, 1);
+    if (entry == nullptr) {
+      throw OutOfMemory{};
+    }
+    std::memcpy(entry->GetData(), &offset, 4);
+    XpTiffTagDataIFD* dirEntry = entry.get();
+    if (ifd.AddEntry(std::move(entry)) == nullptr) {
+      throw OutOfMemory{};
+    }
+    try {
+      childEntries->push_back({dirEntry, header});
+    } catch (const std::bad_alloc&) {
+      throw OutOfMemory{};
+    }
   }
 
   // Mode 0: a maker note of the suite's own cameras is parsed as a directory.
@@ -379,6 +420,7 @@ class Parser {
   std::size_t m_directories = 0;
   bool m_complete = true;
   const char* m_damage = "";
+  std::optional<std::uint32_t> m_makerNoteOffset;  // of the raw maker note of the directory being read
 };
 
 }  // namespace
