@@ -86,12 +86,20 @@ void SetPreserveModificationTimeByDefault(bool preserve);
 /// link is followed: the file it names is rewritten. On any failure the
 /// picture stays byte-identical and the temporary file is removed.
 ///
+/// Before anything is written, a protected picture is refused with 0x8609
+/// (no write bit at all, no write access for the effective user, or the
+/// immutable or append-only attribute), and a picture whose tag tree was not
+/// read completely with 0x8608. The check before the rename also requires
+/// every directory and entry of the old tree, apart from the intended
+/// changes, to be present in the new file. Temporary files are locked while
+/// they exist; unlocked ones of that naming are removed as leftovers.
+///
 /// Statuses: 0x8601 when the file has no tag tree (nothing is written), 0x8600
 /// when the new Exif block would not fit one segment, 0x8602 when the source
 /// is not a JPEG or the written file does not check out, 0x8608 when the file
-/// has more than one Exif segment, 0x860C for an absurd number of segments,
-/// 0x810A when no temporary name is free, 0x8401 for memory, else the file
-/// status.
+/// has more than one Exif segment or its tree was not read completely, 0x8609
+/// for a protected picture, 0x860C for an absurd number of segments, 0x810A
+/// when no temporary name is free, 0x8401 for memory, else the file status.
 [[nodiscard]] XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole = true,
                                 const Hooks& hooks = {});
 
@@ -100,14 +108,18 @@ void SetPreserveModificationTimeByDefault(bool preserve);
 /// cannot be opened; 0x8602 when the tree does not parse.
 [[nodiscard]] XpStatus ReadGPS(const std::string& path, XpGPSRecord& record);
 
-/// Removes the GPS pointer (0x8825) from IFD0 of the JPEG file at `path`. The
-/// GPS directory's bytes stay, unreferenced; nothing else changes. A file with
-/// no pointer is left untouched and answers 0. The change is made in a
-/// temporary copy that is flushed, checked and renamed over the file, as for
-/// WriteGPS. 0x8601 without an Exif block; 0x8602 for an IFD0 that lies
-/// outside the file or claims more than 1000 entries; 0x8608 when the file has
-/// more than one Exif segment; 0x860C for an absurd number of segments; else
-/// the file status.
+/// Removes the GPS pointer (0x8825) from IFD0 of the JPEG file at `path`,
+/// and overwrites the GPS directory and every value it owns with zero bytes,
+/// so that the position cannot be read from the file any more; nothing else
+/// changes and the file keeps its length. A file with no pointer is left
+/// untouched and answers 0. The change is made in a temporary copy that is
+/// flushed, checked (the tree reads completely, has no GPS pointer, and holds
+/// everything else of the old tree) and renamed over the file, as for
+/// WriteGPS. 0x8609 for a protected picture and 0x8608 for a tree not read
+/// completely or more than one Exif segment, as for WriteGPS; 0x8601 without
+/// an Exif block; 0x8602 for an IFD0 that lies outside the file or claims
+/// more than 1000 entries, or a written file that does not check out; 0x860C
+/// for an absurd number of segments; else the file status.
 [[nodiscard]] XpStatus RemoveGPS(const std::string& path, const Hooks& hooks = {});
 
 }  // namespace XpExifRewrite

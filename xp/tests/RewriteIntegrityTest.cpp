@@ -315,7 +315,7 @@ TEST_F(RewriteIntegrity, TheProgramWideSettingKeepsTheModificationTimeToo) {
 // Stored trees read back
 
 TEST(RewriteRoundTrip, AStoredTreeKeepsItsMakerNoteWhenStoredAgain) {
-  for (const char* name : {"rewrite-roundtrip-1.bin", "rewrite-roundtrip-2.bin"}) {
+  for (const char* name : {"rewrite-roundtrip-1.bin", "rewrite-roundtrip-2.bin", "maker-note-after-make.bin"}) {
     SCOPED_TRACE(name);
     const Bytes input = rewrite_test::ReadBytes(std::string(TV_TESTDATA_DIR) + "/rewrite/" + name);
     XpMemoryFile stream{std::span<const std::uint8_t>(input)};
