@@ -243,6 +243,7 @@ const std::map<std::string, std::pair<XpStatus, const char*>>& ExpectedRefusals(
        {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
       {"goexif-max_uint32_exif.jpg", {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
       {"piexif-notjpeg.jpg", {XpStatus::JpegDecodeFailed, "not JPEG data behind its Exif block"}},
+      {"pillow-jpeg_ff00_header.jpg", {XpStatus::JpegDecodeFailed, "a stray 0xFF 0x00 among the header segments"}},
   };
   return kRefused;
 }
