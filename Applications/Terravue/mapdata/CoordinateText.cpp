@@ -177,6 +177,53 @@ bool TextToRationals(std::string_view text, XpGPSRef* ref, XpGPSRational3* ratio
   return true;
 }
 
+XpStatus ValidateCoordinateText(std::string_view text, bool latitude) {
+  std::size_t pos = 0;
+  // Digits only, between `least` and `most` of them.
+  const auto digits = [&](std::size_t least, std::size_t most, long long* value) {
+    std::size_t count = 0;
+    long long v = 0;
+    while (pos < text.size() && count < most && text[pos] >= '0' && text[pos] <= '9') {
+      v = v * 10 + (text[pos] - '0');
+      ++pos;
+      ++count;
+    }
+    *value = v;
+    return count >= least && (pos >= text.size() || text[pos] < '0' || text[pos] > '9');
+  };
+  const auto literal = [&](char c) {
+    if (pos < text.size() && text[pos] == c) {
+      ++pos;
+      return true;
+    }
+    return false;
+  };
+  if (text.empty()) {
+    return XpStatus::BadCoordinate;
+  }
+  const char letter = text[pos++];
+  const bool letterOk = latitude ? (letter == 'N' || letter == 'S') : (letter == 'E' || letter == 'W');
+  long long degrees = 0;
+  long long minutes = 0;
+  long long seconds = 0;
+  long long millis = 0;
+  if (!letterOk || !literal(':') || !digits(1, 3, &degrees) || !literal(':') || !digits(1, 2, &minutes) ||
+      !literal(':') || !digits(1, 2, &seconds)) {
+    return XpStatus::BadCoordinate;
+  }
+  if (literal('.') && !digits(3, 3, &millis)) {
+    return XpStatus::BadCoordinate;
+  }
+  if (pos != text.size() || minutes >= 60 || seconds >= 60) {
+    return XpStatus::BadCoordinate;
+  }
+  const long long limit = latitude ? 90 : 180;
+  if (degrees > limit || (degrees == limit && (minutes != 0 || seconds != 0 || millis != 0))) {
+    return XpStatus::BadCoordinate;
+  }
+  return XpStatus::Ok;
+}
+
 CoordinateText CoordinateTextFromGPS(const XpGPSRef& ref, const XpGPSRational3& rationals, bool latitude) {
   double degrees = 0;
   if (!RationalsToDegrees(ref, rationals, &degrees)) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "xp/base/XpStatus.h"
 #include "xp/tiff/XpGPSElement.h"
 
 /// A latitude or longitude as text: hemisphere letter, ":", degrees (at least
@@ -37,6 +38,15 @@ inline constexpr std::string_view kNoLongitudeText = "X:999:99:99.999";
 /// empty text, a placeholder, or a field with a minus sign (which could only
 /// produce a wrapped-around unsigned rational). A field that does not scan is 0.
 [[nodiscard]] bool TextToRationals(std::string_view text, XpGPSRef* ref, XpGPSRational3* rationals, bool latitude);
+
+/// Checks a coordinate text before it is written into a picture: the form
+/// letter, ":", degrees (one to three digits), ":", minutes (one or two), ":",
+/// seconds (one or two), and optionally "." with exactly three digits of
+/// milliseconds, nothing else. The letter must be "N" or "S" for a latitude
+/// and "E" or "W" for a longitude; minutes and seconds must be below 60 and
+/// the value at most 90 (latitude) or 180 (longitude) degrees. Answers 0, or
+/// 0x860B for anything else (the no-position placeholders included).
+[[nodiscard]] XpStatus ValidateCoordinateText(std::string_view text, bool latitude);
 
 /// The coordinate text the picture list shows for a position read from a
 /// picture: the reference letter, ":" and DegreesToText, or the placeholder

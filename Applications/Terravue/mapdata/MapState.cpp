@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 
@@ -107,6 +108,76 @@ XpDateTime CaptureTimeFromLine(std::string_view line) {
   return time;
 }
 
+// The line that marks a picture whose move is not in its file yet: the word,
+// and the file's size and modification time (ns) when they were known. Lines
+// after the capture time are skipped by readers that don't know them.
+constexpr std::string_view kMovedWord = "moved";
+
+std::string MovedLine(const PictureRecord& record) {
+  std::string line = "\t\t" + std::string(kMovedWord);
+  if (record.HasFileStamp()) {
+    line += " " + std::to_string(record.m_fileSize) + " " + std::to_string(record.m_fileTimeNs);
+  }
+  return line + "\n";
+}
+
+// A number of the moved line: decimal digits only, no overflow.
+bool ParseStampNumber(std::string_view text, std::int64_t* value) {
+  if (text.empty()) {
+    return false;
+  }
+  std::int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9' || __builtin_mul_overflow(v, 10, &v) || __builtin_add_overflow(v, c - '0', &v)) {
+      return false;
+    }
+  }
+  *value = v;
+  return true;
+}
+
+// Marks `record` moved when `value` is a moved line, taking its stamp when it
+// has a valid one.
+void ReadMovedLine(std::string_view value, PictureRecord& record) {
+  if (value.substr(0, kMovedWord.size()) != kMovedWord ||
+      (value.size() > kMovedWord.size() && value[kMovedWord.size()] != ' ')) {
+    return;
+  }
+  record.m_modified = 1;
+  record.m_fileSize = -1;
+  record.m_fileTimeNs = 0;
+  std::string_view rest = value.substr(kMovedWord.size());
+  rest = StripLeft(rest, " ");
+  const std::size_t blank = rest.find(' ');
+  if (blank == std::string_view::npos) {
+    return;
+  }
+  std::int64_t size = 0;
+  std::int64_t timeNs = 0;
+  if (ParseStampNumber(rest.substr(0, blank), &size) && ParseStampNumber(StripLeft(rest.substr(blank), " "), &timeNs)) {
+    record.m_fileSize = size;
+    record.m_fileTimeNs = timeNs;
+  }
+}
+
+// The number N of a thumbnail named "cache_N.jpg", or -1 for any other name.
+std::int32_t CacheNumber(std::string_view name) {
+  constexpr std::string_view kPrefix = "cache_";
+  constexpr std::string_view kSuffix = ".jpg";
+  if (name.size() <= kPrefix.size() + kSuffix.size() || name.substr(0, kPrefix.size()) != kPrefix ||
+      name.substr(name.size() - kSuffix.size()) != kSuffix) {
+    return -1;
+  }
+  std::int32_t value = 0;
+  for (char c : name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size())) {
+    if (c < '0' || c > '9' || __builtin_mul_overflow(value, 10, &value) ||
+        __builtin_add_overflow(value, c - '0', &value)) {
+      return -1;
+    }
+  }
+  return value;
+}
+
 // Reads one picture block into `record`.
 PictureResult ReadPictureBlock(TextLineReader& reader, PictureRecord& record) {
   std::string_view line;
@@ -145,15 +216,20 @@ PictureResult ReadPictureBlock(TextLineReader& reader, PictureRecord& record) {
   }
   record.m_captureTime = CaptureTimeFromLine(line);
   record.UpdateTimeText();
+  record.m_modified = 0;
   for (;;) {
     if (!reader.Next(&line)) {
       return PictureResult::Malformed;
     }
-    if (Trimmed(line) == "}") {
+    const std::string_view value = Trimmed(line);
+    if (value == "}") {
       break;
     }
+    ReadMovedLine(value, record);
   }
-  record.m_modified = 0;
+  if (record.m_modified == 0) {
+    record.TakeFileStamp();
+  }
   return PictureResult::Success;
 }
 
@@ -221,6 +297,9 @@ std::string MapState::StateText() const {
     text += "\t\t" + OneLine(record.m_latitude) + "\n";
     text += "\t\t" + OneLine(record.m_longitude) + "\n";
     text += CaptureTimeLine(record.m_captureTime);
+    if (record.m_modified != 0) {
+      text += MovedLine(record);
+    }
     text += "\t}\n";
   }
   text += "}\n";
@@ -288,8 +367,15 @@ PictureResult MapState::ReadFromText(std::string_view text) {
       return result;
     }
     record.MeasureThumbnail(m_rootFolder);
+    // New thumbnails are numbered past every number in use, so none takes the
+    // name of one the state holds already.
+    if (const std::int32_t number = CacheNumber(record.m_cacheName); number >= m_pictures.Counter()) {
+      m_pictures.SetCounter(number);
+    }
     m_pictures.Append(std::move(record));
-    m_pictures.SetCounter(m_pictures.Counter() + 1);
+    if (m_pictures.Counter() < INT32_MAX) {
+      m_pictures.SetCounter(m_pictures.Counter() + 1);
+    }
   }
   m_status = kStatusRead;
   return PictureResult::Success;
@@ -318,7 +404,7 @@ bool MapState::TakeThumbnails() {
     record.m_stateName = m_name;
     // A picture that was missing when its thumbnail was due has nothing to
     // move, and an unnamed state's thumbnails are in place already.
-    const std::string target = record.ThumbnailPath(m_rootFolder);
+    std::string target = record.ThumbnailPath(m_rootFolder);
     if (record.m_cacheName.empty() || target == source) {
       continue;
     }
@@ -326,6 +412,13 @@ bool MapState::TakeThumbnails() {
     // it all the same, without one.
     if (!MapIsRegularFile(source)) {
       continue;
+    }
+    // A name the state's folder holds already (a map rebuilt from its paths
+    // numbers its thumbnails anew) makes way for the next free number.
+    while (MapPathExists(target) && m_pictures.Counter() < INT32_MAX) {
+      record.m_cacheName = "cache_" + std::to_string(m_pictures.Counter()) + ".jpg";
+      m_pictures.SetCounter(m_pictures.Counter() + 1);
+      target = record.ThumbnailPath(m_rootFolder);
     }
     if (!MapMoveFile(source, target)) {
       return false;
@@ -347,9 +440,7 @@ bool MapState::CopyThumbnailsFrom(const MapState& other) const {
     if (source == target || !MapIsRegularFile(source)) {
       continue;
     }
-    const bool ok =
-        theirs[i].m_stateName.empty() ? MapMoveFile(source, target) : MapCopyFile(source, target, /*overwrite=*/false);
-    if (!ok) {
+    if (!MapCopyFile(source, target, /*overwrite=*/false)) {
       return false;
     }
   }

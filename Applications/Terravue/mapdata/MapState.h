@@ -6,6 +6,7 @@
 
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureResult.h"
+#include "xp/base/XpStatus.h"
 
 class HandOffLauncher;
 class OtherMakerQuestion;
@@ -31,13 +32,36 @@ struct RequestContext {
   std::string languageCode;   ///< for example "ENU"
 };
 
+/// Why a moved picture's new position is not in its file after a save.
+enum class WriteFailureReason {
+  ReadOnly,       ///< the file or its folder is write-protected
+  Missing,        ///< the file (or its folder) is not there
+  ChangedOnDisk,  ///< another program changed the file since it was read
+  ExifDamaged,    ///< the file's Exif data is damaged or can't be read
+  DiskFull,       ///< not enough space on the disk
+  Declined,       ///< the user chose not to change another maker's picture
+  BadCoordinate,  ///< the new position is not a valid coordinate text
+  Other,          ///< anything else; the status (and the system's text, when known) says more
+};
+
+/// The reason a rewrite status stands for.
+[[nodiscard]] WriteFailureReason WriteFailureReasonOf(XpStatus status);
+
+/// One moved picture whose new position could not be written into its file.
+struct WriteFailure {
+  std::string path;
+  XpStatus status = XpStatus::Ok;  ///< the status behind it (0 when the user declined)
+  WriteFailureReason reason = WriteFailureReason::Other;
+  std::string systemText;  ///< the system's error text for Other, when it is known; else empty
+};
+
 /// The outcome of writing moved positions into the pictures.
 struct WriteBackReport {
   /// Pictures whose positions are now in the file and in the thumbnail, in map
   /// order; these were handed to the browser.
   std::vector<std::string> written;
   /// Pictures whose file could not be rewritten (read-only, disk full, Exif
-  /// block too large, ...). Their records stay modified.
+  /// block too large, changed on disk, not a valid coordinate, ...).
   std::vector<std::string> failed;
   /// Moved pictures whose file was not there (for example on a disk that is not
   /// mounted); only their thumbnails were brought in step.
@@ -45,6 +69,11 @@ struct WriteBackReport {
   /// Pictures the user chose not to change at the other-maker question; only
   /// their thumbnails were brought in step.
   std::vector<std::string> declined;
+  /// Every moved picture whose new position is not in its file, in map order,
+  /// with its reason: the failed, missing and declined ones together. Their
+  /// records stay modified, so they keep the new position and the next save
+  /// tries again.
+  std::vector<WriteFailure> problems;
 };
 
 /// One map: its pictures, centre and zoom, and where it is saved. A state is a
@@ -101,8 +130,10 @@ class MapState {
   /// Moves the thumbnails of pictures without a state name into this state's folder.
   [[nodiscard]] bool TakeThumbnails();
 
-  /// Brings the thumbnails of `other` (the same pictures in the same order) into
-  /// this state's places: moved when unsaved there, else copied without overwriting.
+  /// Copies the thumbnails of `other` (the same pictures in the same order) into
+  /// this state's places without overwriting; `other` keeps its own, so the map
+  /// it shows stays whole whatever happens to the copy. A thumbnail `other` does
+  /// not have is passed over. False at the first copy that fails.
   [[nodiscard]] bool CopyThumbnailsFrom(const MapState& other) const;
 
   /// Applies what the page reports: the non-empty head values that differ, and,

@@ -1,6 +1,10 @@
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -59,6 +63,78 @@ PictureResult ReadOlderBlock(TextLineReader& reader, OlderBlock* block) {
   return PictureResult::Success;
 }
 
+// Removes a folder with everything in it when it goes, unless its path was
+// cleared first.
+struct FolderRemover {
+  explicit FolderRemover(std::string path) : folder(std::move(path)) {}
+  FolderRemover(const FolderRemover&) = delete;
+  FolderRemover& operator=(const FolderRemover&) = delete;
+  ~FolderRemover() {
+    if (!folder.empty()) {
+      (void)MapStateStore::RemoveFolderTree(folder);
+    }
+  }
+  std::string folder;
+};
+
+// Makes a fresh hidden folder under `root` for a state being prepared; empty
+// when none can be made.
+std::string MakePreparingFolder(const std::string& root) {
+  const std::string stem = std::string(MapStateStore::kPreparingPrefix) + std::to_string(::getpid()) + "-";
+  for (int n = 0; n < 1000; ++n) {
+    const std::string folder = JoinMapPath(root, stem + std::to_string(n));
+    if (::mkdir(folder.c_str(), 0777) == 0) {
+      return folder;
+    }
+    if (errno != EEXIST) {
+      break;
+    }
+  }
+  return std::string();
+}
+
+// A name that can be one folder directly under the root.
+bool IsUsableStateName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find(kMapPathSeparator) == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+// Renames `source` to `target` unless `target` exists; never replaces a folder.
+// False with errno set on failure (EEXIST when the name is taken).
+bool RenameNoReplace(const std::string& source, const std::string& target) {
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    return false;
+  }
+  // A file system without the no-replace rename: check first, then rename.
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+// Moves the prepared folder to `baseName` under `root`, or to "baseName(1)" up
+// to "baseName(253)" when taken. False when every name is taken or the move fails.
+bool MoveFolderToFreeName(const std::string& root, const std::string& prepared, const std::string& baseName,
+                          std::string* finalName) {
+  for (int n = 0; n <= MapStateStore::kMaxNameSuffix; ++n) {
+    const std::string name = n == 0 ? baseName : baseName + "(" + std::to_string(n) + ")";
+    if (RenameNoReplace(prepared, JoinMapPath(root, name))) {
+      *finalName = name;
+      return true;
+    }
+    // An existing empty folder answers ENOTEMPTY on some systems' fallback path.
+    if (errno != EEXIST && errno != ENOTEMPTY) {
+      return false;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 PictureResult MapStateStore::List(const std::string& olderStorePath) {
@@ -79,7 +155,8 @@ PictureResult MapStateStore::List(const std::string& olderStorePath) {
       break;
     }
     const std::string name = entry->d_name;
-    if (name == "." || name == "..") {
+    // A state still being prepared (or left by a save that was cut off) is no state.
+    if (name == "." || name == ".." || name.rfind(kPreparingPrefix, 0) == 0) {
       continue;
     }
     const std::string folder = JoinMapPath(m_rootFolder, name);
@@ -227,16 +304,38 @@ MapStateStore::SaveResult MapStateStore::SaveAsNew(const MapState& onScreen, con
   if (IsFull()) {
     return SaveResult::StoreFull;
   }
-  MapState state = onScreen;
-  state.m_rootFolder = m_rootFolder;
-  if (!MakeFolderWithFreeName(state, name)) {
+  if (!IsUsableStateName(name)) {
     return SaveResult::FolderFailed;
   }
-  if (!state.CopyThumbnailsFrom(onScreen) || state.Write(/*stamp=*/true) != PictureResult::Success) {
+  // The new state is made whole in a hidden folder first and then moved into
+  // place in one step, so a failure leaves nothing behind: no folder, no
+  // thumbnail taken from the map on screen.
+  const std::string temporary = MakePreparingFolder(m_rootFolder);
+  if (temporary.empty()) {
+    return SaveResult::FolderFailed;
+  }
+  FolderRemover remover(temporary);
+  MapState state = onScreen;
+  state.m_rootFolder = m_rootFolder;
+  state.Rename(MapFileNameOf(temporary));
+  if (!state.CopyThumbnailsFrom(onScreen) || state.Write(/*stamp=*/true) != PictureResult::Success ||
+      state.WritePage(programFolder, addresses) != PictureResult::Success) {
     return SaveResult::WriteFailed;
   }
+  std::string finalName;
+  if (!MoveFolderToFreeName(m_rootFolder, temporary, name, &finalName)) {
+    return SaveResult::FolderFailed;
+  }
+  remover.folder.clear();
+  state.Rename(finalName);
+
+  // Only now, with the state in place, are the pictures themselves changed;
+  // the state file is written again so that it marks the moves that did not
+  // get into their files.
   WriteBackReport written = state.WritePositionsIntoPictures(question, launcher);
-  (void)state.WritePage(programFolder, addresses);
+  if (!written.problems.empty() || !written.written.empty()) {
+    (void)state.Write(/*stamp=*/false);
+  }
   Add(state);
   if (saved != nullptr) {
     *saved = state;
@@ -253,6 +352,10 @@ bool MapStateStore::SaveOver(MapState& state, const std::string& programFolder, 
     return false;
   }
   WriteBackReport written = state.WritePositionsIntoPictures(question, launcher);
+  // Written again so that it marks the moves that did not get into their files.
+  if (!written.problems.empty() || !written.written.empty()) {
+    (void)state.Write(/*stamp=*/false);
+  }
   (void)state.WritePage(programFolder, addresses);
   if (report != nullptr) {
     *report = std::move(written);

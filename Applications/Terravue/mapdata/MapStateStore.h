@@ -13,6 +13,9 @@ class MapStateStore {
   static constexpr std::size_t kMaxStates = 255;
   /// Highest number tried in the "%s(%d)" names when a folder name is taken.
   static constexpr int kMaxNameSuffix = 253;
+  /// Start of the name of the hidden folder a new state is prepared in; List
+  /// passes such folders over.
+  static constexpr const char* kPreparingPrefix = ".preparing-";
 
   /// How saving the map as a new state ended.
   enum class SaveResult {
@@ -52,18 +55,23 @@ class MapStateStore {
   [[nodiscard]] const std::string& RootFolder() const { return m_rootFolder; }
 
   /// Saves `onScreen` as a new state named `name` (the folder becomes
-  /// "name(1)"... when taken): makes the folder, brings the thumbnails over,
-  /// writes the state with a new time stamp, writes moved positions into the
-  /// pictures, writes the page and adds the state. `saved` (may be null)
-  /// receives the new state; `report` (may be null) the write-back report.
+  /// "name(1)"... when taken). All or nothing: the thumbnails are copied, the
+  /// state file (with a new time stamp) and the page are written into a hidden
+  /// folder under the root, which is then renamed to the state's name in one
+  /// step; on any failure that folder is removed and `onScreen` keeps its
+  /// thumbnails. Then moved positions are written into the pictures, the state
+  /// file is written again to mark the moves that were not, and the state is
+  /// added. `saved` (may be null) receives the new state; `report` (may be
+  /// null) the write-back report.
   [[nodiscard]] SaveResult SaveAsNew(const MapState& onScreen, const std::string& name,
                                      const std::string& programFolder, const MapPageAddresses& addresses,
                                      OtherMakerQuestion* question, HandOffLauncher* launcher, MapState* saved,
                                      WriteBackReport* report);
 
   /// Saves over the state on screen: takes its thumbnails, writes it with a new
-  /// time stamp, writes moved positions and the page. False when the thumbnails
-  /// or the state file could not be written.
+  /// time stamp, writes moved positions (and the state again, to mark the moves
+  /// that did not get into their files) and the page. False when the
+  /// thumbnails or the state file could not be written.
   [[nodiscard]] static bool SaveOver(MapState& state, const std::string& programFolder,
                                      const MapPageAddresses& addresses, OtherMakerQuestion* question,
                                      HandOffLauncher* launcher, WriteBackReport* report);

@@ -1,16 +1,80 @@
 #include "Applications/Terravue/mapdata/PictureList.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <utility>
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
 #include "Applications/Terravue/mapdata/TextScan.h"
 
+namespace {
+
+// What makes two paths name one file: device and inode when the file can be
+// examined (links of every kind and bind mounts included), else the path
+// resolved through the file system.
+struct FileIdentity {
+  std::string resolved;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool examined = false;
+
+  explicit FileIdentity(const std::string& path) {
+    struct stat info {};
+    if (!path.empty() && ::stat(path.c_str(), &info) == 0) {
+      device = info.st_dev;
+      inode = info.st_ino;
+      examined = true;
+    }
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    resolved = real ? std::string(real.get()) : path;
+  }
+
+  [[nodiscard]] bool SameAs(const FileIdentity& other) const {
+    if (examined && other.examined) {
+      return device == other.device && inode == other.inode;
+    }
+    return resolved == other.resolved;
+  }
+};
+
+}  // namespace
+
+std::vector<std::string> PictureList::NewFilesOnly(const std::vector<std::string>& paths) const {
+  std::set<std::pair<dev_t, ino_t>> seenFiles;
+  std::set<std::string> seenPaths;
+  const auto remember = [&](const FileIdentity& identity) {
+    if (identity.examined) {
+      seenFiles.emplace(identity.device, identity.inode);
+    }
+    seenPaths.insert(identity.resolved);
+  };
+  for (const PictureRecord& record : m_records) {
+    remember(FileIdentity(record.m_path));
+  }
+  std::vector<std::string> fresh;
+  for (const std::string& path : paths) {
+    const FileIdentity identity(path);
+    const bool known = identity.examined ? seenFiles.count({identity.device, identity.inode}) != 0
+                                         : seenPaths.count(identity.resolved) != 0;
+    if (known) {
+      continue;
+    }
+    remember(identity);
+    fresh.push_back(path);
+  }
+  return fresh;
+}
+
 bool PictureList::AddPictures(const std::vector<std::string>& paths, const std::string& rootFolder,
                               ProgressSink& progress, const std::atomic<bool>& keepGoing) {
   bool selectedOne = false;
-  for (const std::string& path : paths) {
+  for (const std::string& path : NewFilesOnly(paths)) {
     // A path with a line break could not be stored in the state file.
     if (path.empty() || HasLineBreak(path) || !IsJpegStill(path)) {
       continue;
@@ -52,8 +116,13 @@ bool PictureList::CountWithoutPosition(int* withoutPosition) const {
 }
 
 bool PictureList::ContainsPath(const std::string& path) const {
+  if (std::any_of(m_records.begin(), m_records.end(),
+                  [&path](const PictureRecord& record) { return record.m_path == path; })) {
+    return true;
+  }
+  const FileIdentity wanted(path);
   return std::any_of(m_records.begin(), m_records.end(),
-                     [&path](const PictureRecord& record) { return record.m_path == path; });
+                     [&wanted](const PictureRecord& record) { return FileIdentity(record.m_path).SameAs(wanted); });
 }
 
 std::vector<std::string> PictureList::Paths() const {
@@ -75,7 +144,18 @@ void PictureList::ClearSelection() {
 
 void PictureList::RefreshAll(const std::string& rootFolder) {
   for (PictureRecord& record : m_records) {
-    (void)record.ReadPositionAndTime();
+    if (record.m_modified != 0) {
+      // A move not yet in the file is kept, with the stamp of the file it was
+      // made on: the picture still holds the old position.
+      const PictureRecord moved = record;
+      (void)record.ReadPositionAndTime();
+      record.m_latitude = moved.m_latitude;
+      record.m_longitude = moved.m_longitude;
+      record.m_fileSize = moved.m_fileSize;
+      record.m_fileTimeNs = moved.m_fileTimeNs;
+    } else {
+      (void)record.ReadPositionAndTime();
+    }
     (void)record.WritePosition(rootFolder, PictureRecord::WriteMode::ThumbnailOnly, nullptr);
   }
 }

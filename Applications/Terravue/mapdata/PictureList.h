@@ -13,7 +13,14 @@ class ProgressSink;
 /// thumbnails. The counter never goes down, so thumbnail names stay unique.
 class PictureList {
  public:
-  /// Adds the JPEG stills among `paths`: each gets the next thumbnail number, its
+  /// The paths of `paths` that name a file neither on the list nor named by an
+  /// earlier path of `paths`, in order. Paths compare by the file they reach: a
+  /// symbolic link, a hard link or another spelling of a path on the list is
+  /// the same file.
+  [[nodiscard]] std::vector<std::string> NewFilesOnly(const std::vector<std::string>& paths) const;
+
+  /// Adds the JPEG stills among `paths` (each file once; see NewFilesOnly):
+  /// each gets the next thumbnail number, its
   /// position and capture time, and a thumbnail under `rootFolder`. Other files,
   /// and paths that hold a line break (they could not be saved), are passed over.
   /// The first added picture that has a position is selected. One progress step
@@ -28,7 +35,7 @@ class PictureList {
   /// true when at least one record has a position.
   bool CountWithoutPosition(int* withoutPosition) const;
 
-  /// True when a record has exactly this path (paths compare as the file system does).
+  /// True when a record has this path or one that reaches the same file.
   [[nodiscard]] bool ContainsPath(const std::string& path) const;
 
   /// The record paths in list order.
@@ -40,7 +47,8 @@ class PictureList {
   void ClearSelection();
 
   /// Reads every record's position and time again and brings its thumbnail's GPS
-  /// tags in step with it.
+  /// tags in step with it. A modified record keeps its position and file stamp:
+  /// its move is not in the picture yet.
   void RefreshAll(const std::string& rootFolder);
 
   /// Deletes the thumbnails of records that belong to no saved state.

@@ -1,5 +1,7 @@
 #include "Applications/Terravue/mapdata/PictureRecord.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
@@ -32,6 +34,7 @@ PictureResult PictureRecord::ReadPositionAndTime() {
   if (!MapIsRegularFile(m_path) || !IsJpegStill(m_path)) {
     return PictureResult::NotJpegStill;
   }
+  TakeFileStamp();
   PictureResult result = PictureResult::Success;
   XpGPSRecord gps;
   if (ReadPictureGPS(m_path, &gps)) {
@@ -92,6 +95,37 @@ void PictureRecord::MeasureThumbnail(const std::string& rootFolder) {
     m_width = width;
     m_height = height;
   }
+}
+
+namespace {
+
+bool StatFile(const std::string& path, std::int64_t* size, std::int64_t* timeNs) {
+  struct stat info {};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  *size = static_cast<std::int64_t>(info.st_size);
+  *timeNs =
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+  return true;
+}
+
+}  // namespace
+
+void PictureRecord::TakeFileStamp() {
+  if (!StatFile(m_path, &m_fileSize, &m_fileTimeNs)) {
+    m_fileSize = -1;
+    m_fileTimeNs = 0;
+  }
+}
+
+bool PictureRecord::ChangedOnDisk() const {
+  if (!HasFileStamp()) {
+    return false;
+  }
+  std::int64_t size = 0;
+  std::int64_t timeNs = 0;
+  return !StatFile(m_path, &size, &timeNs) || size != m_fileSize || timeNs != m_fileTimeNs;
 }
 
 bool PictureRecord::HasPosition() const {

@@ -5,6 +5,7 @@
 
 #include "Applications/Terravue/mapdata/PictureResult.h"
 #include "xp/base/XpDateTime.h"
+#include "xp/base/XpStatus.h"
 
 class OtherMakerQuestion;
 
@@ -77,14 +78,30 @@ class PictureRecord {
   };
 
   /// Writes the record's position into its picture (apply mode, only when it was
-  /// moved) and into its thumbnail. `question` is asked before a picture with
-  /// another maker's maker note is changed (apply mode only; null writes without
-  /// asking). Answers 13 in apply mode with nothing to write, 11 when the
-  /// thumbnail does not exist, else 0. `pictureWrite` (may be null) tells what
-  /// happened to the picture file. A failed picture write keeps the record
-  /// modified.
+  /// moved) and into its thumbnail. Both coordinate texts are checked first; a
+  /// text that is not a valid coordinate is written nowhere. A picture that
+  /// changed on disk since the record's file stamp was taken is not written
+  /// either (its stamp is taken anew, so that a save the user repeats after
+  /// being told writes it). `question` is asked before a picture with another maker's maker
+  /// note is changed (apply mode only; null writes without asking). Answers 13
+  /// in apply mode with nothing to write, 11 when the thumbnail does not exist,
+  /// else 0. `pictureWrite` (may be null) tells what happened to the picture
+  /// file, `pictureStatus` (may be null) why it was not written: 0x860B for a
+  /// bad coordinate, 0x860A for a changed picture, 0x8105 for a missing one, 0
+  /// when declined, else the rewrite's status. Unless the picture was written
+  /// the record stays modified, so the move is kept and the next save tries
+  /// again.
   [[nodiscard]] PictureResult WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
-                                            PictureWrite* pictureWrite = nullptr);
+                                            PictureWrite* pictureWrite = nullptr, XpStatus* pictureStatus = nullptr);
+
+  /// Takes the picture file's size and modification time as the record's file
+  /// stamp; a file that can't be examined leaves no stamp.
+  void TakeFileStamp();
+  /// True when the record has a file stamp and the picture file's size or
+  /// modification time now differs from it (a missing file included).
+  [[nodiscard]] bool ChangedOnDisk() const;
+  /// True when a file stamp was taken.
+  [[nodiscard]] bool HasFileStamp() const { return m_fileSize >= 0; }
 
   std::string m_path;
   std::string m_cacheName;
@@ -97,6 +114,10 @@ class PictureRecord {
   std::int32_t m_height = kDefaultHeight;
   std::uint8_t m_selected = 0;
   std::uint8_t m_modified = 0;
+  /// Size in bytes and modification time in nanoseconds since 1970 of the
+  /// picture file when it was last read or written; a size below 0 means none.
+  std::int64_t m_fileSize = -1;
+  std::int64_t m_fileTimeNs = 0;
 };
 
 /// Fits a picture of `width` x `height` into the 550 x 550 box keeping its

@@ -1,6 +1,8 @@
 // Writing moved positions back into the pictures and their thumbnails.
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/HandOffLauncher.h"
@@ -57,11 +59,18 @@ void PrepareRecord(const std::string& path, const std::string& latitude, const s
 }  // namespace
 
 PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
-                                           PictureWrite* pictureWrite) {
+                                           PictureWrite* pictureWrite, XpStatus* pictureStatus) {
   PictureWrite outcome = PictureWrite::NotAttempted;
-  if (pictureWrite != nullptr) {
-    *pictureWrite = outcome;
-  }
+  XpStatus status = XpStatus::Ok;
+  const auto tell = [&] {
+    if (pictureWrite != nullptr) {
+      *pictureWrite = outcome;
+    }
+    if (pictureStatus != nullptr) {
+      *pictureStatus = status;
+    }
+  };
+  tell();
   // A position the user cleared ("forgotten") is written as removing the GPS
   // directory; one coordinate alone is never written.
   const bool forgotten = m_latitude == kNoLatitudeText && m_longitude == kNoLongitudeText;
@@ -69,12 +78,33 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
       (m_modified == 0 || (!forgotten && (m_latitude == kNoLatitudeText || m_longitude == kNoLongitudeText)))) {
     return PictureResult::NothingToWrite;
   }
+  // Texts that are not coordinates (the page is outside data) go into no file:
+  // neither the picture nor its thumbnail.
+  if (!forgotten && (m_latitude != kNoLatitudeText || mode == WriteMode::Apply)) {
+    if (ValidateCoordinateText(m_latitude, /*latitude=*/true) != XpStatus::Ok ||
+        ValidateCoordinateText(m_longitude, /*latitude=*/false) != XpStatus::Ok) {
+      if (mode == WriteMode::Apply) {
+        outcome = PictureWrite::Failed;
+        status = XpStatus::BadCoordinate;
+        tell();
+      }
+      return PictureResult::Success;
+    }
+  }
   const std::string thumbnail = ThumbnailPath(rootFolder);
   XpGPSRecord gps;
 
   if (mode == WriteMode::Apply) {
     if (!MapIsRegularFile(m_path)) {
       outcome = PictureWrite::Missing;
+      status = XpStatus::FileNotFound;
+    } else if (ChangedOnDisk()) {
+      // Another program changed the file since it was read: writing now could
+      // throw its change away. The user is told; the file as it is now becomes
+      // the one a retry writes.
+      outcome = PictureWrite::Failed;
+      status = XpStatus::ChangedOnDisk;
+      TakeFileStamp();
     } else {
       bool go = true;
       if (HasOtherMakersNote(m_path) && question != nullptr && question->ReadSetting() != 0) {
@@ -82,21 +112,30 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
       }
       if (!go) {
         outcome = PictureWrite::Declined;
-      } else if (forgotten) {
-        outcome = XpExifRewrite::RemoveGPS(m_path) == XpStatus::Ok ? PictureWrite::Written : PictureWrite::Failed;
       } else {
-        PrepareRecord(m_path, m_latitude, m_longitude, &gps);
-        outcome = XpExifRewrite::WriteGPS(m_path, gps, /*replaceWhole=*/true) == XpStatus::Ok ? PictureWrite::Written
-                                                                                              : PictureWrite::Failed;
+        if (forgotten) {
+          status = XpExifRewrite::RemoveGPS(m_path);
+        } else {
+          PrepareRecord(m_path, m_latitude, m_longitude, &gps);
+          status = XpExifRewrite::WriteGPS(m_path, gps, /*replaceWhole=*/true);
+        }
+        if (status == XpStatus::Ok) {
+          outcome = PictureWrite::Written;
+          TakeFileStamp();
+        } else {
+          outcome = PictureWrite::Failed;
+        }
       }
     }
   }
-  if (pictureWrite != nullptr) {
-    *pictureWrite = outcome;
-  }
+  tell();
+  // Only a picture whose file got the position loses its mark; any other keeps
+  // the move, so the next save tries again. The thumbnail-only mode leaves the
+  // mark as it is.
+  const bool done = outcome == PictureWrite::Written;
 
   if (!MapIsRegularFile(thumbnail)) {
-    if (outcome != PictureWrite::Failed) {
+    if (done) {
       m_modified = 0;
     }
     return PictureResult::Missing;
@@ -107,19 +146,45 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   } else {
     (void)XpExifRewrite::RemoveGPS(thumbnail);
   }
-  // A picture that could not be rewritten keeps its mark, so the next save tries again.
-  if (outcome != PictureWrite::Failed) {
+  if (done) {
     m_modified = 0;
   }
   return PictureResult::Success;
+}
+
+WriteFailureReason WriteFailureReasonOf(XpStatus status) {
+  switch (status) {
+    case XpStatus::PictureReadOnly:
+    case XpStatus::AccessDenied:
+      return WriteFailureReason::ReadOnly;
+    case XpStatus::FileNotFound:
+    case XpStatus::PathNotFound:
+      return WriteFailureReason::Missing;
+    case XpStatus::ChangedOnDisk:
+      return WriteFailureReason::ChangedOnDisk;
+    case XpStatus::ExifDamaged:
+    case XpStatus::NoExif:
+    case XpStatus::JpegDecodeFailed:
+      return WriteFailureReason::ExifDamaged;
+    case XpStatus::DiskFull:
+      return WriteFailureReason::DiskFull;
+    case XpStatus::BadCoordinate:
+      return WriteFailureReason::BadCoordinate;
+    default:
+      return WriteFailureReason::Other;
+  }
 }
 
 WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* question, HandOffLauncher* launcher) {
   WriteBackReport report;
   for (PictureRecord& record : m_pictures.Records()) {
     PictureRecord::PictureWrite outcome = PictureRecord::PictureWrite::NotAttempted;
+    XpStatus status = XpStatus::Ok;
+    errno = 0;
     const PictureResult result =
-        record.WritePosition(m_rootFolder, PictureRecord::WriteMode::Apply, question, &outcome);
+        record.WritePosition(m_rootFolder, PictureRecord::WriteMode::Apply, question, &outcome, &status);
+    const int systemError = errno;
+    WriteFailure failure{record.m_path, status, WriteFailureReasonOf(status), std::string()};
     switch (outcome) {
       case PictureRecord::PictureWrite::Written:
         if (result == PictureResult::Success) {
@@ -128,12 +193,22 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
         break;
       case PictureRecord::PictureWrite::Failed:
         report.failed.push_back(record.m_path);
+        // The system's own words only when they describe this very failure.
+        if (failure.reason == WriteFailureReason::Other && systemError != 0 &&
+            XpStatusFromErrno(systemError) == status) {
+          failure.systemText = std::strerror(systemError);
+        }
+        report.problems.push_back(std::move(failure));
         break;
       case PictureRecord::PictureWrite::Missing:
         report.missing.push_back(record.m_path);
+        failure.reason = WriteFailureReason::Missing;
+        report.problems.push_back(std::move(failure));
         break;
       case PictureRecord::PictureWrite::Declined:
         report.declined.push_back(record.m_path);
+        failure.reason = WriteFailureReason::Declined;
+        report.problems.push_back(std::move(failure));
         break;
       case PictureRecord::PictureWrite::NotAttempted:
         break;

@@ -138,7 +138,7 @@ TEST(WriteBack, AnotherMakersPictureIsWrittenOnlyAfterOk) {
   ExpectPosition(map.picture);
 }
 
-TEST(WriteBack, DecliningLeavesThePictureUntouchedButMovesTheThumbnail) {
+TEST(WriteBack, DecliningLeavesThePictureUntouchedMovesTheThumbnailAndKeepsTheMove) {
   MovedMap map(kOtherMaker);
   FakeQuestion question;
   question.answer = false;
@@ -147,7 +147,7 @@ TEST(WriteBack, DecliningLeavesThePictureUntouchedButMovesTheThumbnail) {
   EXPECT_EQ(question.asked.size(), 1u);
   EXPECT_EQ(ReadFileText(map.picture), ReadFileText(TestPicture(kOtherMaker)));
   ExpectPosition(map.Thumbnail());
-  EXPECT_EQ(map.Record().m_modified, 0);
+  EXPECT_EQ(map.Record().m_modified, 1);
   EXPECT_EQ(report.declined, std::vector<std::string>{map.picture});
   EXPECT_TRUE(report.written.empty());
   EXPECT_TRUE(launcher.handOffs.empty());
@@ -170,6 +170,8 @@ TEST(WriteBack, TheSuitesOwnMakerInAnyCaseIsNotAskedAbout) {
   }
   MovedMap map(kOtherMaker);
   RunCommand("LC_ALL=C exiftool -q -q -overwrite_original -Make=aRdO " + Quoted(map.picture));
+  // The picture as changed here is the one the map knows.
+  map.Record().TakeFileStamp();
   FakeQuestion question;
   const WriteBackReport report = map.state.WritePositionsIntoPictures(&question, nullptr);
   EXPECT_TRUE(question.asked.empty());
@@ -198,10 +200,14 @@ TEST(WriteBack, AFailedRewriteKeepsTheMarkStaysOutOfTheHandOffAndIsReported) {
   MovedMap map(kNoGps);
   RunCommand("LC_ALL=C exiftool -q -q -overwrite_original -UserComment=" +
              std::string(static_cast<std::size_t>(fill), 'x') + " " + Quoted(map.picture));
+  map.Record().TakeFileStamp();
   const std::string before = ReadFileText(map.picture);
   RecordingLauncher launcher;
   const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, &launcher);
   EXPECT_EQ(report.failed, std::vector<std::string>{map.picture});
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_EQ(report.problems[0].path, map.picture);
+  EXPECT_NE(report.problems[0].status, XpStatus::Ok);
   EXPECT_TRUE(report.written.empty());
   EXPECT_TRUE(launcher.handOffs.empty());
   EXPECT_EQ(map.Record().m_modified, 1);
@@ -259,6 +265,8 @@ TEST(WriteBack, RefreshAllBringsTheThumbnailBackToThePicturesPosition) {
   ASSERT_EQ(map.Record().WritePosition(map.root.Path(), PictureRecord::WriteMode::ThumbnailOnly, nullptr),
             PictureResult::Success);
   ExpectPosition(map.Thumbnail());
+  // Only the thumbnail was changed; the record itself holds no move.
+  map.Record().m_modified = 0;
   map.state.m_pictures.RefreshAll(map.root.Path());
   XpGPSRecord picture;
   XpGPSRecord thumbnail;
