@@ -153,14 +153,25 @@ constexpr std::array kTexts = {
     BuiltInText{"163/ok", "Continue", "続行"},
 
     // The main window's report of pictures whose new position could not be
-    // written; "%s" is the list of their file names, one per line.
-    BuiltInText{
-        "writeback/failed",
-        "The location information could not be written to these pictures:\n\n%s\n\nThey keep their "
-        "previous location. Check that the files are not read-only and that the disk has free space, then "
-        "save again.",
-        "次の画像に位置情報を書き込めませんでした:\n\n%s\n\nこれらの画像の位置情報は変更されていません。"
-        "ファイルが読み取り専用でないこと、ディスクに空き容量があることを確認してから、もう一度保存してください。"},
+    // written; "%s" is the list, one picture a line: its file name, ": " and
+    // the reason below.
+    BuiltInText{"writeback/failed",
+                "The new location could not be written to these pictures:\n\n%s\n\nThey keep their new location "
+                "on the map and stay marked as moved, so saving again tries once more (for example after the file "
+                "has been unlocked).",
+                "次の画像に新しい位置情報を書き込めませんでした:\n\n%s\n\nこれらの画像は地図上の新しい位置のまま、"
+                "移動済みとして残ります。ファイルのロックを解除するなどしてから、もう一度保存してください。"},
+    BuiltInText{"writeback/readonly", "the file is read-only", "ファイルが読み取り専用です"},
+    BuiltInText{"writeback/missing", "the file was not found", "ファイルが見つかりません"},
+    BuiltInText{"writeback/changed", "the file was changed by another program since it was loaded",
+                "読み込んだ後に別のプログラムがファイルを変更しました"},
+    BuiltInText{"writeback/damaged", "its Exif data is damaged", "Exifデータが壊れています"},
+    BuiltInText{"writeback/diskfull", "there is not enough space on the disk", "ディスクの空き容量が足りません"},
+    BuiltInText{"writeback/declined", "you chose not to change it", "変更しないことを選びました"},
+    BuiltInText{"writeback/badcoordinate", "its new location is not a valid position",
+                "新しい位置が正しい緯度・経度ではありません"},
+    BuiltInText{"writeback/other", "the file could not be written (error %s)",
+                "ファイルに書き込めませんでした(エラー %s)"},
 };
 
 constexpr const char* kOverrideContext = "PtvTvLocale";

@@ -23,6 +23,7 @@
 #include "Applications/Terravue/OtherMakerNotice.h"
 #include "Applications/Terravue/UserMessages.h"
 #include "Applications/Terravue/WindowPlacement.h"
+#include "Applications/Terravue/WriteBackMessage.h"
 #include "Applications/Terravue/mapdata/BrowserHandOff.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
@@ -33,11 +34,6 @@ namespace {
 
 // Most file names listed when writing positions failed; the rest are counted.
 constexpr qsizetype kMaxListedFailures = 15;
-
-QString FileNameOf(const std::string& path) {
-  const QString text = QString::fromStdString(path);
-  return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
-}
 
 }  // namespace
 
@@ -205,20 +201,10 @@ QString CTerravueBaseWnd::CleanStateName(const QString& name) {
 }
 
 void CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report) {
-  if (report.failed.empty()) {
-    return;
+  const QString message = WriteBackMessage(report, kMaxListedFailures);
+  if (!message.isEmpty()) {
+    ShowAppMessage(this, QMessageBox::Warning, message);
   }
-  QStringList names;
-  for (const std::string& path : report.failed) {
-    if (names.size() == kMaxListedFailures) {
-      names.append(QStringLiteral("(+%1)").arg(static_cast<qsizetype>(report.failed.size()) - kMaxListedFailures));
-      break;
-    }
-    names.append(FileNameOf(path));
-  }
-  ShowAppMessage(
-      this, QMessageBox::Warning,
-      FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")), {names.join(QLatin1Char('\n'))}));
 }
 
 void CTerravueBaseWnd::ReportHandOff(const CContentsGroupList::HandOffResult& handOff) {
@@ -325,7 +311,8 @@ bool CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
       m_store->At(static_cast<std::size_t>(m_currentStateIndex)).m_name == map.m_name) {
     m_store->At(static_cast<std::size_t>(m_currentStateIndex)) = map;
   }
-  m_htmlWnd->SetModified(false);
+  // Pictures whose move did not get into their files still count as moved.
+  m_htmlWnd->SetModified(map.AnyModified());
   ReportWriteBack(report);
   ReportHandOff(launcher.LastResult());
   return true;
@@ -366,7 +353,7 @@ bool CTerravueBaseWnd::SaveQuestion() {
       return false;
     }
   }
-  m_htmlWnd->SetModified(false);
+  m_htmlWnd->SetModified(m_htmlWnd->CurrentMap().AnyModified());
   return true;
 }
 

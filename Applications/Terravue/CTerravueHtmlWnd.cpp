@@ -351,6 +351,7 @@ bool CTerravueHtmlWnd::OpenStateFile(const QString& path) {
     std::scoped_lock lock(m_mapLock);
     m_currentMap = std::move(state);
   }
+  m_modified = m_currentMap.AnyModified();
   if (m_currentMap.m_pictures.FirstHasThumbnail()) {
     QueueRequestAndNavigate();
     return true;
@@ -384,6 +385,8 @@ bool CTerravueHtmlWnd::ApplyState(MapState state) {
   }
   if (m_currentMap.m_pictures.FirstHasThumbnail()) {
     m_currentMap.m_pictures.RefreshAll(m_currentMap.m_rootFolder);
+    // Moves a save could not write into their files are still to be saved.
+    m_modified = m_currentMap.AnyModified();
     static_cast<void>(m_currentMap.Write(/*stamp=*/false));
     static_cast<void>(m_currentMap.WritePage(ProgramFolder().toStdString(), PageAddresses()));
     QueueRequestAndNavigate();

@@ -186,6 +186,30 @@ class EndToEndTest : public QObject {
     return names;
   }
 
+  /// Triggers the menu command `id` as the user would, with the menu prepared.
+  void Trigger(CTerravueBaseWnd* window, int id) {
+    window->PrepareMenu();
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == id) {
+        QVERIFY(action->isEnabled());
+        action->trigger();
+        return;
+      }
+    }
+    QFAIL("no such menu item");
+  }
+
+  /// The texts seen that report pictures whose new position was not written.
+  static QStringList WriteBackReports(const ModalAnswerer& answerer) {
+    QStringList reports;
+    for (const QString& text : answerer.seen) {
+      if (text.startsWith(QStringLiteral("The new location could not be written"))) {
+        reports.append(text);
+      }
+    }
+    return reports;
+  }
+
  private slots:
   void init() {
     m_home = std::make_unique<TestHome>();
@@ -346,6 +370,181 @@ class EndToEndTest : public QObject {
     // On the start page with no saved state the menu button is hidden.
     QTRY_VERIFY_WITH_TIMEOUT(!map->MenuButton()->isVisible(), 10000);
     app->ExitInstance();
+  }
+
+  void aSaveThatCannotWriteEveryMovedPhotoReportsEachAndKeepsTheMoves() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer;
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    QVERIFY(app->InitInstance());
+    CTerravueBaseWnd* window = app->MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+
+    // Both located photos are moved: one by a drag, the other through the
+    // page's own move (a second drag may land on the first one's popup).
+    DragFirstMarker(map, 70, 50);
+    QTRY_VERIFY_WITH_TIMEOUT(map->ReadPageEdits(true), 10000);
+    QCOMPARE(RunScript(map, QStringLiteral("(function () {"
+                                           "  var left = tv.pictures.filter(function (p) {"
+                                           "    return p.lat !== null && !p.moved; });"
+                                           "  tvMovePicture(left[0], left[0].lat + 0.5, left[0].lng - 0.5);"
+                                           "  return left.length;"
+                                           "})()"))
+                 .toInt(),
+             1);
+    QStringList movedPaths;
+    std::vector<PictureRecord> moved;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+          static_cast<void>(map->ReadPageEdits(true));
+          moved.clear();
+          for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+            if (record.m_modified != 0) {
+              moved.push_back(record);
+            }
+          }
+          return moved.size() == 2;
+        }(),
+        10000);
+    // Another program changes the first one; the second one goes away.
+    const QString changed = QString::fromStdString(moved[0].m_path);
+    const QString missing = QString::fromStdString(moved[1].m_path);
+    {
+      QFile file(changed);
+      QVERIFY(file.open(QIODevice::Append));
+      file.write("\0", 1);
+    }
+    const QByteArray changedHash = FileHash(changed);
+    QVERIFY(QFile::remove(missing));
+
+    // Save as a new state: one dialog names both photos with their reasons.
+    Trigger(window, MainMenu::kSaveAsNew);
+    const QString trip = WorkFolder() + QStringLiteral("/Trip");
+    QVERIFY(QFileInfo(trip + QStringLiteral("/data.tvd")).isFile());
+    QTRY_COMPARE_WITH_TIMEOUT(WriteBackReports(answerer).size(), 1, 10000);
+    const QString report = WriteBackReports(answerer).constFirst();
+    const QString changedName = QFileInfo(changed).fileName();
+    const QString missingName = QFileInfo(missing).fileName();
+    QVERIFY2(report.contains(changedName + QStringLiteral(": the file was changed by another program since it was "
+                                                          "loaded")),
+             qPrintable(report));
+    QVERIFY2(report.contains(missingName + QStringLiteral(": the file was not found")), qPrintable(report));
+    QCOMPARE(FileHash(changed), changedHash);
+
+    // The map shown afterwards (the new state, opened again) keeps both moves.
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    QVERIFY(map->IsModified());
+    for (const PictureRecord& wanted : moved) {
+      bool found = false;
+      for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+        if (record.m_path == wanted.m_path) {
+          found = true;
+          QCOMPARE(record.m_latitude, wanted.m_latitude);
+          QCOMPARE(record.m_longitude, wanted.m_longitude);
+          QCOMPARE(int(record.m_modified), 1);
+        }
+      }
+      QVERIFY(found);
+    }
+    // The state file holds the moved positions, marked as not yet in the files.
+    QFile stateFile(trip + QStringLiteral("/data.tvd"));
+    QVERIFY(stateFile.open(QIODevice::ReadOnly));
+    const QByteArray stateText = stateFile.readAll();
+    stateFile.close();
+    for (const PictureRecord& wanted : moved) {
+      QVERIFY(stateText.contains(QByteArray::fromStdString(wanted.m_latitude)));
+    }
+    QCOMPARE(stateText.count("\t\tmoved"), 2);
+
+    // Saving over it again: the changed photo (now known) is written, the
+    // missing one is reported once more and still kept.
+    Trigger(window, MainMenu::kSaveOver);
+    QTRY_COMPARE_WITH_TIMEOUT(WriteBackReports(answerer).size(), 2, 10000);
+    QVERIFY(!WriteBackReports(answerer).constLast().contains(changedName));
+    QVERIFY(WriteBackReports(answerer).constLast().contains(missingName));
+    QVERIFY(FileHash(changed) != changedHash);
+    QVERIFY(map->IsModified());
+
+    // Closing asks to save, since a move is still not in its file; the state
+    // opened from its file afterwards still has it.
+    app->ExitInstance();
+    app.reset();
+    QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
+    app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
+    QVERIFY(app->InitInstance());
+    map = app->MainWindow()->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    bool kept = false;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      if (record.m_path == moved[1].m_path) {
+        kept = record.m_latitude == moved[1].m_latitude && record.m_modified != 0;
+      }
+    }
+    QVERIFY(kept);
+    QVERIFY(map->IsModified());
+    answerer.reply = QMessageBox::No;
+    app->ExitInstance();
+  }
+
+  void aSaveAsNewThatFailsLeavesNothingBehindAndTheMapWorking() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer;
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    CTerravueApp app(Options(photos));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    const QDir work(WorkFolder());
+    const QStringList thumbnails = work.entryList({QStringLiteral("cache_*.jpg")}, QDir::Files);
+    QCOMPARE(thumbnails.size(), 3);
+
+    // A thumbnail that can't be copied: something that is not a file in its place.
+    const QString blocked = work.filePath(thumbnails.at(1));
+    QVERIFY(QFile::remove(blocked));
+    QVERIFY(QDir().mkdir(blocked));
+    const QStringList entriesBefore = work.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      Trigger(window, MainMenu::kSaveAsNew);
+      QCOMPARE(answerer.seen.count(AppGlobals::Get().Message(102)), attempt + 1);
+      QCOMPARE(work.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), entriesBefore);
+    }
+    QCOMPARE(window->Store()->Count(), std::size_t{0});
+    QCOMPARE(window->CurrentStateIndex(), -1);
+
+    // The map on screen still has its thumbnails and shows them when sent again.
+    QVERIFY(QDir().rmdir(blocked));
+    QSignalSpy posted(map, &CTerravueHtmlWnd::querySent);
+    window->OnCommand(MainMenu::kSendAgain);
+    QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    for (const QString& name : thumbnails) {
+      QCOMPARE(QFileInfo(work.filePath(name)).isFile(), name != thumbnails.at(1));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(
+        ScriptNumber(map, QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#list img'),"
+                                         " function (i) { return i.complete && i.naturalWidth > 0; }).length")) >= 2,
+        20000);
+
+    // With one thumbnail simply missing, the save goes through, under the name asked for.
+    Trigger(window, MainMenu::kSaveAsNew);
+    const QString trip = WorkFolder() + QStringLiteral("/Trip");
+    QVERIFY(QFileInfo(trip + QStringLiteral("/data.tvd")).isFile());
+    QVERIFY(QFileInfo(trip + QStringLiteral("/data.htm")).isFile());
+    QCOMPARE(QDir(trip).entryList({QStringLiteral("cache_*.jpg")}).size(), 2);
+    QVERIFY(!QFileInfo::exists(WorkFolder() + QStringLiteral("/Trip(1)")));
+    QCOMPARE(answerer.seen.count(AppGlobals::Get().Message(102)), 2);
+    QCOMPARE(window->Store()->Count(), std::size_t{1});
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    app.ExitInstance();
   }
 
   void aSecondShowPicturesDuringALoadIsIgnored() {

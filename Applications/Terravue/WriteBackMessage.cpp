@@ -1,0 +1,59 @@
+#include "Applications/Terravue/WriteBackMessage.h"
+
+#include <QStringList>
+
+#include "Applications/Terravue/AppStrings.h"
+#include "Applications/Terravue/mapdata/MapState.h"
+
+namespace {
+
+QString ReasonText(const WriteFailure& failure) {
+  const AppStrings& strings = AppStrings::Instance();
+  switch (failure.reason) {
+    case WriteFailureReason::ReadOnly:
+      return strings.Text(QStringLiteral("writeback/readonly"));
+    case WriteFailureReason::Missing:
+      return strings.Text(QStringLiteral("writeback/missing"));
+    case WriteFailureReason::ChangedOnDisk:
+      return strings.Text(QStringLiteral("writeback/changed"));
+    case WriteFailureReason::ExifDamaged:
+      return strings.Text(QStringLiteral("writeback/damaged"));
+    case WriteFailureReason::DiskFull:
+      return strings.Text(QStringLiteral("writeback/diskfull"));
+    case WriteFailureReason::Declined:
+      return strings.Text(QStringLiteral("writeback/declined"));
+    case WriteFailureReason::BadCoordinate:
+      return strings.Text(QStringLiteral("writeback/badcoordinate"));
+    case WriteFailureReason::Other:
+      break;
+  }
+  // The system's own words when they are known, the status number otherwise.
+  if (!failure.systemText.empty()) {
+    return QString::fromStdString(failure.systemText);
+  }
+  return FormatText(strings.Text(QStringLiteral("writeback/other")),
+                    {QString::fromStdString(XpStatusText(failure.status))});
+}
+
+QString FileNameOf(const std::string& path) {
+  const QString text = QString::fromStdString(path);
+  return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+}  // namespace
+
+QString WriteBackMessage(const WriteBackReport& report, qsizetype maxListed) {
+  if (report.problems.empty()) {
+    return {};
+  }
+  QStringList lines;
+  const auto total = static_cast<qsizetype>(report.problems.size());
+  for (const WriteFailure& failure : report.problems) {
+    if (lines.size() == maxListed) {
+      lines.append(QStringLiteral("(+%1)").arg(total - maxListed));
+      break;
+    }
+    lines.append(FileNameOf(failure.path) + QStringLiteral(": ") + ReasonText(failure));
+  }
+  return FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")), {lines.join(QLatin1Char('\n'))});
+}
