@@ -47,12 +47,16 @@ enum class WriteFailureReason {
 /// The reason a rewrite status stands for.
 [[nodiscard]] WriteFailureReason WriteFailureReasonOf(XpStatus status);
 
+/// The system's text for a status that stands for one system error (too many
+/// open files, out of memory, no device, ...), empty for any other status.
+[[nodiscard]] std::string SystemTextOf(XpStatus status);
+
 /// One moved picture whose new position could not be written into its file.
 struct WriteFailure {
   std::string path;
   XpStatus status = XpStatus::Ok;  ///< the status behind it (0 when the user declined)
   WriteFailureReason reason = WriteFailureReason::Other;
-  std::string systemText;  ///< the system's error text for Other, when it is known; else empty
+  std::string systemText;  ///< for Other: the system's text when the status stands for a system error
 };
 
 /// The outcome of writing moved positions into the pictures.

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/HandOffLauncher.h"
@@ -152,6 +153,21 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   return PictureResult::Success;
 }
 
+std::string SystemTextOf(XpStatus status) {
+  // The statuses that stand for one system error each; their text is the system's.
+  static constexpr std::pair<XpStatus, int> kErrors[] = {
+      {XpStatus::TooManyOpenFiles, EMFILE}, {XpStatus::OutOfMemory, ENOMEM},     {XpStatus::NoDevice, ENODEV},
+      {XpStatus::AlreadyExists, EEXIST},    {XpStatus::InvalidArgument, EINVAL}, {XpStatus::FolderNotEmpty, ENOTEMPTY},
+  };
+
+  for (const auto& [known, error] : kErrors) {
+    if (known == status) {
+      return std::strerror(error);
+    }
+  }
+  return std::string();
+}
+
 WriteFailureReason WriteFailureReasonOf(XpStatus status) {
   switch (status) {
     case XpStatus::PictureReadOnly:
@@ -180,10 +196,8 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
   for (PictureRecord& record : m_pictures.Records()) {
     PictureRecord::PictureWrite outcome = PictureRecord::PictureWrite::NotAttempted;
     XpStatus status = XpStatus::Ok;
-    errno = 0;
     const PictureResult result =
         record.WritePosition(m_rootFolder, PictureRecord::WriteMode::Apply, question, &outcome, &status);
-    const int systemError = errno;
     WriteFailure failure{record.m_path, status, WriteFailureReasonOf(status), std::string()};
     switch (outcome) {
       case PictureRecord::PictureWrite::Written:
@@ -193,10 +207,8 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
         break;
       case PictureRecord::PictureWrite::Failed:
         report.failed.push_back(record.m_path);
-        // The system's own words only when they describe this very failure.
-        if (failure.reason == WriteFailureReason::Other && systemError != 0 &&
-            XpStatusFromErrno(systemError) == status) {
-          failure.systemText = std::strerror(systemError);
+        if (failure.reason == WriteFailureReason::Other) {
+          failure.systemText = SystemTextOf(status);
         }
         report.problems.push_back(std::move(failure));
         break;

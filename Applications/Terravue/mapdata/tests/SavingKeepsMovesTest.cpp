@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <set>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
@@ -149,6 +151,14 @@ TEST(WriteBackReport, EveryRewriteStatusHasItsPlainReason) {
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::BadCoordinate), WriteFailureReason::BadCoordinate);
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::JpegEncodeFailed), WriteFailureReason::Other);
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::Failed), WriteFailureReason::Other);
+}
+
+TEST(WriteBackReport, StatusesOfOneSystemErrorCarryTheSystemsText) {
+  EXPECT_EQ(SystemTextOf(XpStatus::TooManyOpenFiles), std::strerror(EMFILE));
+  EXPECT_EQ(SystemTextOf(XpStatus::NoDevice), std::strerror(ENODEV));
+  EXPECT_EQ(SystemTextOf(XpStatus::OutOfMemory), std::strerror(ENOMEM));
+  EXPECT_TRUE(SystemTextOf(XpStatus::JpegEncodeFailed).empty());
+  EXPECT_TRUE(SystemTextOf(XpStatus::Failed).empty());
 }
 
 TEST(WriteBackReport, ListsEveryUnwrittenPictureWithItsReasonAndKeepsTheirMoves) {
