@@ -44,7 +44,8 @@ class PictureRecord {
   /// an empty path or a file that is not a readable JPEG still (a missing file
   /// included; the path is kept), 7 when a coordinate or the time could not be
   /// read (that part gets its placeholder or an empty time text), else 0. A
-  /// picture without any GPS directory keeps the texts it had.
+  /// picture without any GPS directory keeps the texts it had. A picture that
+  /// is read gives the record its file stamp.
   [[nodiscard]] PictureResult ReadPositionAndTime();
 
   /// Writes the thumbnail (the picture fitted into the 550 box, JPEG quality 70,
@@ -81,16 +82,17 @@ class PictureRecord {
   /// moved) and into its thumbnail. Both coordinate texts are checked first; a
   /// text that is not a valid coordinate is written nowhere. A picture that
   /// changed on disk since the record's file stamp was taken is not written
-  /// either (its stamp is taken anew, so that a save the user repeats after
-  /// being told writes it). `question` is asked before a picture with another maker's maker
-  /// note is changed (apply mode only; null writes without asking). Answers 13
-  /// in apply mode with nothing to write, 11 when the thumbnail does not exist,
-  /// else 0. `pictureWrite` (may be null) tells what happened to the picture
-  /// file, `pictureStatus` (may be null) why it was not written: 0x860B for a
-  /// bad coordinate, 0x860A for a changed picture, 0x8105 for a missing one, 0
-  /// when declined, else the rewrite's status. Unless the picture was written
-  /// the record stays modified, so the move is kept and the next save tries
-  /// again.
+  /// either; its stamp is taken anew, so that a save the user repeats after
+  /// being told writes it. `question` is asked before a picture with another
+  /// maker's maker note is changed (apply mode only; null writes without
+  /// asking). Answers 13 in apply mode with nothing to write, 11 when the
+  /// thumbnail does not exist, else 0. `pictureWrite` (may be null) tells what
+  /// happened to the picture file, `pictureStatus` (may be null) why it was not
+  /// written: 0x860B for a bad coordinate, 0x860A for a changed picture, 0x8105
+  /// for a missing one, 0 when declined, else the rewrite's status. Only a
+  /// written picture clears the record's modified mark; otherwise the move is
+  /// kept and the next save tries again. The thumbnail-only mode leaves the
+  /// mark as it is.
   [[nodiscard]] PictureResult WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
                                             PictureWrite* pictureWrite = nullptr, XpStatus* pictureStatus = nullptr);
 

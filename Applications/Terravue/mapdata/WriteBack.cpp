@@ -159,7 +159,6 @@ std::string SystemTextOf(XpStatus status) {
       {XpStatus::TooManyOpenFiles, EMFILE}, {XpStatus::OutOfMemory, ENOMEM},     {XpStatus::NoDevice, ENODEV},
       {XpStatus::AlreadyExists, EEXIST},    {XpStatus::InvalidArgument, EINVAL}, {XpStatus::FolderNotEmpty, ENOTEMPTY},
   };
-
   for (const auto& [known, error] : kErrors) {
     if (known == status) {
       return std::strerror(error);
