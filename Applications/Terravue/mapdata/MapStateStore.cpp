@@ -127,7 +127,8 @@ bool MoveFolderToFreeName(const std::string& root, const std::string& prepared, 
       *finalName = name;
       return true;
     }
-    // An existing empty folder answers ENOTEMPTY on some systems' fallback path.
+    // A folder that appeared under the name meanwhile makes the plain rename
+    // answer ENOTEMPTY; the name is taken all the same.
     if (errno != EEXIST && errno != ENOTEMPTY) {
       return false;
     }
