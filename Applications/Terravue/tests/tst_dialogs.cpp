@@ -1,4 +1,5 @@
-// The notices, the privacy notice, the save dialog and the progress dialog.
+// The notices, the privacy notice, the save dialog, the progress dialog and the
+// report of pictures whose new position could not be written.
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,6 +9,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -18,6 +21,8 @@
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/OtherMakerNotice.h"
+#include "Applications/Terravue/WriteBackMessage.h"
+#include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 
 class DialogsTest : public QObject {
@@ -318,6 +323,49 @@ class DialogsTest : public QObject {
     QVERIFY(progress->isVisible());
     progress->PostClose();
     QTRY_VERIFY(progress.isNull());
+  }
+
+  void theWriteBackReportNamesEachPictureWithItsReasonInPlainWords() {
+    WriteBackReport report;
+    QCOMPARE(WriteBackMessage(report, 15), QString());
+    report.written.push_back("/p/fine.jpg");
+    QCOMPARE(WriteBackMessage(report, 15), QString());
+    const std::vector<std::pair<XpStatus, WriteFailureReason>> failures = {
+        {XpStatus::PictureReadOnly, WriteFailureReason::ReadOnly},
+        {XpStatus::FileNotFound, WriteFailureReason::Missing},
+        {XpStatus::ChangedOnDisk, WriteFailureReason::ChangedOnDisk},
+        {XpStatus::ExifDamaged, WriteFailureReason::ExifDamaged},
+        {XpStatus::DiskFull, WriteFailureReason::DiskFull},
+        {XpStatus::Ok, WriteFailureReason::Declined},
+        {XpStatus::BadCoordinate, WriteFailureReason::BadCoordinate},
+        {XpStatus::JpegEncodeFailed, WriteFailureReason::Other},
+        {XpStatus::TooManyOpenFiles, WriteFailureReason::Other},
+    };
+    int n = 0;
+    for (const auto& [status, reason] : failures) {
+      report.problems.push_back(
+          WriteFailure{"/photos/p" + std::to_string(n++) + ".jpg", status, reason, SystemTextOf(status)});
+    }
+    const QString text = WriteBackMessage(report, 15);
+    const QStringList expected = {
+        QStringLiteral("p0.jpg: the file is read-only"),
+        QStringLiteral("p1.jpg: the file was not found"),
+        QStringLiteral("p2.jpg: the file was changed by another program since it was loaded"),
+        QStringLiteral("p3.jpg: its Exif data is damaged"),
+        QStringLiteral("p4.jpg: there is not enough space on the disk"),
+        QStringLiteral("p5.jpg: you chose not to change it"),
+        QStringLiteral("p6.jpg: its new location is not a valid position"),
+        QStringLiteral("p7.jpg: the file could not be written (error 0x8600)"),
+        QStringLiteral("p8.jpg: ") + QString::fromLocal8Bit(std::strerror(EMFILE)),
+    };
+    QVERIFY2(text.contains(expected.join(QLatin1Char('\n'))), qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("fine.jpg")));
+
+    // A long list shows its first lines and counts the rest.
+    report.problems.resize(20, report.problems.front());
+    const QString longText = WriteBackMessage(report, 15);
+    QCOMPARE(longText.count(QStringLiteral(".jpg: ")), 15);
+    QVERIFY(longText.contains(QStringLiteral("(+5)")));
   }
 };
 
