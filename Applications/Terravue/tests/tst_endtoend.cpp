@@ -473,6 +473,7 @@ class EndToEndTest : public QObject {
 
     // Closing asks to save, since a move is still not in its file; the state
     // opened from its file afterwards still has it.
+    answerer.reply = QMessageBox::Save;
     app->ExitInstance();
     app.reset();
     QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
@@ -488,7 +489,7 @@ class EndToEndTest : public QObject {
     }
     QVERIFY(kept);
     QVERIFY(map->IsModified());
-    answerer.reply = QMessageBox::No;
+    answerer.reply = QMessageBox::Discard;
     app->ExitInstance();
   }
 
@@ -507,10 +508,10 @@ class EndToEndTest : public QObject {
     const QStringList thumbnails = work.entryList({QStringLiteral("cache_*.jpg")}, QDir::Files);
     QCOMPARE(thumbnails.size(), 3);
 
-    // A thumbnail that can't be copied: something that is not a file in its place.
-    const QString blocked = work.filePath(thumbnails.at(1));
-    QVERIFY(QFile::remove(blocked));
-    QVERIFY(QDir().mkdir(blocked));
+    // Two photos that name one thumbnail: the second copy finds its place taken.
+    PictureRecord& second = map->CurrentMap().m_pictures.At(1);
+    const std::string secondName = second.m_cacheName;
+    second.m_cacheName = map->CurrentMap().m_pictures.At(0).m_cacheName;
     const QStringList entriesBefore = work.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     for (int attempt = 0; attempt < 2; ++attempt) {
       Trigger(window, MainMenu::kSaveAsNew);
@@ -521,20 +522,25 @@ class EndToEndTest : public QObject {
     QCOMPARE(window->CurrentStateIndex(), -1);
 
     // The map on screen still has its thumbnails and shows them when sent again.
-    QVERIFY(QDir().rmdir(blocked));
+    for (const QString& name : thumbnails) {
+      QVERIFY2(QFileInfo(work.filePath(name)).isFile(), qPrintable(name));
+    }
+    second.m_cacheName = secondName;
+    const QString blocked = work.filePath(QString::fromStdString(secondName));
+    QVERIFY(QFile::remove(blocked));
     QSignalSpy posted(map, &CTerravueHtmlWnd::querySent);
     window->OnCommand(MainMenu::kSendAgain);
     QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 1, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
     for (const QString& name : thumbnails) {
-      QCOMPARE(QFileInfo(work.filePath(name)).isFile(), name != thumbnails.at(1));
+      QCOMPARE(QFileInfo(work.filePath(name)).isFile(), work.filePath(name) != blocked);
     }
     QTRY_VERIFY_WITH_TIMEOUT(
         ScriptNumber(map, QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#list img'),"
                                          " function (i) { return i.complete && i.naturalWidth > 0; }).length")) >= 2,
         20000);
 
-    // With one thumbnail simply missing, the save goes through, under the name asked for.
+    // With one thumbnail missing, the save goes through, under the name asked for.
     Trigger(window, MainMenu::kSaveAsNew);
     const QString trip = WorkFolder() + QStringLiteral("/Trip");
     QVERIFY(QFileInfo(trip + QStringLiteral("/data.tvd")).isFile());
