@@ -156,7 +156,8 @@ bool AddPicturesOnWorkers(PictureList& list, const std::vector<std::string>& pat
   // Which paths become pictures, and so which thumbnail number each gets, is settled first and in
   // order; reading a file's first bytes is cheap next to decoding it.
   std::vector<std::string> added;
-  for (const std::string& path : paths) {
+  // Each file once, however it is reached (links, other spellings of a path on the list).
+  for (const std::string& path : list.NewFilesOnly(paths)) {
     if (IsAdded(path)) {
       added.push_back(path);
     }

@@ -19,6 +19,7 @@
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
+#include "Applications/Terravue/mapdata/PictureLoadPool.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/tiff/XpGPSRecord.h"
@@ -468,6 +469,21 @@ TEST(OneFileOnce, ALinkOrAnotherSpellingOfAPathOnTheMapIsNotAddedAgain) {
   // The first path given for the new file is the one kept.
   EXPECT_TRUE(map.state.m_pictures.ContainsPath(other));
   EXPECT_EQ(map.state.m_pictures.NewFilesOnly({other, otherLink, symlink}), std::vector<std::string>{});
+}
+
+TEST(OneFileOnce, LoadingOnSeveralWorkersAddsEachFileOnceToo) {
+  Map map({kPlain});
+  const std::string symlink = map.pictures / "link.jpg";
+  ASSERT_EQ(::symlink(map.paths[0].c_str(), symlink.c_str()), 0);
+  const std::string other = map.pictures / "other.jpg";
+  ASSERT_TRUE(CopyFileTo(TestPicture(kNoGps), other));
+  const std::string otherLink = map.pictures / "other-link.jpg";
+  ASSERT_EQ(::symlink(other.c_str(), otherLink.c_str()), 0);
+  NullProgressSink progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(AddPicturesOnWorkers(map.state.m_pictures, {symlink, other, otherLink, map.paths[0]}, map.root.Path(),
+                                   progress, keepGoing, /*workers=*/2));
+  EXPECT_EQ(map.state.m_pictures.Count(), 2u);
 }
 
 }  // namespace
