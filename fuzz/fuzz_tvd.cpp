@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the saved-state reader. Whatever a successful read
 // gives must write out as a state text that reads back with the same number of
 // pictures, and writing that again must give the same text: the writer leaves
-// out what can't stand on one line, so one round settles every value.
+// out what can't stand on one line, so one round settles every value. The
+// bytes are also read as a list of pending moves.
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (first.ReadFromText(text) != PictureResult::Success) {
     return 0;
   }
+  // The same bytes as a list of pending moves must mark only pictures it names.
+  first.ApplyMovesText(text);
   MapState second = Fresh();
   if (second.ReadFromText(first.StateText()) != PictureResult::Success ||
       second.m_pictures.Count() != first.m_pictures.Count()) {

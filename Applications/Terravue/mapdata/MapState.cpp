@@ -1,6 +1,7 @@
 #include "Applications/Terravue/mapdata/MapState.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -108,21 +109,25 @@ XpDateTime CaptureTimeFromLine(std::string_view line) {
   return time;
 }
 
-// The line that marks a picture whose move is not in its file yet: the word,
-// and the file's size and modification time (ns) when they were known. Lines
-// after the capture time are skipped by readers that don't know them.
-constexpr std::string_view kMovedWord = "moved";
+// Pictures whose move is not in their file yet are listed in a small file of
+// their own beside "data.tvd", so that the state file keeps its seven lines
+// per picture. One line per such picture: its index in the state, the file's
+// size and modification time (ns) when they were known (-1 and 0 otherwise),
+// and its path, separated by tabs; the path comes last and may hold tabs.
+constexpr std::string_view kMovesHeader = "#Terravue pending moves 1";
 
-std::string MovedLine(const PictureRecord& record) {
-  std::string line = "\t\t" + std::string(kMovedWord);
-  if (record.HasFileStamp()) {
-    line += " " + std::to_string(record.m_fileSize) + " " + std::to_string(record.m_fileTimeNs);
-  }
-  return line + "\n";
+std::string MovesFilePath(const std::string& stateFilePath) {
+  const std::size_t slash = stateFilePath.rfind(kMapPathSeparator);
+  const std::string folder = slash == std::string::npos ? std::string() : stateFilePath.substr(0, slash);
+  return JoinMapPath(folder, kMovesFileName);
 }
 
-// A number of the moved line: decimal digits only, no overflow.
+// A decimal number of a moves line, optionally negative; no overflow.
 bool ParseStampNumber(std::string_view text, std::int64_t* value) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (negative) {
+    text.remove_prefix(1);
+  }
   if (text.empty()) {
     return false;
   }
@@ -132,32 +137,19 @@ bool ParseStampNumber(std::string_view text, std::int64_t* value) {
       return false;
     }
   }
-  *value = v;
+  *value = negative ? -v : v;
   return true;
 }
 
-// Marks `record` moved when `value` is a moved line, taking its stamp when it
-// has a valid one.
-void ReadMovedLine(std::string_view value, PictureRecord& record) {
-  if (value.substr(0, kMovedWord.size()) != kMovedWord ||
-      (value.size() > kMovedWord.size() && value[kMovedWord.size()] != ' ')) {
-    return;
+// Splits the next tab-separated field off `rest`; false when there is no tab.
+bool NextField(std::string_view* rest, std::string_view* field) {
+  const std::size_t tab = rest->find('\t');
+  if (tab == std::string_view::npos) {
+    return false;
   }
-  record.m_modified = 1;
-  record.m_fileSize = -1;
-  record.m_fileTimeNs = 0;
-  std::string_view rest = value.substr(kMovedWord.size());
-  rest = StripLeft(rest, " ");
-  const std::size_t blank = rest.find(' ');
-  if (blank == std::string_view::npos) {
-    return;
-  }
-  std::int64_t size = 0;
-  std::int64_t timeNs = 0;
-  if (ParseStampNumber(rest.substr(0, blank), &size) && ParseStampNumber(StripLeft(rest.substr(blank), " "), &timeNs)) {
-    record.m_fileSize = size;
-    record.m_fileTimeNs = timeNs;
-  }
+  *field = rest->substr(0, tab);
+  rest->remove_prefix(tab + 1);
+  return true;
 }
 
 // The number N of a thumbnail named "cache_N.jpg", or -1 for any other name.
@@ -216,20 +208,16 @@ PictureResult ReadPictureBlock(TextLineReader& reader, PictureRecord& record) {
   }
   record.m_captureTime = CaptureTimeFromLine(line);
   record.UpdateTimeText();
-  record.m_modified = 0;
   for (;;) {
     if (!reader.Next(&line)) {
       return PictureResult::Malformed;
     }
-    const std::string_view value = Trimmed(line);
-    if (value == "}") {
+    if (Trimmed(line) == "}") {
       break;
     }
-    ReadMovedLine(value, record);
   }
-  if (record.m_modified == 0) {
-    record.TakeFileStamp();
-  }
+  record.m_modified = 0;
+  record.TakeFileStamp();
   return PictureResult::Success;
 }
 
@@ -297,9 +285,6 @@ std::string MapState::StateText() const {
     text += "\t\t" + OneLine(record.m_latitude) + "\n";
     text += "\t\t" + OneLine(record.m_longitude) + "\n";
     text += CaptureTimeLine(record.m_captureTime);
-    if (record.m_modified != 0) {
-      text += MovedLine(record);
-    }
     text += "\t}\n";
   }
   text += "}\n";
@@ -313,8 +298,67 @@ PictureResult MapState::Write(bool stamp) {
   if (WriteFileReplacing(m_stateFilePath, StateText()) != XpStatus::Ok) {
     return PictureResult::WriteFailed;
   }
+  // A move that is only in the state would be lost with a stale or missing
+  // list, so failing to write the list fails the write.
+  const std::string movesPath = MovesFilePath(m_stateFilePath);
+  const std::string moves = MovesText();
+  if (moves.empty()) {
+    if (::unlink(movesPath.c_str()) != 0 && errno != ENOENT) {
+      return PictureResult::WriteFailed;
+    }
+  } else if (WriteFileReplacing(movesPath, moves) != XpStatus::Ok) {
+    return PictureResult::WriteFailed;
+  }
   m_status = kStatusRead;
   return PictureResult::Success;
+}
+
+std::string MapState::MovesText() const {
+  std::string text;
+  std::size_t index = 0;
+  for (const PictureRecord& record : m_pictures.Records()) {
+    if (record.m_modified != 0 && !HasLineBreak(record.m_path)) {
+      text += std::to_string(index) + "\t" + std::to_string(record.HasFileStamp() ? record.m_fileSize : -1) + "\t" +
+              std::to_string(record.HasFileStamp() ? record.m_fileTimeNs : 0) + "\t" + record.m_path + "\n";
+    }
+    ++index;
+  }
+  return text.empty() ? text : ToCrLf(std::string(kMovesHeader) + "\n" + text);
+}
+
+void MapState::ApplyMovesText(std::string_view text) {
+  TextLineReader reader(text);
+  std::string_view line;
+  if (!reader.Next(&line) || Trimmed(line) != kMovesHeader) {
+    return;
+  }
+  while (reader.Next(&line)) {
+    std::string_view rest = StripRight(line, kLineEnds);
+    std::string_view indexText;
+    std::string_view sizeText;
+    std::string_view timeText;
+    std::int64_t index = 0;
+    std::int64_t size = 0;
+    std::int64_t timeNs = 0;
+    if (!NextField(&rest, &indexText) || !NextField(&rest, &sizeText) || !NextField(&rest, &timeText) ||
+        !ParseStampNumber(indexText, &index) || index < 0 || static_cast<std::uint64_t>(index) >= m_pictures.Count()) {
+      continue;
+    }
+    // The path must name the same picture: a list that no longer fits the
+    // state marks nothing.
+    PictureRecord& record = m_pictures.At(static_cast<std::size_t>(index));
+    if (record.m_path != rest) {
+      continue;
+    }
+    record.m_modified = 1;
+    if (ParseStampNumber(sizeText, &size) && ParseStampNumber(timeText, &timeNs) && size >= 0) {
+      record.m_fileSize = size;
+      record.m_fileTimeNs = timeNs;
+    } else {
+      record.m_fileSize = -1;
+      record.m_fileTimeNs = 0;
+    }
+  }
 }
 
 PictureResult MapState::Read() {
@@ -323,7 +367,13 @@ PictureResult MapState::Read() {
   if (ReadWholeFile(m_stateFilePath, kMaxTextFileBytes, &text) != XpStatus::Ok) {
     return PictureResult::OpenFailed;
   }
-  return ReadFromText(text);
+  const PictureResult result = ReadFromText(text);
+  std::string moves;
+  if (result == PictureResult::Success &&
+      ReadWholeFile(MovesFilePath(m_stateFilePath), kMaxTextFileBytes, &moves) == XpStatus::Ok) {
+    ApplyMovesText(moves);
+  }
+  return result;
 }
 
 PictureResult MapState::ReadFromText(std::string_view text) {

@@ -15,6 +15,9 @@ class OtherMakerQuestion;
 inline constexpr const char* kStateFileName = "data.tvd";
 /// Name of a state's local page inside its folder.
 inline constexpr const char* kPageFileName = "data.htm";
+/// Name of the list, beside the state file, of pictures whose move is not in
+/// their file yet (absent when there is none).
+inline constexpr const char* kMovesFileName = "moves.txt";
 
 /// Where the local page points for its map script and its support server. Both
 /// are deployment values given by the application.
@@ -104,13 +107,25 @@ class MapState {
   /// Creates the state's folder; true only when it did not exist and was made.
   [[nodiscard]] bool MakeFolder() const;
 
-  /// Writes "data.tvd" (the saved time becomes now when `stamp` is set). Answers
-  /// 0, or 1 when the file can't be written; an old file is then unchanged.
+  /// Writes "data.tvd" (the saved time becomes now when `stamp` is set) and
+  /// the list of pictures whose move is not in their file yet ("moves.txt",
+  /// removed when there is none). Answers 0, or 1 when a file can't be
+  /// written; an old file is then unchanged.
   [[nodiscard]] PictureResult Write(bool stamp);
 
-  /// Reads "data.tvd". Answers 0, 2 when it can't be opened, 3 for malformed
-  /// text (the pictures read before the fault stay).
+  /// Reads "data.tvd", then marks the pictures that "moves.txt" lists as moved.
+  /// Answers 0, 2 when the state file can't be opened, 3 for malformed text
+  /// (the pictures read before the fault stay).
   [[nodiscard]] PictureResult Read();
+
+  /// The "moves.txt" text of this state (CR LF line ends); empty when no
+  /// picture is moved.
+  [[nodiscard]] std::string MovesText() const;
+
+  /// Marks the pictures that a "moves.txt" text lists as moved, with their
+  /// file stamps. Lines that don't scan, or whose index and path don't name a
+  /// picture of this state, are passed over.
+  void ApplyMovesText(std::string_view text);
 
   /// Reads a state from the bytes of a "data.tvd" text; Read() runs this on the
   /// file's contents. Pictures are measured and checked on disk as usual.

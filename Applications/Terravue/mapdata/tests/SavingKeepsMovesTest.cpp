@@ -11,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
@@ -312,28 +314,70 @@ TEST(KeptMoves, SaveOverKeepsTheMoveOfAMissingPictureInTheStateFile) {
   EXPECT_EQ(reopened.m_pictures.At(0).m_modified, 1);
 }
 
-TEST(KeptMoves, AMarkLineWithoutOrWithABrokenStampStillMarksTheMove) {
-  const std::string head =
-      "#Terravue data version 1.1\n{\n\t2007/3/7 9:5:3\n\t9\n\tX:99:99:99.999\n\tX:999:99:99.999\n";
-  const std::string block =
-      "\t{\n\t\t/nowhere/a.jpg\n\t\tcache_0.jpg\n\t\tN:35:00:00.000\n\t\tE:135:00:00.000\n"
-      "\t\t2007/3/7 9:5:3\n";
-  for (const char* mark :
-       {"\t\tmoved\n", "\t\tmoved 12\n", "\t\tmoved 99999999999999999999999 1\n", "\t\tmoved -1 5\n"}) {
-    MapState state = MapState::Listed("Trip", "/nowhere/Trip/data.tvd");
-    ASSERT_EQ(state.ReadFromText(head + "\t1\n" + block + mark + "\t}\n}\n"), PictureResult::Success) << mark;
-    ASSERT_EQ(state.m_pictures.Count(), 1u);
-    EXPECT_EQ(state.m_pictures.At(0).m_modified, 1) << mark;
-    EXPECT_FALSE(state.m_pictures.At(0).HasFileStamp()) << mark;
+TEST(KeptMoves, TheStateFileKeepsItsSevenLinesAndTheMovesListMarksTheMove) {
+  Map map({kPlain, kNoGps});
+  map.state.m_pictures.At(1).SetPosition(kLatitude, kLongitude);
+  const std::string missing = map.state.m_pictures.At(1).m_path;
+  ASSERT_EQ(::unlink(missing.c_str()), 0);
+  MapStateStore store(map.root.Path());
+  MapState saved;
+  WriteBackReport report;
+  ASSERT_EQ(store.SaveAsNew(map.state, "Trip", map.program.Path(), Addresses(), nullptr, nullptr, &saved, &report),
+            MapStateStore::SaveResult::Saved);
+  ASSERT_EQ(report.problems.size(), 1u);
+  const std::string stateText = ReadFileText(map.root / "Trip/data.tvd");
+  EXPECT_EQ(stateText.find("moved"), std::string::npos);
+  EXPECT_EQ(std::count(stateText.begin(), stateText.end(), '\n'), 7 + 2 * 7 + 1);
+  const std::string movesText = ReadFileText(map.root / "Trip/moves.txt");
+  EXPECT_EQ(movesText.rfind("#Terravue pending moves 1\r\n", 0), 0u) << movesText;
+  EXPECT_NE(movesText.find("\t" + missing + "\r\n"), std::string::npos) << movesText;
+  EXPECT_EQ(std::count(movesText.begin(), movesText.end(), '\n'), 2);
+
+  // Once nothing is moved, the list goes away.
+  MapState reopened = MapState::Listed("Trip", map.root / "Trip/data.tvd");
+  ASSERT_EQ(reopened.Read(), PictureResult::Success);
+  ASSERT_TRUE(reopened.AnyModified());
+  for (PictureRecord& record : reopened.m_pictures.Records()) {
+    record.m_modified = 0;
   }
-  MapState state = MapState::Listed("Trip", "/nowhere/Trip/data.tvd");
-  ASSERT_EQ(state.ReadFromText(head + "\t1\n" + block + "\t\tmoved 120 1700000000000000001\n\t}\n}\n"),
-            PictureResult::Success);
-  EXPECT_EQ(state.m_pictures.At(0).m_fileSize, 120);
-  EXPECT_EQ(state.m_pictures.At(0).m_fileTimeNs, 1700000000000000001);
-  // A word that only starts the same is no mark.
-  ASSERT_EQ(state.ReadFromText(head + "\t1\n" + block + "\t\tmovedx\n\t}\n}\n"), PictureResult::Success);
-  EXPECT_EQ(state.m_pictures.At(0).m_modified, 0);
+  ASSERT_EQ(reopened.Write(false), PictureResult::Success);
+  EXPECT_FALSE(std::filesystem::exists(map.root / "Trip/moves.txt"));
+}
+
+TEST(KeptMoves, AMovesListThatDoesNotFitTheStateMarksOnlyWhatItNames) {
+  const std::string text =
+      "#Terravue data version 1.1\n{\n\t2007/3/7 9:5:3\n\t9\n\tX:99:99:99.999\n\tX:999:99:99.999\n\t2\n"
+      "\t{\n\t\t/nowhere/a.jpg\n\t\tcache_0.jpg\n\t\tN:35:00:00.000\n\t\tE:135:00:00.000\n\t\t2007/3/7 9:5:3\n\t}\n"
+      "\t{\n\t\t/nowhere/b\tc.jpg\n\t\tcache_1.jpg\n\t\tN:35:00:00.000\n\t\tE:135:00:00.000\n\t\t2007/3/7 "
+      "9:5:3\n\t}\n}\n";
+  struct Case {
+    const char* moves;
+    int firstMoved;
+    int secondMoved;
+    std::int64_t secondSize;
+  };
+  const Case cases[] = {
+      {"#Terravue pending moves 1\r\n1\t120\t1700000000000000001\t/nowhere/b\tc.jpg\r\n", 0, 1, 120},
+      // Without a usable stamp the move still counts; the file is then not compared.
+      {"#Terravue pending moves 1\n1\t-1\t0\t/nowhere/b\tc.jpg\n", 0, 1, -1},
+      {"#Terravue pending moves 1\n1\t99999999999999999999\t1\t/nowhere/b\tc.jpg\n", 0, 1, -1},
+      // Wrong path, index out of range, broken index, missing fields, wrong header.
+      {"#Terravue pending moves 1\n0\t1\t1\t/nowhere/b\tc.jpg\n", 0, 0, -1},
+      {"#Terravue pending moves 1\n2\t1\t1\t/nowhere/a.jpg\n-1\t1\t1\t/nowhere/a.jpg\n", 0, 0, -1},
+      {"#Terravue pending moves 1\nx\t1\t1\t/nowhere/a.jpg\n0\t1\n", 0, 0, -1},
+      {"#Terravue pending moves 2\n0\t1\t1\t/nowhere/a.jpg\n", 0, 0, -1},
+  };
+  for (const Case& c : cases) {
+    MapState state = MapState::Listed("Trip", "/nowhere/Trip/data.tvd");
+    ASSERT_EQ(state.ReadFromText(text), PictureResult::Success);
+    ASSERT_EQ(state.m_pictures.Count(), 2u);
+    state.ApplyMovesText(c.moves);
+    EXPECT_EQ(state.m_pictures.At(0).m_modified, c.firstMoved) << c.moves;
+    EXPECT_EQ(state.m_pictures.At(1).m_modified, c.secondMoved) << c.moves;
+    if (c.secondMoved != 0) {
+      EXPECT_EQ(state.m_pictures.At(1).m_fileSize, c.secondSize) << c.moves;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
