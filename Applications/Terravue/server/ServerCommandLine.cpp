@@ -9,7 +9,7 @@ std::string_view ServerUsage() noexcept {
          "                       [--tile-url URL] [--tile-attribution TEXT] [--thumb-prefix PREFIX]\n"
          "Serves the Terravue map page, its files and the help pages. Binds to 127.0.0.1 unless\n"
          "--bind names another address. --port 0 takes any free port. The asset folder defaults to\n"
-         "the folder of this program.\n";
+         "the folder of this program, or ../share/terravue beside it in an installation.\n";
 }
 
 ServerCommandLine ParseServerCommandLine(std::span<const std::string_view> args) {

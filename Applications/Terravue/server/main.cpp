@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "Applications/Terravue/server/AssetFolder.h"
 #include "Applications/Terravue/server/ServerCommandLine.h"
 #include "Applications/Terravue/server/SupportServer.h"
 
@@ -23,8 +24,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!command.assetFolderGiven) {
-    std::error_code ec;
-    command.options.assetFolder = std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    command.options.assetFolder = FindAssetFolder(RunningExecutableFolder());
   }
 
   // Block the stop signals before any thread starts, so that only sigwait below receives them.
