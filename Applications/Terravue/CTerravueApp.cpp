@@ -14,7 +14,10 @@
 #include "Applications/Terravue/CRegKeyReader.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/EmbeddedServer.h"
+#include "Applications/Terravue/HandedPhotos.h"
+#include "Applications/Terravue/InstanceChannel.h"
 #include "Applications/Terravue/StartupServices.h"
+#include "Applications/Terravue/server/AssetFolder.h"
 #include "xp/base/XpSpecialFolder.h"
 
 #ifndef TV_FILE_VERSION
@@ -24,7 +27,9 @@
 CTerravueApp::CTerravueApp(AppStartOptions options) : m_options(std::move(options)) {
   m_programFolder = m_options.programFolder;
   if (m_programFolder.isEmpty()) {
-    m_programFolder = QCoreApplication::applicationDirPath();
+    // The page files are beside the program in a build tree and in share/terravue when installed.
+    m_programFolder = QString::fromStdString(
+        terravue::server::FindAssetFolder(QCoreApplication::applicationDirPath().toStdString()).string());
   }
   if (!m_programFolder.endsWith(QLatin1Char('/'))) {
     m_programFolder += QLatin1Char('/');
@@ -117,6 +122,12 @@ bool CTerravueApp::InitInstance() {
   // being gone.
   lock->setStaleLockTime(0);
   if (!lock->tryLock(0)) {
+    // The running program takes the photos of this start, if it answers.
+    if (HandOverToRunningInstance(lockPath)) {
+      ReleaseLocale();
+      StopServer();
+      return false;
+    }
     const QString text = AppGlobals::Get().Message(111);
     if (m_options.showAlreadyRunning) {
       m_options.showAlreadyRunning(text);
@@ -132,10 +143,12 @@ bool CTerravueApp::InitInstance() {
   m_mainWindow =
       std::make_unique<CTerravueBaseWnd>(m_options.arguments, m_options.services.value_or(SystemCommandLineServices()));
   m_mainWindow->Create();
+  ListenForHandedPhotos(lockPath);
   return true;
 }
 
 int CTerravueApp::ExitInstance() {
+  m_channel.reset();
   if (m_mainWindow != nullptr) {
     m_mainWindow->close();
     m_mainWindow.reset();
@@ -147,4 +160,28 @@ int CTerravueApp::ExitInstance() {
     m_instanceLock.reset();
   }
   return 0;
+}
+
+bool CTerravueApp::HandOverToRunningInstance(const QString& lockPath) const {
+  const CommandLine commandLine =
+      ParseCommandLine(m_options.arguments, m_options.services.value_or(SystemCommandLineServices()));
+  // Only photos are handed over; a state file or a start without photos is
+  // answered by the "already running" message as before.
+  if (commandLine.kind != CommandLine::Kind::Pictures || commandLine.pictures.isEmpty()) {
+    return false;
+  }
+  return InstanceChannel::HandOver(InstanceChannel::SocketPath(lockPath), commandLine.pictures);
+}
+
+void CTerravueApp::ListenForHandedPhotos(const QString& lockPath) {
+  auto channel = std::make_unique<InstanceChannel>();
+  // Without the socket the program still runs; a second start then shows the
+  // "already running" message.
+  if (!channel->Listen(InstanceChannel::SocketPath(lockPath))) {
+    return;
+  }
+  QObject::connect(
+      channel.get(), &InstanceChannel::pathsReceived, m_mainWindow.get(),
+      [window = m_mainWindow.get()](const QStringList& paths) { DropHandedPhotos(window->HtmlWnd(), paths); });
+  m_channel = std::move(channel);
 }

@@ -11,6 +11,7 @@
 
 class CTerravueBaseWnd;
 class EmbeddedServer;
+class InstanceChannel;
 class QLockFile;
 class QTranslator;
 
@@ -18,7 +19,7 @@ class QTranslator;
 /// rest to work in temporary folders.
 struct AppStartOptions {
   QStringList arguments;                         ///< the program's arguments without its own name
-  QString programFolder;                         ///< ending in "/"; empty: the folder of the running program
+  QString programFolder;                         ///< ending in "/"; empty: found from the running program
   std::optional<AppStrings::Language> language;  ///< empty: from the user's interface languages
   bool startServer = true;                       ///< start the embedded support server
   std::optional<CommandLineServices> services;   ///< empty: the real file system
@@ -59,6 +60,10 @@ class CTerravueApp {
   static QString InstanceLockPath();
 
  private:
+  /// Sends the photos of this start to the instance holding the lock; true when it took them.
+  [[nodiscard]] bool HandOverToRunningInstance(const QString& lockPath) const;
+  /// Listens beside the lock for photos handed over by later starts.
+  void ListenForHandedPhotos(const QString& lockPath);
   void LoadLocale();
   void ReleaseLocale();
   int StartServer();
@@ -68,6 +73,7 @@ class CTerravueApp {
   QString m_programFolder;
   std::unique_ptr<QTranslator> m_locale;
   std::unique_ptr<QLockFile> m_instanceLock;
+  std::unique_ptr<InstanceChannel> m_channel;
   std::unique_ptr<EmbeddedServer> m_server;
   std::unique_ptr<CTerravueBaseWnd> m_mainWindow;
 };
