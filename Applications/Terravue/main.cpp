@@ -10,6 +10,8 @@ int main(int argc, char* argv[]) {
   // known before the browser engine starts.
   ThumbnailSchemeHandler::RegisterScheme();
   QApplication application(argc, argv);
+  // Lets the desktop match the windows with the menu entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.terravue.Terravue"));
   application.setQuitOnLastWindowClosed(true);
 
   AppStartOptions options;
