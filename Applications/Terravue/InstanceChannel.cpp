@@ -8,12 +8,7 @@
 
 namespace {
 
-constexpr char kMagic[] = "terravue-open 1 ";
-constexpr char kAnswer[] = "ok\n";
-// "terravue-open 1 " and at most five digits of the count before the newline.
-constexpr qsizetype kMaxHeaderBytes = sizeof kMagic - 1 + 6;
-
-// The bytes of the buffer held by a socket while its message comes in.
+// The bytes received so far from a sender, held by its socket while its message comes in.
 constexpr const char* kBufferProperty = "tvMessage";
 
 }  // namespace
@@ -29,60 +24,25 @@ InstanceChannel::~InstanceChannel() {
 QString InstanceChannel::SocketPath(const QString& lockPath) { return lockPath + QStringLiteral(".socket"); }
 
 QByteArray InstanceChannel::EncodeMessage(const QStringList& paths) {
-  QByteArray message(kMagic);
-  message += QByteArray::number(paths.size());
-  message += '\n';
+  std::vector<std::string> absolute;
+  absolute.reserve(static_cast<std::size_t>(paths.size()));
   for (const QString& path : paths) {
-    message += QFileInfo(path).absoluteFilePath().toUtf8();
-    message += '\0';
+    absolute.push_back(QFileInfo(path).absoluteFilePath().toUtf8().toStdString());
   }
-  return message;
+  return QByteArray::fromStdString(EncodeHandOverMessage(absolute));
 }
 
-InstanceChannel::Parse InstanceChannel::DecodeMessage(const QByteArray& bytes, QStringList* paths) {
-  if (bytes.size() > kMaxMessageBytes) {
-    return Parse::Invalid;
-  }
-  const qsizetype magicSize = sizeof kMagic - 1;
-  const QByteArray magic(kMagic, magicSize);
-  if (!bytes.startsWith(magic.left(bytes.size()))) {
-    return Parse::Invalid;
-  }
-  const qsizetype lineEnd = bytes.indexOf('\n');
-  if (lineEnd < 0) {
-    return bytes.size() <= kMaxHeaderBytes ? Parse::Incomplete : Parse::Invalid;
-  }
-  if (lineEnd > kMaxHeaderBytes || lineEnd <= magicSize) {
-    return Parse::Invalid;
-  }
-  const QByteArray countText = bytes.mid(magicSize, lineEnd - magicSize);
-  bool ok = false;
-  const int count = countText.toInt(&ok);
-  // Digits only: no sign, no spaces, no leading zeros that would allow other spellings.
-  if (!ok || count < 1 || count > kMaxPaths || QByteArray::number(count) != countText) {
-    return Parse::Invalid;
-  }
-  QStringList found;
-  qsizetype start = lineEnd + 1;
-  while (found.size() < count) {
-    const qsizetype end = bytes.indexOf('\0', start);
-    if (end < 0) {
-      return bytes.size() - start > kMaxPathBytes ? Parse::Invalid : Parse::Incomplete;
+HandOverParse InstanceChannel::DecodeMessage(const QByteArray& bytes, QStringList* paths) {
+  std::vector<std::string> found;
+  const HandOverParse parse =
+      DecodeHandOverMessage(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), &found);
+  if (parse == HandOverParse::Complete && paths != nullptr) {
+    paths->clear();
+    for (const std::string& path : found) {
+      paths->append(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())));
     }
-    const qsizetype length = end - start;
-    if (length == 0 || length > kMaxPathBytes || bytes.at(start) != '/') {
-      return Parse::Invalid;
-    }
-    found.append(QString::fromUtf8(bytes.constData() + start, length));
-    start = end + 1;
   }
-  if (start != bytes.size()) {
-    return Parse::Invalid;
-  }
-  if (paths != nullptr) {
-    *paths = std::move(found);
-  }
-  return Parse::Complete;
+  return parse;
 }
 
 bool InstanceChannel::Listen(const QString& socketPath) {
@@ -110,31 +70,32 @@ void InstanceChannel::OnNewConnection() {
 
 void InstanceChannel::OnReadyRead(QLocalSocket* socket) {
   QByteArray message = socket->property(kBufferProperty).toByteArray();
-  message += socket->read(kMaxMessageBytes + 1 - message.size());
+  // One byte over the limit is enough to refuse the message.
+  message += socket->read(static_cast<qint64>(kHandOverMaxMessageBytes) + 1 - message.size());
   QStringList paths;
   switch (DecodeMessage(message, &paths)) {
-    case Parse::Incomplete:
+    case HandOverParse::Incomplete:
       socket->setProperty(kBufferProperty, message);
       return;
-    case Parse::Invalid:
+    case HandOverParse::Invalid:
       socket->abort();
       return;
-    case Parse::Complete:
+    case HandOverParse::Complete:
       break;
   }
   socket->setProperty(kBufferProperty, QVariant());
-  socket->write(kAnswer, sizeof kAnswer - 1);
+  socket->write(kHandOverAnswer.data(), static_cast<qint64>(kHandOverAnswer.size()));
   socket->flush();
   socket->disconnectFromServer();
   emit pathsReceived(paths);
 }
 
 bool InstanceChannel::HandOver(const QString& socketPath, const QStringList& paths, int timeoutMs) {
-  if (paths.isEmpty() || paths.size() > kMaxPaths) {
+  if (paths.isEmpty() || static_cast<std::size_t>(paths.size()) > kHandOverMaxPaths) {
     return false;
   }
   const QByteArray message = EncodeMessage(paths);
-  if (message.size() > kMaxMessageBytes) {
+  if (static_cast<std::size_t>(message.size()) > kHandOverMaxMessageBytes) {
     return false;
   }
   const QDeadlineTimer deadline(timeoutMs);
@@ -149,13 +110,14 @@ bool InstanceChannel::HandOver(const QString& socketPath, const QStringList& pat
       return false;
     }
   }
+  const auto answerSize = static_cast<qsizetype>(kHandOverAnswer.size());
   QByteArray answer;
-  while (answer.size() < static_cast<qsizetype>(sizeof kAnswer - 1)) {
+  while (answer.size() < answerSize) {
     if (socket.bytesAvailable() == 0 &&
         (deadline.hasExpired() || !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))) {
       return false;
     }
-    answer += socket.read(static_cast<qint64>(sizeof kAnswer - 1) - answer.size());
+    answer += socket.read(answerSize - answer.size());
   }
-  return answer == QByteArray(kAnswer);
+  return answer.toStdString() == kHandOverAnswer;
 }

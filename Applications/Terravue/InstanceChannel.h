@@ -5,19 +5,18 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <optional>
+
+#include "Applications/Terravue/mapdata/HandOverMessage.h"
 
 class QLocalServer;
 class QLocalSocket;
 
 /// The local socket beside the single-instance lock. The running program
 /// listens on it; a second start of the program sends it the photos it was
-/// given and ends, so that opening photos from a file manager while Terravue
-/// runs adds them to the open map.
-///
-/// A message is the line "terravue-open 1 N\n" followed by N absolute paths
-/// in UTF-8, each ended by a NUL byte. The running program answers "ok\n"
-/// once it has the whole message and then hands the paths on.
+/// given (as a hand-over message, paths in UTF-8) and ends, so that opening
+/// photos from a file manager while Terravue runs adds them to the open map.
+/// The running program answers once it has the whole message and then hands
+/// the paths on.
 class InstanceChannel : public QObject {
   Q_OBJECT
 
@@ -26,19 +25,6 @@ class InstanceChannel : public QObject {
   static constexpr int kAnswerTimeoutMs = 3000;
   /// How long the running program waits for a sender's whole message.
   static constexpr int kReceiveTimeoutMs = 5000;
-  /// The most paths one message may carry.
-  static constexpr int kMaxPaths = 10000;
-  /// The longest path a message may carry, in bytes.
-  static constexpr int kMaxPathBytes = 4096;
-  /// The largest message accepted, in bytes.
-  static constexpr qsizetype kMaxMessageBytes = 4 * 1024 * 1024;
-
-  /// What reading a message found.
-  enum class Parse {
-    Complete,    ///< the whole message; the paths are set
-    Incomplete,  ///< a valid beginning; more bytes are needed
-    Invalid,     ///< not a message, or over a limit
-  };
 
   explicit InstanceChannel(QObject* parent = nullptr);
   ~InstanceChannel() override;
@@ -63,7 +49,7 @@ class InstanceChannel : public QObject {
   /// The message carrying `paths` (each made absolute).
   [[nodiscard]] static QByteArray EncodeMessage(const QStringList& paths);
   /// Reads a message from its first bytes; `paths` is set when it is complete.
-  [[nodiscard]] static Parse DecodeMessage(const QByteArray& bytes, QStringList* paths);
+  [[nodiscard]] static HandOverParse DecodeMessage(const QByteArray& bytes, QStringList* paths);
 
  signals:
   /// A second start handed over these absolute paths.

@@ -101,14 +101,14 @@ class InstanceTest : public QObject {
                                QStringLiteral("relative.jpg")};
     const QByteArray message = InstanceChannel::EncodeMessage(paths);
     QStringList decoded;
-    QCOMPARE(InstanceChannel::DecodeMessage(message, &decoded), InstanceChannel::Parse::Complete);
+    QCOMPARE(InstanceChannel::DecodeMessage(message, &decoded), HandOverParse::Complete);
     QCOMPARE(decoded.size(), 3);
     QCOMPARE(decoded[0], paths[0]);
     QCOMPARE(decoded[1], paths[1]);
     QCOMPARE(decoded[2], QDir::current().absoluteFilePath(QStringLiteral("relative.jpg")));
     // Every beginning of a valid message asks for more bytes.
     for (qsizetype size = 0; size < message.size(); ++size) {
-      QCOMPARE(InstanceChannel::DecodeMessage(message.left(size), nullptr), InstanceChannel::Parse::Incomplete);
+      QCOMPARE(InstanceChannel::DecodeMessage(message.left(size), nullptr), HandOverParse::Incomplete);
     }
   }
 
@@ -124,12 +124,12 @@ class InstanceTest : public QObject {
     QTest::newRow("empty path") << QByteArray("terravue-open 1 2\n/a.jpg\0\0", 26);
     QTest::newRow("bytes after the paths") << QByteArray("terravue-open 1 1\n/a.jpg\0/b", 27);
     QTest::newRow("endless path") << QByteArray("terravue-open 1 1\n/") +
-                                         QByteArray(InstanceChannel::kMaxPathBytes, 'a');
+                                         QByteArray(static_cast<qsizetype>(kHandOverMaxPathBytes), 'a');
   }
 
   void malformedMessagesAreRefused() {
     QFETCH(QByteArray, message);
-    QCOMPARE(InstanceChannel::DecodeMessage(message, nullptr), InstanceChannel::Parse::Invalid);
+    QCOMPARE(InstanceChannel::DecodeMessage(message, nullptr), HandOverParse::Invalid);
   }
 
   void aSenderOfGarbageGetsNoAnswerAndTheChannelKeepsWorking() {
