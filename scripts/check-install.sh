@@ -12,7 +12,6 @@
 #              the installed program
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$(pwd)
 
 build=""
 with_apt=0
