@@ -45,6 +45,8 @@ fi
 jobs=$(nproc)
 if [ -z "$build" ]; then
   build=build/package
+  # Every hardening feature, as Debian's packages are built (bindnow included).
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTV_BUILD_TESTS=OFF -DTV_BUILD_UI=ON \
     "-DCMAKE_C_FLAGS=$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
     "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
