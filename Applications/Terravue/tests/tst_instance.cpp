@@ -27,16 +27,26 @@ namespace {
 const QString kAlreadyRunning =
     QStringLiteral("The Terravue is running. Quit the Terravue before starting the program.");
 
-/// Clicks the first button of every message box that opens, and records its text.
+/// Answers every message box that opens, and records its text: the question
+/// whether to save the map when the program ends with "No" or "Discard", any
+/// other box with its first button.
 class BoxAnswerer : public QObject {
  public:
   BoxAnswerer() {
     connect(&m_timer, &QTimer::timeout, this, [this] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box != nullptr && box->isVisible() && !box->buttons().isEmpty()) {
-        seen.append(box->text());
-        box->buttons().constFirst()->click();
+      if (box == nullptr || !box->isVisible() || box->buttons().isEmpty()) {
+        return;
       }
+      seen.append(box->text());
+      QAbstractButton* button = box->button(QMessageBox::No);
+      if (button == nullptr) {
+        button = box->button(QMessageBox::Discard);
+      }
+      if (button == nullptr) {
+        button = box->buttons().constFirst();
+      }
+      button->click();
     });
     m_timer.start(20);
   }
