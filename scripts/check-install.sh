@@ -96,8 +96,8 @@ for size in 16 22 24 32 48 64 128; do
   [ "$actual" = "${size}x${size}" ] || fail "the ${size}x${size} icon is $actual"
 done
 # The map library travels inside the page script.
-grep -q 'leaflet.js (libjs-leaflet' "$prefix/share/terravue/terravue.js" || fail "terravue.js carries no Leaflet"
-grep -q 'leaflet.markercluster.js (libjs-leaflet' "$prefix/share/terravue/terravue.js" ||
+grep -Eq 'leaflet(\.min)?\.js \(libjs-leaflet' "$prefix/share/terravue/terravue.js" || fail "terravue.js carries no Leaflet"
+grep -Eq 'leaflet\.markercluster(\.min)?\.js \(libjs-leaflet' "$prefix/share/terravue/terravue.js" ||
   fail "terravue.js carries no marker clustering"
 # Nothing from the build or test tree is installed.
 unexpected=$(find "$prefix" -type f | grep -E '/(tst_|tv_)|_tests$|\.a$|CMakeFiles' || true)
