@@ -2,11 +2,18 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVariant>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineView>
 #include <QtGlobal>
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
 
@@ -126,3 +133,19 @@ inline QByteArray MakeTranslationFile(const QString& context, const QList<QPair<
     TestClass test;                                                  \
     return QTest::qExec(&test, argc, argv);                          \
   }
+
+/// Runs `script` in the page's own world and waits for its answer (an invalid
+/// value when none comes within `timeoutMs`).
+inline QVariant RunScript(QWebEngineView* view, const QString& script, int timeoutMs = 10000) {
+  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
+  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
+    answer->first = true;
+    answer->second = value;
+  });
+  QElapsedTimer clock;
+  clock.start();
+  while (!answer->first && clock.elapsed() < timeoutMs) {
+    QTest::qWait(10);
+  }
+  return answer->second;
+}

@@ -83,21 +83,6 @@ class ModalAnswerer : public QObject {
   QTimer m_timer;
 };
 
-/// Runs `script` in the page's own world and waits for its answer.
-QVariant RunScript(QWebEngineView* view, const QString& script, int timeoutMs = 10000) {
-  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
-    answer->first = true;
-    answer->second = value;
-  });
-  QElapsedTimer clock;
-  clock.start();
-  while (!answer->first && clock.elapsed() < timeoutMs) {
-    QTest::qWait(10);
-  }
-  return answer->second;
-}
-
 int ScriptNumber(QWebEngineView* view, const QString& script) { return RunScript(view, script).toInt(); }
 
 /// Decimal degrees of a coordinate text such as "N:35:37:32.828".

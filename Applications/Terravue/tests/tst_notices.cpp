@@ -84,21 +84,6 @@ QStringList InfoNoticeTexts(QWidget* window) {
   return texts;
 }
 
-/// Runs `script` in the page's own world and waits for its answer.
-QVariant RunScript(QWebEngineView* view, const QString& script, int timeoutMs = 10000) {
-  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
-    answer->first = true;
-    answer->second = value;
-  });
-  QElapsedTimer clock;
-  clock.start();
-  while (!answer->first && clock.elapsed() < timeoutMs) {
-    QTest::qWait(10);
-  }
-  return answer->second;
-}
-
 /// The centre of the first element `selector` finds, in the view's coordinates.
 QPoint CentreOf(QWebEngineView* view, const QString& selector) {
   const QVariantList at = RunScript(view, QStringLiteral("(function () { var e = document.querySelector(%1);"

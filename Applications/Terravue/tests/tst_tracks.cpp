@@ -66,20 +66,6 @@ class Answerer : public QObject {
   QTimer m_timer;
 };
 
-QVariant RunScript(QWebEngineView* view, const QString& script) {
-  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
-    answer->first = true;
-    answer->second = value;
-  });
-  QElapsedTimer clock;
-  clock.start();
-  while (!answer->first && clock.elapsed() < 10000) {
-    QTest::qWait(10);
-  }
-  return answer->second;
-}
-
 // The GPS position written in a photo, or NaN.
 std::pair<double, double> PositionOf(const QString& path) {
   XpGPSRecord record;

@@ -100,20 +100,6 @@ class LocalHttpServer : public QObject {
 const QByteArray kPixel = QByteArray::fromBase64(
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
 
-QVariant RunScript(QWebEngineView* view, const QString& script) {
-  auto answer = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-  view->page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer](const QVariant& value) {
-    answer->first = true;
-    answer->second = value;
-  });
-  QElapsedTimer clock;
-  clock.start();
-  while (!answer->first && clock.elapsed() < 10000) {
-    QTest::qWait(10);
-  }
-  return answer->second;
-}
-
 AppGlobals GlobalsFor(const QString& programFolder, const QString& server) {
   AppGlobals globals;
   globals.appTitle = QStringLiteral("Terravue");
