@@ -284,6 +284,8 @@ bool CTerravueBaseWnd::SaveAsNew(bool* cancelled) {
   MainMenu::AppendStates(*m_menu, {QString::fromStdString(saved.m_name)}, count);
   m_currentStateIndex = count - 1;
   m_htmlWnd->ApplyState(saved);
+  // The state shown anew gets its marks when its page has loaded.
+  m_htmlWnd->NoteWriteBack(report);
   SetCaption(QString::fromStdString(saved.m_name));
   ReportWriteBack(report);
   ReportHandOff(launcher.LastResult());
@@ -313,6 +315,7 @@ bool CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
   }
   // Pictures whose move did not get into their files still count as moved.
   m_htmlWnd->SetModified(map.AnyModified());
+  m_htmlWnd->NoteWriteBack(report);
   ReportWriteBack(report);
   ReportHandOff(launcher.LastResult());
   return true;

@@ -6,6 +6,8 @@
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QTimer>
@@ -33,6 +35,7 @@
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
 #include "Applications/Terravue/UserMessages.h"
 #include "Applications/Terravue/WebProfile.h"
+#include "Applications/Terravue/WriteBackMessage.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/PageEdits.h"
 #include "Applications/Terravue/mapdata/PictureLoadPool.h"
@@ -130,6 +133,12 @@ CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
 
   connect(page(), &QWebEnginePage::loadingChanged, this, &CTerravueHtmlWnd::OnLoadingChanged);
   connect(this, &QWebEngineView::loadFinished, this, &CTerravueHtmlWnd::OnLoadFinished);
+  // Every map page learns which of its pictures still wait to be written.
+  connect(this, &CTerravueHtmlWnd::pageShown, this, [this](PageKind kind) {
+    if (kind == PageKind::PageServer) {
+      ShowPendingMarks();
+    }
+  });
   m_tracks = new CTrackDlg(this);
 
   m_menuButton =
@@ -651,6 +660,49 @@ bool CTerravueHtmlWnd::ReadPageEdits(bool withPictures) {
     QueueRequestAndNavigate();
   }
   return changed;
+}
+
+// ---------------------------------------------------------------------------
+// Moves not yet written
+
+int CTerravueHtmlWnd::PendingCount() const {
+  const auto& records = m_currentMap.m_pictures.Records();
+  return static_cast<int>(
+      std::count_if(records.cbegin(), records.cend(), [](const PictureRecord& r) { return r.m_modified != 0; }));
+}
+
+void CTerravueHtmlWnd::NoteWriteBack(const WriteBackReport& report) {
+  for (const std::string& path : report.written) {
+    m_writeFailures.erase(path);
+  }
+  for (const WriteFailure& failure : report.problems) {
+    m_writeFailures[failure.path] = WriteFailureText(failure);
+  }
+  ShowPendingMarks();
+}
+
+void CTerravueHtmlWnd::ShowPendingMarks() {
+  if (m_loading || m_sending || GetPageKind() != PageKind::PageServer) {
+    return;
+  }
+  QJsonArray pending;
+  const auto& records = m_currentMap.m_pictures.Records();
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (records[i].m_modified == 0) {
+      continue;
+    }
+    const auto failure = m_writeFailures.find(records[i].m_path);
+    pending.append(
+        QJsonArray{static_cast<qint64>(i + 1), failure != m_writeFailures.end() ? failure->second : QString()});
+  }
+  const QString list = QString::fromUtf8(QJsonDocument(pending).toJson(QJsonDocument::Compact));
+  QPointer<CTerravueHtmlWnd> self(this);
+  page()->runJavaScript(QStringLiteral("typeof tvShowPending === 'function' ? tvShowPending(%1) : -1").arg(list),
+                        QWebEngineScript::MainWorld, [self](const QVariant& answer) {
+                          if (self != nullptr) {
+                            emit self->pendingMarksShown(answer.toInt());
+                          }
+                        });
 }
 
 // ---------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -27,6 +28,7 @@ class CTerravueBaseWnd;
 class QWebEngineLoadingInfo;
 struct AppGlobals;
 struct PageField;
+struct WriteBackReport;
 
 /// Which page the map window shows.
 enum class PageKind { PageOther = 0, PageServer = 1, PageMap = 2, PageWait = 3, PageHelp = 4 };
@@ -103,6 +105,20 @@ class CTerravueHtmlWnd : public QWebEngineView {
   /// Clears the keep-running flag and waits for a running load to end.
   void StopLoad();
 
+  /// The number of pictures whose new position the next save writes: those
+  /// the current map holds as moved. Only while no load runs.
+  [[nodiscard]] int PendingCount() const;
+  /// Takes what a save wrote and what it could not: a written picture loses
+  /// its last failure, a failed one keeps the reason for its mark; then the
+  /// marks on the page are brought in step.
+  void NoteWriteBack(const WriteBackReport& report);
+  /// Has the page mark every picture whose move is not in its file yet, with
+  /// the last failure's reason, and count them beside the map. The page's own
+  /// moves are held by the map by then (read it first). Nothing happens while
+  /// no map page shows, or while one is being sent; each map page shown gets
+  /// its marks when it has loaded.
+  void ShowPendingMarks();
+
   /// True while a picture load runs.
   [[nodiscard]] bool IsLoading() const { return m_loading; }
   /// True from a navigation the program starts (a map sent, the start page)
@@ -147,6 +163,8 @@ class CTerravueHtmlWnd : public QWebEngineView {
   void navigationFailed(int code);
   /// A navigation of the main frame has completed (the menu button is placed).
   void pageShown(PageKind kind);
+  /// The page has marked `count` pictures as not yet written.
+  void pendingMarksShown(int count);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -200,6 +218,7 @@ class CTerravueHtmlWnd : public QWebEngineView {
   bool m_sending = false;                                   ///< a navigation asked for by the program has not finished
   StateOpenProblem m_openFailure = StateOpenProblem::None;  ///< of the last OpenStateFile
   QString m_openFailurePath;
-  std::set<std::string> m_reportedUnreadable;  ///< pictures already told about as unreadable
+  std::set<std::string> m_reportedUnreadable;      ///< pictures already told about as unreadable
+  std::map<std::string, QString> m_writeFailures;  ///< path -> why its last save did not write it
   std::thread m_worker;
 };

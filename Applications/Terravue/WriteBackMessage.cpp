@@ -5,9 +5,7 @@
 #include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/mapdata/MapState.h"
 
-namespace {
-
-QString ReasonText(const WriteFailure& failure) {
+QString WriteFailureText(const WriteFailure& failure) {
   const AppStrings& strings = AppStrings::Instance();
   switch (failure.reason) {
     case WriteFailureReason::ReadOnly:
@@ -35,6 +33,8 @@ QString ReasonText(const WriteFailure& failure) {
                     {QString::fromStdString(XpStatusText(failure.status))});
 }
 
+namespace {
+
 QString FileNameOf(const std::string& path) {
   const QString text = QString::fromStdString(path);
   return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
@@ -53,7 +53,7 @@ QString WriteBackMessage(const WriteBackReport& report, qsizetype maxListed) {
       lines.append(QStringLiteral("(+%1)").arg(total - maxListed));
       break;
     }
-    lines.append(FileNameOf(failure.path) + QStringLiteral(": ") + ReasonText(failure));
+    lines.append(FileNameOf(failure.path) + QStringLiteral(": ") + WriteFailureText(failure));
   }
   return FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")), {lines.join(QLatin1Char('\n'))});
 }

@@ -3,6 +3,12 @@
 #include <QString>
 
 struct WriteBackReport;
+struct WriteFailure;
+
+/// Why one moved picture did not get its new position, as the user reads it
+/// ("the file is read-only"; the system's own words or the status number for
+/// a reason without a text of its own).
+[[nodiscard]] QString WriteFailureText(const WriteFailure& failure);
 
 /// The text that tells the user which moved pictures did not get their new
 /// position in the file and why, one line per picture ("name: reason"), at

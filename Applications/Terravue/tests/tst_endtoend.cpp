@@ -106,6 +106,44 @@ QByteArray FileHash(const QString& path) {
 const QString kMarkers =
     QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
 
+/// What the page tells about moves that are not in their files yet, as the user sees it.
+struct PendingView {
+  int counter = -1;   ///< the "N moved" of the line beside the map
+  int listMarks = 0;  ///< list entries marked as not yet written
+  int pinMarks = 0;   ///< markers marked so
+  QString titles;     ///< the tooltips of the marked list entries, one a line
+
+  bool operator==(const PendingView& other) const = default;
+};
+
+PendingView ReadPendingView(QWebEngineView* view) {
+  const QVariantList answer =
+      RunScript(view, QStringLiteral("(function () {"
+                                     "  var summary = document.getElementById('tvSummary');"
+                                     "  var match = summary ? /(\\d+) moved/.exec(summary.textContent) : null;"
+                                     "  var marked = document.querySelectorAll('a.tvPending');"
+                                     "  var titles = [];"
+                                     "  marked.forEach(function (a) { titles.push(a.title); });"
+                                     "  return [match ? Number(match[1]) : -1, marked.length,"
+                                     "          document.querySelectorAll('img.tvPendingPin').length,"
+                                     "          titles.join('\\n')];"
+                                     "})()"))
+          .toList();
+  if (answer.size() != 4) {
+    return {};
+  }
+  return PendingView{answer[0].toInt(), answer[1].toInt(), answer[2].toInt(), answer[3].toString()};
+}
+
+/// The pictures a state's "moves.txt" lists (0 when there is no such file).
+int MovesListed(const QString& stateFolder) {
+  QFile file(stateFolder + QStringLiteral("/moves.txt"));
+  if (!file.open(QIODevice::ReadOnly)) {
+    return 0;
+  }
+  return static_cast<int>(file.readAll().count('\n')) - 1;
+}
+
 }  // namespace
 
 class EndToEndTest : public QObject {
@@ -700,6 +738,108 @@ class EndToEndTest : public QObject {
     QTest::qWait(200);
     QCOMPARE(window->findChildren<CInfoNoticeDlg*>().size(), 1);
     app.ExitInstance();
+  }
+
+  void theMovedCounterAndTheMarksShowWhatTheNextSaveWrites() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    const QString fourth = PhotoFolder() + QStringLiteral("/nagoya.jpg");
+    QVERIFY(MakeTestPhoto(fourth, 640, 480, 4, XpDateTime(2024, 5, 4, 9, 0, 0), "N:35:10:00.000", "E:136:54:00.000"));
+    ModalAnswerer answerer;
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    QVERIFY(app->InitInstance());
+    CTerravueBaseWnd* window = app->MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map), (PendingView{0, 0, 0, QString()}), 10000);
+
+    // A drag counts at once and marks the photo in the list and on the map.
+    DragFirstMarker(map, 70, 50);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
+    QCOMPARE(ReadPendingView(map).listMarks, 1);
+    QCOMPARE(ReadPendingView(map).pinMarks, 1);
+    QVERIFY(map->ReadPageEdits(true));
+    QCOMPARE(map->PendingCount(), 1);
+    QString movedPath;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      if (record.m_modified != 0) {
+        movedPath = QString::fromStdString(record.m_path);
+      }
+    }
+    QVERIFY(!movedPath.isEmpty());
+    const QByteArray original = FileHash(movedPath);
+
+    // A save that can't write it keeps it counted and marked, with the reason.
+    QVERIFY(QFile::setPermissions(movedPath, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_COMPARE_WITH_TIMEOUT(WriteBackReports(answerer).size(), 1, 10000);
+    const QString trip = WorkFolder() + QStringLiteral("/Trip");
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
+    PendingView view = ReadPendingView(map);
+    QCOMPARE(view.listMarks, 1);
+    QCOMPARE(view.pinMarks, 1);
+    QVERIFY2(view.titles.contains(QStringLiteral("not yet written: the file is read-only")), qPrintable(view.titles));
+    QVERIFY2(view.titles.contains(movedPath), qPrintable(view.titles));
+    QCOMPARE(MovesListed(trip), 1);
+    QCOMPARE(map->PendingCount(), 1);
+    QCOMPARE(FileHash(movedPath), original);
+
+    // After a restart the map opened from its file still counts and marks it.
+    answerer.reply = QMessageBox::Discard;
+    app->ExitInstance();
+    app.reset();
+    app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
+    QVERIFY(app->InitInstance());
+    window = app->MainWindow();
+    map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
+    view = ReadPendingView(map);
+    QCOMPARE(view.listMarks, 1);
+    QCOMPARE(view.pinMarks, 1);
+    QVERIFY2(view.titles.contains(QStringLiteral("not yet written")), qPrintable(view.titles));
+    QCOMPARE(map->PendingCount(), 1);
+
+    // Once the file can be written, saving writes it: nothing is counted or marked.
+    QVERIFY(QFile::setPermissions(movedPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    Trigger(window, MainMenu::kSaveOver);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map), (PendingView{0, 0, 0, QString()}), 10000);
+    QCOMPARE(MovesListed(trip), 0);
+    QCOMPARE(map->PendingCount(), 0);
+    QVERIFY(FileHash(movedPath) != original);
+    QCOMPARE(WriteBackReports(answerer).size(), 1);
+
+    // A photo dropped on a moved map answered "Don't save": the move is still
+    // counted on the new page, and the next save writes it.
+    const QByteArray before[2] = {FileHash(photos[0]), FileHash(photos[1])};
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    DragFirstMarker(map, -60, 40);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
+    answerer.seen.clear();
+    answerer.reply = QMessageBox::Discard;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(fourth)});
+    QDragEnterEvent enter(QPoint(30, 30), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(map, &enter);
+    QDropEvent drop(QPointF(30, 30), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(map, &drop);
+    QTRY_VERIFY_WITH_TIMEOUT(map->CurrentMap().m_pictures.ContainsPath(fourth.toStdString()) && !map->IsLoading(),
+                             30000);
+    QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
+    QCOMPARE(ReadPendingView(map).listMarks, 1);
+    QCOMPARE(map->PendingCount(), 1);
+    Trigger(window, MainMenu::kSaveOver);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 0, 10000);
+    QCOMPARE(map->PendingCount(), 0);
+    QCOMPARE(MovesListed(trip), 0);
+    QVERIFY(FileHash(photos[0]) != before[0] || FileHash(photos[1]) != before[1]);
+    app->ExitInstance();
   }
 
   void cancellingTheSaveQuestionKeepsTheWindowAndTheMoves() {

@@ -193,7 +193,8 @@ var TV_TEXTS = {
     noMap: 'The map library could not be loaded.',
     moveHint: 'Drag a marker to move a picture.',
     removeFromMap: 'Remove from map',
-    forgetPosition: 'Forget position'
+    forgetPosition: 'Forget position',
+    pending: 'not yet written'
   },
   JPN: {
     located: '地図上の写真',
@@ -206,7 +207,8 @@ var TV_TEXTS = {
     noMap: '地図ライブラリを読み込めませんでした。',
     moveHint: 'マーカーをドラッグすると写真の位置を移動できます。',
     removeFromMap: '地図から外す',
-    forgetPosition: '位置情報を消す'
+    forgetPosition: '位置情報を消す',
+    pending: 'まだ書き込まれていません'
   }
 };
 
@@ -359,9 +361,8 @@ function tvMakeListItem(picture) {
   label.appendChild(name);
   label.appendChild(time);
   item.appendChild(label);
-  if (picture.path) {
-    item.title = picture.path;
-  }
+  picture.item = item;
+  tvShowPendingMark(picture);
   item.addEventListener('click', function (event) {
     event.preventDefault();
     if (picture.lat !== null) {
@@ -386,8 +387,74 @@ function tvMakeListItem(picture) {
       tvOpenPictureMenu(picture, event.clientX, event.clientY);
     });
   }
-  picture.item = item;
   return item;
+}
+
+/* The text that says why a picture's new position is not in its file yet. */
+function tvPendingText(picture) {
+  return picture.pendingReason ? tv.texts.pending + ': ' + picture.pendingReason : tv.texts.pending;
+}
+
+/* True while the new position of a picture is not in its file: moved on this page, or left over from a save. */
+function tvIsPending(picture) {
+  return !picture.removed && (picture.moved || picture.pending);
+}
+
+/* Brings a picture's list entry and marker in step with whether its move still waits to be written. */
+function tvShowPendingMark(picture) {
+  var pending = tvIsPending(picture);
+  var item = picture.item;
+  if (item) {
+    item.classList.toggle('tvPending', pending);
+    var badge = item.querySelector('.tvPendingMark');
+    if (pending && !badge) {
+      badge = document.createElement('span');
+      badge.className = 'tvPendingMark';
+      var label = item.querySelector('.tvLabel');
+      (label || item).appendChild(badge);
+    } else if (!pending && badge) {
+      badge.parentNode.removeChild(badge);
+    }
+    if (badge && pending) {
+      badge.textContent = tv.texts.pending;
+    }
+    var title = picture.path || '';
+    if (pending) {
+      title = title ? title + '\n' + tvPendingText(picture) : tvPendingText(picture);
+    }
+    if (title) {
+      item.title = title;
+    } else {
+      item.removeAttribute('title');
+    }
+  }
+  if (picture.marker && tv.icons) {
+    picture.marker.setIcon(tvIconOf(picture));
+  }
+}
+
+/**
+ * Takes the program's list of pictures whose move is not in their file yet, as [index, reason] pairs
+ * (1-based indexes, reason '' when none is known). The program holds every move the page had made when
+ * it sends this, so the page's own marks start again from the list. Answers the number marked.
+ */
+function tvShowPending(list) {
+  var reasons = {};
+  (Array.isArray(list) ? list : []).forEach(function (entry) {
+    if (Array.isArray(entry) && typeof entry[0] === 'number') {
+      reasons[entry[0]] = typeof entry[1] === 'string' ? entry[1] : '';
+    }
+  });
+  var marked = 0;
+  tv.pictures.forEach(function (picture) {
+    picture.moved = false;
+    picture.pending = Object.prototype.hasOwnProperty.call(reasons, picture.index);
+    picture.pendingReason = picture.pending ? reasons[picture.index] : '';
+    marked += tvIsPending(picture) ? 1 : 0;
+    tvShowPendingMark(picture);
+  });
+  tvUpdateInfo();
+  return marked;
 }
 
 function tvBuildList() {
@@ -463,8 +530,33 @@ function tvMakeIcons() {
       iconAnchor: [11, 33],
       popupAnchor: [0, -30],
       tooltipAnchor: [10, -18]
+    }),
+    pending: L.icon({
+      iconUrl: base + 'pin_std1.png',
+      iconSize: [22, 34],
+      iconAnchor: [11, 33],
+      popupAnchor: [0, -30],
+      tooltipAnchor: [10, -18],
+      className: 'tvPendingPin'
+    }),
+    selectedPending: L.icon({
+      iconUrl: base + 'pin_std2.png',
+      iconSize: [22, 34],
+      iconAnchor: [11, 33],
+      popupAnchor: [0, -30],
+      tooltipAnchor: [10, -18],
+      className: 'tvPendingPin'
     })
   };
+}
+
+/* The marker icon of a picture: selected or not, marked while its move waits to be written. */
+function tvIconOf(picture) {
+  var selected = tv.highlighted === picture;
+  if (tvIsPending(picture)) {
+    return selected ? tv.icons.selectedPending : tv.icons.pending;
+  }
+  return selected ? tv.icons.selected : tv.icons.normal;
 }
 
 /* The folder this script was loaded from, so the pins resolve beside it on both pages. */
@@ -496,6 +588,12 @@ function tvPreview(picture, box) {
   time.className = 'tvTime';
   time.textContent = picture.time || '';
   wrap.appendChild(time);
+  if (tvIsPending(picture)) {
+    var note = document.createElement('div');
+    note.className = 'tvPendingNote';
+    note.textContent = tvPendingText(picture);
+    wrap.appendChild(note);
+  }
   if (box >= 240 && picture.path) {
     var full = document.createElement('div');
     full.className = 'tvPath';
@@ -507,7 +605,7 @@ function tvPreview(picture, box) {
 
 function tvAddMarker(picture) {
   var marker = L.marker([picture.lat, picture.lng], {
-    icon: tv.icons.normal,
+    icon: tvIsPending(picture) ? tv.icons.pending : tv.icons.normal,
     draggable: tv.editable,
     keyboard: true,
     autoPan: true
@@ -569,23 +667,25 @@ function tvMovePicture(picture, lat, lng) {
   tvSetField('pic_longitude' + picture.index, picture.lngText);
   tvSetField('pic_modify' + picture.index, '1');
   tv.fieldsUpdated = Date.now();
+  tvShowPendingMark(picture);
   tvUpdateInfo();
 }
 
 function tvHighlight(picture) {
-  if (tv.highlighted && tv.highlighted.marker) {
-    tv.highlighted.marker.setIcon(tv.icons.normal);
-    tv.highlighted.marker.setZIndexOffset(0);
-  }
-  if (tv.highlighted && tv.highlighted.item) {
-    tv.highlighted.item.classList.remove('tvSelected');
-  }
+  var previous = tv.highlighted;
   tv.highlighted = picture;
+  if (previous && previous.marker) {
+    previous.marker.setIcon(tvIconOf(previous));
+    previous.marker.setZIndexOffset(0);
+  }
+  if (previous && previous.item) {
+    previous.item.classList.remove('tvSelected');
+  }
   if (!picture) {
     return;
   }
   if (picture.marker) {
-    picture.marker.setIcon(tv.icons.selected);
+    picture.marker.setIcon(tvIconOf(picture));
     picture.marker.setZIndexOffset(1000);
   }
   if (picture.item) {
@@ -820,7 +920,7 @@ function tvUpdateInfo() {
     }
     shown += 1;
     located += p.lat !== null ? 1 : 0;
-    moved += p.moved ? 1 : 0;
+    moved += tvIsPending(p) ? 1 : 0;
   });
   summary.textContent = tv.editable
     ? tvFormat(tv.texts.summary, shown, located, moved) + ' \u2014 ' + tv.texts.moveHint
@@ -903,6 +1003,8 @@ function load() {
       lat: located ? lat : null,
       lng: located ? lng : null,
       moved: false,
+      pending: false,
+      pendingReason: '',
       marker: null,
       item: null
     };
