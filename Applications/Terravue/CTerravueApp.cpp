@@ -13,6 +13,7 @@
 #include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/CRegKeyReader.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTrackDlg.h"
 #include "Applications/Terravue/EmbeddedServer.h"
 #include "Applications/Terravue/HandedPhotos.h"
 #include "Applications/Terravue/InstanceChannel.h"
@@ -163,14 +164,20 @@ int CTerravueApp::ExitInstance() {
 }
 
 bool CTerravueApp::HandOverToRunningInstance(const QString& lockPath) const {
-  const CommandLine commandLine =
-      ParseCommandLine(m_options.arguments, m_options.services.value_or(SystemCommandLineServices()));
-  // Only photos are handed over; a state file or a start without photos is
-  // answered by the "already running" message as before.
-  if (commandLine.kind != CommandLine::Kind::Pictures || commandLine.pictures.isEmpty()) {
+  // Photos and track logs travel to the running program, which takes them as
+  // a drop; a state file or a start without either is answered by the
+  // "already running" message.
+  QStringList arguments = m_options.arguments;
+  const QStringList tracks = CTrackDlg::TakeTrackPaths(arguments);
+  const CommandLine commandLine = ParseCommandLine(arguments, m_options.services.value_or(SystemCommandLineServices()));
+  if (commandLine.kind == CommandLine::Kind::StateFile) {
     return false;
   }
-  return InstanceChannel::HandOver(InstanceChannel::SocketPath(lockPath), commandLine.pictures);
+  const QStringList handed = commandLine.pictures + tracks;
+  if (handed.isEmpty()) {
+    return false;
+  }
+  return InstanceChannel::HandOver(InstanceChannel::SocketPath(lockPath), handed);
 }
 
 void CTerravueApp::ListenForHandedPhotos(const QString& lockPath) {

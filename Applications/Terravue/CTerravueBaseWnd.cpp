@@ -87,7 +87,13 @@ void CTerravueBaseWnd::Create() {
   // Track logs among the arguments go to the track panel; the rest starts as it always did.
   QStringList arguments = m_arguments;
   const QStringList tracks = CTrackDlg::TakeTrackPaths(arguments);
-  StartFromCommandLine(ParseCommandLine(arguments, m_services), settings, *this);
+  const CommandLine commandLine = ParseCommandLine(arguments, m_services);
+  if (!tracks.isEmpty() && commandLine.kind == CommandLine::Kind::NoArguments) {
+    // Tracks alone are drawn on an empty map rather than hidden behind the start page.
+    m_htmlWnd->ShowPictures(nullptr);
+  } else {
+    StartFromCommandLine(commandLine, settings, *this);
+  }
   for (const QString& track : tracks) {
     static_cast<void>(m_htmlWnd->Tracks()->AddTrack(track));
   }

@@ -759,11 +759,17 @@ void CTerravueHtmlWnd::dropEvent(QDropEvent* event) {
 
   // Track logs go to the track panel, after the drag and drop has finished.
   if (const QStringList tracks = CTrackDlg::TakeTrackPaths(dropped); !tracks.isEmpty()) {
+    const bool withPhotos = !dropped.isEmpty();
     QMetaObject::invokeMethod(
         m_tracks,
-        [this, tracks] {
+        [this, tracks, withPhotos] {
+          bool added = false;
           for (const QString& track : tracks) {
-            static_cast<void>(m_tracks->AddTrack(track));
+            added = m_tracks->AddTrack(track) || added;
+          }
+          // Tracks alone are drawn on the map, which the start page does not show.
+          if (added && !withPhotos && !m_loading && !m_sending && GetPageKind() != PageKind::PageServer) {
+            ShowPictures(nullptr);
           }
         },
         Qt::QueuedConnection);

@@ -17,6 +17,7 @@
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/CTrackDlg.h"
 #include "Applications/Terravue/HandedPhotos.h"
 #include "Applications/Terravue/InstanceChannel.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
@@ -217,6 +218,44 @@ class InstanceTest : public QObject {
     first.ExitInstance();
     // The socket goes with the program.
     QVERIFY(!QFileInfo::exists(InstanceChannel::SocketPath(CTerravueApp::InstanceLockPath())));
+  }
+
+  void aSecondStartHandsItsTrackToTheRunningProgramWhichDrawsIt() {
+    const QString terravue = m_program + QStringLiteral("terravue");
+    if (!QFileInfo(terravue).isExecutable() || !QFileInfo::exists(m_program + QStringLiteral("map.html"))) {
+      QSKIP("the program and its page files are not built");
+    }
+    const QString track = m_home->Path("photos") + QStringLiteral("/walk.gpx");
+    TestHome::WriteFile(track,
+                        "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
+                        "<trk><trkseg>\n"
+                        "<trkpt lat=\"35.0\" lon=\"139.0\"><time>2024-05-01T09:50:00Z</time></trkpt>\n"
+                        "<trkpt lat=\"35.1\" lon=\"139.1\"><time>2024-05-01T10:00:00Z</time></trkpt>\n"
+                        "</trkseg></trk></gpx>\n");
+    BoxAnswerer answerer;
+    CTerravueApp first(Options({}));
+    QVERIFY(first.InitInstance());
+    CTerravueHtmlWnd* map = first.MainWindow()->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageMap, 30000);
+
+    // The track alone, named relative to the second start's folder.
+    QProcess second;
+    second.setWorkingDirectory(m_home->Path("photos"));
+    second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    second.start(terravue, {QStringLiteral("walk.gpx")});
+    QVERIFY(second.waitForStarted(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+
+    // The running program takes it and draws it on a map in place of the start page.
+    QTRY_COMPARE_WITH_TIMEOUT(map->Tracks()->TrackPaths(), QStringList{track}, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{0});
+    QVERIFY(!answerer.seen.contains(kAlreadyRunning));
+    first.ExitInstance();
   }
 
   void aRunningProgramThatDoesNotAnswerGetsTheAlreadyRunningMessage() {

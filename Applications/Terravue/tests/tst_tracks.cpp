@@ -133,6 +133,10 @@ class TracksTest : public QObject {
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
     QTRY_COMPARE_WITH_TIMEOUT(
         RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
+    // One photo is counted in the singular.
+    QVERIFY(RunScript(map, QStringLiteral("document.getElementById('tvSummary').textContent"))
+                .toString()
+                .startsWith(QStringLiteral("1 picture, 0 on the map, 0 moved")));
 
     // A track dropped on the map joins the first, drawn in a colour of its own.
     const QString dropped = m_home->Path("second.GPX");
@@ -152,6 +156,25 @@ class TracksTest : public QObject {
                                                             "  return a.indexOf(c) === i; }).length"))
                                   .toInt(),
                               2, 20000);
+  }
+
+  void aTrackAloneOnTheCommandLineIsDrawnOnAnEmptyMap() {
+    const QString track = m_home->Path("walk.gpx");
+    TestHome::WriteFile(track, kTrack);
+    AppStartOptions options;
+    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
+    options.language = AppStrings::Language::English;
+    options.arguments = {track};
+    Answerer answerer;
+    auto app = std::make_unique<CTerravueApp>(options);
+    QVERIFY(app->InitInstance());
+    CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
+    QCOMPARE(map->Tracks()->TrackPaths(), QStringList{track});
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{0});
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
   }
 
   void loadsATrackPreviewsAppliesAndSaves() {
