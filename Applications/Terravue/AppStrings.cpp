@@ -18,7 +18,7 @@ constexpr std::array kTexts = {
     BuiltInText{"102", "Error has occurred.\n\nPlease unlock read-only or increase available space on the disk.",
                 "エラーが発生しました。\n\n読み取り専用を解除するか、ディスクの空き容量を増やしてください。"},
     BuiltInText{"104",
-                "The number of still images displayed on a map has exceeded %d. Data processing  in Terravue may get "
+                "The number of still images displayed on a map has exceeded %d. Data processing in Terravue may get "
                 "slow.",
                 "地図に表示する静止画が%d枚を超えました。Terravueの処理が遅くなることがあります。"},
     BuiltInText{"105", "ENU", "JPN"},

@@ -2,6 +2,40 @@
 
 #include "Applications/Terravue/AppSettings.h"
 
+#ifndef TV_VERSION
+#define TV_VERSION ""
+#endif
+
+QString ProgramVersion() { return QStringLiteral(TV_VERSION); }
+
+std::optional<QString> InformationRequest(const QStringList& args) {
+  for (const QString& arg : args) {
+    if (arg == QLatin1String("--")) {
+      break;
+    }
+    if (arg == QLatin1String("--version")) {
+      return QStringLiteral("terravue %1\n").arg(ProgramVersion());
+    }
+    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+      return QStringLiteral(
+          "Usage: terravue [PHOTO | TRACK]...\n"
+          "       terravue STATE.tvd\n"
+          "       terravue /input LIST\n"
+          "Shows photos on a map and writes corrected positions into them.\n"
+          "\n"
+          "  PHOTO        a JPEG photo to put on the map\n"
+          "  TRACK        a GPS track log (.gpx, .nmea) to place the photos by\n"
+          "  STATE.tvd    a saved map to open\n"
+          "  /input LIST  the photos that a hand-off list selects\n"
+          "  --help, -h   print this help and exit\n"
+          "  --version    print the version and exit\n"
+          "\n"
+          "When Terravue runs already, its photos and tracks are handed to it.\n");
+    }
+  }
+  return std::nullopt;
+}
+
 CommandLine ParseCommandLine(const QStringList& args, const CommandLineServices& services) {
   CommandLine result;
   if (args.isEmpty()) {
@@ -37,8 +71,10 @@ void StartFromCommandLine(const CommandLine& commandLine, AppSettings& settings,
   const QString dispOnce = QStringLiteral("disp_once");
   switch (commandLine.kind) {
     case CommandLine::Kind::StateFile:
+      // A map that did not open must not name the window: the start page shows.
       if (!target.OpenStateFile(commandLine.stateFile)) {
         target.ReportOpenFailure(commandLine.stateFile);
+        return;
       }
       target.SetCaption(commandLine.stateFile);
       return;

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 /// The file-type code of an ordinary JPEG still, the only kind shown on the map.
 inline constexpr std::uint32_t kJpegStillFileType = 0x10000101;
@@ -41,6 +42,15 @@ struct CommandLine {
 /// case) names a saved state. Otherwise every argument is classified and only
 /// ordinary JPEG stills are kept.
 CommandLine ParseCommandLine(const QStringList& args, const CommandLineServices& services);
+
+/// The program's version as "--version" prints it ("1.1.1").
+[[nodiscard]] QString ProgramVersion();
+
+/// What the program prints instead of starting when its arguments (without its
+/// own name) ask for it: the usage for "--help" or "-h", the name and version
+/// for "--version", whichever comes first. Nothing when neither is given
+/// before a "--", which ends the options so that a file may be named so.
+[[nodiscard]] std::optional<QString> InformationRequest(const QStringList& args);
 
 /// Where the main window's creation handler sends what the command line asked
 /// for: the map window's operations, the caption and the notices. The main

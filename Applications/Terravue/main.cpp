@@ -1,9 +1,20 @@
 #include <QApplication>
+#include <cstdio>
 
 #include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
 
 int main(int argc, char* argv[]) {
+  // "--help" and "--version" print and end before any window or display is needed.
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) {
+    arguments.append(QString::fromLocal8Bit(argv[i]));
+  }
+  if (const std::optional<QString> information = InformationRequest(arguments); information) {
+    std::fputs(information->toLocal8Bit().constData(), stdout);
+    return 0;
+  }
   // The embedded browser shares its graphics context with the widgets.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   // The page's thumbnail addresses use the program's own scheme, which must be

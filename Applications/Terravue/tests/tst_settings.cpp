@@ -239,7 +239,7 @@ class SettingsTest : public QObject {
     QCOMPARE(globals.languageCode, std::string("ENU"));
     QCOMPARE(globals.clientVersion, std::string("1.1.01.08140"));
     QCOMPARE(globals.Message(104), QStringLiteral("The number of still images displayed on a map has exceeded 20. "
-                                                  "Data processing  in Terravue may get slow."));
+                                                  "Data processing in Terravue may get slow."));
     QCOMPARE(globals.Message(111),
              QStringLiteral("The Terravue is running. Quit the Terravue before starting the program."));
     QVERIFY(globals.Message(105).isEmpty());

@@ -3,10 +3,12 @@
 #include <QLabel>
 #include <QLockFile>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QWebEngineView>
 #include <memory>
+#include <optional>
 
 #include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/AppSettings.h"
@@ -146,6 +148,40 @@ class StartupTest : public QObject {
     QCOMPARE(parsed.pictures, pictures);
   }
 
+  void helpAndVersionArePrintedInsteadOfStarting() {
+    const std::optional<QString> help = InformationRequest({QStringLiteral("/p/a.jpg"), QStringLiteral("--help")});
+    QVERIFY(help.has_value());
+    QVERIFY2(help->startsWith(QStringLiteral("Usage: terravue")), qPrintable(*help));
+    QCOMPARE(InformationRequest({QStringLiteral("-h")}), help);
+    QCOMPARE(InformationRequest({QStringLiteral("--version"), QStringLiteral("--help")}),
+             std::optional<QString>(QStringLiteral("terravue ") + ProgramVersion() + QLatin1Char('\n')));
+    QVERIFY(!ProgramVersion().isEmpty());
+    // Photos, a state file and a file named after an option after "--" start the program.
+    QCOMPARE(InformationRequest({QStringLiteral("/p/a.jpg"), QStringLiteral("/t/Trip/data.tvd")}), std::nullopt);
+    QCOMPARE(InformationRequest({QStringLiteral("--"), QStringLiteral("--help")}), std::nullopt);
+    QCOMPARE(InformationRequest({QStringLiteral("--helpful.jpg")}), std::nullopt);
+
+    // The program itself prints and ends without a display or a window.
+    const QString program = QStringLiteral(TV_PROGRAM_DIR "/terravue");
+    if (!QFileInfo(program).isExecutable()) {
+      QSKIP("the program is not built");
+    }
+    for (const QString& option : {QStringLiteral("--version"), QStringLiteral("--help")}) {
+      QProcess process;
+      QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+      environment.remove(QStringLiteral("DISPLAY"));
+      environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+      environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+      environment.insert(QStringLiteral("HOME"), m_home->Path("home"));
+      process.setProcessEnvironment(environment);
+      process.start(program, {option});
+      QVERIFY(process.waitForFinished(20000));
+      QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(process.exitCode(), 0);
+      QCOMPARE(QString::fromLocal8Bit(process.readAllStandardOutput()), *InformationRequest({option}));
+    }
+  }
+
   void theRealServicesClassifyFilesAndReadHandOffLists() {
     const QString testdata = QStringLiteral(TV_TESTDATA_DIR "/camera/");
     const QString still = testdata + QStringLiteral("exifpy-DSCN0010.jpg");
@@ -234,13 +270,13 @@ class StartupTest : public QObject {
     QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 1);
   }
 
-  void aStateFileThatCannotBeOpenedShowsMessage118AndStillSetsTheCaption() {
+  void aStateFileThatCannotBeOpenedShowsMessage118AndLeavesTheCaption() {
     FakeFiles files;
     AppSettings settings;
     RecordingTarget target;
     target.openResult = false;
     StartFromCommandLine(ParseCommandLine({QStringLiteral("data.tvd")}, files.Services()), settings, target);
-    QCOMPARE(target.calls, (QStringList{"OpenStateFile(data.tvd)", "ShowInformation(118)", "SetCaption(data.tvd)"}));
+    QCOMPARE(target.calls, (QStringList{"OpenStateFile(data.tvd)", "ShowInformation(118)"}));
   }
 
   void anUpperCaseStateFileFollowsTheNoStillImageBranch() {

@@ -189,6 +189,8 @@ var TV_TEXTS = {
     none: 'No pictures.',
     summary: '{0} pictures, {1} on the map, {2} moved',
     summaryView: '{0} pictures, {1} on the map',
+    summaryOne: '{0} picture, {1} on the map, {2} moved',
+    summaryViewOne: '{0} picture, {1} on the map',
     broken: 'Some thumbnails could not be shown.',
     noMap: 'The map library could not be loaded.',
     moveHint: 'Drag a marker to move a picture.',
@@ -922,9 +924,13 @@ function tvUpdateInfo() {
     located += p.lat !== null ? 1 : 0;
     moved += tvIsPending(p) ? 1 : 0;
   });
+  // A language without a singular form of its own uses the plural one.
+  var one = shown === 1;
+  var summaryText = (one && tv.texts.summaryOne) || tv.texts.summary;
+  var viewText = (one && tv.texts.summaryViewOne) || tv.texts.summaryView;
   summary.textContent = tv.editable
-    ? tvFormat(tv.texts.summary, shown, located, moved) + ' \u2014 ' + tv.texts.moveHint
-    : tvFormat(tv.texts.summaryView, shown, located);
+    ? tvFormat(summaryText, shown, located, moved) + ' \u2014 ' + tv.texts.moveHint
+    : tvFormat(viewText, shown, located);
 }
 
 function tvShowMessage(text) {
