@@ -16,9 +16,10 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
-#include <cstdio>
+#include <charconv>
 
 #include "Applications/Terravue/AppMessageBox.h"
+#include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/TrackFiles.h"
@@ -29,11 +30,15 @@ namespace {
 // uses every fix.
 constexpr std::size_t kMaxDrawnPointsPerLine = 5000;
 
+// Degrees with seven decimals for the page script, always with a decimal
+// point: the user's number locale (a decimal comma) must not reach JSON.
 std::string Number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.7f", value);
-  return text;
+  char text[64];
+  const std::to_chars_result written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 7);
+  return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("0");
 }
+
+QString Text(const char* key) { return AppStrings::Instance().Text(QString::fromLatin1(key)); }
 
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -44,14 +49,12 @@ QString LoadFailure(const QString& path, XpStatus status) {
   const QString name = QFileInfo(path).fileName();
   switch (status) {
     case XpStatus::TrackLogInvalid:
-      return QStringLiteral("\"%1\" is not a GPX or NMEA track log.").arg(name);
+      return FormatText(Text("track/invalid"), {name});
     case XpStatus::TrackLogTooLarge:
-      return QStringLiteral("\"%1\" is too large for a track log (more than %2 MB or %3 points).")
-          .arg(name)
-          .arg(TrackLog::kMaxFileBytes / (1024 * 1024))
-          .arg(TrackLog::kMaxFixes);
+      return FormatText(Text("track/tooLarge"), {name, QString::number(TrackLog::kMaxFileBytes / (1024 * 1024)),
+                                                 QString::number(TrackLog::kMaxFixes)});
     default:
-      return QStringLiteral("\"%1\" could not be read (%2).").arg(name, QString::fromStdString(XpStatusText(status)));
+      return FormatText(Text("track/unreadable"), {name, QString::fromStdString(XpStatusText(status))});
   }
 }
 
@@ -60,38 +63,34 @@ QString LoadFailure(const QString& path, XpStatus status) {
 CTrackDlg::CTrackDlg(CTerravueHtmlWnd* map)
     : QWidget(map, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_map(map) {
   setObjectName(QStringLiteral("TrackDlg"));
-  setWindowTitle(QStringLiteral("GPS track"));
+  setWindowTitle(Text("track/title"));
 
   m_zone = new QLineEdit(this);
   m_zone->setObjectName(QStringLiteral("zone"));
-  m_zone->setPlaceholderText(QStringLiteral("this computer's zone"));
-  m_zone->setToolTip(
-      QStringLiteral("The camera's time zone, such as +09:00 or -05:30. Photos that record their "
-                     "own zone use it."));
+  m_zone->setPlaceholderText(Text("track/zoneHint"));
+  m_zone->setToolTip(Text("track/zoneTip"));
   m_offset = new QLineEdit(QStringLiteral("+0:00:00"), this);
   m_offset->setObjectName(QStringLiteral("offset"));
-  m_offset->setToolTip(
-      QStringLiteral("How far the camera's clock was ahead of the true time (h:mm:ss, "
-                     "with - when it was behind)."));
-  m_leaveLocated = new QCheckBox(QStringLiteral("Leave photos that already have a position"), this);
+  m_offset->setToolTip(Text("track/offsetTip"));
+  m_leaveLocated = new QCheckBox(Text("track/leaveLocated"), this);
   m_leaveLocated->setObjectName(QStringLiteral("leaveLocated"));
   m_leaveLocated->setChecked(true);
-  m_fromSelected = new QPushButton(QStringLiteral("Set offset from the selected photo"), this);
+  m_fromSelected = new QPushButton(Text("track/fromSelected"), this);
   m_fromSelected->setObjectName(QStringLiteral("fromSelected"));
-  m_fromSelected->setToolTip(QStringLiteral("Drag one photo to where it was taken, select it, then press this."));
+  m_fromSelected->setToolTip(Text("track/fromSelectedTip"));
   m_summary = new QLabel(this);
   m_summary->setObjectName(QStringLiteral("summary"));
   m_summary->setWordWrap(true);
-  m_apply = new QPushButton(QStringLiteral("Apply"), this);
+  m_apply = new QPushButton(Text("track/apply"), this);
   m_apply->setObjectName(QStringLiteral("apply"));
-  auto* load = new QPushButton(QStringLiteral("Load track..."), this);
+  auto* load = new QPushButton(Text("track/load"), this);
   load->setObjectName(QStringLiteral("load"));
-  auto* close = new QPushButton(QStringLiteral("Close"), this);
+  auto* close = new QPushButton(Text("track/close"), this);
   close->setObjectName(QStringLiteral("close"));
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Camera time zone:"), m_zone);
-  form->addRow(QStringLiteral("Camera clock offset:"), m_offset);
+  form->addRow(Text("track/zoneLabel"), m_zone);
+  form->addRow(Text("track/offsetLabel"), m_offset);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(load);
   buttons->addStretch();
@@ -154,9 +153,11 @@ QStringList CTrackDlg::TakeTrackPaths(QStringList& paths) {
 }
 
 void CTrackDlg::ChooseTracks() {
-  const QStringList paths =
-      QFileDialog::getOpenFileNames(m_map, QStringLiteral("Load track"), QDir::homePath(),
-                                    QStringLiteral("GPS track logs (*.gpx *.GPX *.nmea *.NMEA);;All files (*)"));
+  // NMEA logs often carry the logger's own extension; their content tells them apart.
+  const QString filter = Text("track/filterLogs") +
+                         QStringLiteral(" (*.gpx *.GPX *.nmea *.NMEA *.log *.LOG *.txt *.TXT);;") +
+                         Text("track/filterAll") + QStringLiteral(" (*)");
+  const QStringList paths = QFileDialog::getOpenFileNames(m_map, Text("track/dialogTitle"), QDir::homePath(), filter);
   for (const QString& path : paths) {
     static_cast<void>(AddTrack(path));
   }
@@ -205,8 +206,7 @@ void CTrackDlg::KeepWithState(const std::string& stateFilePath) {
   std::vector<std::string> kept;
   if (const XpStatus st = KeepTracksWithState(folder, sources, &kept); st != XpStatus::Ok) {
     ShowAppMessage(m_map, QMessageBox::Warning,
-                   QStringLiteral("Not every track could be kept with the saved map (%1).")
-                       .arg(QString::fromStdString(XpStatusText(st))));
+                   FormatText(Text("track/notKept"), {QString::fromStdString(XpStatusText(st))}));
   }
   // The log stays as loaded; only the files it came from are now the copies.
   m_paths.clear();
@@ -287,7 +287,7 @@ void CTrackDlg::Recompute() {
   const auto options = Options();
   std::string items = "[";
   if (!options) {
-    m_summary->setText(QStringLiteral("The time zone or the clock offset is not understood."));
+    m_summary->setText(Text("track/badOptions"));
   } else if (!m_log.Empty() && !m_map->IsLoading()) {
     const PictureList& pictures = m_map->CurrentMap().m_pictures;
     for (std::size_t i = 0; i < pictures.Count(); ++i) {
@@ -306,10 +306,9 @@ void CTrackDlg::Recompute() {
                ",\"lat\":" + Number(fix.latitude) + ",\"lng\":" + Number(fix.longitude) + "}";
       ++m_placed;
     }
-    m_summary->setText(
-        QStringLiteral("%1 photos would be placed, %2 found no match in the track.").arg(m_placed).arg(m_unmatched));
+    m_summary->setText(FormatText(Text("track/preview"), {QString::number(m_placed), QString::number(m_unmatched)}));
   } else {
-    m_summary->setText(m_log.Empty() ? QStringLiteral("No track loaded.") : QString());
+    m_summary->setText(m_log.Empty() ? Text("track/none") : QString());
   }
   items += "]";
   m_apply->setEnabled(m_placed > 0);
@@ -334,21 +333,20 @@ void CTrackDlg::Apply() {
     return;
   }
   QPointer<CTrackDlg> self(this);
-  m_map->page()->runJavaScript(
-      QStringLiteral("typeof tvTracksApply === 'function' ? tvTracksApply() : 0"), QWebEngineScript::MainWorld,
-      [self](const QVariant& answer) {
-        if (!self) {
-          return;
-        }
-        const int moved = answer.toInt();
-        if (moved > 0) {
-          self->m_map->SetModified(true);
-        }
-        self->m_placed = 0;
-        self->m_apply->setEnabled(false);
-        self->m_summary->setText(QStringLiteral("%1 photos moved; save the map to write them.").arg(moved));
-        emit self->applied(moved);
-      });
+  m_map->page()->runJavaScript(QStringLiteral("typeof tvTracksApply === 'function' ? tvTracksApply() : 0"),
+                               QWebEngineScript::MainWorld, [self](const QVariant& answer) {
+                                 if (!self) {
+                                   return;
+                                 }
+                                 const int moved = answer.toInt();
+                                 if (moved > 0) {
+                                   self->m_map->SetModified(true);
+                                 }
+                                 self->m_placed = 0;
+                                 self->m_apply->setEnabled(false);
+                                 self->m_summary->setText(FormatText(Text("track/applied"), {QString::number(moved)}));
+                                 emit self->applied(moved);
+                               });
 }
 
 void CTrackDlg::SetOffsetFromSelected() {
@@ -378,9 +376,7 @@ void CTrackDlg::SetOffsetFromSelected() {
                                                                    selected.value(QStringLiteral("lng")).toDouble())
                                             : std::nullopt;
         if (!offset) {
-          ShowAppMessage(self->m_map, QMessageBox::Information,
-                         QStringLiteral("Select a photo with a capture time on the map, after dragging it to "
-                                        "where it was taken."));
+          ShowAppMessage(self->m_map, QMessageBox::Information, Text("track/selectFirst"));
           return;
         }
         self->m_offset->setText(QString::fromStdString(FormatClockOffset(*offset)));

@@ -11,12 +11,17 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEngineScript>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/CSaveDlg.h"
@@ -87,6 +92,38 @@ const char* const kTrack =
     "<trkpt lat=\"35.2\" lon=\"139.2\"><time>2024-05-01T10:10:00Z</time></trkpt>\n"
     "<trkpt lat=\"35.3\" lon=\"139.3\"><time>2024-05-01T10:20:00Z</time></trkpt>\n"
     "</trkseg></trk></gpx>\n";
+
+/// Switches the number locale to German (a decimal comma) for its lifetime. The
+/// locale is made from the system's locale sources when it is not installed;
+/// IsActive() is false when neither works.
+class CommaLocale {
+ public:
+  CommaLocale() : m_previous(std::setlocale(LC_NUMERIC, nullptr)) {
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr && m_made.isValid()) {
+      const QString target = m_made.path() + QStringLiteral("/de_DE.UTF-8");
+      if (QProcess::execute(QStringLiteral("localedef"), {QStringLiteral("-i"), QStringLiteral("de_DE"),
+                                                          QStringLiteral("-f"), QStringLiteral("UTF-8"), target}) >=
+              0 &&
+          QFileInfo(target + QStringLiteral("/LC_NUMERIC")).isFile()) {
+        qputenv("LOCPATH", QFile::encodeName(m_made.path()));
+        static_cast<void>(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"));
+      }
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f", 1.5);
+    m_active = std::string(text) == "1,5";
+  }
+  ~CommaLocale() { static_cast<void>(std::setlocale(LC_NUMERIC, m_previous.c_str())); }
+  CommaLocale(const CommaLocale&) = delete;
+  CommaLocale& operator=(const CommaLocale&) = delete;
+
+  [[nodiscard]] bool IsActive() const { return m_active; }
+
+ private:
+  std::string m_previous;
+  QTemporaryDir m_made;
+  bool m_active = false;
+};
 
 }  // namespace
 
@@ -177,6 +214,63 @@ class TracksTest : public QObject {
         RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
   }
 
+  void thePanelSpeaksTheProgramsLanguage() {
+    struct LanguageGuard {
+      ~LanguageGuard() { AppStrings::Instance().SetLanguage(AppStrings::Language::English); }
+    } guard;
+    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
+      AppStrings::Instance().SetLanguage(language);
+      CTerravueHtmlWnd map(nullptr);
+      CTrackDlg* tracks = map.Tracks();
+      tracks->Recompute();
+      const bool japanese = language == AppStrings::Language::Japanese;
+      QCOMPARE(tracks->windowTitle(), japanese ? QStringLiteral("GPSトラック") : QStringLiteral("GPS track"));
+      QCOMPARE(tracks->ApplyButton()->text(), japanese ? QStringLiteral("適用") : QStringLiteral("Apply"));
+      QCOMPARE(tracks->LeaveLocatedBox()->text(), japanese
+                                                      ? QStringLiteral("位置情報のある写真はそのままにする")
+                                                      : QStringLiteral("Leave photos that already have a position"));
+      QCOMPARE(tracks->SummaryLabel()->text(),
+               japanese ? QStringLiteral("トラックが読み込まれていません。") : QStringLiteral("No track loaded."));
+      // A clock offset that does not read is told in the same language.
+      tracks->OffsetEdit()->setText(QStringLiteral("soon"));
+      QCOMPARE(tracks->SummaryLabel()->text(),
+               japanese ? QStringLiteral("タイムゾーンまたは時計のずれを読み取れません。")
+                        : QStringLiteral("The time zone or the clock offset is not understood."));
+    }
+  }
+
+  void thePreviewReachesThePageUnderADecimalCommaLocale() {
+    const QString photo = m_home->Path("photos") + QStringLiteral("/a.jpg");
+    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
+    const QString track = m_home->Path("walk.gpx");
+    TestHome::WriteFile(track, kTrack);
+    AppStartOptions options;
+    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
+    options.language = AppStrings::Language::English;
+    options.arguments = {photo, track};
+    Answerer answerer;
+    auto app = std::make_unique<CTerravueApp>(options);
+    QVERIFY(app->InitInstance());
+    CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
+    CTrackDlg* tracks = map->Tracks();
+    tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    const QString previewLatitude = QStringLiteral("tvTracks.pending.length === 1 ? tvTracks.pending[0].lat : 0");
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(RunScript(map, previewLatitude).toDouble() - 35.15) < 1e-6, 20000);
+
+    // On a German desktop the numbers still reach the page with a decimal point.
+    const CommaLocale comma;
+    if (!comma.IsActive()) {
+      QSKIP("no German locale can be made here");
+    }
+    tracks->OffsetEdit()->setText(QStringLiteral("+0:05:00"));
+    QCOMPARE(tracks->PlacedCount(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(std::abs(RunScript(map, previewLatitude).toDouble() - 35.1) < 1e-6, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::abs(RunScript(map, QStringLiteral("tvTracks.pending[0].lng")).toDouble() - 139.1) < 1e-6, 20000);
+  }
+
   void loadsATrackPreviewsAppliesAndSaves() {
     const QString folder = m_home->Path("photos");
     const QStringList photos = {folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/b.jpg"),
@@ -240,7 +334,7 @@ class TracksTest : public QObject {
     QCOMPARE(tracks->PlacedCount(), 2);
     QCOMPARE(tracks->UnmatchedCount(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tvTracks.pending.length")).toInt(), 2, 10000);
-    QVERIFY(tracks->SummaryLabel()->text().contains(QStringLiteral("2 photos")));
+    QCOMPARE(tracks->SummaryLabel()->text(), QStringLiteral("Photos to place: 2. Without a match in the track: 0."));
 
     // A camera clock two hours ahead puts every photo outside the track's reach.
     tracks->OffsetEdit()->setText(QStringLiteral("+2:00:00"));
