@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <iterator>
 
 #include "xp/base/XpFileSystem.h"
 
@@ -19,6 +21,11 @@ bool MapPathExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
 
+bool MapEntryExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::lstat(path.c_str(), &info) == 0;
+}
+
 bool MapIsRegularFile(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -27,6 +34,50 @@ bool MapIsRegularFile(const std::string& path) {
 bool MapIsFolder(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+namespace {
+
+// True when `path` is `folder` or lies below it; both are absolute and normal.
+bool IsAtOrBelow(const std::filesystem::path& path, const std::filesystem::path& folder) {
+  auto p = path.begin();
+  for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+    // A trailing separator gives the folder an empty last element.
+    if (f->empty() && std::next(f) == folder.end()) {
+      return true;
+    }
+    if (p == path.end() || *p != *f) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool MapIsInFolder(const std::string& path, const std::string& folder) {
+  namespace fs = std::filesystem;
+  if (path.empty() || folder.empty()) {
+    return false;
+  }
+  std::error_code ec;
+  const fs::path spelledPath = fs::absolute(path, ec).lexically_normal();
+  if (ec) {
+    return false;
+  }
+  const fs::path spelledFolder = fs::absolute(folder, ec).lexically_normal();
+  if (ec) {
+    return false;
+  }
+  if (IsAtOrBelow(spelledPath, spelledFolder)) {
+    return true;
+  }
+  const fs::path resolvedPath = fs::weakly_canonical(spelledPath, ec);
+  if (ec) {
+    return false;
+  }
+  const fs::path resolvedFolder = fs::weakly_canonical(spelledFolder, ec);
+  return !ec && IsAtOrBelow(resolvedPath, resolvedFolder);
 }
 
 std::string MapFileNameOf(const std::string& path) { return XpGetFileName(path); }

@@ -12,10 +12,17 @@ inline constexpr char kMapPathSeparator = kXpPathSeparator;
 
 /// True when something exists at the path (following links).
 [[nodiscard]] bool MapPathExists(const std::string& path);
+/// True when the path names an entry of its folder, of any kind (a link is not
+/// followed, so a link to nothing counts).
+[[nodiscard]] bool MapEntryExists(const std::string& path);
 /// True when the path names an existing regular file.
 [[nodiscard]] bool MapIsRegularFile(const std::string& path);
 /// True when the path names an existing folder.
 [[nodiscard]] bool MapIsFolder(const std::string& path);
+
+/// True when `path` lies in `folder` or any folder below it, judged both by the
+/// paths as written (made absolute) and by the files they reach through links.
+[[nodiscard]] bool MapIsInFolder(const std::string& path, const std::string& folder);
 
 /// The name after the last separator (the whole text when there is none).
 [[nodiscard]] std::string MapFileNameOf(const std::string& path);

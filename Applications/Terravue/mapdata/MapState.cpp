@@ -152,24 +152,6 @@ bool NextField(std::string_view* rest, std::string_view* field) {
   return true;
 }
 
-// The number N of a thumbnail named "cache_N.jpg", or -1 for any other name.
-std::int32_t CacheNumber(std::string_view name) {
-  constexpr std::string_view kPrefix = "cache_";
-  constexpr std::string_view kSuffix = ".jpg";
-  if (name.size() <= kPrefix.size() + kSuffix.size() || name.substr(0, kPrefix.size()) != kPrefix ||
-      name.substr(name.size() - kSuffix.size()) != kSuffix) {
-    return -1;
-  }
-  std::int32_t value = 0;
-  for (char c : name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size())) {
-    if (c < '0' || c > '9' || __builtin_mul_overflow(value, 10, &value) ||
-        __builtin_add_overflow(value, c - '0', &value)) {
-      return -1;
-    }
-  }
-  return value;
-}
-
 // Reads one picture block into `record`.
 PictureResult ReadPictureBlock(TextLineReader& reader, PictureRecord& record) {
   std::string_view line;
@@ -201,6 +183,12 @@ PictureResult ReadPictureBlock(TextLineReader& reader, PictureRecord& record) {
     record.m_path = std::string(rawPath);
   }
   record.m_cacheName = std::string(values[1]);
+  // The cache name is joined to the map's folder: a name that is not one of
+  // the program's own ("../photo.jpg", "/home/...") could reach any file, so
+  // such a picture is kept without a thumbnail.
+  if (!record.m_cacheName.empty() && ThumbnailNumber(record.m_cacheName) < 0) {
+    record.m_cacheName.clear();
+  }
   record.m_latitude = std::string(values[2]);
   record.m_longitude = std::string(values[3]);
   if (!reader.Next(&line)) {
@@ -407,10 +395,12 @@ PictureResult MapState::ReadFromText(std::string_view text) {
   if (!reader.Next(&line) || ScanIntegers(line, "\t%d", std::span(&count, 1)) < 1) {
     return PictureResult::Malformed;
   }
+  bool closed = false;
   for (int i = 0; i < count; ++i) {
     PictureRecord record(std::string(), m_name, std::string());
     const PictureResult result = ReadPictureBlock(reader, record);
     if (result == PictureResult::EndOfPictures) {
+      closed = true;
       break;
     }
     if (result != PictureResult::Success) {
@@ -419,13 +409,19 @@ PictureResult MapState::ReadFromText(std::string_view text) {
     record.MeasureThumbnail(m_rootFolder);
     // New thumbnails are numbered past every number in use, so none takes the
     // name of one the state holds already.
-    if (const std::int32_t number = CacheNumber(record.m_cacheName); number >= m_pictures.Counter()) {
+    if (const std::int32_t number = ThumbnailNumber(record.m_cacheName); number >= m_pictures.Counter()) {
       m_pictures.SetCounter(number);
     }
     m_pictures.Append(std::move(record));
     if (m_pictures.Counter() < INT32_MAX) {
       m_pictures.SetCounter(m_pictures.Counter() + 1);
     }
+  }
+  // A count smaller than the blocks the file holds (a damaged or negative
+  // number) would open a map without the pictures after it, and the next save
+  // would drop them from the file for good: the state is damaged instead.
+  if (!closed && reader.Next(&line) && Trimmed(line) != "}") {
+    return PictureResult::Malformed;
   }
   m_status = kStatusRead;
   return PictureResult::Success;
@@ -450,6 +446,8 @@ bool MapState::TakeThumbnails() {
     if (!record.m_stateName.empty()) {
       continue;
     }
+    // Only a thumbnail of the program's own naming, and no link, is moved.
+    const bool ownThumbnail = record.ThumbnailPathIsSafe(m_rootFolder);
     const std::string source = record.ThumbnailPath(m_rootFolder);
     record.m_stateName = m_name;
     // A picture that was missing when its thumbnail was due has nothing to
@@ -460,13 +458,13 @@ bool MapState::TakeThumbnails() {
     }
     // A picture that could not be decoded has no thumbnail; the state keeps
     // it all the same, without one.
-    if (!MapIsRegularFile(source)) {
+    if (!ownThumbnail || !MapIsRegularFile(source)) {
       continue;
     }
     // A name the state's folder holds already (a map rebuilt from its paths
     // numbers its thumbnails anew) makes way for the next free number.
-    while (MapPathExists(target) && m_pictures.Counter() < INT32_MAX) {
-      record.m_cacheName = "cache_" + std::to_string(m_pictures.Counter()) + ".jpg";
+    while (MapEntryExists(target) && m_pictures.Counter() < INT32_MAX) {
+      record.m_cacheName = ThumbnailName(m_pictures.Counter());
       m_pictures.SetCounter(m_pictures.Counter() + 1);
       target = record.ThumbnailPath(m_rootFolder);
     }
@@ -482,7 +480,8 @@ bool MapState::CopyThumbnailsFrom(const MapState& other) const {
   const auto& theirs = other.m_pictures.Records();
   const std::size_t pairs = std::min(mine.size(), theirs.size());
   for (std::size_t i = 0; i < pairs; ++i) {
-    if (theirs[i].m_cacheName.empty() || mine[i].m_cacheName.empty()) {
+    if (theirs[i].m_cacheName.empty() || mine[i].m_cacheName.empty() ||
+        !theirs[i].ThumbnailPathIsSafe(other.m_rootFolder) || !mine[i].ThumbnailPathIsSafe(m_rootFolder)) {
       continue;
     }
     const std::string source = theirs[i].ThumbnailPath(other.m_rootFolder);

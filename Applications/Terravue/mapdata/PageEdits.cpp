@@ -161,7 +161,8 @@ bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny) {
     }
     // A thumbnail no saved state holds would be left over; a saved state's
     // thumbnail stays until that state is saved without the picture.
-    if (records[i].m_stateName.empty() && !records[i].m_cacheName.empty()) {
+    if (records[i].m_stateName.empty() && !records[i].m_cacheName.empty() &&
+        records[i].ThumbnailPathIsSafe(map.m_rootFolder)) {
       (void)MapRemoveFile(records[i].ThumbnailPath(map.m_rootFolder));
     }
     records.erase(records.begin() + static_cast<std::ptrdiff_t>(i));

@@ -45,6 +45,23 @@ struct FileIdentity {
 
 }  // namespace
 
+bool IsAddablePicture(const std::string& path, const std::string& rootFolder) {
+  // A path with a line break could not be stored in the state file. A photo
+  // in the work folder could bear the name of a thumbnail the program makes,
+  // removes or writes positions into.
+  return !path.empty() && !HasLineBreak(path) && !MapIsInFolder(path, rootFolder) && IsJpegStill(path);
+}
+
+std::int32_t NextFreeThumbnailNumber(std::int32_t from, const std::string& rootFolder) {
+  std::int32_t number = from;
+  // A name taken by anything (a thumbnail a killed load left, a file of the
+  // user's) is passed over: a thumbnail is only ever made as a new file.
+  while (number < INT32_MAX && MapEntryExists(JoinMapPath(rootFolder, ThumbnailName(number)))) {
+    ++number;
+  }
+  return number;
+}
+
 std::vector<std::string> PictureList::NewFilesOnly(const std::vector<std::string>& paths) const {
   std::set<std::pair<dev_t, ino_t>> seenFiles;
   std::set<std::string> seenPaths;
@@ -75,11 +92,11 @@ bool PictureList::AddPictures(const std::vector<std::string>& paths, const std::
                               ProgressSink& progress, const std::atomic<bool>& keepGoing) {
   bool selectedOne = false;
   for (const std::string& path : NewFilesOnly(paths)) {
-    // A path with a line break could not be stored in the state file.
-    if (path.empty() || HasLineBreak(path) || !IsJpegStill(path)) {
+    if (!IsAddablePicture(path, rootFolder)) {
       continue;
     }
-    const std::string cacheName = "cache_" + std::to_string(m_counter) + ".jpg";
+    const std::string cacheName = ThumbnailName(NextFreeThumbnailNumber(m_counter, rootFolder));
+    m_counter = ThumbnailNumber(cacheName);
     if (m_counter < INT32_MAX) {
       ++m_counter;
     }
@@ -162,7 +179,7 @@ void PictureList::RefreshAll(const std::string& rootFolder) {
 
 void PictureList::DropUnsavedThumbnails(const std::string& rootFolder) const {
   for (const PictureRecord& record : m_records) {
-    if (record.m_stateName.empty() && !record.m_cacheName.empty()) {
+    if (record.m_stateName.empty() && !record.m_cacheName.empty() && record.ThumbnailPathIsSafe(rootFolder)) {
       (void)MapRemoveFile(record.ThumbnailPath(rootFolder));
     }
   }

@@ -9,6 +9,15 @@
 
 class ProgressSink;
 
+/// True when adding takes the picture at `path` to a map whose thumbnails go
+/// to `rootFolder`: a JPEG still whose path can be saved (no line break) and
+/// that does not lie in `rootFolder` or below (the program's own folder).
+[[nodiscard]] bool IsAddablePicture(const std::string& path, const std::string& rootFolder);
+
+/// The first thumbnail number from `from` on whose "cache_N.jpg" is no entry
+/// of `rootFolder` (of any kind); the largest number when all are taken.
+[[nodiscard]] std::int32_t NextFreeThumbnailNumber(std::int32_t from, const std::string& rootFolder);
+
 /// The pictures of one map in display order, and the counter that numbers new
 /// thumbnails. The counter never goes down, so thumbnail names stay unique.
 class PictureList {
@@ -19,8 +28,8 @@ class PictureList {
   /// the same file.
   [[nodiscard]] std::vector<std::string> NewFilesOnly(const std::vector<std::string>& paths) const;
 
-  /// Adds the JPEG stills among `paths` (each file once; see NewFilesOnly):
-  /// each gets the next thumbnail number, its
+  /// Adds the JPEG stills among `paths` (each file once; see NewFilesOnly)
+  /// that IsAddablePicture takes: each gets the next free thumbnail number, its
   /// position and capture time, and a thumbnail under `rootFolder`. Other files,
   /// and paths that hold a line break (they could not be saved), are passed over.
   /// The first added picture that has a position is selected. One progress step

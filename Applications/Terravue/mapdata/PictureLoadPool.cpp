@@ -10,7 +10,6 @@
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
-#include "Applications/Terravue/mapdata/TextScan.h"
 
 namespace {
 
@@ -20,9 +19,6 @@ constexpr unsigned kMaxWorkers = 16;
 // How far the workers may run ahead of the picture the list waits for, in pictures per worker:
 // enough to ride over one slow picture, few enough that a cancel wastes little.
 constexpr std::size_t kLookaheadPerWorker = 4;
-
-// The paths adding takes, as AddPictures decides them.
-bool IsAdded(const std::string& path) { return !path.empty() && !HasLineBreak(path) && IsJpegStill(path); }
 
 // One picture's outcome, made by a worker exactly as one worker makes it: a list of its own that
 // starts at the picture's thumbnail number.
@@ -41,10 +37,11 @@ class LoadJob {
         m_keepGoing(keepGoing),
         m_window(static_cast<std::size_t>(workers) * kLookaheadPerWorker),
         m_results(paths.size()) {
-    // The numbers one worker would give: one per picture, stopping at the largest.
+    // The numbers one worker would give: the next free one per picture, stopping at the largest.
     m_numbers.reserve(paths.size());
     std::int32_t number = firstNumber;
     for (std::size_t i = 0; i < paths.size(); ++i) {
+      number = NextFreeThumbnailNumber(number, rootFolder);
       m_numbers.push_back(number);
       if (number < INT32_MAX) {
         ++number;
@@ -68,7 +65,7 @@ class LoadJob {
         continue;
       }
       for (const PictureRecord& record : m_results[i].list.Records()) {
-        if (!record.m_cacheName.empty()) {
+        if (!record.m_cacheName.empty() && record.ThumbnailPathIsSafe(m_rootFolder)) {
           (void)MapRemoveFile(record.ThumbnailPath(m_rootFolder));
         }
       }
@@ -158,7 +155,7 @@ bool AddPicturesOnWorkers(PictureList& list, const std::vector<std::string>& pat
   std::vector<std::string> added;
   // Each file once, however it is reached (links, other spellings of a path on the list).
   for (const std::string& path : list.NewFilesOnly(paths)) {
-    if (IsAdded(path)) {
+    if (IsAddablePicture(path, rootFolder)) {
       added.push_back(path);
     }
   }

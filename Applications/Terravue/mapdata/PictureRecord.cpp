@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
@@ -24,6 +25,22 @@ std::string PictureRecord::ThumbnailRelativePath() const {
 
 std::string PictureRecord::ThumbnailPath(const std::string& rootFolder) const {
   return JoinMapPath(rootFolder, ThumbnailRelativePath());
+}
+
+bool PictureRecord::ThumbnailPathIsSafe(const std::string& rootFolder) const {
+  if (ThumbnailNumber(m_cacheName) < 0) {
+    return false;
+  }
+  if (!m_stateName.empty() &&
+      (m_stateName == "." || m_stateName == ".." || m_stateName.find(kMapPathSeparator) != std::string::npos ||
+       m_stateName.find('\0') != std::string::npos)) {
+    return false;
+  }
+  struct stat info {};
+  if (::lstat(ThumbnailPath(rootFolder).c_str(), &info) != 0) {
+    return errno == ENOENT;
+  }
+  return S_ISREG(info.st_mode);
 }
 
 PictureResult PictureRecord::ReadPositionAndTime() {
@@ -71,6 +88,9 @@ PictureResult PictureRecord::WriteThumbnail(const std::string& rootFolder) {
   }
   std::int32_t width = 0;
   std::int32_t height = 0;
+  if (ThumbnailNumber(m_cacheName) < 0) {
+    return PictureResult::ThumbnailFailed;
+  }
   const PictureResult result = MakeThumbnail(m_path, ThumbnailPath(rootFolder), &width, &height);
   if (width > 0 && height > 0) {
     m_width = width;
@@ -81,7 +101,7 @@ PictureResult PictureRecord::WriteThumbnail(const std::string& rootFolder) {
 
 void PictureRecord::MeasureThumbnail(const std::string& rootFolder) {
   std::string source = ThumbnailPath(rootFolder);
-  if (m_cacheName.empty() || !MapIsRegularFile(source)) {
+  if (m_cacheName.empty() || !ThumbnailPathIsSafe(rootFolder) || !MapIsRegularFile(source)) {
     // Without a thumbnail the picture itself gives the size; a picture that is
     // not there today keeps the default size.
     source = m_path;
@@ -148,6 +168,27 @@ void PictureRecord::UpdateTimeText() {
                    ? m_captureTime.Format(XpDateTime::kShortDate, XpDateTime::kMinutes, /*force24Hour=*/false)
                    : std::string();
 }
+
+std::int32_t ThumbnailNumber(std::string_view cacheName) {
+  constexpr std::string_view kPrefix = "cache_";
+  constexpr std::string_view kSuffix = ".jpg";
+  constexpr std::size_t kMaxDigits = 10;
+  if (cacheName.size() <= kPrefix.size() + kSuffix.size() ||
+      cacheName.size() > kPrefix.size() + kMaxDigits + kSuffix.size() || !cacheName.starts_with(kPrefix) ||
+      !cacheName.ends_with(kSuffix)) {
+    return -1;
+  }
+  std::int32_t value = 0;
+  for (char c : cacheName.substr(kPrefix.size(), cacheName.size() - kPrefix.size() - kSuffix.size())) {
+    if (c < '0' || c > '9' || __builtin_mul_overflow(value, 10, &value) ||
+        __builtin_add_overflow(value, c - '0', &value)) {
+      return -1;
+    }
+  }
+  return value;
+}
+
+std::string ThumbnailName(std::int32_t number) { return "cache_" + std::to_string(number) + ".jpg"; }
 
 bool FitThumbnailSize(std::int64_t width, std::int64_t height, std::int32_t* fitWidth, std::int32_t* fitHeight) {
   if (width <= 0 || height <= 0) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "Applications/Terravue/mapdata/PictureResult.h"
 #include "xp/base/XpDateTime.h"
@@ -39,6 +40,13 @@ class PictureRecord {
   [[nodiscard]] std::string ThumbnailRelativePath() const;
   /// The thumbnail's absolute path under `rootFolder`.
   [[nodiscard]] std::string ThumbnailPath(const std::string& rootFolder) const;
+  /// True when ThumbnailPath(rootFolder) is a place the program may read,
+  /// write, move or remove as this record's thumbnail: the cache name is a plain
+  /// "cache_N.jpg", the state name one folder directly under the root, and
+  /// what has that path now (if anything) is a regular file, not a link. A
+  /// name read from a saved map is outside data; anything else could reach a
+  /// file that is not on the map.
+  [[nodiscard]] bool ThumbnailPathIsSafe(const std::string& rootFolder) const;
 
   /// Reads the GPS position and the capture time from the picture. Answers 8 for
   /// an empty path or a file that is not a readable JPEG still (a missing file
@@ -121,6 +129,13 @@ class PictureRecord {
   std::int64_t m_fileSize = -1;
   std::int64_t m_fileTimeNs = 0;
 };
+
+/// The number N of a thumbnail name "cache_N.jpg" (N of one to ten decimal
+/// digits, no larger than the largest 32-bit number), or -1 for any other name.
+[[nodiscard]] std::int32_t ThumbnailNumber(std::string_view cacheName);
+
+/// The thumbnail name "cache_N.jpg" of number `number`.
+[[nodiscard]] std::string ThumbnailName(std::int32_t number);
 
 /// Fits a picture of `width` x `height` into the 550 x 550 box keeping its
 /// aspect ratio (the shorter side truncated toward zero). False for an empty size.

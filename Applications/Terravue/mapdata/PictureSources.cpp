@@ -1,6 +1,10 @@
 #include "Applications/Terravue/mapdata/PictureSources.h"
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <span>
 
 #include "Applications/Terravue/mapdata/PictureRecord.h"
 #include "xp/base/XpCaptureTime.h"
@@ -9,6 +13,7 @@
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpImageIoJpeg.h"
+#include "xp/image/XpMemoryFile.h"
 #include "xp/image/XpPixmapOps.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -60,35 +65,63 @@ bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* hei
   return FitThumbnailSize(size.width, size.height, width, height);
 }
 
+namespace {
+
+// Writes `bytes` to a file created at `path`, which must not exist yet: a file
+// that has the name (a photo, a link, anything) is never opened, followed or
+// replaced. A file this call created and could not fill is removed again.
+bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    return false;
+  }
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    return false;
+  }
+  std::size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    ok = n > 0;
+    if (ok) {
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  if (::close(fd) != 0) {
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(path.c_str());
+  }
+  return ok;
+}
+
+}  // namespace
+
 PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath, std::int32_t* width,
                             std::int32_t* height) {
   XpFile picture(picturePath);
   if (picture.Open(XpAbstractFile::kRead | XpAbstractFile::kSequential) != XpStatus::Ok) {
     return PictureResult::NotJpegStill;
   }
-  XpFile thumbnail(thumbnailPath);
-  if (thumbnail.Open(XpAbstractFile::kWrite) != XpStatus::Ok) {
-    return PictureResult::ThumbnailFailed;
-  }
-  // Nothing half-made stays behind when the picture does not decode.
-  auto fail = [&thumbnail, &thumbnailPath](PictureResult result) {
-    (void)thumbnail.Close();
-    ::unlink(thumbnailPath.c_str());
-    return result;
-  };
-
   XpImageIoJpeg reader;
   XpPixmapOps::Size upright;
   std::int32_t fitWidth = 0;
   std::int32_t fitHeight = 0;
   if (reader.ReadImageInfo(picture, 0, &upright, /*ignoreOrientation=*/false) != XpStatus::Ok ||
       !FitThumbnailSize(upright.width, upright.height, &fitWidth, &fitHeight)) {
-    return fail(PictureResult::NotJpegStill);
+    return PictureResult::NotJpegStill;
   }
   std::unique_ptr<XpPixmapBGR24> pixmap = reader.Read(picture, 0, ReductionFor(upright, fitWidth, fitHeight),
                                                       /*progress=*/nullptr, /*convertColour=*/true);
   if (!pixmap) {
-    return fail(PictureResult::NotJpegStill);
+    return PictureResult::NotJpegStill;
   }
   // The size of the picture as decoded at full size: the decoder turns
   // orientations 6 and 8 but leaves the mirrored 5 and 7 lying.
@@ -98,16 +131,23 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
   }
   if (!FitThumbnailSize(decoded.width, decoded.height, &fitWidth, &fitHeight) ||
       XpPixmapOps::Resize(*pixmap, fitWidth, fitHeight) != XpStatus::Ok) {
-    return fail(PictureResult::NotJpegStill);
+    return PictureResult::NotJpegStill;
   }
   *width = fitWidth;
   *height = fitHeight;
 
   TagTreePtr tree;
   (void)reader.ReadTagTree(picture, &tree, 0);
+  // The thumbnail is made whole in memory and only then given its file, so a
+  // picture that fails on the way leaves nothing on disk, and the file is
+  // there only for the moment its bytes are written.
   XpImageIoJpeg writer(PictureRecord::kThumbQuality, kThumbnailWriterName);
-  if (writer.Write(*pixmap, tree.get(), thumbnail) != XpStatus::Ok || thumbnail.Close() != XpStatus::Ok) {
-    return fail(PictureResult::ThumbnailFailed);
+  XpMemoryFile encoded;
+  if (writer.Write(*pixmap, tree.get(), encoded) != XpStatus::Ok) {
+    return PictureResult::ThumbnailFailed;
+  }
+  if (!WriteNewFile(thumbnailPath, encoded.Bytes())) {
+    return PictureResult::ThumbnailFailed;
   }
   return PictureResult::Success;
 }

@@ -26,9 +26,12 @@ inline constexpr std::uint32_t kJpegStillFileType = 0x10000101;
 /// False when the file can't be opened or is not a decodable JPEG.
 [[nodiscard]] bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height);
 
-/// Writes the thumbnail of `picturePath` to `thumbnailPath`: upright, fitted
-/// into the 550 box, JPEG quality 70, carrying the picture's Exif data. Answers
-/// 0, 8 when the picture can't be read, decoded or scaled, 9 when the thumbnail
-/// can't be written. The fitted size goes to `width` and `height`.
+/// Writes the thumbnail of `picturePath` to a new file `thumbnailPath`: upright,
+/// fitted into the 550 box, JPEG quality 70, carrying the picture's Exif data.
+/// Answers 0, 8 when the picture can't be read, decoded or scaled, 9 when the
+/// thumbnail can't be written, also when anything (a file, a link) has the name
+/// already: that is never opened, followed or replaced. Nothing is left at
+/// `thumbnailPath` unless the answer is 0. The fitted size goes to `width` and
+/// `height`.
 [[nodiscard]] PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath,
                                           std::int32_t* width, std::int32_t* height);

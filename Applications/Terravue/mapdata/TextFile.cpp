@@ -85,7 +85,13 @@ XpStatus ReadWholeFile(const std::string& path, std::uint64_t limit, std::string
   if (path.empty() || path.find('\0') != std::string::npos) {
     return XpStatus::InvalidArgument;
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking while opening: a named pipe (or a device) in place of a state
+  // file would otherwise hang the open, and the program with it, until some
+  // other process opened its other end. Such a file is refused below.
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     return XpStatusFromErrnoForPath(errno, path);
   }
@@ -96,6 +102,12 @@ XpStatus ReadWholeFile(const std::string& path, std::uint64_t limit, std::string
   }
   if (!S_ISREG(info.st_mode) || info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > limit) {
     return XpStatus::FileInvalid;
+  }
+  // A regular file reads the same either way; blocking reads keep EAGAIN
+  // from ever ending the read early.
+  if (const int flags = ::fcntl(file.Get(), F_GETFL);
+      flags < 0 || ::fcntl(file.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return XpStatusFromErrno(errno);
   }
   out->resize(static_cast<std::size_t>(info.st_size));
   std::size_t done = 0;

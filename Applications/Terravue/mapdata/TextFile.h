@@ -18,7 +18,8 @@ inline constexpr std::uint64_t kMaxTextFileBytes = 64ull * 1024 * 1024;
 [[nodiscard]] XpStatus WriteFileReplacing(const std::string& path, std::string_view bytes);
 
 /// Reads a whole regular file of at most `limit` bytes into `out`. 0x8105 when
-/// it does not exist, 0x8119 when it is not a regular file or is larger.
+/// it does not exist, 0x8119 when it is not a regular file (a named pipe, a
+/// device: never waited on) or is larger.
 [[nodiscard]] XpStatus ReadWholeFile(const std::string& path, std::uint64_t limit, std::string* out);
 
 /// Turns every line feed into carriage return and line feed, as the program's

@@ -1,5 +1,7 @@
 #include "Applications/Terravue/mapdata/TrackFiles.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
@@ -34,6 +36,13 @@ bool SafeName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
+// A regular file that is itself in the folder: a link there could lead to any
+// file at all, so it is never taken as a kept track.
+bool IsPlainFile(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 }  // namespace
 
 XpStatus KeepTracksWithState(const std::string& stateFolder, const std::vector<std::string>& trackPaths,
@@ -46,14 +55,14 @@ XpStatus KeepTracksWithState(const std::string& stateFolder, const std::vector<s
       break;
     }
     const std::string prefix = stateFolder + "/";
-    if (path.rfind(prefix, 0) == 0 && SafeName(path.substr(prefix.size())) && MapIsRegularFile(path)) {
+    if (path.rfind(prefix, 0) == 0 && SafeName(path.substr(prefix.size())) && IsPlainFile(path)) {
       names.push_back(path.substr(prefix.size()));
       continue;
     }
     std::string name;
     while (next <= kMaxTracks) {
       name = "track_" + std::to_string(next++) + TrackExtension(path);
-      if (!MapPathExists(JoinMapPath(stateFolder, name))) {
+      if (!MapEntryExists(JoinMapPath(stateFolder, name))) {
         break;
       }
       name.clear();
@@ -105,7 +114,7 @@ std::vector<std::string> TracksOfState(const std::string& stateFolder) {
       name.pop_back();
     }
     const std::string path = JoinMapPath(stateFolder, name);
-    if (SafeName(name) && MapIsRegularFile(path)) {
+    if (SafeName(name) && IsPlainFile(path)) {
       paths.push_back(path);
     }
   }

@@ -19,6 +19,7 @@ inline constexpr const char* kTrackListName = "tracks.txt";
                                            std::vector<std::string>* kept);
 
 /// The full paths of the track logs the list file in `stateFolder` names and
-/// that exist; names that would lead out of the folder are ignored. Empty
+/// that exist as regular files; names that would lead out of the folder, and
+/// links, are ignored. Empty
 /// when there is no list.
 [[nodiscard]] std::vector<std::string> TracksOfState(const std::string& stateFolder);

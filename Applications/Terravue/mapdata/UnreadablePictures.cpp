@@ -30,7 +30,7 @@ std::vector<UnreadablePicture> FindUnreadablePictures(PictureList& list, const s
       continue;
     }
     const std::string thumbnail = record.ThumbnailPath(rootFolder);
-    if (MapIsRegularFile(thumbnail)) {
+    if (!record.ThumbnailPathIsSafe(rootFolder) || MapIsRegularFile(thumbnail)) {
       continue;
     }
     std::int32_t width = 0;

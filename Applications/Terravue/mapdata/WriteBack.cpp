@@ -135,7 +135,9 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   // mark as it is.
   const bool done = outcome == PictureWrite::Written;
 
-  if (!MapIsRegularFile(thumbnail)) {
+  // A thumbnail name that could reach a file off the map (a saved map is
+  // outside data) is written to no more than a missing thumbnail is.
+  if (!ThumbnailPathIsSafe(rootFolder) || !MapIsRegularFile(thumbnail)) {
     if (done) {
       m_modified = 0;
     }

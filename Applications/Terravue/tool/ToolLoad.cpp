@@ -81,6 +81,16 @@ int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     return 1;
   }
 
+  // A photo in the work folder could bear the name of a thumbnail the load
+  // makes or removes; it is refused, and the load says so.
+  bool refused = false;
+  for (const std::string& photo : photos) {
+    if (MapIsInFolder(photo, work)) {
+      err << photo << ": lies in the work folder; not loaded\n";
+      refused = true;
+    }
+  }
+
   PictureList list;
   NullProgressSink progress;
   const std::atomic<bool> keepGoing{true};
@@ -113,5 +123,5 @@ int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     err << work << ": a thumbnail could not be written\n";
     return 1;
   }
-  return 0;
+  return refused ? 1 : 0;
 }

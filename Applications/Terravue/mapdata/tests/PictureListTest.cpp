@@ -315,10 +315,11 @@ TEST(PictureList, PassesOverOtherFilesAndPathsWithALineBreak) {
 
 TEST(PictureList, APictureThatVanishedIsStillListedWithTheSmallSize) {
   TempFolder root;
+  TempFolder pictures;
   PictureList list;
   NullProgressSink progress;
   std::atomic<bool> keepGoing{true};
-  ASSERT_TRUE(list.AddPictures({root / "vanished.jpg"}, root.Path(), progress, keepGoing));
+  ASSERT_TRUE(list.AddPictures({pictures / "vanished.jpg"}, root.Path(), progress, keepGoing));
   ASSERT_EQ(list.Count(), 1u);
   EXPECT_EQ(list.At(0).m_cacheName, "");
   EXPECT_EQ(list.At(0).m_width, 160);
