@@ -1,7 +1,8 @@
 // Reading the map page's fields back: any list of (name, value) pairs a page
 // can hold is collected and applied to a small map without a crash, without
 // allocating for counts no map can have, and without touching pictures when
-// the page's count does not match the map.
+// the page's count does not match the map. Pictures the page removes leave the
+// map, and only those.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -50,11 +51,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!withPictures && (edits.count != 0 || !edits.entries.empty())) {
     std::abort();
   }
-  const bool modified = ApplyPageEdits(edits, map);
-  if (modified != (edits.entries.size() == pictures && map.AnyModified())) {
+  std::size_t removals = 0;
+  for (const PageEditEntry& entry : edits.entries) {
+    removals += entry.removed ? 1U : 0U;
+  }
+  bool removedAny = false;
+  const bool modified = ApplyPageEdits(edits, map, &removedAny);
+  const bool matched = edits.entries.size() == pictures;
+  // A picture the page removes leaves the map, modified or not: the answer
+  // counts the removal, and the pictures that stay are exactly the others.
+  if (removedAny != (matched && removals > 0)) {
     std::abort();
   }
-  if (edits.entries.size() != pictures) {
+  if (map.m_pictures.Count() != (matched ? pictures - removals : pictures)) {
+    std::abort();
+  }
+  if (modified != (matched && (map.AnyModified() || removedAny))) {
+    std::abort();
+  }
+  if (!matched) {
     for (const PictureRecord& record : map.m_pictures.Records()) {
       if (record.m_modified != 0 || record.m_latitude != "N:01:00:00.000") {
         std::abort();

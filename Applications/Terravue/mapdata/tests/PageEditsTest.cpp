@@ -2,8 +2,12 @@
 // order, and how the collected values change the current map.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Applications/Terravue/mapdata/MapState.h"
@@ -217,4 +221,83 @@ TEST(PageEdits, AHugeCountAllocatesNothingAndMatchesNoMap) {
   EXPECT_TRUE(edits.entries.empty());
   EXPECT_FALSE(ApplyPageEdits(edits, map));
   EXPECT_EQ(map.m_zoom, "6");
+}
+
+TEST(PageEdits, RemovingTheOnlyMovedPictureStillAnswersTrue) {
+  MapState map = MapWithPictures(2);
+  std::vector<PageField> fields = FieldsOf(map);
+  fields.push_back({"pic_latitude1", "N:11:00:00.000"});
+  fields.push_back({"pic_remove1", "1"});
+  bool removed = false;
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(fields, true), map, &removed));
+  EXPECT_TRUE(removed);
+  ASSERT_EQ(map.m_pictures.Count(), 1u);
+  EXPECT_EQ(map.m_pictures.At(0).m_path, "/photos/p2.jpg");
+  EXPECT_FALSE(map.AnyModified());
+}
+
+// The page-edit fuzzer's seeds and findings, read as the fuzzer reads them
+// (a flag byte, a picture count byte, then one "name=value" field a line) and
+// held to the same rules: the pictures that stay are exactly those not
+// removed, and the answer tells whether one is modified or removed.
+TEST(PageEdits, ReplaysTheFuzzerCorpusUnderTheFuzzersRules) {
+  const std::filesystem::path corpus = std::filesystem::path(TV_SOURCE_DIR) / "fuzz/corpus/pageedits";
+  int files = 0;
+  int withRemovals = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ++files;
+    if (bytes.size() < 2) {
+      continue;
+    }
+    const bool withPictures = (static_cast<unsigned char>(bytes[0]) & 1U) != 0;
+    const std::size_t pictures = static_cast<unsigned char>(bytes[1]) % 6U;
+    const std::string_view text = std::string_view(bytes).substr(2);
+    std::vector<PageField> fields;
+    for (std::size_t start = 0; start <= text.size();) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string_view::npos) {
+        end = text.size();
+      }
+      const std::string_view line = text.substr(start, end - start);
+      const std::size_t equals = line.find('=');
+      fields.push_back(PageField{std::string(line.substr(0, equals)), equals == std::string_view::npos
+                                                                          ? std::string()
+                                                                          : std::string(line.substr(equals + 1))});
+      start = end + 1;
+    }
+    MapState map("/nowhere");
+    for (std::size_t i = 0; i < pictures; ++i) {
+      PictureRecord record("/p" + std::to_string(i) + ".jpg", "", "cache_" + std::to_string(i) + ".jpg");
+      record.m_latitude = "N:01:00:00.000";
+      record.m_longitude = "E:001:00:00.000";
+      map.m_pictures.Append(record);
+    }
+    const PageEdits edits = CollectPageEdits(fields, withPictures);
+    std::vector<std::string> kept;
+    std::size_t removals = 0;
+    for (std::size_t i = 0; i < edits.entries.size(); ++i) {
+      if (edits.entries[i].removed) {
+        ++removals;
+      } else if (i < pictures) {
+        kept.push_back(map.m_pictures.At(i).m_path);
+      }
+    }
+    const bool matched = edits.entries.size() == pictures;
+    withRemovals += matched && removals > 0 ? 1 : 0;
+    bool removedAny = false;
+    const bool modified = ApplyPageEdits(edits, map, &removedAny);
+    EXPECT_EQ(removedAny, matched && removals > 0);
+    EXPECT_EQ(modified, matched && (map.AnyModified() || removedAny));
+    if (matched) {
+      EXPECT_EQ(map.m_pictures.Paths(), kept);
+    } else {
+      EXPECT_EQ(map.m_pictures.Count(), pictures);
+      EXPECT_FALSE(map.AnyModified());
+    }
+  }
+  EXPECT_GE(files, 9);
+  EXPECT_GE(withRemovals, 4);
 }
