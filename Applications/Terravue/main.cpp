@@ -4,6 +4,7 @@
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
+#include "Applications/Terravue/mapdata/ThumbnailJournal.h"
 
 int main(int argc, char* argv[]) {
   // "--help" and "--version" print and end before any window or display is needed.
@@ -15,6 +16,8 @@ int main(int argc, char* argv[]) {
     std::fputs(information->toLocal8Bit().constData(), stdout);
     return 0;
   }
+  // Ended by a signal, the program takes the thumbnails of its unsaved map with it.
+  RemoveThumbnailsOnTerminatingSignals();
   // The embedded browser shares its graphics context with the widgets.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   // The page's thumbnail addresses use the program's own scheme, which must be

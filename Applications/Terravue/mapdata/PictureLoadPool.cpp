@@ -10,6 +10,7 @@
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
+#include "Applications/Terravue/mapdata/ThumbnailJournal.h"
 
 namespace {
 
@@ -143,6 +144,8 @@ unsigned DefaultPictureWorkers() { return std::clamp(std::thread::hardware_concu
 
 bool AddPicturesOnWorkers(PictureList& list, const std::vector<std::string>& paths, const std::string& rootFolder,
                           ProgressSink& progress, const std::atomic<bool>& keepGoing, unsigned workers) {
+  // Thumbnails a killed load left in the folder go first, so their names are free again.
+  (void)RemoveThumbnailsOfEndedProcesses(rootFolder);
   if (workers == 0) {
     workers = DefaultPictureWorkers();
   }

@@ -10,7 +10,9 @@ class ProgressSink;
 /// Worker threads for adding pictures when none is asked for: one per core.
 [[nodiscard]] unsigned DefaultPictureWorkers();
 
-/// Adds pictures to `list` as PictureList::AddPictures does, with the slow part of each picture
+/// First removes the thumbnails that killed processes left in `rootFolder`
+/// (RemoveThumbnailsOfEndedProcesses). Then adds pictures to `list` as
+/// PictureList::AddPictures does, with the slow part of each picture
 /// (reading its tags and capture time, making its thumbnail) spread over `workers` threads (0:
 /// one per core). The outcome is the one a single worker gives: the same records in the same
 /// order, the same thumbnail names and counter, the same selection, one progress step per added

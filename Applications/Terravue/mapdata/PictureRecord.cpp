@@ -91,7 +91,9 @@ PictureResult PictureRecord::WriteThumbnail(const std::string& rootFolder) {
   if (ThumbnailNumber(m_cacheName) < 0) {
     return PictureResult::ThumbnailFailed;
   }
-  const PictureResult result = MakeThumbnail(m_path, ThumbnailPath(rootFolder), &width, &height);
+  // Listed before it exists, so that a load killed at any moment leaves
+  // nothing the next load does not find.
+  const PictureResult result = MakeThumbnail(m_path, ThumbnailPath(rootFolder), &width, &height, /*listed=*/true);
   if (width > 0 && height > 0) {
     m_width = width;
     m_height = height;

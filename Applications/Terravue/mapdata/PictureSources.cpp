@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <span>
 
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/PictureRecord.h"
+#include "Applications/Terravue/mapdata/ThumbnailJournal.h"
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpFileType.h"
@@ -105,7 +107,7 @@ bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes) 
 }  // namespace
 
 PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath, std::int32_t* width,
-                            std::int32_t* height) {
+                            std::int32_t* height, bool listed) {
   XpFile picture(picturePath);
   if (picture.Open(XpAbstractFile::kRead | XpAbstractFile::kSequential) != XpStatus::Ok) {
     return PictureResult::NotJpegStill;
@@ -145,6 +147,13 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
   XpMemoryFile encoded;
   if (writer.Write(*pixmap, tree.get(), encoded) != XpStatus::Ok) {
     return PictureResult::ThumbnailFailed;
+  }
+  if (listed) {
+    const std::size_t slash = thumbnailPath.rfind(kMapPathSeparator);
+    const std::string folder = slash == std::string::npos ? std::string(".") : thumbnailPath.substr(0, slash);
+    if (!NoteNewThumbnail(folder, MapFileNameOf(thumbnailPath)) && ThumbnailRemovalUnderWay()) {
+      return PictureResult::ThumbnailFailed;
+    }
   }
   if (!WriteNewFile(thumbnailPath, encoded.Bytes())) {
     return PictureResult::ThumbnailFailed;

@@ -33,5 +33,9 @@ inline constexpr std::uint32_t kJpegStillFileType = 0x10000101;
 /// already: that is never opened, followed or replaced. Nothing is left at
 /// `thumbnailPath` unless the answer is 0. The fitted size goes to `width` and
 /// `height`.
+/// With `listed`, the thumbnail is noted in this process's thumbnail list just
+/// before its file is made (NoteNewThumbnail), so that an ended or killed
+/// process does not leave it behind; while the process removes its thumbnails
+/// none is made (9).
 [[nodiscard]] PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath,
-                                          std::int32_t* width, std::int32_t* height);
+                                          std::int32_t* width, std::int32_t* height, bool listed = false);

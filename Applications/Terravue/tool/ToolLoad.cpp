@@ -12,6 +12,7 @@
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureLoadPool.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
+#include "Applications/Terravue/mapdata/ThumbnailJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 
 namespace {
@@ -80,6 +81,9 @@ int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     err << work << ": the work folder could not be made\n";
     return 1;
   }
+
+  // Interrupted or terminated, the load takes its thumbnails with it.
+  RemoveThumbnailsOnTerminatingSignals();
 
   // A photo in the work folder could bear the name of a thumbnail the load
   // makes or removes; it is refused, and the load says so.

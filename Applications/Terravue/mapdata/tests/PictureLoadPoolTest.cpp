@@ -11,6 +11,7 @@
 
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureLoadPool.h"
+#include "Applications/Terravue/mapdata/ThumbnailJournal.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
 
 namespace {
@@ -75,8 +76,14 @@ std::map<std::string, std::string> FolderFiles(const std::string& folder) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::directory_iterator(folder)) {
     std::ifstream in(entry.path(), std::ios::binary);
-    files[entry.path().filename().string()] =
-        WithoutDateTimes(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    const std::string bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+    const std::string name = entry.path().filename().string();
+    // The process's list of the thumbnails it made is its bookkeeping, not
+    // the load's outcome (a cancelled pool lists pictures it made and removed).
+    if (name.rfind(kThumbnailJournalPrefix, 0) == 0) {
+      continue;
+    }
+    files[name] = WithoutDateTimes(bytes);
   }
   return files;
 }
