@@ -25,6 +25,8 @@ constexpr std::array kUserSettings = {
     UserSettingSpec{"warn_hasnolocation", QMetaType::Int, 1, nullptr},
     UserSettingSpec{"error_maxalbum", QMetaType::Int, 1, nullptr},
     UserSettingSpec{"warn_noardo", QMetaType::Int, 1, nullptr},
+    // 0: "Forget position" on the map page no longer asks first.
+    UserSettingSpec{"confirm_forget", QMetaType::Int, 1, nullptr},
     // 1: a saved photo keeps its file modification time (for sorting by file date).
     UserSettingSpec{"preserve_mtime", QMetaType::Int, 0, nullptr},
 };

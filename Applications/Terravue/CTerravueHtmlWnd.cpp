@@ -137,6 +137,10 @@ CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
   connect(this, &CTerravueHtmlWnd::pageShown, this, [this](PageKind kind) {
     if (kind == PageKind::PageServer) {
       ShowPendingMarks();
+      const bool confirmForget = AppSettings().ReadNumber(QStringLiteral("confirm_forget")) != 0;
+      page()->runJavaScript(QStringLiteral("typeof tvSetOptions === 'function' ? tvSetOptions({confirmForget: %1}) : 0")
+                                .arg(confirmForget ? QStringLiteral("true") : QStringLiteral("false")),
+                            QWebEngineScript::MainWorld);
     }
   });
   m_tracks = new CTrackDlg(this);
@@ -645,6 +649,12 @@ bool CTerravueHtmlWnd::ReadPageEdits(bool withPictures) {
   if (!fields) {
     ShowAppMessage(window(), QMessageBox::NoIcon, QString::fromLatin1(kPageReadFailed));
     return false;
+  }
+  // The page says so when the user asked it not to confirm forgetting positions again.
+  if (std::any_of(fields->cbegin(), fields->cend(),
+                  [](const PageField& field) { return field.name == "tv_confirm_forget" && field.value == "0"; })) {
+    AppSettings settings;
+    settings.WriteNumber(QStringLiteral("confirm_forget"), 0);
   }
   const PageEdits edits = CollectPageEdits(*fields, withPictures);
   bool removed = false;

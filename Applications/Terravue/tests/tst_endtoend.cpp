@@ -209,6 +209,41 @@ class EndToEndTest : public QObject {
     return names;
   }
 
+  /// Clicks the middle of the first element `selector` finds on the page with
+  /// real mouse events; false when there is none.
+  static bool ClickOnPage(CTerravueHtmlWnd* map, const QString& selector, Qt::MouseButton button = Qt::LeftButton) {
+    const QVariantList at = RunScript(map, QStringLiteral("(function () {"
+                                                          "  var e = document.querySelector('%1');"
+                                                          "  if (!e) { return []; }"
+                                                          "  var r = e.getBoundingClientRect();"
+                                                          "  return [r.left + r.width / 2, r.top + r.height / 2];"
+                                                          "})()")
+                                               .arg(selector))
+                                .toList();
+    QWidget* target = map->focusProxy();
+    if (at.size() != 2 || target == nullptr) {
+      return false;
+    }
+    QTest::mouseClick(target, button, Qt::NoModifier, QPoint(qRound(at[0].toDouble()), qRound(at[1].toDouble())));
+    return true;
+  }
+
+  /// Opens the page's menu of the picture `selector` finds with a right click
+  /// (again while the page is not ready for it); false when it does not open.
+  static bool OpenPictureMenu(CTerravueHtmlWnd* map, const QString& selector) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      if (!ClickOnPage(map, selector, Qt::RightButton)) {
+        return false;
+      }
+      QTest::qWait(150);
+      if (RunScript(map, QStringLiteral("!!document.getElementById('tvPictureMenu')")).toBool()) {
+        return true;
+      }
+      QTest::qWait(350);
+    }
+    return false;
+  }
+
   /// Triggers the menu command `id` as the user would, with the menu prepared.
   void Trigger(CTerravueBaseWnd* window, int id) {
     window->PrepareMenu();
@@ -840,6 +875,70 @@ class EndToEndTest : public QObject {
     QCOMPARE(MovesListed(trip), 0);
     QVERIFY(FileHash(photos[0]) != before[0] || FileHash(photos[1]) != before[1]);
     app->ExitInstance();
+  }
+
+  void forgettingAPositionAsksFirstUntilTheUserSaysNotTo() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer;
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    CTerravueApp app(Options(photos));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    const QString marker = QStringLiteral(".leaflet-marker-icon:not(.marker-cluster)");
+    const QString menuOrder = QStringLiteral(
+        "Array.prototype.map.call(document.querySelectorAll('#tvPictureMenu > *'), function (e) {"
+        "  return e.id || e.className; }).join(' ')");
+
+    // The menu sets the entry apart from "Remove from map"; choosing it only asks.
+    QVERIFY(OpenPictureMenu(map, marker));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, menuOrder).toString(),
+                              QStringLiteral("tvRemoveFromMap tvMenuSeparator tvForgetPosition"), 10000);
+    QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetPosition")));
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("!!document.getElementById('tvConfirm')")).toBool(), 10000);
+    QVERIFY(RunScript(map, QStringLiteral("document.getElementById('tvConfirm').textContent"))
+                .toString()
+                .contains(QStringLiteral("removed from the photo file")));
+    QCOMPARE(ScriptNumber(map, kMarkers), 2);
+
+    // Cancel: nothing changes.
+    QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetNo")));
+    QTRY_VERIFY_WITH_TIMEOUT(!RunScript(map, QStringLiteral("!!document.getElementById('tvConfirm')")).toBool(), 10000);
+    QCOMPARE(ScriptNumber(map, kMarkers), 2);
+    QCOMPARE(ReadPendingView(map).counter, 0);
+
+    // Confirmed with "Don't ask again": the position goes, and the choice is kept.
+    QVERIFY(OpenPictureMenu(map, marker));
+    QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetPosition")));
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("!!document.getElementById('tvDontAsk')")).toBool(), 10000);
+    // Apart in time from the click before, so that the two don't make a double click.
+    QTest::qWait(700);
+    QVERIFY(ClickOnPage(map, QStringLiteral("#tvDontAsk")));
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("document.getElementById('tvDontAsk').checked")).toBool(),
+                             10000);
+    QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetYes")));
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
+    QVERIFY(map->ReadPageEdits(true));
+    QCOMPARE(AppSettings().ReadNumber(QStringLiteral("confirm_forget")), 0);
+
+    // The next page forgets at once.
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
+    map->ShowPictures(nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 1, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!RunScript(map, QStringLiteral("tv.confirmForget")).toBool(), 10000);
+    QVERIFY(OpenPictureMenu(map, marker));
+    QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetPosition")));
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 0, 10000);
+    QVERIFY(!RunScript(map, QStringLiteral("!!document.getElementById('tvConfirm')")).toBool());
+    answerer.reply = QMessageBox::Discard;
+    app.ExitInstance();
   }
 
   void cancellingTheSaveQuestionKeepsTheWindowAndTheMoves() {

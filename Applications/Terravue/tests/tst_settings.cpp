@@ -73,7 +73,7 @@ class SettingsTest : public QObject {
     QTest::newRow("latitude") << "latitude" << QVariant(QStringLiteral("N:35:37:32.828"));
     QTest::newRow("longitude") << "longitude" << QVariant(QStringLiteral("E:139:44:31.338"));
     for (const char* name : {"initialize", "disp_once", "howto_nopicture", "warn_over20", "warn_nolocation",
-                             "warn_hasnolocation", "error_maxalbum", "warn_noardo"}) {
+                             "warn_hasnolocation", "error_maxalbum", "warn_noardo", "confirm_forget"}) {
       QTest::newRow(name) << QString::fromLatin1(name) << QVariant(1);
     }
   }
@@ -89,12 +89,12 @@ class SettingsTest : public QObject {
   }
 
   void theTableHoldsEveryPerUserValueOnce() {
-    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{16});
+    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{17});
     QSet<QString> names;
     for (const UserSettingSpec& setting : AppSettings::UserSettingTable()) {
       names.insert(QString::fromLatin1(setting.name));
     }
-    QCOMPARE(names.size(), 16);
+    QCOMPARE(names.size(), 17);
     QVERIFY(AppSettings::Find(QStringLiteral("warn_noardo")) != nullptr);
     // Off by default: a save gives photos the time of saving.
     QVERIFY(AppSettings::Find(QStringLiteral("preserve_mtime")) != nullptr);

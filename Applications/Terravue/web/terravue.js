@@ -196,6 +196,11 @@ var TV_TEXTS = {
     moveHint: 'Drag a marker to move a picture.',
     removeFromMap: 'Remove from map',
     forgetPosition: 'Forget position',
+    forgetQuestion:
+      'Forget the position of "{0}"? When the map is saved, the position is removed from the photo file.',
+    forgetConfirm: 'Forget position',
+    forgetCancel: 'Cancel',
+    dontAskAgain: "Don't ask again",
     pending: 'not yet written'
   },
   JPN: {
@@ -210,6 +215,10 @@ var TV_TEXTS = {
     moveHint: 'マーカーをドラッグすると写真の位置を移動できます。',
     removeFromMap: '地図から外す',
     forgetPosition: '位置情報を消す',
+    forgetQuestion: '「{0}」の位置情報を消しますか？地図を保存すると、写真ファイルから位置情報が削除されます。',
+    forgetConfirm: '位置情報を消す',
+    forgetCancel: 'キャンセル',
+    dontAskAgain: '今後確認しない',
     pending: 'まだ書き込まれていません'
   }
 };
@@ -240,8 +249,17 @@ var tv = {
   messages: { broken: '', information: '' },
   brokenShown: false,
   fieldsUpdated: 0,
-  loadMs: 0
+  loadMs: 0,
+  confirmForget: true
 };
+
+/* Settings the program gives the page: {confirmForget: bool}. */
+function tvSetOptions(options) {
+  if (options && typeof options.confirmForget === 'boolean') {
+    tv.confirmForget = options.confirmForget;
+  }
+  return tv.confirmForget;
+}
 
 function tvElement(id) {
   return document.getElementById(id);
@@ -834,7 +852,13 @@ function tvOpenPictureMenu(picture, x, y) {
   };
   add('tvRemoveFromMap', tv.texts.removeFromMap, tvRemovePicture);
   if (picture.lat !== null) {
-    add('tvForgetPosition', tv.texts.forgetPosition, tvForgetPosition);
+    // Set apart from the harmless entry above: saving then erases the photo's position.
+    var separator = document.createElement('div');
+    separator.className = 'tvMenuSeparator';
+    separator.setAttribute('role', 'separator');
+    menu.appendChild(separator);
+    add('tvForgetPosition', tv.texts.forgetPosition, tvAskForgetPosition);
+    menu.lastChild.classList.add('tvMenuDanger');
   }
   document.body.appendChild(menu);
   var w = menu.offsetWidth;
@@ -871,6 +895,69 @@ function tvRemovePicture(picture) {
   tv.fieldsUpdated = Date.now();
   tvUpdateListHeads();
   tvUpdateInfo();
+}
+
+function tvCloseForgetQuestion() {
+  var box = tvElement('tvConfirm');
+  if (box && box.parentNode) {
+    box.parentNode.removeChild(box);
+  }
+}
+
+/* Asks before a picture's position is forgotten, unless the user said not to ask again (which the
+   program keeps, reading the field "tv_confirm_forget"). */
+function tvAskForgetPosition(picture) {
+  if (!tv.confirmForget) {
+    tvForgetPosition(picture);
+    return;
+  }
+  tvCloseForgetQuestion();
+  var box = document.createElement('div');
+  box.id = 'tvConfirm';
+  box.className = 'tvConfirm';
+  box.setAttribute('role', 'alertdialog');
+  var text = document.createElement('div');
+  text.className = 'tvConfirmText';
+  text.textContent = tvFormat(tv.texts.forgetQuestion, picture.name || picture.path);
+  var label = document.createElement('label');
+  var dontAsk = document.createElement('input');
+  dontAsk.type = 'checkbox';
+  dontAsk.id = 'tvDontAsk';
+  label.appendChild(dontAsk);
+  label.appendChild(document.createTextNode(' ' + tv.texts.dontAskAgain));
+  var buttons = document.createElement('div');
+  buttons.className = 'tvConfirmButtons';
+  var button = function (id, caption, action) {
+    var b = document.createElement('button');
+    b.type = 'button';
+    b.id = id;
+    b.textContent = caption;
+    b.addEventListener('click', function (event) {
+      event.preventDefault();
+      tvCloseForgetQuestion();
+      action();
+    });
+    buttons.appendChild(b);
+    return b;
+  };
+  button('tvForgetYes', tv.texts.forgetConfirm, function () {
+    if (dontAsk.checked) {
+      tv.confirmForget = false;
+      tvSetOrAddField('tv_confirm_forget', '0');
+    }
+    tvForgetPosition(picture);
+  });
+  var cancel = button('tvForgetNo', tv.texts.forgetCancel, function () {});
+  box.appendChild(text);
+  box.appendChild(label);
+  box.appendChild(buttons);
+  box.addEventListener('keydown', function (event) {
+    if (event.key === 'Escape') {
+      tvCloseForgetQuestion();
+    }
+  });
+  document.body.appendChild(box);
+  cancel.focus();
 }
 
 /* The picture keeps its place in the list without a position; saving removes the position from its file. */
