@@ -2,8 +2,10 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 namespace terravue::server {
 
@@ -19,23 +21,55 @@ struct ConnectionLimits {
   /// After an answer sent without reading the body, how long the unread rest is drained so that
   /// the client receives the answer instead of a reset.
   std::chrono::milliseconds drainTime{1000};
+  /// Workers that serve requests; a request only takes one once its whole head has arrived.
+  std::size_t workers = 32;
+  /// Connections waiting for (the rest of) a request head, in all and from one address. Past
+  /// either bound the oldest idle one of them (no byte of a request yet) is closed, or, with none
+  /// idle, the one whose request began first.
+  std::size_t maxWaiting = 512;
+  std::size_t maxWaitingPerAddress = 128;
+  /// Longest request head gathered before a worker takes the connection (and answers it).
+  std::size_t maxHeadBytes = 64 * 1024;
 };
 
-/// The HTTP layer's server with a deadline for each request as a whole: a client that sends one
-/// byte just before every per-read timeout can no longer hold a worker for as long as it likes.
-/// Everything else (routing, parsing, answers) is the HTTP layer's.
+class WaitingRoom;
+
+/// The HTTP layer's server with a deadline for each request as a whole, and with workers only for
+/// requests whose head has arrived: connections that send nothing, or their head a byte at a
+/// time, wait in one thread that watches them all, bounded in number (ConnectionLimits), so that
+/// however many there are the program's own requests find a worker at once. Everything else
+/// (routing, parsing, answers) is the HTTP layer's. Set no task queue of your own.
 class DeadlineHttpServer : public httplib::Server {
  public:
   explicit DeadlineHttpServer(const ConnectionLimits& limits);
+  ~DeadlineHttpServer() override;
+  DeadlineHttpServer(const DeadlineHttpServer&) = delete;
+  DeadlineHttpServer& operator=(const DeadlineHttpServer&) = delete;
 
   /// From a request handler: the answer being made is the connection's last, and its body is not
   /// read. Only valid on the thread that serves the request.
   static void CloseAfterAnswer();
 
+  /// After binding: lets the system hold `backlog` connections not yet taken up, instead of the
+  /// HTTP layer's handful, so that a burst of connections (a crowd of idle ones included) is not
+  /// met with dropped connection attempts that the client only repeats a second later.
+  void WidenListenBacklog(int backlog);
+
+  /// Connections waiting for a request head now (for tests and diagnostics).
+  [[nodiscard]] std::size_t WaitingConnections() const;
+
  private:
+  friend class WaitingRoom;
+  friend class ServingQueue;
+
   bool process_and_close_socket(socket_t sock) override;
+  // Serves the requests of a connection whose head has arrived, then hands it back to the waiting
+  // room (kept alive) or closes it. `buffered` holds the bytes received so far.
+  void Serve(int fd, std::string buffered, std::chrono::steady_clock::time_point requestStart,
+             std::size_t requestsLeft);
 
   ConnectionLimits m_limits;
+  std::atomic<WaitingRoom*> m_room{nullptr};
 };
 
 }  // namespace terravue::server

@@ -233,6 +233,9 @@ ServerStatus SupportServer::Start(const SupportServerOptions& options) {
   }
   ConnectionLimits limits;
   limits.requestDeadline = std::chrono::milliseconds(std::max(1, options.requestDeadlineMs));
+  limits.workers = std::max<std::size_t>(1, options.workers);
+  limits.maxWaiting = kMaxWaitingConnections;
+  limits.maxWaitingPerAddress = kMaxWaitingPerAddress;
   auto impl = std::make_unique<Impl>(limits);
   impl->assets = std::make_unique<AssetResolver>(options.assetFolder);
   if (impl->assets->Folder().empty()) {
@@ -248,9 +251,6 @@ ServerStatus SupportServer::Start(const SupportServerOptions& options) {
   // The HTTP layer refuses a body whose length reaches its limit; the server's limit is the largest
   // body it still reads.
   impl->http.set_payload_max_length(options.maxBodyBytes + 1);
-  // The HTTP layer owns the queue it is handed and deletes it when listening ends.
-  const std::size_t workers = std::max<std::size_t>(1, options.workers);
-  impl->http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
   // Without SO_REUSEPORT, which the HTTP layer would set: a taken port must fail to bind, so that
   // the fall-back can find a free one instead of sharing the port with another process.
   impl->http.set_socket_options([](int sock) {
@@ -274,6 +274,7 @@ ServerStatus SupportServer::Start(const SupportServerOptions& options) {
   if (!bound) {
     return ServerStatus::BindFailed;
   }
+  impl->http.WidenListenBacklog(static_cast<int>(kMaxWaitingConnections));
 
   Impl* raw = impl.get();
   impl->thread = std::thread([raw] { static_cast<void>(raw->http.listen_after_bind()); });
@@ -320,5 +321,7 @@ std::string SupportServer::MapScriptUrl() const { return m_impl ? BaseUrl() + st
 std::string SupportServer::HelpUrlTemplate() const {
   return m_impl ? BaseUrl() + std::string(kHelpUrlPath) + "help_%s_%s.html" : "";
 }
+
+std::size_t SupportServer::WaitingConnections() const { return m_impl ? m_impl->http.WaitingConnections() : 0; }
 
 }  // namespace terravue::server

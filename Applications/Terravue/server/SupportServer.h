@@ -31,6 +31,12 @@ inline constexpr int kRequestDeadlineMilliseconds = 10000;
 /// handful of stalled clients (each cut off at its deadline) leave room for the program's own.
 inline constexpr std::size_t kServerWorkers = 32;
 
+/// Connections that may wait for a request head: from one address, and in all. Past these the
+/// oldest idle connection is closed to make room, so a crowd of idle or slow clients never keeps
+/// the program's own requests out.
+inline constexpr std::size_t kMaxWaitingPerAddress = 128;
+inline constexpr std::size_t kMaxWaitingConnections = 512;
+
 /// How the server is started.
 struct SupportServerOptions {
   std::string bindAddress = "127.0.0.1";  ///< loopback unless told otherwise
@@ -60,8 +66,10 @@ enum class ServerStatus : std::uint8_t {
 /// interactive page, serves the help pages and the page's files from one asset folder, answers
 /// 400 for malformed bodies, 413 for bodies over the limit (at once, from the announced length,
 /// without reading the body) and 404 for anything else. Requests are served on a pool of background
-/// threads; each request's head and body must arrive within the request deadline, so that slow
-/// clients are cut off instead of holding workers. The object is not copyable or movable.
+/// threads, each taken only once a request's head has arrived; connections that wait for one are
+/// watched together and bounded in number. Each request's head and body must arrive within the
+/// request deadline, so that slow clients are cut off instead of holding workers. The object is
+/// not copyable or movable.
 class SupportServer {
  public:
   SupportServer();
@@ -88,6 +96,9 @@ class SupportServer {
 
   /// The help page address template with two "%s" for the language code and "11".
   [[nodiscard]] std::string HelpUrlTemplate() const;
+
+  /// Connections waiting for a request head now; 0 when not running.
+  [[nodiscard]] std::size_t WaitingConnections() const;
 
  private:
   struct Impl;

@@ -314,5 +314,46 @@ TEST_F(ServerUnderLoad, AnswersAMapOfFiveThousandPictures) {
   EXPECT_THAT(res->body, HasSubstr(R"("thumb":"tvthumb:/cache_4999.jpg")"));
 }
 
+// Connections that send nothing, or their request head a byte at a time, wait without holding a
+// worker and are bounded in number (the oldest idle ones are closed first): however many there
+// are, the program's own request is answered next to them.
+TEST_F(ServerUnderLoad, HundredsOfIdleAndSlowConnectionsDoNotStarveTheProgramsRequests) {
+  StartServer(kServerWorkers, kRequestDeadlineMilliseconds);
+  std::vector<std::unique_ptr<ClientSocket>> idle;
+  for (int i = 0; i < 300; ++i) {
+    idle.push_back(std::make_unique<ClientSocket>(m_server.Port()));
+    ASSERT_TRUE(idle.back()->Connected());
+  }
+  std::vector<std::unique_ptr<TricklingClient>> slow;
+  for (int i = 0; i < 100; ++i) {
+    slow.push_back(std::make_unique<TricklingClient>(m_server.Port(), std::chrono::milliseconds(300)));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_LE(m_server.WaitingConnections(), kMaxWaitingPerAddress);
+  for (int i = 0; i < 3; ++i) {
+    std::chrono::milliseconds took{};
+    EXPECT_EQ(TimedHelpRequest(&took), 200);
+    // Answered next to them, not after a deadline or an idle timeout.
+    EXPECT_LT(took.count(), 3000);
+  }
+  // The first idle connections made way; the slow ones still trickle.
+  EXPECT_TRUE(idle.front()->ClosedByServer());
+  int cutOff = 0;
+  for (const auto& client : slow) {
+    cutOff += client->CutOff() ? 1 : 0;
+  }
+  EXPECT_EQ(cutOff, 0);
+}
+
+TEST_F(ServerUnderLoad, AConnectionThatSendsNothingIsClosedAfterTheIdleTime) {
+  StartServer(kServerWorkers, kRequestDeadlineMilliseconds);
+  ClientSocket idle(m_server.Port());
+  ASSERT_TRUE(idle.Connected());
+  bool closed = false;
+  EXPECT_EQ(idle.ReceiveUntilClosed(std::chrono::milliseconds(15000), &closed), "");
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(m_server.WaitingConnections(), 0u);
+}
+
 }  // namespace
 }  // namespace terravue::server
