@@ -157,10 +157,31 @@ constexpr std::array kTexts = {
     // the reason below.
     BuiltInText{"writeback/failed",
                 "The new location could not be written to these pictures:\n\n%s\n\nThey keep their new location "
-                "on the map and stay marked as moved, so saving again tries once more (for example after the file "
-                "has been unlocked).",
+                "on the map and stay marked as not yet written; the next save tries them again.\n\n%s",
                 "次の画像に新しい位置情報を書き込めませんでした:\n\n%s\n\nこれらの画像は地図上の新しい位置のまま、"
-                "移動済みとして残ります。ファイルのロックを解除するなどしてから、もう一度保存してください。"},
+                "未書き込みとして残ります。次に保存するときに、もう一度書き込みます。\n\n%s"},
+    // What helps, one line for each reason that occurred.
+    BuiltInText{"advice/readonly", "Read-only files: allow writing to the file and its folder, then save again.",
+                "読み取り専用のファイル: ファイルとフォルダーへの書き込みを許可してから、もう一度保存してください。"},
+    BuiltInText{
+        "advice/missing", "Files not found: connect the disk that holds them or put them back, then save again.",
+        "見つからないファイル: ファイルのあるディスクを接続するか元の場所に戻してから、もう一度保存してください。"},
+    BuiltInText{"advice/changed",
+                "Files changed by another program: saving again writes the new location into the file as it is now.",
+                "別のプログラムが変更したファイル: もう一度保存すると、今のファイルに新しい位置情報を書き込みます。"},
+    BuiltInText{"advice/damaged",
+                "Files with damaged Exif data: saving again does not help. Repair the file with another program, "
+                "or take the photo off the map.",
+                "Exifデータが壊れたファイル: もう一度保存しても書き込めません。別のプログラムでファイルを修復するか、"
+                "写真を地図から外してください。"},
+    BuiltInText{"advice/diskfull", "Disk full: free some space on the disk, then save again.",
+                "ディスクの空き不足: ディスクの空き容量を増やしてから、もう一度保存してください。"},
+    BuiltInText{"advice/declined", "Pictures you chose not to change: save again and answer Yes to change them.",
+                "変更しないことを選んだ画像: もう一度保存し、変更するかどうかの質問に「はい」と答えてください。"},
+    BuiltInText{"advice/badcoordinate", "Invalid locations: move the photo on the map again, then save.",
+                "正しくない位置: 地図上で写真をもう一度移動してから保存してください。"},
+    BuiltInText{"advice/other", "Other errors: save again later; if the error stays, check the disk.",
+                "その他のエラー: 後でもう一度保存してください。エラーが続くときは、ディスクを確認してください。"},
     BuiltInText{"writeback/readonly", "the file is read-only", "ファイルが読み取り専用です"},
     BuiltInText{"writeback/missing", "the file was not found", "ファイルが見つかりません"},
     BuiltInText{"writeback/changed", "the file was changed by another program since it was loaded",

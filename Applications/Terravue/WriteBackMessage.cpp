@@ -35,6 +35,29 @@ QString WriteFailureText(const WriteFailure& failure) {
 
 namespace {
 
+// What helps against `reason`.
+const char* AdviceKey(WriteFailureReason reason) {
+  switch (reason) {
+    case WriteFailureReason::ReadOnly:
+      return "advice/readonly";
+    case WriteFailureReason::Missing:
+      return "advice/missing";
+    case WriteFailureReason::ChangedOnDisk:
+      return "advice/changed";
+    case WriteFailureReason::ExifDamaged:
+      return "advice/damaged";
+    case WriteFailureReason::DiskFull:
+      return "advice/diskfull";
+    case WriteFailureReason::Declined:
+      return "advice/declined";
+    case WriteFailureReason::BadCoordinate:
+      return "advice/badcoordinate";
+    case WriteFailureReason::Other:
+      break;
+  }
+  return "advice/other";
+}
+
 QString FileNameOf(const std::string& path) {
   const QString text = QString::fromStdString(path);
   return text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
@@ -47,6 +70,14 @@ QString WriteBackMessage(const WriteBackReport& report, qsizetype maxListed) {
     return {};
   }
   QStringList lines;
+  // Each reason's advice once, in the order the reasons first occur.
+  QStringList advice;
+  for (const WriteFailure& failure : report.problems) {
+    const QString text = AppStrings::Instance().Text(QString::fromLatin1(AdviceKey(failure.reason)));
+    if (!advice.contains(text)) {
+      advice.append(text);
+    }
+  }
   const auto total = static_cast<qsizetype>(report.problems.size());
   for (const WriteFailure& failure : report.problems) {
     if (lines.size() == maxListed) {
@@ -55,5 +86,6 @@ QString WriteBackMessage(const WriteBackReport& report, qsizetype maxListed) {
     }
     lines.append(FileNameOf(failure.path) + QStringLiteral(": ") + WriteFailureText(failure));
   }
-  return FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")), {lines.join(QLatin1Char('\n'))});
+  return FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")),
+                    {lines.join(QLatin1Char('\n')), advice.join(QLatin1Char('\n'))});
 }

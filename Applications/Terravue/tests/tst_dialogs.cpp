@@ -360,6 +360,28 @@ class DialogsTest : public QObject {
     };
     QVERIFY2(text.contains(expected.join(QLatin1Char('\n'))), qPrintable(text));
     QVERIFY(!text.contains(QStringLiteral("fine.jpg")));
+    // Each reason gets the advice that fits it, once; none tells to unlock a damaged file.
+    QVERIFY2(text.endsWith(QStringLiteral(
+                 "Read-only files: allow writing to the file and its folder, then save again.\n"
+                 "Files not found: connect the disk that holds them or put them back, then save again.\n"
+                 "Files changed by another program: saving again writes the new location into the file as it is "
+                 "now.\n"
+                 "Files with damaged Exif data: saving again does not help. Repair the file with another program, "
+                 "or take the photo off the map.\n"
+                 "Disk full: free some space on the disk, then save again.\n"
+                 "Pictures you chose not to change: save again and answer Yes to change them.\n"
+                 "Invalid locations: move the photo on the map again, then save.\n"
+                 "Other errors: save again later; if the error stays, check the disk.")),
+             qPrintable(text));
+    WriteBackReport damaged;
+    damaged.problems.push_back(
+        WriteFailure{"/photos/a.jpg", XpStatus::ExifDamaged, WriteFailureReason::ExifDamaged, std::string()});
+    damaged.problems.push_back(
+        WriteFailure{"/photos/b.jpg", XpStatus::ExifDamaged, WriteFailureReason::ExifDamaged, std::string()});
+    const QString damagedText = WriteBackMessage(damaged, 15);
+    QCOMPARE(damagedText.count(QStringLiteral("saving again does not help")), 1);
+    QVERIFY(!damagedText.contains(QStringLiteral("allow writing")));
+    QVERIFY(!damagedText.contains(QStringLiteral("unlock")));
 
     // A long list shows its first lines and counts the rest.
     report.problems.resize(20, report.problems.front());
