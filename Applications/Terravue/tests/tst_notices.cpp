@@ -258,6 +258,10 @@ class NoticesTest : public QObject {
     ClickPage(map, Qt::RightButton, CentreOf(map, QStringLiteral(".leaflet-marker-icon:not(.marker-cluster)")));
     QTRY_VERIFY_WITH_TIMEOUT(CentreOf(map, QStringLiteral("#tvForgetPosition")).x() >= 0, 10000);
     ClickPage(map, Qt::LeftButton, CentreOf(map, QStringLiteral("#tvForgetPosition")));
+    // The page asks first; the marker stays until the user confirms.
+    QTRY_VERIFY_WITH_TIMEOUT(CentreOf(map, QStringLiteral("#tvForgetYes")).x() >= 0, 10000);
+    QCOMPARE(RunScript(map, markers + QStringLiteral(".length")).toInt(), 1);
+    ClickPage(map, Qt::LeftButton, CentreOf(map, QStringLiteral("#tvForgetYes")));
     QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markers + QStringLiteral(".length")).toInt(), 0, 10000);
     QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('#tvUnlocated > *').length")).toInt(), 1);
     answerer.names = {QStringLiteral("Trip")};
