@@ -272,6 +272,10 @@ test('a marker\'s menu takes its picture off the map and a list entry\'s menu fo
   // The list entry of picture 4: its position is cleared, and it moves to the pictures without one.
   await page.click('#list a[data-index="4"]', { button: 'right' });
   await page.click('#tvForgetPosition');
+  // It asks first, and nothing changes until the answer.
+  await page.waitForSelector('#tvConfirm');
+  assert.equal((await fields(page)).pic_modify4, '0');
+  await page.click('#tvForgetYes');
   f = await fields(page);
   assert.equal(f.pic_latitude4, 'X:99:99:99.999');
   assert.equal(f.pic_longitude4, 'X:999:99:99.999');
