@@ -59,6 +59,7 @@ enum class XpStatus : std::uint16_t {
   TooManySegments = 0x860C,      ///< a JPEG stream with an absurd number of marker segments
   TrackLogInvalid = 0x860D,      ///< a track log that is not GPX or NMEA, or that does not parse
   TrackLogTooLarge = 0x860E,     ///< a track log beyond the size or point limit
+  ExifBlockFull = 0x8610,        ///< the edited Exif block would not fit one segment; not rewritten
 };
 
 /// The status as a number, for logs and messages.

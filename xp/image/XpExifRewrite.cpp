@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "xp/base/XpReplaceFile.h"
+#include "xp/image/XpExifEdit.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpJpegLib.h"
 #include "xp/image/XpJpegSegments.h"
-#include "xp/tiff/XpTiffTagCompare.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -33,20 +33,11 @@
 namespace XpExifRewrite {
 namespace {
 
-constexpr std::uint16_t kTagCompression = 0x0103;
-constexpr std::uint16_t kTagXResolution = 0x011A;
-constexpr std::uint16_t kTagYResolution = 0x011B;
-constexpr std::uint16_t kTagResolutionUnit = 0x0128;
 constexpr std::uint16_t kTagDateTime = 0x0132;
-constexpr std::uint16_t kTagExifVersion = 0x9000;
 constexpr std::uint16_t kTagMakerPreviewOffset = 0x0088;
 constexpr std::uint16_t kTagMakerPreviewLength = 0x0089;
-constexpr std::array<std::uint16_t, 2> kTagsDroppedFromLargeBlocks = {0x0002, 0x0080};
-constexpr std::uint16_t kTagMakerNoteDropped = 0x2001;
 
 constexpr std::array<std::uint8_t, 6> kExifHeader = {'E', 'x', 'i', 'f', 0, 0};
-constexpr std::array<std::uint8_t, 4> kExifVersion0221 = {'0', '2', '2', '1'};
-constexpr std::uint64_t kSizeMargin = 2064;
 constexpr std::uint32_t kMaxDirectoryEntries = 1000;
 constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
 // Where the TIFF data of a rewritten file starts: SOI, the APP1 marker and
@@ -280,9 +271,9 @@ class TempFile {
     return m_replacement.Flush();
   }
 
-  /// Renames the file over `target` (the one given to Create) and makes the
-  /// rename durable.
-  [[nodiscard]] XpStatus CommitTo(const std::string& /*target*/) { return m_replacement.Commit(); }
+  /// Renames the file over the target given to Create and makes the rename
+  /// durable.
+  [[nodiscard]] XpStatus Commit() { return m_replacement.Commit(); }
 
  private:
   void Discard() {
@@ -330,230 +321,6 @@ std::string CurrentDateTimeText() {
 }
 
 // ---------------------------------------------------------------------------
-// Preparing the tree for a GPS rewrite
-
-struct Prepared {
-  std::vector<std::uint8_t> thumbnail;  // IFD1's JPEG thumbnail, empty when none
-  std::uint32_t previewOffset = 0;      // maker-note preview, relative to the source's base
-  std::uint32_t previewLength = 0;
-};
-
-/// ExifVersion becomes "0221" unless it already holds a later version.
-[[nodiscard]] XpStatus RaiseExifVersion(XpTiffTagIFD& exif) {
-  if (const XpTiffTagDataBase* old = exif.Find(kTagExifVersion)) {
-    const auto bytes = old->Bytes();
-    for (std::size_t i = 0; i < kExifVersion0221.size() && i < bytes.size(); ++i) {
-      if (bytes[i] != kExifVersion0221[i]) {
-        if (bytes[i] > kExifVersion0221[i]) {
-          return XpStatus::Ok;
-        }
-        break;
-      }
-    }
-  }
-  return exif.SetUndefined(kTagExifVersion, kExifVersion0221);
-}
-
-/// Reads IFD1's thumbnail from the source. A thumbnail that does not lie in
-/// the file counts as none: it cannot be carried over, and failing the whole
-/// rewrite for it would leave the picture without a way to get its position.
-[[nodiscard]] XpStatus ReadThumbnail(XpAbstractFile& source, std::uint32_t offset, std::uint32_t length,
-                                     std::vector<std::uint8_t>* thumbnail) {
-  thumbnail->clear();
-  if (offset == 0 || length == 0 || length > kMaxApp1Payload) {
-    return XpStatus::Ok;
-  }
-  if (auto st = XpJpegExif::LocateExif(source, 0); st != XpStatus::Ok) {
-    return st;
-  }
-  const std::int64_t at = source.GetPosition() + std::int64_t{offset};
-  if (!InRange(at, length, source.GetLength())) {
-    return XpStatus::Ok;
-  }
-  thumbnail->resize(length);
-  return ReadAt(source, at, *thumbnail);
-}
-
-/// Old GPS tags that the GPS record does not hold (GPSHPositioningError and
-/// any later tag) stay in the new GPS directory as they were.
-[[nodiscard]] XpStatus CarryUnmodelledGpsTags(const XpTiffTagIFD* previous, XpTiffTagIFD& gps) {
-  if (previous == nullptr) {
-    return XpStatus::Ok;
-  }
-  for (const auto& entry : previous->Entries()) {
-    if (entry->GetTag() < XpGPSRecord::kTagCount || gps.Has(entry->GetTag())) {
-      continue;
-    }
-    auto copy = entry->Clone();
-    if (copy == nullptr || gps.AddEntry(std::move(copy)) == nullptr) {
-      return XpStatus::OutOfMemory;
-    }
-  }
-  return XpStatus::Ok;
-}
-
-[[nodiscard]] XpStatus PrepareTree(XpTiffTagManager& tree, XpAbstractFile& source, const XpGPSRecord& record,
-                                   bool replaceWhole, const std::string& dateTime, Prepared* prepared,
-                                   XpTiffTagIFD** gpsOut) {
-  XpTiffTagIFD* ifd0 = tree.GetIFD(0);
-  if (ifd0 == nullptr) {
-    return XpStatus::NoExif;
-  }
-  if (auto st = ifd0->SetAscii(kTagDateTime, dateTime, 20); st != XpStatus::Ok) {
-    return st;
-  }
-  if (XpTiffTagIFD* exif = tree.GetExifIFD()) {
-    if (auto st = RaiseExifVersion(*exif); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-
-  std::uint64_t expected = ifd0->StoredSize(true) + kSizeMargin;
-  if (XpTiffTagIFD* ifd1 = tree.GetIFD(1)) {
-    if (ifd1->Has(kTagDateTime)) {
-      if (auto st = ifd1->SetAscii(kTagDateTime, dateTime, 20); st != XpStatus::Ok) {
-        return st;
-      }
-    }
-    expected += ifd1->StoredSize(true) + ifd1->FindLong(kTagThumbnailLength);
-    expected += expected & 1;
-  }
-  if (XpTiffTagIFD* makerSub = tree.GetMakerSubIFD()) {
-    if (expected > 0xFFFF) {
-      for (const std::uint16_t tag : kTagsDroppedFromLargeBlocks) {
-        makerSub->RemoveTag(tag);
-      }
-    }
-    prepared->previewOffset = makerSub->FindLong(kTagMakerPreviewOffset);
-    prepared->previewLength = makerSub->FindLong(kTagMakerPreviewLength);
-  }
-  while (tree.IFDCount() > 2) {
-    tree.RemoveIFD(2);
-  }
-
-  // The GPS directory.
-  std::unique_ptr<XpTiffTagIFD> previousGps;
-  if (const XpTiffTagIFD* old = tree.GetGPSIFD(); old != nullptr && replaceWhole) {
-    previousGps = old->Clone();
-    if (previousGps == nullptr) {
-      return XpStatus::OutOfMemory;
-    }
-  }
-  XpTiffTagDataIFD* gpsEntry = nullptr;
-  if (!replaceWhole) {
-    XpTiffTagDataBase* existing = ifd0->Find(kTagGPSIFD);
-    if (existing != nullptr && existing->IsIFD()) {
-      gpsEntry = static_cast<XpTiffTagDataIFD*>(existing);
-    }
-  }
-  if (gpsEntry == nullptr) {
-    auto fresh = XpCreateTiffTagDataIFD(kTagGPSIFD, 1);
-    if (fresh == nullptr) {
-      return XpStatus::OutOfMemory;
-    }
-    gpsEntry = static_cast<XpTiffTagDataIFD*>(ifd0->AddEntry(std::move(fresh)));
-    if (gpsEntry == nullptr) {
-      return XpStatus::OutOfMemory;
-    }
-  }
-  if (gpsEntry->ChildCount() == 0 && gpsEntry->AddChild(std::make_unique<XpTiffTagIFD>()) == nullptr) {
-    return XpStatus::OutOfMemory;
-  }
-  XpTiffTagIFD* gps = gpsEntry->GetChild(0);
-  if (auto st = gps->SetGPSRecord(record); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = CarryUnmodelledGpsTags(previousGps.get(), *gps); st != XpStatus::Ok) {
-    return st;
-  }
-  *gpsOut = gps;
-
-  if (XpTiffTagIFD* makerNote = tree.GetMakerNoteIFD()) {
-    makerNote->RemoveTag(kTagMakerNoteDropped);
-  }
-
-  // IFD1 keeps a JPEG thumbnail, placed right behind the stored tree.
-  if (XpTiffTagIFD* ifd1 = tree.GetIFD(1)) {
-    const std::uint32_t offset = ifd1->FindLong(kTagThumbnailOffset);
-    const std::uint32_t length = ifd1->FindLong(kTagThumbnailLength);
-    if (auto st = ReadThumbnail(source, offset, length, &prepared->thumbnail); st != XpStatus::Ok) {
-      return st;
-    }
-    if (prepared->thumbnail.empty()) {
-      tree.RemoveIFD(1);
-    } else {
-      for (XpStatus st : {ifd1->SetShort(kTagCompression, 6), ifd1->SetRational(kTagXResolution, 72, 1),
-                          ifd1->SetRational(kTagYResolution, 72, 1), ifd1->SetShort(kTagResolutionUnit, 2),
-                          ifd1->SetLong(kTagThumbnailLength, length), ifd1->SetLong(kTagThumbnailOffset, 0)}) {
-        if (st != XpStatus::Ok) {
-          return st;
-        }
-      }
-      // Its final offset is known once the tree's layout is (see PlaceThumbnail).
-    }
-  }
-  return XpStatus::Ok;
-}
-
-/// A raw maker note usually points into itself with offsets counted from the
-/// TIFF header, so it must keep its offset to stay readable. Answers the pin
-/// for it, if the source has one.
-std::vector<XpTiffTagManager::PinnedValue> MakerNotePins(XpAbstractFile& source, const XpTiffTagManager& tree) {
-  std::vector<XpTiffTagManager::PinnedValue> pins;
-  const XpTiffTagIFD* exif = tree.GetExifIFD();
-  const XpTiffTagDataBase* note = exif != nullptr ? exif->Find(kTagMakerNote) : nullptr;
-  if (note == nullptr || note->IsIFD() || note->GetByteSize() <= 4) {
-    return pins;
-  }
-  TiffHeader header;
-  if (ReadTiffHeader(source, &header) != XpStatus::Ok) {
-    return pins;
-  }
-  const auto exifEntry = FindRawEntry(source, header, header.ifd0, kTagExifIFD);
-  if (!exifEntry || (exifEntry->type != kTiffTypeLong && exifEntry->type != kTiffTypeIFD)) {
-    return pins;
-  }
-  const auto raw = FindRawEntry(source, header, exifEntry->value, kTagMakerNote);
-  if (raw && raw->count == note->GetByteSize() && raw->count > 4) {
-    pins.push_back({note, raw->value});
-  }
-  return pins;
-}
-
-/// Points IFD1 at the thumbnail, which follows the stored tree directly.
-[[nodiscard]] XpStatus PlaceThumbnail(XpTiffTagManager& tree, std::span<const XpTiffTagManager::PinnedValue> pins) {
-  XpTiffTagIFD* ifd1 = tree.GetIFD(1);
-  if (ifd1 == nullptr) {
-    return XpStatus::Ok;
-  }
-  XpMemoryFile scratch;
-  XpStatus st = XpStatus::Ok;
-  const std::uint64_t length = tree.Store(scratch, pins, &st);
-  if (length == 0) {
-    return st != XpStatus::Ok ? st : XpStatus::NoExif;
-  }
-  if (length > kMaxApp1Payload) {
-    return XpStatus::JpegEncodeFailed;
-  }
-  return ifd1->SetLong(kTagThumbnailOffset, static_cast<std::uint32_t>(length));
-}
-
-[[nodiscard]] XpStatus BuildBlock(XpTiffTagManager& tree, std::span<const XpTiffTagManager::PinnedValue> pins,
-                                  const std::vector<std::uint8_t>& thumbnail, XpMemoryFile* block) {
-  if (auto st = block->WriteAll(kExifHeader.data(), kExifHeader.size()); st != XpStatus::Ok) {
-    return st;
-  }
-  XpStatus stored = XpStatus::Ok;
-  if (tree.Store(*block, pins, &stored) == 0) {
-    return stored != XpStatus::Ok ? stored : XpStatus::NoExif;
-  }
-  if (!thumbnail.empty()) {
-    return block->WriteAll(thumbnail.data(), thumbnail.size());
-  }
-  return XpStatus::Ok;
-}
-
-// ---------------------------------------------------------------------------
 // The splice: the new Exif segment in front of the source's own bytes
 
 /// A piece of the source copied unchanged into the new file.
@@ -574,6 +341,11 @@ struct Splice {
   std::uint32_t exifSize = 0;
   std::int64_t headerLength = 0;  ///< of the new file, up to the tail
   std::vector<CopiedRange> tail;  ///< in increasing order; zero bytes fill the gaps
+  /// A segment of the leading run written anew (the XMP packet edited in the
+  /// same write): its position and size in the source and its new bytes.
+  std::int64_t replacedPosition = -1;
+  std::uint32_t replacedSize = 0;
+  std::vector<std::uint8_t> replacement;
 };
 
 std::int64_t AlignPreview(std::int64_t position) {
@@ -608,6 +380,9 @@ std::int64_t AlignPreview(std::int64_t position) {
       header -= replaced->size;
     }
     header += 4 + static_cast<std::int64_t>(blockSize);
+  }
+  if (splice->replacedPosition >= 0) {
+    header += static_cast<std::int64_t>(splice->replacement.size()) - splice->replacedSize;
   }
   splice->headerLength = header;
   splice->tail = {{layout.tailStart, static_cast<std::uint64_t>(length - layout.tailStart), header}};
@@ -711,20 +486,20 @@ std::int64_t AlignPreview(std::int64_t position) {
 }
 
 /// Lays out the rewrite of `source` with the new `block`, carrying the
-/// maker-note preview (source TIFF offset `previewOffset`, 0 for none).
-[[nodiscard]] XpStatus PlanRewrite(XpAbstractFile& source, XpMemoryFile& block, std::uint32_t previewOffset,
-                                   std::uint32_t previewLength, Splice* splice) {
+/// maker-note preview (source TIFF offset `previewOffset`, 0 for none) when
+/// it lies behind the Exif segment (one inside the block keeps its offset
+/// with the block).
+[[nodiscard]] XpStatus PlanRewrite(XpAbstractFile& source, XpMemoryFile& block, std::int64_t base,
+                                   std::int64_t segmentEnd, std::uint32_t previewOffset, std::uint32_t previewLength,
+                                   Splice* splice) {
   if (auto st = PlanSplice(source, 0, static_cast<std::uint64_t>(block.GetLength()), splice); st != XpStatus::Ok) {
     return st;
   }
-  if (previewOffset == 0 || previewLength == 0) {
+  if (previewOffset == 0 || previewLength == 0 || base + std::int64_t{previewOffset} < segmentEnd) {
     return XpStatus::Ok;
   }
-  if (auto st = XpJpegExif::LocateExif(source, 0); st != XpStatus::Ok) {
-    return st;
-  }
   std::int64_t placed = -1;
-  const std::int64_t from = source.GetPosition() + std::int64_t{previewOffset};
+  const std::int64_t from = base + std::int64_t{previewOffset};
   if (auto st = PlacePreview(source, from, previewLength, splice, &placed); st != XpStatus::Ok) {
     return st;
   }
@@ -756,7 +531,17 @@ std::int64_t AlignPreview(std::int64_t position) {
   const std::int64_t runEnd = splice.layout.tailStart;
   const std::int64_t cut = splice.exifPosition >= 0 ? splice.exifPosition : runEnd;
   const std::int64_t resume = splice.exifPosition >= 0 ? splice.exifPosition + splice.exifSize : runEnd;
-  for (const auto& [from, to] : {std::pair{runStart, cut}, std::pair{resume, runEnd}}) {
+  for (auto [from, to] : {std::pair{runStart, cut}, std::pair{resume, runEnd}}) {
+    if (splice.replacedPosition >= from && splice.replacedPosition < to) {
+      if (auto st = CopyRange(source, from, static_cast<std::uint64_t>(splice.replacedPosition - from), destination);
+          st != XpStatus::Ok) {
+        return st;
+      }
+      if (auto st = destination.WriteAll(splice.replacement.data(), splice.replacement.size()); st != XpStatus::Ok) {
+        return st;
+      }
+      from = splice.replacedPosition + splice.replacedSize;
+    }
     if (to > from) {
       if (auto st = CopyRange(source, from, static_cast<std::uint64_t>(to - from), destination); st != XpStatus::Ok) {
         return st;
@@ -782,46 +567,8 @@ std::int64_t AlignPreview(std::int64_t position) {
 }
 
 // ---------------------------------------------------------------------------
+// ---------------------------------------------------------------------------
 // Checking the written file
-
-bool SameEntries(const XpTiffTagIFD& a, const XpTiffTagIFD& b) {
-  if (a.EntryCount() != b.EntryCount()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.EntryCount(); ++i) {
-    const XpTiffTagDataBase& x = *a.GetEntry(i);
-    const XpTiffTagDataBase& y = *b.GetEntry(i);
-    if (x.GetTag() != y.GetTag() || x.GetType() != y.GetType() || x.GetCount() != y.GetCount() ||
-        !std::equal(x.Bytes().begin(), x.Bytes().end(), y.Bytes().begin(), y.Bytes().end())) {
-      return false;
-    }
-  }
-  return true;
-}
-
-/// The written file must parse, carry exactly the GPS directory that was
-/// stored and have the source's frame.
-[[nodiscard]] XpStatus VerifyWritten(const std::string& tempPath, const XpTiffTagIFD& writtenGps,
-                                     const FrameHeader& sourceFrame) {
-  XpFile written(tempPath);
-  if (auto st = written.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
-    return st;
-  }
-  TagTreePtr tree;
-  if (XpJpegExif::ReadTagTree(written, &tree, 0) != XpStatus::Ok || tree == nullptr ||
-      tree->LoadStatus() != XpStatus::Ok) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  const XpTiffTagIFD* gps = tree->GetGPSIFD();
-  if (gps == nullptr || !SameEntries(*gps, writtenGps)) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  FrameHeader frame;
-  if (ReadFrameHeader(written, &frame) != XpStatus::Ok || !(frame == sourceFrame)) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  return XpStatus::Ok;
-}
 
 /// The copied pieces of the written file must be the source's bytes, and
 /// nothing may follow the last of them.
@@ -888,49 +635,6 @@ bool KeepsTime(const Hooks& hooks) { return hooks.preserveModificationTime || g_
   return XpStatus::Ok;
 }
 
-/// The changes a GPS rewrite makes on purpose: the GPS directory (checked on
-/// its own), DateTime, ExifVersion, the maker-note entries that are dropped
-/// or moved, and IFD1's thumbnail description.
-bool IsIntendedChange(const std::string& where, std::uint16_t tag) {
-  if (where == "IFD0") {
-    return tag == kTagDateTime || tag == kTagGPSIFD;
-  }
-  if (where == "IFD0/8769") {
-    return tag == kTagExifVersion;
-  }
-  if (where == "IFD0/8769/927c") {
-    return tag == kTagMakerNoteDropped;
-  }
-  if (where == "IFD0/8769/927c/b028") {
-    return tag == kTagMakerPreviewOffset ||
-           std::find(kTagsDroppedFromLargeBlocks.begin(), kTagsDroppedFromLargeBlocks.end(), tag) !=
-               kTagsDroppedFromLargeBlocks.end();
-  }
-  if (where == "IFD1") {
-    return tag == kTagCompression || tag == kTagXResolution || tag == kTagYResolution || tag == kTagResolutionUnit ||
-           tag == kTagThumbnailOffset || tag == kTagThumbnailLength || tag == kTagDateTime;
-  }
-  return false;
-}
-
-/// The written file's tree must read completely and hold every directory and
-/// entry of the old tree's first `topLevel` directories, apart from what
-/// `skip` names; 0x8602 otherwise.
-[[nodiscard]] XpStatus CheckTreeKept(const std::string& tempPath, const XpTiffTagManager& before, std::size_t topLevel,
-                                     const XpTiffTagSkip& skip) {
-  XpFile written(tempPath);
-  if (auto st = written.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
-    return st;
-  }
-  TagTreePtr tree;
-  if (XpJpegExif::ReadTagTree(written, &tree, 0) != XpStatus::Ok || tree == nullptr || !tree->IsComplete()) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  if (!XpTiffTreeDifference(before, *tree, topLevel, skip).empty()) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  return XpStatus::Ok;
-}
 
 /// The end of the Exif segment whose TIFF header `header` describes (the
 /// segment length stands 8 bytes before the header); -1 when unreadable.
@@ -942,68 +646,402 @@ std::int64_t ExifBlockEnd(XpAbstractFile& file, const TiffHeader& header) {
   return header.base - 8 + ((length[0] << 8) | length[1]);
 }
 
-/// Overwrites the GPS directory at `offset` and every value it owns with
-/// zero bytes, so that a removed position cannot be read from the file by
-/// anyone. Only bytes inside the Exif block are touched. 0x8608 for a
-/// directory that does not lie in the block.
-[[nodiscard]] XpStatus ScrubGpsDirectory(XpAbstractFile& file, const TiffHeader& header, std::uint32_t offset,
-                                         std::int64_t blockEnd) {
-  const std::int64_t position = header.base + std::int64_t{offset};
-  std::array<std::uint8_t, 2> countBytes{};
-  if (!InRange(position, 2, blockEnd) || ReadAt(file, position, countBytes) != XpStatus::Ok) {
+/// Reads the TIFF data of the Exif segment (from its header to the segment's
+/// end) into `tiff`; `*base` is where it starts in the file.
+[[nodiscard]] XpStatus ReadExifTiff(XpAbstractFile& file, std::int64_t* base, std::vector<std::uint8_t>* tiff) {
+  TiffHeader header;
+  if (auto st = ReadTiffHeader(file, &header); st != XpStatus::Ok) {
+    return st;
+  }
+  const std::int64_t end = ExifBlockEnd(file, header);
+  if (end < header.base || !InRange(header.base, static_cast<std::uint64_t>(end - header.base), file.GetLength())) {
     return XpStatus::ExifDamaged;
   }
-  const std::uint32_t count = Get16(countBytes.data(), header.bigEndian);
-  if (count > kMaxDirectoryEntries || !InRange(position + 2, 12U * count, blockEnd)) {
-    return XpStatus::ExifDamaged;
+  *base = header.base;
+  tiff->resize(static_cast<std::size_t>(end - header.base));
+  return ReadAt(file, header.base, *tiff);
+}
+
+// ---------------------------------------------------------------------------
+// The photo as it was read
+
+/// What a photo was when a rewrite read it: the file (device and inode), its
+/// size and times, and a digest of its bytes. The photo is replaced only
+/// while all of them still hold.
+struct Stamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  struct timespec modified {};
+  struct timespec changed {};
+  std::uint64_t digest = 0;
+
+  [[nodiscard]] bool Same(const Stamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec && digest == o.digest;
   }
-  std::vector<std::uint8_t> table(12U * count);
-  if (count > 0) {
-    if (auto st = ReadAt(file, position + 2, table); st != XpStatus::Ok) {
+};
+
+struct FdCloser {
+  void operator()(const int* fd) const {
+    ::close(*fd);
+    delete fd;
+  }
+};
+
+[[nodiscard]] XpStatus TakeStamp(const std::string& target, Stamp* stamp) {
+  const int fd = ::open(target.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    return XpStatusFromErrnoForPath(errno, target);
+  }
+  const std::unique_ptr<const int, FdCloser> closer(new int(fd));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    return XpStatusFromErrno(errno);
+  }
+  stamp->device = info.st_dev;
+  stamp->inode = info.st_ino;
+  stamp->size = info.st_size;
+  stamp->modified = info.st_mtim;
+  stamp->changed = info.st_ctim;
+  // FNV-1a over the whole file.
+  std::uint64_t digest = 0xcbf29ce484222325ULL;
+  std::vector<std::uint8_t> buffer(kCopyBuffer);
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return XpStatusFromErrno(errno);
+    }
+    if (got == 0) {
+      break;
+    }
+    for (ssize_t i = 0; i < got; ++i) {
+      digest = (digest ^ buffer[static_cast<std::size_t>(i)]) * 0x100000001b3ULL;
+    }
+  }
+  stamp->digest = digest;
+  return XpStatus::Ok;
+}
+
+// ---------------------------------------------------------------------------
+// One transaction for every rewrite
+
+/// One rewrite of a photo: what it reads, writes and checks. The steps around
+/// it are the same for every rewrite (RunRewrite).
+class PictureRewrite {
+ public:
+  PictureRewrite() = default;
+  PictureRewrite(const PictureRewrite&) = delete;
+  PictureRewrite& operator=(const PictureRewrite&) = delete;
+  virtual ~PictureRewrite() = default;
+  /// Reads the source and prepares the new file; with `*nothing` set the
+  /// photo stays as it is and the rewrite answers 0.
+  [[nodiscard]] virtual XpStatus Prepare(XpFile& source, bool* nothing) = 0;
+  /// Writes the new file from the start of `temp`.
+  [[nodiscard]] virtual XpStatus Write(XpFile& source, XpAbstractFile& temp) = 0;
+  /// Checks the written, flushed file.
+  [[nodiscard]] virtual XpStatus Check(const std::string& tempPath, XpFile& source) = 0;
+};
+
+/// Resolves the path, refuses a protected photo, prepares the rewrite, writes
+/// it into a locked temporary file beside the photo, flushes and checks it,
+/// and renames it over the photo, but only while the photo is still what was
+/// read (0x860A otherwise). On every failure the photo stays as it was and
+/// the temporary file is removed.
+[[nodiscard]] XpStatus RunRewrite(const std::string& path, const Hooks& hooks, PictureRewrite& rewrite) {
+  std::string target;
+  struct stat original {};
+  if (auto st = ResolveTarget(path, &target, &original); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = CheckNotProtected(target, original); st != XpStatus::Ok) {
+    return st;
+  }
+  XpFile source(target);
+  if (auto st = source.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    return st;
+  }
+  Stamp read;
+  if (auto st = TakeStamp(target, &read); st != XpStatus::Ok) {
+    return st;
+  }
+  bool nothing = false;
+  if (auto st = rewrite.Prepare(source, &nothing); st != XpStatus::Ok || nothing) {
+    return st;
+  }
+  TempFile temp;
+  if (auto st = temp.Create(target); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = rewrite.Write(source, temp.File()); st != XpStatus::Ok) {
+    return st;
+  }
+  if (hooks.beforeCommit) {
+    if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
       return st;
     }
   }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = table.data() + 12U * i;
-    const std::uint64_t size =
-        std::uint64_t{Get32(e + 4, header.bigEndian)} * XpTiffTypeUnitSize(Get16(e + 2, header.bigEndian));
-    const std::int64_t at = header.base + std::int64_t{Get32(e + 8, header.bigEndian)};
-    if (size > 4 && InRange(at, size, blockEnd)) {
-      const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(size), 0);
-      if (auto st = WriteAt(file, at, zeros); st != XpStatus::Ok) {
-        return st;
-      }
+  if (auto st = temp.Finish(original, KeepsTime(hooks)); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = rewrite.Check(temp.Path(), source); st != XpStatus::Ok) {
+    return st;
+  }
+  // Someone else's write between the read and now would be lost by the rename.
+  Stamp now;
+  if (TakeStamp(target, &now) != XpStatus::Ok || !now.Same(read)) {
+    return XpStatus::ChangedOnDisk;
+  }
+  (void)source.Close();
+  return temp.Commit();
+}
+
+// ---------------------------------------------------------------------------
+// The GPS rewrites
+
+constexpr std::string_view kXmpHeader("http://ns.adobe.com/xap/1.0/\0", 29);
+
+/// The first XMP segment of the leading run, or nothing.
+std::optional<XpJpegSegments::Segment> FindXmpSegment(XpAbstractFile& source, const XpJpegSegments::Layout& layout) {
+  for (std::size_t i = 0; i < layout.leadingCount && i < layout.segments.size(); ++i) {
+    const XpJpegSegments::Segment& s = layout.segments[i];
+    if (s.marker != XpJpegSegments::kMarkerApp1 || s.exif || s.size < 4 + kXmpHeader.size()) {
+      continue;
+    }
+    std::array<std::uint8_t, kXmpHeader.size()> head{};
+    if (ReadAt(source, s.position + 4, head) == XpStatus::Ok &&
+        std::memcmp(head.data(), kXmpHeader.data(), head.size()) == 0) {
+      return s;
     }
   }
-  // The table itself, with the next-directory offset when the block holds it.
-  const std::uint64_t tableSize = 2 + 12U * count + (InRange(position, 2 + 12U * count + 4, blockEnd) ? 4 : 0);
-  const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(tableSize), 0);
-  return WriteAt(file, position, zeros);
+  return std::nullopt;
 }
 
-/// Reads the tree of a picture that is to be rewritten: 0x8601 without one,
-/// 0x8608 when it was not read completely.
-[[nodiscard]] XpStatus ReadTreeToRewrite(XpAbstractFile& source, TagTreePtr* tree) {
-  if (auto st = XpJpegExif::ReadTagTree(source, tree, 0); st != XpStatus::Ok) {
-    return st == XpStatus::JpegDecodeFailed ? XpStatus::ExifDamaged : st;
+/// A new GPS directory (WriteGPS) or none (RemoveGPS), written by editing the
+/// source's Exif data in place and behind it (XpExifEdit), together with the
+/// caller's edit of the XMP packet.
+class GpsRewrite final : public PictureRewrite {
+ public:
+  GpsRewrite(const XpGPSRecord* record, bool replaceWhole, const Hooks& hooks) : m_hooks(hooks) {
+    m_request.record = record;
+    m_request.replaceWhole = replaceWhole;
+    m_request.raiseExifVersion = record != nullptr;
+    if (record != nullptr) {
+      m_request.dateTime = hooks.dateTime.empty() ? CurrentDateTimeText() : hooks.dateTime;
+    }
   }
-  if (*tree == nullptr || !(*tree)->HasIFD()) {
-    return XpStatus::NoExif;
-  }
-  return (*tree)->IsComplete() ? XpStatus::Ok : XpStatus::ExifDamaged;
-}
 
-/// Refuses a picture with more than one Exif segment before its image: which
-/// of them holds the position is a matter of the reader, so rewriting one of
-/// them can never be right. 0x860C for an absurd number of segments.
-[[nodiscard]] XpStatus RefuseSecondExif(XpAbstractFile& source) {
-  XpJpegSegments::Layout layout;
-  const XpStatus walked = XpJpegSegments::Walk(source, 0, &layout);
-  if (walked == XpStatus::TooManySegments) {
-    return walked;
+  XpStatus Prepare(XpFile& source, bool* nothing) override {
+    if (auto st = XpJpegSegments::Walk(source, 0, &m_splice.layout); st != XpStatus::Ok) {
+      return st == XpStatus::TooManySegments ? st : XpStatus::JpegDecodeFailed;
+    }
+    if (m_splice.layout.exifCount > 1) {
+      return XpStatus::ExifDamaged;
+    }
+    if (auto st = XpJpegExif::ReadTagTree(source, &m_tree, 0); st != XpStatus::Ok) {
+      // An Exif block whose tree does not parse is no tag tree either; only a
+      // stream that is not a JPEG at all is a decoding failure.
+      if (st == XpStatus::JpegDecodeFailed && XpJpegExif::CheckJpegStream(source, 0) == XpStatus::Ok) {
+        return IsRemove() ? XpStatus::ExifDamaged : XpStatus::NoExif;
+      }
+      return st;
+    }
+    if (m_tree == nullptr || !m_tree->HasIFD()) {
+      return XpStatus::NoExif;
+    }
+    // A tree read only in part could hide what the edit must know about. A
+    // tag twice in one directory is harmless: the edit keeps both entries.
+    if (!m_tree->IsComplete() && !m_tree->OnlyDuplicateTagsSkipped()) {
+      return XpStatus::ExifDamaged;
+    }
+    if (auto st = ReadExifTiff(source, &m_base, &m_tiff); st != XpStatus::Ok) {
+      return st;
+    }
+    m_request.parsedGps = m_tree->GetGPSIFD();
+    const XpStatus edited = XpExifEdit::Edit(m_tiff, m_request, &m_outcome);
+    const bool noPointer = IsRemove() && edited == XpStatus::NoExif;
+    if (edited != XpStatus::Ok && !noPointer) {
+      return edited;
+    }
+    if (noPointer) {
+      m_outcome.tiff = m_tiff;
+    }
+    if (!XpExifEdit::Difference(m_tiff, m_outcome.tiff, m_request, m_outcome).empty()) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    if (kExifHeader.size() + m_outcome.tiff.size() > kMaxApp1Payload) {
+      return XpStatus::ExifBlockFull;
+    }
+    if (auto st = PrepareXmp(source); st != XpStatus::Ok) {
+      return st;
+    }
+    if (noPointer && m_splice.replacedPosition < 0) {
+      *nothing = true;
+      return XpStatus::Ok;
+    }
+    if (auto st = ReadFrameHeader(source, &m_frame); st != XpStatus::Ok) {
+      return st;
+    }
+    m_inPlace = IsRemove() && (m_splice.replacedPosition < 0 || m_splice.replacement.size() == m_splice.replacedSize);
+    if (m_inPlace) {
+      return XpStatus::Ok;
+    }
+    if (auto st = m_block.WriteAll(kExifHeader.data(), kExifHeader.size()); st != XpStatus::Ok) {
+      return st;
+    }
+    if (auto st = m_block.WriteAll(m_outcome.tiff.data(), m_outcome.tiff.size()); st != XpStatus::Ok) {
+      return st;
+    }
+    std::uint32_t previewOffset = 0;
+    std::uint32_t previewLength = 0;
+    if (const XpTiffTagIFD* makerSub = m_tree->GetMakerSubIFD()) {
+      previewOffset = makerSub->FindLong(kTagMakerPreviewOffset);
+      previewLength = makerSub->FindLong(kTagMakerPreviewLength);
+    }
+    const auto segmentEnd = m_base + static_cast<std::int64_t>(m_tiff.size());
+    return PlanRewrite(source, m_block, m_base, segmentEnd, previewOffset, previewLength, &m_splice);
   }
-  return layout.exifCount > 1 ? XpStatus::ExifDamaged : XpStatus::Ok;
-}
+
+  XpStatus Write(XpFile& source, XpAbstractFile& temp) override {
+    if (!m_inPlace) {
+      return WriteSplice(source, m_block.Bytes(), m_splice, temp);
+    }
+    if (auto st = CopyRange(source, 0, static_cast<std::uint64_t>(source.GetLength()), temp); st != XpStatus::Ok) {
+      return st;
+    }
+    if (auto st = WriteAt(temp, m_base, m_outcome.tiff); st != XpStatus::Ok) {
+      return st;
+    }
+    if (m_splice.replacedPosition >= 0) {
+      return WriteAt(temp, m_splice.replacedPosition, m_splice.replacement);
+    }
+    return XpStatus::Ok;
+  }
+
+  XpStatus Check(const std::string& tempPath, XpFile& source) override {
+    XpFile written(tempPath);
+    if (auto st = written.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+      return st;
+    }
+    TagTreePtr tree;
+    if (XpJpegExif::ReadTagTree(written, &tree, 0) != XpStatus::Ok || tree == nullptr || !tree->HasIFD() ||
+        (!tree->IsComplete() && !(m_tree->OnlyDuplicateTagsSkipped() && tree->OnlyDuplicateTagsSkipped()))) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    // The tree keeps every old entry and range, apart from the intended changes.
+    std::int64_t base = 0;
+    std::vector<std::uint8_t> tiff;
+    if (ReadExifTiff(written, &base, &tiff) != XpStatus::Ok ||
+        !XpExifEdit::Difference(m_tiff, tiff, m_request, m_outcome).empty()) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    const XpTiffTagIFD* gps = tree->GetGPSIFD();
+    if (IsRemove()) {
+      if (gps != nullptr) {
+        return XpStatus::JpegDecodeFailed;
+      }
+    } else {
+      XpGPSRecord read;
+      if (gps == nullptr) {
+        return XpStatus::JpegDecodeFailed;
+      }
+      gps->GetGPSRecord(read);
+      if (!XpExifEdit::HoldsRecord(read, *m_request.record)) {
+        return XpStatus::JpegDecodeFailed;
+      }
+    }
+    FrameHeader frame;
+    if (ReadFrameHeader(written, &frame) != XpStatus::Ok || !(frame == m_frame)) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    if (m_inPlace) {
+      return CheckInPlace(written, source, base);
+    }
+    return VerifyCopiedTail(tempPath, source, m_splice);
+  }
+
+ private:
+  [[nodiscard]] bool IsRemove() const { return m_request.record == nullptr; }
+
+  /// Runs the caller's XMP edit on the first XMP segment, if any.
+  [[nodiscard]] XpStatus PrepareXmp(XpFile& source) {
+    if (!m_hooks.editXmp) {
+      return XpStatus::Ok;
+    }
+    const auto segment = FindXmpSegment(source, m_splice.layout);
+    if (!segment) {
+      return XpStatus::Ok;
+    }
+    std::vector<std::uint8_t> payload(segment->size - 4);
+    if (auto st = ReadAt(source, segment->position + 4, payload); st != XpStatus::Ok) {
+      return st;
+    }
+    std::vector<std::uint8_t> edited = payload;
+    if (auto st = m_hooks.editXmp(IsRemove(), payload, &edited); st != XpStatus::Ok) {
+      return st;
+    }
+    if (edited == payload) {
+      return XpStatus::Ok;
+    }
+    if (edited.size() > kMaxApp1Payload || edited.size() < kXmpHeader.size() ||
+        std::memcmp(edited.data(), kXmpHeader.data(), kXmpHeader.size()) != 0) {
+      return XpStatus::JpegEncodeFailed;
+    }
+    const auto length = static_cast<std::uint16_t>(edited.size() + 2);
+    m_splice.replacement = {0xFF, XpJpegSegments::kMarkerApp1, static_cast<std::uint8_t>(length >> 8),
+                            static_cast<std::uint8_t>(length)};
+    m_splice.replacement.insert(m_splice.replacement.end(), edited.begin(), edited.end());
+    m_splice.replacedPosition = segment->position;
+    m_splice.replacedSize = segment->size;
+    return XpStatus::Ok;
+  }
+
+  /// A file changed in place keeps its length and every byte outside the
+  /// Exif data and the edited XMP segment.
+  [[nodiscard]] XpStatus CheckInPlace(XpFile& written, XpFile& source, std::int64_t base) const {
+    const std::int64_t length = source.GetLength();
+    if (written.GetLength() != length || base != m_base) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    std::vector<std::uint8_t> mine(kCopyBuffer);
+    std::vector<std::uint8_t> theirs(kCopyBuffer);
+    const auto skipped = [&](std::int64_t at) {
+      const bool inTiff = at >= m_base && at < m_base + static_cast<std::int64_t>(m_tiff.size());
+      const bool inXmp = m_splice.replacedPosition >= 0 && at >= m_splice.replacedPosition &&
+                         at < m_splice.replacedPosition + m_splice.replacedSize;
+      return inTiff || inXmp;
+    };
+    for (std::int64_t done = 0; done < length;) {
+      const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(length - done, std::int64_t{kCopyBuffer}));
+      if (ReadAt(written, done, std::span(mine.data(), piece)) != XpStatus::Ok ||
+          ReadAt(source, done, std::span(theirs.data(), piece)) != XpStatus::Ok) {
+        return XpStatus::JpegDecodeFailed;
+      }
+      for (std::size_t i = 0; i < piece; ++i) {
+        if (mine[i] != theirs[i] && !skipped(done + static_cast<std::int64_t>(i))) {
+          return XpStatus::JpegDecodeFailed;
+        }
+      }
+      done += static_cast<std::int64_t>(piece);
+    }
+    return XpStatus::Ok;
+  }
+
+  const Hooks& m_hooks;
+  XpExifEdit::Request m_request;
+  XpExifEdit::Outcome m_outcome;
+  TagTreePtr m_tree;
+  std::int64_t m_base = 0;
+  std::vector<std::uint8_t> m_tiff;
+  FrameHeader m_frame;
+  XpMemoryFile m_block;
+  Splice m_splice;
+  bool m_inPlace = false;
+};
 
 }  // namespace
 
@@ -1041,106 +1079,6 @@ XpStatus TranscodeWithExif(const XpMemoryFile& block, XpAbstractFile& source, Xp
   return WriteSplice(source, bytes, splice, destination);
 }
 
-XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole, const Hooks& hooks) {
-  std::string target;
-  struct stat original {};
-  if (auto st = ResolveTarget(path, &target, &original); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = CheckNotProtected(target, original); st != XpStatus::Ok) {
-    return st;
-  }
-  XpFile source(target);
-  if (auto st = source.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
-    return st;
-  }
-
-  TagTreePtr tree;
-  if (auto st = XpJpegExif::ReadTagTree(source, &tree, 0); st != XpStatus::Ok) {
-    // An Exif block whose tree does not parse is no tag tree either; only a
-    // stream that is not a JPEG at all is a decoding failure.
-    if (st == XpStatus::JpegDecodeFailed && XpJpegExif::CheckJpegStream(source, 0) == XpStatus::Ok) {
-      return XpStatus::NoExif;
-    }
-    return st;
-  }
-  if (tree == nullptr || !tree->HasIFD()) {
-    return XpStatus::NoExif;
-  }
-  // Storing a tree read only in part would drop what was not read.
-  if (!tree->IsComplete()) {
-    return XpStatus::ExifDamaged;
-  }
-  const std::unique_ptr<XpTiffTagManager> before = tree->Clone();
-  if (before == nullptr) {
-    return XpStatus::OutOfMemory;
-  }
-  FrameHeader sourceFrame;
-  if (auto st = ReadFrameHeader(source, &sourceFrame); st != XpStatus::Ok) {
-    return st;
-  }
-
-  Prepared prepared;
-  XpTiffTagIFD* writtenGps = nullptr;
-  const std::string dateTime = hooks.dateTime.empty() ? CurrentDateTimeText() : hooks.dateTime;
-  if (auto st = PrepareTree(*tree, source, record, replaceWhole, dateTime, &prepared, &writtenGps);
-      st != XpStatus::Ok) {
-    return st;
-  }
-  const auto pins = MakerNotePins(source, *tree);
-  if (!prepared.thumbnail.empty()) {
-    if (auto st = PlaceThumbnail(*tree, pins); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  XpMemoryFile block;
-  if (auto st = BuildBlock(*tree, pins, prepared.thumbnail, &block); st != XpStatus::Ok) {
-    return st;
-  }
-  if (block.GetLength() >= 65536) {
-    return XpStatus::JpegEncodeFailed;
-  }
-  if (block.GetLength() > static_cast<std::int64_t>(kMaxApp1Payload)) {
-    return XpStatus::JpegDecodeFailed;
-  }
-
-  TempFile temp;
-  if (auto st = temp.Create(target); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = source.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
-    return st;
-  }
-  Splice splice;
-  if (auto st = PlanRewrite(source, block, prepared.previewOffset, prepared.previewLength, &splice);
-      st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = WriteSplice(source, block.Bytes(), splice, temp.File()); st != XpStatus::Ok) {
-    return st;
-  }
-  if (hooks.beforeCommit) {
-    if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  if (auto st = temp.Finish(original, KeepsTime(hooks)); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = VerifyWritten(temp.Path(), *writtenGps, sourceFrame); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = CheckTreeKept(temp.Path(), *before, prepared.thumbnail.empty() ? 1 : 2, IsIntendedChange);
-      st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = VerifyCopiedTail(temp.Path(), source, splice); st != XpStatus::Ok) {
-    return st;
-  }
-  (void)source.Close();
-  return temp.CommitTo(target);
-}
-
 XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
   TagTreePtr tree;
   if (auto st = XpJpegExif::ReadTagTree(path, &tree); st != XpStatus::Ok) {
@@ -1154,115 +1092,15 @@ XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
   return XpStatus::Ok;
 }
 
-XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
-  std::string target;
-  struct stat original {};
-  if (auto st = ResolveTarget(path, &target, &original); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = CheckNotProtected(target, original); st != XpStatus::Ok) {
-    return st;
-  }
-  XpFile source(target);
-  if (auto st = source.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = RefuseSecondExif(source); st != XpStatus::Ok) {
-    return st;
-  }
-  TiffHeader header;
-  if (auto st = ReadTiffHeader(source, &header); st != XpStatus::Ok) {
-    return st;
-  }
-  const std::int64_t length = source.GetLength();
-  const std::int64_t position = header.base + std::int64_t{header.ifd0};
-  if (!InRange(position, 3, length)) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  std::array<std::uint8_t, 2> countBytes{};
-  if (auto st = ReadAt(source, position, countBytes); st != XpStatus::Ok) {
-    return st;
-  }
-  const std::uint32_t count = Get16(countBytes.data(), header.bigEndian);
-  if (count > kMaxDirectoryEntries) {
-    return XpStatus::JpegDecodeFailed;
-  }
-  if (count == 0) {
-    return XpStatus::Ok;
-  }
-  std::vector<std::uint8_t> directory(12U * count + 6);
-  if (auto st = ReadAt(source, position, directory); st != XpStatus::Ok) {
-    return st;
-  }
-  std::uint32_t kept = count;
-  std::vector<std::uint32_t> gpsOffsets;
-  for (std::uint32_t i = 0; i < kept;) {
-    std::uint8_t* entry = directory.data() + 2 + 12U * i;
-    if (Get16(entry, header.bigEndian) != kTagGPSIFD) {
-      ++i;
-      continue;
-    }
-    // A pointer with one offset names the directory whose bytes go too; an
-    // empty pointer names none.
-    if (Get32(entry + 4, header.bigEndian) == 1 && Get32(entry + 8, header.bigEndian) != 0) {
-      gpsOffsets.push_back(Get32(entry + 8, header.bigEndian));
-    }
-    // Move the following entries and the next-directory offset up by one entry.
-    std::memmove(entry, entry + 12, 12U * (kept - i - 1) + 4);
-    --kept;
-  }
-  if (kept == count) {
-    return XpStatus::Ok;
-  }
-  Put16(directory.data(), static_cast<std::uint16_t>(kept), header.bigEndian);
-  // The bytes behind the shortened directory held the removed pointer.
-  std::fill(directory.begin() + 2 + 12 * static_cast<std::ptrdiff_t>(kept) + 4, directory.end(), std::uint8_t{0});
-  TagTreePtr before;
-  if (auto st = ReadTreeToRewrite(source, &before); st != XpStatus::Ok) {
-    return st;
-  }
-  const std::int64_t blockEnd = ExifBlockEnd(source, header);
 
-  TempFile temp;
-  if (auto st = temp.Create(target); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = CopyRange(source, 0, static_cast<std::uint64_t>(length), temp.File()); st != XpStatus::Ok) {
-    return st;
-  }
-  if (auto st = WriteAt(temp.File(), position, directory); st != XpStatus::Ok) {
-    return st;
-  }
-  for (const std::uint32_t gpsOffset : gpsOffsets) {
-    if (auto st = ScrubGpsDirectory(temp.File(), header, gpsOffset, blockEnd); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  if (hooks.beforeCommit) {
-    if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  if (auto st = temp.Finish(original, KeepsTime(hooks)); st != XpStatus::Ok) {
-    return st;
-  }
-  {
-    XpFile written(temp.Path());
-    TagTreePtr tree;
-    if (written.Open(XpAbstractFile::kRead) != XpStatus::Ok || written.GetLength() != length ||
-        XpJpegExif::ReadTagTree(written, &tree, 0) != XpStatus::Ok || tree == nullptr || !tree->HasIFD() ||
-        tree->GetIFD(0)->Has(kTagGPSIFD)) {
-      return XpStatus::JpegDecodeFailed;
-    }
-  }
-  const auto onlyTheGpsPointer = [](const std::string& where, std::uint16_t tag) {
-    return where == "IFD0" && tag == kTagGPSIFD;
-  };
-  if (auto st = CheckTreeKept(temp.Path(), *before, before->IFDCount(), onlyTheGpsPointer); st != XpStatus::Ok) {
-    return st;
-  }
-  (void)source.Close();
-  return temp.CommitTo(target);
+XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole, const Hooks& hooks) {
+  GpsRewrite rewrite(&record, replaceWhole, hooks);
+  return RunRewrite(path, hooks, rewrite);
+}
+
+XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
+  GpsRewrite rewrite(nullptr, true, hooks);
+  return RunRewrite(path, hooks, rewrite);
 }
 
 }  // namespace XpExifRewrite

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "xp/base/XpStatus.h"
 #include "xp/image/XpAbstractFile.h"
@@ -58,6 +60,14 @@ struct Hooks {
   /// The new file gets the picture's modification time instead of the time
   /// of the rewrite (for people who sort their photos by file date).
   bool preserveModificationTime = false;
+  /// Edits the photo's XMP packet in the same write: called with the payload
+  /// of the first XMP segment (APP1 "http://ns.adobe.com/xap/1.0/" and a NUL)
+  /// of the leading run and whether the position is being removed, it leaves
+  /// in `edited` the payload to write in its place (the same bytes for no
+  /// change). A non-zero answer fails the rewrite with it. Empty: the XMP
+  /// packet is copied as it is.
+  std::function<XpStatus(bool removing, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* edited)>
+      editXmp{};
 };
 
 /// Whether rewrites keep the picture's modification time when the caller's

@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* kDuplicateTag = "a tag appears twice in one directory";
+
 // How a maker note recognised in mode 0 is laid out before its directory.
 enum class MakerHeader { None, Dsc, Short, Pi };
 
@@ -77,7 +79,12 @@ class Parser {
       m_damage = what;
     }
     m_complete = false;
+    if (std::strcmp(what, kDuplicateTag) != 0) {
+      m_onlyDuplicates = false;
+    }
   }
+  /// True when nothing but tags seen twice kept the data from being read completely.
+  [[nodiscard]] bool OnlyDuplicates() const { return !m_complete && m_onlyDuplicates; }
 
   // Reads `count` bytes at absolute position `pos`; false unless all of them
   // lie before `end`.
@@ -260,7 +267,7 @@ class Parser {
     // The earlier one is data that a rewrite could not keep.
     std::erase_if(*childEntries, [tag](const ChildEntry& pending) { return pending.entry->GetTag() == tag; });
     if (ifd.Has(tag)) {
-      MarkIncomplete("a tag appears twice in one directory");
+      MarkIncomplete(kDuplicateTag);
     }
     if (ifd.AddEntry(std::move(entry)) == nullptr) {
       throw OutOfMemory{};
@@ -419,6 +426,7 @@ class Parser {
   std::uint64_t m_budget = 0;
   std::size_t m_directories = 0;
   bool m_complete = true;
+  bool m_onlyDuplicates = true;
   const char* m_damage = "";
   std::optional<std::uint32_t> m_makerNoteOffset;  // of the raw maker note of the directory being read
 };
@@ -443,6 +451,7 @@ bool XpTiffTagManager::LoadBlock(XpAbstractFile& stream, int readMode, std::int6
   Clear();
   m_loadStatus = XpStatus::JpegDecodeFailed;
   m_complete = false;
+  m_onlyDuplicateTags = false;
   const std::int64_t base = stream.GetPosition();
   const std::int64_t length = stream.GetLength();
   if (base < 0 || length < 0 || length - base < 8) {
@@ -491,6 +500,7 @@ bool XpTiffTagManager::LoadBlock(XpAbstractFile& stream, int readMode, std::int6
     }
     m_complete = parser.Complete();
     m_damage = parser.Damage();
+    m_onlyDuplicateTags = parser.OnlyDuplicates();
   } catch (const OutOfMemory&) {
     Clear();
     m_loadStatus = XpStatus::OutOfMemory;
@@ -511,6 +521,7 @@ std::unique_ptr<XpTiffTagManager> XpTiffTagManager::Clone() const {
     copy->m_loadStatus = m_loadStatus;
     copy->m_complete = m_complete;
     copy->m_damage = m_damage;
+    copy->m_onlyDuplicateTags = m_onlyDuplicateTags;
     if (m_root != nullptr) {
       auto root = m_root->Clone();
       if (root == nullptr) {

@@ -80,6 +80,9 @@ class XpTiffTagManager {
   /// When not complete: what was found first, as a short English phrase
   /// ("a directory table is cut short"); empty otherwise.
   [[nodiscard]] std::string Damage() const { return m_complete ? std::string() : std::string(m_damage); }
+  /// When not complete: true when the only thing not read is the earlier
+  /// entry of a tag that a directory holds twice (the data itself is sound).
+  [[nodiscard]] bool OnlyDuplicateTagsSkipped() const { return m_onlyDuplicateTags; }
 
   /// Set when the data was (or is to be stored) big-endian ("MM").
   [[nodiscard]] bool IsBigEndian() const { return m_bigEndian; }
@@ -115,5 +118,6 @@ class XpTiffTagManager {
   bool m_bigEndian = false;
   bool m_complete = true;
   const char* m_damage = "";  // a static text
+  bool m_onlyDuplicateTags = false;
   XpStatus m_loadStatus = XpStatus::Ok;
 };
