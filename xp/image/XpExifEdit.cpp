@@ -497,7 +497,8 @@ class Editor {
       } else {
         Put32(&row[8], Append(n.value), m_be);
       }
-      const auto before = std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return Get16(&r[0], m_be) > n.tag; });
+      const auto before =
+          std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return Get16(&r[0], m_be) > n.tag; });
       rows.insert(before, row);
     }
     std::vector<std::uint8_t> table(6 + 12 * rows.size(), 0);

@@ -97,7 +97,7 @@ struct Request {
 
 /// What an edit did, for the check of the result.
 struct Outcome {
-  std::vector<std::uint8_t> tiff;     ///< the new data
+  std::vector<std::uint8_t> tiff;      ///< the new data
   std::set<std::uint16_t> gpsChanged;  ///< GPS tags whose entry was written anew or dropped
   bool removedGps = false;             ///< a GPS pointer was removed
 };

@@ -346,6 +346,9 @@ struct Splice {
   std::int64_t replacedPosition = -1;
   std::uint32_t replacedSize = 0;
   std::vector<std::uint8_t> replacement;
+  /// The Exif data continues in the next segment, which the new block
+  /// replaces as well.
+  bool continued = false;
 };
 
 std::int64_t AlignPreview(std::int64_t position) {
@@ -371,13 +374,15 @@ std::int64_t AlignPreview(std::int64_t position) {
     const auto leadingEnd = layout.segments.begin() + static_cast<std::ptrdiff_t>(layout.leadingCount);
     const auto replaced =
         std::find_if(layout.segments.begin(), leadingEnd, [](const XpJpegSegments::Segment& s) { return s.exif; });
-    if (layout.exifCount > 1 || (layout.exifCount == 1 && replaced == leadingEnd)) {
+    const bool continued = splice->continued && layout.exifCount == 2 && replaced + 1 < leadingEnd &&
+                           (replaced + 1)->exif && (replaced + 1)->position == replaced->position + replaced->size;
+    if ((layout.exifCount > 1 && !continued) || (layout.exifCount == 1 && replaced == leadingEnd)) {
       return XpStatus::ExifDamaged;
     }
     if (replaced != leadingEnd) {
       splice->exifPosition = replaced->position;
-      splice->exifSize = replaced->size;
-      header -= replaced->size;
+      splice->exifSize = replaced->size + (continued ? (replaced + 1)->size : 0);
+      header -= splice->exifSize;
     }
     header += 4 + static_cast<std::int64_t>(blockSize);
   }
@@ -635,7 +640,6 @@ bool KeepsTime(const Hooks& hooks) { return hooks.preserveModificationTime || g_
   return XpStatus::Ok;
 }
 
-
 /// The end of the Exif segment whose TIFF header `header` describes (the
 /// segment length stands 8 bytes before the header); -1 when unreadable.
 std::int64_t ExifBlockEnd(XpAbstractFile& file, const TiffHeader& header) {
@@ -840,7 +844,7 @@ class GpsRewrite final : public PictureRewrite {
       return st == XpStatus::TooManySegments ? st : XpStatus::JpegDecodeFailed;
     }
     if (m_splice.layout.exifCount > 1) {
-      return XpStatus::ExifDamaged;
+      return ReadContinuedExif(source, nothing);
     }
     if (auto st = XpJpegExif::ReadTagTree(source, &m_tree, 0); st != XpStatus::Ok) {
       // An Exif block whose tree does not parse is no tag tree either; only a
@@ -861,6 +865,11 @@ class GpsRewrite final : public PictureRewrite {
     if (auto st = ReadExifTiff(source, &m_base, &m_tiff); st != XpStatus::Ok) {
       return st;
     }
+    return Plan(source, nothing);
+  }
+
+  /// Edits the TIFF data read and lays out the new file.
+  [[nodiscard]] XpStatus Plan(XpFile& source, bool* nothing) {
     m_request.parsedGps = m_tree->GetGPSIFD();
     const XpStatus edited = XpExifEdit::Edit(m_tiff, m_request, &m_outcome);
     const bool noPointer = IsRemove() && edited == XpStatus::NoExif;
@@ -886,7 +895,8 @@ class GpsRewrite final : public PictureRewrite {
     if (auto st = ReadFrameHeader(source, &m_frame); st != XpStatus::Ok) {
       return st;
     }
-    m_inPlace = IsRemove() && (m_splice.replacedPosition < 0 || m_splice.replacement.size() == m_splice.replacedSize);
+    m_inPlace = IsRemove() && !m_splice.continued &&
+                (m_splice.replacedPosition < 0 || m_splice.replacement.size() == m_splice.replacedSize);
     if (m_inPlace) {
       return XpStatus::Ok;
     }
@@ -966,6 +976,45 @@ class GpsRewrite final : public PictureRewrite {
 
  private:
   [[nodiscard]] bool IsRemove() const { return m_request.record == nullptr; }
+
+  /// Exif data that a second Exif segment right behind the first continues
+  /// (the data of the second, behind its "Exif" header, is no TIFF header of
+  /// its own) is read as one block and written back as one segment. Any other
+  /// second Exif segment is refused with 0x8608: which of them holds the
+  /// position is a matter of the reader.
+  [[nodiscard]] XpStatus ReadContinuedExif(XpFile& source, bool* nothing) {
+    const auto& segments = m_splice.layout.segments;
+    const auto first = std::find_if(segments.begin(), segments.end(), [](const auto& s) { return s.exif; });
+    if (m_splice.layout.exifCount != 2 || first + 1 >= segments.end() || !(first + 1)->exif ||
+        (first + 1)->position != first->position + first->size ||
+        static_cast<std::size_t>(first - segments.begin()) + 1 >= m_splice.layout.leadingCount) {
+      return XpStatus::ExifDamaged;
+    }
+    const std::uint32_t headerSize = 4 + static_cast<std::uint32_t>(kExifHeader.size());
+    if (first->size < headerSize || (first + 1)->size < headerSize) {
+      return XpStatus::ExifDamaged;
+    }
+    std::vector<std::uint8_t> second((first + 1)->size - headerSize);
+    m_tiff.resize(first->size - headerSize);
+    if (ReadAt(source, first->position + headerSize, m_tiff) != XpStatus::Ok ||
+        ReadAt(source, (first + 1)->position + headerSize, second) != XpStatus::Ok) {
+      return XpStatus::ExifDamaged;
+    }
+    const bool tiffHeader = second.size() >= 4 && ((second[0] == 'I' && second[1] == 'I' && second[2] == 42) ||
+                                                   (second[0] == 'M' && second[1] == 'M' && second[3] == 42));
+    if (tiffHeader) {
+      return XpStatus::ExifDamaged;
+    }
+    m_tiff.insert(m_tiff.end(), second.begin(), second.end());
+    m_base = first->position + headerSize;
+    XpMemoryFile data{std::span<const std::uint8_t>(m_tiff)};
+    m_tree = std::make_shared<XpTiffTagManager>();
+    if (!m_tree->Load(data, XpJpegExif::kReadMode) || !m_tree->HasIFD() || !m_tree->IsComplete()) {
+      return XpStatus::ExifDamaged;
+    }
+    m_splice.continued = true;
+    return Plan(source, nothing);
+  }
 
   /// Runs the caller's XMP edit on the first XMP segment, if any.
   [[nodiscard]] XpStatus PrepareXmp(XpFile& source) {
@@ -1091,7 +1140,6 @@ XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
   gps->GetGPSRecord(record);
   return XpStatus::Ok;
 }
-
 
 XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole, const Hooks& hooks) {
   GpsRewrite rewrite(&record, replaceWhole, hooks);

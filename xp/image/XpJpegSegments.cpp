@@ -98,6 +98,16 @@ XpStatus Walk(XpAbstractFile& stream, std::int64_t start, Layout* layout) {
       layout->scanStart = position;
       return XpStatus::Ok;
     }
+    if (marker == 0x00 && !leading) {
+      // Stray bytes among the tables, which decoders skip with a warning up
+      // to the next marker; they belong to the copied tail.
+      position += 2;
+      for (const std::uint8_t* next = window.At(position, 1); next != nullptr && next[0] != 0xFF;
+           next = window.At(position, 1)) {
+        ++position;
+      }
+      continue;
+    }
     if (marker == kMarkerSoi || marker == kMarkerEoi || marker == 0x00) {
       return XpStatus::JpegDecodeFailed;
     }

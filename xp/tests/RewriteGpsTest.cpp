@@ -13,6 +13,7 @@
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tests/RewriteTestSupport.h"
+#include "xp/tiff/XpTiffTagCompare.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -141,6 +142,7 @@ class RewriteGps : public ::testing::Test {
 TEST_F(RewriteGps, NewPositionIsStoredAndEverythingElseStays) {
   const std::string path = MakePicture();
   const Bytes before = rewrite_test::ReadBytes(path);
+  const TagTreePtr old = TreeOf(path);
   ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(32828, 31338), true, FixedDate()), XpStatus::Ok);
   const Bytes after = rewrite_test::ReadBytes(path);
 
@@ -172,8 +174,9 @@ TEST_F(RewriteGps, NewPositionIsStoredAndEverythingElseStays) {
   EXPECT_EQ(tree->GetIFD(0)->FindAscii(0x0132), kDate);
   EXPECT_EQ(tree->GetIFD(0)->FindAscii(kTagMake), "Camera Maker");
   EXPECT_EQ(tree->GetExifIFD()->FindAscii(kTagDateTimeOriginal), "2001:01:01 01:01:01");
-  // Without a thumbnail IFD1 goes, and IFD0 ends the chain.
-  EXPECT_EQ(tree->IFDCount(), 1U);
+  // IFD1 stays, also without a thumbnail, with every entry it had.
+  ASSERT_EQ(tree->IFDCount(), old->IFDCount());
+  EXPECT_EQ(XpTiffDirectoryDifference(*old->GetIFD(1), *tree->GetIFD(1), "IFD1"), "");
   EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"picture.jpg"});
 }
 
@@ -226,21 +229,23 @@ TEST_F(RewriteGps, ExifVersionIsRaisedTo0221ButNeverLowered) {
   }
 }
 
-TEST_F(RewriteGps, ThumbnailIsCarriedBehindTheNewTree) {
+TEST_F(RewriteGps, ThumbnailStaysWhereItWasWithItsDescription) {
   for (const bool big : {false, true}) {
     const std::string path = MakePicture({.bigEndian = big, .thumbnailLength = 1500});
     const Bytes thumb = Thumbnail(1500);
+    const TagTreePtr old = TreeOf(path);
     ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(3, 4), true, FixedDate()), XpStatus::Ok);
     const TagTreePtr tree = TreeOf(path);
     EXPECT_EQ(tree->IsBigEndian(), big);
     ASSERT_EQ(tree->IFDCount(), 2U);
     const XpTiffTagIFD* ifd1 = tree->GetIFD(1);
-    EXPECT_EQ(ifd1->FindShort(0x0103), 6);
-    EXPECT_EQ(ifd1->FindRational(0x011A), 72.0);
-    EXPECT_EQ(ifd1->FindShort(0x0128), 2);
+    // Nothing of IFD1 but its DateTime changes: the thumbnail keeps its offset.
+    EXPECT_EQ(XpTiffDirectoryDifference(*old->GetIFD(1), *ifd1, "IFD1",
+                                        [](const std::string&, std::uint16_t tag) { return tag == 0x0132; }),
+              "");
     EXPECT_EQ(ifd1->FindLong(kTagThumbnailLength), 1500U);
     const std::uint32_t offset = ifd1->FindLong(kTagThumbnailOffset);
-    EXPECT_EQ(offset, 8 + tree->GetIFD(0)->StoredSize(true) + ifd1->StoredSize(true));
+    EXPECT_EQ(offset, old->GetIFD(1)->FindLong(kTagThumbnailOffset));
     const Bytes after = rewrite_test::ReadBytes(path);
     // The TIFF data starts behind SOI, the APP1 header and "Exif\0\0".
     ASSERT_GE(after.size(), 12U + offset + 1500);
@@ -265,7 +270,7 @@ TEST_F(RewriteGps, BlockTooLargeForOneSegmentIsRefusedAndLeftAlone) {
   const std::string path = MakePicture({.withOldGps = false, .padding = padding});
   ASSERT_GT(m_segments[0].payload.size(), 65440U);
   const Bytes before = rewrite_test::ReadBytes(path);
-  EXPECT_EQ(XpExifRewrite::WriteGPS(path, Position(1, 2), true, FixedDate()), XpStatus::JpegEncodeFailed);
+  EXPECT_EQ(XpExifRewrite::WriteGPS(path, Position(1, 2), true, FixedDate()), XpStatus::ExifBlockFull);
   EXPECT_EQ(rewrite_test::ReadBytes(path), before);
   EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"picture.jpg"});
 }
@@ -468,8 +473,10 @@ TEST_F(RewriteGps, MakerNotePreviewIsCarriedBehindTheNewImage) {
     EXPECT_EQ((offset + 12) % XpExifRewrite::kPreviewAlignment, 0U);
     ASSERT_EQ(after.size(), offset + 12 + picture.preview.size());
     EXPECT_TRUE(std::equal(picture.preview.begin(), picture.preview.end(), after.begin() + offset + 12));
-    // The maker note loses its entry 0x2001; the image is the same.
-    EXPECT_FALSE(tree->GetMakerNoteIFD()->Has(0x2001));
+    // The maker note keeps every entry; the image is the same.
+    EXPECT_EQ(XpTiffDirectoryDifference(*before->GetMakerNoteIFD(), *tree->GetMakerNoteIFD(), "note",
+                                        [](const std::string&, std::uint16_t tag) { return tag == 0x0088; }),
+              "");
     EXPECT_EQ(rewrite_test::DecodePixels(after), rewrite_test::DecodePixels(picture.file));
   }
 }
