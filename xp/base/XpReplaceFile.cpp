@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -38,31 +40,40 @@ bool TryLock(int fd) {
 
 bool SameInode(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// "NAME-N" -> NAME when N is a number the replacement file would use.
+constexpr const char* kMarker = ".tvtmp-";
+
+bool AllDigits(const std::string& text, std::size_t maxDigits) {
+  return !text.empty() && text.size() <= maxDigits && (text.size() == 1 || text[0] != '0') &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// ".NAME.tvtmp-PID-N" -> NAME when PID is a process number and N a number the
+// replacement file would use. No user's file is named like that.
 bool SplitReplacementName(const std::string& name, std::string* base) {
-  const std::size_t dash = name.rfind('-');
-  if (dash == std::string::npos || dash == 0 || dash + 1 >= name.size()) {
+  const std::size_t marker = name.rfind(kMarker);
+  if (name.size() < 2 || name[0] != '.' || marker == std::string::npos || marker < 2) {
     return false;
   }
-  const std::string digits = name.substr(dash + 1);
-  if (digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) {
+  const std::string rest = name.substr(marker + std::strlen(kMarker));
+  const std::size_t dash = rest.find('-');
+  if (dash == std::string::npos || !AllDigits(rest.substr(0, dash), 10) || !AllDigits(rest.substr(dash + 1), 3)) {
     return false;
   }
-  int n = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') {
-      return false;
-    }
-    n = n * 10 + (c - '0');
-  }
-  if (n >= XpReplacementFile::kMaxNames) {
+  if (std::stoi(rest.substr(dash + 1)) >= XpReplacementFile::kMaxNames) {
     return false;
   }
-  *base = name.substr(0, dash);
+  *base = name.substr(1, marker - 1);
   return true;
 }
 
 }  // namespace
+
+std::string XpReplacementName(const std::string& target, int n) {
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  return folder + "." + base + kMarker + std::to_string(::getpid()) + "-" + std::to_string(n);
+}
 
 bool XpIsReplacementName(const std::string& name, const std::string& target) {
   std::string base;
@@ -79,14 +90,7 @@ std::size_t XpRemoveLeftoverReplacements(const std::string& folder) {
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name = entry->d_name;
     std::string base;
-    // Only names of files beside which the base exists and has an extension
-    // ("photo.jpg-3", "data.tvd-0"): a plain "trip-2" beside "trip" may well
-    // be the user's own.
-    if (!SplitReplacementName(name, &base) || base.find('.') == std::string::npos || base.front() == '.') {
-      continue;
-    }
-    struct stat baseInfo {};
-    if (::stat(Join(folder, base).c_str(), &baseInfo) != 0 || !S_ISREG(baseInfo.st_mode)) {
+    if (!SplitReplacementName(name, &base)) {
       continue;
     }
     const std::string path = Join(folder, name);
@@ -126,7 +130,7 @@ XpStatus XpReplacementFile::Create(const std::string& target, unsigned createMod
   const std::string folder = FolderOf(target);
   (void)XpRemoveLeftoverReplacements(folder);
   for (int n = 0; n < kMaxNames; ++n) {
-    std::string name = target + "-" + std::to_string(n);
+    std::string name = XpReplacementName(target, n);
     struct stat info {};
     if (::lstat(name.c_str(), &info) == 0) {
       continue;

@@ -792,12 +792,20 @@ class PictureRewrite {
   if (auto st = temp.Finish(original, KeepsTime(hooks)); st != XpStatus::Ok) {
     return st;
   }
+  // Someone else's write between the read and now would be lost by the
+  // rename: checked before the new file is compared with the source, and
+  // again right before the rename.
+  const auto unchanged = [&]() {
+    Stamp now;
+    return TakeStamp(target, &now) == XpStatus::Ok && now.Same(read);
+  };
+  if (!unchanged()) {
+    return XpStatus::ChangedOnDisk;
+  }
   if (auto st = rewrite.Check(temp.Path(), source); st != XpStatus::Ok) {
     return st;
   }
-  // Someone else's write between the read and now would be lost by the rename.
-  Stamp now;
-  if (TakeStamp(target, &now) != XpStatus::Ok || !now.Same(read)) {
+  if (!unchanged()) {
     return XpStatus::ChangedOnDisk;
   }
   (void)source.Close();

@@ -76,40 +76,51 @@ struct Hooks {
 void SetPreserveModificationTimeByDefault(bool preserve);
 [[nodiscard]] bool PreservesModificationTimeByDefault();
 
-/// Stores `record` as the GPS directory of the JPEG file at `path`. With
-/// `replaceWhole` (what the program uses) the old GPS directory is dropped;
-/// otherwise the record's tags are added to it. IFD0 gets a new DateTime,
-/// ExifVersion becomes at least "0221", IFD1 keeps its JPEG thumbnail (or is
-/// dropped when it has none). The new Exif segment is spliced in as
-/// TranscodeWithExif does: every other APPn and COM segment is kept in order,
-/// and the image data and everything behind it are the source's bytes. A
-/// maker-note preview that lies behind the image after zero padding starts on
-/// a multiple of kPreviewAlignment again (the padding is laid anew); one
-/// elsewhere in the image data keeps its bytes; the maker note points at its
-/// new place.
+/// Stores `record` as the GPS directory of the JPEG file at `path`. The
+/// source's Exif data keeps every byte at its offset (XpExifEdit): IFD0's
+/// DateTime (and IFD1's, if it has one) becomes the current time and
+/// ExifVersion at least "0221", both patched in place where the entry holds
+/// them; the new GPS directory takes the old one's place when it fits, else it
+/// is appended behind the data. Each old GPS entry keeps its raw bytes unless
+/// `record` sets its tag to another value; with `replaceWhole` (what the
+/// program uses) a tag the record reads but no longer holds is dropped,
+/// otherwise kept; a tag the record cannot hold as it stands (another type or
+/// count, or a tag above 30) always stays. Maker notes with everything they
+/// reference, IFD1 with its thumbnail or strips and later directories are
+/// kept unchanged. Exif data continued in a second segment is written back
+/// as one segment. The new Exif segment is spliced in as TranscodeWithExif
+/// does: every other APPn and COM segment is kept in order (the XMP segment
+/// edited by `hooks.editXmp` when set), and the image data and everything
+/// behind it are the source's bytes. A maker-note preview that lies behind
+/// the image after zero padding starts on a multiple of kPreviewAlignment
+/// again (the padding is laid anew); one elsewhere in the image data keeps
+/// its bytes; the maker note points at its new place.
 ///
-/// The new file is written to a temporary file beside the picture ("path-N"),
-/// flushed to disk, read back and checked (its tag tree parses, its GPS
-/// directory holds exactly what was written, its frame equals the source's,
-/// the copied image data and tail equal the source's), given the picture's
-/// permission bits and then renamed over the picture in one step. A symbolic
-/// link is followed: the file it names is rewritten. On any failure the
-/// picture stays byte-identical and the temporary file is removed.
+/// The new file is written to a locked temporary file beside the picture
+/// (XpReplacementName), flushed to disk, read back and checked (its tag tree
+/// parses completely; every directory, entry and byte of the old Exif data
+/// is in it unchanged apart from the intended changes; its GPS directory
+/// holds what was written; its frame, copied image data and tail equal the
+/// source's), given the picture's permission bits and then renamed over the
+/// picture in one step, but only while the picture is still the file that
+/// was read, with the same size, times and bytes. A symbolic link is
+/// followed: the file it names is rewritten. On any failure the picture stays
+/// byte-identical and the temporary file is removed.
 ///
 /// Before anything is written, a protected picture is refused with 0x8609
 /// (no write bit at all, no write access for the effective user, or the
-/// immutable or append-only attribute), and a picture whose tag tree was not
-/// read completely with 0x8608. The check before the rename also requires
-/// every directory and entry of the old tree, apart from the intended
-/// changes, to be present in the new file. Temporary files are locked while
-/// they exist; unlocked ones of that naming are removed as leftovers.
+/// immutable or append-only attribute). Unlocked temporary files of that
+/// naming are removed as leftovers; no other file is.
 ///
-/// Statuses: 0x8601 when the file has no tag tree (nothing is written), 0x8600
-/// when the new Exif block would not fit one segment, 0x8602 when the source
-/// is not a JPEG or the written file does not check out, 0x8608 when the file
-/// has more than one Exif segment or its tree was not read completely, 0x8609
-/// for a protected picture, 0x860C for an absurd number of segments, 0x810A
-/// when no temporary name is free, 0x8401 for memory, else the file status.
+/// Statuses: 0x8601 when the file has no tag tree (nothing is written), 0x8610
+/// when the edited Exif block would not fit one segment, 0x8602 when the
+/// source is not a JPEG or the written file does not check out, 0x8608 when
+/// the file has a second Exif segment of its own or its Exif data is damaged
+/// (a directory, value, thumbnail or strip outside the block, an unknown
+/// type, a loop, a pointer that is no offset), 0x8609 for a protected
+/// picture, 0x860A when the picture changed on disk meanwhile, 0x860C for an
+/// absurd number of segments, 0x810A when no temporary name is free, 0x8401
+/// for memory, the XMP edit's status, else the file status.
 [[nodiscard]] XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole = true,
                                 const Hooks& hooks = {});
 
@@ -119,17 +130,18 @@ void SetPreserveModificationTimeByDefault(bool preserve);
 [[nodiscard]] XpStatus ReadGPS(const std::string& path, XpGPSRecord& record);
 
 /// Removes the GPS pointer (0x8825) from IFD0 of the JPEG file at `path`,
-/// and overwrites the GPS directory and every value it owns with zero bytes,
-/// so that the position cannot be read from the file any more; nothing else
-/// changes and the file keeps its length. A file with no pointer is left
-/// untouched and answers 0. The change is made in a temporary copy that is
-/// flushed, checked (the tree reads completely, has no GPS pointer, and holds
-/// everything else of the old tree) and renamed over the file, as for
-/// WriteGPS. 0x8609 for a protected picture and 0x8608 for a tree not read
-/// completely or more than one Exif segment, as for WriteGPS; 0x8601 without
-/// an Exif block; 0x8602 for an IFD0 that lies outside the file or claims
-/// more than 1000 entries, or a written file that does not check out; 0x860C
-/// for an absurd number of segments; else the file status.
+/// and overwrites every GPS directory it names (one or several) and every
+/// value they own with zero bytes, where nothing else references them, so
+/// that the position cannot be read from the file any more; with
+/// `hooks.editXmp` set the XMP packet is edited in the same write. Nothing
+/// else changes, and the file keeps its length unless the XMP edit changes
+/// the packet's length. A file with neither a pointer nor an XMP change is
+/// left untouched and answers 0. The change goes through the same temporary
+/// file, checks and replacement as WriteGPS (the written tree has no GPS
+/// pointer, the old GPS bytes are zero, everything else is unchanged).
+/// 0x8609, 0x8608, 0x860A and 0x860C as for WriteGPS; 0x8601 without an Exif
+/// block; 0x8602 for a written file that does not check out; else the file
+/// status.
 [[nodiscard]] XpStatus RemoveGPS(const std::string& path, const Hooks& hooks = {});
 
 }  // namespace XpExifRewrite

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "xp/base/XpReplaceFile.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tests/RewriteTestSupport.h"
@@ -327,7 +328,7 @@ TEST_F(RewriteGps, FailureBeforeTheRenameKeepsThePictureAndRemovesTheTemporaryFi
     return XpStatus::DiskFull;
   };
   EXPECT_EQ(XpExifRewrite::WriteGPS(path, Position(1, 2), true, hooks), XpStatus::DiskFull);
-  EXPECT_EQ(seenTemp, path + "-0");
+  EXPECT_EQ(seenTemp, XpReplacementName(path, 0));
   EXPECT_EQ(rewrite_test::ReadBytes(path), before);
   EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"picture.jpg"});
 }
@@ -345,15 +346,18 @@ TEST_F(RewriteGps, PermissionBitsOfThePictureAreKept) {
 TEST_F(RewriteGps, TakenTemporaryNamesAreSkippedAndLeftAlone) {
   const std::string path = MakePicture();
   // A temporary file that another rewrite holds locked, and a folder.
-  rewrite_test::WriteBytes(path + "-0", {1, 2, 3});
-  const int held = ::open((path + "-0").c_str(), O_RDONLY | O_CLOEXEC);
+  const std::string first = XpReplacementName(path, 0);
+  const std::string second = XpReplacementName(path, 1);
+  rewrite_test::WriteBytes(first, {1, 2, 3});
+  const int held = ::open(first.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(held, 0);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  ASSERT_EQ(::mkdir((path + "-1").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(second.c_str(), 0755), 0);
   ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(1, 2), true, FixedDate()), XpStatus::Ok);
   ::close(held);
-  EXPECT_EQ(rewrite_test::ReadBytes(path + "-0"), (Bytes{1, 2, 3}));
-  EXPECT_EQ(m_dir.Entries(), (std::vector<std::string>{"picture.jpg", "picture.jpg-0", "picture.jpg-1"}));
+  EXPECT_EQ(rewrite_test::ReadBytes(first), (Bytes{1, 2, 3}));
+  const auto name = [](const std::string& p) { return p.substr(p.rfind('/') + 1); };
+  EXPECT_EQ(m_dir.Entries(), (std::vector<std::string>{name(first), name(second), "picture.jpg"}));
 }
 
 TEST_F(RewriteGps, SymbolicLinkStaysALinkAndItsFileIsRewritten) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -359,22 +360,73 @@ TEST(RewriteRoundTrip, TheTreeComparisonNamesWhatWasLost) {
 
 TEST_F(RewriteIntegrity, LeftoversOfKilledRewritesAreRemovedAndNothingElse) {
   const std::string path = Write(CameraPicture());
-  Write({1, 2, 3}, "photo.jpg-0");   // a leftover: nobody holds it
-  Write({4, 5, 6}, "photo.jpg-12");  // another one
-  Write({7}, "photo.jpg-007");       // not the program's naming
-  Write({8}, "photo.jpg-1x");        // nor this
-  Write({9}, "other.jpg-3");         // no "other.jpg" beside it
-  Write({10}, "notes-2");            // beside "notes", which has no extension
-  Write({11}, "notes");
-  const std::string held = Write({12}, "photo.jpg-5");  // a rewrite that is running
+  Write({1, 2, 3}, ".photo.jpg.tvtmp-4242-0");  // a leftover of a process that died
+  Write({4, 5, 6}, ".gone.jpg.tvtmp-77-12");    // another one, of a photo since removed
+  Write({7}, ".photo.jpg.tvtmp-4242-007");      // not the program's naming
+  Write({8}, ".photo.jpg.tvtmp-x-1");           // nor this
+  Write({9}, "photo.jpg-0");                    // the user's own files, whatever their names
+  Write({10}, "notes.txt-2");
+  Write({11}, "notes.txt");
+  Write({12}, "photo.jpg.tvtmp-1-1");
+  const std::string held = Write({13}, ".photo.jpg.tvtmp-99-5");  // a rewrite that is running
   const int fd = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
 
   ASSERT_EQ(XpExifRewrite::WriteGPS(path, Position(), true, FixedDate()), XpStatus::Ok);
   ::close(fd);
-  EXPECT_EQ(m_dir.Entries(), (std::vector<std::string>{"notes", "notes-2", "other.jpg-3", "photo.jpg", "photo.jpg-007",
-                                                       "photo.jpg-1x", "photo.jpg-5"}));
+  EXPECT_EQ(m_dir.Entries(),
+            (std::vector<std::string>{".photo.jpg.tvtmp-4242-007", ".photo.jpg.tvtmp-99-5", ".photo.jpg.tvtmp-x-1",
+                                      "notes.txt", "notes.txt-2", "photo.jpg", "photo.jpg-0", "photo.jpg.tvtmp-1-1"}));
+  // Nothing but the leftovers went: the user's files keep their bytes.
+  EXPECT_EQ(rewrite_test::ReadBytes(m_dir.File("notes.txt-2")), (Bytes{10}));
+  EXPECT_EQ(rewrite_test::ReadBytes(m_dir.File("photo.jpg-0")), (Bytes{9}));
+}
+
+TEST_F(RewriteIntegrity, APhotoChangedBetweenTheReadAndTheRenameIsNotReplaced) {
+  // Another program's write while the rewrite runs: the same size with the
+  // old modification time put back, a longer file, and a new file renamed
+  // over the photo. Each would be lost by the rename.
+  const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> changes = {
+      {"same size, old time",
+       [](const std::string& photo) {
+         struct stat info {};
+         ASSERT_EQ(::stat(photo.c_str(), &info), 0);
+         Bytes bytes = rewrite_test::ReadBytes(photo);
+         bytes[bytes.size() / 2] ^= 0x01;
+         rewrite_test::WriteBytes(photo, bytes);
+         const struct timespec times[2] = {info.st_atim, info.st_mtim};
+         ASSERT_EQ(::utimensat(AT_FDCWD, photo.c_str(), times, 0), 0);
+       }},
+      {"appended",
+       [](const std::string& photo) {
+         Bytes bytes = rewrite_test::ReadBytes(photo);
+         bytes.push_back(0);
+         rewrite_test::WriteBytes(photo, bytes);
+       }},
+      {"replaced",
+       [](const std::string& photo) {
+         const std::string other = photo + ".other";
+         rewrite_test::WriteBytes(other, rewrite_test::ReadBytes(photo));
+         ASSERT_EQ(::rename(other.c_str(), photo.c_str()), 0);
+       }},
+  };
+  for (const auto& [what, change] : changes) {
+    const std::string path = Write(CameraPicture());
+    Bytes changed;
+    XpExifRewrite::Hooks hooks = FixedDate();
+    hooks.beforeCommit = [&](const std::string&) {
+      change(path);
+      changed = rewrite_test::ReadBytes(path);
+      return XpStatus::Ok;
+    };
+    EXPECT_EQ(XpExifRewrite::WriteGPS(path, Position(), true, hooks), XpStatus::ChangedOnDisk) << what;
+    EXPECT_EQ(rewrite_test::ReadBytes(path), changed) << what;
+    EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"photo.jpg"}) << what;
+    EXPECT_EQ(XpExifRewrite::RemoveGPS(path, hooks), XpStatus::ChangedOnDisk) << what;
+    EXPECT_EQ(rewrite_test::ReadBytes(path), changed) << what;
+    EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"photo.jpg"}) << what;
+  }
 }
 
 TEST_F(RewriteIntegrity, TheTemporaryFileIsLockedWhileItIsWritten) {
@@ -397,13 +449,20 @@ TEST_F(RewriteIntegrity, TheTemporaryFileIsLockedWhileItIsWritten) {
 }
 
 TEST(ReplacementFile, NamesAreRecognisedExactly) {
-  EXPECT_TRUE(XpIsReplacementName("a.jpg-0", "a.jpg"));
-  EXPECT_TRUE(XpIsReplacementName("a.jpg-999", "a.jpg"));
-  EXPECT_FALSE(XpIsReplacementName("a.jpg-1000", "a.jpg"));
-  EXPECT_FALSE(XpIsReplacementName("a.jpg-01", "a.jpg"));
-  EXPECT_FALSE(XpIsReplacementName("a.jpg-", "a.jpg"));
-  EXPECT_FALSE(XpIsReplacementName("a.jpg-1", "b.jpg"));
-  EXPECT_FALSE(XpIsReplacementName("a.jpg-+1", "a.jpg"));
+  EXPECT_TRUE(XpIsReplacementName(".a.jpg.tvtmp-1-0", "a.jpg"));
+  EXPECT_TRUE(XpIsReplacementName(".a.jpg.tvtmp-4194304-999", "a.jpg"));
+  EXPECT_FALSE(XpIsReplacementName(".a.jpg.tvtmp-1-1000", "a.jpg"));
+  EXPECT_FALSE(XpIsReplacementName(".a.jpg.tvtmp-1-01", "a.jpg"));
+  EXPECT_FALSE(XpIsReplacementName(".a.jpg.tvtmp-01-1", "a.jpg"));
+  EXPECT_FALSE(XpIsReplacementName(".a.jpg.tvtmp--1", "a.jpg"));
+  EXPECT_FALSE(XpIsReplacementName(".a.jpg.tvtmp-1-", "a.jpg"));
+  EXPECT_FALSE(XpIsReplacementName(".a.jpg.tvtmp-1-1", "b.jpg"));
+  EXPECT_FALSE(XpIsReplacementName("a.jpg.tvtmp-1-1", "a.jpg"));
+  EXPECT_FALSE(XpIsReplacementName("a.jpg-0", "a.jpg"));
+  // This process's names carry its number.
+  const std::string mine = XpReplacementName("/some/folder/a.jpg", 3);
+  EXPECT_EQ(mine, "/some/folder/.a.jpg.tvtmp-" + std::to_string(::getpid()) + "-3");
+  EXPECT_TRUE(XpIsReplacementName(mine.substr(mine.rfind('/') + 1), "a.jpg"));
 }
 
 TEST(ReplacementFile, ReplacesTheTargetInOneStepOrNotAtAll) {
@@ -413,7 +472,7 @@ TEST(ReplacementFile, ReplacesTheTargetInOneStepOrNotAtAll) {
   {
     XpReplacementFile file;
     ASSERT_EQ(file.Create(target), XpStatus::Ok);
-    EXPECT_EQ(file.Path(), target + "-0");
+    EXPECT_EQ(file.Path(), XpReplacementName(target, 0));
     ASSERT_EQ(::write(file.Fd(), "new", 3), 3);
     // Dropped without a commit: the target stays, the temporary file goes.
   }
