@@ -702,7 +702,18 @@ XpStatus Edit(std::span<const std::uint8_t> tiff, const Request& request, Outcom
     return st;
   }
   Editor editor(tiff, layout, outcome);
-  return request.record == nullptr ? editor.Remove() : editor.Write(request);
+  const XpStatus st = request.record == nullptr ? editor.Remove() : editor.Write(request);
+  if (st != XpStatus::Ok) {
+    return st;
+  }
+  // Structures that share bytes (a value inside another directory's table,
+  // say) cannot be patched without touching what they share: such data is
+  // damaged, and left as it is.
+  if (!Difference(tiff, outcome->tiff, request, *outcome).empty()) {
+    *outcome = Outcome{};
+    return XpStatus::ExifDamaged;
+  }
+  return XpStatus::Ok;
 }
 
 std::string Difference(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,

@@ -109,8 +109,9 @@ struct Outcome {
 /// it fits, else behind the data; only when IFD0 (or the Exif directory)
 /// must gain an entry is a copy of its entry table with the new entry
 /// appended and pointed at. The old GPS directory's bytes that nothing else
-/// references are zeroed. Walk's statuses for damaged data; 0x8601 when
-/// there is nothing to remove (`outcome->removedGps` false, data unchanged).
+/// references are zeroed. Walk's statuses for damaged data, and 0x8608 for
+/// data whose structures share bytes so that the edit would change more than
+/// it means to (Difference); 0x8601 when there is nothing to remove.
 [[nodiscard]] XpStatus Edit(std::span<const std::uint8_t> tiff, const Request& request, Outcome* outcome);
 
 /// True when every element valid in `wanted` is valid in `read` and stored

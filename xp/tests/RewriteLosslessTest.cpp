@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,68 @@ TEST_F(RewriteLossless, RemovalWipesEveryGpsDirectoryThePointerNames) {
   EXPECT_EQ(XpExifRewrite::ReadGPS(path, record), XpStatus::NoExif);
   const XpExifEdit::Layout layout = LayoutOf(TiffOf(file));
   EXPECT_EQ(layout.Find("IFD0")->Find(0x010F)->count, 6U);
+}
+
+// The XMP packet is edited in the same write when the caller asks: the
+// edit sees the payload and whether the position goes, and its result is
+// what the new file carries; an edit that fails stops the rewrite.
+TEST_F(RewriteLossless, TheXmpPacketIsEditedInTheSameWrite) {
+  TiffBuilder b(false);
+  const std::uint32_t gpsAt = b.AddDirectory({{1, 2, 2, TiffBuilder::Ascii("N")}});
+  b.SetIFD0(b.AddDirectory({b.Text(0x010F, "Maker"), b.Long(kTagGPSIFD, gpsAt)}));
+  const std::string header("http://ns.adobe.com/xap/1.0/\0", 29);
+  const auto xmp = [&](const std::string& body) {
+    Bytes payload(header.begin(), header.end());
+    payload.insert(payload.end(), body.begin(), body.end());
+    return payload;
+  };
+  const rewrite_test::Segment exif{0xE1, tifftest::ExifPayload(b.Bytes())};
+  const rewrite_test::Segment comment{0xFE, Bytes{'k', 'e', 'p', 't'}};
+  const Bytes source = rewrite_test::MakeJpeg(32, 16, {exif, {0xE1, xmp("<gps at='here'/>")}, comment});
+  const auto xmpOf = [](const Bytes& file) {
+    for (const auto& segment : rewrite_test::AppAndComSegments(file)) {
+      if (segment.marker == 0xE1 && rewrite_test::StartsWith(segment.payload, "http://ns.adobe.com/xap/1.0/")) {
+        return segment.payload;
+      }
+    }
+    return Bytes{};
+  };
+  for (const std::string& replacement : {std::string("<gps at='moved'/>"), std::string("<gps at='th'/>    ")}) {
+    for (const bool removing : {false, true}) {
+      SCOPED_TRACE(replacement + (removing ? " removing" : " writing"));
+      const std::string path = Write(source);
+      XpExifRewrite::Hooks hooks = FixedDate();
+      bool sawRemoving = !removing;
+      hooks.editXmp = [&](bool remove, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* edited) {
+        sawRemoving = remove;
+        EXPECT_EQ(Bytes(payload.begin(), payload.end()), xmp("<gps at='here'/>"));
+        *edited = xmp(replacement);
+        return XpStatus::Ok;
+      };
+      XpGPSRecord record;
+      MoveTo(record);
+      ASSERT_EQ(removing ? XpExifRewrite::RemoveGPS(path, hooks) : XpExifRewrite::WriteGPS(path, record, true, hooks),
+                XpStatus::Ok);
+      EXPECT_EQ(sawRemoving, removing);
+      const Bytes after = rewrite_test::ReadBytes(path);
+      EXPECT_EQ(xmpOf(after), xmp(replacement));
+      EXPECT_EQ(rewrite_test::AppAndComSegments(after).back(), comment);
+      EXPECT_EQ(rewrite_test::DecodePixels(after), rewrite_test::DecodePixels(source));
+      if (removing && replacement.size() == std::string("<gps at='here'/>").size()) {
+        EXPECT_EQ(after.size(), source.size());  // the same length: changed in place
+      }
+    }
+  }
+  // A failing edit leaves the photo as it was.
+  const std::string path = Write(source);
+  XpExifRewrite::Hooks hooks = FixedDate();
+  hooks.editXmp = [](bool, std::span<const std::uint8_t>, std::vector<std::uint8_t>*) { return XpStatus::XmlFailed; };
+  XpGPSRecord record;
+  MoveTo(record);
+  EXPECT_EQ(XpExifRewrite::WriteGPS(path, record, true, hooks), XpStatus::XmlFailed);
+  EXPECT_EQ(XpExifRewrite::RemoveGPS(path, hooks), XpStatus::XmlFailed);
+  EXPECT_EQ(rewrite_test::ReadBytes(path), source);
+  EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"photo.jpg"});
 }
 
 // The check before the rename, on its own: it names what an edit lost.

@@ -63,6 +63,10 @@ std::string ToolStatusReason(XpStatus status) {
       return "not a readable JPEG, or the rewritten file did not check out (0x8602)";
     case XpStatus::JpegEncodeFailed:
       return "the new Exif block would not fit in one segment (0x8600)";
+    case XpStatus::ExifBlockFull:
+      return "the Exif block has no room left for the position; left unchanged (0x8610)";
+    case XpStatus::ChangedOnDisk:
+      return "the picture was changed by another program meanwhile; left unchanged (0x860a)";
     case XpStatus::FileNotFound:
       return "file not found (0x8105)";
     case XpStatus::AccessDenied:
