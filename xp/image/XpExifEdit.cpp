@@ -109,14 +109,15 @@ class Walker {
       return XpStatus::ExifDamaged;
     }
     const std::uint32_t count = Get16(&m_data[offset], m_be);
-    if (count > kMaxEntries || !Inside(std::uint64_t{offset} + 2, 12ULL * count, m_data.size())) {
+    // The whole table, next-directory offset included, lies inside the data.
+    if (count > kMaxEntries || !Inside(std::uint64_t{offset} + 2, 12ULL * count + 4, m_data.size())) {
       return XpStatus::ExifDamaged;
     }
     Directory dir;
     dir.path = path;
     dir.offset = offset;
     const std::uint64_t nextAt = std::uint64_t{offset} + 2 + 12ULL * count;
-    dir.next = Inside(nextAt, 4, m_data.size()) ? Get32(&m_data[nextAt], m_be) : 0;
+    dir.next = Get32(&m_data[nextAt], m_be);
     if (depth > 0) {
       dir.next = 0;  // only the top-level chain continues
     }
