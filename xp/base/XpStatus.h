@@ -60,6 +60,8 @@ enum class XpStatus : std::uint16_t {
   TrackLogInvalid = 0x860D,      ///< a track log that is not GPX or NMEA, or that does not parse
   TrackLogTooLarge = 0x860E,     ///< a track log beyond the size or point limit
   ExifBlockFull = 0x8610,        ///< the edited Exif block would not fit one segment; not rewritten
+  PlaceDataInvalid = 0x8634,     ///< a place index file that is not one, or whose tables do not check out
+  PlaceDataTooLarge = 0x8635,    ///< a place index file beyond the size limit
 };
 
 /// The status as a number, for logs and messages.
