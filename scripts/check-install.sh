@@ -71,7 +71,7 @@ expected=(
   share/terravue/map.html share/terravue/wait.htm share/terravue/terravue_page.html
   share/terravue/terravue.js share/terravue/terravue.css
   share/terravue/pin_std1.png share/terravue/pin_std2.png share/terravue/GPS.gif
-  share/terravue/help_ENU_11.html share/terravue/help_JPN_11.html
+  share/terravue/help_ENU_11.html share/terravue/help_JPN_11.html share/terravue/places.tvp
   share/applications/org.terravue.Terravue.desktop
   share/metainfo/org.terravue.Terravue.metainfo.xml
   share/icons/hicolor/scalable/apps/terravue.svg
@@ -95,6 +95,9 @@ for size in 16 22 24 32 48 64 128; do
   actual=$(png_size "$prefix/share/icons/hicolor/${size}x${size}/apps/terravue.png")
   [ "$actual" = "${size}x${size}" ] || fail "the ${size}x${size} icon is $actual"
 done
+# The installed tool finds the installed place index.
+"$prefix/bin/terravue-tool" where 35.0116 135.7681 | grep -q '"name": "Kyoto"' ||
+  fail "the installed terravue-tool does not find its place index"
 # The map library travels inside the page script.
 grep -Eq 'leaflet(\.min)?\.js \(libjs-leaflet' "$prefix/share/terravue/terravue.js" || fail "terravue.js carries no Leaflet"
 grep -Eq 'leaflet\.markercluster(\.min)?\.js \(libjs-leaflet' "$prefix/share/terravue/terravue.js" ||

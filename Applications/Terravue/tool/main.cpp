@@ -25,6 +25,8 @@ const ToolCommand kCommands[] = {
      RunGeotag},
     {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
     {"load", "load --work DIR [--jobs N] PHOTO...   add photos as the map does; one JSON line per picture", RunLoad},
+    {"place", "place [--limit N] [--near LAT,LNG] TEXT   places whose name begins with TEXT, best first", RunPlace},
+    {"where", "where LAT LNG   the nearest place to a position in decimal degrees", RunWhere},
 };
 
 void Usage(std::ostream& err) {
