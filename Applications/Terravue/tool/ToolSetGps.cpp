@@ -33,8 +33,6 @@ std::string ToolStatusReason(XpStatus status) {
       return "the Exif data is damaged or could not be read completely; left unchanged (0x8608)";
     case XpStatus::PictureReadOnly:
       return "the picture is write-protected (read-only or immutable); left unchanged (0x8609)";
-    case XpStatus::ChangedOnDisk:
-      return "the picture changed on disk while it was being written; left unchanged (0x860a)";
     case XpStatus::TooManySegments:
       return "the JPEG stream has an absurd number of marker segments; left unchanged (0x860c)";
     case XpStatus::BadCoordinate:
