@@ -191,6 +191,9 @@ constexpr std::array kTexts = {
     BuiltInText{"writeback/declined", "you chose not to change it", "変更しないことを選びました"},
     BuiltInText{"writeback/badcoordinate", "its new location is not a valid position",
                 "新しい位置が正しい緯度・経度ではありません"},
+    BuiltInText{"writeback/toomanysegments",
+                "the file has far more JPEG segments than a photo has, so it is left alone",
+                "JPEGのセグメントが写真としては多すぎるため、ファイルはそのままにしました"},
     BuiltInText{"writeback/other", "the file could not be written (error %s)",
                 "ファイルに書き込めませんでした(エラー %s)"},
 

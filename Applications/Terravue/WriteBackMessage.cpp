@@ -22,6 +22,8 @@ QString WriteFailureText(const WriteFailure& failure) {
       return strings.Text(QStringLiteral("writeback/declined"));
     case WriteFailureReason::BadCoordinate:
       return strings.Text(QStringLiteral("writeback/badcoordinate"));
+    case WriteFailureReason::TooManySegments:
+      return strings.Text(QStringLiteral("writeback/toomanysegments"));
     case WriteFailureReason::Other:
       break;
   }
@@ -45,6 +47,7 @@ const char* AdviceKey(WriteFailureReason reason) {
     case WriteFailureReason::ChangedOnDisk:
       return "advice/changed";
     case WriteFailureReason::ExifDamaged:
+    case WriteFailureReason::TooManySegments:  // saving again meets the same file
       return "advice/damaged";
     case WriteFailureReason::DiskFull:
       return "advice/diskfull";

@@ -60,6 +60,9 @@ enum class XpStatus : std::uint16_t {
   TrackLogInvalid = 0x860D,      ///< a track log that is not GPX or NMEA, or that does not parse
   TrackLogTooLarge = 0x860E,     ///< a track log beyond the size or point limit
   ExifBlockFull = 0x8610,        ///< the edited Exif block would not fit one segment; not rewritten
+  XmpInvalid = 0x8618,           ///< an XMP packet that is not well-formed UTF-8 XML, too large or too deep
+  XmpNoPosition = 0x8619,        ///< an XMP packet without a GPS latitude and longitude
+  XmpBadPosition = 0x861A,       ///< an XMP GPS coordinate that does not read as one, or is out of range
   PlaceDataInvalid = 0x8634,     ///< a place index file that is not one, or whose tables do not check out
   PlaceDataTooLarge = 0x8635,    ///< a place index file beyond the size limit
 };

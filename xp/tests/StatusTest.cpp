@@ -29,6 +29,9 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::JpegEncodeFailed), 0x8600);
   EXPECT_EQ(XpStatusValue(XpStatus::Cancelled), 0x8607);
   EXPECT_EQ(XpStatusValue(XpStatus::ExifBlockFull), 0x8610);
+  EXPECT_EQ(XpStatusValue(XpStatus::XmpInvalid), 0x8618);
+  EXPECT_EQ(XpStatusValue(XpStatus::XmpNoPosition), 0x8619);
+  EXPECT_EQ(XpStatusValue(XpStatus::XmpBadPosition), 0x861A);
   EXPECT_EQ(XpStatusText(XpStatus::NoExif), "0x8601");
   EXPECT_EQ(XpStatusText(XpStatus::BadPath), "0x8112");
   EXPECT_EQ(XpStatusText(XpStatus::Ok), "0");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <initializer_list>
 #include <limits>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
@@ -185,6 +187,15 @@ std::optional<std::int64_t> PhotoUtcSeconds(const PhotoTime& time, const GeotagO
     if (!seconds) {
       return std::nullopt;
     }
+    // A clock reading the change to summer time skips is moved on by the
+    // conversion; such a time never showed there, so it places nothing.
+    struct tm back {};
+    const auto asTime = static_cast<time_t>(*seconds);
+    if (::localtime_r(&asTime, &back) == nullptr || back.tm_year != fields->year - 1900 ||
+        back.tm_mon != fields->month - 1 || back.tm_mday != fields->day || back.tm_hour != fields->hour ||
+        back.tm_min != fields->minute || back.tm_sec != fields->second) {
+      return std::nullopt;
+    }
     utc = *seconds;
   }
   return utc - options.clockOffsetSeconds;
@@ -287,16 +298,12 @@ std::optional<std::int64_t> ClockOffsetFromPlace(const TrackLog& log, const Phot
   return *camera - fixSeconds;
 }
 
-XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix) {
+XpStatus FillGeotagRecord(const GeotagFix& fix, XpGPSRecord* recordOut) {
   if (!fix.Placed() || !std::isfinite(fix.latitude) || !std::isfinite(fix.longitude) ||
       std::fabs(fix.latitude) > 90.0 || std::fabs(fix.longitude) > 180.0) {
     return XpStatus::InvalidArgument;
   }
-  XpGPSRecord record;
-  // A photo without GPS tags starts from an empty record.
-  if (XpExifRewrite::ReadGPS(path, record) != XpStatus::Ok) {
-    record.Reset();
-  }
+  XpGPSRecord record = *recordOut;
   if (!CoordinateRationals(fix.latitude, true, &record.latitudeRef, &record.latitude) ||
       !CoordinateRationals(fix.longitude, false, &record.longitudeRef, &record.longitude)) {
     return XpStatus::BadCoordinate;
@@ -332,5 +339,33 @@ XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix) {
     std::copy_n(text, XpGPSDateStamp::kMaxLength, record.dateStamp.text.begin());
     record.dateStamp.valid = 1;
   }
-  return XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true);
+  // How and where the old fix was taken says nothing about this one.
+  for (XpGPSElement* stale : std::initializer_list<XpGPSElement*>{
+           &record.satellites,       &record.status,        &record.measureMode,      &record.dop,
+           &record.speedRef,         &record.speed,         &record.trackRef,         &record.track,
+           &record.imgDirectionRef,  &record.imgDirection,  &record.destLatitudeRef,  &record.destLatitude,
+           &record.destLongitudeRef, &record.destLongitude, &record.destBearingRef,   &record.destBearing,
+           &record.destDistanceRef,  &record.destDistance,  &record.processingMethod, &record.areaInformation,
+           &record.differential}) {
+    stale->Reset();
+  }
+  *recordOut = record;
+  return XpStatus::Ok;
+}
+
+XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix, bool preserveModificationTime) {
+  if (!fix.Placed()) {
+    return XpStatus::InvalidArgument;
+  }
+  XpGPSRecord record;
+  // A photo without GPS tags starts from an empty record.
+  if (XpExifRewrite::ReadGPS(path, record) != XpStatus::Ok) {
+    record.Reset();
+  }
+  if (const XpStatus filled = FillGeotagRecord(fix, &record); filled != XpStatus::Ok) {
+    return filled;
+  }
+  XpExifRewrite::Hooks hooks;
+  hooks.preserveModificationTime = preserveModificationTime;
+  return XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks);
 }

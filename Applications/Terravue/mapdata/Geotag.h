@@ -8,6 +8,7 @@
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpStatus.h"
+#include "xp/tiff/XpGPSRecord.h"
 
 /// How a photo was placed from a track log.
 enum class GeotagStatus {
@@ -94,9 +95,21 @@ struct PhotoTime {
                                                                const GeotagOptions& options, double latitude,
                                                                double longitude);
 
+/// Turns `record`, a photo's GPS tags as read (or an empty record), into the
+/// tags of a placed fix: latitude and longitude with their references,
+/// GPSAltitude and GPSAltitudeRef when the fix has an altitude (removed
+/// otherwise), GPSDateStamp and GPSTimeStamp with the true UTC time, and
+/// GPSVersionID 2.3.0.0 when there is none. The tags that describe how and
+/// where the old fix was taken go, since they do not belong to the new one:
+/// satellites, status, measure mode, DOP, speed, track, image direction, the
+/// destination tags, processing method, area information and differential
+/// correction. The map datum stays. Answers 0, 0x8102 for a fix that is not
+/// placed or not in range (the record untouched), or 0x860B.
+[[nodiscard]] XpStatus FillGeotagRecord(const GeotagFix& fix, XpGPSRecord* record);
+
 /// Writes a placed fix into the JPEG photo at `path` through the normal GPS
-/// rewrite: latitude and longitude, GPSAltitude and GPSAltitudeRef when the
-/// fix has an altitude, GPSDateStamp and GPSTimeStamp with the true UTC time.
-/// Other GPS tags the photo has are kept. A fix that is not placed answers
+/// rewrite, with the tags FillGeotagRecord makes from the photo's own. With `preserveModificationTime` the
+/// file keeps its modification time. A fix that is not placed answers
 /// InvalidArgument and writes nothing; otherwise the rewrite's status.
-[[nodiscard]] XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix);
+[[nodiscard]] XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix,
+                                   bool preserveModificationTime = false);

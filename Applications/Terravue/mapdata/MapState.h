@@ -37,14 +37,15 @@ struct RequestContext {
 
 /// Why a moved picture's new position is not in its file after a save.
 enum class WriteFailureReason {
-  ReadOnly,       ///< the file or its folder is write-protected
-  Missing,        ///< the file (or its folder) is not there
-  ChangedOnDisk,  ///< another program changed the file since it was read
-  ExifDamaged,    ///< the file's Exif data is damaged or can't be read
-  DiskFull,       ///< not enough space on the disk
-  Declined,       ///< the user chose not to change another maker's picture
-  BadCoordinate,  ///< the new position is not a valid coordinate text
-  Other,          ///< anything else; the status (and the system's text, when known) says more
+  ReadOnly,         ///< the file or its folder is write-protected
+  Missing,          ///< the file (or its folder) is not there
+  ChangedOnDisk,    ///< another program changed the file since it was read
+  ExifDamaged,      ///< the file's Exif data is damaged or can't be read
+  DiskFull,         ///< not enough space on the disk
+  Declined,         ///< the user chose not to change another maker's picture
+  BadCoordinate,    ///< the new position is not a valid coordinate text
+  TooManySegments,  ///< the JPEG stream has an absurd number of marker segments
+  Other,            ///< anything else; the status (and the system's text, when known) says more
 };
 
 /// The reason a rewrite status stands for.

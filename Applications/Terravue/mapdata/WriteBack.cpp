@@ -187,6 +187,8 @@ WriteFailureReason WriteFailureReasonOf(XpStatus status) {
       return WriteFailureReason::DiskFull;
     case XpStatus::BadCoordinate:
       return WriteFailureReason::BadCoordinate;
+    case XpStatus::TooManySegments:
+      return WriteFailureReason::TooManySegments;
     default:
       return WriteFailureReason::Other;
   }

@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: terravue-tool geotag --track FILE [--track FILE ...] [--tz +HH:MM] [--offset +SECONDS] "
-    "[--max-gap SECONDS] [--max-extrapolate SECONDS] [--skip-located] [--dry-run] PHOTO...\n";
+    "[--max-gap SECONDS] [--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] PHOTO...\n";
 
 struct GeotagArgs {
   std::vector<std::string> tracks;
@@ -25,6 +25,7 @@ struct GeotagArgs {
   GeotagOptions options;
   bool skipLocated = false;
   bool dryRun = false;
+  bool preserveModificationTime = false;
 };
 
 std::optional<std::int64_t> ParseSeconds(const std::string& text) {
@@ -71,6 +72,8 @@ bool ParseArgs(const std::vector<std::string>& args, GeotagArgs* parsed, std::os
       parsed->skipLocated = true;
     } else if (a == "--dry-run") {
       parsed->dryRun = true;
+    } else if (a == "--preserve-mtime") {
+      parsed->preserveModificationTime = true;
     } else if (a == "--") {
       parsed->photos.insert(parsed->photos.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
@@ -145,20 +148,26 @@ int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostr
     std::string error;
     bool written = false;
     PhotoTime time;
+    XpStatus failure = XpStatus::Ok;
     if (!IsRegularFile(photo)) {
-      error = ToolStatusReason(XpStatus::FileNotFound);
+      failure = XpStatus::FileNotFound;
+      error = ToolStatusReason(failure);
     } else if (ReadPhotoTime(photo, &time)) {
       fix = GeotagPhoto(log, time, parsed.options);
     }
     const bool leave = parsed.skipLocated && fix.Placed() && HasPosition(photo);
     if (error.empty() && fix.Placed() && !parsed.dryRun && !leave) {
-      if (const XpStatus st = WriteGeotag(photo, fix); st != XpStatus::Ok) {
+      if (const XpStatus st = WriteGeotag(photo, fix, parsed.preserveModificationTime); st != XpStatus::Ok) {
+        failure = st;
         error = ToolStatusReason(st);
       } else {
         written = true;
       }
     }
     if (!error.empty()) {
+      // The JSON line says it too; the error stream names each photo left
+      // unchanged on a line of its own, as set-gps and remove-gps do.
+      err << ToolRefusalLine(photo, failure) << '\n';
       exitCode = 1;
     }
     {

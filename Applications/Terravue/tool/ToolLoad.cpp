@@ -103,7 +103,8 @@ int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     {
       ToolJsonObject json(out);
       json.Text("path", record.m_path);
-      if (record.m_cacheName.empty()) {
+      // Only a thumbnail that was written is named.
+      if (record.m_cacheName.empty() || !MapIsRegularFile(record.ThumbnailPath(work))) {
         json.Null("thumbnail");
       } else {
         json.Text("thumbnail", record.ThumbnailPath(work));

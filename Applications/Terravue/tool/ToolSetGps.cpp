@@ -1,59 +1,13 @@
 // terravue-tool set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...: writes a position into
 // pictures the way writing positions back does: the picture's GPS tags are
 // read, latitude and longitude replaced, and the whole directory written.
-#include <cctype>
-#include <cmath>
-#include <cstdlib>
 #include <optional>
 
-#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/CoordinateInput.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tiff/XpTiffTagManager.h"
-
-namespace {
-
-struct Coordinate {
-  XpGPSRef ref;
-  XpGPSRational3 rationals;
-};
-
-// A coordinate text ("N:35:37:32.828") or decimal degrees ("35.625788",
-// negative for south or west). Nothing for anything else, for the wrong
-// hemisphere letters and for a value outside the axis' range.
-std::optional<Coordinate> ParseCoordinate(const std::string& text, bool latitude) {
-  const double limit = latitude ? 90.0 : 180.0;
-  CoordinateText coordinate;
-  if (!text.empty() && std::isalpha(static_cast<unsigned char>(text[0]))) {
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-    const bool known = latitude ? (letter == 'N' || letter == 'S') : (letter == 'E' || letter == 'W');
-    if (!known || text.size() < 2 || text[1] != ':') {
-      return std::nullopt;
-    }
-    coordinate = std::string(1, letter) + text.substr(1);
-  } else {
-    char* end = nullptr;
-    const double degrees = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(degrees) || std::fabs(degrees) > limit) {
-      return std::nullopt;
-    }
-    const char letter = latitude ? (degrees < 0 ? 'S' : 'N') : (degrees < 0 ? 'W' : 'E');
-    coordinate = std::string(1, letter) + ":" + DegreesToText(std::fabs(degrees), latitude);
-  }
-  Coordinate out;
-  if (!TextToRationals(coordinate, &out.ref, &out.rationals, latitude)) {
-    return std::nullopt;
-  }
-  double degrees = 0;
-  if (!RationalsToDegrees(out.ref, out.rationals, &degrees) || std::fabs(degrees) > limit ||
-      out.rationals.numerators[1] >= 60 || out.rationals.numerators[2] >= 60000) {
-    return std::nullopt;
-  }
-  return out;
-}
-
-}  // namespace
 
 std::string ToolStatusReason(XpStatus status) {
   switch (status) {
@@ -79,6 +33,10 @@ std::string ToolStatusReason(XpStatus status) {
       return "the Exif data is damaged or could not be read completely; left unchanged (0x8608)";
     case XpStatus::PictureReadOnly:
       return "the picture is write-protected (read-only or immutable); left unchanged (0x8609)";
+    case XpStatus::TooManySegments:
+      return "the JPEG stream has an absurd number of marker segments; left unchanged (0x860c)";
+    case XpStatus::BadCoordinate:
+      return "not a coordinate that can be written (0x860b)";
     default:
       return "failed (" + XpStatusText(status) + ")";
   }
@@ -121,22 +79,29 @@ int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::
     err << "usage: terravue-tool set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...\n";
     return 2;
   }
-  const auto latitude = ParseCoordinate(*latText, true);
-  const auto longitude = ParseCoordinate(*lngText, false);
-  if (!latitude || !longitude) {
-    err << "terravue-tool set-gps: \"" << (!latitude ? *latText : *lngText)
-        << "\" is not a coordinate (N:35:37:32.828 or 35.625788)\n";
-    return 2;
+  // The texts are checked before any picture is touched; a text that cannot
+  // be written exactly leaves every picture unchanged, each named on its line.
+  const CoordinateInput latitude = ParseCoordinateInput(*latText, /*latitude=*/true);
+  const CoordinateInput longitude = ParseCoordinateInput(*lngText, /*latitude=*/false);
+  if (latitude.status != XpStatus::Ok || longitude.status != XpStatus::Ok) {
+    const bool badLatitude = latitude.status != XpStatus::Ok;
+    const std::string reason = "\"" + (badLatitude ? *latText : *lngText) +
+                               "\" is not written: " + (badLatitude ? latitude.reason : longitude.reason) +
+                               "; left unchanged (0x860b)";
+    for (const std::string& file : files) {
+      err << file << ": " << reason << '\n';
+    }
+    return 1;
   }
   int exitCode = 0;
   for (const std::string& file : files) {
     XpGPSRecord record;
     // A picture without GPS tags starts from an empty record.
     (void)XpExifRewrite::ReadGPS(file, record);
-    record.latitudeRef = latitude->ref;
-    record.latitude = latitude->rationals;
-    record.longitudeRef = longitude->ref;
-    record.longitude = longitude->rationals;
+    record.latitudeRef = latitude.ref;
+    record.latitude = latitude.rationals;
+    record.longitudeRef = longitude.ref;
+    record.longitude = longitude.rationals;
     if (const XpStatus st = XpExifRewrite::WriteGPS(file, record, /*replaceWhole=*/true, options); st != XpStatus::Ok) {
       err << ToolRefusalLine(file, st) << '\n';
       exitCode = 1;

@@ -13,15 +13,18 @@ const ToolCommand kCommands[] = {
     {"dump", "dump FILE      the file's Exif tag tree, one line per entry", RunDump},
     {"handoff", "handoff FILE   the pictures a hand-off list selects, one path per line", RunHandoff},
     {"set-gps",
-     "set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...   write a position (N:35:37:32.828 or 35.625788)",
+     "set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...   write a position (N:35:37:32.828, 35.6258, "
+     "35 37 32.8 N): changes GPS latitude, longitude and their references",
      RunSetGps},
-    {"remove-gps", "remove-gps [--preserve-mtime] FILE...   remove the GPS directory and its values", RunRemoveGps},
+    {"remove-gps", "remove-gps [--preserve-mtime] FILE...   remove the GPS directory and overwrite its values",
+     RunRemoveGps},
     {"make-photos",
      "make-photos [--size WxH] [--count N] [--without-position K] [--seed S] [--quality Q] FOLDER   sample photos",
      RunMakePhotos},
     {"geotag",
      "geotag --track FILE [--track FILE ...] [--tz +HH:MM] [--offset +SECONDS] [--max-gap SECONDS] "
-     "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] PHOTO...   place photos from GPS track logs",
+     "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] PHOTO...   place photos from GPS "
+     "track logs: changes GPS position, altitude, date and time stamps",
      RunGeotag},
     {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
     {"load", "load --work DIR [--jobs N] PHOTO...   add photos as the map does; one JSON line per picture", RunLoad},
@@ -34,6 +37,9 @@ void Usage(std::ostream& err) {
   for (const auto& c : kCommands) {
     err << "  " << c.usage << '\n';
   }
+  err << "Every rewrite also sets DateTime (IFD0, IFD1) to the time of the write, ExifVersion to at least 0221\n"
+         "and, without --preserve-mtime, gives the file the time of the write. A photo left unchanged is named with "
+         "the reason; the exit code is 1.\n";
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 #include <string>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
@@ -189,6 +191,25 @@ TEST(GeotagTime, UsesTheLocalZonesDaylightSavingRuleForThePhotosDate) {
   EXPECT_EQ(PhotoUtcSeconds(Camera(2024, 1, 1, 1, 0, 0), options), 1704067200);
 }
 
+TEST(GeotagTime, GivesALocalTimeThatTheChangeToSummerTimeSkipsNoTime) {
+  const PinnedZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  const GeotagOptions options;
+  // 02:00 to 02:59:59 on 31 March 2024 never showed on a clock there.
+  for (const auto& skipped :
+       {Camera(2024, 3, 31, 2, 0, 0), Camera(2024, 3, 31, 2, 30, 0), Camera(2024, 3, 31, 2, 59, 59)}) {
+    EXPECT_FALSE(PhotoUtcSeconds(skipped, options).has_value());
+    const GeotagFix fix = GeotagPhoto(Standard(), skipped, options);
+    EXPECT_EQ(fix.status, GeotagStatus::NoTime);
+    EXPECT_FALSE(fix.Placed());
+  }
+  // The seconds on either side exist; a time the autumn change repeats gets one.
+  EXPECT_EQ(PhotoUtcSeconds(Camera(2024, 3, 31, 1, 59, 59), options), 1711846799);
+  EXPECT_EQ(PhotoUtcSeconds(Camera(2024, 3, 31, 3, 0, 0), options), 1711846800);
+  EXPECT_TRUE(PhotoUtcSeconds(Camera(2024, 10, 27, 2, 30, 0), options).has_value());
+  // With a zone of its own the clock reading is not looked up in the calendar.
+  EXPECT_EQ(PhotoUtcSeconds(Camera(2024, 3, 31, 2, 30, 0, 3600), options), 1711848600);
+}
+
 TEST(GeotagTime, ReadsZoneAndClockOffsetTexts) {
   EXPECT_EQ(ParseZoneOffset("+09:00"), 9 * 3600);
   EXPECT_EQ(ParseZoneOffset("-05:30"), -(5 * 3600 + 1800));
@@ -317,4 +338,51 @@ TEST(GeotagWrite, LeavesAPhotoWithoutAMatchUntouched) {
   fix.latitude = 95;
   EXPECT_EQ(WriteGeotag(path, fix), XpStatus::InvalidArgument);
   EXPECT_EQ(ReadFileText(path), original);
+}
+
+TEST(GeotagWrite, BuildsTheRecordOfTheFixAndDropsWhatBelongedToTheOldOne) {
+  XpGPSRecord record;
+  record.version.bytes = {2, 2, 0, 0};
+  record.version.valid = 1;
+  record.mapDatum.valid = 1;
+  for (XpGPSElement* old :
+       std::initializer_list<XpGPSElement*>{&record.altitudeRef,     &record.altitude,        &record.satellites,
+                                            &record.status,          &record.measureMode,     &record.dop,
+                                            &record.speedRef,        &record.speed,           &record.trackRef,
+                                            &record.track,           &record.imgDirectionRef, &record.imgDirection,
+                                            &record.destLatitudeRef, &record.destLatitude,    &record.destLongitudeRef,
+                                            &record.destLongitude,   &record.destBearingRef,  &record.destBearing,
+                                            &record.destDistanceRef, &record.destDistance,    &record.processingMethod,
+                                            &record.areaInformation, &record.differential}) {
+    old->valid = 1;
+  }
+  record.imgDirection.numerator = 90;
+  record.imgDirection.denominator = 1;
+  GeotagFix fix;
+  fix.status = GeotagStatus::Interpolated;
+  fix.latitude = 35.5;
+  fix.longitude = -139.25;
+  fix.utcSeconds = kT0 + 3661;
+  ASSERT_EQ(FillGeotagRecord(fix, &record), XpStatus::Ok);
+  double lat = 0;
+  double lng = 0;
+  ASSERT_TRUE(RationalsToDegrees(record.latitudeRef, record.latitude, &lat));
+  ASSERT_TRUE(RationalsToDegrees(record.longitudeRef, record.longitude, &lng));
+  EXPECT_NEAR(lat, 35.5, 1e-9);
+  EXPECT_NEAR(lng, -139.25, 1e-9);
+  EXPECT_EQ(record.dateStamp.Text(), "2024:05:01");
+  EXPECT_EQ(record.timeStamp.numerators, (std::array<std::uint32_t, 3>{1, 1, 1}));
+  // The fix has no altitude: the old one goes with the rest of the old fix.
+  for (std::uint16_t tag : {5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 30}) {
+    EXPECT_FALSE(record.Element(tag)->IsValid()) << "tag " << tag;
+  }
+  EXPECT_TRUE(record.mapDatum.IsValid());
+  EXPECT_EQ(record.version.bytes, (std::array<std::uint8_t, 4>{2, 2, 0, 0}));
+
+  // A fix that is not placed leaves the record as it was.
+  const XpGPSRecord placed = record;
+  fix.status = GeotagStatus::NoMatch;
+  EXPECT_EQ(FillGeotagRecord(fix, &record), XpStatus::InvalidArgument);
+  EXPECT_EQ(record.latitude.numerators, placed.latitude.numerators);
+  EXPECT_TRUE(record.dateStamp.IsValid());
 }

@@ -147,6 +147,7 @@ TEST(WriteBackReport, EveryRewriteStatusHasItsPlainReason) {
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::FileNotFound), WriteFailureReason::Missing);
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::PathNotFound), WriteFailureReason::Missing);
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::ChangedOnDisk), WriteFailureReason::ChangedOnDisk);
+  EXPECT_EQ(WriteFailureReasonOf(XpStatus::TooManySegments), WriteFailureReason::TooManySegments);
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::ExifDamaged), WriteFailureReason::ExifDamaged);
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::NoExif), WriteFailureReason::ExifDamaged);
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::JpegDecodeFailed), WriteFailureReason::ExifDamaged);

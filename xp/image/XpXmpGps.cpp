@@ -1,0 +1,797 @@
+// The XMP GPS properties: found through the XML parser, edited in the bytes.
+//
+// The parser works in place on a copy of the packet, so every name and value
+// it reports points into that copy at the offset it has in the packet. The
+// extent of each property is then measured in the untouched packet bytes, and
+// the edits replace exactly those ranges.
+#include "xp/image/XpXmpGps.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <pugixml.hpp>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace XpXmpGps {
+namespace {
+
+constexpr std::string_view kRdfNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+constexpr std::string_view kDroneNamespace = "http://www.dji.com/drone-dji/1.0/";
+constexpr std::string_view kTrailer = "<?xpacket end=";
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+enum class Space { Other, Exif, Drone };
+
+// One GPS property of a top-level rdf:Description, with its place in the packet.
+struct Property {
+  Space space = Space::Other;
+  std::string local;   // the local name, e.g. "GPSLatitude"
+  std::string prefix;  // the prefix it is written with ("" for a default namespace)
+  bool attribute = false;
+  std::size_t begin = 0;        // the attribute's name, or the element's '<'
+  std::size_t end = 0;          // one past the closing quote or the end tag
+  std::size_t removeBegin = 0;  // begin, with the whitespace in front of it
+  // The value's bytes: inside the quotes, or the element's text content.
+  // kNone for an element whose content is not plain text.
+  std::size_t valueBegin = kNone;
+  std::size_t valueEnd = kNone;
+  std::string value;  // as the parser reads it, entities resolved
+};
+
+struct Parsed {
+  std::vector<Property> properties;  // in packet order
+  std::size_t paddingBegin = kNone;  // the whitespace run in front of the trailer
+  std::size_t paddingEnd = kNone;    // the trailer's '<'
+};
+
+bool IsXmlSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsXmlSpace(static_cast<std::uint8_t>(text.front()))) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && IsXmlSpace(static_cast<std::uint8_t>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// The namespace a prefix is bound to at `node`, looked up through its
+// ancestors; "" when it is not bound. `prefix` "" asks for the default one.
+std::string_view ResolvePrefix(pugi::xml_node node, std::string_view prefix) {
+  std::string wanted = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
+  for (; node && node.type() == pugi::node_element; node = node.parent()) {
+    const pugi::xml_attribute bound = node.attribute(wanted.c_str());
+    if (bound) {
+      return bound.value();
+    }
+  }
+  return {};
+}
+
+struct QName {
+  std::string_view prefix;
+  std::string_view local;
+  std::string_view space;
+};
+
+QName Resolve(pugi::xml_node scope, std::string_view qualified, bool attribute) {
+  QName name;
+  const auto colon = qualified.find(':');
+  if (colon == std::string_view::npos) {
+    name.local = qualified;
+    // Attributes without a prefix have no namespace.
+    name.space = attribute ? std::string_view{} : ResolvePrefix(scope, {});
+    return name;
+  }
+  name.prefix = qualified.substr(0, colon);
+  name.local = qualified.substr(colon + 1);
+  name.space = ResolvePrefix(scope, name.prefix);
+  return name;
+}
+
+bool IsRdf(const QName& name, std::string_view local) { return name.space == kRdfNamespace && name.local == local; }
+
+Space ClassifyGps(const QName& name) {
+  if (name.space == kExifNamespace && name.local.starts_with("GPS")) {
+    return Space::Exif;
+  }
+  if (name.space == kDroneNamespace && (name.local == "GpsLatitude" || name.local == "GpsLongitude" ||
+                                        name.local == "GpsLongtitude" || name.local == "AbsoluteAltitude")) {
+    return Space::Drone;
+  }
+  return Space::Other;
+}
+
+// One past the '>' of the tag that starts at `lt`, quotes honoured; kNone
+// when the bytes end first.
+std::size_t TagEnd(std::span<const std::uint8_t> bytes, std::size_t lt) {
+  std::uint8_t quote = 0;
+  for (std::size_t i = lt + 1; i < bytes.size(); ++i) {
+    const std::uint8_t c = bytes[i];
+    if (quote != 0) {
+      if (c == quote) {
+        quote = 0;
+      }
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      return i + 1;
+    }
+  }
+  return kNone;
+}
+
+std::size_t FindText(std::span<const std::uint8_t> bytes, std::size_t from, std::string_view text) {
+  const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const auto at = all.find(text, from);
+  return at == std::string_view::npos ? kNone : at + text.size();
+}
+
+bool StartsAt(std::span<const std::uint8_t> bytes, std::size_t at, std::string_view text) {
+  return at <= bytes.size() && bytes.size() - at >= text.size() &&
+         std::equal(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// The extent of the element whose '<' is at `lt`, in a packet the parser has
+// accepted: `*contentBegin` and `*contentEnd` bound what lies between its
+// start and end tag (both `*end` for an empty-element tag). Answers one past
+// its end tag, or kNone when the bytes do not have the shape the parser saw.
+std::size_t ElementEnd(std::span<const std::uint8_t> bytes, std::size_t lt, std::size_t* contentBegin,
+                       std::size_t* contentEnd) {
+  std::size_t i = TagEnd(bytes, lt);
+  if (i == kNone) {
+    return kNone;
+  }
+  if (bytes[i - 2] == '/') {
+    *contentBegin = *contentEnd = i;
+    return i;
+  }
+  *contentBegin = i;
+  std::size_t depth = 1;
+  while (i < bytes.size()) {
+    if (bytes[i] != '<') {
+      ++i;
+      continue;
+    }
+    std::size_t next = kNone;
+    if (StartsAt(bytes, i, "<!--")) {
+      next = FindText(bytes, i + 4, "-->");
+    } else if (StartsAt(bytes, i, "<![CDATA[")) {
+      next = FindText(bytes, i + 9, "]]>");
+    } else if (StartsAt(bytes, i, "<?")) {
+      next = FindText(bytes, i + 2, "?>");
+    } else if (StartsAt(bytes, i, "</")) {
+      next = TagEnd(bytes, i);
+      if (next != kNone && --depth == 0) {
+        *contentEnd = i;
+        return next;
+      }
+    } else {
+      next = TagEnd(bytes, i);
+      if (next != kNone && bytes[next - 2] != '/') {
+        ++depth;
+      }
+    }
+    if (next == kNone) {
+      return kNone;
+    }
+    i = next;
+  }
+  return kNone;
+}
+
+class Collector {
+ public:
+  Collector(std::span<const std::uint8_t> bytes, const char* base) : bytes_(bytes), base_(base) {}
+
+  // The offset of a string the parser reports, or kNone when it does not
+  // point into the packet.
+  [[nodiscard]] std::size_t OffsetOf(const char* text) const {
+    if (text < base_ || text > base_ + bytes_.size()) {
+      return kNone;
+    }
+    return static_cast<std::size_t>(text - base_);
+  }
+
+  [[nodiscard]] std::size_t WithSpaceInFront(std::size_t begin) const {
+    while (begin > 0 && IsXmlSpace(bytes_[begin - 1])) {
+      --begin;
+    }
+    return begin;
+  }
+
+  [[nodiscard]] bool AddAttribute(const pugi::xml_attribute& attribute, const QName& name, Space space,
+                                  std::vector<Property>* out) const {
+    Property property;
+    property.space = space;
+    property.local = name.local;
+    property.prefix = name.prefix;
+    property.attribute = true;
+    property.begin = OffsetOf(attribute.name());
+    if (property.begin == kNone) {
+      return false;
+    }
+    std::size_t i = property.begin + std::string_view(attribute.name()).size();
+    while (i < bytes_.size() && (IsXmlSpace(bytes_[i]) || bytes_[i] == '=')) {
+      ++i;
+    }
+    if (i >= bytes_.size() || (bytes_[i] != '"' && bytes_[i] != '\'')) {
+      return false;
+    }
+    const std::uint8_t quote = bytes_[i];
+    property.valueBegin = i + 1;
+    property.valueEnd = property.valueBegin;
+    while (property.valueEnd < bytes_.size() && bytes_[property.valueEnd] != quote) {
+      ++property.valueEnd;
+    }
+    if (property.valueEnd >= bytes_.size() || OffsetOf(attribute.value()) != property.valueBegin) {
+      return false;
+    }
+    property.end = property.valueEnd + 1;
+    property.removeBegin = WithSpaceInFront(property.begin);
+    property.value = attribute.value();
+    out->push_back(std::move(property));
+    return true;
+  }
+
+  [[nodiscard]] bool AddElement(const pugi::xml_node& element, const QName& name, Space space,
+                                std::vector<Property>* out) const {
+    Property property;
+    property.space = space;
+    property.local = name.local;
+    property.prefix = name.prefix;
+    const std::size_t nameAt = OffsetOf(element.name());
+    if (nameAt == kNone || nameAt == 0 || bytes_[nameAt - 1] != '<') {
+      return false;
+    }
+    property.begin = nameAt - 1;
+    std::size_t contentBegin = 0;
+    std::size_t contentEnd = 0;
+    property.end = ElementEnd(bytes_, property.begin, &contentBegin, &contentEnd);
+    if (property.end == kNone) {
+      return false;
+    }
+    property.removeBegin = WithSpaceInFront(property.begin);
+    bool plain = true;
+    for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_pcdata) {
+        plain = false;
+      }
+    }
+    // Plain text without entity references: its bytes are its value.
+    const std::string_view raw(reinterpret_cast<const char*>(bytes_.data()) + contentBegin, contentEnd - contentBegin);
+    if (plain && raw.find('&') == std::string_view::npos && contentBegin != property.end) {
+      property.valueBegin = contentBegin;
+      property.valueEnd = contentEnd;
+    }
+    property.value = plain ? element.child_value() : "";
+    out->push_back(std::move(property));
+    return true;
+  }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  const char* base_;
+};
+
+[[nodiscard]] XpStatus CollectDescription(const Collector& collector, const pugi::xml_node& description,
+                                          std::vector<Property>* out) {
+  for (const pugi::xml_attribute& attribute : description.attributes()) {
+    const std::string_view qualified = attribute.name();
+    if (qualified == "xmlns" || qualified.starts_with("xmlns:")) {
+      continue;
+    }
+    const QName name = Resolve(description, qualified, true);
+    const Space space = ClassifyGps(name);
+    if (space != Space::Other && !collector.AddAttribute(attribute, name, space, out)) {
+      return XpStatus::XmpInvalid;
+    }
+  }
+  for (pugi::xml_node child = description.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) {
+      continue;
+    }
+    const QName name = Resolve(child, child.name(), false);
+    const Space space = ClassifyGps(name);
+    if (space != Space::Other && !collector.AddElement(child, name, space, out)) {
+      return XpStatus::XmpInvalid;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+[[nodiscard]] XpStatus Parse(std::span<const std::uint8_t> packet, Parsed* parsed) {
+  if (packet.empty() || packet.size() > kMaxPacketSize ||
+      std::find(packet.begin(), packet.end(), std::uint8_t{0}) != packet.end()) {
+    return XpStatus::XmpInvalid;
+  }
+  std::vector<char> copy(packet.begin(), packet.end());
+  pugi::xml_document document;
+  // In place, so that names and values point into `copy` at their packet
+  // offsets; UTF-8 as it stands, without conversion.
+  const pugi::xml_parse_result result =
+      document.load_buffer_inplace(copy.data(), copy.size(), pugi::parse_default, pugi::encoding_utf8);
+  if (!result) {
+    return XpStatus::XmpInvalid;
+  }
+  const Collector collector(packet, copy.data());
+
+  // Depth-first without recursion, bounded in depth.
+  std::vector<std::pair<pugi::xml_node, std::size_t>> pending;
+  for (pugi::xml_node top = document.first_child(); top; top = top.next_sibling()) {
+    if (top.type() == pugi::node_element) {
+      pending.emplace_back(top, 1);
+    }
+  }
+  std::reverse(pending.begin(), pending.end());
+  std::size_t lastEnd = 0;
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (depth > kMaxDepth) {
+      return XpStatus::XmpInvalid;
+    }
+    const QName name = Resolve(node, node.name(), false);
+    if (IsRdf(name, "Description") && IsRdf(Resolve(node.parent(), node.parent().name(), false), "RDF")) {
+      const XpStatus collected = CollectDescription(collector, node, &parsed->properties);
+      if (collected != XpStatus::Ok) {
+        return collected;
+      }
+    }
+    const std::size_t before = pending.size();
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      if (child.type() == pugi::node_element) {
+        pending.emplace_back(child, depth + 1);
+      }
+    }
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(before), pending.end());
+  }
+  std::sort(parsed->properties.begin(), parsed->properties.end(),
+            [](const Property& a, const Property& b) { return a.begin < b.begin; });
+  for (const Property& property : parsed->properties) {
+    lastEnd = std::max(lastEnd, property.end);
+  }
+
+  // The padding: the whitespace in front of the last trailer, when that lies
+  // behind every property.
+  const std::string_view all(reinterpret_cast<const char*>(packet.data()), packet.size());
+  const auto trailer = all.rfind(kTrailer);
+  if (trailer != std::string_view::npos && trailer >= lastEnd) {
+    parsed->paddingEnd = trailer;
+    parsed->paddingBegin = collector.WithSpaceInFront(trailer);
+    if (parsed->paddingBegin < lastEnd) {
+      parsed->paddingBegin = lastEnd;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+// ---- Values ----
+
+[[nodiscard]] bool ParseUnsignedDecimal(std::string_view text, double* value) {
+  if (text.empty() || text.size() > 40) {
+    return false;
+  }
+  bool digit = false;
+  bool dot = false;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '.' && !dot) {
+      dot = true;
+    } else {
+      return false;
+    }
+  }
+  if (!digit) {
+    return false;
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value, std::chars_format::fixed);
+  return error == std::errc{} && end == text.data() + text.size() && std::isfinite(*value);
+}
+
+[[nodiscard]] bool ParseInteger(std::string_view text, std::int64_t* value) {
+  if (text.empty() || text.size() > 18) {
+    return false;
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc{} && end == text.data() + text.size();
+}
+
+// A reference letter for the axis: +1 for N/E, -1 for S/W, 0 for none.
+int RefSign(char c, bool latitude) {
+  switch (c) {
+    case 'N':
+    case 'n':
+      return latitude ? 1 : 0;
+    case 'S':
+    case 's':
+      return latitude ? -1 : 0;
+    case 'E':
+    case 'e':
+      return latitude ? 0 : 1;
+    case 'W':
+    case 'w':
+      return latitude ? 0 : -1;
+    default:
+      return 0;
+  }
+}
+
+// A coordinate in one of the written forms, with `separateRef` the text of
+// the reference property ("" when there is none).
+[[nodiscard]] bool ParseCoordinate(std::string_view text, std::string_view separateRef, bool latitude,
+                                   double* degrees) {
+  text = Trimmed(text);
+  separateRef = Trimmed(separateRef);
+  int sign = 1;
+  int ref = 0;
+  if (!text.empty() && (text.back() < '0' || text.back() > '9') && text.back() != '.') {
+    ref = RefSign(text.back(), latitude);
+    if (ref == 0) {
+      return false;
+    }
+    text.remove_suffix(1);
+  } else if (separateRef.size() == 1) {
+    ref = RefSign(separateRef.front(), latitude);
+  }
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    sign = text.front() == '-' ? -1 : 1;
+    text.remove_prefix(1);
+  }
+  std::array<std::string_view, 3> parts{};
+  std::size_t count = 0;
+  while (true) {
+    if (count == parts.size()) {
+      return false;
+    }
+    const auto comma = text.find(',');
+    parts[count++] = text.substr(0, comma);
+    if (comma == std::string_view::npos) {
+      break;
+    }
+    text.remove_prefix(comma + 1);
+  }
+  std::array<double, 3> values{};
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!ParseUnsignedDecimal(parts[i], &values[i])) {
+      return false;
+    }
+  }
+  if (count >= 2 && values[1] >= 60) {
+    return false;
+  }
+  if (count == 3 && values[2] >= 60) {
+    return false;
+  }
+  double value = values[0] + values[1] / 60 + values[2] / 3600;
+  if (sign < 0 || ref < 0) {
+    value = -value;
+  }
+  if (std::fabs(value) > (latitude ? 90.0 : 180.0)) {
+    return false;
+  }
+  *degrees = value;
+  return true;
+}
+
+// A rational "n/d" or a decimal, optionally signed.
+[[nodiscard]] bool ParseRealText(std::string_view text, double* value) {
+  text = Trimmed(text);
+  double sign = 1;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    sign = text.front() == '-' ? -1 : 1;
+    text.remove_prefix(1);
+  }
+  const auto slash = text.find('/');
+  if (slash == std::string_view::npos) {
+    if (!ParseUnsignedDecimal(text, value)) {
+      return false;
+    }
+    *value *= sign;
+    return true;
+  }
+  std::int64_t numerator = 0;
+  std::int64_t denominator = 0;
+  if (!ParseInteger(text.substr(0, slash), &numerator) || !ParseInteger(text.substr(slash + 1), &denominator) ||
+      denominator == 0) {
+    return false;
+  }
+  *value = sign * static_cast<double>(numerator) / static_cast<double>(denominator);
+  return std::isfinite(*value);
+}
+
+const Property* FindFirst(const Parsed& parsed, Space space, std::string_view local) {
+  for (const Property& property : parsed.properties) {
+    if (property.space == space && property.local == local) {
+      return &property;
+    }
+  }
+  return nullptr;
+}
+
+std::string ValueOf(const Property* property) { return property != nullptr ? property->value : std::string(); }
+
+// ---- Edits ----
+
+struct Replacement {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string text;
+};
+
+// Applies the replacements (which must not overlap) and balances the change
+// in length against the padding.
+[[nodiscard]] XpStatus Apply(std::span<const std::uint8_t> packet, const Parsed& parsed,
+                             std::vector<Replacement> replacements, Edit* edit) {
+  edit->changed = !replacements.empty();
+  if (replacements.empty()) {
+    edit->packet.assign(packet.begin(), packet.end());
+    return XpStatus::Ok;
+  }
+  std::stable_sort(replacements.begin(), replacements.end(), [](const Replacement& a, const Replacement& b) {
+    return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
+  });
+  std::int64_t delta = 0;
+  std::size_t previousEnd = 0;
+  for (const Replacement& replacement : replacements) {
+    if (replacement.begin < previousEnd || replacement.end < replacement.begin || replacement.end > packet.size()) {
+      return XpStatus::XmpInvalid;
+    }
+    previousEnd = replacement.end;
+    delta += static_cast<std::int64_t>(replacement.text.size()) -
+             static_cast<std::int64_t>(replacement.end - replacement.begin);
+  }
+  if (parsed.paddingEnd != kNone && parsed.paddingEnd >= previousEnd) {
+    const std::size_t padding = parsed.paddingEnd - std::max(parsed.paddingBegin, previousEnd);
+    if (delta < 0) {
+      replacements.push_back(
+          {parsed.paddingEnd, parsed.paddingEnd, std::string(static_cast<std::size_t>(-delta), ' ')});
+    } else if (delta > 0) {
+      const std::size_t taken = std::min(static_cast<std::size_t>(delta), padding);
+      replacements.push_back({parsed.paddingEnd - taken, parsed.paddingEnd, std::string()});
+    }
+  }
+  std::vector<std::uint8_t> out;
+  out.reserve(static_cast<std::size_t>(static_cast<std::int64_t>(packet.size()) + std::max<std::int64_t>(delta, 0)));
+  std::size_t at = 0;
+  for (const Replacement& replacement : replacements) {
+    out.insert(out.end(), packet.begin() + static_cast<std::ptrdiff_t>(at),
+               packet.begin() + static_cast<std::ptrdiff_t>(replacement.begin));
+    out.insert(out.end(), replacement.text.begin(), replacement.text.end());
+    at = replacement.end;
+  }
+  out.insert(out.end(), packet.begin() + static_cast<std::ptrdiff_t>(at), packet.end());
+  edit->packet = std::move(out);
+  return XpStatus::Ok;
+}
+
+Replacement Removal(const Property& property) { return {property.removeBegin, property.end, std::string()}; }
+
+// The property with a new value: only the value's bytes change when it is
+// plain, the whole element otherwise.
+Replacement NewValue(const Property& property, const std::string& value) {
+  if (property.valueBegin != kNone) {
+    return {property.valueBegin, property.valueEnd, value};
+  }
+  const std::string name = property.prefix.empty() ? property.local : property.prefix + ":" + property.local;
+  return {property.begin, property.end, "<" + name + ">" + value + "</" + name + ">"};
+}
+
+// A new property written like `model` (same prefix, same form, same
+// whitespace in front), for insertion behind it.
+std::string LikeProperty(std::span<const std::uint8_t> packet, const Property& model, std::string_view local,
+                         const std::string& value) {
+  std::string text(reinterpret_cast<const char*>(packet.data()) + model.removeBegin, model.begin - model.removeBegin);
+  if (text.empty()) {
+    text = " ";
+  }
+  const std::string name = model.prefix.empty() ? std::string(local) : model.prefix + ":" + std::string(local);
+  if (model.attribute) {
+    return text + name + "=\"" + value + "\"";
+  }
+  return text + "<" + name + ">" + value + "</" + name + ">";
+}
+
+std::string FormatDecimal(double value, int decimals, bool withPlus) {
+  char buffer[64];
+  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  if (error != std::errc{}) {
+    return "0";
+  }
+  std::string text(buffer, end);
+  if (withPlus && !text.starts_with('-')) {
+    text.insert(text.begin(), '+');
+  }
+  return text;
+}
+
+std::string FormatAltitude(double metres) {
+  const auto millimetres = static_cast<long long>(std::llround(std::fabs(metres) * 1000));
+  return std::to_string(millimetres) + "/1000";
+}
+
+bool IsTimeStampText(std::string_view text) {
+  if (text.empty() || text.size() > 64) {
+    return false;
+  }
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= '0' && c <= '9') || c == '-' || c == ':' || c == '.' || c == '+' || c == 'T' || c == 'Z';
+  });
+}
+
+bool IsKept(std::string_view local) {
+  return local == "GPSVersionID" || local == "GPSMapDatum" || local == "GPSLatitude" || local == "GPSLongitude" ||
+         local == "GPSLatitudeRef" || local == "GPSLongitudeRef";
+}
+
+}  // namespace
+
+std::string FormatCoordinate(double degrees, bool latitude) {
+  constexpr long long kPerMinute = 100000000;  // eight decimals of a minute
+  constexpr long long kPerDegree = 60 * kPerMinute;
+  const long long total = std::llround(std::fabs(degrees) * static_cast<double>(kPerDegree));
+  const long long whole = total / kPerDegree;
+  const long long minutes = (total % kPerDegree) / kPerMinute;
+  const long long fraction = total % kPerMinute;
+  const bool negative = degrees < 0 && total != 0;
+  const char ref = latitude ? (negative ? 'S' : 'N') : (negative ? 'W' : 'E');
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%lld,%02lld.%08lld%c", whole, minutes, fraction, ref);
+  return buffer;
+}
+
+XpStatus ReadGps(std::span<const std::uint8_t> packet, Position* position) {
+  Parsed parsed;
+  const XpStatus status = Parse(packet, &parsed);
+  if (status != XpStatus::Ok) {
+    return status;
+  }
+  const Property* latitude = FindFirst(parsed, Space::Exif, "GPSLatitude");
+  const Property* longitude = FindFirst(parsed, Space::Exif, "GPSLongitude");
+  Position read;
+  if (latitude != nullptr && longitude != nullptr) {
+    if (!ParseCoordinate(latitude->value, ValueOf(FindFirst(parsed, Space::Exif, "GPSLatitudeRef")), true,
+                         &read.latitude) ||
+        !ParseCoordinate(longitude->value, ValueOf(FindFirst(parsed, Space::Exif, "GPSLongitudeRef")), false,
+                         &read.longitude)) {
+      return XpStatus::XmpBadPosition;
+    }
+    double altitude = 0;
+    const Property* altitudeProperty = FindFirst(parsed, Space::Exif, "GPSAltitude");
+    if (altitudeProperty != nullptr && ParseRealText(altitudeProperty->value, &altitude)) {
+      if (Trimmed(ValueOf(FindFirst(parsed, Space::Exif, "GPSAltitudeRef"))) == "1") {
+        altitude = -altitude;
+      }
+      read.altitude = altitude;
+    }
+  } else {
+    // The drone namespace's signed decimals, when the Exif ones are missing.
+    latitude = FindFirst(parsed, Space::Drone, "GpsLatitude");
+    longitude = FindFirst(parsed, Space::Drone, "GpsLongitude");
+    if (longitude == nullptr) {
+      longitude = FindFirst(parsed, Space::Drone, "GpsLongtitude");
+    }
+    if (latitude == nullptr || longitude == nullptr) {
+      return XpStatus::XmpNoPosition;
+    }
+    if (!ParseCoordinate(latitude->value, "", true, &read.latitude) ||
+        !ParseCoordinate(longitude->value, "", false, &read.longitude)) {
+      return XpStatus::XmpBadPosition;
+    }
+    double altitude = 0;
+    const Property* altitudeProperty = FindFirst(parsed, Space::Drone, "AbsoluteAltitude");
+    if (altitudeProperty != nullptr && ParseRealText(altitudeProperty->value, &altitude)) {
+      read.altitude = altitude;
+    }
+  }
+  const Property* timeStamp = FindFirst(parsed, Space::Exif, "GPSTimeStamp");
+  if (timeStamp != nullptr && !Trimmed(timeStamp->value).empty()) {
+    read.timeStamp = std::string(Trimmed(timeStamp->value));
+  }
+  *position = std::move(read);
+  return XpStatus::Ok;
+}
+
+XpStatus RemoveGps(std::span<const std::uint8_t> packet, Edit* edit) {
+  Parsed parsed;
+  const XpStatus status = Parse(packet, &parsed);
+  if (status != XpStatus::Ok) {
+    return status;
+  }
+  std::vector<Replacement> replacements;
+  for (const Property& property : parsed.properties) {
+    replacements.push_back(Removal(property));
+  }
+  return Apply(packet, parsed, std::move(replacements), edit);
+}
+
+XpStatus UpdateGps(std::span<const std::uint8_t> packet, const Update& update, Edit* edit) {
+  if (!std::isfinite(update.latitude) || !std::isfinite(update.longitude) || std::fabs(update.latitude) > 90 ||
+      std::fabs(update.longitude) > 180 || (update.altitude && !std::isfinite(*update.altitude)) ||
+      (update.altitude && std::fabs(*update.altitude) > 1e9) ||
+      (update.timeStamp && !IsTimeStampText(*update.timeStamp))) {
+    return XpStatus::InvalidArgument;
+  }
+  Parsed parsed;
+  const XpStatus status = Parse(packet, &parsed);
+  if (status != XpStatus::Ok) {
+    return status;
+  }
+  const bool exifPosition = FindFirst(parsed, Space::Exif, "GPSLatitude") != nullptr ||
+                            FindFirst(parsed, Space::Exif, "GPSLongitude") != nullptr;
+  const bool dronePosition = FindFirst(parsed, Space::Drone, "GpsLatitude") != nullptr ||
+                             FindFirst(parsed, Space::Drone, "GpsLongitude") != nullptr ||
+                             FindFirst(parsed, Space::Drone, "GpsLongtitude") != nullptr;
+  std::vector<Replacement> replacements;
+  if (!exifPosition && !dronePosition) {
+    return Apply(packet, parsed, std::move(replacements), edit);
+  }
+  const std::string latitudeText = FormatCoordinate(update.latitude, true);
+  const std::string longitudeText = FormatCoordinate(update.longitude, false);
+  const std::string altitudeText = update.altitude ? FormatAltitude(*update.altitude) : std::string();
+  const std::string altitudeRefText = update.altitude && *update.altitude < 0 ? "1" : "0";
+  bool altitudeThere = false;
+  bool altitudeRefThere = false;
+  bool timeStampThere = false;
+  const Property* lastLongitude = nullptr;
+  for (const Property& property : parsed.properties) {
+    const std::string_view local = property.local;
+    if (property.space == Space::Drone) {
+      if (local == "GpsLatitude") {
+        replacements.push_back(NewValue(property, FormatDecimal(update.latitude, 8, true)));
+      } else if (local == "GpsLongitude" || local == "GpsLongtitude") {
+        replacements.push_back(NewValue(property, FormatDecimal(update.longitude, 8, true)));
+      } else if (update.altitude) {
+        replacements.push_back(NewValue(property, FormatDecimal(*update.altitude, 2, true)));
+      } else if (update.dropStale) {
+        replacements.push_back(Removal(property));
+      }
+      continue;
+    }
+    if (local == "GPSLatitude") {
+      replacements.push_back(NewValue(property, latitudeText));
+    } else if (local == "GPSLongitude") {
+      replacements.push_back(NewValue(property, longitudeText));
+      lastLongitude = &property;
+    } else if (local == "GPSLatitudeRef") {
+      replacements.push_back(NewValue(property, latitudeText.substr(latitudeText.size() - 1)));
+    } else if (local == "GPSLongitudeRef") {
+      replacements.push_back(NewValue(property, longitudeText.substr(longitudeText.size() - 1)));
+    } else if (update.altitude && local == "GPSAltitude") {
+      replacements.push_back(NewValue(property, altitudeText));
+      altitudeThere = true;
+    } else if (update.altitude && local == "GPSAltitudeRef") {
+      replacements.push_back(NewValue(property, altitudeRefText));
+      altitudeRefThere = true;
+    } else if (update.timeStamp && local == "GPSTimeStamp") {
+      replacements.push_back(NewValue(property, *update.timeStamp));
+      timeStampThere = true;
+    } else if (update.dropStale && !IsKept(local)) {
+      replacements.push_back(Removal(property));
+    }
+  }
+  if (lastLongitude != nullptr) {
+    std::string added;
+    if (update.altitude && !altitudeRefThere) {
+      added += LikeProperty(packet, *lastLongitude, "GPSAltitudeRef", altitudeRefText);
+    }
+    if (update.altitude && !altitudeThere) {
+      added += LikeProperty(packet, *lastLongitude, "GPSAltitude", altitudeText);
+    }
+    if (update.timeStamp && !timeStampThere) {
+      added += LikeProperty(packet, *lastLongitude, "GPSTimeStamp", *update.timeStamp);
+    }
+    if (!added.empty()) {
+      replacements.push_back({lastLongitude->end, lastLongitude->end, std::move(added)});
+    }
+  }
+  return Apply(packet, parsed, std::move(replacements), edit);
+}
+
+}  // namespace XpXmpGps
