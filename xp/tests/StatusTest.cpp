@@ -29,6 +29,8 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::JpegEncodeFailed), 0x8600);
   EXPECT_EQ(XpStatusValue(XpStatus::Cancelled), 0x8607);
   EXPECT_EQ(XpStatusValue(XpStatus::ExifBlockFull), 0x8610);
+  EXPECT_EQ(XpStatusValue(XpStatus::PhotoFormatUnknown), 0x8620);
+  EXPECT_EQ(XpStatusValue(XpStatus::PhotoContainerDamaged), 0x8621);
   EXPECT_EQ(XpStatusText(XpStatus::NoExif), "0x8601");
   EXPECT_EQ(XpStatusText(XpStatus::BadPath), "0x8112");
   EXPECT_EQ(XpStatusText(XpStatus::Ok), "0");
