@@ -15,7 +15,8 @@ namespace fuzzphoto {
 
 inline void CheckRange(const XpByteRange& range, std::size_t size) {
   if (range.IsPresent() &&
-      (range.length < 0 || static_cast<std::uint64_t>(range.offset) + static_cast<std::uint64_t>(range.length) > size)) {
+      (range.length < 0 ||
+       static_cast<std::uint64_t>(range.offset) + static_cast<std::uint64_t>(range.length) > size)) {
     std::abort();
   }
 }
