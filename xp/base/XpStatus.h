@@ -44,27 +44,29 @@ enum class XpStatus : std::uint16_t {
   IntegerRange = 0x8509,         ///< integer does not fit in 32 bits
 
   // JPEG coding and the Exif tag tree.
-  JpegEncodeFailed = 0x8600,     ///< Exif block too large for one segment, or compression failed
-  NoExif = 0x8601,               ///< no Exif block, no tag tree, or no GPS directory
-  JpegDecodeFailed = 0x8602,     ///< not a JPEG stream, an unparsable tag tree, or a JPEG library failure
-  UnexpectedData = 0x8603,       ///< JPEG output not 3 components
-  BadReduction = 0x8604,         ///< unsupported reduction factor
-  TransformImpossible = 0x8605,  ///< lossless transform impossible on this image size
-  NoWriterName = 0x8606,         ///< JPEG writer without a name text
-  Cancelled = 0x8607,            ///< cancelled through the progress callback
-  ExifDamaged = 0x8608,          ///< the Exif data is damaged or was not read completely; not rewritten
-  PictureReadOnly = 0x8609,      ///< the picture is write-protected (no write bit, immutable, or no access)
-  ChangedOnDisk = 0x860A,        ///< the picture changed on disk since it was read; not rewritten
-  BadCoordinate = 0x860B,        ///< a coordinate text that does not scan or is out of range
-  TooManySegments = 0x860C,      ///< a JPEG stream with an absurd number of marker segments
-  TrackLogInvalid = 0x860D,      ///< a track log that is not GPX or NMEA, or that does not parse
-  TrackLogTooLarge = 0x860E,     ///< a track log beyond the size or point limit
-  ExifBlockFull = 0x8610,        ///< the edited Exif block would not fit one segment; not rewritten
-  XmpInvalid = 0x8618,           ///< an XMP packet that is not well-formed UTF-8 XML, too large or too deep
-  XmpNoPosition = 0x8619,        ///< an XMP packet without a GPS latitude and longitude
-  XmpBadPosition = 0x861A,       ///< an XMP GPS coordinate that does not read as one, or is out of range
-  PlaceDataInvalid = 0x8634,     ///< a place index file that is not one, or whose tables do not check out
-  PlaceDataTooLarge = 0x8635,    ///< a place index file beyond the size limit
+  JpegEncodeFailed = 0x8600,       ///< Exif block too large for one segment, or compression failed
+  NoExif = 0x8601,                 ///< no Exif block, no tag tree, or no GPS directory
+  JpegDecodeFailed = 0x8602,       ///< not a JPEG stream, an unparsable tag tree, or a JPEG library failure
+  UnexpectedData = 0x8603,         ///< JPEG output not 3 components
+  BadReduction = 0x8604,           ///< unsupported reduction factor
+  TransformImpossible = 0x8605,    ///< lossless transform impossible on this image size
+  NoWriterName = 0x8606,           ///< JPEG writer without a name text
+  Cancelled = 0x8607,              ///< cancelled through the progress callback
+  ExifDamaged = 0x8608,            ///< the Exif data is damaged or was not read completely; not rewritten
+  PictureReadOnly = 0x8609,        ///< the picture is write-protected (no write bit, immutable, or no access)
+  ChangedOnDisk = 0x860A,          ///< the picture changed on disk since it was read; not rewritten
+  BadCoordinate = 0x860B,          ///< a coordinate text that does not scan or is out of range
+  TooManySegments = 0x860C,        ///< a JPEG stream with an absurd number of marker segments
+  TrackLogInvalid = 0x860D,        ///< a track log that is not GPX or NMEA, or that does not parse
+  TrackLogTooLarge = 0x860E,       ///< a track log beyond the size or point limit
+  ExifBlockFull = 0x8610,          ///< the edited Exif block would not fit one segment; not rewritten
+  XmpInvalid = 0x8618,             ///< an XMP packet that is not well-formed UTF-8 XML, too large or too deep
+  XmpNoPosition = 0x8619,          ///< an XMP packet without a GPS latitude and longitude
+  XmpBadPosition = 0x861A,         ///< an XMP GPS coordinate that does not read as one, or is out of range
+  PhotoFormatUnknown = 0x8620,     ///< the content is no photo format this program reads
+  PhotoContainerDamaged = 0x8621,  ///< a photo's boxes or chunks run outside the file or past a limit
+  PlaceDataInvalid = 0x8634,       ///< a place index file that is not one, or whose tables do not check out
+  PlaceDataTooLarge = 0x8635,      ///< a place index file beyond the size limit
 };
 
 /// The status as a number, for logs and messages.

@@ -32,6 +32,8 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::XmpInvalid), 0x8618);
   EXPECT_EQ(XpStatusValue(XpStatus::XmpNoPosition), 0x8619);
   EXPECT_EQ(XpStatusValue(XpStatus::XmpBadPosition), 0x861A);
+  EXPECT_EQ(XpStatusValue(XpStatus::PhotoFormatUnknown), 0x8620);
+  EXPECT_EQ(XpStatusValue(XpStatus::PhotoContainerDamaged), 0x8621);
   EXPECT_EQ(XpStatusText(XpStatus::NoExif), "0x8601");
   EXPECT_EQ(XpStatusText(XpStatus::BadPath), "0x8112");
   EXPECT_EQ(XpStatusText(XpStatus::Ok), "0");

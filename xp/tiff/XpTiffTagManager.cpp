@@ -448,6 +448,10 @@ bool XpTiffTagManager::HasIFD() const { return m_root != nullptr && m_root->Chil
 bool XpTiffTagManager::Load(XpAbstractFile& stream, int readMode) { return LoadBlock(stream, readMode, -1); }
 
 bool XpTiffTagManager::LoadBlock(XpAbstractFile& stream, int readMode, std::int64_t blockSize) {
+  return LoadBlock(stream, readMode, blockSize, 42);
+}
+
+bool XpTiffTagManager::LoadBlock(XpAbstractFile& stream, int readMode, std::int64_t blockSize, std::uint16_t magic) {
   Clear();
   m_loadStatus = XpStatus::JpegDecodeFailed;
   m_complete = false;
@@ -474,7 +478,7 @@ bool XpTiffTagManager::LoadBlock(XpAbstractFile& stream, int readMode, std::int6
   }
   try {
     Parser parser(stream, *this, base, length, blockEnd, readMode);
-    if (parser.U16(header + 2) != 42) {
+    if (parser.U16(header + 2) != magic) {
       return false;
     }
     std::int64_t pos = base + parser.U32(header + 4);

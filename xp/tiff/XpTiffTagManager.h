@@ -47,6 +47,10 @@ class XpTiffTagManager {
   /// the rest of its directory is still read), a table cut short, a loop or a
   /// limit reached marks the tree as not read completely (IsComplete).
   [[nodiscard]] bool LoadBlock(XpAbstractFile& stream, int readMode, std::int64_t blockSize);
+  /// LoadBlock for a header whose third and fourth bytes carry `magic` in the
+  /// header's byte order instead of 42: some raw layouts mark themselves so
+  /// (0x55, 0x4F52, 0x5352) and keep the TIFF directory structure otherwise.
+  [[nodiscard]] bool LoadBlock(XpAbstractFile& stream, int readMode, std::int64_t blockSize, std::uint16_t magic);
   /// Writes the tree as a TIFF structure at the stream's position (the base of
   /// every offset written): header, then each top-level directory with its
   /// subtree. Sorts every directory's entries by tag first. Answers the bytes

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "xp/base/XpStatus.h"
+#include "xp/formats/XpPhotoMetadata.h"
 #include "xp/tiff/TagTreePtr.h"
 
 /// One subcommand of terravue-tool: its name, a one-line usage text and the
@@ -71,6 +72,9 @@ struct ToolInfoFile {
   std::string path;
   XpStatus status = XpStatus::Ok;  ///< of reading the tag tree
   TagTreePtr tree;                 ///< null unless status is 0
+  /// Every format's reading: its format, CR3's separate directories, the
+  /// values read and the sidecar (for a JPEG only the format and sidecar).
+  XpPhotoMetadata::Reading reading;
 };
 
 /// One key (or group of keys) of an `info` line. Keys are written in table

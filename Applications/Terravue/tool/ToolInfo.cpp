@@ -1,4 +1,6 @@
-// terravue-tool info FILE...: one JSON object per file, one per line.
+// terravue-tool info FILE...: one JSON object per file, one per line. JPEG
+// files are read by the JPEG reader; the other photo formats by their own
+// container parsers into the same tag tree.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -17,12 +19,24 @@
 
 namespace {
 
+constexpr std::uint16_t kTagOffsetTimeOriginal = 0x9011;
+
+bool IsJpeg(const ToolInfoFile& f) { return f.reading.format == XpPhotoFormat::Jpeg; }
+
 const XpTiffTagIFD* Ifd0(const ToolInfoFile& f) { return f.tree ? f.tree->GetIFD(0) : nullptr; }
+
+// The Exif and GPS directories: under IFD0, or (CR3) trees of their own.
+const XpTiffTagIFD* ExifIfd(const ToolInfoFile& f) {
+  return f.reading.exifTree ? f.reading.ExifIfd() : (f.tree ? f.tree->GetExifIFD() : nullptr);
+}
+const XpTiffTagIFD* GpsIfd(const ToolInfoFile& f) {
+  return f.reading.gpsTree ? f.reading.GpsIfd() : (f.tree ? f.tree->GetGPSIFD() : nullptr);
+}
 
 // The GPS record as the picture list reads it: empty (all invalid) without a GPS directory.
 XpGPSRecord Gps(const ToolInfoFile& f) {
   XpGPSRecord record;
-  if (const XpTiffTagIFD* gps = f.tree ? f.tree->GetGPSIFD() : nullptr; gps != nullptr) {
+  if (const XpTiffTagIFD* gps = GpsIfd(f); gps != nullptr) {
     gps->GetGPSRecord(record);
   }
   return record;
@@ -66,7 +80,7 @@ void WriteMake(const ToolInfoFile& f, ToolJsonObject& json) {
 }
 
 void WriteMakerNote(const ToolInfoFile& f, ToolJsonObject& json) {
-  const XpTiffTagIFD* exif = f.tree ? f.tree->GetExifIFD() : nullptr;
+  const XpTiffTagIFD* exif = ExifIfd(f);
   json.Bool("maker_note", exif != nullptr && exif->Has(kTagMakerNote));
 }
 
@@ -113,7 +127,7 @@ void WriteGps(const ToolInfoFile& f, ToolJsonObject& json) {
 }
 
 void WriteDateTimeOriginal(const ToolInfoFile& f, ToolJsonObject& json) {
-  const XpTiffTagIFD* exif = f.tree ? f.tree->GetExifIFD() : nullptr;
+  const XpTiffTagIFD* exif = ExifIfd(f);
   if (exif == nullptr || !exif->Has(kTagDateTimeOriginal)) {
     json.Null("datetime_original");
     return;
@@ -140,7 +154,8 @@ void WriteFileType(const ToolInfoFile& f, ToolJsonObject& json) {
 
 void WriteCaptureTime(const ToolInfoFile& f, ToolJsonObject& json) {
   XpDateTime when;
-  const auto fields = GetCaptureTime(f.path, when) ? when.GetFields() : std::nullopt;
+  const bool found = IsJpeg(f) ? GetCaptureTime(f.path, when) : XpParseExifDateTime(f.reading.dateTimeOriginal, when);
+  const auto fields = found ? when.GetFields() : std::nullopt;
   if (!fields) {
     json.Null("capture_time");
     return;
@@ -167,10 +182,50 @@ void WriteImageSize(const ToolInfoFile& f, ToolJsonObject& json) {
   json.Number("height", size.height);
 }
 
+// The photo format the content shows ("JPEG", "HEIC", "RW2", ...; "unknown").
+void WriteFormat(const ToolInfoFile& f, ToolJsonObject& json) {
+  json.Text("format", std::string(XpPhotoFormatName(f.reading.format)));
+}
+
+// The sidecar that belongs to the file, and where its position was read from:
+// "file", "sidecar", or null when it has none.
+void WriteSidecar(const ToolInfoFile& f, ToolJsonObject& json) {
+  if (f.reading.sidecar.empty()) {
+    json.Null("sidecar");
+  } else {
+    json.Text("sidecar", f.reading.sidecar);
+  }
+  const bool fromFile = Gps(f).latitude.IsValid() && Gps(f).longitude.IsValid();
+  switch (f.reading.source) {
+    case XpPhotoMetadata::PositionSource::Sidecar:
+      json.Text("position_from", "sidecar");
+      break;
+    default:
+      if (fromFile) {
+        json.Text("position_from", "file");
+      } else {
+        json.Null("position_from");
+      }
+      break;
+  }
+}
+
+// The zone of the capture time (OffsetTimeOriginal, "+02:00"), or null.
+void WriteZone(const ToolInfoFile& f, ToolJsonObject& json) {
+  const XpTiffTagIFD* exif = ExifIfd(f);
+  const std::string zone = exif != nullptr ? exif->FindAscii(kTagOffsetTimeOriginal) : std::string();
+  if (zone.empty()) {
+    json.Null("offset_time_original");
+  } else {
+    json.Text("offset_time_original", zone);
+  }
+}
+
 // The keys of an info line, in order. Add new keys at the end.
 const ToolInfoKey kInfoKeys[] = {
-    {WritePath}, {WriteStatus},           {WriteByteOrder}, {WriteOrientation}, {WriteMake},        {WriteMakerNote},
-    {WriteGps},  {WriteDateTimeOriginal}, {WriteThumbnail}, {WriteFileType},    {WriteCaptureTime}, {WriteImageSize},
+    {WritePath},        {WriteStatus},    {WriteByteOrder},        {WriteOrientation}, {WriteMake},
+    {WriteMakerNote},   {WriteGps},       {WriteDateTimeOriginal}, {WriteThumbnail},   {WriteFileType},
+    {WriteCaptureTime}, {WriteImageSize}, {WriteFormat},           {WriteSidecar},     {WriteZone},
 };
 
 }  // namespace
@@ -184,7 +239,14 @@ int RunInfo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   for (const std::string& path : args) {
     ToolInfoFile file;
     file.path = path;
-    file.status = XpJpegExif::ReadTagTree(path, &file.tree);
+    const XpStatus read = XpPhotoMetadata::Read(path, &file.reading);
+    if (IsJpeg(file) || file.reading.format == XpPhotoFormat::Unknown) {
+      // JPEG files (and whatever is no photo) keep the JPEG reader's answer.
+      file.status = XpJpegExif::ReadTagTree(path, &file.tree);
+    } else {
+      file.status = read;
+      file.tree = file.reading.tree;
+    }
     if (file.status != XpStatus::Ok) {
       exitCode = 1;
     }

@@ -9,8 +9,10 @@
 namespace {
 
 const ToolCommand kCommands[] = {
-    {"info", "info FILE...   one JSON line per file: byte order, make, GPS position, capture time, thumbnail", RunInfo},
-    {"dump", "dump FILE      the file's Exif tag tree, one line per entry", RunDump},
+    {"info",
+     "info FILE...   one JSON line per file: byte order, make, GPS position, capture time, thumbnail, format, sidecar",
+     RunInfo},
+    {"dump", "dump FILE      the photo's Exif tag tree, one line per entry", RunDump},
     {"handoff", "handoff FILE   the pictures a hand-off list selects, one path per line", RunHandoff},
     {"set-gps",
      "set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...   write a position (N:35:37:32.828, 35.6258, "

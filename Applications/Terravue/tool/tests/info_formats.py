@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""`terravue-tool info` on every photo of testdata/formats (samples and crafted
+files) against exiftool's reading of the same file: format, position, capture
+time, zone and orientation; then the `sidecar` key for a photo with a sidecar
+beside it. Exits 77 (skipped) without exiftool."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+TOOL = sys.argv[1]
+FORMATS = sys.argv[2]
+
+# exiftool's FileType for each format name the tool gives.
+FORMAT_OF_TYPE = {"TIFF": "TIFF", "DNG": "DNG", "CR2": "CR2", "CR3": "CR3", "RAF": "RAF", "HEIC": "HEIC",
+                  "HEIF": "HEIF", "AVIF": "AVIF", "PNG": "PNG", "WEBP": "WEBP", "Extended WEBP": "WEBP",
+                  "ORF": "ORF", "RAW": "RW2", "RW2": "RW2", "JPEG": "JPEG"}
+
+failures = []
+
+
+def check(name, what, got, want):
+    if got != want:
+        failures.append("%s: %s is %r, exiftool reads %r" % (name, what, got, want))
+
+
+def decimal(ref, pairs):
+    if ref is None or pairs is None:
+        return None
+    value = sum(n / d / s for (n, d), s in zip(pairs, (1, 60, 3600)) if d)
+    return -value if ref in ("S", "W") else value
+
+
+def info(paths):
+    out = subprocess.run([TOOL, "info"] + paths, capture_output=True, text=True).stdout
+    return [json.loads(line) for line in out.splitlines()]
+
+
+def exiftool(paths):
+    tags = ["-FileType", "-Composite:GPSLatitude", "-Composite:GPSLongitude", "-EXIF:DateTimeOriginal",
+            "-EXIF:OffsetTimeOriginal", "-EXIF:Orientation"]
+    out = subprocess.run(["exiftool", "-j", "-n", "-G"] + tags + paths, capture_output=True, text=True).stdout
+    return {row["SourceFile"]: row for row in json.loads(out)}
+
+
+def main():
+    if shutil.which("exiftool") is None:
+        return 77
+    paths = []
+    for folder in (FORMATS, os.path.join(FORMATS, "crafted")):
+        for name in sorted(os.listdir(folder)):
+            path = os.path.join(folder, name)
+            if os.path.isfile(path) and not name.endswith((".jsonl", ".tsv", ".md", ".py")):
+                paths.append(path)
+    readings = exiftool(paths)
+    lines = info(paths)
+    check("info", "line count", len(lines), len(paths))
+    with_position = 0
+    for line in lines:
+        path = line["path"]
+        name = os.path.basename(path)
+        ref = readings.get(path, {})
+        check(name, "format", line["format"], FORMAT_OF_TYPE.get(ref.get("File:FileType"), "unknown"))
+        if line["format"] in ("unknown",):
+            continue
+        lat = decimal(line["gps_lat_ref"], line["gps_lat"])
+        lng = decimal(line["gps_lng_ref"], line["gps_lng"])
+        want_lat = ref.get("Composite:GPSLatitude")
+        want_lng = ref.get("Composite:GPSLongitude")
+        # exiftool reads no Exif item from `idat` (the file's own test compares it otherwise).
+        if name == "heic-idat.heic":
+            continue
+        if want_lat is None:
+            check(name, "position", line["position_from"], None)
+        else:
+            with_position += 1
+            check(name, "latitude", round(lat, 9), round(want_lat, 9))
+            check(name, "longitude", round(lng, 9), round(want_lng, 9))
+            check(name, "position source", line["position_from"], "file")
+        check(name, "datetime_original", line["datetime_original"], ref.get("EXIF:DateTimeOriginal"))
+        check(name, "offset_time_original", line["offset_time_original"], ref.get("EXIF:OffsetTimeOriginal"))
+        check(name, "orientation", line["orientation"], ref.get("EXIF:Orientation"))
+        check(name, "sidecar", line["sidecar"], None)
+    check("info", "files with a position", with_position >= 15, True)
+
+    # A sidecar beside the photo, named after the whole file name, in capitals.
+    with tempfile.TemporaryDirectory() as work:
+        photo = os.path.join(work, "IMG_0001.HEIC")
+        shutil.copy(os.path.join(FORMATS, "mde-IMG_1034.heic"), photo)
+        check("sidecar", "key without one", info([photo])[0]["sidecar"], None)
+        sidecar = photo + ".XMP"
+        with open(sidecar, "w") as f:
+            f.write('<x:xmpmeta xmlns:x="adobe:ns:meta/"/>')
+        check("sidecar", "key", info([photo])[0]["sidecar"], sidecar)
+    for failure in failures:
+        print(failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

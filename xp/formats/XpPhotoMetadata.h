@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "xp/base/XpStatus.h"
+#include "xp/formats/XpPhotoLayout.h"
+#include "xp/image/XpAbstractFile.h"
+#include "xp/tiff/TagTreePtr.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+class XpTiffTagIFD;
+
+/// One way in to the metadata of every photo format this program reads:
+/// JPEG, the TIFF family (TIFF, DNG, CR2, NEF, NRW, PEF, SRW, ARW, IIQ, RW2,
+/// ORF), CR3, RAF, HEIC/HEIF/AVIF, PNG and WebP. The content decides the
+/// format; the extension only names the raw kind of a plain TIFF structure.
+namespace XpPhotoMetadata {
+
+/// The leading bytes Sniff looks at.
+inline constexpr std::size_t kSniffBytes = 64;
+/// The largest embedded XMP packet kept as text.
+inline constexpr std::int64_t kMaxXmpBytes = 4 << 20;
+
+/// The format the leading bytes of a file show; Unknown for anything else.
+/// A TIFF structure with magic 42 is Tiff (or Cr2 by its header's "CR"
+/// mark); Read refines it.
+[[nodiscard]] XpPhotoFormat Sniff(std::span<const std::uint8_t> prefix);
+
+/// Sniffs the stream and finds where its metadata lies. 0x8620 for a content
+/// this program does not read; the container parser's status otherwise (0
+/// also when nothing was found: the ranges then stay absent).
+[[nodiscard]] XpStatus Locate(XpAbstractFile& file, XpPhotoLayout* layout);
+
+/// Where the position of a photo was read from.
+enum class PositionSource : std::uint8_t { None, File, Sidecar };
+
+/// What a photo says about where, when and which way up it was taken.
+struct Reading {
+  XpPhotoFormat format = XpPhotoFormat::Unknown;
+  /// IFD0 with its Exif and GPS directories (for CR3: IFD0 alone).
+  TagTreePtr tree;
+  /// CR3 only: trees whose IFD0 is the Exif directory and the GPS directory.
+  TagTreePtr exifTree;
+  TagTreePtr gpsTree;
+  /// The embedded XMP packet, when there is one.
+  std::string xmp;
+
+  /// From the GPS directory; every element invalid without one.
+  XpGPSRecord gps;
+  bool hasGpsDirectory = false;
+  /// DateTimeOriginal and OffsetTimeOriginal of the Exif directory as stored
+  /// (trailing NULs and spaces removed); empty when missing.
+  std::string dateTimeOriginal;
+  std::string offsetTimeOriginal;
+  /// IFD0's Orientation; 0 when missing.
+  int orientation = 0;
+
+  /// File when the GPS record came from the photo's own metadata.
+  PositionSource source = PositionSource::None;
+  /// The sidecar that belongs to the photo (`photo.ext.xmp` before
+  /// `photo.xmp`, the extension in any case), empty when there is none.
+  std::string sidecar;
+
+  [[nodiscard]] const XpTiffTagIFD* Ifd0() const;
+  [[nodiscard]] const XpTiffTagIFD* ExifIfd() const;
+  [[nodiscard]] const XpTiffTagIFD* GpsIfd() const;
+};
+
+/// Reads the stream's metadata into `*reading` (sidecars are not looked for).
+/// 0 when a tag tree or an XMP packet was read; 0x8620 for content this
+/// program does not read; 0x8601 when the photo holds no metadata (the format
+/// is still set); 0x8602 when its TIFF structure does not load; 0x8401 when
+/// memory runs out; else the container parser's status.
+[[nodiscard]] XpStatus Read(XpAbstractFile& file, Reading* reading);
+
+/// Read for the file at `path` (a regular file: a FIFO or device is refused
+/// with 0x8620 without being opened), then the sidecar is looked for beside
+/// it. The open status when the file cannot be opened.
+[[nodiscard]] XpStatus Read(const std::string& path, Reading* reading);
+
+/// The sidecar that belongs to `path`, or an empty text: `photo.ext.xmp`
+/// first, then `photo.xmp`, each with `.xmp` in any letter case.
+[[nodiscard]] std::string FindSidecar(const std::string& path);
+
+/// The GPS record of the photo at `path`, whatever its format. 0x8601 when it
+/// has no GPS directory; otherwise Read's status.
+[[nodiscard]] XpStatus ReadGPS(const std::string& path, XpGPSRecord& record);
+
+}  // namespace XpPhotoMetadata
