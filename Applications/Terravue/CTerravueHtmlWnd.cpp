@@ -202,7 +202,7 @@ void CTerravueHtmlWnd::ShowPictures(const QStringList* paths) {
   const AppGlobals& globals = AppGlobals::Get();
   const qsizetype adding = paths != nullptr ? paths->size() : 0;
   if (adding + static_cast<qsizetype>(m_currentMap.m_pictures.Count()) > globals.maxPictures &&
-      AppSettings().ReadNumber(QStringLiteral("warn_over20")) != 0) {
+      AppSettings().ReadNumber(QStringLiteral("warn_over20")) != 0 && m_noticesShown.insert(104).second) {
     new CWarnningDlg(window(), globals.Message(104), QStringLiteral("warn_over20"), /*modal=*/false,
                      /*showCancel=*/false);
   }
@@ -483,11 +483,13 @@ void CTerravueHtmlWnd::OfferLocationNotices() {
   const auto count = static_cast<int>(m_currentMap.m_pictures.Count());
   const AppGlobals& globals = AppGlobals::Get();
   const AppSettings settings;
-  if (!anyLocated && count > 0 && settings.ReadNumber(QStringLiteral("warn_nolocation")) != 0) {
+  // Each notice is told once a session, not again with every map sent.
+  if (!anyLocated && count > 0 && settings.ReadNumber(QStringLiteral("warn_nolocation")) != 0 &&
+      m_noticesShown.insert(113).second) {
     new CWarnningDlg(window(), globals.Message(113), QStringLiteral("warn_nolocation"), false, false);
   }
   if (withoutPosition > 0 && withoutPosition < count &&
-      settings.ReadNumber(QStringLiteral("warn_hasnolocation")) != 0) {
+      settings.ReadNumber(QStringLiteral("warn_hasnolocation")) != 0 && m_noticesShown.insert(116).second) {
     new CWarnningDlg(window(), globals.Message(116), QStringLiteral("warn_hasnolocation"), false, false);
   }
 }

@@ -220,5 +220,6 @@ class CTerravueHtmlWnd : public QWebEngineView {
   QString m_openFailurePath;
   std::set<std::string> m_reportedUnreadable;      ///< pictures already told about as unreadable
   std::map<std::string, QString> m_writeFailures;  ///< path -> why its last save did not write it
+  std::set<int> m_noticesShown;                    ///< notices shown in this session, each told once
   std::thread m_worker;
 };

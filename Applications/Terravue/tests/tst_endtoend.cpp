@@ -354,6 +354,8 @@ class EndToEndTest : public QObject {
     QCOMPARE(window->CurrentStateIndex(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(posted.count(), 2, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    // The saved map still has a photo without a position; it is not told again in this session.
+    QCOMPARE(NoticeNames(window), QStringList{QStringLiteral("warn_hasnolocation")});
 
     // The moved photo carries the new position and the same pixels.
     const QImage pixelsAfter(movedPath);
