@@ -25,6 +25,7 @@
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpJpegLib.h"
 #include "xp/image/XpJpegSegments.h"
+#include "xp/image/XpXmpGps.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -1149,14 +1150,98 @@ XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
   return XpStatus::Ok;
 }
 
+namespace {
+
+/// Degrees of a coordinate held as three rationals and its reference letter;
+/// nothing when the record holds no readable coordinate.
+std::optional<double> RecordDegrees(const XpGPSRational3& value, const XpGPSRef& ref, char16_t negative) {
+  if (!value.IsValid() || !ref.IsValid()) {
+    return std::nullopt;
+  }
+  double degrees = 0;
+  double unit = 1;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (value.denominators[i] == 0) {
+      if (value.numerators[i] != 0) {
+        return std::nullopt;
+      }
+    } else {
+      degrees += unit * value.numerators[i] / value.denominators[i];
+    }
+    unit /= 60;
+  }
+  const char16_t letter =
+      ref.letter >= u'a' && ref.letter <= u'z' ? static_cast<char16_t>(ref.letter - 32) : ref.letter;
+  return letter == negative ? -degrees : degrees;
+}
+
+bool MentionsPosition(std::span<const std::uint8_t> packet) {
+  const std::string_view text(reinterpret_cast<const char*>(packet.data()), packet.size());
+  return text.find("GPSLatitude") != std::string_view::npos || text.find("GPSLongitude") != std::string_view::npos ||
+         text.find("GpsLatitude") != std::string_view::npos;
+}
+
+/// The XMP edit that keeps a photo's XMP position in step with its Exif
+/// position: a removal takes the XMP GPS properties out too, a write changes
+/// an XMP position that is already there (it never adds one). A packet that
+/// does not parse is left as it is unless it names a position, which would
+/// then stay behind: that refuses the write instead.
+std::function<XpStatus(bool, std::span<const std::uint8_t>, std::vector<std::uint8_t>*)> PositionXmpEditor(
+    const XpGPSRecord* record) {
+  return [record](bool removing, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* edited) {
+    if (payload.size() < kXmpHeader.size()) {
+      return XpStatus::Ok;
+    }
+    const auto packet = payload.subspan(kXmpHeader.size());
+    XpXmpGps::Edit edit;
+    XpStatus st = XpStatus::Ok;
+    if (removing || record == nullptr) {
+      st = XpXmpGps::RemoveGps(packet, &edit);
+    } else {
+      const auto latitude = RecordDegrees(record->latitude, record->latitudeRef, u'S');
+      const auto longitude = RecordDegrees(record->longitude, record->longitudeRef, u'W');
+      if (!latitude || !longitude) {
+        return XpStatus::Ok;
+      }
+      XpXmpGps::Update update;
+      update.latitude = *latitude;
+      update.longitude = *longitude;
+      st = XpXmpGps::UpdateGps(packet, update, &edit);
+    }
+    if (st != XpStatus::Ok) {
+      return MentionsPosition(packet) ? st : XpStatus::Ok;
+    }
+    if (!edit.changed) {
+      return XpStatus::Ok;
+    }
+    edited->assign(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kXmpHeader.size()));
+    edited->insert(edited->end(), edit.packet.begin(), edit.packet.end());
+    return XpStatus::Ok;
+  };
+}
+
+/// The caller's hooks, with the position-keeping XMP edit unless the caller
+/// brings its own.
+Hooks WithXmpEditor(const Hooks& hooks, const XpGPSRecord* record) {
+  Hooks result = hooks;
+  if (!result.editXmp) {
+    result.editXmp = PositionXmpEditor(record);
+  }
+  return result;
+}
+
+}  // namespace
+
 XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole, const Hooks& hooks) {
-  GpsRewrite rewrite(&record, replaceWhole, hooks);
-  return RunRewrite(path, hooks, rewrite);
+  const Hooks withXmp = WithXmpEditor(hooks, &record);
+  GpsRewrite rewrite(&record, replaceWhole, withXmp);
+  return RunRewrite(path, withXmp, rewrite);
 }
 
 XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
-  GpsRewrite rewrite(nullptr, true, hooks);
-  return RunRewrite(path, hooks, rewrite);
+  const Hooks withXmp = WithXmpEditor(hooks, nullptr);
+  GpsRewrite rewrite(nullptr, true, withXmp);
+  return RunRewrite(path, withXmp, rewrite);
 }
 
 }  // namespace XpExifRewrite
