@@ -24,11 +24,14 @@
   return h < 0 || l < 0 ? -1 : h * 16 + l;
 }
 
-/// Appends `value` as `digits` lower-case hexadecimal digits, most significant
-/// first (the low `digits` * 4 bits; zero-padded).
-inline void XpAppendHex(std::string& out, unsigned long long value, int digits) {
-  constexpr char kDigits[] = "0123456789abcdef";
+/// The letters hexadecimal digits above 9 are written with.
+enum class XpHexCase { Lower, Upper };
+
+/// Appends `value` as `digits` hexadecimal digits, most significant first (the
+/// low `digits` * 4 bits, zero-padded).
+inline void XpAppendHex(std::string& out, unsigned long long value, int digits, XpHexCase letters = XpHexCase::Lower) {
+  const char* const table = letters == XpHexCase::Upper ? "0123456789ABCDEF" : "0123456789abcdef";
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-    out.push_back(kDigits[(value >> shift) & 0xFu]);
+    out.push_back(table[(value >> shift) & 0xFu]);
   }
 }

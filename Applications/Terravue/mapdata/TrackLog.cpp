@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <new>
 #include <pugixml.hpp>
 
 #include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/text/XpHexDigits.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -66,26 +67,14 @@ int DaysInMonth(int year, int month) {
 }
 
 // A decimal number that fills the whole text (surrounding white space aside)
-// and is finite.
+// and is finite. Read without the process locale: the Qt layer switches it to
+// the user's, and a decimal comma there must not empty a track.
 std::optional<double> ParseNumber(std::string_view text) {
   text = Trim(text);
-  if (text.empty() || text.size() > 64) {
+  if (text.size() > 64) {
     return std::nullopt;
   }
-  const std::string copy(text);
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(copy.c_str(), &end);
-  if (end != copy.c_str() + copy.size() || errno == ERANGE || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  // strtod also reads hexadecimal numbers, "inf" and "nan"; a coordinate is plain decimal.
-  for (const char c : copy) {
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) {
-      return std::nullopt;
-    }
-  }
-  return value;
+  return XpParseDecimal(text);
 }
 
 bool InRange(double latitude, double longitude) {
@@ -197,19 +186,6 @@ std::vector<std::string_view> SplitFields(std::string_view sentence) {
   return fields;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
-
 // The sentence between "$" and "*", when its checksum (if it has one) agrees.
 std::optional<std::string_view> CheckedBody(std::string_view line) {
   if (line.size() < 7 || line.front() != '$') {
@@ -223,16 +199,15 @@ std::optional<std::string_view> CheckedBody(std::string_view line) {
   if (star + 3 != line.size()) {
     return std::nullopt;
   }
-  const int high = HexValue(line[star + 1]);
-  const int low = HexValue(line[star + 2]);
-  if (high < 0 || low < 0) {
+  const int checksum = XpHexByteValue(line[star + 1], line[star + 2]);
+  if (checksum < 0) {
     return std::nullopt;
   }
   unsigned sum = 0;
   for (std::size_t i = 0; i < star; ++i) {
     sum ^= static_cast<unsigned char>(line[i]);
   }
-  if (sum != static_cast<unsigned>(high * 16 + low)) {
+  if (sum != static_cast<unsigned>(checksum)) {
     return std::nullopt;
   }
   return line.substr(0, star);

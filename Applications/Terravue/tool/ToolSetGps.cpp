@@ -10,6 +10,7 @@
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
+#include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpTiffTagManager.h"
 
 namespace {
@@ -33,11 +34,11 @@ std::optional<Coordinate> ParseCoordinate(const std::string& text, bool latitude
     }
     coordinate = std::string(1, letter) + text.substr(1);
   } else {
-    char* end = nullptr;
-    const double degrees = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(degrees) || std::fabs(degrees) > limit) {
+    const auto parsed = XpParseDecimal(text);
+    if (!parsed || std::fabs(*parsed) > limit) {
       return std::nullopt;
     }
+    const double degrees = *parsed;
     const char letter = latitude ? (degrees < 0 ? 'S' : 'N') : (degrees < 0 ? 'W' : 'E');
     coordinate = std::string(1, letter) + ":" + DegreesToText(std::fabs(degrees), latitude);
   }

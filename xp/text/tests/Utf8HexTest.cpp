@@ -59,6 +59,10 @@ TEST(HexDigits, WritesZeroPaddedLowerCaseDigits) {
   out.clear();
   XpAppendHex(out, 0x12345, 4);  // only the low digits
   EXPECT_EQ(out, "2345");
+  out.clear();
+  XpAppendHex(out, 0xC3, 2, XpHexCase::Upper);
+  XpAppendHex(out, 0xAF, 2, XpHexCase::Lower);
+  EXPECT_EQ(out, "C3af");
 }
 
 }  // namespace
