@@ -6,6 +6,7 @@
 
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ std::string Gpx11(const std::string& body) {
 }
 
 std::string Point(double lat, double lon, const std::string& time, const std::string& ele = "") {
-  std::string s = "<trkpt lat=\"" + std::to_string(lat) + "\" lon=\"" + std::to_string(lon) + "\">";
+  std::string s = "<trkpt lat=\"" + XpFormatFixed(lat, 6) + "\" lon=\"" + XpFormatFixed(lon, 6) + "\">";
   if (!ele.empty()) {
     s += "<ele>" + ele + "</ele>";
   }
