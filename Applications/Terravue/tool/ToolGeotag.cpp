@@ -10,6 +10,7 @@
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/base/XpCalendar.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpGPSRecord.h"
@@ -94,7 +95,7 @@ std::string Decimal(double value, int digits) { return XpFormatFixed(value, digi
 std::string IsoUtc(std::int64_t seconds) {
   const std::int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
   const std::int64_t secondOfDay = seconds - days * 86400;
-  const auto fields = XpDateTime::FromValue(25569.0 + static_cast<double>(days)).GetFields();
+  const auto fields = XpDateTime::FromValue(static_cast<double>(kXpDayOf1970 + days)).GetFields();
   if (!fields) {
     return {};
   }
