@@ -24,6 +24,7 @@
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
 
@@ -122,10 +123,6 @@ const XpTiffTagDataBase* FindInAllDirectories(const XpTiffTagIFD& ifd, std::uint
   return nullptr;
 }
 
-constexpr std::uint16_t kTagMakerNote = 0x927C;
-constexpr std::uint16_t kTagMakerMark = 0x1000;
-constexpr std::uint16_t kTypeUndefined = 7;
-
 FileTypeCode CheckJpeg(const std::string& path) {
   // The reader opens the file itself; only a regular file is handed to it so
   // that a FIFO or a device named ".jpg" can't stall the caller.
@@ -150,7 +147,7 @@ FileTypeCode CheckJpeg(const std::string& path) {
     return kJpeg;
   }
   const XpTiffTagDataBase* mark = FindInAllDirectories(*first, kTagMakerMark);
-  if (mark == nullptr || mark->GetType() != kTypeUndefined || mark->Bytes().empty() || mark->Bytes()[0] == 0) {
+  if (mark == nullptr || mark->GetType() != kTiffTypeUndefined || mark->Bytes().empty() || mark->Bytes()[0] == 0) {
     return kJpeg;
   }
   return kJpegMarked;
