@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  libjpeg62-turbo-dev libpugixml-dev libicu-dev libgif-dev libcpp-httplib-dev
+  libjpeg62-turbo-dev libpugixml-dev libexpat1-dev libicu-dev libgif-dev libcpp-httplib-dev
   qt6-base-dev qt6-webengine-dev
   fonts-ipafont-gothic
   libjs-leaflet libjs-leaflet.markercluster
@@ -17,6 +17,7 @@ packages=(
   libvips-tools imagemagick
   chromium
   python3
+  locales
 )
 
 missing=()

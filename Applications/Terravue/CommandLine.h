@@ -6,8 +6,7 @@
 #include <functional>
 #include <optional>
 
-/// The file-type code of an ordinary JPEG still, the only kind shown on the map.
-inline constexpr std::uint32_t kJpegStillFileType = 0x10000101;
+#include "xp/base/XpFileType.h"
 
 /// What interpreting the command line needs from the system; start-up passes
 /// the real file system, the file-type classifier and the hand-off reader,

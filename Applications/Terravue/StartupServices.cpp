@@ -24,4 +24,3 @@ CommandLineServices SystemCommandLineServices() {
   services.readHandOff = ReadHandOffSelection;
   return services;
 }
-static_assert(kJpegStillFileType == XpFileTypes::kJpeg, "the map takes ordinary JPEG stills only");

@@ -13,10 +13,9 @@
 #include "xp/image/XpJpegExif.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
-
-constexpr std::uint16_t kTagDateTimeOriginal = 36867;
 
 // Opens a regular file for reading; a FIFO or device is never opened, so
 // nothing waits for a writer.

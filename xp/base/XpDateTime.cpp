@@ -18,21 +18,18 @@
 #include <map>
 #include <memory>
 
+#include "xp/base/XpCalendar.h"
+
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 // The day count of the fields rule for 30 December 1899, the day the values count from.
 constexpr std::int64_t kDayOffset = 693959;
-// 1 January 1970 as a day number.
-constexpr std::int64_t kDayOf1970 = 25569;
 constexpr std::array<int, 12> kDaysBefore = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 
-bool IsLeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(std::int64_t year) { return XpIsLeapYear(static_cast<int>(year)); }
 
-int DaysInMonth(int year, int month) {
-  static constexpr std::array<int, 12> kLengths = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kLengths[static_cast<std::size_t>(month - 1)];
-}
+int DaysInMonth(int year, int month) { return XpDaysInMonth(year, month); }
 
 // Whole days since 30 December 1899 for a date in the proleptic Gregorian
 // calendar (years 1 and later).
@@ -288,7 +285,7 @@ std::string FormatPoint(const DaySecond& point, std::string_view localeName, Pat
   if (formatter == nullptr) {
     return {};
   }
-  const double millis = static_cast<double>((point.day - kDayOf1970) * kSecondsPerDay + point.second) * 1000.0;
+  const double millis = static_cast<double>((point.day - kXpDayOf1970) * kSecondsPerDay + point.second) * 1000.0;
   icu::UnicodeString text;
   formatter->format(millis, text);
   std::string out;

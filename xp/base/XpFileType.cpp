@@ -24,6 +24,7 @@
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
 
@@ -31,16 +32,6 @@ using namespace XpFileTypes;
 
 bool ExtensionIs(std::string_view extension, std::string_view wanted) {
   return extension.size() == wanted.size() && ::strncasecmp(extension.data(), wanted.data(), wanted.size()) == 0;
-}
-
-template <std::size_t N>
-bool ExtensionIsAnyOf(std::string_view extension, const std::array<std::string_view, N>& wanted) {
-  for (const std::string_view w : wanted) {
-    if (ExtensionIs(extension, w)) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // Owns a descriptor opened for reading.
@@ -132,10 +123,6 @@ const XpTiffTagDataBase* FindInAllDirectories(const XpTiffTagIFD& ifd, std::uint
   return nullptr;
 }
 
-constexpr std::uint16_t kTagMakerNote = 0x927C;
-constexpr std::uint16_t kTagMakerMark = 0x1000;
-constexpr std::uint16_t kTypeUndefined = 7;
-
 FileTypeCode CheckJpeg(const std::string& path) {
   // The reader opens the file itself; only a regular file is handed to it so
   // that a FIFO or a device named ".jpg" can't stall the caller.
@@ -160,7 +147,7 @@ FileTypeCode CheckJpeg(const std::string& path) {
     return kJpeg;
   }
   const XpTiffTagDataBase* mark = FindInAllDirectories(*first, kTagMakerMark);
-  if (mark == nullptr || mark->GetType() != kTypeUndefined || mark->Bytes().empty() || mark->Bytes()[0] == 0) {
+  if (mark == nullptr || mark->GetType() != kTiffTypeUndefined || mark->Bytes().empty() || mark->Bytes()[0] == 0) {
     return kJpeg;
   }
   return kJpegMarked;
@@ -500,115 +487,84 @@ FileTypeCode Mp4(const std::string& path, XpMp4GetFormatType getFormatType) {
 
 }  // namespace XpFileTypeChecks
 
+namespace {
+
+FileTypeCode CheckMpegProgram(const std::string& path) {
+  std::vector<std::uint8_t> prefix;
+  return ReadPrefix(path, 5, prefix) ? XpFileTypeChecks::MpegProgramStream(prefix) : kUnknown;
+}
+
+FileTypeCode CheckTransportStream(const std::string& path) {
+  std::vector<std::uint8_t> prefix;
+  return ReadPrefix(path, XpFileTypeChecks::kTransportStreamLimit, prefix) ? XpFileTypeChecks::TransportStream(prefix)
+                                                                           : kUnknown;
+}
+
+FileTypeCode CheckMp4(const std::string& path) { return XpFileTypeChecks::Mp4(path, Mp4Parser::Get()); }
+
+FileTypeCode CheckAvi(const std::string& path) {
+  std::vector<std::uint8_t> prefix;
+  return ReadPrefix(path, XpFileTypeChecks::kAviPrefix, prefix) ? XpFileTypeChecks::Avi(prefix) : kUnknown;
+}
+
+// Every extension the classifiers know, with both of their answers. A row
+// with a content check answers what the check finds; one without answers its
+// content code. A folder is told apart before the table is consulted.
+constexpr std::array kFileTypes{
+    XpFileTypeEntry{".jpg", kJpegByExtension, kJpeg, CheckJpeg},
+    XpFileTypeEntry{".jpeg", kJpegByExtension, kJpeg, nullptr},
+    XpFileTypeEntry{".jpe", kJpegByExtension, kJpeg, nullptr},
+    XpFileTypeEntry{".thm", kThumbnail, kThumbnail, nullptr},
+    XpFileTypeEntry{".sr2", kRawSr2, kRawSr2, nullptr},
+    XpFileTypeEntry{".srf", kRawSrf, kRawSrf, nullptr},
+    XpFileTypeEntry{".arw", kRawArw, kRawArw, nullptr},
+    XpFileTypeEntry{".mrw", kRawMrw, kRawMrw, nullptr},
+    XpFileTypeEntry{".tiff", kTiff, kTiff, nullptr},
+    XpFileTypeEntry{".tif", kTiff, kTiff, nullptr},
+    XpFileTypeEntry{".gif", kGif, kUnknown, CheckGif},
+    // A movie's management file is known to the content classifier only.
+    XpFileTypeEntry{".modd", kUnknown, kModd, nullptr},
+    XpFileTypeEntry{".mpg", kMpegByExtension, kUnknown, CheckMpegProgram},
+    XpFileTypeEntry{".mpeg", kMpegByExtension, kUnknown, CheckMpegProgram},
+    XpFileTypeEntry{".m2p", kMpeg2ByExtension, kMpeg2Program, nullptr},
+    XpFileTypeEntry{".m2t", kMpeg2ByExtension, kUnknown, CheckTransportStream},
+    XpFileTypeEntry{".mts", kMpeg2ByExtension, kUnknown, CheckTransportStream},
+    XpFileTypeEntry{".m2ts", kMpeg2ByExtension, kUnknown, CheckTransportStream},
+    XpFileTypeEntry{".mmv", kMmv, kMmv, nullptr},
+    XpFileTypeEntry{".mp4", kMp4ByExtension, kUnknown, CheckMp4},
+    XpFileTypeEntry{".avi", kAviByExtension, kUnknown, CheckAvi},
+    XpFileTypeEntry{".wmv", kWmv, kWmv, nullptr},
+};
+
+const XpFileTypeEntry* FindEntry(const std::string& path) {
+  const std::string extension = XpGetExtension(path);
+  for (const XpFileTypeEntry& entry : kFileTypes) {
+    if (ExtensionIs(extension, entry.extension)) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::span<const XpFileTypeEntry> XpFileTypeTable() { return kFileTypes; }
+
 FileTypeCode XpGetFileType(const std::string& path) {
   if (XpIsDirectory(path)) {
     return kDirectory;
   }
-  const std::string extension = XpGetExtension(path);
-  if (ExtensionIs(extension, ".jpg")) {
-    return CheckJpeg(path);
+  const XpFileTypeEntry* entry = FindEntry(path);
+  if (entry == nullptr) {
+    return kUnknown;
   }
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 2>{".jpeg", ".jpe"})) {
-    return kJpeg;
-  }
-  if (ExtensionIs(extension, ".thm")) {
-    return kThumbnail;
-  }
-  if (ExtensionIs(extension, ".sr2")) {
-    return kRawSr2;
-  }
-  if (ExtensionIs(extension, ".srf")) {
-    return kRawSrf;
-  }
-  if (ExtensionIs(extension, ".arw")) {
-    return kRawArw;
-  }
-  if (ExtensionIs(extension, ".mrw")) {
-    return kRawMrw;
-  }
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 2>{".tiff", ".tif"})) {
-    return kTiff;
-  }
-  if (ExtensionIs(extension, ".gif")) {
-    return CheckGif(path);
-  }
-  if (ExtensionIs(extension, ".modd")) {
-    return kModd;
-  }
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 2>{".mpg", ".mpeg"})) {
-    std::vector<std::uint8_t> prefix;
-    return ReadPrefix(path, 5, prefix) ? XpFileTypeChecks::MpegProgramStream(prefix) : kUnknown;
-  }
-  if (ExtensionIs(extension, ".m2p")) {
-    return kMpeg2Program;
-  }
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 3>{".m2t", ".mts", ".m2ts"})) {
-    std::vector<std::uint8_t> prefix;
-    return ReadPrefix(path, XpFileTypeChecks::kTransportStreamLimit, prefix) ? XpFileTypeChecks::TransportStream(prefix)
-                                                                             : kUnknown;
-  }
-  if (ExtensionIs(extension, ".mmv")) {
-    return kMmv;
-  }
-  if (ExtensionIs(extension, ".mp4")) {
-    return XpFileTypeChecks::Mp4(path, Mp4Parser::Get());
-  }
-  if (ExtensionIs(extension, ".avi")) {
-    std::vector<std::uint8_t> prefix;
-    return ReadPrefix(path, XpFileTypeChecks::kAviPrefix, prefix) ? XpFileTypeChecks::Avi(prefix) : kUnknown;
-  }
-  if (ExtensionIs(extension, ".wmv")) {
-    return kWmv;
-  }
-  return kUnknown;
+  return entry->check != nullptr ? entry->check(path) : entry->byContent;
 }
 
 FileTypeCode XpGetFileTypeFromExtension(const std::string& path) {
   if (XpIsDirectory(path)) {
     return kDirectory;
   }
-  const std::string extension = XpGetExtension(path);
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 3>{".jpg", ".jpeg", ".jpe"})) {
-    return kJpegByExtension;
-  }
-  if (ExtensionIs(extension, ".thm")) {
-    return kThumbnail;
-  }
-  if (ExtensionIs(extension, ".sr2")) {
-    return kRawSr2;
-  }
-  if (ExtensionIs(extension, ".srf")) {
-    return kRawSrf;
-  }
-  if (ExtensionIs(extension, ".arw")) {
-    return kRawArw;
-  }
-  if (ExtensionIs(extension, ".mrw")) {
-    return kRawMrw;
-  }
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 2>{".tiff", ".tif"})) {
-    return kTiff;
-  }
-  if (ExtensionIs(extension, ".gif")) {
-    return kGif;
-  }
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 2>{".mpg", ".mpeg"})) {
-    return kMpegByExtension;
-  }
-  if (ExtensionIsAnyOf(extension, std::array<std::string_view, 4>{".m2p", ".m2t", ".mts", ".m2ts"})) {
-    return kMpeg2ByExtension;
-  }
-  if (ExtensionIs(extension, ".mmv")) {
-    return kMmv;
-  }
-  if (ExtensionIs(extension, ".mp4")) {
-    return kMp4ByExtension;
-  }
-  if (ExtensionIs(extension, ".avi")) {
-    return kAviByExtension;
-  }
-  if (ExtensionIs(extension, ".wmv")) {
-    return kWmv;
-  }
-  return kUnknown;
+  const XpFileTypeEntry* entry = FindEntry(path);
+  return entry == nullptr ? kUnknown : entry->byExtension;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 /// The 32-bit code the classifiers give a path. Bits 28-31 the family (1 still
 /// image, 2 movie, 8 not a media file), bits 16-23 a variant inside the format,
@@ -41,6 +42,25 @@ inline constexpr FileTypeCode kAviDv = 0x20001202;
 inline constexpr FileTypeCode kAviMakerMotionJpeg = 0x20001203;
 inline constexpr FileTypeCode kWmv = 0x20001301;
 }  // namespace XpFileTypes
+
+/// The code of the only files the map takes: ordinary JPEG stills.
+inline constexpr FileTypeCode kJpegStillFileType = XpFileTypes::kJpeg;
+
+/// A content check: the code of the file at a path, found by a bounded look
+/// into it. Never fails; answers 0x01000000 (or the format's plain code) when
+/// the file can't be read.
+using XpFileTypeCheck = FileTypeCode (*)(const std::string& path);
+
+/// One extension the classifiers know.
+struct XpFileTypeEntry {
+  std::string_view extension;  ///< lower case, dot included; compared without regard to letter case
+  FileTypeCode byExtension;    ///< what XpGetFileTypeFromExtension answers
+  FileTypeCode byContent;      ///< what XpGetFileType answers when there is no content check
+  XpFileTypeCheck check;       ///< what XpGetFileType asks instead, or none
+};
+
+/// The one table both classifiers read, in the order they consult it.
+[[nodiscard]] std::span<const XpFileTypeEntry> XpFileTypeTable();
 
 /// Classifies a path by its extension (compared without regard to letter case)
 /// and, for ".jpg", ".gif", the MPEG and transport-stream extensions, ".mp4"

@@ -74,51 +74,6 @@ std::string XpStripTrailingBackslash(std::string_view path) {
   return std::string(path);
 }
 
-bool XpIsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t extra = 0;
-    std::uint32_t cp = 0;
-    std::uint32_t min = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = lead & 0x1F;
-      min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = lead & 0x0F;
-      min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = lead & 0x07;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    if (n - i <= extra) {
-      return false;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto byte = static_cast<std::uint8_t>(text[i + k]);
-      if ((byte & 0xC0) != 0x80) {
-        return false;
-      }
-      cp = (cp << 6) | (byte & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 bool XpIsValidFileName(std::string_view name) {
   // "." and ".." name folders that exist already, and a line break or other
   // control character would break the line-based files that store names.

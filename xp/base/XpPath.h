@@ -3,6 +3,9 @@
 #include <string>
 #include <string_view>
 
+// XpIsValidUtf8, which file names are checked with, lives in the text layer.
+#include "xp/text/XpUtf8.h"
+
 // Path text: taking paths apart and joining them without touching the file
 // system. Paths are UTF-8 byte strings; every rule works byte by byte, which is
 // safe for UTF-8 because the separator and the dot never occur inside a
@@ -57,7 +60,3 @@ struct XpPathParts {
 /// character and none of \ / : , ; * ? " < > | (the comma and semicolon are
 /// refused although the file system allows them).
 [[nodiscard]] bool XpIsValidFileName(std::string_view name);
-
-/// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
-/// nothing above U+10FFFF).
-[[nodiscard]] bool XpIsValidUtf8(std::string_view text);

@@ -13,6 +13,7 @@
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
 
@@ -22,13 +23,6 @@ constexpr int kApp13 = JPEG_APP0 + 13;
 constexpr unsigned kRowsPerProgress = 256;
 // libjpeg refuses marker payloads above this (65535 minus the length field).
 constexpr std::size_t kMaxMarkerPayload = 65533;
-
-constexpr std::uint16_t kTagOrientation = 0x0112;
-constexpr std::uint16_t kTagColorSpace = 0xA001;
-constexpr std::uint16_t kTagExifPointer = 0x8769;
-constexpr std::uint16_t kTagInteropPointer = 0xA005;
-constexpr std::uint16_t kTagThumbnailOffset = 0x0201;
-constexpr std::uint16_t kTagThumbnailLength = 0x0202;
 
 constexpr std::array<std::uint8_t, 12> kIccSignature = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
 constexpr std::size_t kIccHeader = 14;  // the signature and two sequence bytes
@@ -579,7 +573,7 @@ XpStatus XpImageIoJpeg::BuildExifBlock(const XpPixmapBGR24& pixmap, XpTiffTagMan
   }
   st << ifd0->SetShort(0x0213, 2);
 
-  XpTiffTagIFD* exif = ChildDirectory(*ifd0, kTagExifPointer);
+  XpTiffTagIFD* exif = ChildDirectory(*ifd0, kTagExifIFD);
   if (exif == nullptr) {
     return XpStatus::OutOfMemory;
   }
@@ -600,7 +594,7 @@ XpStatus XpImageIoJpeg::BuildExifBlock(const XpPixmapBGR24& pixmap, XpTiffTagMan
     st << exif->SetRational(0xA500, 22, 10);
   }
 
-  XpTiffTagIFD* interop = ChildDirectory(*exif, kTagInteropPointer);
+  XpTiffTagIFD* interop = ChildDirectory(*exif, kTagInteropIFD);
   if (interop == nullptr) {
     return XpStatus::OutOfMemory;
   }

@@ -1,6 +1,7 @@
 // Reading property-list documents through the XML parser, and writing them.
 #include "xp/ini/XpIniXml.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,8 @@
 #include "xp/ini/XpIniPath.h"
 #include "xp/ini/XpIniReal.h"
 #include "xp/ini/XpIniString.h"
+#include "xp/text/XpHexDigits.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -54,19 +57,8 @@ std::string_view ElementText(const pugi::xml_node& element) {
   return {};
 }
 
-int HexNibble(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  // Characters that are no hexadecimal digit count as 0 and are not reported.
-  return 0;
-}
+// Characters that are no hexadecimal digit count as 0 and are not reported.
+int HexNibble(char c) { return std::max(0, XpHexDigitValue(c)); }
 
 double ReadReal(std::string_view text) {
   std::size_t pos = 0;
@@ -259,11 +251,8 @@ void AppendValue(std::string& out, const XpIniElement& value) {
     case XpIniType::Real: {
       double number = 0.0;
       (void)value.GetReal(number);
-      // Fixed notation with 15 decimals, never an exponent; the largest doubles
-      // need a little over 320 characters. to_chars ignores the process locale.
-      char buf[400];
-      const auto res = std::to_chars(buf, buf + sizeof buf, number, std::chars_format::fixed, 15);
-      AppendElement(out, "real", std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
+      // Fixed notation with 15 decimals, never an exponent, whatever the process locale.
+      AppendElement(out, "real", XpFormatFixed(number, 15));
       return;
     }
     case XpIniType::String: {
@@ -273,13 +262,11 @@ void AppendValue(std::string& out, const XpIniElement& value) {
       return;
     }
     case XpIniType::MemChunk: {
-      static constexpr char kDigits[] = "0123456789abcdef";
       const auto bytes = static_cast<const XpIniMemChunk&>(value).GetBytes();
       std::string text;
       text.reserve(bytes.size() * 2);
       for (const std::uint8_t byte : bytes) {
-        text.push_back(kDigits[byte >> 4]);
-        text.push_back(kDigits[byte & 0x0F]);
+        XpAppendHex(text, byte, 2);
       }
       AppendElement(out, "data", text);
       return;

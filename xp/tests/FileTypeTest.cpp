@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,28 @@ INSTANTIATE_TEST_SUITE_P(
       }
       return name + "_" + std::to_string(info.index);
     });
+
+TEST(FileTypeTable, ListsEachExtensionOnceInLowerCaseAndReachesEveryRow) {
+  TempDir dir;
+  std::set<std::string_view> seen;
+  for (const XpFileTypeEntry& entry : XpFileTypeTable()) {
+    ASSERT_GE(entry.extension.size(), 2u);
+    EXPECT_EQ(entry.extension.front(), '.');
+    EXPECT_TRUE(seen.insert(entry.extension).second) << entry.extension << " is listed twice";
+    std::string upper = "A";
+    for (const char c : entry.extension) {
+      EXPECT_FALSE(c >= 'A' && c <= 'Z') << entry.extension;
+      upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    // A row listed after another with the same extension would never be read;
+    // each row's own answer must be what the classifiers give for its extension.
+    const std::string path = dir.Write(upper, {});
+    EXPECT_EQ(XpGetFileTypeFromExtension(path), entry.byExtension) << entry.extension;
+    if (entry.check == nullptr) {
+      EXPECT_EQ(XpGetFileType(path), entry.byContent) << entry.extension;
+    }
+  }
+}
 
 TEST(FileType, GivesFoldersTheirOwnCode) {
   TempDir dir;

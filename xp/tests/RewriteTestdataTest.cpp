@@ -21,6 +21,7 @@
 #include "xp/tests/RewriteTestSupport.h"
 #include "xp/tests/TestData.h"
 #include "xp/tests/TiffTestSupport.h"
+#include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
 
@@ -275,7 +276,7 @@ std::vector<std::string> Differences(const TagMap& before, const TagMap& after,
 
 double Number(const TagMap& tags, const std::string& key) {
   auto it = tags.find(key);
-  return it == tags.end() ? -1 : std::strtod(it->second.c_str(), nullptr);
+  return it == tags.end() ? -1 : XpParseDecimal(it->second).value_or(0.0);
 }
 
 // Whether exiftool's own writer refuses to set a position in the file.

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "xp/text/XpNumberText.h"
+
 namespace tifftest {
 
 class TiffBuilder {
@@ -368,7 +370,7 @@ class JsonReader {
     }
     v.kind = Json::Kind::Number;
     v.text = std::string(m_text.substr(start, m_pos - start));
-    v.number = std::strtod(v.text.c_str(), nullptr);
+    v.number = XpParseDecimal(v.text).value_or(0.0);
     return true;
   }
 

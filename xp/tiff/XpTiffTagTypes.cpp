@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "xp/text/XpNumberText.h"
+
 namespace {
 
 template <class T>
@@ -57,12 +59,7 @@ std::string XpTiffTagTypeSRational::ToText(const std::uint8_t* value) {
 }
 
 std::string XpTiffTagTypeFloat::ToText(const std::uint8_t* value) {
-  return Format("%lf", static_cast<double>(Load<float>(value)));
+  return XpFormatFixed(static_cast<double>(Load<float>(value)), 6);
 }
 
-std::string XpTiffTagTypeDouble::ToText(const std::uint8_t* value) {
-  // %lf of a huge double needs more room than Format's buffer.
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%lf", Load<double>(value));
-  return buf;
-}
+std::string XpTiffTagTypeDouble::ToText(const std::uint8_t* value) { return XpFormatFixed(Load<double>(value), 6); }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 /// TIFF field types, as numbered in the file.
 inline constexpr std::uint16_t kTiffTypeByte = 1;
@@ -20,7 +22,8 @@ inline constexpr std::uint16_t kTiffTypeIFD = 13;
 /// The in-memory type of a child-directory entry: LONG with the pointer flag 0x8000.
 inline constexpr std::uint16_t kTiffTypeIFDEntry = 0x8004;
 
-/// Tags the tree itself gives meaning to.
+/// The tag numbers the program gives meaning to, each declared once here;
+/// kXpTiffTagTable gives each its name, type and value count.
 inline constexpr std::uint16_t kTagMake = 0x010F;
 inline constexpr std::uint16_t kTagOrientation = 0x0112;
 inline constexpr std::uint16_t kTagSubIFDs = 0x014A;
@@ -29,10 +32,49 @@ inline constexpr std::uint16_t kTagThumbnailLength = 0x0202;
 inline constexpr std::uint16_t kTagExifIFD = 0x8769;
 inline constexpr std::uint16_t kTagGPSIFD = 0x8825;
 inline constexpr std::uint16_t kTagDateTimeOriginal = 0x9003;
+inline constexpr std::uint16_t kTagOffsetTimeOriginal = 0x9011;
 inline constexpr std::uint16_t kTagMakerNote = 0x927C;
 inline constexpr std::uint16_t kTagColorSpace = 0xA001;
 inline constexpr std::uint16_t kTagInteropIFD = 0xA005;
 inline constexpr std::uint16_t kTagMakerSubIFD = 0xB028;
+/// Inside the suite maker's note: the mark of a picture its cameras took.
+inline constexpr std::uint16_t kTagMakerMark = 0x1000;
+
+/// What a tag holds: its TIFF type and how many values (0: any number).
+struct XpTiffTagInfo {
+  std::uint16_t tag;
+  std::string_view name;
+  std::uint16_t type;
+  std::uint32_t count;
+};
+
+/// Every tag above with its name, type and count.
+inline constexpr std::array<XpTiffTagInfo, 14> kXpTiffTagTable = {{
+    {kTagMake, "Make", kTiffTypeAscii, 0},
+    {kTagOrientation, "Orientation", kTiffTypeShort, 1},
+    {kTagSubIFDs, "SubIFDs", kTiffTypeLong, 0},
+    {kTagThumbnailOffset, "JPEGInterchangeFormat", kTiffTypeLong, 1},
+    {kTagThumbnailLength, "JPEGInterchangeFormatLength", kTiffTypeLong, 1},
+    {kTagExifIFD, "ExifIFDPointer", kTiffTypeLong, 1},
+    {kTagGPSIFD, "GPSInfoIFDPointer", kTiffTypeLong, 1},
+    {kTagDateTimeOriginal, "DateTimeOriginal", kTiffTypeAscii, 20},
+    {kTagOffsetTimeOriginal, "OffsetTimeOriginal", kTiffTypeAscii, 7},
+    {kTagMakerNote, "MakerNote", kTiffTypeUndefined, 0},
+    {kTagColorSpace, "ColorSpace", kTiffTypeShort, 1},
+    {kTagInteropIFD, "InteroperabilityIFDPointer", kTiffTypeLong, 1},
+    {kTagMakerSubIFD, "MakerSubIFD", kTiffTypeLong, 0},
+    {kTagMakerMark, "MakerMark", kTiffTypeUndefined, 0},
+}};
+
+/// The table's entry for a tag, or nothing for a tag it does not list.
+[[nodiscard]] constexpr const XpTiffTagInfo* XpFindTiffTag(std::uint16_t tag) {
+  for (const XpTiffTagInfo& info : kXpTiffTagTable) {
+    if (info.tag == tag) {
+      return &info;
+    }
+  }
+  return nullptr;
+}
 
 /// Bytes per value of a TIFF type (4 for type 13); 0 for a type outside 1..13.
 constexpr std::uint32_t XpTiffTypeUnitSize(std::uint16_t type) {

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "xp/base/XpCalendar.h"
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpFileType.h"
 #include "xp/image/XpExifRewrite.h"
@@ -15,11 +16,10 @@
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
 
-constexpr std::uint16_t kTagDateTimeOriginal = 36867;
-constexpr std::uint16_t kTagOffsetTimeOriginal = 36881;
 constexpr int kMaxZoneSeconds = 18 * 3600;
 constexpr std::int64_t kMaxClockOffset = 100LL * 86400;
 
@@ -325,7 +325,7 @@ XpStatus FillGeotagRecord(const GeotagFix& fix, XpGPSRecord* recordOut) {
   }
   const std::int64_t days = fix.utcSeconds >= 0 ? fix.utcSeconds / 86400 : (fix.utcSeconds - 86399) / 86400;
   const std::int64_t secondOfDay = fix.utcSeconds - days * 86400;
-  const XpDateTime date = XpDateTime::FromValue(25569.0 + static_cast<double>(days));
+  const XpDateTime date = XpDateTime::FromValue(static_cast<double>(kXpDayOf1970 + days));
   const auto fields = date.GetFields();
   if (fields) {
     record.timeStamp.numerators = {static_cast<std::uint32_t>(secondOfDay / 3600),

@@ -1,62 +1,15 @@
 #include "Applications/Terravue/mapdata/MapPage.h"
 
-#include <cstdio>
-
 #include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/text/XpEscape.h"
 
 namespace {
 
-// Escapes what would break a JSON string inside an inline script. The program's
-// own values (thumbnail names, coordinate texts, dates) contain none of these,
-// so they come out unchanged.
+// The inside of a JSON string in the page's inline script.
 std::string JsonText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (c == '<' || byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
-      out += escaped;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
-std::string AmpersandsAsEntities(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '&') {
-      out += "&amp;";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
-std::string AttributeText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
+  XpAppendJsonEscaped(out, text, XpJsonStyle::ScriptSafe);
   return out;
 }
 
@@ -89,8 +42,9 @@ std::string BuildMapPage(const PictureList& pictures, const MapPageAddresses& ad
     }
     markers += MarkerObject(record);
   }
-  const std::string mapScript = AttributeText(addresses.mapScriptUrl) + AmpersandsAsEntities("?file=api&v=2&key=");
-  const std::string gpsImage = AttributeText(addresses.serverUrl) + "/www/gps/terravue/script/GPS.gif";
+  const std::string mapScript =
+      XpEscapeHtmlAttribute(addresses.mapScriptUrl) + XpEscapeHtmlAttribute("?file=api&v=2&key=");
+  const std::string gpsImage = XpEscapeHtmlAttribute(addresses.serverUrl) + "/www/gps/terravue/script/GPS.gif";
 
   std::string page;
   page += "<html>\n";

@@ -15,6 +15,7 @@
 #include "Applications/Terravue/mapdata/ServerRequest.h"
 #include "Applications/Terravue/mapdata/TextFile.h"
 #include "Applications/Terravue/mapdata/TextScan.h"
+#include "xp/base/XpCalendar.h"
 
 namespace {
 
@@ -44,19 +45,12 @@ std::string DateLine(const char* indent, int year, int month, int day, int hour,
          std::to_string(hour) + ":" + std::to_string(minute) + ":" + std::to_string(second) + "\n";
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
 bool FieldsAreValid(int year, int month, int day, int hour, int minute, int second) {
-  static constexpr std::array<int, 12> kDays = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 100 || year > 9999 || month < 1 || month > 12 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
       second < 0 || second > 59) {
     return false;
   }
-  int length = kDays[static_cast<std::size_t>(month - 1)];
-  if (month == 2 && IsLeapYear(year)) {
-    length = 29;
-  }
-  return day >= 1 && day <= length;
+  return day >= 1 && day <= XpDaysInMonth(year, month);
 }
 
 // The saved time's line; a time the C library can't break down is written as the epoch.

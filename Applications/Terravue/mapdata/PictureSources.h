@@ -4,12 +4,10 @@
 #include <string>
 
 #include "Applications/Terravue/mapdata/PictureResult.h"
+#include "xp/base/XpFileType.h"
 
 class XpDateTime;
 class XpGPSRecord;
-
-/// File-type code of an ordinary JPEG still.
-inline constexpr std::uint32_t kJpegStillFileType = 0x10000101;
 
 /// True when the classifier calls the file an ordinary JPEG still.
 [[nodiscard]] bool IsJpegStill(const std::string& path);

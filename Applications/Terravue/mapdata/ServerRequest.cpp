@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
+#include "xp/text/XpHexDigits.h"
 
 namespace {
 
@@ -40,7 +41,6 @@ void AppendPair(std::string& body, std::string_view name, std::string_view value
 }  // namespace
 
 std::string FormEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
   for (char ch : text) {
@@ -51,8 +51,7 @@ std::string FormEncode(std::string_view text) {
       out.push_back('+');
     } else {
       out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0x0F]);
+      XpAppendHex(out, c, 2);
     }
   }
   return out;

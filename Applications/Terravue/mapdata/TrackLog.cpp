@@ -1,15 +1,19 @@
 #include "Applications/Terravue/mapdata/TrackLog.h"
 
+#include <expat.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
+#include <memory>
 #include <new>
-#include <pugixml.hpp>
 
 #include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/base/XpCalendar.h"
+#include "xp/text/XpHexDigits.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -59,33 +63,15 @@ bool Expect(std::string_view text, std::size_t& pos, char c) {
   return true;
 }
 
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
 // A decimal number that fills the whole text (surrounding white space aside)
-// and is finite.
+// and is finite. Read without the process locale: the Qt layer switches it to
+// the user's, and a decimal comma there must not empty a track.
 std::optional<double> ParseNumber(std::string_view text) {
   text = Trim(text);
-  if (text.empty() || text.size() > 64) {
+  if (text.size() > 64) {
     return std::nullopt;
   }
-  const std::string copy(text);
-  char* end = nullptr;
-  errno = 0;
-  const double value = std::strtod(copy.c_str(), &end);
-  if (end != copy.c_str() + copy.size() || errno == ERANGE || !std::isfinite(value)) {
-    return std::nullopt;
-  }
-  // strtod also reads hexadecimal numbers, "inf" and "nan"; a coordinate is plain decimal.
-  for (const char c : copy) {
-    if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E')) {
-      return std::nullopt;
-    }
-  }
-  return value;
+  return XpParseDecimal(text);
 }
 
 bool InRange(double latitude, double longitude) {
@@ -93,93 +79,271 @@ bool InRange(double latitude, double longitude) {
 }
 
 // The element name without a namespace prefix, so "gpx:trkpt" reads as "trkpt".
-std::string_view LocalName(const pugi::xml_node& node) {
-  std::string_view name = node.name();
+std::string_view LocalName(std::string_view name) {
   if (const auto colon = name.rfind(':'); colon != std::string_view::npos) {
     name.remove_prefix(colon + 1);
   }
   return name;
 }
 
-pugi::xml_node Child(const pugi::xml_node& node, std::string_view name) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (child.type() == pugi::node_element && LocalName(child) == name) {
-      return child;
+// The text of one element kept for a point (its time or elevation): leading
+// white space is dropped as it comes, so no text grows beyond a small bound
+// however much white space or data a hostile file puts there.
+class BoundedText {
+ public:
+  void Append(std::string_view text) {
+    if (m_text.empty()) {
+      while (!text.empty() && IsSpace(text.front())) {
+        text.remove_prefix(1);
+      }
+    }
+    if (m_overflow || text.empty()) {
+      return;
+    }
+    m_text += text;
+    if (m_text.size() > kLimit) {
+      const std::string_view kept = Trim(m_text);
+      m_overflow = kept.size() > kLimit;
+      m_text.resize(m_overflow ? 0 : kept.size());
     }
   }
-  return {};
-}
+  // The text without surrounding white space; nothing when it was too long.
+  [[nodiscard]] std::optional<std::string_view> Get() const {
+    if (m_overflow) {
+      return std::nullopt;
+    }
+    return Trim(m_text);
+  }
 
-XpStatus ReadGpxPoints(const pugi::xml_node& parent, std::string_view pointName, std::size_t room, ParsedFile& parsed) {
-  TrackSegment segment;
-  for (pugi::xml_node point = parent.first_child(); point; point = point.next_sibling()) {
-    if (point.type() != pugi::node_element || LocalName(point) != pointName) {
-      continue;
+ private:
+  static constexpr std::size_t kLimit = 256;
+  std::string m_text;
+  bool m_overflow = false;
+};
+
+struct ExpatFree {
+  void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+
+// Reads a GPX document as a stream of elements: what it keeps is the fixes
+// and the point being read, never the document, so memory does not grow with
+// the size or the shape of the file. Only what the track needs is looked at:
+// the "gpx" root, its "trk"/"trkseg"/"trkpt" and "rte"/"rtept" children, and
+// each point's "lat"/"lon" attributes and first "time" and "ele" children.
+class GpxReader {
+ public:
+  GpxReader(std::size_t room, ParsedFile& parsed)
+      : m_parser(XML_ParserCreate(nullptr)), m_room(room), m_parsed(parsed) {
+    if (!m_parser) {
+      m_status = XpStatus::OutOfMemory;
+      return;
     }
-    const auto latitude = ParseNumber(point.attribute("lat").value());
-    const auto longitude = ParseNumber(point.attribute("lon").value());
-    const pugi::xml_node timeNode = Child(point, "time");
-    const auto time = timeNode ? ParseIsoTimeMs(Trim(timeNode.text().get())) : std::nullopt;
-    if (!latitude || !longitude || !time || !InRange(*latitude, *longitude)) {
-      ++parsed.skipped;
-      continue;
+    XML_SetUserData(m_parser.get(), this);
+    XML_SetElementHandler(m_parser.get(), &GpxReader::OnStart, &GpxReader::OnEnd);
+    XML_SetCharacterDataHandler(m_parser.get(), &GpxReader::OnText);
+    // A track has no use for entities of its own; refusing them keeps a small
+    // document from expanding into a huge one.
+    XML_SetEntityDeclHandler(m_parser.get(), &GpxReader::OnEntity);
+    // Encodings the parser does not know are read as ASCII: coordinates and
+    // times are ASCII in any of them.
+    XML_SetUnknownEncodingHandler(m_parser.get(), &GpxReader::OnUnknownEncoding, nullptr);
+  }
+
+  // Reads the next part of the document; `last` for its final part.
+  [[nodiscard]] XpStatus Feed(std::string_view bytes, bool last) {
+    constexpr std::size_t kPiece = 1 << 16;
+    do {
+      if (m_status != XpStatus::Ok) {
+        return m_status;
+      }
+      const std::size_t piece = std::min(bytes.size(), kPiece);
+      const bool final = last && piece == bytes.size();
+      if (XML_Parse(m_parser.get(), bytes.data(), static_cast<int>(piece), final ? 1 : 0) != XML_STATUS_OK &&
+          m_status == XpStatus::Ok) {
+        m_status =
+            XML_GetErrorCode(m_parser.get()) == XML_ERROR_NO_MEMORY ? XpStatus::OutOfMemory : XpStatus::TrackLogInvalid;
+      }
+      bytes.remove_prefix(piece);
+    } while (!bytes.empty());
+    if (m_status == XpStatus::Ok && last && !m_sawRoot) {
+      m_status = XpStatus::TrackLogInvalid;
     }
-    if (parsed.fixes >= room) {
-      return XpStatus::TrackLogTooLarge;
+    return m_status;
+  }
+
+ private:
+  static void XMLCALL OnStart(void* self, const XML_Char* name, const XML_Char** attributes) {
+    static_cast<GpxReader*>(self)->Start(LocalName(name), attributes);
+  }
+  static void XMLCALL OnEnd(void* self, const XML_Char* /*name*/) { static_cast<GpxReader*>(self)->End(); }
+  static void XMLCALL OnText(void* self, const XML_Char* text, int length) {
+    auto* reader = static_cast<GpxReader*>(self);
+    if (reader->m_capture != nullptr && reader->m_depth == reader->m_captureDepth) {
+      reader->m_capture->Append(std::string_view(text, static_cast<std::size_t>(length)));
+    }
+  }
+  static void XMLCALL OnEntity(void* self, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
+                               const XML_Char*, const XML_Char*) {
+    static_cast<GpxReader*>(self)->Stop(XpStatus::TrackLogInvalid);
+  }
+  static int XMLCALL OnUnknownEncoding(void*, const XML_Char*, XML_Encoding* info) {
+    for (int i = 0; i < 256; ++i) {
+      info->map[i] = i < 0x80 ? i : 0xFFFD;
+    }
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return XML_STATUS_OK;
+  }
+
+  void Stop(XpStatus status) {
+    if (m_status == XpStatus::Ok) {
+      m_status = status;
+    }
+    (void)XML_StopParser(m_parser.get(), XML_FALSE);
+  }
+
+  void Start(std::string_view name, const XML_Char** attributes) {
+    ++m_depth;
+    if (m_status != XpStatus::Ok) {
+      return;  // the parser may still report what it had read when it was stopped
+    }
+    if (m_depth == 1) {
+      m_sawRoot = true;
+      if (name != "gpx") {
+        Stop(XpStatus::TrackLogInvalid);
+      }
+      return;
+    }
+    if (m_depth == 2) {
+      m_inTrack = name == "trk";
+      if (name == "rte") {
+        OpenSegment("rtept");
+      }
+      return;
+    }
+    if (m_depth == 3 && m_inTrack && name == "trkseg") {
+      OpenSegment("trkpt");
+      return;
+    }
+    if (m_segmentDepth != 0 && m_depth == m_segmentDepth + 1 && name == m_pointName) {
+      OpenPoint(attributes);
+      return;
+    }
+    if (m_pointDepth != 0 && m_depth == m_pointDepth + 1) {
+      if (name == "time" && !m_sawTime) {
+        m_sawTime = true;
+        m_capture = &m_time;
+        m_captureDepth = m_depth;
+      } else if (name == "ele" && !m_sawElevation) {
+        m_sawElevation = true;
+        m_capture = &m_elevation;
+        m_captureDepth = m_depth;
+      }
+    }
+  }
+
+  void End() {
+    if (m_status != XpStatus::Ok) {
+      --m_depth;
+      return;
+    }
+    if (m_capture != nullptr && m_depth == m_captureDepth) {
+      m_capture = nullptr;
+      m_captureDepth = 0;
+    } else if (m_pointDepth != 0 && m_depth == m_pointDepth) {
+      ClosePoint();
+    } else if (m_segmentDepth != 0 && m_depth == m_segmentDepth) {
+      CloseSegment();
+    } else if (m_depth == 2) {
+      m_inTrack = false;
+    }
+    --m_depth;
+  }
+
+  void OpenSegment(std::string_view pointName) {
+    m_segmentDepth = m_depth;
+    m_pointName = pointName;
+    m_segment = TrackSegment();
+  }
+
+  void CloseSegment() {
+    if (!m_segment.fixes.empty()) {
+      m_parsed.segments.push_back(std::move(m_segment));
+    }
+    m_segment = TrackSegment();
+    m_segmentDepth = 0;
+  }
+
+  void OpenPoint(const XML_Char** attributes) {
+    m_pointDepth = m_depth;
+    m_latitude.reset();
+    m_longitude.reset();
+    // The first of a repeated attribute counts, as it would for a tree reader.
+    bool sawLatitude = false;
+    bool sawLongitude = false;
+    for (const XML_Char** a = attributes; a[0] != nullptr; a += 2) {
+      const std::string_view attribute = a[0];
+      if (attribute == "lat" && !sawLatitude) {
+        sawLatitude = true;
+        m_latitude = ParseNumber(a[1]);
+      } else if (attribute == "lon" && !sawLongitude) {
+        sawLongitude = true;
+        m_longitude = ParseNumber(a[1]);
+      }
+    }
+    m_time = BoundedText();
+    m_elevation = BoundedText();
+    m_sawTime = false;
+    m_sawElevation = false;
+  }
+
+  void ClosePoint() {
+    m_pointDepth = 0;
+    const auto timeText = m_sawTime ? m_time.Get() : std::nullopt;
+    const auto time = timeText ? ParseIsoTimeMs(*timeText) : std::nullopt;
+    if (!m_latitude || !m_longitude || !time || !InRange(*m_latitude, *m_longitude)) {
+      ++m_parsed.skipped;
+      return;
+    }
+    if (m_parsed.fixes >= m_room) {
+      Stop(XpStatus::TrackLogTooLarge);
+      return;
     }
     TrackFix fix;
     fix.timeMs = *time;
-    fix.latitude = *latitude;
-    fix.longitude = *longitude;
-    if (const pugi::xml_node ele = Child(point, "ele")) {
-      if (const auto metres = ParseNumber(ele.text().get()); metres && std::fabs(*metres) < 1.0e6) {
+    fix.latitude = *m_latitude;
+    fix.longitude = *m_longitude;
+    if (const auto elevationText = m_sawElevation ? m_elevation.Get() : std::nullopt) {
+      if (const auto metres = ParseNumber(*elevationText); metres && std::fabs(*metres) < 1.0e6) {
         fix.elevation = *metres;
         fix.hasElevation = true;
       }
     }
-    segment.fixes.push_back(fix);
-    ++parsed.fixes;
+    m_segment.fixes.push_back(fix);
+    ++m_parsed.fixes;
   }
-  if (!segment.fixes.empty()) {
-    parsed.segments.push_back(std::move(segment));
-  }
-  return XpStatus::Ok;
-}
 
-XpStatus ParseGpx(std::string_view bytes, std::size_t room, ParsedFile& parsed) {
-  pugi::xml_document document;
-  // Entities other than the built-in five are not expanded by this parser, so
-  // a document cannot grow beyond its own size.
-  const pugi::xml_parse_result result =
-      document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, pugi::encoding_auto);
-  if (!result) {
-    return result.status == pugi::status_out_of_memory ? XpStatus::OutOfMemory : XpStatus::TrackLogInvalid;
-  }
-  const pugi::xml_node root = document.document_element();
-  if (!root || LocalName(root) != "gpx") {
-    return XpStatus::TrackLogInvalid;
-  }
-  for (pugi::xml_node node = root.first_child(); node; node = node.next_sibling()) {
-    if (node.type() != pugi::node_element) {
-      continue;
-    }
-    const std::string_view name = LocalName(node);
-    if (name == "trk") {
-      for (pugi::xml_node seg = node.first_child(); seg; seg = seg.next_sibling()) {
-        if (seg.type() == pugi::node_element && LocalName(seg) == "trkseg") {
-          if (auto st = ReadGpxPoints(seg, "trkpt", room, parsed); st != XpStatus::Ok) {
-            return st;
-          }
-        }
-      }
-    } else if (name == "rte") {
-      if (auto st = ReadGpxPoints(node, "rtept", room, parsed); st != XpStatus::Ok) {
-        return st;
-      }
-    }
-  }
-  return XpStatus::Ok;
-}
+  std::unique_ptr<XML_ParserStruct, ExpatFree> m_parser;
+  std::size_t m_room;
+  ParsedFile& m_parsed;
+  XpStatus m_status = XpStatus::Ok;
+  int m_depth = 0;
+  bool m_sawRoot = false;
+  bool m_inTrack = false;
+  int m_segmentDepth = 0;
+  std::string_view m_pointName;
+  TrackSegment m_segment;
+  int m_pointDepth = 0;
+  std::optional<double> m_latitude;
+  std::optional<double> m_longitude;
+  BoundedText m_time;
+  BoundedText m_elevation;
+  bool m_sawTime = false;
+  bool m_sawElevation = false;
+  BoundedText* m_capture = nullptr;
+  int m_captureDepth = 0;
+};
 
 // ---- NMEA 0183 ----
 
@@ -197,19 +361,6 @@ std::vector<std::string_view> SplitFields(std::string_view sentence) {
   return fields;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
-
 // The sentence between "$" and "*", when its checksum (if it has one) agrees.
 std::optional<std::string_view> CheckedBody(std::string_view line) {
   if (line.size() < 7 || line.front() != '$') {
@@ -223,16 +374,15 @@ std::optional<std::string_view> CheckedBody(std::string_view line) {
   if (star + 3 != line.size()) {
     return std::nullopt;
   }
-  const int high = HexValue(line[star + 1]);
-  const int low = HexValue(line[star + 2]);
-  if (high < 0 || low < 0) {
+  const int checksum = XpHexByteValue(line[star + 1], line[star + 2]);
+  if (checksum < 0) {
     return std::nullopt;
   }
   unsigned sum = 0;
   for (std::size_t i = 0; i < star; ++i) {
     sum ^= static_cast<unsigned char>(line[i]);
   }
-  if (sum != static_cast<unsigned>(high * 16 + low)) {
+  if (sum != static_cast<unsigned>(checksum)) {
     return std::nullopt;
   }
   return line.substr(0, star);
@@ -363,7 +513,7 @@ XpStatus ParseNmea(std::string_view bytes, std::size_t room, ParsedFile& parsed)
     }
     // Two-digit years: receivers of this century, older logs from 1980 on.
     year += year < 80 ? 2000 : 1900;
-    if (day > DaysInMonth(year, month)) {
+    if (day > XpDaysInMonth(year, month)) {
       ++parsed.skipped;
       continue;
     }
@@ -391,18 +541,17 @@ XpStatus ParseNmea(std::string_view bytes, std::size_t room, ParsedFile& parsed)
   return XpStatus::Ok;
 }
 
+struct FileCloser {
+  void operator()(std::FILE* file) const { (void)std::fclose(file); }
+};
+
+// How much of a track file is read at a time.
+constexpr std::size_t kReadPiece = 1 << 16;
+
 }  // namespace
 
 std::int64_t UtcSecondsFromFields(int year, int month, int day, int hour, int minute, int second) {
-  // Days from 1970-01-01 of a proleptic Gregorian date, counting years from
-  // March so that the leap day falls at the end of the year.
-  const std::int64_t y = static_cast<std::int64_t>(year) - (month <= 2 ? 1 : 0);
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yearOfEra = y - era * 400;
-  const std::int64_t shiftedMonth = month > 2 ? month - 3 : month + 9;
-  const std::int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
-  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const std::int64_t days = era * 146097 + dayOfEra - 719468;
+  const std::int64_t days = XpDaysSince1970(year, month, day);
   return ((days * 24 + hour) * 60 + minute) * 60 + second;
 }
 
@@ -424,7 +573,7 @@ std::optional<std::int64_t> ParseIsoTimeMs(std::string_view text) {
       !Expect(text, pos, ':') || !ReadDigits(text, pos, 2, &second)) {
     return std::nullopt;
   }
-  if (year < 1 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > XpDaysInMonth(year, month) || hour > 23 || minute > 59 ||
       second > 60) {
     return std::nullopt;
   }
@@ -488,12 +637,68 @@ XpStatus TrackLog::AddFile(const std::string& path) {
   if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
     return XpStatus::TrackLogTooLarge;
   }
-  std::string bytes;
-  if (auto st = ReadWholeFile(path, kMaxFileBytes, &bytes); st != XpStatus::Ok) {
-    // The file grew past the limit after it was measured.
-    return st == XpStatus::FileInvalid ? XpStatus::TrackLogTooLarge : st;
+  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rbe"));
+  if (!file) {
+    return XpStatusFromErrnoForPath(errno, path);
   }
-  return AddBytes(bytes);
+  // Reads the next piece of the file; false on a read error.
+  std::string piece(kReadPiece, '\0');
+  std::uint64_t total = 0;
+  bool atEnd = false;
+  const auto readPiece = [&]() {
+    const std::size_t got = std::fread(piece.data(), 1, piece.size(), file.get());
+    total += got;
+    atEnd = got < piece.size();
+    piece.resize(got);
+    return std::ferror(file.get()) == 0;
+  };
+  if (!readPiece()) {
+    return XpStatusFromErrno(EIO);
+  }
+  std::string_view head = piece;
+  if (head.substr(0, 3) == "\xEF\xBB\xBF") {
+    head.remove_prefix(3);
+  }
+  head = Trim(head);
+  if (head.empty() || head.front() != '<') {
+    // An NMEA log (or white space longer than a piece before a document) is
+    // read whole; its lines take no more memory than the file.
+    std::string bytes = piece;
+    while (!atEnd) {
+      piece.resize(kReadPiece);
+      if (!readPiece()) {
+        return XpStatusFromErrno(EIO);
+      }
+      if (total > kMaxFileBytes) {
+        return XpStatus::TrackLogTooLarge;  // the file grew past the limit after it was measured
+      }
+      bytes += piece;
+    }
+    return AddBytes(bytes);
+  }
+  // A GPX document streams through the reader piece by piece: only its fixes stay.
+  ParsedFile parsed;
+  try {
+    GpxReader reader(Room(), parsed);
+    while (true) {
+      if (auto st = reader.Feed(piece, atEnd); st != XpStatus::Ok) {
+        return st;
+      }
+      if (atEnd) {
+        break;
+      }
+      piece.resize(kReadPiece);
+      if (!readPiece()) {
+        return XpStatusFromErrno(EIO);
+      }
+      if (total > kMaxFileBytes) {
+        return XpStatus::TrackLogTooLarge;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return XpStatus::OutOfMemory;
+  }
+  return AddParsed(parsed.segments, parsed.fixes, parsed.skipped);
 }
 
 XpStatus TrackLog::AddBytes(std::string_view bytes) {
@@ -509,25 +714,38 @@ XpStatus TrackLog::AddBytes(std::string_view bytes) {
   XpStatus status = XpStatus::TrackLogInvalid;
   try {
     if (!content.empty() && content.front() == '<') {
-      status = ParseGpx(bytes, m_maxFixes - std::min(m_maxFixes, m_fixes.size()), parsed);
+      GpxReader reader(Room(), parsed);
+      status = reader.Feed(bytes, /*last=*/true);
     } else if (!content.empty() && content.front() == '$') {
-      status = ParseNmea(content, m_maxFixes - std::min(m_maxFixes, m_fixes.size()), parsed);
-    }
-    if (status != XpStatus::Ok) {
-      return status;
-    }
-    m_fixes.reserve(m_fixes.size() + parsed.fixes);
-    for (TrackSegment& segment : parsed.segments) {
-      segment.file = m_files;
-      m_fixes.insert(m_fixes.end(), segment.fixes.begin(), segment.fixes.end());
-      m_segments.push_back(std::move(segment));
+      status = ParseNmea(content, Room(), parsed);
     }
   } catch (const std::bad_alloc&) {
     return XpStatus::OutOfMemory;
   }
+  if (status != XpStatus::Ok) {
+    return status;
+  }
+  return AddParsed(parsed.segments, parsed.fixes, parsed.skipped);
+}
+
+std::size_t TrackLog::Room() const { return m_maxFixes - std::min(m_maxFixes, m_fixes.size()); }
+
+XpStatus TrackLog::AddParsed(std::vector<TrackSegment>& segments, std::size_t fixes, std::size_t skipped) {
+  try {
+    m_fixes.reserve(m_fixes.size() + fixes);
+    m_segments.reserve(m_segments.size() + segments.size());
+  } catch (const std::bad_alloc&) {
+    return XpStatus::OutOfMemory;
+  }
+  // Nothing below throws, so the log is either unchanged or has the whole file.
+  for (TrackSegment& segment : segments) {
+    segment.file = m_files;
+    m_fixes.insert(m_fixes.end(), segment.fixes.begin(), segment.fixes.end());
+    m_segments.push_back(std::move(segment));
+  }
   std::stable_sort(m_fixes.begin(), m_fixes.end(),
                    [](const TrackFix& a, const TrackFix& b) { return a.timeMs < b.timeMs; });
-  m_skipped += parsed.skipped;
+  m_skipped += skipped;
   ++m_files;
   return XpStatus::Ok;
 }

@@ -37,7 +37,8 @@ struct TrackSegment {
 
 /// The GPS track logs loaded for geotagging: every fix of every added file,
 /// kept both in file order (for drawing) and sorted by time (for matching).
-/// Reads GPX 1.0 and 1.1 (track points and route points) and NMEA 0183 logs
+/// Reads GPX 1.0 and 1.1 (track points and route points; a file is read as a
+/// stream, so memory follows the fixes kept, not the file) and NMEA 0183 logs
 /// (RMC sentences of any talker, with the altitude of the GGA sentence of the
 /// same second). Points without a time or with coordinates out of range, and
 /// NMEA sentences that do not check out, are skipped and counted.
@@ -72,6 +73,11 @@ class TrackLog {
   [[nodiscard]] bool Empty() const { return m_fixes.empty(); }
 
  private:
+  // How many more fixes the log may take.
+  [[nodiscard]] std::size_t Room() const;
+  // Adds the segments read from one file; unchanged when it answers a failure.
+  [[nodiscard]] XpStatus AddParsed(std::vector<TrackSegment>& segments, std::size_t fixes, std::size_t skipped);
+
   std::vector<TrackFix> m_fixes;
   std::vector<TrackSegment> m_segments;
   std::size_t m_skipped = 0;

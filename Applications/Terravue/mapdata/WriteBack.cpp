@@ -15,11 +15,9 @@
 #include "xp/image/XpJpegExif.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
-
-constexpr std::uint16_t kTagMake = 271;
-constexpr std::uint16_t kTagMakerNote = 37500;
 
 // True when the picture carries a maker note from a camera whose make does not
 // begin with the suite's maker name; such a file is only changed after asking.

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "xp/text/XpNumberText.h"
+
 namespace terravue::server {
 namespace {
 
@@ -51,7 +53,7 @@ std::string NumericAddress(const sockaddr_storage& address, socklen_t length, in
     port = 0;
     return {};
   }
-  port = std::atoi(service.data());
+  port = XpParseInteger<int>(service.data()).value_or(0);
   return host.data();
 }
 

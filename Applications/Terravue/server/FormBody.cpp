@@ -1,75 +1,9 @@
 #include "Applications/Terravue/server/FormBody.h"
 
-#include <cstdint>
+#include "xp/text/XpHexDigits.h"
+#include "xp/text/XpUtf8.h"
 
 namespace terravue::server {
-namespace {
-
-int HexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
-}  // namespace
-
-bool IsWellFormedUtf8(std::string_view bytes) noexcept {
-  std::size_t i = 0;
-  const std::size_t n = bytes.size();
-  while (i < n) {
-    const auto b0 = static_cast<std::uint8_t>(bytes[i]);
-    if (b0 < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    // The second byte's range excludes overlong forms (E0, F0), surrogates (ED) and code points
-    // above U+10FFFF (F4); C0, C1 and F5..FF never start a sequence.
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      length = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      length = 3;
-      if (b0 == 0xE0) {
-        low = 0xA0;
-      } else if (b0 == 0xED) {
-        high = 0x9F;
-      }
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      length = 4;
-      if (b0 == 0xF0) {
-        low = 0x90;
-      } else if (b0 == 0xF4) {
-        high = 0x8F;
-      }
-    } else {
-      return false;
-    }
-    if (n - i < length) {
-      return false;
-    }
-    const auto b1 = static_cast<std::uint8_t>(bytes[i + 1]);
-    if (b1 < low || b1 > high) {
-      return false;
-    }
-    for (std::size_t k = 2; k < length; ++k) {
-      const auto bk = static_cast<std::uint8_t>(bytes[i + k]);
-      if (bk < 0x80 || bk > 0xBF) {
-        return false;
-      }
-    }
-    i += length;
-  }
-  return true;
-}
 
 RequestStatus DecodeFormComponent(std::string_view text, std::string& out) {
   out.clear();
@@ -88,16 +22,15 @@ RequestStatus DecodeFormComponent(std::string_view text, std::string& out) {
       out.clear();
       return RequestStatus::BadPercentEscape;
     }
-    const int hi = HexValue(text[i + 1]);
-    const int lo = HexValue(text[i + 2]);
-    if (hi < 0 || lo < 0) {
+    const int byte = XpHexByteValue(text[i + 1], text[i + 2]);
+    if (byte < 0) {
       out.clear();
       return RequestStatus::BadPercentEscape;
     }
-    out.push_back(static_cast<char>((hi << 4) | lo));
+    out.push_back(static_cast<char>(byte));
     i += 2;
   }
-  if (!IsWellFormedUtf8(out)) {
+  if (!XpIsValidUtf8(out)) {
     out.clear();
     return RequestStatus::InvalidUtf8;
   }

@@ -25,9 +25,6 @@ inline constexpr std::size_t kMaxFormFields = 200000;
 /// U+10FFFF are refused). `out` is replaced, and left empty on failure.
 [[nodiscard]] RequestStatus DecodeFormComponent(std::string_view text, std::string& out);
 
-/// True when `bytes` is well-formed UTF-8.
-[[nodiscard]] bool IsWellFormedUtf8(std::string_view bytes) noexcept;
-
 /// Splits an application/x-www-form-urlencoded body into decoded pairs, in body order.
 /// Pairs are separated by "&"; a pair without "=" has an empty value; an empty body gives no pairs
 /// and one trailing "&" is tolerated. Answers EmptyName for a pair with an empty name (including

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-#include "Applications/Terravue/server/HtmlEscape.h"
+#include "xp/text/XpEscape.h"
+#include "xp/text/XpHexDigits.h"
 
 namespace terravue::server {
 namespace {
@@ -13,35 +14,33 @@ bool IsUnreservedUrlByte(unsigned char c) noexcept {
 }
 
 void AppendPercentEncoded(std::string& out, std::string_view segment) {
-  constexpr char kHex[] = "0123456789ABCDEF";
   for (const char ch : segment) {
     const auto c = static_cast<unsigned char>(ch);
     if (IsUnreservedUrlByte(c)) {
       out.push_back(ch);
     } else {
       out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
+      XpAppendHex(out, c, 2, XpHexCase::Upper);
     }
   }
 }
 
 void AppendHidden(std::string& out, std::string_view name, std::string_view value) {
   out += "<input type=\"hidden\" name=\"";
-  out += EscapeHtmlAttribute(name);
+  out += XpEscapeHtmlAttribute(name);
   out += "\" value=\"";
-  out += EscapeHtmlAttribute(value);
+  out += XpEscapeHtmlAttribute(value);
   out += "\"/>\n";
 }
 
 void AppendJsonMember(std::string& out, std::string_view key, std::string_view value) {
-  out += JsonStringLiteral(key);
+  out += XpJsonString(key, XpJsonStyle::ScriptSafe);
   out.push_back(':');
-  out += JsonStringLiteral(value);
+  out += XpJsonString(value, XpJsonStyle::ScriptSafe);
 }
 
 void AppendJsonMember(std::string& out, std::string_view key, long long value) {
-  out += JsonStringLiteral(key);
+  out += XpJsonString(key, XpJsonStyle::ScriptSafe);
   out.push_back(':');
   out += std::to_string(value);
 }

@@ -10,7 +10,9 @@
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/base/XpCalendar.h"
 #include "xp/image/XpExifRewrite.h"
+#include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpGPSRecord.h"
 
 namespace {
@@ -91,16 +93,12 @@ bool ParseArgs(const std::vector<std::string>& args, GeotagArgs* parsed, std::os
   return true;
 }
 
-std::string Decimal(double value, int digits) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", digits, value);
-  return text;
-}
+std::string Decimal(double value, int digits) { return XpFormatFixed(value, digits); }
 
 std::string IsoUtc(std::int64_t seconds) {
   const std::int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
   const std::int64_t secondOfDay = seconds - days * 86400;
-  const auto fields = XpDateTime::FromValue(25569.0 + static_cast<double>(days)).GetFields();
+  const auto fields = XpDateTime::FromValue(static_cast<double>(kXpDayOf1970 + days)).GetFields();
   if (!fields) {
     return {};
   }

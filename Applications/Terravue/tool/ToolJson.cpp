@@ -1,63 +1,10 @@
-#include <cstdio>
-
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/text/XpEscape.h"
 
-namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when there is none.
-std::size_t Utf8Length(const std::string& text, std::size_t i) {
-  const auto b = static_cast<unsigned char>(text[i]);
-  std::size_t len = 0;
-  if (b < 0x80) {
-    return 1;
-  }
-  if (b >= 0xC2 && b <= 0xDF) {
-    len = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    len = 3;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    len = 4;
-  } else {
-    return 0;
-  }
-  if (i + len > text.size()) {
-    return 0;
-  }
-  for (std::size_t k = 1; k < len; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-      return 0;
-    }
-  }
-  return len;
-}
-
-}  // namespace
-
-std::string ToolJsonObject::Quote(const std::string& text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    char esc[8];
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c < 0x20 || c == 0x7F) {
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-      ++i;
-    } else if (const std::size_t len = Utf8Length(text, i); len > 0) {
-      out.append(text, i, len);
-      i += len;
-    } else {
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-      ++i;
-    }
-  }
-  out += '"';
-  return out;
-}
+// Plain JSON: well-formed UTF-8 as it is, and each byte of a name that is not
+// (file names are bytes) as the code point of its own value, so that the output
+// is always well-formed and the same for the same bytes.
+std::string ToolJsonObject::Quote(const std::string& text) { return XpJsonString(text, XpJsonStyle::Plain); }
 
 void ToolJsonObject::Key(const char* key) {
   if (!m_first) {

@@ -14,6 +14,7 @@
 #include "Applications/Terravue/mapdata/ProgressSink.h"
 #include "Applications/Terravue/mapdata/ThumbnailJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -28,9 +29,7 @@ void Degrees(ToolJsonObject& json, const char* key, const std::string& text, boo
     json.Null(key);
     return;
   }
-  char number[32];
-  std::snprintf(number, sizeof number, "%.7f", degrees);
-  json.Raw(key, number);
+  json.Raw(key, XpFormatFixed(degrees, 7));
 }
 
 // What became of a picture: "ok", "no-position", "undecodable" (no thumbnail could be made) or
@@ -55,9 +54,9 @@ int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (args[i] == "--work" && i + 1 < args.size()) {
       work = args[++i];
     } else if (args[i] == "--jobs" && i + 1 < args.size()) {
-      char* end = nullptr;
-      jobs = std::strtol(args[++i].c_str(), &end, 10);
-      if (end == args[i].c_str() || *end != '\0' || jobs < 1 || jobs > 1024) {
+      const auto number = XpParseInteger<long>(args[++i]);
+      jobs = number.value_or(0);
+      if (jobs < 1 || jobs > 1024) {
         err << "terravue-tool load: --jobs takes a number from 1 to 1024\n" << kLoadUsage;
         return 2;
       }

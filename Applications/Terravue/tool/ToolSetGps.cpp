@@ -7,6 +7,7 @@
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
+#include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpTiffTagManager.h"
 
 std::string ToolStatusReason(XpStatus status) {

@@ -13,6 +13,7 @@
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpMemoryFile.h"
+#include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -28,7 +29,7 @@ std::string Fix(double lat, double lon, std::int64_t secondsAfterT0, const char*
   struct tm utc {};
   gmtime_r(&tt, &utc);
   std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  std::string s = "<trkpt lat=\"" + std::to_string(lat) + "\" lon=\"" + std::to_string(lon) + "\">";
+  std::string s = "<trkpt lat=\"" + XpFormatFixed(lat, 6) + "\" lon=\"" + XpFormatFixed(lon, 6) + "\">";
   if (ele != nullptr) {
     s += std::string("<ele>") + ele + "</ele>";
   }

@@ -76,8 +76,10 @@ TEST(MapPage, EscapesTextThatWouldEndTheStringOrTheScript) {
   record.m_latitude = "N\"</script><script>alert(1)//";
   record.m_longitude = "E\\\n";
   const std::string marker = MarkerObject(record);
-  EXPECT_NE(marker.find("\"lat\":\"N\\\"\\u003c/script>\\u003cscript>alert(1)//\""), std::string::npos) << marker;
-  EXPECT_NE(marker.find("\"lng\":\"E\\\\\\u000a\""), std::string::npos) << marker;
+  EXPECT_NE(marker.find("\"lat\":\"N\\\"\\u003c/script\\u003e\\u003cscript\\u003ealert(1)//\""), std::string::npos)
+      << marker;
+  EXPECT_NE(marker.find("\"lng\":\"E\\\\\\n\""), std::string::npos) << marker;
+  EXPECT_EQ(marker.find('<'), std::string::npos) << marker;
 }
 
 TEST(MapPage, LoadsTheBundledScriptOnceWhenItIsAlsoTheMapLibrary) {

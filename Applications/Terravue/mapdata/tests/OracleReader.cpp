@@ -1,7 +1,9 @@
 #include "Applications/Terravue/mapdata/tests/OracleReader.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <system_error>
 
 namespace {
 
@@ -39,13 +41,14 @@ class Parser {
       m_pos += out->boolean ? 4 : 5;
       return true;
     }
-    char* end = nullptr;
-    out->number = std::strtod(m_text.c_str() + m_pos, &end);
-    if (end == m_text.c_str() + m_pos) {
+    // from_chars reads the same whatever the process locale; it takes no "+".
+    const char* const begin = m_text.data() + m_pos + (m_text[m_pos] == '+' ? 1 : 0);
+    const auto [end, ec] = std::from_chars(begin, m_text.data() + m_text.size(), out->number);
+    if (ec != std::errc()) {
       return false;
     }
     out->kind = OracleValue::Kind::Number;
-    m_pos = static_cast<std::size_t>(end - m_text.c_str());
+    m_pos = static_cast<std::size_t>(end - m_text.data());
     return true;
   }
 

@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -18,7 +25,7 @@ std::string Gpx11(const std::string& body) {
 }
 
 std::string Point(double lat, double lon, const std::string& time, const std::string& ele = "") {
-  std::string s = "<trkpt lat=\"" + std::to_string(lat) + "\" lon=\"" + std::to_string(lon) + "\">";
+  std::string s = "<trkpt lat=\"" + XpFormatFixed(lat, 6) + "\" lon=\"" + XpFormatFixed(lon, 6) + "\">";
   if (!ele.empty()) {
     s += "<ele>" + ele + "</ele>";
   }
@@ -164,6 +171,176 @@ TEST(TrackLogFile, RefusesAFileAboveTheSizeLimitBeforeReadingIt) {
   WriteFileText(folder / "ok.gpx", Gpx11("<trk><trkseg>" + Point(1, 1, "2024-05-01T00:00:00Z") + "</trkseg></trk>"));
   EXPECT_EQ(log.AddFile(folder / "ok.gpx"), XpStatus::Ok);
   EXPECT_EQ(log.Fixes().size(), 1u);
+}
+
+TEST(TrackLogGpx, ReadsAFileInPiecesAsItReadsTheWholeDocument) {
+  // Far longer than one piece read from the file, so that elements, attributes
+  // and times are cut at piece boundaries.
+  std::string body = "<trk><trkseg>\n";
+  for (int i = 0; i < 4000; ++i) {
+    const std::string second = (i % 60 < 10 ? "0" : "") + std::to_string(i % 60);
+    const std::string minute = (i / 60 % 60 < 10 ? "0" : "") + std::to_string(i / 60 % 60);
+    body += Point(35.0 + i * 1e-5, 139.0 - i * 1e-5,
+                  "2024-05-01T0" + std::to_string(i / 3600) + ":" + minute + ":" + second + "Z",
+                  i % 3 == 0 ? XpFormatFixed(i * 0.25, 2) : "");
+  }
+  body += "</trkseg></trk>\n<rte>" + std::string(70000, ' ') + "<rtept lat=\"1\" lon=\"2\"><time>\n" +
+          std::string(100000, '\t') + "2024-05-02T00:00:00Z" + std::string(100000, '\n') + "</time></rtept></rte>";
+  const std::string gpx = Gpx11(body);
+  ASSERT_GT(gpx.size(), 4u * 65536);
+  const TempFolder dir;
+  WriteFileText(dir / "long.gpx", gpx);
+
+  TrackLog fromFile;
+  TrackLog fromBytes;
+  ASSERT_EQ(fromFile.AddFile(dir / "long.gpx"), XpStatus::Ok);
+  ASSERT_EQ(fromBytes.AddBytes(gpx), XpStatus::Ok);
+  ASSERT_EQ(fromFile.Fixes().size(), 4001u);
+  ASSERT_EQ(fromBytes.Fixes().size(), 4001u);
+  ASSERT_EQ(fromFile.Segments().size(), 2u);
+  EXPECT_EQ(fromFile.Segments()[1].fixes.size(), 1u);
+  for (std::size_t i = 0; i < fromFile.Fixes().size(); ++i) {
+    const TrackFix& a = fromFile.Fixes()[i];
+    const TrackFix& b = fromBytes.Fixes()[i];
+    ASSERT_EQ(a.timeMs, b.timeMs) << i;
+    ASSERT_EQ(a.latitude, b.latitude) << i;
+    ASSERT_EQ(a.longitude, b.longitude) << i;
+    ASSERT_EQ(a.hasElevation, b.hasElevation) << i;
+    ASSERT_EQ(a.elevation, b.elevation) << i;
+  }
+  EXPECT_EQ(fromFile.Fixes()[3].timeMs, (kMay1 + 3) * 1000);
+  EXPECT_TRUE(fromFile.Fixes()[3].hasElevation);
+  EXPECT_EQ(fromFile.Fixes()[3].elevation, 0.75);
+  EXPECT_FALSE(fromFile.Fixes()[4].hasElevation);
+  EXPECT_EQ(fromFile.Fixes().back().timeMs, (kMay1 + 86400) * 1000);
+}
+
+TEST(TrackLogGpx, RefusesDocumentsThatDeclareEntitiesOrAreCutShort) {
+  const std::string laughs =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE gpx [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]>\n"
+      "<gpx><trk><trkseg>" +
+      Point(35.0, 139.0, "2024-05-01T00:00:00Z", "&b;") + "</trkseg></trk></gpx>";
+  const std::string whole = Gpx11("<trk><trkseg>" + Point(35.0, 139.0, "2024-05-01T00:00:00Z") + "</trkseg></trk>");
+  for (const std::string& gpx : {laughs, whole.substr(0, whole.size() - 8), Gpx11("<trk><trkseg></trk>")}) {
+    TrackLog log;
+    EXPECT_EQ(log.AddBytes(gpx), XpStatus::TrackLogInvalid) << gpx;
+    EXPECT_TRUE(log.Empty());
+    EXPECT_EQ(log.FileCount(), 0u);
+  }
+  // A document in an encoding the reader has no table for still gives its ASCII numbers and times.
+  TrackLog log;
+  ASSERT_EQ(log.AddBytes("<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<gpx><trk><name>Caf\xE9</name><trkseg>" +
+                         Point(35.0, 139.0, "2024-05-01T00:00:00Z") + "</trkseg></trk></gpx>"),
+            XpStatus::Ok);
+  EXPECT_EQ(log.Fixes().size(), 1u);
+}
+
+// Peak resident memory of this process so far, in KiB.
+long MaxResidentKib() {
+  rusage usage{};
+  (void)getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// Run only in a child process started by ReadInAFreshProcess: reads the track
+// named by the environment and reports its status, fixes and peak growth.
+TEST(TrackLogMemory, DISABLED_ReadsTheTrackItIsGiven) {
+  const char* path = std::getenv("TV_TRACK_MEMORY_FILE");
+  const char* report = std::getenv("TV_TRACK_MEMORY_REPORT");
+  ASSERT_TRUE(path != nullptr && report != nullptr);
+  const long before = MaxResidentKib();
+  TrackLog log;
+  const XpStatus status = log.AddFile(path);
+  const long growth = MaxResidentKib() - before;
+  WriteFileText(report, std::to_string(static_cast<int>(status)) + " " + std::to_string(log.Fixes().size()) + " " +
+                            std::to_string(growth));
+}
+
+struct MemoryRun {
+  int status = -1;
+  std::size_t fixes = 0;
+  long growthKib = -1;
+};
+
+// Reads a track file in a new process of this test program, so that the peak
+// memory it measures is that of the reading alone.
+MemoryRun ReadInAFreshProcess(const std::string& track, const TempFolder& dir) {
+  const std::string report = dir / "report.txt";
+  const std::string fileVariable = "TV_TRACK_MEMORY_FILE=" + track;
+  const std::string reportVariable = "TV_TRACK_MEMORY_REPORT=" + report;
+  std::vector<std::string> environment = {fileVariable, reportVariable};
+  for (char** e = environ; *e != nullptr; ++e) {
+    environment.emplace_back(*e);
+  }
+  std::vector<char*> envp;
+  for (std::string& e : environment) {
+    envp.push_back(e.data());
+  }
+  envp.push_back(nullptr);
+  std::string program = "/proc/self/exe";
+  std::string filter = "--gtest_filter=TrackLogMemory.DISABLED_ReadsTheTrackItIsGiven";
+  std::string disabled = "--gtest_also_run_disabled_tests";
+  std::vector<char*> argv = {program.data(), filter.data(), disabled.data(), nullptr};
+  pid_t child = -1;
+  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
+    return {};
+  }
+  int wstatus = 0;
+  if (waitpid(child, &wstatus, 0) != child || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) {
+    return {};
+  }
+  MemoryRun run;
+  std::istringstream(ReadFileText(report)) >> run.status >> run.fixes >> run.growthKib;
+  return run;
+}
+
+TEST(TrackLogMemory, ReadsALargeGpxWithinASmallMultipleOfItsSize) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "under AddressSanitizer the resident size measures the sanitizer's own bookkeeping";
+#endif
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "under AddressSanitizer the resident size measures the sanitizer's own bookkeeping";
+#endif
+#endif
+  const TempFolder dir;
+  // Points without a time are skipped: a reader that builds the document in
+  // memory pays for every one of them, a streaming one for none.
+  {
+    std::string gpx = Gpx11("<trk><trkseg>\n");
+    gpx.resize(gpx.size() - std::string("</gpx>\n").size());
+    const std::string point = "<trkpt lat=\"35.1\" lon=\"139.1\"/>\n";
+    while (gpx.size() < 24u * 1024 * 1024) {
+      gpx += point;
+    }
+    gpx += "</trkseg></trk></gpx>\n";
+    WriteFileText(dir / "untimed.gpx", gpx);
+    const MemoryRun run = ReadInAFreshProcess(dir / "untimed.gpx", dir);
+    ASSERT_EQ(run.status, static_cast<int>(XpStatus::Ok));
+    EXPECT_EQ(run.fixes, 0u);
+    EXPECT_LT(run.growthKib, static_cast<long>(gpx.size() / 1024 / 8)) << "KiB for a file of " << gpx.size();
+  }
+  // Timed points are kept: memory follows the fixes, well within twice the file.
+  {
+    std::string body = "<trk><trkseg>\n";
+    std::size_t points = 0;
+    while (body.size() < 24u * 1024 * 1024) {
+      const long long ms = static_cast<long long>(points) * 1000;
+      const long long second = ms / 1000 % 60;
+      const long long minute = ms / 60000 % 60;
+      const long long hour = ms / 3600000 % 24;
+      char time[40];
+      std::snprintf(time, sizeof time, "2024-05-%02lldT%02lld:%02lld:%02lldZ", 1 + ms / 86400000, hour, minute, second);
+      body += Point(35.0 + static_cast<double>(points % 1000) * 1e-4, 139.0, time, "12.5");
+      ++points;
+    }
+    const std::string gpx = Gpx11(body + "</trkseg></trk>\n");
+    WriteFileText(dir / "timed.gpx", gpx);
+    const MemoryRun run = ReadInAFreshProcess(dir / "timed.gpx", dir);
+    ASSERT_EQ(run.status, static_cast<int>(XpStatus::Ok));
+    EXPECT_EQ(run.fixes, points);
+    EXPECT_LT(run.growthKib, static_cast<long>(gpx.size() / 1024 * 2)) << "KiB for a file of " << gpx.size();
+  }
 }
 
 TEST(TrackLogNmea, ReadsRmcWithTheAltitudeOfTheSameSecond) {

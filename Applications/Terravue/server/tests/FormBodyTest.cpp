@@ -86,15 +86,5 @@ TEST(FormBody, RefusesMoreFieldsThanTheLimit) {
   EXPECT_TRUE(fields.empty());
 }
 
-TEST(Utf8, AcceptsEveryWellFormedLengthAndRefusesTruncation) {
-  EXPECT_TRUE(IsWellFormedUtf8("plain"));
-  EXPECT_TRUE(IsWellFormedUtf8("\xC3\xA9"));
-  EXPECT_TRUE(IsWellFormedUtf8("\xE3\x81\x82"));
-  EXPECT_TRUE(IsWellFormedUtf8("\xF0\x9F\x97\xBA"));
-  EXPECT_FALSE(IsWellFormedUtf8("\xF0\x9F\x97"));
-  EXPECT_FALSE(IsWellFormedUtf8("\x80"));
-  EXPECT_FALSE(IsWellFormedUtf8("\xF5\x80\x80\x80"));
-}
-
 }  // namespace
 }  // namespace terravue::server
