@@ -18,6 +18,7 @@
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
+#include "xp/image/XpXmpGps.h"
 #include "xp/tests/RewriteTestSupport.h"
 #include "xp/tests/TestData.h"
 #include "xp/tests/TiffTestSupport.h"
@@ -63,6 +64,30 @@ bool HasTagTree(const std::string& path) {
 
 // The segments a rewrite must keep: all but the first APP1 that begins "Exif"
 // (and one that continues it).
+/// An XMP packet without the padding in front of its trailer, which edits
+/// grow and shrink to keep the packet's length.
+std::string WithoutPadding(const std::vector<std::uint8_t>& packet) {
+  std::string text(packet.begin(), packet.end());
+  const auto trailer = text.rfind("<?xpacket end=");
+  if (trailer == std::string::npos) {
+    return text;
+  }
+  auto start = trailer;
+  while (start > 0 && std::isspace(static_cast<unsigned char>(text[start - 1])) != 0) {
+    --start;
+  }
+  return text.erase(start, trailer - start);
+}
+
+/// The XML packet of an XMP segment; empty for any other segment.
+std::span<const std::uint8_t> XmpPacket(const Segment& segment) {
+  constexpr std::string_view kHeader("http://ns.adobe.com/xap/1.0/\0", 29);
+  if (segment.marker != 0xE1 || !rewrite_test::StartsWith(segment.payload, kHeader)) {
+    return {};
+  }
+  return std::span<const std::uint8_t>(segment.payload).subspan(kHeader.size());
+}
+
 std::vector<Segment> KeptSegments(const Bytes& file) {
   std::vector<Segment> segments = rewrite_test::AppAndComSegments(file);
   auto exif = std::find_if(segments.begin(), segments.end(), [](const Segment& s) {
@@ -131,7 +156,31 @@ TEST_P(RewriteTestdata, WriteGpsKeepsPixelsAndSegmentsOrRefusesWithoutChange) {
   ASSERT_FALSE(segments.empty());
   EXPECT_EQ(segments[0].marker, 0xE1);
   EXPECT_TRUE(rewrite_test::StartsWith(segments[0].payload, std::string_view("Exif\0\0", 6)));
-  EXPECT_EQ(std::vector<Segment>(segments.begin() + 1, segments.end()), KeptSegments(original));
+  // Every other segment is kept as it was, but for an XMP packet that holds a
+  // position: that one must read the new position, and without its GPS
+  // properties be the old packet without them.
+  std::vector<Segment> kept(segments.begin() + 1, segments.end());
+  std::vector<Segment> expected = KeptSegments(original);
+  ASSERT_EQ(kept.size(), expected.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    const auto oldPacket = XmpPacket(expected[i]);
+    XpXmpGps::Position oldPosition;
+    if (oldPacket.empty() || XpXmpGps::ReadGps(oldPacket, &oldPosition) != XpStatus::Ok) {
+      EXPECT_EQ(kept[i], expected[i]) << "segment " << i;
+      continue;
+    }
+    const auto newPacket = XmpPacket(kept[i]);
+    XpXmpGps::Position newPosition;
+    ASSERT_EQ(XpXmpGps::ReadGps(newPacket, &newPosition), XpStatus::Ok);
+    EXPECT_NEAR(newPosition.latitude, 35.0 + 37.0 / 60 + 32.828 / 3600, 1e-7);
+    EXPECT_NEAR(newPosition.longitude, 139.0 + 44.0 / 60 + 31.338 / 3600, 1e-7);
+    XpXmpGps::Edit oldBare;
+    XpXmpGps::Edit newBare;
+    ASSERT_EQ(XpXmpGps::RemoveGps(oldPacket, &oldBare), XpStatus::Ok);
+    ASSERT_EQ(XpXmpGps::RemoveGps(newPacket, &newBare), XpStatus::Ok);
+    EXPECT_EQ(WithoutPadding(newBare.packet), WithoutPadding(oldBare.packet))
+        << "XMP segment " << i << " changed beyond its position";
+  }
 
   XpGPSRecord read;
   ASSERT_EQ(XpExifRewrite::ReadGPS(path, read), XpStatus::Ok);
@@ -142,6 +191,12 @@ TEST_P(RewriteTestdata, WriteGpsKeepsPixelsAndSegmentsOrRefusesWithoutChange) {
 
   ASSERT_EQ(XpExifRewrite::RemoveGPS(path), XpStatus::Ok);
   EXPECT_EQ(XpExifRewrite::ReadGPS(path, read), XpStatus::NoExif);
+  // Nor does the XMP packet still tell where the photo was.
+  for (const Segment& segment : rewrite_test::AppAndComSegments(rewrite_test::ReadBytes(path))) {
+    const auto packet = XmpPacket(segment);
+    XpXmpGps::Position left;
+    EXPECT_TRUE(packet.empty() || XpXmpGps::ReadGps(packet, &left) != XpStatus::Ok) << "XMP keeps a position";
+  }
   EXPECT_EQ(rewrite_test::ReadBytes(path).size(), rewritten.size());  // RemoveGPS changes bytes in place
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"photo.jpg"});
 }
@@ -232,23 +287,39 @@ bool IsFilePosition(const std::string& key) {
 }
 
 // The one list of differences a GPS write may make, the same for every file:
-// the GPS tags it sets, DateTime of IFD0 and IFD1, ExifVersion, file
+// the GPS tags it sets (and the same position in an XMP packet that holds
+// one), DateTime of IFD0 and IFD1, ExifVersion, file
 // positions of images that moved unchanged, and what describes the file
 // rather than its metadata (its name, size and dates, the reader's own notes,
 // values the reader derives from other tags).
 bool ChangedByTheWrite(const std::string& key) {
-  static const std::set<std::string> kTags = {"SourceFile",          "IFD0:ModifyDate",    "IFD1:ModifyDate",
-                                              "ExifIFD:ExifVersion", "GPS:GPSLatitudeRef", "GPS:GPSLatitude",
-                                              "GPS:GPSLongitudeRef", "GPS:GPSLongitude"};
+  static const std::set<std::string> kTags = {"SourceFile",
+                                              "IFD0:ModifyDate",
+                                              "IFD1:ModifyDate",
+                                              "ExifIFD:ExifVersion",
+                                              "GPS:GPSLatitudeRef",
+                                              "GPS:GPSLatitude",
+                                              "GPS:GPSLongitudeRef",
+                                              "GPS:GPSLongitude",
+                                              "XMP-exif:GPSLatitude",
+                                              "XMP-exif:GPSLongitude",
+                                              "XMP-exif:GPSLatitudeRef",
+                                              "XMP-exif:GPSLongitudeRef",
+                                              "XMP-drone-dji:GPSLatitude",
+                                              "XMP-drone-dji:GPSLongitude"};
   static const std::vector<std::string> kGroups = {"System:", "File:", "ExifTool:", "Composite:"};
   return kTags.count(key) != 0 || IsFilePosition(key) ||
          std::any_of(kGroups.begin(), kGroups.end(), [&](const std::string& g) { return key.starts_with(g); });
 }
 
-// A removal takes the GPS directory away and changes nothing else.
+// A removal takes the GPS directory and the XMP packet's position away and
+// changes nothing else.
 bool ChangedByTheRemoval(const std::string& key) {
-  static const std::vector<std::string> kGroups = {"System:", "File:", "ExifTool:", "Composite:", "GPS:"};
-  return key == "SourceFile" ||
+  static const std::vector<std::string> kGroups = {
+      "System:", "File:", "ExifTool:", "Composite:", "GPS:", "XMP-exif:GPS"};
+  static const std::set<std::string> kTags = {"SourceFile", "XMP-drone-dji:GPSLatitude", "XMP-drone-dji:GPSLongitude",
+                                              "XMP-drone-dji:AbsoluteAltitude"};
+  return kTags.count(key) != 0 ||
          std::any_of(kGroups.begin(), kGroups.end(), [&](const std::string& g) { return key.starts_with(g); });
 }
 

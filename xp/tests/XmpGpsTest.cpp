@@ -18,6 +18,7 @@
 
 #include "xp/image/XpXmpGps.h"
 #include "xp/tests/TestData.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -50,6 +51,15 @@ std::string Attributes(const std::string& latitude, const std::string& longitude
   return "  <rdf:Description rdf:about=\"\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\"\n"
          "   exif:GPSLatitude=\"" +
          latitude + "\"\n   exif:GPSLongitude=\"" + longitude + "\"" + more + "/>";
+}
+
+// A number as the independent reader prints it, read the same in every
+// locale ("+47.35" included).
+double TagNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+  }
+  return XpParseDecimal(text).value_or(std::nan(""));
 }
 
 TEST(XmpGpsRead, ReadsTheCoordinateForms) {
@@ -424,7 +434,7 @@ TEST(XmpGpsCamera, ReadsRemovesAndUpdatesAsExiftoolSees) {
     for (const std::string& tag : before) {
       const auto equals = tag.find('=');
       const std::string key = tag.substr(0, equals);
-      const double value = std::strtod(tag.c_str() + equals + 1, nullptr);
+      const double value = TagNumber(std::string_view(tag).substr(equals + 1));
       if (key.ends_with(":GPSLatitude")) {
         EXPECT_NEAR(position.latitude, value, 1e-9) << name;
       } else if (key.ends_with(":GPSLongitude")) {
@@ -462,7 +472,7 @@ TEST(XmpGpsCamera, ReadsRemovesAndUpdatesAsExiftoolSees) {
     for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
       const auto equals = after[i].find('=');
       const std::string key = after[i].substr(0, equals);
-      const double value = std::strtod(after[i].c_str() + equals + 1, nullptr);
+      const double value = TagNumber(std::string_view(after[i]).substr(equals + 1));
       if (key.ends_with("GPSLatitude") || key.ends_with("GpsLatitude")) {
         EXPECT_NEAR(value, update.latitude, 1e-7) << name;
         ++checked;

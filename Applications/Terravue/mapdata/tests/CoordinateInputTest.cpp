@@ -8,6 +8,7 @@
 
 #include "Applications/Terravue/mapdata/CoordinateInput.h"
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ TEST(CoordinateInput, ReadsBackAsTheTypedDegrees) {
     ASSERT_EQ(input.status, XpStatus::Ok) << text;
     double degrees = 0;
     ASSERT_TRUE(RationalsToDegrees(input.ref, input.rationals, &degrees)) << text;
-    EXPECT_NEAR(degrees, std::stod(text), 1e-12) << text;
+    EXPECT_NEAR(degrees, XpParseDecimal(text).value_or(-1000.0), 1e-12) << text;
   }
 }
 
