@@ -34,7 +34,6 @@
 namespace XpExifRewrite {
 namespace {
 
-constexpr std::uint16_t kTagDateTime = 0x0132;
 constexpr std::uint16_t kTagMakerPreviewOffset = 0x0088;
 constexpr std::uint16_t kTagMakerPreviewLength = 0x0089;
 

@@ -411,7 +411,9 @@ TEST_F(RewriteIntegrity, APhotoChangedBetweenTheReadAndTheRenameIsNotReplaced) {
          ASSERT_EQ(::rename(other.c_str(), photo.c_str()), 0);
        }},
   };
-  for (const auto& [what, change] : changes) {
+  for (const auto& entry : changes) {
+    const char* what = entry.first;
+    const auto& change = entry.second;
     const std::string path = Write(CameraPicture());
     Bytes changed;
     XpExifRewrite::Hooks hooks = FixedDate();
