@@ -200,7 +200,7 @@ TEST_F(RunningServer, StillAnswersAfterAThousandMalformedRequests) {
       "POST /www/gps/terravue/script2/terravue.php HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nlang=",
       "POST /www/gps/terravue/script2/terravue.php HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\n%zz",
       "POST /www/gps/terravue/script2/terravue.php HTTP/1.1\r\nHost: x\r\nContent-Length: 9\r\n\r\nselect=%f",
-      std::string("\0\xff\xfe\r\n\r\n", 6),
+      std::string("\0\xff\xfe\r\n\r\n", 7),
       "GET /" + std::string(20000, 'a') + " HTTP/1.1\r\n\r\n",
       "POST /www/gps/terravue/script2/terravue.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
   };
