@@ -29,6 +29,8 @@ constexpr std::array kUserSettings = {
     UserSettingSpec{"confirm_forget", QMetaType::Int, 1, nullptr},
     // 1: a saved photo keeps its file modification time (for sorting by file date).
     UserSettingSpec{"preserve_mtime", QMetaType::Int, 0, nullptr},
+    // The most the map's tile cache may hold on disk, in megabytes.
+    UserSettingSpec{"web_cache_mb", QMetaType::Int, 500, nullptr},
 };
 
 // Numbers are 32-bit values; the INI file holds them as text. Text that does

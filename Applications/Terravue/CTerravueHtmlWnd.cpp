@@ -126,9 +126,7 @@ bool SameLocation(const QUrl& a, const QUrl& b) {
 CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
     : QWebEngineView(parent), m_owner(parent), m_currentMap(AppGlobals::Get().workFolder.toStdString()) {
   setObjectName(QStringLiteral("Terravue_HtmlWnd"));
-  QWebEngineProfile* profile = QWebEngineProfile::defaultProfile();
-  ConfigureWebProfile(*profile);
-  setPage(new MapWebPage(profile, this));
+  setPage(new MapWebPage(&TerravueWebProfile(), this));
   resize(788, 562);
 
   connect(page(), &QWebEnginePage::loadingChanged, this, &CTerravueHtmlWnd::OnLoadingChanged);

@@ -127,6 +127,10 @@ inline QByteArray MakeTranslationFile(const QString& context, const QList<QPair<
       qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");        \
     }                                                                \
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");                     \
+    /* The browser's disk cache, once per test program: never the */ \
+    /* user's own. */                                                \
+    QTemporaryDir cacheHome;                                         \
+    qputenv("XDG_CACHE_HOME", cacheHome.path().toUtf8());            \
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);      \
     ThumbnailSchemeHandler::RegisterScheme();                        \
     QApplication app(argc, argv);                                    \

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -351,6 +352,49 @@ class WindowsTest : public QObject {
     QCOMPARE(TerravueUserAgent(agent, "1.1.01.08140"), agent);
   }
 
+  void theMapsBrowserKeepsItsCacheOnDiskCappedByTheSetting() {
+    QWebEngineProfile& profile = TerravueWebProfile();
+    QVERIFY(!profile.isOffTheRecord());
+    QCOMPARE(profile.httpCacheType(), QWebEngineProfile::DiskHttpCache);
+    QCOMPARE(profile.cachePath(), WebCacheFolder());
+    QVERIFY2(profile.cachePath().endsWith(QStringLiteral("/terravue/web")), qPrintable(profile.cachePath()));
+    QCOMPARE(profile.httpCacheMaximumSize(), 500 * 1024 * 1024);
+    QCOMPARE(profile.persistentCookiesPolicy(), QWebEngineProfile::NoPersistentCookies);
+    QCOMPARE(&TerravueWebProfile(), &profile);
+  }
+
+  void tilesSeenOnceAreNotFetchedAgainAtTheNextStart() {
+    LocalHttpServer http;
+    const QByteArray port = QByteArray::number(http.Port());
+    http.Serve("/map.html", "text/html\r\nCache-Control: no-store",
+               "<!DOCTYPE html><html><body><img src=\"/tile/5/6/7.png\"></body></html>");
+    // What public tile servers send: a week's life.
+    http.Serve("/tile/5/6/7.png", "image/png\r\nCache-Control: max-age=604800", kPixel);
+    const QString url = QStringLiteral("http://127.0.0.1:") + QString::fromLatin1(port) + QStringLiteral("/map.html");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home->Path("cache"));
+    const auto start = [&] {
+      QProcess child;
+      child.setProcessEnvironment(environment);
+      child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+      child.start(QStringLiteral(TV_WEBCACHE_CHILD), {url});
+      QVERIFY(child.waitForStarted());
+      // The stand-in server answers from this event loop while the child runs.
+      QTRY_VERIFY_WITH_TIMEOUT(child.state() == QProcess::NotRunning, 60000);
+      QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+      QCOMPARE(child.exitCode(), 0);
+    };
+    start();
+    QVERIFY(!QTest::currentTestFailed());
+    QCOMPARE(http.RequestsFor("/map.html").size(), 1);
+    QCOMPARE(http.RequestsFor("/tile/5/6/7.png").size(), 1);
+    QVERIFY(!QDir(m_home->Path("cache") + QStringLiteral("/terravue/web")).isEmpty());
+    start();
+    QVERIFY(!QTest::currentTestFailed());
+    QCOMPARE(http.RequestsFor("/map.html").size(), 2);
+    QCOMPARE(http.RequestsFor("/tile/5/6/7.png").size(), 1);
+  }
+
   void theBrowserSendsTheHeadersAndServesThumbnailsToTheServersPageOnly() {
     // A local server stands in for the support server (at 127.0.0.1) and for
     // the tile host (at "localhost", another origin).
@@ -378,8 +422,8 @@ class WindowsTest : public QObject {
     ThumbnailSchemeHandler::SetServedFolder(QString());
     QCOMPARE(ThumbnailSchemeHandler::ServedFolder(), work);
     CTerravueHtmlWnd view(nullptr);
-    QVERIFY(QWebEngineProfile::defaultProfile()->findChild<TileRequestInterceptor*>() != nullptr);
-    QVERIFY(QWebEngineProfile::defaultProfile()->urlSchemeHandler(ThumbnailSchemeHandler::kScheme) != nullptr);
+    QVERIFY(TerravueWebProfile().findChild<TileRequestInterceptor*>() != nullptr);
+    QVERIFY(TerravueWebProfile().urlSchemeHandler(ThumbnailSchemeHandler::kScheme) != nullptr);
     view.resize(400, 300);
     view.show();
     QSignalSpy loaded(&view, &QWebEngineView::loadFinished);

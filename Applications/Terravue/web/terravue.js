@@ -201,7 +201,8 @@ var TV_TEXTS = {
     forgetConfirm: 'Forget position',
     forgetCancel: 'Cancel',
     dontAskAgain: "Don't ask again",
-    pending: 'not yet written'
+    pending: 'not yet written',
+    offline: 'offline: showing saved tiles'
   },
   JPN: {
     located: '地図上の写真',
@@ -219,7 +220,8 @@ var TV_TEXTS = {
     forgetConfirm: '位置情報を消す',
     forgetCancel: 'キャンセル',
     dontAskAgain: '今後確認しない',
-    pending: 'まだ書き込まれていません'
+    pending: 'まだ書き込まれていません',
+    offline: 'オフライン: 保存済みの地図を表示しています'
   }
 };
 
@@ -1130,15 +1132,43 @@ function load() {
   tv.loadMs = Date.now() - started;
 }
 
+// A plain tile in place of one that could not be fetched (no network and not in the browser's
+// cache, or refused by the tile server), instead of the broken-image sign.
+var tvMissingTile =
+  'data:image/svg+xml,' +
+  encodeURIComponent('<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256">' +
+    '<rect width="256" height="256" fill="#e6e6e1"/></svg>');
+
+// The first tile that cannot be fetched brings one quiet note to the corner of the map: what
+// shows are the tiles the browser kept from earlier.
+function tvWatchTiles(layer) {
+  layer.on('tileerror', function () {
+    if (tv.offlineNote || !tv.map) {
+      return;
+    }
+    var note = L.control({ position: 'bottomleft' });
+    note.onAdd = function () {
+      var box = L.DomUtil.create('div', 'tvOffline');
+      box.id = 'tvOffline';
+      box.textContent = tv.texts.offline || '';
+      return box;
+    };
+    tv.offlineNote = note.addTo(tv.map);
+  });
+}
+
 function tvCreateMap(data) {
   var maxZoom = Math.min(Math.max(Math.floor(data.maxZoom), 1), 22);
   var map = L.map('map', { maxZoom: maxZoom, minZoom: 1, zoomSnap: 1, worldCopyJump: false });
   tv.map = map;
   if (data.tileUrl) {
-    L.tileLayer(data.tileUrl, {
-      maxZoom: maxZoom,
-      attribution: tvEscapeHtml(data.tileAttribution)
-    }).addTo(map);
+    tvWatchTiles(
+      L.tileLayer(data.tileUrl, {
+        maxZoom: maxZoom,
+        attribution: tvEscapeHtml(data.tileAttribution),
+        errorTileUrl: tvMissingTile
+      }).addTo(map)
+    );
   }
   tv.icons = tvMakeIcons();
   tv.cluster = L.markerClusterGroup

@@ -133,8 +133,11 @@ const japan = [
 
 // Loads the server's page by a real POST of `form` (the browser's own navigation, its method and
 // body replaced on the way out, as the program sends them).
-async function openMap(form, viewport = { width: 1100, height: 750 }) {
+async function openMap(form, viewport = { width: 1100, height: 750 }, prepare = null) {
   const page = await browser.newPage({ viewport });
+  if (prepare) {
+    await prepare(page);
+  }
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
   page.errors = errors;
@@ -178,6 +181,27 @@ test('the page from a real POST shows the markers and carries the fields as sent
   assert.equal(f.pic_modify1, '0');
   assert.equal(await page.locator('#list a.thumb2').count(), 1);
   assert.equal(await page.locator('#list a.thumb1').count(), 5);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('tiles that cannot be fetched show a plain tile and one quiet offline note', async () => {
+  const online = await openMap(body(japan));
+  await online.waitForSelector('img.leaflet-tile-loaded');
+  assert.equal(await online.locator('#tvOffline').count(), 0);
+  await online.close();
+
+  const page = await openMap(body(japan), undefined, (p) =>
+    p.route(`${sideUrl}/tiles/**`, (route) => route.abort('internetdisconnected')));
+  await page.waitForSelector('#tvOffline');
+  assert.equal(await page.textContent('#tvOffline'), 'offline: showing saved tiles');
+  await page.waitForFunction(() => document.querySelectorAll('img.leaflet-tile').length > 0 &&
+    [...document.querySelectorAll('img.leaflet-tile')].every((t) => t.src.startsWith('data:image/svg+xml')));
+  assert.equal(await page.locator('img.leaflet-marker-icon').count(), 5, 'the markers show without tiles');
+  await page.mouse.move(500, 400);
+  await page.mouse.wheel(0, -400);
+  await page.waitForTimeout(300);
+  assert.equal(await page.locator('#tvOffline').count(), 1, 'one note however many tiles fail');
   assert.deepEqual(page.errors, []);
   await page.close();
 });
