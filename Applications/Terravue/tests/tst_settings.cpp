@@ -76,6 +76,7 @@ class SettingsTest : public QObject {
                              "warn_hasnolocation", "error_maxalbum", "warn_noardo", "confirm_forget"}) {
       QTest::newRow(name) << QString::fromLatin1(name) << QVariant(1);
     }
+    QTest::newRow("web_cache_mb") << "web_cache_mb" << QVariant(500);
   }
   void everyPerUserValueReadsItsDefaultWhenNothingIsStored() {
     QFETCH(QString, name);
@@ -89,12 +90,12 @@ class SettingsTest : public QObject {
   }
 
   void theTableHoldsEveryPerUserValueOnce() {
-    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{17});
+    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{18});
     QSet<QString> names;
     for (const UserSettingSpec& setting : AppSettings::UserSettingTable()) {
       names.insert(QString::fromLatin1(setting.name));
     }
-    QCOMPARE(names.size(), 17);
+    QCOMPARE(names.size(), 18);
     QVERIFY(AppSettings::Find(QStringLiteral("warn_noardo")) != nullptr);
     // Off by default: a save gives photos the time of saving.
     QVERIFY(AppSettings::Find(QStringLiteral("preserve_mtime")) != nullptr);
