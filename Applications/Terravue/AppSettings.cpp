@@ -31,6 +31,8 @@ constexpr std::array kUserSettings = {
     UserSettingSpec{"preserve_mtime", QMetaType::Int, 0, nullptr},
     // The most the map's tile cache may hold on disk, in megabytes.
     UserSettingSpec{"web_cache_mb", QMetaType::Int, 500, nullptr},
+    // An MBTiles file whose tiles the map offers first, for areas without network.
+    UserSettingSpec{"tile_file", QMetaType::QString, 0, ""},
 };
 
 // Numbers are 32-bit values; the INI file holds them as text. Text that does

@@ -11,9 +11,11 @@
 #include <clocale>
 
 #include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppSettings.h"
 #include "Applications/Terravue/CRegKeyReader.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTrackDlg.h"
+#include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/EmbeddedServer.h"
 #include "Applications/Terravue/HandedPhotos.h"
 #include "Applications/Terravue/InstanceChannel.h"
@@ -76,9 +78,14 @@ int CTerravueApp::StartServer() {
     return EmbeddedServer::DefaultPort();
   }
   m_server = std::make_unique<EmbeddedServer>();
+  // "--tiles FILE" on the command line, else the "tile_file" setting.
+  QString tileFile = m_tileFile;
+  if (tileFile.isEmpty()) {
+    tileFile = AppSettings().ReadText(QStringLiteral("tile_file"));
+  }
   // A server that can't start leaves the map unreachable, which the map window
   // reports when it sends a map; the start page still shows.
-  if (!m_server->Start(m_programFolder)) {
+  if (!m_server->Start(m_programFolder, tileFile)) {
     m_server.reset();
     return EmbeddedServer::DefaultPort();
   }
@@ -94,6 +101,7 @@ void CTerravueApp::StopServer() {
 
 bool CTerravueApp::InitInstance() {
   LoadLocale();
+  m_tileFile = TakeTileFileOption(m_options.arguments);
 
   if (!QFileInfo(m_programFolder + QStringLiteral("map.html")).isFile()) {
     return false;

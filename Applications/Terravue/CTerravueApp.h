@@ -71,6 +71,7 @@ class CTerravueApp {
 
   AppStartOptions m_options;
   QString m_programFolder;
+  QString m_tileFile;  ///< from "--tiles FILE"
   std::unique_ptr<QTranslator> m_locale;
   std::unique_ptr<QLockFile> m_instanceLock;
   std::unique_ptr<InstanceChannel> m_channel;

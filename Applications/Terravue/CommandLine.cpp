@@ -27,6 +27,7 @@ std::optional<QString> InformationRequest(const QStringList& args) {
           "  TRACK        a GPS track log (.gpx, .nmea) to place the photos by\n"
           "  STATE.tvd    a saved map to open\n"
           "  /input LIST  the photos that a hand-off list selects\n"
+          "  --tiles FILE serve map tiles from an MBTiles file, for areas without network\n"
           "  --help, -h   print this help and exit\n"
           "  --version    print the version and exit\n"
           "\n"
@@ -34,6 +35,21 @@ std::optional<QString> InformationRequest(const QStringList& args) {
     }
   }
   return std::nullopt;
+}
+
+QString TakeTileFileOption(QStringList& args) {
+  QString file;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    if (args[i] == QLatin1String("--")) {
+      break;
+    }
+    if (args[i] == QLatin1String("--tiles") && i + 1 < args.size()) {
+      file = args[i + 1];
+      args.remove(i, 2);
+      --i;
+    }
+  }
+  return file;
 }
 
 CommandLine ParseCommandLine(const QStringList& args, const CommandLineServices& services) {

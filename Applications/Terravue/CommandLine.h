@@ -42,6 +42,10 @@ struct CommandLine {
 /// ordinary JPEG stills are kept.
 CommandLine ParseCommandLine(const QStringList& args, const CommandLineServices& services);
 
+/// Takes "--tiles FILE" (before a "--") out of `args` and answers FILE, the last one given;
+/// empty when there is none.
+[[nodiscard]] QString TakeTileFileOption(QStringList& args);
+
 /// The program's version as "--version" prints it ("1.1.1").
 [[nodiscard]] QString ProgramVersion();
 

@@ -1,7 +1,11 @@
 #include "Applications/Terravue/EmbeddedServer.h"
 
 #ifdef TV_HAVE_SERVER
+#include <QFile>
+#include <QStandardPaths>
+
 #include "Applications/Terravue/server/SupportServer.h"
+#include "Applications/Terravue/server/TileLayers.h"
 
 struct EmbeddedServer::Impl {
   terravue::server::SupportServer server;
@@ -11,9 +15,20 @@ int EmbeddedServer::DefaultPort() { return terravue::server::kDefaultServerPort;
 
 EmbeddedServer::EmbeddedServer() : m_impl(std::make_unique<Impl>()) {}
 
-bool EmbeddedServer::Start(const QString& programFolder) {
+bool EmbeddedServer::Start(const QString& programFolder, const QString& tileFile) {
   terravue::server::SupportServerOptions options;
   options.assetFolder = programFolder.toStdString();
+  const QString layerFile = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                            QStringLiteral("/terravue/tile-layers.conf");
+  terravue::server::TileLayerList layers = terravue::server::LoadTileLayers(QFile::encodeName(layerFile).toStdString());
+  options.page.layers = std::move(layers.layers);
+  options.page.tileNotice = std::move(layers.problem);
+  options.page.tileUrl = options.page.layers.front().url;
+  options.page.tileAttribution = options.page.layers.front().attribution;
+  options.page.maxZoom = options.page.layers.front().maxZoom;
+  if (!tileFile.isEmpty()) {
+    options.tileFile = QFile::encodeName(tileFile).toStdString();
+  }
   return m_impl->server.Start(options) == terravue::server::ServerStatus::Ok;
 }
 
@@ -32,7 +47,7 @@ int EmbeddedServer::DefaultPort() { return 47613; }
 
 EmbeddedServer::EmbeddedServer() = default;
 
-bool EmbeddedServer::Start(const QString& /*programFolder*/) { return false; }
+bool EmbeddedServer::Start(const QString& /*programFolder*/, const QString& /*tileFile*/) { return false; }
 
 void EmbeddedServer::Stop() {}
 

@@ -16,8 +16,11 @@ class EmbeddedServer {
   EmbeddedServer& operator=(const EmbeddedServer&) = delete;
 
   /// Starts serving the page files of `programFolder`, on the default port or,
-  /// when that is taken, on a free one. False when it could not start.
-  [[nodiscard]] bool Start(const QString& programFolder);
+  /// when that is taken, on a free one. The page offers the layers of the
+  /// user's "terravue/tile-layers.conf" (in $XDG_CONFIG_HOME) and, first, the
+  /// tiles of `tileFile` when one is given; what cannot be used is said on the
+  /// page. False when it could not start.
+  [[nodiscard]] bool Start(const QString& programFolder, const QString& tileFile = QString());
   /// Stops serving; safe when not running.
   void Stop();
 

@@ -121,6 +121,26 @@ std::string RenderMapData(const MapRequest& request, const MapPageSettings& sett
   AppendJsonMember(out, "tileAttribution", settings.tileAttribution);
   out.push_back(',');
   AppendJsonMember(out, "maxZoom", settings.maxZoom);
+  if (!settings.layers.empty()) {
+    out += ",\"tileLayers\":[";
+    for (std::size_t i = 0; i < settings.layers.size(); ++i) {
+      const TileLayer& layer = settings.layers[i];
+      out += i == 0 ? "{" : ",{";
+      AppendJsonMember(out, "name", layer.name);
+      out.push_back(',');
+      AppendJsonMember(out, "url", layer.url);
+      out.push_back(',');
+      AppendJsonMember(out, "attribution", layer.attribution);
+      out.push_back(',');
+      AppendJsonMember(out, "maxZoom", layer.maxZoom);
+      out += layer.referer ? ",\"referer\":true}" : ",\"referer\":false}";
+    }
+    out.push_back(']');
+  }
+  if (!settings.tileNotice.empty()) {
+    out.push_back(',');
+    AppendJsonMember(out, "tileNotice", settings.tileNotice);
+  }
   out += ",\"editable\":true,\"pictures\":[";
   for (std::size_t i = 0; i < request.pictures.size(); ++i) {
     const MapRequestPicture& p = request.pictures[i];

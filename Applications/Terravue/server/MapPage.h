@@ -2,8 +2,10 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Applications/Terravue/server/MapRequest.h"
+#include "Applications/Terravue/server/TileLayers.h"
 
 namespace terravue::server {
 
@@ -30,6 +32,12 @@ struct MapPageSettings {
   std::string tileAttribution{kDefaultTileAttribution};  ///< plain text shown in the map corner
   std::string thumbnailPrefix{kDefaultThumbnailPrefix};  ///< put before every encoded "pic_cache"
   int maxZoom = 19;
+  /// More layers to choose from on the page, the first shown unless the user chose another
+  /// before; empty: only the layer above. Each keeps its own attribution and zoom.
+  std::vector<TileLayer> layers;
+  /// A line the page shows the user about its layers (a layer file that could not be used, a
+  /// tile file that could not be opened); empty: none.
+  std::string tileNotice;
 };
 
 /// Builds the thumbnail URL of a picture: the prefix, then the relative cache path with "\" read

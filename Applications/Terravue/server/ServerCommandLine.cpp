@@ -7,9 +7,13 @@ namespace terravue::server {
 std::string_view ServerUsage() noexcept {
   return "Usage: terravue-server [--port N] [--bind ADDRESS] [--assets FOLDER]\n"
          "                       [--tile-url URL] [--tile-attribution TEXT] [--thumb-prefix PREFIX]\n"
+         "                       [--tile-layers FILE] [--tiles FILE.mbtiles]\n"
          "Serves the Terravue map page, its files and the help pages. Binds to 127.0.0.1 unless\n"
          "--bind names another address. --port 0 takes any free port. The asset folder defaults to\n"
-         "the folder of this program, or ../share/terravue beside it in an installation.\n";
+         "the folder of this program, or ../share/terravue beside it in an installation.\n"
+         "--tile-layers reads the map layers the page offers from FILE (one [name] block each, with\n"
+         "url, attribution, max_zoom and referer); --tiles serves the tiles of an MBTiles file for\n"
+         "areas without network and offers them as the first layer.\n";
 }
 
 ServerCommandLine ParseServerCommandLine(std::span<const std::string_view> args) {
@@ -21,7 +25,8 @@ ServerCommandLine ParseServerCommandLine(std::span<const std::string_view> args)
       continue;
     }
     const bool takesValue = arg == "--port" || arg == "--bind" || arg == "--assets" || arg == "--tile-url" ||
-                            arg == "--tile-attribution" || arg == "--thumb-prefix";
+                            arg == "--tile-attribution" || arg == "--thumb-prefix" || arg == "--tile-layers" ||
+                            arg == "--tiles";
     if (!takesValue) {
       result.error = "unknown argument: " + std::string(arg);
       return result;
@@ -51,6 +56,10 @@ ServerCommandLine ParseServerCommandLine(std::span<const std::string_view> args)
       result.assetFolderGiven = true;
     } else if (arg == "--tile-url") {
       result.options.page.tileUrl = std::string(value);
+    } else if (arg == "--tile-layers") {
+      result.tileLayersFile = std::string(value);
+    } else if (arg == "--tiles") {
+      result.options.tileFile = std::string(value);
     } else if (arg == "--tile-attribution") {
       result.options.page.tileAttribution = std::string(value);
     } else {

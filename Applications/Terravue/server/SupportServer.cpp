@@ -11,6 +11,7 @@
 #include "Applications/Terravue/server/AssetResolver.h"
 #include "Applications/Terravue/server/DeadlineHttpServer.h"
 #include "Applications/Terravue/server/MapRequest.h"
+#include "Applications/Terravue/server/MbTiles.h"
 
 namespace terravue::server {
 namespace {
@@ -101,6 +102,8 @@ struct SupportServer::Impl {
   DeadlineHttpServer http;
   std::thread thread;
   std::unique_ptr<AssetResolver> assets;
+  std::unique_ptr<MbTiles> tiles;
+  std::string tileProblem;
   std::string pageTemplate;
   MapPageSettings page;
   std::string securityPolicy;
@@ -111,7 +114,39 @@ struct SupportServer::Impl {
   void Install();
   void AnswerMap(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) const;
   void ServeAsset(const std::string& relative, httplib::Response& res) const;
+  void ServeTile(const httplib::Request& req, httplib::Response& res) const;
 };
+
+void SupportServer::Impl::ServeTile(const httplib::Request& req, httplib::Response& res) const {
+  if (tiles == nullptr) {
+    SetText(res, 404, "Not Found");
+    return;
+  }
+  // The pattern allows digits only, bounded in number, so these always read.
+  int z = 0;
+  long long x = 0;
+  long long y = 0;
+  const std::string zText = req.matches[1].str();
+  const std::string xText = req.matches[2].str();
+  const std::string yText = req.matches[3].str();
+  std::from_chars(zText.data(), zText.data() + zText.size(), z);
+  std::from_chars(xText.data(), xText.data() + xText.size(), x);
+  std::from_chars(yText.data(), yText.data() + yText.size(), y);
+  std::string bytes;
+  switch (tiles->Tile(z, x, y, bytes)) {
+    case TileLookup::Found:
+      res.status = 200;
+      res.set_header("Cache-Control", "max-age=3600");
+      res.set_content(std::move(bytes), std::string(tiles->ContentType()));
+      return;
+    case TileLookup::Missing:
+      SetText(res, 404, "Not Found");
+      return;
+    case TileLookup::Damaged:
+      SetText(res, 500, "Internal Server Error: the tile file is damaged");
+      return;
+  }
+}
 
 void SupportServer::Impl::ServeAsset(const std::string& relative, httplib::Response& res) const {
   std::string bytes;
@@ -184,6 +219,9 @@ void SupportServer::Impl::Install() {
   http.Get(scriptPattern,
            [this](const httplib::Request& req, httplib::Response& res) { ServeAsset(req.matches[1].str(), res); });
 
+  http.Get(std::string(kLocalTilePath) + R"((\d{1,2})/(\d{1,10})/(\d{1,10}))",
+           [this](const httplib::Request& req, httplib::Response& res) { ServeTile(req, res); });
+
   const std::string helpPattern = std::string(kHelpUrlPath) + "(help_[^/]+)";
   http.Get(helpPattern, [this](const httplib::Request& req, httplib::Response& res) {
     const std::string name = req.matches[1].str();
@@ -223,6 +261,30 @@ void SupportServer::Impl::Install() {
   });
 }
 
+namespace {
+
+// The page's layer list with the tile file's layer first, and the designed single-layer fields
+// naming the first layer, so that a page that knows one layer only shows the same one.
+void OfferLocalTiles(MapPageSettings& page, const MbTiles* tiles, const std::string& problem) {
+  if (!problem.empty()) {
+    page.tileNotice = page.tileNotice.empty() ? problem : page.tileNotice + "; " + problem;
+  }
+  if (tiles == nullptr) {
+    return;
+  }
+  if (page.layers.empty() && !page.tileUrl.empty()) {
+    page.layers.push_back(TileLayer{"Map", page.tileUrl, page.tileAttribution, page.maxZoom, true});
+  }
+  page.layers.insert(page.layers.begin(),
+                     TileLayer{"Tile file: " + tiles->Name(), std::string(kLocalTilePath) + "{z}/{x}/{y}",
+                               tiles->Attribution(), tiles->MaxZoom(), false});
+  page.tileUrl = page.layers.front().url;
+  page.tileAttribution = page.layers.front().attribution;
+  page.maxZoom = page.layers.front().maxZoom;
+}
+
+}  // namespace
+
 SupportServer::SupportServer() = default;
 
 SupportServer::~SupportServer() { Stop(); }
@@ -245,6 +307,10 @@ ServerStatus SupportServer::Start(const SupportServerOptions& options) {
     return ServerStatus::NoPageTemplate;
   }
   impl->page = options.page;
+  if (!options.tileFile.empty()) {
+    impl->tiles = MbTiles::Open(options.tileFile, impl->tileProblem);
+  }
+  OfferLocalTiles(impl->page, impl->tiles.get(), impl->tileProblem);
   impl->securityPolicy = PageSecurityPolicy(options.page);
   impl->address = options.bindAddress;
   impl->maxBodyBytes = options.maxBodyBytes;
@@ -321,6 +387,8 @@ std::string SupportServer::MapScriptUrl() const { return m_impl ? BaseUrl() + st
 std::string SupportServer::HelpUrlTemplate() const {
   return m_impl ? BaseUrl() + std::string(kHelpUrlPath) + "help_%s_%s.html" : "";
 }
+
+std::string SupportServer::TileFileProblem() const { return m_impl ? m_impl->tileProblem : std::string(); }
 
 std::size_t SupportServer::WaitingConnections() const { return m_impl ? m_impl->http.WaitingConnections() : 0; }
 

@@ -47,7 +47,14 @@ struct SupportServerOptions {
   std::size_t maxBodyBytes = kMaxRequestBodyBytes;
   int requestDeadlineMs = kRequestDeadlineMilliseconds;  ///< for the head and body of each request
   std::size_t workers = kServerWorkers;                  ///< requests served at the same time
+  /// A user's MBTiles file served under kLocalTilePath and offered on the page as the first
+  /// layer; empty: none. A file that cannot be used leaves the other layers and says why on the
+  /// page (TileFileProblem).
+  std::filesystem::path tileFile;
 };
+
+/// Where the tiles of SupportServerOptions::tileFile are served: "/tiles/{z}/{x}/{y}".
+inline constexpr std::string_view kLocalTilePath = "/tiles/";
 
 /// Why Start failed.
 enum class ServerStatus : std::uint8_t {
@@ -96,6 +103,9 @@ class SupportServer {
 
   /// The help page address template with two "%s" for the language code and "11".
   [[nodiscard]] std::string HelpUrlTemplate() const;
+
+  /// Why the tile file of the options could not be used; empty when it is served or none was given.
+  [[nodiscard]] std::string TileFileProblem() const;
 
   /// Connections waiting for a request head now; 0 when not running.
   [[nodiscard]] std::size_t WaitingConnections() const;

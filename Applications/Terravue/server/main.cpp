@@ -10,6 +10,7 @@
 #include "Applications/Terravue/server/AssetFolder.h"
 #include "Applications/Terravue/server/ServerCommandLine.h"
 #include "Applications/Terravue/server/SupportServer.h"
+#include "Applications/Terravue/server/TileLayers.h"
 
 int main(int argc, char** argv) {
   using namespace terravue::server;
@@ -34,9 +35,26 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  if (!command.tileLayersFile.empty()) {
+    TileLayerList layers = LoadTileLayers(command.tileLayersFile);
+    if (!layers.problem.empty()) {
+      std::cerr << "terravue-server: " << layers.problem << "\n";
+      return 1;
+    }
+    command.options.page.layers = std::move(layers.layers);
+    command.options.page.tileUrl = command.options.page.layers.front().url;
+    command.options.page.tileAttribution = command.options.page.layers.front().attribution;
+    command.options.page.maxZoom = command.options.page.layers.front().maxZoom;
+  }
+
   SupportServer server;
   if (const ServerStatus st = server.Start(command.options); st != ServerStatus::Ok) {
     std::cerr << "terravue-server: " << ServerStatusText(st) << "\n";
+    return 1;
+  }
+  if (const std::string problem = server.TileFileProblem(); !problem.empty()) {
+    std::cerr << "terravue-server: " << problem << "\n";
+    server.Stop();
     return 1;
   }
   std::cout << "Terravue server listening on " << server.BaseUrl() << "/" << std::endl;

@@ -77,6 +77,7 @@ class SettingsTest : public QObject {
       QTest::newRow(name) << QString::fromLatin1(name) << QVariant(1);
     }
     QTest::newRow("web_cache_mb") << "web_cache_mb" << QVariant(500);
+    QTest::newRow("tile_file") << "tile_file" << QVariant(QString());
   }
   void everyPerUserValueReadsItsDefaultWhenNothingIsStored() {
     QFETCH(QString, name);
@@ -90,12 +91,12 @@ class SettingsTest : public QObject {
   }
 
   void theTableHoldsEveryPerUserValueOnce() {
-    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{18});
+    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{19});
     QSet<QString> names;
     for (const UserSettingSpec& setting : AppSettings::UserSettingTable()) {
       names.insert(QString::fromLatin1(setting.name));
     }
-    QCOMPARE(names.size(), 18);
+    QCOMPARE(names.size(), 19);
     QVERIFY(AppSettings::Find(QStringLiteral("warn_noardo")) != nullptr);
     // Off by default: a save gives photos the time of saving.
     QVERIFY(AppSettings::Find(QStringLiteral("preserve_mtime")) != nullptr);

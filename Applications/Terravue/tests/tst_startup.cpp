@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QWebEngineView>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/CommandLine.h"
+#include "Applications/Terravue/EmbeddedServer.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/StartupServices.h"
 #include "Applications/Terravue/WindowPlacement.h"
@@ -146,6 +148,57 @@ class StartupTest : public QObject {
     QCOMPARE(parsed.kind, kind);
     QCOMPARE(parsed.stateFile, stateFile);
     QCOMPARE(parsed.pictures, pictures);
+  }
+
+  void theTileFileOptionIsTakenOutOfThePhotos() {
+    QStringList args{QStringLiteral("/p/a.jpg"), QStringLiteral("--tiles"),           QStringLiteral("/m/old.mbtiles"),
+                     QStringLiteral("--tiles"),  QStringLiteral("/m/island.mbtiles"), QStringLiteral("/p/b.jpg"),
+                     QStringLiteral("--"),       QStringLiteral("--tiles"),           QStringLiteral("c.jpg")};
+    QCOMPARE(TakeTileFileOption(args), QStringLiteral("/m/island.mbtiles"));
+    QCOMPARE(args, (QStringList{QStringLiteral("/p/a.jpg"), QStringLiteral("/p/b.jpg"), QStringLiteral("--"),
+                                QStringLiteral("--tiles"), QStringLiteral("c.jpg")}));
+    QStringList none{QStringLiteral("/p/a.jpg"), QStringLiteral("--tiles")};
+    QCOMPARE(TakeTileFileOption(none), QString());
+    QCOMPARE(none.size(), 2);
+  }
+
+  void theEmbeddedServerOffersTheUsersLayersAndSaysWhatItCannotUse() {
+    QVERIFY(QDir().mkpath(m_home->Path("config") + QStringLiteral("/terravue")));
+    QFile layers(m_home->Path("config") + QStringLiteral("/terravue/tile-layers.conf"));
+    QVERIFY(layers.open(QIODevice::WriteOnly));
+    layers.write(
+        "[Plain]\nurl = https://tiles.example.org/{z}/{x}/{y}.png\nattribution = Example\n\n"
+        "[Topo]\nurl = https://topo.example.org/{z}/{x}/{y}.png\nmax_zoom = 15\nreferer = no\n");
+    layers.close();
+    QFile noise(m_home->Path("noise.mbtiles"));
+    QVERIFY(noise.open(QIODevice::WriteOnly));
+    noise.write(QByteArray(4096, 'Z'));
+    noise.close();
+
+    EmbeddedServer server;
+    QVERIFY(server.Start(QStringLiteral(TV_PROGRAM_DIR "/"), m_home->Path("noise.mbtiles")));
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(server.Port()));
+    QVERIFY(socket.waitForConnected(5000));
+    const QByteArray body =
+        "format_version=1.1&client_name=Terravue&client_version=1.1.01.08140&lang=ENU&map_zoom=9"
+        "&map_latitude=N:35:37:32.828&map_longitude=E:139:44:31.338&base=/x/&select=0";
+    socket.write(
+        "POST /www/gps/terravue/script2/terravue.php HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+        "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+        QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000)) {
+      answer += socket.readAll();
+    }
+    answer += socket.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.left(200).constData());
+    QVERIFY(answer.contains("\"tileUrl\":\"https://tiles.example.org/{z}/{x}/{y}.png\""));
+    QVERIFY(answer.contains("\"tileLayers\":[{\"name\":\"Plain\""));
+    QVERIFY(
+        answer.contains("{\"name\":\"Topo\",\"url\":\"https://topo.example.org/{z}/{x}/{y}.png\",\"attribution\":\"\","
+                        "\"maxZoom\":15,\"referer\":false}"));
+    QVERIFY(answer.contains("\"tileNotice\":\"noise.mbtiles: not an MBTiles tile file"));
   }
 
   void helpAndVersionArePrintedInsteadOfStarting() {

@@ -282,6 +282,8 @@ function tvReadData() {
       tileUrl: typeof data.tileUrl === 'string' ? data.tileUrl : '',
       tileAttribution: typeof data.tileAttribution === 'string' ? data.tileAttribution : '',
       maxZoom: Number(data.maxZoom) || 19,
+      tileLayers: Array.isArray(data.tileLayers) ? data.tileLayers.slice(0, 32) : [],
+      tileNotice: typeof data.tileNotice === 'string' ? data.tileNotice : '',
       pictures: Array.isArray(data.pictures) ? data.pictures : [],
       messages: data.messages || {}
     };
@@ -1157,11 +1159,81 @@ function tvWatchTiles(layer) {
   });
 }
 
+// A tile layer whose images carry no Referer, for tile servers that don't want one.
+var tvNoRefererTileLayer = typeof L !== 'undefined' && L.TileLayer
+  ? L.TileLayer.extend({
+    createTile: function (coords, done) {
+      var tile = document.createElement('img');
+      tile.referrerPolicy = 'no-referrer';
+      L.DomEvent.on(tile, 'load', L.Util.bind(this._tileOnLoad, this, done, tile));
+      L.DomEvent.on(tile, 'error', L.Util.bind(this._tileOnError, this, done, tile));
+      tile.alt = '';
+      tile.setAttribute('role', 'presentation');
+      tile.src = this.getTileUrl(coords);
+      return tile;
+    }
+  })
+  : null;
+
+// The layers the server offers, with a control to switch between them when there are several.
+// The user's choice is kept in the browser's storage and taken again on the next map.
+function tvAddTileLayers(map, layers) {
+  var named = {};
+  var names = {};
+  var chosen = null;
+  var remembered = '';
+  try {
+    remembered = window.localStorage.getItem('terravue.tileLayer') || '';
+  } catch (e) {
+    remembered = '';
+  }
+  layers.forEach(function (entry) {
+    if (!entry || typeof entry.url !== 'string' || typeof entry.name !== 'string') {
+      return;
+    }
+    var options = {
+      maxZoom: Math.min(Math.max(Math.floor(Number(entry.maxZoom) || 19), 1), 22),
+      attribution: tvEscapeHtml(typeof entry.attribution === 'string' ? entry.attribution : ''),
+      errorTileUrl: tvMissingTile
+    };
+    var layer = entry.referer === false && tvNoRefererTileLayer
+      ? new tvNoRefererTileLayer(entry.url, options)
+      : L.tileLayer(entry.url, options);
+    tvWatchTiles(layer);
+    var label = tvEscapeHtml(entry.name);
+    named[label] = layer;
+    names[label] = entry.name;
+    if (chosen === null || entry.name === remembered) {
+      chosen = layer;
+    }
+  });
+  if (chosen === null) {
+    return;
+  }
+  chosen.addTo(map);
+  map.setMaxZoom(chosen.options.maxZoom);
+  tv.tileLayer = chosen;
+  if (Object.keys(named).length > 1) {
+    L.control.layers(named, null, { position: 'topright' }).addTo(map);
+    map.on('baselayerchange', function (event) {
+      tv.tileLayer = event.layer;
+      map.setMaxZoom(event.layer.options.maxZoom);
+      try {
+        window.localStorage.setItem('terravue.tileLayer', names[event.name] || '');
+      } catch (e) {
+        // Storage may be off; the choice then lasts for this page only.
+      }
+    });
+  }
+}
+
 function tvCreateMap(data) {
   var maxZoom = Math.min(Math.max(Math.floor(data.maxZoom), 1), 22);
   var map = L.map('map', { maxZoom: maxZoom, minZoom: 1, zoomSnap: 1, worldCopyJump: false });
   tv.map = map;
-  if (data.tileUrl) {
+  if (Array.isArray(data.tileLayers) && data.tileLayers.length > 0) {
+    tvAddTileLayers(map, data.tileLayers);
+  } else if (data.tileUrl) {
     tvWatchTiles(
       L.tileLayer(data.tileUrl, {
         maxZoom: maxZoom,
@@ -1169,6 +1241,9 @@ function tvCreateMap(data) {
         errorTileUrl: tvMissingTile
       }).addTo(map)
     );
+  }
+  if (typeof data.tileNotice === 'string' && data.tileNotice) {
+    tvShowMessage(data.tileNotice);
   }
   tv.icons = tvMakeIcons();
   tv.cluster = L.markerClusterGroup

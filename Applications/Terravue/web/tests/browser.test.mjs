@@ -31,7 +31,7 @@ let browser;
 function startSideServer() {
   const colours = ['#c0392b', '#2980b9', '#27ae60', '#8e44ad', '#d35400', '#16a085', '#7f8c8d'];
   side = http.createServer((req, res) => {
-    const tile = /^\/tiles\/(\d+)\/(\d+)\/(\d+)\.svg$/.exec(req.url);
+    const tile = /^\/tiles\/(\d+)\/(\d+)\/(\d+)\.svg(?:\?alt=1)?$/.exec(req.url);
     const thumb = /^\/thumbs\/(?:.*\/)?cache_(\d+)\.jpg$/.exec(req.url);
     res.setHeader('Content-Type', 'image/svg+xml');
     if (tile) {
@@ -204,6 +204,68 @@ test('tiles that cannot be fetched show a plain tile and one quiet offline note'
   assert.equal(await page.locator('#tvOffline').count(), 1, 'one note however many tiles fail');
   assert.deepEqual(page.errors, []);
   await page.close();
+});
+
+test('the layer control offers the layers of the layer file and the choice is kept', async () => {
+  const file = path.join(outputDir, 'tile-layers.conf');
+  fs.writeFileSync(file, `[Plain]\nurl = ${sideUrl}/tiles/{z}/{x}/{y}.svg\nattribution = Plain tiles\n\n` +
+    `[Other <one>]\nurl = ${sideUrl}/tiles/{z}/{x}/{y}.svg?alt=1\nattribution = Other tiles\nmax_zoom = 12\nreferer = no\n`);
+  const layered = spawn(path.join(programDir, 'terravue-server'), [
+    '--port', '0', '--assets', programDir, '--tile-layers', file, '--thumb-prefix', `${sideUrl}/thumbs/`,
+  ], { stdio: ['ignore', 'pipe', 'inherit'] });
+  const url = await new Promise((resolve) => {
+    let text = '';
+    layered.stdout.on('data', (chunk) => {
+      text += chunk;
+      const match = /listening on (http:\/\/127\.0\.0\.1:\d+)\//.exec(text);
+      if (match) {
+        resolve(match[1]);
+      }
+    });
+  });
+  try {
+    const context = await browser.newContext({ viewport: { width: 1100, height: 750 } });
+    const open = async () => {
+      const page = await context.newPage();
+      await page.route(url + scriptPath, (route) =>
+        route.continue({ method: 'POST', postData: body(japan),
+                         headers: { ...route.request().headers(), 'content-type': 'application/x-www-form-urlencoded' } }));
+      await page.goto(url + scriptPath);
+      await page.waitForSelector('img.leaflet-tile-loaded');
+      return page;
+    };
+    const tileSources = (page) => page.$$eval('img.leaflet-tile', (tiles) => tiles.map((t) => t.getAttribute('src')));
+    let page = await open();
+    assert.ok((await tileSources(page)).every((src) => !src.endsWith('?alt=1')), 'the first layer shows first');
+    await page.hover('.leaflet-control-layers');
+    const labels = await page.$$eval('.leaflet-control-layers-base label', (ls) => ls.map((l) => l.textContent.trim()));
+    assert.deepEqual(labels, ['Plain', 'Other <one>']);
+    await page.click('.leaflet-control-layers-base label:nth-child(2) input');
+    await page.waitForFunction(() => [...document.querySelectorAll('img.leaflet-tile-loaded')].some((t) => t.src.endsWith('?alt=1')));
+    assert.match(await page.textContent('.leaflet-control-attribution'), /Other tiles/);
+    assert.equal(await page.evaluate(() => tv.map.getMaxZoom()), 12);
+    assert.equal(await page.evaluate(() => [...document.querySelectorAll('img.leaflet-tile')].filter((t) => t.src.endsWith('?alt=1'))
+      .every((t) => t.referrerPolicy === 'no-referrer')), true);
+    assert.deepEqual(page.errors ?? [], []);
+    await page.close();
+    // The next map of the same program shows the layer chosen last.
+    page = await open();
+    await page.waitForFunction(() => [...document.querySelectorAll('img.leaflet-tile')].every((t) => t.src.endsWith('?alt=1')));
+    await page.close();
+    await context.close();
+  } finally {
+    layered.kill('SIGTERM');
+  }
+
+  // A faulty layer file: the server says where and why, and does not start on a half-read list.
+  fs.writeFileSync(file, '[Broken]\nurl = ftp://example.org/{z}/{x}/{y}\n');
+  const refused = spawn(path.join(programDir, 'terravue-server'), ['--port', '0', '--assets', programDir,
+    '--tile-layers', file], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let said = '';
+  refused.stderr.on('data', (chunk) => { said += chunk; });
+  const code = await new Promise((resolve) => refused.on('exit', resolve));
+  assert.equal(code, 1);
+  assert.match(said, /tile-layers\.conf line 2: the url must start with https:\/\/, http:\/\/ or \//);
 });
 
 test('dragging a marker with the mouse writes its new position into the hidden fields', async () => {
