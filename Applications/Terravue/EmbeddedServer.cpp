@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include "Applications/Terravue/TileRequestInterceptor.h"
 #include "Applications/Terravue/server/SupportServer.h"
 #include "Applications/Terravue/server/TileLayers.h"
 
@@ -21,6 +22,13 @@ bool EmbeddedServer::Start(const QString& programFolder, const QString& tileFile
   const QString layerFile = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                             QStringLiteral("/terravue/tile-layers.conf");
   terravue::server::TileLayerList layers = terravue::server::LoadTileLayers(QFile::encodeName(layerFile).toStdString());
+  QStringList withoutReferer;
+  for (const terravue::server::TileLayer& layer : layers.layers) {
+    if (!layer.referer) {
+      withoutReferer.append(QString::fromStdString(layer.url));
+    }
+  }
+  TileRequestInterceptor::SetLayersWithoutReferer(withoutReferer);
   options.page.layers = std::move(layers.layers);
   options.page.tileNotice = std::move(layers.problem);
   options.page.tileUrl = options.page.layers.front().url;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QUrl>
 #include <QWebEngineUrlRequestInterceptor>
 
@@ -21,4 +22,10 @@ class TileRequestInterceptor : public QWebEngineUrlRequestInterceptor {
   /// the server itself). The Referer is the server's origin followed by "/".
   [[nodiscard]] static QByteArray RefererFor(int resourceType, const QUrl& requestUrl, const QUrl& initiator,
                                              const QUrl& serverUrl);
+
+  /// The map layers whose tile servers want no Referer, by their URL templates ("{s}." in front
+  /// of a host stands for any sub-domain). Process-wide; replaces the list set before.
+  static void SetLayersWithoutReferer(const QStringList& urlTemplates);
+  /// Whether `requestUrl` is a tile of one of those layers.
+  [[nodiscard]] static bool WantsNoReferer(const QUrl& requestUrl);
 };

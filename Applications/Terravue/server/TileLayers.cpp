@@ -210,9 +210,7 @@ std::vector<TileLayer> DefaultTileLayers() {
                     "\xC2\xA9 OpenStreetMap contributors", 19, true}};
 }
 
-TileLayerList ParseTileLayers(std::string_view text, std::string_view fileName) {
-  return Reader(fileName).Read(text);
-}
+TileLayerList ParseTileLayers(std::string_view text, std::string_view fileName) { return Reader(fileName).Read(text); }
 
 TileLayerList LoadTileLayers(const std::filesystem::path& file) {
   const std::string name = file.filename().string();
@@ -222,8 +220,8 @@ TileLayerList LoadTileLayers(const std::filesystem::path& file) {
     if (errno == ENOENT) {
       return TileLayerList{DefaultTileLayers(), {}};
     }
-    return TileLayerList{DefaultTileLayers(), name + ": " + std::generic_category().message(errno) +
-                                                  "; the standard map is shown"};
+    return TileLayerList{DefaultTileLayers(),
+                         name + ": " + std::generic_category().message(errno) + "; the standard map is shown"};
   }
   std::string text;
   std::string problem;

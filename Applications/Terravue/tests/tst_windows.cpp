@@ -454,6 +454,37 @@ class WindowsTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(RunScript(&view, QStringLiteral("document.getElementById('thumb').complete")).toBool(),
                              10000);
     QCOMPARE(RunScript(&view, QStringLiteral("document.getElementById('thumb').naturalWidth")).toInt(), 0);
+
+    // A layer whose server wants no Referer gets none, though the page's other tiles do.
+    TileRequestInterceptor::SetLayersWithoutReferer(
+        {QStringLiteral("http://localhost:") + QString::fromLatin1(port) + QStringLiteral("/quiet/{z}/{x}/{y}.png")});
+    http.Serve("/quiet/1/1/1.png", "image/png", kPixel);
+    http.Serve("/tile/1/1/1.png", "image/png", kPixel);
+    http.Serve(
+        "/www/gps/terravue/script2/quiet.html", "text/html\r\nReferrer-Policy: strict-origin",
+        "<!DOCTYPE html><html><body><img id=\"quiet\" referrerpolicy=\"no-referrer\" src=\"http://localhost:" + port +
+            "/quiet/1/1/1.png\"><img id=\"loud\" src=\"http://localhost:" + port + "/tile/1/1/1.png\"></body></html>");
+    view.load(QUrl(QStringLiteral("http://127.0.0.1:") + QString::fromLatin1(port) +
+                   QStringLiteral("/www/gps/terravue/script2/quiet.html")));
+    QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 4, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !http.RequestsFor("/quiet/1/1/1.png").isEmpty() && !http.RequestsFor("/tile/1/1/1.png").isEmpty(), 10000);
+    QVERIFY(!http.RequestsFor("/quiet/1/1/1.png").last().contains("referer"));
+    QCOMPARE(http.RequestsFor("/tile/1/1/1.png").last().value("referer"), QByteArray("http://127.0.0.1:" + port + "/"));
+    TileRequestInterceptor::SetLayersWithoutReferer({});
+  }
+
+  void layersWithoutRefererAreKnownByTheirHosts() {
+    TileRequestInterceptor::SetLayersWithoutReferer({QStringLiteral("https://{s}.topo.example.org/{z}/{x}/{y}.png"),
+                                                     QStringLiteral("http://user@Plain.Example.net:8080/{z}/{x}/{y}"),
+                                                     QStringLiteral("/tiles/{z}/{x}/{y}")});
+    QVERIFY(TileRequestInterceptor::WantsNoReferer(QUrl(QStringLiteral("https://a.topo.example.org/1/2/3.png"))));
+    QVERIFY(!TileRequestInterceptor::WantsNoReferer(QUrl(QStringLiteral("https://topo.example.org/1/2/3.png"))));
+    QVERIFY(!TileRequestInterceptor::WantsNoReferer(QUrl(QStringLiteral("https://a.nottopo.example.org/1.png"))));
+    QVERIFY(TileRequestInterceptor::WantsNoReferer(QUrl(QStringLiteral("http://plain.example.net:8080/1/2/3"))));
+    QVERIFY(!TileRequestInterceptor::WantsNoReferer(QUrl(QStringLiteral("https://tile.openstreetmap.org/1/2/3.png"))));
+    TileRequestInterceptor::SetLayersWithoutReferer({});
+    QVERIFY(!TileRequestInterceptor::WantsNoReferer(QUrl(QStringLiteral("https://a.topo.example.org/1/2/3.png"))));
   }
 
   // -- loading -------------------------------------------------------------------------

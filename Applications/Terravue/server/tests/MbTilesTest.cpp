@@ -1,7 +1,5 @@
 // A user's tile file: the tiles it holds reach the map page by the page's tile addresses, a
 // missing tile answers 404, and a file that is not usable says so.
-#include "Applications/Terravue/server/MbTiles.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -11,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Applications/Terravue/server/MbTiles.h"
 #include "Applications/Terravue/server/SupportServer.h"
 #include "Applications/Terravue/server/tests/TestBodies.h"
 
@@ -29,7 +28,9 @@ struct Db {
   ~Db() { sqlite3_close(db); }
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
-  void Run(const std::string& sql) const { EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql; }
+  void Run(const std::string& sql) const {
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+  }
   void PutTile(int z, int column, int row, const std::string& bytes) const {
     sqlite3_stmt* statement = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO tiles VALUES (?1, ?2, ?3, ?4)", -1, &statement, nullptr), SQLITE_OK);

@@ -1,6 +1,4 @@
 // The layer file the user edits: what it offers, and what a faulty one says.
-#include "Applications/Terravue/server/TileLayers.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+
+#include "Applications/Terravue/server/TileLayers.h"
 
 namespace fs = std::filesystem;
 using terravue::server::DefaultTileLayers;
