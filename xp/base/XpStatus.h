@@ -67,6 +67,9 @@ enum class XpStatus : std::uint16_t {
   PhotoContainerDamaged = 0x8621,  ///< a photo's boxes or chunks run outside the file or past a limit
   PlaceDataInvalid = 0x8634,       ///< a place index file that is not one, or whose tables do not check out
   PlaceDataTooLarge = 0x8635,      ///< a place index file beyond the size limit
+  TimeZoneDataInvalid = 0x863C,    ///< a time-zone map file that is not one, or whose tables do not check out
+  TimeZoneDataTooLarge = 0x863D,   ///< a time-zone map file beyond the size limit
+  UnknownTimeZone = 0x863E,        ///< a time-zone name the zone data does not know
 };
 
 /// The status as a number, for logs and messages.
