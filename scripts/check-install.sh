@@ -72,6 +72,7 @@ expected=(
   share/terravue/terravue.js share/terravue/terravue.css
   share/terravue/pin_std1.png share/terravue/pin_std2.png share/terravue/GPS.gif
   share/terravue/help_ENU_11.html share/terravue/help_JPN_11.html share/terravue/places.tvp
+  share/terravue/zones.tvz
   share/applications/org.terravue.Terravue.desktop
   share/metainfo/org.terravue.Terravue.metainfo.xml
   share/icons/hicolor/scalable/apps/terravue.svg
@@ -98,6 +99,9 @@ done
 # The installed tool finds the installed place index.
 "$prefix/bin/terravue-tool" where 35.0116 135.7681 | grep -q '"name": "Kyoto"' ||
   fail "the installed terravue-tool does not find its place index"
+# And the installed time-zone map.
+"$prefix/bin/terravue-tool" where --date 2024-07-01 35.0116 135.7681 | grep -q '"zone": "Asia/Tokyo", "utc_offset": "+09:00"' ||
+  fail "the installed terravue-tool does not find its time-zone map"
 # The map library travels inside the page script.
 grep -Eq 'leaflet(\.min)?\.js \(libjs-leaflet' "$prefix/share/terravue/terravue.js" || fail "terravue.js carries no Leaflet"
 grep -Eq 'leaflet\.markercluster(\.min)?\.js \(libjs-leaflet' "$prefix/share/terravue/terravue.js" ||

@@ -1,7 +1,9 @@
 // place and where: the offline place index from a shell. Both read places.tvp (beside the
-// program in a build tree, in share/terravue when installed, or the file --index names) and
-// never touch the network.
+// program in a build tree, in share/terravue when installed, or the file --index names); where
+// also reads the time-zone map zones.tvz (found the same way, or named by --zones). Neither
+// touches the network.
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -9,13 +11,18 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/PlaceIndex.h"
+#include "Applications/Terravue/mapdata/TimeZoneIndex.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/base/XpCalendar.h"
 
 namespace {
 
 constexpr const char* kPlaceUsage = "usage: terravue-tool place [--limit N] [--near LAT,LNG] [--index FILE] TEXT\n";
-constexpr const char* kWhereUsage = "usage: terravue-tool where [--index FILE] LAT LNG\n";
+constexpr const char* kWhereUsage =
+    "usage: terravue-tool where [--date YYYY-MM-DD] [--index FILE] [--zones FILE] LAT LNG\n";
 constexpr const char* kIndexFile = "places.tvp";
+constexpr const char* kZoneFile = "zones.tvz";
+constexpr std::int64_t kMillisPerDay = 86400000;
 constexpr std::size_t kDefaultLimit = 10;
 
 // A whole decimal number in the C locale's notation, whatever the user's locale.
@@ -48,22 +55,22 @@ std::string Fixed(double value, int digits) {
   return ec == std::errc() ? std::string(text, end) : std::string("null");
 }
 
-// The index file to read: the one named, else the one beside the program, else the installed one.
-std::string IndexPath(const std::string& named) {
+// The data file to read: the one named, else the one beside the program, else the installed one.
+std::string DataPath(const std::string& named, const char* fileName) {
   if (!named.empty()) {
     return named;
   }
   std::error_code ec;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) {
-    return kIndexFile;
+    return fileName;
   }
-  const std::filesystem::path beside = program.parent_path() / kIndexFile;
+  const std::filesystem::path beside = program.parent_path() / fileName;
   if (std::filesystem::is_regular_file(beside, ec)) {
     return beside.string();
   }
   // The program file is in <prefix>/bin and its data in <prefix>/share/terravue.
-  return (program.parent_path() / ".." / "share" / "terravue" / kIndexFile).lexically_normal().string();
+  return (program.parent_path() / ".." / "share" / "terravue" / fileName).lexically_normal().string();
 }
 
 std::string IndexReason(XpStatus status) {
@@ -83,7 +90,7 @@ std::string IndexReason(XpStatus status) {
 
 // Loads the index, reporting a failure on `err` for the command `name`.
 bool LoadIndex(const char* name, const std::string& named, PlaceIndex* index, std::ostream& err) {
-  const std::string path = IndexPath(named);
+  const std::string path = DataPath(named, kIndexFile);
   if (const XpStatus st = index->LoadFile(path); st != XpStatus::Ok) {
     err << "terravue-tool " << name << ": place index " << path << ": " << IndexReason(st) << '\n';
     return false;
@@ -91,7 +98,49 @@ bool LoadIndex(const char* name, const std::string& named, PlaceIndex* index, st
   return true;
 }
 
-void WritePlace(const PlaceMatch& match, bool withDistance, std::ostream& out) {
+std::string ZoneReason(XpStatus status) {
+  switch (status) {
+    case XpStatus::TimeZoneDataInvalid:
+      return "not a time-zone map, or a damaged one (0x863C)";
+    case XpStatus::TimeZoneDataTooLarge:
+      return "larger than any time-zone map (0x863D)";
+    default:
+      return IndexReason(status);
+  }
+}
+
+// A calendar date YYYY-MM-DD as days since 1970; nothing for any other text or a day that does
+// not exist.
+std::optional<std::int64_t> ParseDate(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
+    return std::nullopt;
+  }
+  const auto number = [text](std::size_t at, std::size_t length) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data() + at, text.data() + at + length, value);
+    return ec == std::errc() && end == text.data() + at + length ? value : -1;
+  };
+  const int year = number(0, 4);
+  const int month = number(5, 2);
+  const int day = number(8, 2);
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > XpDaysInMonth(year, month)) {
+    return std::nullopt;
+  }
+  return XpDaysSince1970(year, month, day);
+}
+
+// The zone at `point` on the day `days` (since 1970), its offset taken at noon there: noon UTC
+// first, then the local noon that offset gives, so that a zone far from UTC answers for its own
+// date.
+XpStatus ZoneOnDay(const TimeZoneIndex& zones, const GeoPoint& point, std::int64_t days, ZoneAnswer* answer) {
+  const std::int64_t noon = days * kMillisPerDay + kMillisPerDay / 2;
+  if (auto st = zones.Lookup(point, noon, answer); st != XpStatus::Ok) {
+    return st;
+  }
+  return zones.Lookup(point, noon - static_cast<std::int64_t>(answer->offsetSeconds) * 1000, answer);
+}
+
+void WritePlace(const PlaceMatch& match, bool withDistance, std::ostream& out, const ZoneAnswer* zone = nullptr) {
   {
     ToolJsonObject json(out);
     json.Text("name", match.place.name);
@@ -107,6 +156,11 @@ void WritePlace(const PlaceMatch& match, bool withDistance, std::ostream& out) {
     }
     if (withDistance) {
       json.Raw("distance_km", Fixed(match.distanceKm, 3));
+    }
+    if (zone != nullptr) {
+      json.Text("zone", zone->zone);
+      json.Text("utc_offset", ZoneOffsetText(zone->offsetSeconds));
+      json.Bool("zone_uncertain", zone->uncertain);
     }
   }
   out << '\n';
@@ -173,10 +227,20 @@ int RunPlace(const std::vector<std::string>& args, std::ostream& out, std::ostre
 
 int RunWhere(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::string indexFile;
+  std::string zoneFile;
+  std::optional<std::int64_t> day;
   std::vector<std::string> numbers;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--index" && i + 1 < args.size()) {
       indexFile = args[++i];
+    } else if (args[i] == "--zones" && i + 1 < args.size()) {
+      zoneFile = args[++i];
+    } else if (args[i] == "--date" && i + 1 < args.size()) {
+      day = ParseDate(args[++i]);
+      if (!day) {
+        err << "terravue-tool where: --date takes a date YYYY-MM-DD, not \"" << args[i] << "\"\n" << kWhereUsage;
+        return 2;
+      }
     } else if (args[i].starts_with("--")) {
       err << "terravue-tool where: unknown option or missing value \"" << args[i] << "\"\n" << kWhereUsage;
       return 2;
@@ -199,11 +263,25 @@ int RunWhere(const std::vector<std::string>& args, std::ostream& out, std::ostre
   if (!LoadIndex("where", indexFile, &index, err)) {
     return 1;
   }
+  TimeZoneIndex zones;
+  const std::string zonePath = DataPath(zoneFile, kZoneFile);
+  if (const XpStatus st = zones.LoadFile(zonePath); st != XpStatus::Ok) {
+    err << "terravue-tool where: time-zone map " << zonePath << ": " << ZoneReason(st) << '\n';
+    return 1;
+  }
   const std::optional<PlaceMatch> nearest = index.Nearest(*point);
   if (!nearest) {
     err << "terravue-tool where: the place index holds no place\n";
     return 1;
   }
-  WritePlace(*nearest, /*withDistance=*/true, out);
+  // Today, by the UTC calendar, unless a date is given.
+  const std::int64_t today =
+      std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()).time_since_epoch().count();
+  ZoneAnswer zone;
+  if (const XpStatus st = ZoneOnDay(zones, *point, day.value_or(today), &zone); st != XpStatus::Ok) {
+    err << "terravue-tool where: no time zone for the position: " << ZoneReason(st) << '\n';
+    return 1;
+  }
+  WritePlace(*nearest, /*withDistance=*/true, out, &zone);
   return 0;
 }
