@@ -48,6 +48,8 @@ CTerravueBaseWnd::~CTerravueBaseWnd() {
   // this window's children.
   if (m_htmlWnd != nullptr) {
     m_htmlWnd->StopLoad();
+    // The map window outlives this part of the window; it must not ask it anything.
+    m_htmlWnd->SetHost(nullptr);
   }
 }
 
@@ -77,6 +79,7 @@ void CTerravueBaseWnd::Create() {
   RebuildStateItems();
 
   m_htmlWnd = new CTerravueHtmlWnd(this);
+  m_htmlWnd->SetHost(this);
   setCentralWidget(m_htmlWnd);
 
   PlaceFromSettings(settings);
@@ -491,6 +494,13 @@ void CTerravueBaseWnd::closeEvent(QCloseEvent* event) {
 
 // ---------------------------------------------------------------------------
 // What the command line asks for
+
+bool CTerravueBaseWnd::HasSavedMaps() const { return m_store != nullptr && m_store->Count() > 0; }
+
+void CTerravueBaseWnd::BringToFront() {
+  raise();
+  activateWindow();
+}
 
 void CTerravueBaseWnd::ShowPictures(const QStringList* paths) { m_htmlWnd->ShowPictures(paths); }
 

@@ -8,6 +8,7 @@
 #include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/DetachedBrowserStarter.h"
 #include "Applications/Terravue/MachineBrowserSettings.h"
+#include "Applications/Terravue/MapWindowHost.h"
 #include "Applications/Terravue/mapdata/CContentsGroupList.h"
 
 class AppSettings;
@@ -24,7 +25,7 @@ struct WriteBackReport;
 /// new state or over the shown one, deletes and switches states, asks whether
 /// to save changed maps, and stores its placement and the map centre when it
 /// closes.
-class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget {
+class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget, private MapWindowHost {
   Q_OBJECT
 
  public:
@@ -96,6 +97,13 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // What the map window asks of this window.
+  void ForgetShownState() override { m_currentStateIndex = -1; }
+  [[nodiscard]] bool HasSavedMaps() const override;
+  void OpenMenuAt(const QPoint& globalPoint) override { PopupMenu(globalPoint); }
+  [[nodiscard]] bool SaveChangesFirst() override { return SaveQuestion(); }
+  void BringToFront() override;
+
   void RebuildStateItems();
   void ReportWriteBack(const WriteBackReport& report);
   void ReportHandOff(const CContentsGroupList::HandOffResult& handOff);

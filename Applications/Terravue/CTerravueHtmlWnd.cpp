@@ -26,11 +26,11 @@
 #include "Applications/Terravue/CCustomButton.h"
 #include "Applications/Terravue/CInfoNoticeDlg.h"
 #include "Applications/Terravue/CProgressDlg.h"
-#include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTrackDlg.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/DropSorting.h"
+#include "Applications/Terravue/MapWindowHost.h"
 #include "Applications/Terravue/StartupServices.h"
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
 #include "Applications/Terravue/UserMessages.h"
@@ -124,7 +124,7 @@ bool SameLocation(const QUrl& a, const QUrl& b) {
 }  // namespace
 
 CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
-    : QWebEngineView(parent), m_owner(parent), m_currentMap(AppGlobals::Get().workFolder.toStdString()) {
+    : QWebEngineView(parent), m_currentMap(AppGlobals::Get().workFolder.toStdString()) {
   setObjectName(QStringLiteral("Terravue_HtmlWnd"));
   setPage(new MapWebPage(&TerravueWebProfile(), this));
   resize(788, 562);
@@ -141,7 +141,9 @@ CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
                             QWebEngineScript::MainWorld);
     }
   });
-  m_tracks = new CTrackDlg(this);
+  m_tracks = new CTrackDlg(this, this);
+  connect(this, &CTerravueHtmlWnd::pageShown, m_tracks,
+          [this](PageKind kind) { m_tracks->PageShown(kind == PageKind::PageServer); });
 
   m_menuButton =
       new CCustomButton(QStringLiteral(":/terravue/bitmap160.png"), QStringLiteral(":/terravue/bitmap160.png"),
@@ -161,7 +163,15 @@ CTerravueHtmlWnd::~CTerravueHtmlWnd() {
   m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
 }
 
-CTerravueBaseWnd* CTerravueHtmlWnd::Owner() const { return qobject_cast<CTerravueBaseWnd*>(m_owner.data()); }
+bool CTerravueHtmlWnd::MapPageShown() const { return GetPageKind() == PageKind::PageServer && !m_sending; }
+
+void CTerravueHtmlWnd::RunPageScript(const QString& script, std::function<void(const QVariant&)> done) {
+  if (done) {
+    page()->runJavaScript(script, QWebEngineScript::MainWorld, std::move(done));
+  } else {
+    page()->runJavaScript(script, QWebEngineScript::MainWorld);
+  }
+}
 
 QString CTerravueHtmlWnd::ProgramFolder() {
   return QFileInfo(QUrl(AppGlobals::Get().mapPageUrl).toLocalFile()).absolutePath();
@@ -463,8 +473,8 @@ void CTerravueHtmlWnd::CustomNavigate(int code) {
       OfferLocationNotices();
     }
   } else if (code == kNavigateStartPage) {
-    if (CTerravueBaseWnd* owner = Owner(); owner != nullptr) {
-      owner->SetCurrentStateIndex(-1);
+    if (m_host != nullptr) {
+      m_host->ForgetShownState();
     }
     m_errorPage = false;
     m_sending = true;
@@ -562,8 +572,7 @@ void CTerravueHtmlWnd::PlaceMenuButton(PageKind kind) {
     return;
   }
   if (kind == PageKind::PageMap) {
-    const CTerravueBaseWnd* owner = Owner();
-    if (owner == nullptr || owner->Store() == nullptr || owner->Store()->Count() == 0) {
+    if (m_host == nullptr || !m_host->HasSavedMaps()) {
       m_menuButton->hide();
       return;
     }
@@ -588,12 +597,11 @@ void CTerravueHtmlWnd::OnButtonMessage(int buttonId, int /*state*/) {
   if (buttonId != kMenuButtonId || m_menuButton == nullptr) {
     return;
   }
-  CTerravueBaseWnd* owner = Owner();
-  if (owner == nullptr) {
+  if (m_host == nullptr) {
     return;
   }
   const QPoint topLeft = m_menuButton->mapToGlobal(QPoint(0, 0));
-  owner->PopupMenu(QPoint(topLeft.x(), topLeft.y() + m_menuButton->height()));
+  m_host->OpenMenuAt(QPoint(topLeft.x(), topLeft.y() + m_menuButton->height()));
 }
 
 // ---------------------------------------------------------------------------
@@ -808,13 +816,11 @@ void CTerravueHtmlWnd::dropEvent(QDropEvent* event) {
       this,
       [this, accepted] {
         const bool changed = ReadPageEdits(/*withPictures=*/true);
-        CTerravueBaseWnd* owner = Owner();
-        if (changed && owner != nullptr && !owner->SaveQuestion()) {
+        if (changed && m_host != nullptr && !m_host->SaveChangesFirst()) {
           return;
         }
-        if (owner != nullptr) {
-          owner->raise();
-          owner->activateWindow();
+        if (m_host != nullptr) {
+          m_host->BringToFront();
         }
         m_modified = true;
         ShowPictures(&accepted);

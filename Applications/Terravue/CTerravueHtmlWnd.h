@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "Applications/Terravue/TrackPageAccess.h"
 #include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
 #include "Applications/Terravue/mapdata/UnreadablePictures.h"
@@ -24,7 +25,7 @@
 class CCustomButton;
 class CProgressDlg;
 class CTrackDlg;
-class CTerravueBaseWnd;
+class MapWindowHost;
 class QWebEngineLoadingInfo;
 struct AppGlobals;
 struct PageField;
@@ -48,7 +49,7 @@ struct DropRules {
 /// "map.html" when there is nothing to show, reports navigation failures,
 /// carries the menu button in its lower right corner, takes dropped photos and
 /// reads the user's edits back from the page.
-class CTerravueHtmlWnd : public QWebEngineView {
+class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   Q_OBJECT
 
  public:
@@ -69,6 +70,9 @@ class CTerravueHtmlWnd : public QWebEngineView {
 
   /// `parent` is the main window (it may be null in tests).
   explicit CTerravueHtmlWnd(QWidget* parent);
+  /// The window that answers what the map window asks of its holder (null:
+  /// nobody; `host` must outlive this window).
+  void SetHost(MapWindowHost* host) { m_host = host; }
   /// Stops a running load at its next picture and waits for it, then deletes
   /// the thumbnails that no saved state holds.
   ~CTerravueHtmlWnd() override;
@@ -199,9 +203,17 @@ class CTerravueHtmlWnd : public QWebEngineView {
   void ShowMessage102();
   void ReportUnreadable(const std::vector<UnreadablePicture>& pictures);
   void JoinWorker();
-  CTerravueBaseWnd* Owner() const;
 
-  QPointer<QWidget> m_owner;
+  // What the track panel reaches of this map.
+  [[nodiscard]] bool MapPageShown() const override;
+  [[nodiscard]] bool PicturesLoading() const override { return m_loading; }
+  [[nodiscard]] const PictureList& Pictures() const override { return m_currentMap.m_pictures; }
+  [[nodiscard]] std::string ShownStateFile() const override { return m_currentMap.m_stateFilePath; }
+  void RunPageScript(const QString& script, std::function<void(const QVariant&)> done) override;
+  void MarkMapModified() override { m_modified = true; }
+  [[nodiscard]] QWidget* BoxParent() override { return this; }
+
+  MapWindowHost* m_host = nullptr;
   MapState m_currentMap;
   bool m_modified = false;
   bool m_loading = false;  ///< a load runs; user-interface thread only

@@ -9,20 +9,18 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeDatabase>
 #include <QPointer>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
-#include <QWebEnginePage>
-#include <QWebEngineScript>
 #include <charconv>
 
 #include "Applications/Terravue/AppMessageBox.h"
 #include "Applications/Terravue/AppStrings.h"
-#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/TrackPageAccess.h"
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/TrackFiles.h"
+#include "Applications/Terravue/mapdata/TrackSniff.h"
 
 namespace {
 
@@ -60,8 +58,9 @@ QString LoadFailure(const QString& path, XpStatus status) {
 
 }  // namespace
 
-CTrackDlg::CTrackDlg(CTerravueHtmlWnd* map)
-    : QWidget(map, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), m_map(map) {
+CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_page(page) {
   setObjectName(QStringLiteral("TrackDlg"));
   setWindowTitle(Text("track/title"));
 
@@ -110,34 +109,9 @@ CTrackDlg::CTrackDlg(CTerravueHtmlWnd* map)
   connect(m_apply, &QPushButton::clicked, this, &CTrackDlg::Apply);
   connect(load, &QPushButton::clicked, this, &CTrackDlg::ChooseTracks);
   connect(close, &QPushButton::clicked, this, &QWidget::hide);
-  connect(m_map, &CTerravueHtmlWnd::pageShown, this, &CTrackDlg::OnPageShown);
 }
 
-bool CTrackDlg::IsTrackPath(const QString& path) {
-  const QString suffix = QFileInfo(path).suffix().toLower();
-  if (suffix == QLatin1String("gpx") || suffix == QLatin1String("nmea")) {
-    return true;
-  }
-  if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
-    return false;
-  }
-  // A file whose type is GPX (application/gpx+xml) is a track log under any
-  // name; the type database knows GPX by name only, so the content is looked
-  // at too: an XML document whose root element is "gpx".
-  QMimeDatabase types;
-  if (types.mimeTypeForFile(path, QMimeDatabase::MatchExtension).inherits(QStringLiteral("application/gpx+xml"))) {
-    return true;
-  }
-  QFile file(path);
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-    return false;
-  }
-  const QByteArray head = file.read(4096);
-  static const QRegularExpression root(
-      QStringLiteral("^\\x{FEFF}?\\s*(<\\?xml[^>]*\\?>\\s*)?(<!--.*?-->\\s*)*<([A-Za-z_][\\w.-]*:)?gpx[\\s>]"),
-      QRegularExpression::DotMatchesEverythingOption);
-  return root.match(QString::fromUtf8(head)).hasMatch();
-}
+bool CTrackDlg::IsTrackPath(const QString& path) { return IsTrackLogPath(path.toStdString()); }
 
 QStringList CTrackDlg::TakeTrackPaths(QStringList& paths) {
   QStringList tracks;
@@ -157,7 +131,8 @@ void CTrackDlg::ChooseTracks() {
   const QString filter = Text("track/filterLogs") +
                          QStringLiteral(" (*.gpx *.GPX *.nmea *.NMEA *.log *.LOG *.txt *.TXT);;") +
                          Text("track/filterAll") + QStringLiteral(" (*)");
-  const QStringList paths = QFileDialog::getOpenFileNames(m_map, Text("track/dialogTitle"), QDir::homePath(), filter);
+  const QStringList paths =
+      QFileDialog::getOpenFileNames(m_page->BoxParent(), Text("track/dialogTitle"), QDir::homePath(), filter);
   for (const QString& path : paths) {
     static_cast<void>(AddTrack(path));
   }
@@ -176,7 +151,7 @@ bool CTrackDlg::AddTrack(const QString& path, QString* error) {
     if (error != nullptr) {
       *error = text;
     }
-    ShowAppMessage(m_map, QMessageBox::Warning, text);
+    ShowAppMessage(m_page->BoxParent(), QMessageBox::Warning, text);
     return false;
   }
   m_paths.append(absolute);
@@ -205,7 +180,7 @@ void CTrackDlg::KeepWithState(const std::string& stateFilePath) {
   }
   std::vector<std::string> kept;
   if (const XpStatus st = KeepTracksWithState(folder, sources, &kept); st != XpStatus::Ok) {
-    ShowAppMessage(m_map, QMessageBox::Warning,
+    ShowAppMessage(m_page->BoxParent(), QMessageBox::Warning,
                    FormatText(Text("track/notKept"), {QString::fromStdString(XpStatusText(st))}));
   }
   // The log stays as loaded; only the files it came from are now the copies.
@@ -237,21 +212,22 @@ std::optional<GeotagOptions> CTrackDlg::Options() const {
   return options;
 }
 
-const PhotoTime* CTrackDlg::TimeOf(const std::string& path) {
-  auto it = m_times.find(path);
-  if (it == m_times.end()) {
+const PhotoTime* CTrackDlg::TimeOf(const PictureRecord& record) {
+  ReadTime& known = m_times[record.m_path];
+  if (known.fileSize < 0 || known.fileSize != record.m_fileSize || known.fileTimeNs != record.m_fileTimeNs) {
+    known.fileSize = record.m_fileSize;
+    known.fileTimeNs = record.m_fileTimeNs;
+    known.time.reset();
     PhotoTime time;
-    std::optional<PhotoTime> read;
-    if (ReadPhotoTime(path, &time)) {
-      read = time;
+    if (ReadPhotoTime(record.m_path, &time)) {
+      known.time = time;
     }
-    it = m_times.emplace(path, read).first;
   }
-  return it->second ? &*it->second : nullptr;
+  return known.time ? &*known.time : nullptr;
 }
 
 bool CTrackDlg::Redraw(bool fit) {
-  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsSending()) {
+  if (!m_page->MapPageShown()) {
     return false;
   }
   std::string files = "[";
@@ -274,10 +250,9 @@ bool CTrackDlg::Redraw(bool fit) {
     files += "]}";
   }
   files += "]";
-  m_map->page()->runJavaScript(
-      QStringLiteral("typeof tvTracksShow === 'function' ? tvTracksShow(%1, %2) : -1")
-          .arg(QString::fromStdString(files), fit ? QStringLiteral("true") : QStringLiteral("false")),
-      QWebEngineScript::MainWorld);
+  m_page->RunPageScript(QStringLiteral("typeof tvTracksShow === 'function' ? tvTracksShow(%1, %2) : -1")
+                            .arg(QString::fromStdString(files), fit ? QStringLiteral("true") : QStringLiteral("false")),
+                        {});
   return true;
 }
 
@@ -288,15 +263,15 @@ void CTrackDlg::Recompute() {
   std::string items = "[";
   if (!options) {
     m_summary->setText(Text("track/badOptions"));
-  } else if (!m_log.Empty() && !m_map->IsLoading()) {
-    const PictureList& pictures = m_map->CurrentMap().m_pictures;
+  } else if (!m_log.Empty() && !m_page->PicturesLoading()) {
+    const PictureList& pictures = m_page->Pictures();
     for (std::size_t i = 0; i < pictures.Count(); ++i) {
       const PictureRecord& record = pictures.At(i);
       if (m_leaveLocated->isChecked() && record.m_latitude != kNoLatitudeText &&
           record.m_longitude != kNoLongitudeText) {
         continue;
       }
-      const PhotoTime* time = TimeOf(record.m_path);
+      const PhotoTime* time = TimeOf(record);
       const GeotagFix fix = time != nullptr ? GeotagPhoto(m_log, *time, *options) : GeotagFix{};
       if (!fix.Placed()) {
         ++m_unmatched;
@@ -312,60 +287,62 @@ void CTrackDlg::Recompute() {
   }
   items += "]";
   m_apply->setEnabled(m_placed > 0);
-  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsSending()) {
+  if (!m_page->MapPageShown()) {
     emit previewShown(m_placed, m_unmatched);
     return;
   }
   const int placed = m_placed;
   const int unmatched = m_unmatched;
   QPointer<CTrackDlg> self(this);
-  m_map->page()->runJavaScript(QStringLiteral("typeof tvTracksPreview === 'function' ? tvTracksPreview(%1) : -1")
-                                   .arg(QString::fromStdString(items)),
-                               QWebEngineScript::MainWorld, [self, placed, unmatched](const QVariant&) {
-                                 if (self) {
-                                   emit self->previewShown(placed, unmatched);
-                                 }
-                               });
+  m_page->RunPageScript(QStringLiteral("typeof tvTracksPreview === 'function' ? tvTracksPreview(%1) : -1")
+                            .arg(QString::fromStdString(items)),
+                        [self, placed, unmatched](const QVariant&) {
+                          if (self) {
+                            emit self->previewShown(placed, unmatched);
+                          }
+                        });
 }
 
 void CTrackDlg::Apply() {
-  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsSending() || m_placed == 0) {
+  if (!m_page->MapPageShown() || m_placed == 0) {
     return;
   }
   QPointer<CTrackDlg> self(this);
-  m_map->page()->runJavaScript(QStringLiteral("typeof tvTracksApply === 'function' ? tvTracksApply() : 0"),
-                               QWebEngineScript::MainWorld, [self](const QVariant& answer) {
-                                 if (!self) {
-                                   return;
-                                 }
-                                 const int moved = answer.toInt();
-                                 if (moved > 0) {
-                                   self->m_map->SetModified(true);
-                                 }
-                                 self->m_placed = 0;
-                                 self->m_apply->setEnabled(false);
-                                 self->m_summary->setText(FormatText(Text("track/applied"), {QString::number(moved)}));
-                                 emit self->applied(moved);
-                               });
+  m_page->RunPageScript(QStringLiteral("typeof tvTracksApply === 'function' ? tvTracksApply() : 0"),
+                        [self](const QVariant& answer) {
+                          if (!self) {
+                            return;
+                          }
+                          const int moved = answer.toInt();
+                          if (moved > 0) {
+                            self->m_page->MarkMapModified();
+                          }
+                          self->m_placed = 0;
+                          self->m_apply->setEnabled(false);
+                          self->m_summary->setText(FormatText(Text("track/applied"), {QString::number(moved)}));
+                          emit self->applied(moved);
+                        });
 }
 
 void CTrackDlg::SetOffsetFromSelected() {
-  if (m_map->GetPageKind() != PageKind::PageServer || m_map->IsLoading() || m_log.Empty()) {
+  if (!m_page->MapPageShown() || m_page->PicturesLoading() || m_log.Empty()) {
     return;
   }
   QPointer<CTrackDlg> self(this);
-  m_map->page()->runJavaScript(
-      QStringLiteral("typeof tvTracksSelected === 'function' ? tvTracksSelected() : null"), QWebEngineScript::MainWorld,
+  m_page->RunPageScript(
+      QStringLiteral("typeof tvTracksSelected === 'function' ? tvTracksSelected() : null"),
       [self](const QVariant& answer) {
         if (!self) {
           return;
         }
         const QVariantMap selected = answer.toMap();
         const int index = selected.value(QStringLiteral("index")).toInt();
-        const PictureList& pictures = self->m_map->CurrentMap().m_pictures;
         const PhotoTime* time = nullptr;
-        if (index >= 1 && static_cast<std::size_t>(index) <= pictures.Count()) {
-          time = self->TimeOf(pictures.At(static_cast<std::size_t>(index - 1)).m_path);
+        if (!self->m_page->PicturesLoading()) {
+          const PictureList& pictures = self->m_page->Pictures();
+          if (index >= 1 && static_cast<std::size_t>(index) <= pictures.Count()) {
+            time = self->TimeOf(pictures.At(static_cast<std::size_t>(index - 1)));
+          }
         }
         auto options = self->Options();
         if (!options) {
@@ -376,7 +353,7 @@ void CTrackDlg::SetOffsetFromSelected() {
                                                                    selected.value(QStringLiteral("lng")).toDouble())
                                             : std::nullopt;
         if (!offset) {
-          ShowAppMessage(self->m_map, QMessageBox::Information, Text("track/selectFirst"));
+          ShowAppMessage(self->m_page->BoxParent(), QMessageBox::Information, Text("track/selectFirst"));
           return;
         }
         self->m_offset->setText(QString::fromStdString(FormatClockOffset(*offset)));
@@ -385,7 +362,7 @@ void CTrackDlg::SetOffsetFromSelected() {
 }
 
 void CTrackDlg::LoadStateTracks() {
-  const std::string state = m_map->CurrentMap().m_stateFilePath;
+  const std::string state = m_page->ShownStateFile();
   if (state == m_shownState) {
     return;
   }
@@ -407,13 +384,11 @@ void CTrackDlg::LoadStateTracks() {
   }
 }
 
-void CTrackDlg::OnPageShown(PageKind kind) {
-  if (kind != PageKind::PageServer || m_map->IsLoading()) {
+void CTrackDlg::PageShown(bool mapPage) {
+  if (!mapPage || m_page->PicturesLoading()) {
     return;
   }
   LoadStateTracks();
-  // Photos may have been added or changed on disk since the last page.
-  m_times.clear();
   if (!m_log.Empty()) {
     Redraw(/*fit=*/m_fitPending);
     m_fitPending = false;

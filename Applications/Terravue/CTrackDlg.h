@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -10,12 +11,12 @@
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
 
-class CTerravueHtmlWnd;
+class PictureRecord;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-enum class PageKind;
+class TrackPageAccess;
 
 /// The track-log panel of the map window (a window of its own, not modal). It holds the GPS track logs loaded
 /// for the current map, has the page draw them, and shows at once where each
@@ -27,8 +28,9 @@ class CTrackDlg : public QWidget {
   Q_OBJECT
 
  public:
-  /// A hidden panel over `map`, which owns it.
-  explicit CTrackDlg(CTerravueHtmlWnd* map);
+  /// A hidden panel working on the map `page` gives, over `parent` (which
+  /// owns it; `page` must outlive it).
+  CTrackDlg(TrackPageAccess* page, QWidget* parent);
 
   /// True for a path whose extension names a track log (".gpx", ".nmea").
   [[nodiscard]] static bool IsTrackPath(const QString& path);
@@ -75,22 +77,30 @@ class CTrackDlg : public QWidget {
   void Apply();
   /// Sets the clock offset from the selected photo's place on the page.
   void SetOffsetFromSelected();
+  /// A page has finished loading; `mapPage` when it is the server's map.
+  void PageShown(bool mapPage);
 
  private:
   [[nodiscard]] std::optional<GeotagOptions> Options() const;
-  [[nodiscard]] const PhotoTime* TimeOf(const std::string& path);
+  [[nodiscard]] const PhotoTime* TimeOf(const PictureRecord& record);
   /// Sends the tracks to the page; false when no map page shows them now.
   bool Redraw(bool fit);
-  void OnPageShown(PageKind kind);
   void LoadStateTracks();
 
-  CTerravueHtmlWnd* m_map;
+  /// A photo's capture time and zone as read from one version of its file.
+  struct ReadTime {
+    std::int64_t fileSize = -1;
+    std::int64_t fileTimeNs = 0;
+    std::optional<PhotoTime> time;
+  };
+
+  TrackPageAccess* m_page;
   TrackLog m_log;
   QStringList m_paths;
-  std::map<std::string, std::optional<PhotoTime>> m_times;
-  std::string m_shownState;   ///< the state file whose tracks are loaded ("" for an unsaved map)
-  bool m_fromState = false;   ///< the tracks are those a saved map keeps
-  bool m_fitPending = false;  ///< fit the map to the tracks when a map page shows
+  std::map<std::string, ReadTime> m_times;  ///< path -> its time, read once per file version
+  std::string m_shownState;                 ///< the state file whose tracks are loaded ("" for an unsaved map)
+  bool m_fromState = false;                 ///< the tracks are those a saved map keeps
+  bool m_fitPending = false;                ///< fit the map to the tracks when a map page shows
   int m_placed = 0;
   int m_unmatched = 0;
   QLineEdit* m_zone = nullptr;
