@@ -261,7 +261,65 @@ GeotagFix MatchTime(const TrackLog& log, std::int64_t utcSeconds, const GeotagOp
   return Placed(GeotagStatus::Nearest, utcSeconds, *nearest);
 }
 
+namespace {
+
+constexpr int kZoneRefinements = 4;
+
+// The zone at `fix`'s position and its offset for the clock reading `localSeconds` (the wall time
+// counted as if it were UTC); false when the map or ICU has none.
+bool ZoneForClock(const TimeZoneIndex& map, double latitude, double longitude, std::int64_t localSeconds,
+                  std::string* zone, int* offsetSeconds) {
+  const auto name = map.ZoneAt(GeoPoint{latitude, longitude});
+  if (!name) {
+    return false;
+  }
+  int offset = 0;
+  if (ZoneOffsetAtLocal(*name, localSeconds * 1000, &offset) != XpStatus::Ok) {
+    return false;
+  }
+  *zone = std::string(*name);
+  *offsetSeconds = offset;
+  return true;
+}
+
+GeotagFix GeotagByPosition(const TrackLog& log, const PhotoTime& time, const GeotagOptions& options) {
+  const auto fields = time.local.GetFields();
+  if (!time.local.IsValid() || !fields) {
+    return GeotagFix{};
+  }
+  const std::int64_t local =
+      UtcSecondsFromFields(fields->year, fields->month, fields->day, fields->hour, fields->minute, fields->second);
+  // The first guess: the zone in the middle of the track's span.
+  const TrackFix& middle = log.Fixes()[log.Fixes().size() / 2];
+  std::string zone;
+  int offset = 0;
+  if (!ZoneForClock(*options.zoneMap, middle.latitude, middle.longitude, local, &zone, &offset)) {
+    const auto utc = PhotoUtcSeconds(time, options);
+    return utc ? MatchTime(log, *utc, options) : GeotagFix{};
+  }
+  GeotagFix fix = MatchTime(log, local - offset - options.clockOffsetSeconds, options);
+  for (int round = 0; round < kZoneRefinements && fix.Placed(); ++round) {
+    std::string there;
+    int thereOffset = 0;
+    if (!ZoneForClock(*options.zoneMap, fix.latitude, fix.longitude, local, &there, &thereOffset) ||
+        (there == zone && thereOffset == offset)) {
+      break;
+    }
+    zone = std::move(there);
+    offset = thereOffset;
+    fix = MatchTime(log, local - offset - options.clockOffsetSeconds, options);
+  }
+  fix.zone = std::move(zone);
+  fix.zoneSeconds = offset;
+  return fix;
+}
+
+}  // namespace
+
 GeotagFix GeotagPhoto(const TrackLog& log, const PhotoTime& time, const GeotagOptions& options) {
+  if (options.zoneMap != nullptr && !time.zoneSeconds && !options.zoneSeconds && !log.Empty()) {
+    return GeotagByPosition(log, time, options);
+  }
   const auto utc = PhotoUtcSeconds(time, options);
   if (!utc) {
     return GeotagFix{};

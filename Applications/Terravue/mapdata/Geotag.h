@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "Applications/Terravue/mapdata/TimeZoneIndex.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpStatus.h"
@@ -37,6 +38,9 @@ struct GeotagOptions {
   /// How many seconds the camera's clock ran ahead of the true time (negative
   /// when it was behind); subtracted from every photo's time.
   std::int64_t clockOffsetSeconds = 0;
+  /// With a time-zone map (and no zoneSeconds), a photo without its own zone takes the zone where
+  /// the track is at the photo's time, on the photo's date. The map must outlive the options.
+  const TimeZoneIndex* zoneMap = nullptr;
 };
 
 /// Where a photo goes.
@@ -47,6 +51,10 @@ struct GeotagFix {
   double longitude = 0.0;
   double altitude = 0.0;  ///< metres; meaningful with hasAltitude
   bool hasAltitude = false;
+  /// The zone the photo's clock was read in when it came from the position (zoneMap): its name
+  /// and offset. Empty when the photo's own zone, the given zone or the local zone served.
+  std::string zone;
+  int zoneSeconds = 0;
 
   [[nodiscard]] bool Placed() const {
     return status == GeotagStatus::Exact || status == GeotagStatus::Interpolated || status == GeotagStatus::Nearest;
@@ -84,7 +92,12 @@ struct PhotoTime {
 /// Matches a true time against the sorted fixes of `log` by binary search.
 [[nodiscard]] GeotagFix MatchTime(const TrackLog& log, std::int64_t utcSeconds, const GeotagOptions& options);
 
-/// PhotoUtcSeconds then MatchTime; NoTime when the photo has no valid time.
+/// PhotoUtcSeconds then MatchTime; NoTime when the photo has no valid time. With
+/// `options.zoneMap`, no `options.zoneSeconds` and a photo without its own zone, the zone comes
+/// from the position: a first guess from the zone at the middle of the track, then, up to four
+/// times, the zone where the track is at the time that zone gives, until the zone and its offset
+/// for the photo's clock reading stay the same. A photo the track does not reach keeps the last
+/// guess; `zone` and `zoneSeconds` of the answer say which zone served.
 [[nodiscard]] GeotagFix GeotagPhoto(const TrackLog& log, const PhotoTime& time, const GeotagOptions& options);
 
 /// The clock offset that puts the photo at the fix nearest (on the ground) to

@@ -39,6 +39,9 @@ std::string ToolStatusReason(XpStatus status);
 /// The one line that reports a picture a rewrite refused or failed: the file,
 /// the reason and, for damaged Exif data, what was found.
 std::string ToolRefusalLine(const std::string& file, XpStatus status);
+/// The data file `fileName` (places.tvp, zones.tvz) to read: `named` when given, else the one
+/// beside the program, else the installed one in share/terravue.
+std::string ToolDataPath(const std::string& named, const char* fileName);
 
 /// Writes one JSON object, key by key, on one line.
 class ToolJsonObject {

@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "Applications/Terravue/mapdata/Geotag.h"
+#include "Applications/Terravue/mapdata/TimeZoneIndex.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/base/XpCalendar.h"
@@ -18,7 +21,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: terravue-tool geotag --track FILE [--track FILE ...] [--tz +HH:MM] [--offset +SECONDS] "
+    "usage: terravue-tool geotag --track FILE [--track FILE ...] [--tz +HH:MM|auto] [--zones FILE] [--offset +SECONDS] "
     "[--max-gap SECONDS] [--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] PHOTO...\n";
 
 struct GeotagArgs {
@@ -28,7 +31,12 @@ struct GeotagArgs {
   bool skipLocated = false;
   bool dryRun = false;
   bool preserveModificationTime = false;
+  bool zoneFromPosition = false;
+  std::string zoneFile;
 };
+
+// Fixes of the track whose zones are compared to tell whether a trip crosses zones.
+constexpr std::size_t kZoneSamples = 256;
 
 std::optional<std::int64_t> ParseSeconds(const std::string& text) {
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -41,18 +49,25 @@ std::optional<std::int64_t> ParseSeconds(const std::string& text) {
 bool ParseArgs(const std::vector<std::string>& args, GeotagArgs* parsed, std::ostream& err) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    const bool takesValue =
-        a == "--track" || a == "--tz" || a == "--offset" || a == "--max-gap" || a == "--max-extrapolate";
+    const bool takesValue = a == "--track" || a == "--tz" || a == "--offset" || a == "--max-gap" ||
+                            a == "--max-extrapolate" || a == "--zones";
     if (takesValue && i + 1 >= args.size()) {
       err << "terravue-tool geotag: " << a << " needs a value\n";
       return false;
     }
     if (a == "--track") {
       parsed->tracks.push_back(args[++i]);
+    } else if (a == "--zones") {
+      parsed->zoneFile = args[++i];
+    } else if (a == "--tz" && args[i + 1] == "auto") {
+      ++i;
+      parsed->zoneFromPosition = true;
+      parsed->options.zoneSeconds.reset();
     } else if (a == "--tz") {
+      parsed->zoneFromPosition = false;
       const auto zone = ParseZoneOffset(args[++i]);
       if (!zone) {
-        err << "terravue-tool geotag: \"" << args[i] << "\" is not a zone offset (+09:00, -05:30)\n";
+        err << "terravue-tool geotag: \"" << args[i] << "\" is not a zone offset (+09:00, -05:30) or auto\n";
         return false;
       }
       parsed->options.zoneSeconds = zone;
@@ -137,6 +152,37 @@ int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return 2;
     }
   }
+  TimeZoneIndex zoneMap;
+  std::set<std::string> tripZones;
+  if (parsed.zoneFromPosition) {
+    const std::string path = ToolDataPath(parsed.zoneFile, "zones.tvz");
+    if (const XpStatus st = zoneMap.LoadFile(path); st != XpStatus::Ok) {
+      const char* reason = st == XpStatus::TimeZoneDataInvalid    ? "not a time-zone map, or a damaged one (0x863C)"
+                           : st == XpStatus::TimeZoneDataTooLarge ? "larger than any time-zone map (0x863D)"
+                                                                  : nullptr;
+      err << "terravue-tool geotag: time-zone map " << path << ": "
+          << (reason != nullptr ? reason : ToolStatusReason(st)) << '\n';
+      return 2;
+    }
+    parsed.options.zoneMap = &zoneMap;
+    // The zones and offsets along the track, from fixes spread over it.
+    const std::vector<TrackFix>& fixes = log.Fixes();
+    const std::size_t step = fixes.size() / kZoneSamples + 1;
+    for (std::size_t i = 0; i < fixes.size(); i += step) {
+      ZoneAnswer answer;
+      const TrackFix& fix = fixes[i];
+      if (zoneMap.Lookup(GeoPoint{fix.latitude, fix.longitude}, fix.timeMs, &answer) == XpStatus::Ok) {
+        tripZones.insert(answer.zone + " " + ZoneOffsetText(answer.offsetSeconds));
+      }
+    }
+    if (!fixes.empty()) {
+      ZoneAnswer last;
+      if (zoneMap.Lookup(GeoPoint{fixes.back().latitude, fixes.back().longitude}, fixes.back().timeMs, &last) ==
+          XpStatus::Ok) {
+        tripZones.insert(last.zone + " " + ZoneOffsetText(last.offsetSeconds));
+      }
+    }
+  }
   if (log.Skipped() != 0) {
     err << "terravue-tool geotag: " << log.Skipped() << " track points without a time or a valid position skipped\n";
   }
@@ -195,8 +241,32 @@ int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostr
         json.Text("error", error);
       }
       json.Bool("written", written);
+      if (parsed.zoneFromPosition) {
+        // The zone the camera's clock was read in: the photo's own, or the one from the position.
+        if (!fix.zone.empty()) {
+          json.Text("camera_zone", fix.zone);
+          json.Text("camera_utc_offset", ZoneOffsetText(fix.zoneSeconds));
+          tripZones.insert(fix.zone + " " + ZoneOffsetText(fix.zoneSeconds));
+        } else {
+          json.Null("camera_zone");
+          if (time.zoneSeconds && fix.status != GeotagStatus::NoTime) {
+            json.Text("camera_utc_offset", ZoneOffsetText(*time.zoneSeconds));
+          } else {
+            json.Null("camera_utc_offset");
+          }
+        }
+      }
     }
     out << '\n';
+  }
+  if (tripZones.size() > 1) {
+    err << "terravue-tool geotag: the trip crosses a time zone or a daylight-saving change (";
+    const char* separator = "";
+    for (const std::string& zone : tripZones) {
+      err << separator << zone;
+      separator = ", ";
+    }
+    err << "); each photo without a zone of its own took the zone where the track was at its time\n";
   }
   return exitCode;
 }

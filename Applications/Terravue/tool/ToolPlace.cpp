@@ -55,24 +55,6 @@ std::string Fixed(double value, int digits) {
   return ec == std::errc() ? std::string(text, end) : std::string("null");
 }
 
-// The data file to read: the one named, else the one beside the program, else the installed one.
-std::string DataPath(const std::string& named, const char* fileName) {
-  if (!named.empty()) {
-    return named;
-  }
-  std::error_code ec;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) {
-    return fileName;
-  }
-  const std::filesystem::path beside = program.parent_path() / fileName;
-  if (std::filesystem::is_regular_file(beside, ec)) {
-    return beside.string();
-  }
-  // The program file is in <prefix>/bin and its data in <prefix>/share/terravue.
-  return (program.parent_path() / ".." / "share" / "terravue" / fileName).lexically_normal().string();
-}
-
 std::string IndexReason(XpStatus status) {
   switch (status) {
     case XpStatus::PlaceDataInvalid:
@@ -90,7 +72,7 @@ std::string IndexReason(XpStatus status) {
 
 // Loads the index, reporting a failure on `err` for the command `name`.
 bool LoadIndex(const char* name, const std::string& named, PlaceIndex* index, std::ostream& err) {
-  const std::string path = DataPath(named, kIndexFile);
+  const std::string path = ToolDataPath(named, kIndexFile);
   if (const XpStatus st = index->LoadFile(path); st != XpStatus::Ok) {
     err << "terravue-tool " << name << ": place index " << path << ": " << IndexReason(st) << '\n';
     return false;
@@ -264,7 +246,7 @@ int RunWhere(const std::vector<std::string>& args, std::ostream& out, std::ostre
     return 1;
   }
   TimeZoneIndex zones;
-  const std::string zonePath = DataPath(zoneFile, kZoneFile);
+  const std::string zonePath = ToolDataPath(zoneFile, kZoneFile);
   if (const XpStatus st = zones.LoadFile(zonePath); st != XpStatus::Ok) {
     err << "terravue-tool where: time-zone map " << zonePath << ": " << ZoneReason(st) << '\n';
     return 1;
@@ -284,4 +266,22 @@ int RunWhere(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   WritePlace(*nearest, /*withDistance=*/true, out, &zone);
   return 0;
+}
+
+// The data file to read: the one named, else the one beside the program, else the installed one.
+std::string ToolDataPath(const std::string& named, const char* fileName) {
+  if (!named.empty()) {
+    return named;
+  }
+  std::error_code ec;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) {
+    return fileName;
+  }
+  const std::filesystem::path beside = program.parent_path() / fileName;
+  if (std::filesystem::is_regular_file(beside, ec)) {
+    return beside.string();
+  }
+  // The program file is in <prefix>/bin and its data in <prefix>/share/terravue.
+  return (program.parent_path() / ".." / "share" / "terravue" / fileName).lexically_normal().string();
 }

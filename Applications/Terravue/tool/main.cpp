@@ -24,14 +24,17 @@ const ToolCommand kCommands[] = {
      "make-photos [--size WxH] [--count N] [--without-position K] [--seed S] [--quality Q] FOLDER   sample photos",
      RunMakePhotos},
     {"geotag",
-     "geotag --track FILE [--track FILE ...] [--tz +HH:MM] [--offset +SECONDS] [--max-gap SECONDS] "
+     "geotag --track FILE [--track FILE ...] [--tz +HH:MM|auto] [--zones FILE] [--offset +SECONDS] [--max-gap SECONDS] "
      "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] PHOTO...   place photos from GPS "
      "track logs: changes GPS position, altitude, date and time stamps",
      RunGeotag},
     {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
     {"load", "load --work DIR [--jobs N] PHOTO...   add photos as the map does; one JSON line per picture", RunLoad},
     {"place", "place [--limit N] [--near LAT,LNG] TEXT   places whose name begins with TEXT, best first", RunPlace},
-    {"where", "where LAT LNG   the nearest place to a position in decimal degrees", RunWhere},
+    {"where",
+     "where [--date YYYY-MM-DD] LAT LNG   the nearest place to a position in decimal degrees, the time zone and "
+     "its UTC offset there",
+     RunWhere},
 };
 
 void Usage(std::ostream& err) {
