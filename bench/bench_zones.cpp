@@ -79,3 +79,5 @@ void BM_ZoneLookupWithOffset(benchmark::State& state) {
 BENCHMARK(BM_ZoneLookupWithOffset)->Arg(0)->Arg(1)->ArgNames({"europe"})->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+BENCHMARK_MAIN();
