@@ -165,6 +165,19 @@ CTerravueHtmlWnd::~CTerravueHtmlWnd() {
 
 bool CTerravueHtmlWnd::MapPageShown() const { return GetPageKind() == PageKind::PageServer && !m_sending; }
 
+void CTerravueHtmlWnd::NoteTrackPlaced(const std::vector<std::pair<std::string, GeotagFix>>& placed) {
+  if (m_loading) {
+    return;
+  }
+  for (const auto& [path, fix] : placed) {
+    for (PictureRecord& record : m_currentMap.m_pictures.Records()) {
+      if (record.m_path == path) {
+        record.m_trackFix = fix;
+      }
+    }
+  }
+}
+
 void CTerravueHtmlWnd::RunPageScript(const QString& script, std::function<void(const QVariant&)> done) {
   if (done) {
     page()->runJavaScript(script, QWebEngineScript::MainWorld, std::move(done));

@@ -211,6 +211,7 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   [[nodiscard]] std::string ShownStateFile() const override { return m_currentMap.m_stateFilePath; }
   void RunPageScript(const QString& script, std::function<void(const QVariant&)> done) override;
   void MarkMapModified() override { m_modified = true; }
+  void NoteTrackPlaced(const std::vector<std::pair<std::string, GeotagFix>>& placed) override;
   [[nodiscard]] QWidget* BoxParent() override { return this; }
 
   MapWindowHost* m_host = nullptr;

@@ -259,6 +259,7 @@ bool CTrackDlg::Redraw(bool fit) {
 void CTrackDlg::Recompute() {
   m_placed = 0;
   m_unmatched = 0;
+  m_preview.clear();
   const auto options = Options();
   std::string items = "[";
   if (!options) {
@@ -279,6 +280,7 @@ void CTrackDlg::Recompute() {
       }
       items += (m_placed == 0 ? "{\"index\":" : ",{\"index\":") + std::to_string(i + 1) +
                ",\"lat\":" + Number(fix.latitude) + ",\"lng\":" + Number(fix.longitude) + "}";
+      m_preview.emplace_back(record.m_path, fix);
       ++m_placed;
     }
     m_summary->setText(FormatText(Text("track/preview"), {QString::number(m_placed), QString::number(m_unmatched)}));
@@ -308,14 +310,16 @@ void CTrackDlg::Apply() {
     return;
   }
   QPointer<CTrackDlg> self(this);
+  auto placed = m_preview;
   m_page->RunPageScript(QStringLiteral("typeof tvTracksApply === 'function' ? tvTracksApply() : 0"),
-                        [self](const QVariant& answer) {
+                        [self, placed](const QVariant& answer) {
                           if (!self) {
                             return;
                           }
                           const int moved = answer.toInt();
                           if (moved > 0) {
                             self->m_page->MarkMapModified();
+                            self->m_page->NoteTrackPlaced(placed);
                           }
                           self->m_placed = 0;
                           self->m_apply->setEnabled(false);

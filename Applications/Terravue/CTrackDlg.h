@@ -7,6 +7,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
@@ -103,6 +105,7 @@ class CTrackDlg : public QWidget {
   bool m_fitPending = false;                ///< fit the map to the tracks when a map page shows
   int m_placed = 0;
   int m_unmatched = 0;
+  std::vector<std::pair<std::string, GeotagFix>> m_preview;  ///< path -> fix of each photo the preview places
   QLineEdit* m_zone = nullptr;
   QLineEdit* m_offset = nullptr;
   QCheckBox* m_leaveLocated = nullptr;

@@ -4,6 +4,10 @@
 #include <QVariant>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "Applications/Terravue/mapdata/Geotag.h"
 
 class PictureList;
 class QWidget;
@@ -28,6 +32,9 @@ class TrackPageAccess {
   virtual void RunPageScript(const QString& script, std::function<void(const QVariant&)> done) = 0;
   /// The page's pictures were moved: the map has changes to save.
   virtual void MarkMapModified() = 0;
+  /// A track placed the pictures at these paths at these fixes; a save
+  /// writes each one's whole fix while it stays there.
+  virtual void NoteTrackPlaced(const std::vector<std::pair<std::string, GeotagFix>>& placed) = 0;
   /// The widget the panel's boxes and file dialog open over.
   [[nodiscard]] virtual QWidget* BoxParent() = 0;
 };

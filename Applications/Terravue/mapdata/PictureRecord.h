@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/PictureResult.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpStatus.h"
@@ -128,6 +130,12 @@ class PictureRecord {
   /// picture file when it was last read or written; a size below 0 means none.
   std::int64_t m_fileSize = -1;
   std::int64_t m_fileTimeNs = 0;
+  /// Where a track log placed the picture. While the position texts still
+  /// name that place, a save writes the whole fix (position, altitude, UTC
+  /// time stamp; the old fix's own tags go) as geotagging a file does; a
+  /// position moved by hand afterwards writes the texts alone. Cleared once
+  /// written; not kept in a saved map.
+  std::optional<GeotagFix> m_trackFix;
 };
 
 /// The number N of a thumbnail name "cache_N.jpg" (N of one to ten decimal

@@ -2,10 +2,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/HandOffLauncher.h"
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapState.h"
@@ -55,6 +57,29 @@ void PrepareRecord(const std::string& path, const std::string& latitude, const s
   (void)TextToRationals(longitude, &gps->longitudeRef, &gps->longitude, /*latitude=*/false);
 }
 
+// True when both position texts name the place of `fix`: a coordinate text
+// keeps a thousandth of a second of arc, about 3 cm.
+bool TextsNameFix(const std::string& latitude, const std::string& longitude, const GeotagFix& fix) {
+  constexpr double kTolerance = 1.0e-6;  // degrees, above a text's resolution, far below a hand move
+  XpGPSRecord parsed;
+  double lat = 0.0;
+  double lng = 0.0;
+  return fix.Placed() && TextToRationals(latitude, &parsed.latitudeRef, &parsed.latitude, /*latitude=*/true) &&
+         TextToRationals(longitude, &parsed.longitudeRef, &parsed.longitude, /*latitude=*/false) &&
+         RationalsToDegrees(parsed.latitudeRef, parsed.latitude, &lat) &&
+         RationalsToDegrees(parsed.longitudeRef, parsed.longitude, &lng) &&
+         std::fabs(lat - fix.latitude) <= kTolerance && std::fabs(lng - fix.longitude) <= kTolerance;
+}
+
+// Fills `gps` from the file's GPS directory (empty when it has none) and makes
+// it the tags of the track fix, as geotagging the file writes them.
+XpStatus PrepareTrackRecord(const std::string& path, const GeotagFix& fix, XpGPSRecord* gps) {
+  if (XpExifRewrite::ReadGPS(path, *gps) != XpStatus::Ok) {
+    gps->Reset();
+  }
+  return FillGeotagRecord(fix, gps);
+}
+
 }  // namespace
 
 PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
@@ -92,6 +117,10 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   }
   const std::string thumbnail = ThumbnailPath(rootFolder);
   XpGPSRecord gps;
+  // A track's fix counts only while the texts still name its place.
+  if (m_trackFix && (forgotten || !TextsNameFix(m_latitude, m_longitude, *m_trackFix))) {
+    m_trackFix.reset();
+  }
 
   if (mode == WriteMode::Apply) {
     if (!MapIsRegularFile(m_path)) {
@@ -114,6 +143,11 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
       } else {
         if (forgotten) {
           status = XpExifRewrite::RemoveGPS(m_path);
+        } else if (m_trackFix) {
+          status = PrepareTrackRecord(m_path, *m_trackFix, &gps);
+          if (status == XpStatus::Ok) {
+            status = XpExifRewrite::WriteGPS(m_path, gps, /*replaceWhole=*/true);
+          }
         } else {
           PrepareRecord(m_path, m_latitude, m_longitude, &gps);
           status = XpExifRewrite::WriteGPS(m_path, gps, /*replaceWhole=*/true);
@@ -138,10 +172,13 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   if (!ThumbnailPathIsSafe(rootFolder) || !MapIsRegularFile(thumbnail)) {
     if (done) {
       m_modified = 0;
+      m_trackFix.reset();
     }
     return PictureResult::Missing;
   }
-  if (m_latitude != kNoLatitudeText) {
+  if (m_trackFix && PrepareTrackRecord(thumbnail, *m_trackFix, &gps) == XpStatus::Ok) {
+    (void)XpExifRewrite::WriteGPS(thumbnail, gps, /*replaceWhole=*/true);
+  } else if (m_latitude != kNoLatitudeText) {
     PrepareRecord(thumbnail, m_latitude, m_longitude, &gps);
     (void)XpExifRewrite::WriteGPS(thumbnail, gps, /*replaceWhole=*/true);
   } else {
@@ -149,6 +186,7 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   }
   if (done) {
     m_modified = 0;
+    m_trackFix.reset();
   }
   return PictureResult::Success;
 }

@@ -84,6 +84,38 @@ std::pair<double, double> PositionOf(const QString& path) {
   return {lat, lng};
 }
 
+// The photo's GPS directory as the tool's dump prints it, one line per entry;
+// empty when the tool could not read it.
+QStringList GpsDirectoryOf(const QString& path) {
+  QProcess tool;
+  tool.start(QStringLiteral(TV_PROGRAM_DIR "/tool/terravue-tool"), {QStringLiteral("dump"), path});
+  if (!tool.waitForFinished(30000) || tool.exitCode() != 0) {
+    return {};
+  }
+  QStringList entries;
+  bool inGps = false;
+  for (const QString& line : QString::fromUtf8(tool.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+    if (line.contains(QStringLiteral("(0x8825)"))) {
+      inGps = true;
+      continue;
+    }
+    if (inGps && line.startsWith(QStringLiteral("        "))) {
+      entries.append(line.trimmed());
+    } else if (inGps) {
+      break;
+    }
+  }
+  return entries;
+}
+
+// Fixes every ten minutes from 09:50 to 10:20 UTC on 1 May 2024, with heights.
+const char* const kTrackWithHeights =
+    "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>\n"
+    "<trkpt lat=\"35.0\" lon=\"139.0\"><ele>12.5</ele><time>2024-05-01T09:50:00Z</time></trkpt>\n"
+    "<trkpt lat=\"35.1\" lon=\"139.1\"><ele>20.0</ele><time>2024-05-01T10:00:00Z</time></trkpt>\n"
+    "<trkpt lat=\"35.2\" lon=\"139.2\"><ele>30.0</ele><time>2024-05-01T10:10:00Z</time></trkpt>\n"
+    "</trkseg></trk></gpx>\n";
+
 // Fixes every ten minutes from 09:50 to 10:20 UTC on 1 May 2024, moving north-east.
 const char* const kTrack =
     "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>\n"
@@ -269,6 +301,80 @@ class TracksTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(RunScript(map, previewLatitude).toDouble() - 35.1) < 1e-6, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(
         std::abs(RunScript(map, QStringLiteral("tvTracks.pending[0].lng")).toDouble() - 139.1) < 1e-6, 20000);
+  }
+
+  void aSavePlacedByATrackWritesWhatGeotaggingWrites() {
+    // A located photo whose GPS directory describes an older fix: a height, a
+    // time stamp and a direction of its own.
+    const QString folder = m_home->Path("photos");
+    const QString photo = folder + QStringLiteral("/old.jpg");
+    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0), "N:10:00:00.000", "E:20:00:00.000"));
+    {
+      XpGPSRecord old;
+      QCOMPARE(XpExifRewrite::ReadGPS(photo.toStdString(), old), XpStatus::Ok);
+      old.altitude.numerator = 999;
+      old.altitude.denominator = 1;
+      old.altitude.valid = 1;
+      old.altitudeRef.letter = 0;
+      old.altitudeRef.valid = 1;
+      old.imgDirection.numerator = 90;
+      old.imgDirection.denominator = 1;
+      old.imgDirection.valid = 1;
+      old.timeStamp.numerators = {1, 2, 3};
+      old.timeStamp.denominators = {1, 1, 1};
+      old.timeStamp.valid = 1;
+      QCOMPARE(XpExifRewrite::WriteGPS(photo.toStdString(), old, /*replaceWhole=*/true), XpStatus::Ok);
+    }
+    const QString track = m_home->Path("heights.gpx");
+    TestHome::WriteFile(track, kTrackWithHeights);
+    // What geotagging the same photo with the same track writes.
+    const QString expected = m_home->Path("expected.jpg");
+    QVERIFY(QFile::copy(photo, expected));
+    QCOMPARE(QProcess::execute(QStringLiteral(TV_PROGRAM_DIR "/tool/terravue-tool"),
+                               {QStringLiteral("geotag"), QStringLiteral("--track"), track, QStringLiteral("--tz"),
+                                QStringLiteral("+00:00"), expected}),
+             0);
+    const QStringList geotagged = GpsDirectoryOf(expected);
+    QVERIFY2(geotagged.contains(QStringLiteral("7(0x0007) x   3 (5) = 10/1, 5/1, 0/1")) &&
+                 geotagged.contains(QStringLiteral("6(0x0006) x   1 (5) = 2500/100")),
+             qPrintable(geotagged.join(QLatin1Char('|'))));
+    QVERIFY(!GpsDirectoryOf(photo).isEmpty());
+    QVERIFY(GpsDirectoryOf(photo) != geotagged);
+    Answerer answerer;
+
+    AppStartOptions options;
+    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
+    options.language = AppStrings::Language::English;
+    options.arguments = {photo};
+    auto app = std::make_unique<CTerravueApp>(options);
+    QVERIFY(app->InitInstance());
+    CTerravueBaseWnd* window = app->MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
+                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
+                              QStringLiteral("function"), 10000);
+    CTrackDlg* tracks = map->Tracks();
+    tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
+    tracks->LeaveLocatedBox()->setChecked(false);
+    QVERIFY(tracks->AddTrack(track));
+    QTRY_COMPARE_WITH_TIMEOUT(tracks->PlacedCount(), 1, 10000);
+    QSignalSpy applied(tracks, &CTrackDlg::applied);
+    tracks->ApplyButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    QCOMPARE(applied.first().first().toInt(), 1);
+
+    window->PrepareMenu();
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
+        action->trigger();
+      }
+    }
+    QVERIFY(QFileInfo(AppGlobals::Get().workFolder + QStringLiteral("/Walk/data.tvd")).isFile());
+    // Every GPS tag is the one geotagging writes: position, height, UTC date
+    // and time; the old fix's direction is gone.
+    QCOMPARE(GpsDirectoryOf(photo), geotagged);
+    QCOMPARE(map->PendingCount(), 0);
   }
 
   void loadsATrackPreviewsAppliesAndSaves() {
