@@ -1,11 +1,18 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QVariant>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -15,7 +22,66 @@
 #include <memory>
 #include <utility>
 
+#include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
+
+/// Answers the modal dialogs as they open, one at a time, as a user would:
+/// a message box with the first of `replies` it offers (else its first
+/// button), recording its text in `seen`; the save dialog with the next of
+/// `names`, then with `saveName`, and with Cancel when there is none (or
+/// with `cancelSave`), recording the name it offered in `saveDialogNames`.
+class ModalAnswerer : public QObject {
+ public:
+  explicit ModalAnswerer(QString name = QString(), QList<QMessageBox::StandardButton> answers = {QMessageBox::Yes})
+      : replies(std::move(answers)), saveName(std::move(name)) {
+    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Answer);
+    m_timer.start(20);
+  }
+
+  QStringList seen;
+  QList<QMessageBox::StandardButton> replies;
+  QString saveName;
+  QStringList names;
+  bool cancelSave = false;
+  QStringList saveDialogNames;
+  int saveDialogs = 0;
+
+ private:
+  void Answer() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || !modal->isVisible()) {
+      return;
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      if (box->buttons().isEmpty()) {
+        return;
+      }
+      seen.append(box->text());
+      QAbstractButton* button = nullptr;
+      for (const QMessageBox::StandardButton reply : replies) {
+        if (button == nullptr) {
+          button = box->button(reply);
+        }
+      }
+      if (button == nullptr) {
+        button = box->buttons().constFirst();
+      }
+      button->click();
+    } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
+      ++saveDialogs;
+      saveDialogNames.append(save->NameEdit()->text());
+      QString name = names.isEmpty() ? saveName : names.takeFirst();
+      if (cancelSave || name.isEmpty()) {
+        save->CancelButton()->click();
+        return;
+      }
+      save->NameEdit()->setText(name);
+      save->SaveButton()->click();
+    }
+  }
+
+  QTimer m_timer;
+};
 
 /// A temporary home for one test: HOME and the XDG folders point into it, so
 /// settings, documents, data and the instance lock never touch the real user's.

@@ -40,49 +40,6 @@
 
 namespace {
 
-/// Answers every modal dialog that opens: message boxes with `reply` (or
-/// their only button), the save dialog with `saveName`. Records what it saw.
-class ModalAnswerer : public QObject {
- public:
-  ModalAnswerer() {
-    connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::Answer);
-    m_timer.start(20);
-  }
-
-  QStringList seen;
-  QString saveName = QStringLiteral("Trip");
-  QMessageBox::StandardButton reply = QMessageBox::Yes;
-  bool cancelSave = false;  ///< Cancel the save dialog instead of naming the map
-
- private:
-  void Answer() {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || !modal->isVisible()) {
-      return;
-    }
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      seen.append(box->text());
-      QAbstractButton* button = box->button(reply);
-      if (button == nullptr && !box->buttons().isEmpty()) {
-        button = box->buttons().constFirst();
-      }
-      if (button != nullptr) {
-        button->click();
-      }
-    } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
-      seen.append(QStringLiteral("save dialog: ") + save->NameEdit()->text());
-      if (cancelSave) {
-        save->CancelButton()->click();
-        return;
-      }
-      save->NameEdit()->setText(saveName);
-      save->SaveButton()->click();
-    }
-  }
-
-  QTimer m_timer;
-};
-
 int ScriptNumber(QWebEngineView* view, const QString& script) { return RunScript(view, script).toInt(); }
 
 /// Decimal degrees of a coordinate text such as "N:35:37:32.828".
@@ -283,7 +240,7 @@ class EndToEndTest : public QObject {
   void photosGoOnTheMapAreMovedSavedReopenedAndDeleted() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
 
     // First start: the three photos on the command line.
     auto app = std::make_unique<CTerravueApp>(Options(photos));
@@ -343,7 +300,7 @@ class EndToEndTest : public QObject {
     QCOMPARE(saveAs->text(), QStringLiteral("Save Terravue as a new file (&S)"));
     QVERIFY(saveAs->isEnabled());
     saveAs->trigger();
-    QVERIFY(answerer.seen.contains(QStringLiteral("save dialog: New data")));
+    QVERIFY(answerer.saveDialogNames.contains(QStringLiteral("New data")));
     const QString trip = WorkFolder() + QStringLiteral("/Trip");
     for (const char* name :
          {"data.tvd", "data.htm", "GPS.gif", "terravue.js", "terravue.css", "pin_std1.png", "pin_std2.png"}) {
@@ -414,7 +371,7 @@ class EndToEndTest : public QObject {
     QCOMPARE(window->CurrentStateIndex(), 0);
     QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
     QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
-    answerer.reply = QMessageBox::Yes;
+    answerer.replies = {QMessageBox::Yes};
     window->OnCommand(MainMenu::kDeleteState);
     QVERIFY(answerer.seen.last().startsWith(QStringLiteral("\"Trip\" (")));
     QVERIFY(!QFileInfo::exists(trip));
@@ -435,7 +392,7 @@ class EndToEndTest : public QObject {
   void aSaveThatCannotWriteEveryMovedPhotoReportsEachAndKeepsTheMoves() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     auto app = std::make_unique<CTerravueApp>(Options(photos));
     QVERIFY(app->InitInstance());
@@ -540,7 +497,7 @@ class EndToEndTest : public QObject {
 
     // Closing asks to save, since a move is still not in its file; the state
     // opened from its file afterwards still has it.
-    answerer.reply = QMessageBox::Save;
+    answerer.replies = {QMessageBox::Save};
     app->ExitInstance();
     app.reset();
     QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
@@ -556,14 +513,14 @@ class EndToEndTest : public QObject {
     }
     QVERIFY(kept);
     QVERIFY(map->IsModified());
-    answerer.reply = QMessageBox::Discard;
+    answerer.replies = {QMessageBox::Discard};
     app->ExitInstance();
   }
 
   void aSaveAsNewThatFailsLeavesNothingBehindAndTheMapWorking() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options(photos));
     QVERIFY(app.InitInstance());
@@ -623,7 +580,7 @@ class EndToEndTest : public QObject {
   void aSecondShowPicturesDuringALoadIsIgnored() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     // Given relative to the current folder, as a shell hands them over.
     const QString startFolder = QDir::currentPath();
@@ -662,7 +619,7 @@ class EndToEndTest : public QObject {
       photos.append(path);
       hashes.append(FileHash(path));
     }
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     {
       CTerravueApp app(Options(photos));
       QVERIFY(app.InitInstance());
@@ -686,7 +643,7 @@ class EndToEndTest : public QObject {
   void aServerThatDoesNotAnswerIsToldInWordsAndTheStartPageShows() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppStartOptions options = Options(photos.mid(0, 1));
     options.startServer = false;
     CTerravueApp app(std::move(options));
@@ -719,7 +676,7 @@ class EndToEndTest : public QObject {
     QCOMPARE(photos.size(), 3);
     const QString cmyk = PhotoFolder() + QStringLiteral("/cmyk.jpg");
     QVERIFY(QFile::copy(QStringLiteral(TV_TESTDATA_DIR "/camera/pillow-pil_sample_cmyk.jpg"), cmyk));
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options({photos[0], cmyk}));
     QVERIFY(app.InitInstance());
@@ -782,7 +739,7 @@ class EndToEndTest : public QObject {
     QCOMPARE(photos.size(), 3);
     const QString fourth = PhotoFolder() + QStringLiteral("/nagoya.jpg");
     QVERIFY(MakeTestPhoto(fourth, 640, 480, 4, XpDateTime(2024, 5, 4, 9, 0, 0), "N:35:10:00.000", "E:136:54:00.000"));
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     auto app = std::make_unique<CTerravueApp>(Options(photos));
     QVERIFY(app->InitInstance());
@@ -826,7 +783,7 @@ class EndToEndTest : public QObject {
     QCOMPARE(FileHash(movedPath), original);
 
     // After a restart the map opened from its file still counts and marks it.
-    answerer.reply = QMessageBox::Discard;
+    answerer.replies = {QMessageBox::Discard};
     app->ExitInstance();
     app.reset();
     app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
@@ -857,7 +814,7 @@ class EndToEndTest : public QObject {
     DragFirstMarker(map, -60, 40);
     QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
     answerer.seen.clear();
-    answerer.reply = QMessageBox::Discard;
+    answerer.replies = {QMessageBox::Discard};
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(fourth)});
     QDragEnterEvent enter(QPoint(30, 30), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -882,7 +839,7 @@ class EndToEndTest : public QObject {
   void forgettingAPositionAsksFirstUntilTheUserSaysNotTo() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options(photos));
     QVERIFY(app.InitInstance());
@@ -939,14 +896,14 @@ class EndToEndTest : public QObject {
     QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetPosition")));
     QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 0, 10000);
     QVERIFY(!RunScript(map, QStringLiteral("!!document.getElementById('tvConfirm')")).toBool());
-    answerer.reply = QMessageBox::Discard;
+    answerer.replies = {QMessageBox::Discard};
     app.ExitInstance();
   }
 
   void cancellingTheSaveQuestionKeepsTheWindowAndTheMoves() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options(photos.mid(0, 2)));
     QVERIFY(app.InitInstance());
@@ -962,7 +919,7 @@ class EndToEndTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, fields).toString() != before, 10000);
 
     // Cancel: the window stays, with the move.
-    answerer.reply = QMessageBox::Cancel;
+    answerer.replies = {QMessageBox::Cancel};
     QVERIFY(!window->close());
     QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
     QVERIFY(window->isVisible());
@@ -972,10 +929,10 @@ class EndToEndTest : public QObject {
 
     // Save, then Cancel in the name dialog: still open, nothing saved, still moved.
     answerer.seen.clear();
-    answerer.reply = QMessageBox::Save;
+    answerer.replies = {QMessageBox::Save};
     answerer.cancelSave = true;
     QVERIFY(!window->close());
-    QVERIFY(answerer.seen.contains(QStringLiteral("save dialog: New data")));
+    QVERIFY(answerer.saveDialogNames.contains(QStringLiteral("New data")));
     QVERIFY(window->isVisible());
     QVERIFY(map->CurrentMap().AnyModified());
     QCOMPARE(window->Store()->Count(), std::size_t{0});
@@ -983,7 +940,7 @@ class EndToEndTest : public QObject {
     // A drop onto the modified map, answered Cancel: the map stays as it was.
     const QString third = photos[2];
     answerer.seen.clear();
-    answerer.reply = QMessageBox::Cancel;
+    answerer.replies = {QMessageBox::Cancel};
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(third)});
     const auto dropOnMap = [map, &data] {
@@ -1001,7 +958,7 @@ class EndToEndTest : public QObject {
 
     // Don't save on a drop: the dropped photo goes on the map, the move stays.
     answerer.seen.clear();
-    answerer.reply = QMessageBox::Discard;
+    answerer.replies = {QMessageBox::Discard};
     dropOnMap();
     QTRY_VERIFY_WITH_TIMEOUT(map->CurrentMap().m_pictures.ContainsPath(third.toStdString()) && !map->IsLoading(),
                              30000);
@@ -1010,7 +967,7 @@ class EndToEndTest : public QObject {
     // Don't save when closing: the window closes.
     QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
     answerer.seen.clear();
-    answerer.reply = QMessageBox::Discard;
+    answerer.replies = {QMessageBox::Discard};
     QVERIFY(window->close());
     QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
     app.ExitInstance();

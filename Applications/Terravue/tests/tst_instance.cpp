@@ -28,35 +28,6 @@ namespace {
 const QString kAlreadyRunning =
     QStringLiteral("The Terravue is running. Quit the Terravue before starting the program.");
 
-/// Answers every message box that opens, and records its text: the question
-/// whether to save the map when the program ends with "No" or "Discard", any
-/// other box with its first button.
-class BoxAnswerer : public QObject {
- public:
-  BoxAnswerer() {
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr || !box->isVisible() || box->buttons().isEmpty()) {
-        return;
-      }
-      seen.append(box->text());
-      QAbstractButton* button = box->button(QMessageBox::No);
-      if (button == nullptr) {
-        button = box->button(QMessageBox::Discard);
-      }
-      if (button == nullptr) {
-        button = box->buttons().constFirst();
-      }
-      button->click();
-    });
-    m_timer.start(20);
-  }
-  QStringList seen;
-
- private:
-  QTimer m_timer;
-};
-
 }  // namespace
 
 class InstanceTest : public QObject {
@@ -186,7 +157,7 @@ class InstanceTest : public QObject {
     }
     const QStringList photos = MakePhotos({QStringLiteral("tokyo.jpg"), QStringLiteral("osaka.jpg")});
     QCOMPARE(photos.size(), 2);
-    BoxAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::No, QMessageBox::Discard});
 
     // The first instance, on its start page.
     CTerravueApp first(Options({}));
@@ -232,7 +203,7 @@ class InstanceTest : public QObject {
                         "<trkpt lat=\"35.0\" lon=\"139.0\"><time>2024-05-01T09:50:00Z</time></trkpt>\n"
                         "<trkpt lat=\"35.1\" lon=\"139.1\"><time>2024-05-01T10:00:00Z</time></trkpt>\n"
                         "</trkseg></trk></gpx>\n");
-    BoxAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::No, QMessageBox::Discard});
     CTerravueApp first(Options({}));
     QVERIFY(first.InitInstance());
     CTerravueHtmlWnd* map = first.MainWindow()->HtmlWnd();
@@ -312,7 +283,7 @@ class InstanceTest : public QObject {
     const QStringList photos =
         MakePhotos({QStringLiteral("tokyo.jpg"), QStringLiteral("osaka.jpg"), QStringLiteral("nagoya.jpg")});
     QCOMPARE(photos.size(), 3);
-    BoxAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::No, QMessageBox::Discard});
     CTerravueApp first(Options(photos.mid(0, 2)));
     QVERIFY(first.InitInstance());
     CTerravueHtmlWnd* map = first.MainWindow()->HtmlWnd();

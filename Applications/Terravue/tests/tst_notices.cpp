@@ -33,49 +33,6 @@
 
 namespace {
 
-/// Answers the modal dialogs as they open: message boxes with OK (recording
-/// their texts), the save dialog with the next of `names` (Cancel when none is
-/// left).
-class DialogAnswerer : public QObject {
- public:
-  DialogAnswerer() {
-    connect(&m_timer, &QTimer::timeout, this, &DialogAnswerer::Answer);
-    m_timer.start(20);
-  }
-
-  QStringList seen;
-  QStringList names;
-  int saveDialogs = 0;
-
- private:
-  void Answer() {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || !modal->isVisible()) {
-      return;
-    }
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      seen.append(box->text());
-      QAbstractButton* button = box->button(QMessageBox::Ok);
-      if (button == nullptr && !box->buttons().isEmpty()) {
-        button = box->buttons().constFirst();
-      }
-      if (button != nullptr) {
-        button->click();
-      }
-    } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
-      ++saveDialogs;
-      if (names.isEmpty()) {
-        save->CancelButton()->click();
-        return;
-      }
-      save->NameEdit()->setText(names.takeFirst());
-      save->SaveButton()->click();
-    }
-  }
-
-  QTimer m_timer;
-};
-
 QStringList InfoNoticeTexts(QWidget* window) {
   QStringList texts;
   for (const CInfoNoticeDlg* notice : window->findChildren<CInfoNoticeDlg*>()) {
@@ -176,7 +133,7 @@ class NoticesTest : public QObject {
     if (!contents.isEmpty()) {
       TestHome::WriteFile(state, contents);
     }
-    DialogAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({state}));
     QVERIFY(app.InitInstance());
     CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
@@ -199,7 +156,7 @@ class NoticesTest : public QObject {
     }
     const QString state = WorkFolder() + QStringLiteral("/Trip/data.tvd");
     TestHome::WriteFile(state, "#Terravue data version 1.1\r\n{\r\n\tnot a time\r\n");
-    DialogAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({}));
     QVERIFY(app.InitInstance());
     CTerravueBaseWnd* window = app.MainWindow();
@@ -228,7 +185,7 @@ class NoticesTest : public QObject {
     QVERIFY(tokyoFile.open(QIODevice::ReadOnly));
     const QByteArray tokyoBytes = tokyoFile.readAll();
     tokyoFile.close();
-    DialogAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({tokyo, osaka}));
     QVERIFY(app.InitInstance());
     CTerravueBaseWnd* window = app.MainWindow();
@@ -284,7 +241,7 @@ class NoticesTest : public QObject {
     }
     const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
     QVERIFY(!photo.isEmpty());
-    DialogAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({photo}));
     QVERIFY(app.InitInstance());
     CTerravueBaseWnd* window = app.MainWindow();
@@ -365,7 +322,7 @@ class NoticesTest : public QObject {
     const QString picture = m_home->Path("drop/picture.png");
     TestHome::WriteFile(text, "notes");
     TestHome::WriteFile(picture, "\x89PNG");
-    DialogAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({}));
     QVERIFY(app.InitInstance());
     CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
@@ -385,7 +342,7 @@ class NoticesTest : public QObject {
     if (!QFileInfo::exists(m_program + QStringLiteral("map.html"))) {
       QSKIP("the page files are not built");
     }
-    DialogAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({}));
     QVERIFY(app.InitInstance());
     AppGlobals globals = AppGlobals::Get();
@@ -411,7 +368,7 @@ class NoticesTest : public QObject {
                         "[Browser]\nInstalledLocation=" + folder.toUtf8() + "\nExeName=PhotoBrowser\n");
     const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
     QVERIFY(!photo.isEmpty());
-    DialogAnswerer answerer;
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({photo}));
     QVERIFY(app.InitInstance());
     CTerravueBaseWnd* window = app.MainWindow();

@@ -38,39 +38,6 @@
 
 namespace {
 
-/// Answers message boxes with Yes (or their only button) and the save dialog
-/// with the name "Walk"; records the message texts.
-class Answerer : public QObject {
- public:
-  Answerer() {
-    connect(&m_timer, &QTimer::timeout, this, &Answerer::Answer);
-    m_timer.start(20);
-  }
-  QStringList seen;
-
- private:
-  void Answer() {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || !modal->isVisible()) {
-      return;
-    }
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      seen.append(box->text());
-      QAbstractButton* button = box->button(QMessageBox::Yes);
-      if (button == nullptr && !box->buttons().isEmpty()) {
-        button = box->buttons().constFirst();
-      }
-      if (button != nullptr) {
-        button->click();
-      }
-    } else if (auto* save = qobject_cast<CSaveDlg*>(modal)) {
-      save->NameEdit()->setText(QStringLiteral("Walk"));
-      save->SaveButton()->click();
-    }
-  }
-  QTimer m_timer;
-};
-
 // The GPS position written in a photo, or NaN.
 std::pair<double, double> PositionOf(const QString& path) {
   XpGPSRecord record;
@@ -192,7 +159,7 @@ class TracksTest : public QObject {
     options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
     options.language = AppStrings::Language::English;
     options.arguments = {photo, m_home->Path("walk.gpx.missing"), track};
-    Answerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Walk"));
     auto app = std::make_unique<CTerravueApp>(options);
     QVERIFY(app->InitInstance());
     CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
@@ -234,7 +201,7 @@ class TracksTest : public QObject {
     options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
     options.language = AppStrings::Language::English;
     options.arguments = {track};
-    Answerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Walk"));
     auto app = std::make_unique<CTerravueApp>(options);
     QVERIFY(app->InitInstance());
     CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
@@ -280,7 +247,7 @@ class TracksTest : public QObject {
     options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
     options.language = AppStrings::Language::English;
     options.arguments = {photo, track};
-    Answerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Walk"));
     auto app = std::make_unique<CTerravueApp>(options);
     QVERIFY(app->InitInstance());
     CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
@@ -340,7 +307,7 @@ class TracksTest : public QObject {
              qPrintable(geotagged.join(QLatin1Char('|'))));
     QVERIFY(!GpsDirectoryOf(photo).isEmpty());
     QVERIFY(GpsDirectoryOf(photo) != geotagged);
-    Answerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Walk"));
 
     AppStartOptions options;
     options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
@@ -389,7 +356,7 @@ class TracksTest : public QObject {
     TestHome::WriteFile(track, kTrack);
     const QString bad = m_home->Path("bad.gpx");
     TestHome::WriteFile(bad, "<gpx><trk>");
-    Answerer answerer;
+    ModalAnswerer answerer(QStringLiteral("Walk"));
 
     AppStartOptions options;
     options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
