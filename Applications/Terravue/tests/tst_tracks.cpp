@@ -66,7 +66,9 @@ QStringList GpsDirectoryOf(const QString& path) {
       inGps = true;
       continue;
     }
-    if (inGps && line.startsWith(QStringLiteral("        "))) {
+    // The GPS directory's entries are indented one level deeper than IFD0's:
+    // their numbers end at the same column, right before the "(".
+    if (inGps && line.indexOf(QLatin1Char('(')) == 9) {
       entries.append(line.trimmed());
     } else if (inGps) {
       break;
@@ -303,6 +305,7 @@ class TracksTest : public QObject {
              0);
     const QStringList geotagged = GpsDirectoryOf(expected);
     QVERIFY2(geotagged.contains(QStringLiteral("7(0x0007) x   3 (5) = 10/1, 5/1, 0/1")) &&
+                 geotagged.filter(QStringLiteral("29(0x001d)")).filter(QStringLiteral("= 2024:05:01")).size() == 1 &&
                  geotagged.contains(QStringLiteral("6(0x0006) x   1 (5) = 2500/100")),
              qPrintable(geotagged.join(QLatin1Char('|'))));
     QVERIFY(!GpsDirectoryOf(photo).isEmpty());

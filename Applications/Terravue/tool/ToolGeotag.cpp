@@ -217,20 +217,22 @@ int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostr
     {
       ToolJsonObject json(out);
       json.Text("path", photo);
-      json.Text("status", error.empty() ? GeotagStatusName(fix.status) : "failed");
+      // A photo left where it is because it has a position gets no new one in
+      // its line either: it was not placed.
+      json.Text("status", !error.empty() ? "failed" : leave ? "skipped_located" : GeotagStatusName(fix.status));
       if (fix.status == GeotagStatus::NoTime) {
         json.Null("utc");
       } else {
         json.Text("utc", IsoUtc(fix.utcSeconds));
       }
-      if (fix.Placed()) {
+      if (fix.Placed() && !leave) {
         json.Raw("lat", Decimal(fix.latitude, 7));
         json.Raw("lng", Decimal(fix.longitude, 7));
       } else {
         json.Null("lat");
         json.Null("lng");
       }
-      if (fix.Placed() && fix.hasAltitude) {
+      if (fix.Placed() && !leave && fix.hasAltitude) {
         json.Raw("alt", Decimal(fix.altitude, 2));
       } else {
         json.Null("alt");
