@@ -20,6 +20,7 @@
 #include "Applications/Terravue/HandedPhotos.h"
 #include "Applications/Terravue/InstanceChannel.h"
 #include "Applications/Terravue/StartupServices.h"
+#include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/server/AssetFolder.h"
 #include "xp/base/XpSpecialFolder.h"
 
@@ -102,6 +103,8 @@ void CTerravueApp::StopServer() {
 bool CTerravueApp::InitInstance() {
   LoadLocale();
   m_tileFile = TakeTileFileOption(m_options.arguments);
+  // Every photo the program writes can be put back as it was (terravue-tool restore).
+  PhotoJournal::SetFolder(PhotoJournal::DefaultFolder());
 
   if (!QFileInfo(m_programFolder + QStringLiteral("map.html")).isFile()) {
     return false;

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "xp/base/XpCalendar.h"
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpFileType.h"
@@ -425,5 +426,6 @@ XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix, bool preserv
   }
   XpExifRewrite::Hooks hooks;
   hooks.preserveModificationTime = preserveModificationTime;
-  return XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks);
+  return PhotoJournal::Record(path,
+                              [&] { return XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks); });
 }

@@ -12,6 +12,7 @@
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/mapdata/OtherMakerQuestion.h"
+#include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/mapdata/PictureRecord.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
@@ -141,16 +142,24 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
       if (!go) {
         outcome = PictureWrite::Declined;
       } else {
+        // Every write is journaled so that the old bytes can be put back; a removal, which is
+        // done for privacy, also forgets the photo's older positions in the journal.
+        const auto writeKept = [this, &gps] {
+          return PhotoJournal::Record(m_path, [this, &gps] { return XpExifRewrite::WriteGPS(m_path, gps, true); });
+        };
         if (forgotten) {
           status = XpExifRewrite::RemoveGPS(m_path);
+          if (status == XpStatus::Ok) {
+            static_cast<void>(PhotoJournal::Purge(m_path));
+          }
         } else if (m_trackFix) {
           status = PrepareTrackRecord(m_path, *m_trackFix, &gps);
           if (status == XpStatus::Ok) {
-            status = XpExifRewrite::WriteGPS(m_path, gps, /*replaceWhole=*/true);
+            status = writeKept();
           }
         } else {
           PrepareRecord(m_path, m_latitude, m_longitude, &gps);
-          status = XpExifRewrite::WriteGPS(m_path, gps, /*replaceWhole=*/true);
+          status = writeKept();
         }
         if (status == XpStatus::Ok) {
           outcome = PictureWrite::Written;

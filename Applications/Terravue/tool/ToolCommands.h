@@ -32,6 +32,7 @@ int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunThumb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunPlace(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunRestore(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunWhere(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 /// A file status as a short reason for the one-line error of a subcommand.

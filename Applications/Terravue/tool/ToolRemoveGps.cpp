@@ -1,5 +1,6 @@
 // terravue-tool remove-gps [--preserve-mtime] FILE...: removes the GPS directory from
 // pictures.
+#include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/image/XpExifRewrite.h"
 
@@ -28,6 +29,9 @@ int RunRemoveGps(const std::vector<std::string>& args, std::ostream& /*out*/, st
     if (const XpStatus st = XpExifRewrite::RemoveGPS(file, options); st != XpStatus::Ok) {
       err << ToolRefusalLine(file, st) << '\n';
       exitCode = 1;
+    } else {
+      // The journal would otherwise keep the positions just removed.
+      static_cast<void>(PhotoJournal::Purge(file));
     }
   }
   return exitCode;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "Applications/Terravue/mapdata/CoordinateInput.h"
+#include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
@@ -103,7 +104,9 @@ int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::
     record.latitude = latitude.rationals;
     record.longitudeRef = longitude.ref;
     record.longitude = longitude.rationals;
-    if (const XpStatus st = XpExifRewrite::WriteGPS(file, record, /*replaceWhole=*/true, options); st != XpStatus::Ok) {
+    const XpStatus st = PhotoJournal::Record(
+        file, [&] { return XpExifRewrite::WriteGPS(file, record, /*replaceWhole=*/true, options); });
+    if (st != XpStatus::Ok) {
       err << ToolRefusalLine(file, st) << '\n';
       exitCode = 1;
     }

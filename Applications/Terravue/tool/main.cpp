@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 
 namespace {
@@ -31,6 +32,10 @@ const ToolCommand kCommands[] = {
     {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
     {"load", "load --work DIR [--jobs N] PHOTO...   add photos as the map does; one JSON line per picture", RunLoad},
     {"place", "place [--limit N] [--near LAT,LNG] TEXT   places whose name begins with TEXT, best first", RunPlace},
+    {"restore",
+     "restore [--dry-run] PHOTO...   put photos back byte for byte as they were before this program's writes, "
+     "from the journal",
+     RunRestore},
     {"where",
      "where [--date YYYY-MM-DD] LAT LNG   the nearest place to a position in decimal degrees, the time zone and "
      "its UTC offset there",
@@ -42,6 +47,8 @@ void Usage(std::ostream& err) {
   for (const auto& c : kCommands) {
     err << "  " << c.usage << '\n';
   }
+  err << "Every write is kept in the journal (~/.local/share/terravue/journal) so that restore can undo it;\n"
+         "remove-gps forgets the photo's entries there.\n";
   err << "Every rewrite also sets DateTime (IFD0, IFD1) to the time of the write, ExifVersion to at least 0221\n"
          "and, without --preserve-mtime, gives the file the time of the write. A photo left unchanged is named with "
          "the reason; the exit code is 1.\n";
@@ -56,6 +63,7 @@ int main(int argc, char** argv) {
     Usage(std::cerr);
     return 2;
   }
+  PhotoJournal::SetFolder(PhotoJournal::DefaultFolder());
   const std::string name = argv[1];
   const std::vector<std::string> args(argv + 2, argv + argc);
   for (const auto& c : ToolCommands()) {

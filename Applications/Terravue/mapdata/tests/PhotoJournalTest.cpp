@@ -1,0 +1,188 @@
+// The journal of written photos: a restore gives back the exact bytes a photo had, undoing
+// every kept write, and only while the photo is still what the program wrote.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/PhotoJournal.h"
+#include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "xp/image/XpExifRewrite.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+namespace {
+
+class Journal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PhotoJournal::SetFolder(m_dir / "data/terravue/journal");
+    m_photo = m_dir / "photo.jpg";
+    ASSERT_TRUE(CopyFileTo(TestPicture("mdx-Canon_EOS_1000D.jpg"), m_photo));
+    // A known modification time, to see that a restore gives it back.
+    const timespec times[2] = {{0, UTIME_OMIT}, {1262304000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, m_photo.c_str(), times, 0), 0);
+    m_original = ReadFileText(m_photo);
+  }
+  void TearDown() override { PhotoJournal::SetFolder(std::string()); }
+
+  XpStatus Move(const char* latitude, const char* longitude, bool* kept = nullptr) {
+    XpGPSRecord gps;
+    if (XpExifRewrite::ReadGPS(m_photo, gps) != XpStatus::Ok) {
+      gps.Reset();
+    }
+    EXPECT_TRUE(TextToRationals(latitude, &gps.latitudeRef, &gps.latitude, true));
+    EXPECT_TRUE(TextToRationals(longitude, &gps.longitudeRef, &gps.longitude, false));
+    return PhotoJournal::Record(
+        m_photo, [&] { return XpExifRewrite::WriteGPS(m_photo, gps, /*replaceWhole=*/true); }, kept);
+  }
+
+  TempFolder m_dir;
+  std::string m_photo;
+  std::string m_original;
+};
+
+timespec ModificationTime(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0);
+  return info.st_mtim;
+}
+
+}  // namespace
+
+TEST_F(Journal, ARestoreGivesBackTheExactOldFileAfterEveryKeptWrite) {
+  bool kept = false;
+  ASSERT_EQ(Move("N:35:00:00.000", "E:135:00:00.000", &kept), XpStatus::Ok);
+  EXPECT_TRUE(kept);
+  const std::string once = ReadFileText(m_photo);
+  ASSERT_NE(once, m_original);
+  ASSERT_EQ(Move("N:36:00:00.000", "E:136:00:00.000", &kept), XpStatus::Ok);
+  EXPECT_TRUE(kept);
+  const std::vector<PhotoJournal::Entry> entries = PhotoJournal::EntriesFor(m_photo);
+  ASSERT_EQ(entries.size(), 2U);
+  EXPECT_EQ(entries[0].newPosition, "N:36:00:00.000 E:136:00:00.000");
+  EXPECT_EQ(entries[0].oldPosition, "N:35:00:00.000 E:135:00:00.000");
+  EXPECT_EQ(entries[1].oldPosition, PhotoJournal::PositionOf(TestPicture("mdx-Canon_EOS_1000D.jpg")));
+  // Only the bytes before the copied image data are kept.
+  EXPECT_LT(entries[0].kept.size(), m_original.size() / 20);
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir / "data/terravue/journal")) {
+    EXPECT_EQ(entry.status().permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  EXPECT_EQ(std::filesystem::status(m_dir / "data/terravue/journal").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+
+  // A dry run says what would happen and changes nothing.
+  const std::string twice = ReadFileText(m_photo);
+  PhotoJournal::RestoreOutcome dry = PhotoJournal::Restore(m_photo, /*dryRun=*/true);
+  EXPECT_EQ(dry.kind, PhotoJournal::RestoreKind::Restored);
+  EXPECT_EQ(dry.steps, 2);
+  EXPECT_EQ(ReadFileText(m_photo), twice);
+  EXPECT_EQ(PhotoJournal::EntriesFor(m_photo).size(), 2U);
+
+  const PhotoJournal::RestoreOutcome done = PhotoJournal::Restore(m_photo, /*dryRun=*/false);
+  EXPECT_EQ(done.kind, PhotoJournal::RestoreKind::Restored);
+  EXPECT_EQ(done.steps, 2);
+  EXPECT_EQ(done.position, entries[1].oldPosition);
+  EXPECT_TRUE(ReadFileText(m_photo) == m_original) << "the restored photo differs from the original";
+  const timespec mtime = ModificationTime(m_photo);
+  EXPECT_EQ(mtime.tv_sec, 1262304000);
+  EXPECT_EQ(mtime.tv_nsec, 123456789);
+  EXPECT_TRUE(PhotoJournal::EntriesFor(m_photo).empty());
+  EXPECT_EQ(PhotoJournal::Restore(m_photo, false).kind, PhotoJournal::RestoreKind::NothingKept);
+}
+
+TEST_F(Journal, APhotoChangedSinceTheWriteIsLeftAsItIs) {
+  ASSERT_EQ(Move("N:35:00:00.000", "E:135:00:00.000"), XpStatus::Ok);
+  std::string changed = ReadFileText(m_photo);
+  changed.push_back('\0');
+  WriteFileText(m_photo, changed);
+  const PhotoJournal::RestoreOutcome outcome = PhotoJournal::Restore(m_photo, false);
+  EXPECT_EQ(outcome.kind, PhotoJournal::RestoreKind::ChangedSince);
+  EXPECT_EQ(outcome.steps, 0);
+  EXPECT_EQ(ReadFileText(m_photo), changed);
+  EXPECT_EQ(PhotoJournal::EntriesFor(m_photo).size(), 1U);
+
+  // A damaged entry is never applied: its bytes no longer give the old digest.
+  WriteFileText(m_photo, changed.substr(0, changed.size() - 1));
+  const std::string folder = m_dir / "data/terravue/journal";
+  const std::string name = PhotoJournal::EntriesFor(m_photo).front().file;
+  std::string entry = ReadFileText(folder + "/" + name);
+  entry.back() = static_cast<char>(entry.back() ^ 1);
+  WriteFileText(folder + "/" + name, entry);
+  EXPECT_EQ(PhotoJournal::Restore(m_photo, false).kind, PhotoJournal::RestoreKind::ChangedSince);
+  EXPECT_EQ(ReadFileText(m_photo), changed.substr(0, changed.size() - 1));
+}
+
+TEST_F(Journal, AFailedWriteAndAJournalThatIsOffKeepNothing) {
+  bool kept = true;
+  EXPECT_EQ(PhotoJournal::Record(
+                m_photo, [] { return XpStatus::AccessDenied; }, &kept),
+            XpStatus::AccessDenied);
+  EXPECT_FALSE(kept);
+  EXPECT_TRUE(PhotoJournal::EntriesFor(m_photo).empty());
+
+  PhotoJournal::SetFolder(std::string());
+  ASSERT_EQ(Move("N:35:00:00.000", "E:135:00:00.000", &kept), XpStatus::Ok);
+  EXPECT_FALSE(kept);
+  PhotoJournal::SetFolder(m_dir / "data/terravue/journal");
+  EXPECT_EQ(PhotoJournal::Restore(m_photo, false).kind, PhotoJournal::RestoreKind::NothingKept);
+
+  // A journal folder that can't be made does not fail the write.
+  WriteFileText(m_dir / "blocked", "a file, not a folder");
+  PhotoJournal::SetFolder(m_dir / "blocked/journal");
+  ASSERT_EQ(Move("N:36:00:00.000", "E:136:00:00.000", &kept), XpStatus::Ok);
+  EXPECT_FALSE(kept);
+}
+
+TEST_F(Journal, APurgeForgetsEveryEntryOfThePhotoOnly) {
+  const std::string other = m_dir / "other.jpg";
+  ASSERT_TRUE(CopyFileTo(TestPicture("exifpy-Canon_40D.jpg"), other));
+  ASSERT_EQ(Move("N:35:00:00.000", "E:135:00:00.000"), XpStatus::Ok);
+  ASSERT_EQ(Move("N:36:00:00.000", "E:136:00:00.000"), XpStatus::Ok);
+  XpGPSRecord gps;
+  gps.Reset();
+  ASSERT_TRUE(TextToRationals("N:10:00:00.000", &gps.latitudeRef, &gps.latitude, true));
+  ASSERT_TRUE(TextToRationals("E:010:00:00.000", &gps.longitudeRef, &gps.longitude, false));
+  ASSERT_EQ(PhotoJournal::Record(other, [&] { return XpExifRewrite::WriteGPS(other, gps, true); }), XpStatus::Ok);
+  EXPECT_EQ(PhotoJournal::Purge(m_photo), 2U);
+  EXPECT_TRUE(PhotoJournal::EntriesFor(m_photo).empty());
+  EXPECT_EQ(PhotoJournal::EntriesFor(other).size(), 1U);
+}
+
+TEST(JournalEntry, ReadsOnlyWholeWellFormedEntries) {
+  PhotoJournal::Entry entry;
+  entry.path = "/home/u/Pictures/a\nb.jpg";
+  entry.time = 1700000000;
+  entry.before = std::string(64, 'a');
+  entry.after = std::string(64, 'b');
+  entry.oldPosition = "";
+  entry.newPosition = "N:35:00:00.000 E:135:00:00.000";
+  entry.mtimeSeconds = 5;
+  entry.mtimeNanoseconds = 6;
+  entry.keepFrom = 9;
+  entry.kept = std::string("\xFF\xD8\0\n\n", 5);
+  const std::string bytes = PhotoJournal::FormatEntry(entry);
+  PhotoJournal::Entry back;
+  ASSERT_TRUE(PhotoJournal::ParseEntry(bytes, &back));
+  EXPECT_EQ(back.path, entry.path);
+  EXPECT_EQ(back.kept, entry.kept);
+  EXPECT_EQ(back.keepFrom, 9U);
+  EXPECT_EQ(back.mtimeNanoseconds, 6);
+  EXPECT_EQ(PhotoJournal::FormatEntry(back), bytes);
+
+  EXPECT_FALSE(PhotoJournal::ParseEntry(bytes.substr(0, bytes.size() - 1), &back));
+  EXPECT_FALSE(PhotoJournal::ParseEntry(bytes + "x", &back));
+  std::string twice = bytes;
+  twice.insert(twice.find("time="), "time=1\n");
+  EXPECT_FALSE(PhotoJournal::ParseEntry(twice, &back));
+  std::string badDigest = bytes;
+  badDigest.replace(badDigest.find("before=") + 7, 1, "A");
+  EXPECT_FALSE(PhotoJournal::ParseEntry(badDigest, &back));
+  std::string huge = bytes;
+  huge.replace(huge.find("kept=") + 5, 1, "99999999");
+  EXPECT_FALSE(PhotoJournal::ParseEntry(huge, &back));
+  EXPECT_FALSE(PhotoJournal::ParseEntry("terravue-journal 2\n", &back));
+  EXPECT_FALSE(PhotoJournal::ParseEntry("", &back));
+}
