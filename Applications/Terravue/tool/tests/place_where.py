@@ -4,6 +4,7 @@ known points, and the message and exit code of every refused argument."""
 
 import json
 import os
+import tempfile
 import subprocess
 import sys
 
@@ -104,7 +105,12 @@ code, out, err = run("where", "--index", missing, "1", "2")
 check(f"missing index: exit 1 and the reason ({err.strip()})", code == 1 and "0x8105" in err and out == "")
 code, out, err = run("where", "--index", os.path.join(missing, "places.tvp"), "1", "2")
 check(f"missing folder: exit 1 and the reason ({err.strip()})", code == 1 and "0x8106" in err and out == "")
-code, out, err = run("place", "--index", TOOL, "Paris")
+# Not an index, and small enough to be read: the reader must find the damage, not the size.
+with tempfile.TemporaryDirectory() as folder:
+    damaged = os.path.join(folder, "damaged.tvp")
+    with open(damaged, "wb") as f:
+        f.write(bytes((i * 37 + 11) % 256 for i in range(4096)))
+    code, out, err = run("place", "--index", damaged, "Paris")
 check(f"damaged index: exit 1 and the reason ({err.strip()})", code == 1 and "0x8634" in err and out == "")
 
 print(f"{checks - len(failures)} passed, {len(failures)} failed")
