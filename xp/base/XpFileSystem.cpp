@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "xp/base/XpFileRead.h"
 #include "xp/base/XpPath.h"
 #include "xp/base/XpReplaceFile.h"
 
@@ -20,33 +21,6 @@ constexpr std::size_t kCopyBlock = 1U << 20;
 // The system cuts a path at its first NUL byte, which would silently name a
 // different file.
 bool IsUsablePath(const std::string& path) { return !path.empty() && path.find('\0') == std::string::npos; }
-
-// Owns one file descriptor.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-  }
-  [[nodiscard]] int Get() const { return m_fd; }
-  [[nodiscard]] bool IsValid() const { return m_fd >= 0; }
-  // Closes now; a failed close can mean written data was lost.
-  [[nodiscard]] XpStatus Close() {
-    const int fd = m_fd;
-    m_fd = -1;
-    if (fd >= 0 && ::close(fd) != 0) {
-      return XpStatusFromErrno(errno);
-    }
-    return XpStatus::Ok;
-  }
-
- private:
-  int m_fd;
-};
 
 int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
   int fd = -1;
@@ -195,7 +169,7 @@ XpStatus XpCreateNewFile(const std::string& path) {
   }
   // O_EXCL also refuses a dangling symbolic link, so nothing is ever created
   // through a link.
-  UniqueFd fd(OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  XpUniqueFd fd(OpenRetrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (!fd.IsValid()) {
     switch (errno) {
       case EEXIST:
@@ -248,7 +222,7 @@ XpStatus XpCopyFile(const std::string& from, const std::string& to, XpCopyProgre
   }
   // Non-blocking, so that a named pipe given as the source cannot hang the
   // open; it is refused below as not a regular file.
-  UniqueFd in(OpenRetrying(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  XpUniqueFd in(OpenRetrying(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!in.IsValid()) {
     const XpStatus st = XpStatusFromErrnoForPath(errno, from);
     return st == XpStatus::Failed ? XpStatus::OpenFailed : st;

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "xp/base/XpFileRead.h"
 #include "xp/base/XpFileSystem.h"
 #include "xp/base/XpPath.h"
 #include "xp/base/XpSpecialFolder.h"
@@ -34,70 +35,18 @@ bool ExtensionIs(std::string_view extension, std::string_view wanted) {
   return extension.size() == wanted.size() && ::strncasecmp(extension.data(), wanted.data(), wanted.size()) == 0;
 }
 
-// Owns a descriptor opened for reading.
-class ReadOnlyFd {
- public:
-  // Opens without blocking (a FIFO without a writer would wait forever) and
-  // keeps the descriptor only for a regular file.
-  explicit ReadOnlyFd(const std::string& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) {
-      return;
-    }
-    int fd = -1;
-    do {
-      fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-      return;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-      ::close(fd);
-      return;
-    }
-    m_fd = fd;
-  }
-  ReadOnlyFd(const ReadOnlyFd&) = delete;
-  ReadOnlyFd& operator=(const ReadOnlyFd&) = delete;
-  ~ReadOnlyFd() {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-  }
-  [[nodiscard]] bool IsOpen() const { return m_fd >= 0; }
-  [[nodiscard]] int Get() const { return m_fd; }
-
-  // Reads up to `count` bytes at the current position; short only at the end.
-  [[nodiscard]] std::size_t Read(std::uint8_t* out, std::size_t count) const {
-    std::size_t total = 0;
-    while (total < count) {
-      const ssize_t n = ::read(m_fd, out + total, count - total);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        break;
-      }
-      total += static_cast<std::size_t>(n);
-    }
-    return total;
-  }
-
- private:
-  int m_fd = -1;
-};
-
 // The first `limit` bytes of a regular file (fewer when it is shorter); false
 // when it can't be opened or is no regular file.
 bool ReadPrefix(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& out) {
   out.clear();
-  const ReadOnlyFd fd(path);
-  if (!fd.IsOpen()) {
+  XpUniqueFd fd;
+  if (XpOpenRegularFile(path, &fd) != XpStatus::Ok) {
     return false;
   }
   out.resize(limit);
-  out.resize(fd.Read(out.data(), out.size()));
-  return true;
+  const ssize_t got = XpReadFully(fd.Get(), out.data(), out.size());
+  out.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+  return got >= 0;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -159,8 +108,9 @@ int ReadGifBytes(GifFileType* gif, GifByteType* out, int count) {
   if (count <= 0) {
     return 0;
   }
-  const auto* fd = static_cast<const ReadOnlyFd*>(gif->UserData);
-  return static_cast<int>(fd->Read(out, static_cast<std::size_t>(count)));
+  const auto* fd = static_cast<const XpUniqueFd*>(gif->UserData);
+  const ssize_t got = XpReadFully(fd->Get(), out, static_cast<std::size_t>(count));
+  return got < 0 ? 0 : static_cast<int>(got);
 }
 
 struct GifCloser {
@@ -171,13 +121,13 @@ struct GifCloser {
 };
 
 FileTypeCode CheckGif(const std::string& path) {
-  const ReadOnlyFd fd(path);
-  if (!fd.IsOpen()) {
+  XpUniqueFd fd;
+  if (XpOpenRegularFile(path, &fd) != XpStatus::Ok) {
     return kUnknown;
   }
   int error = 0;
   // giflib takes the user pointer as non-const; it only hands it back to ReadGifBytes.
-  const std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(const_cast<ReadOnlyFd*>(&fd), ReadGifBytes, &error));
+  const std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&fd, ReadGifBytes, &error));
   if (!gif) {
     return kUnknown;
   }

@@ -1,8 +1,6 @@
 #include "xp/base/XpSpecialFolder.h"
 
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -10,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "xp/base/XpFileRead.h"
 #include "xp/base/XpPath.h"
 
 namespace {
@@ -74,37 +73,18 @@ std::string HomeFolder() {
 
 // Reads at most kMaxUserDirsBytes of a regular file; empty when it can't.
 std::string ReadSmallFile(const std::string& path) {
-  // Non-blocking so that a named pipe in its place cannot hang the caller.
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
+  XpUniqueFd fd;
+  if (XpOpenRegularFile(path, &fd) != XpStatus::Ok) {
     return {};
   }
-  std::string text;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    text.resize(kMaxUserDirsBytes);
-    std::size_t got = 0;
-    while (got < text.size()) {
-      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        break;
-      }
-      got += static_cast<std::size_t>(n);
-    }
-    text.resize(got);
-    if (got == kMaxUserDirsBytes) {
-      // Cut inside a line: keep only whole lines.
-      const auto lastLine = text.rfind('\n');
-      text.resize(lastLine == std::string::npos ? 0 : lastLine + 1);
-    }
+  std::string text(kMaxUserDirsBytes, '\0');
+  const ssize_t got = XpReadFully(fd.Get(), text.data(), text.size());
+  text.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+  if (text.size() == kMaxUserDirsBytes) {
+    // Cut inside a line: keep only whole lines.
+    const auto lastLine = text.rfind('\n');
+    text.resize(lastLine == std::string::npos ? 0 : lastLine + 1);
   }
-  ::close(fd);
   return text;
 }
 

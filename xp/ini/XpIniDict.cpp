@@ -1,13 +1,10 @@
 #include "xp/ini/XpIniDict.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <new>
 #include <string>
 
+#include "xp/base/XpFileRead.h"
+#include "xp/base/XpFileSystem.h"
 #include "xp/image/XpFile.h"
 #include "xp/ini/XpIniPath.h"
 #include "xp/ini/XpIniXml.h"
@@ -78,72 +75,14 @@ void XpIniDict::ForEach(const std::function<void(const std::string&, const XpIni
 
 namespace {
 
-// Closes the descriptor on every path.
-class FdGuard {
- public:
-  explicit FdGuard(int fd) : m_fd(fd) {}
-  FdGuard(const FdGuard&) = delete;
-  FdGuard& operator=(const FdGuard&) = delete;
-  ~FdGuard() {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-  }
-  [[nodiscard]] int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 // Reads a whole regular file. The file is opened without blocking so that a
 // FIFO or a device given as a document never stalls the caller.
 XpStatus ReadDocumentFile(const std::string& path, std::string& out) {
-  if (path.empty() || path.find('\0') != std::string::npos) {
-    return XpStatus::InvalidArgument;
-  }
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    XpStatus st = XpStatusFromErrnoForPath(errno, path);
-    return st == XpStatus::Failed ? XpStatus::OpenFailed : st;
-  }
-  const FdGuard guard(fd);
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    return XpStatusFromErrno(errno);
-  }
-  if (S_ISDIR(info.st_mode)) {
+  const XpStatus st = XpReadWholeFile(path, XpIniDict::kMaxFileSize, &out, XpStatus::OutOfMemory);
+  if (st == XpStatus::FileInvalid && XpIsDirectory(path)) {
     return XpStatus::AccessDenied;
   }
-  if (!S_ISREG(info.st_mode)) {
-    return XpStatus::FileInvalid;
-  }
-  if (info.st_size > XpIniDict::kMaxFileSize) {
-    return XpStatus::OutOfMemory;
-  }
-  try {
-    out.assign(static_cast<std::size_t>(info.st_size), '\0');
-  } catch (const std::bad_alloc&) {
-    return XpStatus::OutOfMemory;
-  }
-  std::size_t total = 0;
-  while (total < out.size()) {
-    const ssize_t n = ::read(fd, out.data() + total, out.size() - total);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return XpStatusFromErrno(errno);
-    }
-    if (n == 0) {
-      break;  // the file shrank while it was read
-    }
-    total += static_cast<std::size_t>(n);
-  }
-  out.resize(total);
-  return XpStatus::Ok;
+  return st == XpStatus::Failed ? XpStatus::OpenFailed : st;
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
 #include "Applications/Terravue/mapdata/PlaceIndex.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <numbers>
 
-#include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/base/XpFileRead.h"
 
 namespace {
 
@@ -135,21 +132,9 @@ int SizeTier(std::uint32_t population, int seat) {
 }  // namespace
 
 XpStatus PlaceIndex::LoadFile(const std::string& path) {
-  // stat before opening: a FIFO or device in the index's place is never opened.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    return XpStatusFromErrnoForPath(errno, path);
-  }
-  if (!S_ISREG(info.st_mode)) {
-    return XpStatus::FileInvalid;
-  }
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
-    return XpStatus::PlaceDataTooLarge;
-  }
   std::string bytes;
-  if (auto st = ReadWholeFile(path, kMaxFileBytes, &bytes); st != XpStatus::Ok) {
-    // The file grew past the limit after it was measured.
-    return st == XpStatus::FileInvalid ? XpStatus::PlaceDataTooLarge : st;
+  if (auto st = XpReadWholeFile(path, kMaxFileBytes, &bytes, XpStatus::PlaceDataTooLarge); st != XpStatus::Ok) {
+    return st;
   }
   return LoadBytes(std::move(bytes));
 }

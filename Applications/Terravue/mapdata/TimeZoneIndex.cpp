@@ -1,17 +1,15 @@
 #include "Applications/Terravue/mapdata/TimeZoneIndex.h"
 
-#include <sys/stat.h>
 #include <unicode/basictz.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
-#include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/base/XpFileRead.h"
 
 namespace {
 
@@ -156,21 +154,9 @@ std::string ZoneOffsetText(int offsetSeconds) {
 }
 
 XpStatus TimeZoneIndex::LoadFile(const std::string& path) {
-  // stat before opening: a FIFO or device in the map's place is never opened.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    return XpStatusFromErrnoForPath(errno, path);
-  }
-  if (!S_ISREG(info.st_mode)) {
-    return XpStatus::FileInvalid;
-  }
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
-    return XpStatus::TimeZoneDataTooLarge;
-  }
   std::string bytes;
-  if (auto st = ReadWholeFile(path, kMaxFileBytes, &bytes); st != XpStatus::Ok) {
-    // The file grew past the limit after it was measured.
-    return st == XpStatus::FileInvalid ? XpStatus::TimeZoneDataTooLarge : st;
+  if (auto st = XpReadWholeFile(path, kMaxFileBytes, &bytes, XpStatus::TimeZoneDataTooLarge); st != XpStatus::Ok) {
+    return st;
   }
   return LoadBytes(bytes);
 }

@@ -1,17 +1,15 @@
 #include "Applications/Terravue/mapdata/TrackLog.h"
 
 #include <expat.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 #include <new>
 
-#include "Applications/Terravue/mapdata/TextFile.h"
 #include "xp/base/XpCalendar.h"
+#include "xp/base/XpFileRead.h"
 #include "xp/text/XpHexDigits.h"
 #include "xp/text/XpNumberText.h"
 
@@ -541,10 +539,6 @@ XpStatus ParseNmea(std::string_view bytes, std::size_t room, ParsedFile& parsed)
   return XpStatus::Ok;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { (void)std::fclose(file); }
-};
-
 // How much of a track file is read at a time.
 constexpr std::size_t kReadPiece = 1 << 16;
 
@@ -626,31 +620,27 @@ std::optional<std::int64_t> ParseIsoTimeMs(std::string_view text) {
 }
 
 XpStatus TrackLog::AddFile(const std::string& path) {
-  // stat before opening: a FIFO or device named like a track is never opened.
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    return XpStatusFromErrnoForPath(errno, path);
+  XpUniqueFd file;
+  std::uint64_t size = 0;
+  if (auto st = XpOpenRegularFile(path, &file, &size); st != XpStatus::Ok) {
+    return st;
   }
-  if (!S_ISREG(info.st_mode)) {
-    return XpStatus::FileInvalid;
-  }
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxFileBytes) {
+  if (size > kMaxFileBytes) {
     return XpStatus::TrackLogTooLarge;
-  }
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rbe"));
-  if (!file) {
-    return XpStatusFromErrnoForPath(errno, path);
   }
   // Reads the next piece of the file; false on a read error.
   std::string piece(kReadPiece, '\0');
   std::uint64_t total = 0;
   bool atEnd = false;
   const auto readPiece = [&]() {
-    const std::size_t got = std::fread(piece.data(), 1, piece.size(), file.get());
-    total += got;
-    atEnd = got < piece.size();
-    piece.resize(got);
-    return std::ferror(file.get()) == 0;
+    const ssize_t got = XpReadFully(file.Get(), piece.data(), piece.size());
+    if (got < 0) {
+      return false;
+    }
+    total += static_cast<std::uint64_t>(got);
+    atEnd = static_cast<std::size_t>(got) < piece.size();
+    piece.resize(static_cast<std::size_t>(got));
+    return true;
   };
   if (!readPiece()) {
     return XpStatusFromErrno(EIO);

@@ -1,24 +1,21 @@
 #include "Applications/Terravue/mapdata/UnreadablePictures.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdint>
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
+#include "xp/base/XpFileRead.h"
 
 UnreadableReason UnreadableReasonOf(const std::string& path) {
   // A JPEG stream opens with a start-of-image marker and the next marker.
   std::array<std::uint8_t, 3> head{};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  XpUniqueFd fd;
+  if (XpOpenRegularFile(path, &fd) != XpStatus::Ok) {
     return UnreadableReason::Undecodable;
   }
-  const ssize_t n = ::read(fd, head.data(), head.size());
-  ::close(fd);
+  const ssize_t n = XpReadFully(fd.Get(), head.data(), head.size());
   const bool jpeg = n == static_cast<ssize_t>(head.size()) && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
   return jpeg ? UnreadableReason::Undecodable : UnreadableReason::NotJpeg;
 }

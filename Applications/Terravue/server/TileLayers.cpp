@@ -1,13 +1,8 @@
 #include "Applications/Terravue/server/TileLayers.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <system_error>
 
+#include "xp/base/XpFileRead.h"
 #include "xp/text/XpUtf8.h"
 
 namespace terravue::server {
@@ -186,23 +181,6 @@ class Reader {
   TileLayerList m_failure;
 };
 
-// Closes the descriptor it holds when it goes.
-class OwnedFd {
- public:
-  explicit OwnedFd(int fd) : m_fd(fd) {}
-  ~OwnedFd() {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  [[nodiscard]] int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 }  // namespace
 
 std::vector<TileLayer> DefaultTileLayers() {
@@ -214,45 +192,19 @@ TileLayerList ParseTileLayers(std::string_view text, std::string_view fileName) 
 
 TileLayerList LoadTileLayers(const std::filesystem::path& file) {
   const std::string name = file.filename().string();
-  const OwnedFd owned(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  const int fd = owned.Get();
-  if (fd < 0) {
-    if (errno == ENOENT) {
-      return TileLayerList{DefaultTileLayers(), {}};
-    }
-    return TileLayerList{DefaultTileLayers(),
-                         name + ": " + std::generic_category().message(errno) + "; the standard map is shown"};
-  }
   std::string text;
-  std::string problem;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    problem = name + ": not a regular file; the standard map is shown";
-  } else if (static_cast<std::size_t>(info.st_size) > kMaxTileLayerFileBytes) {
-    problem = name + ": the file is larger than 64 KB; the standard map is shown";
-  } else {
-    char buffer[8192];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n < 0) {
-        problem = name + ": " + std::generic_category().message(errno) + "; the standard map is shown";
-        break;
-      }
-      if (n == 0) {
-        break;
-      }
-      text.append(buffer, static_cast<std::size_t>(n));
-      if (text.size() > kMaxTileLayerFileBytes) {
-        problem = name + ": the file is larger than 64 KB; the standard map is shown";
-        break;
-      }
-    }
+  // Too large reads as out of memory, as for the other settings files.
+  const XpStatus st =
+      XpReadWholeFile(file.string(), kMaxTileLayerFileBytes, &text, XpStatus::OutOfMemory, XpLinks::Refuse);
+  if (st == XpStatus::FileNotFound || st == XpStatus::PathNotFound) {
+    return TileLayerList{DefaultTileLayers(), {}};
   }
-  if (!problem.empty()) {
-    return TileLayerList{DefaultTileLayers(), problem};
+  if (st != XpStatus::Ok) {
+    const std::string why = st == XpStatus::OutOfMemory    ? "the file is larger than 64 KB"
+                            : st == XpStatus::FileInvalid  ? "not a regular file"
+                            : st == XpStatus::AccessDenied ? "permission denied"
+                                                           : "can't be read (" + XpStatusText(st) + ")";
+    return TileLayerList{DefaultTileLayers(), name + ": " + why + "; the standard map is shown"};
   }
   return ParseTileLayers(text, name);
 }
