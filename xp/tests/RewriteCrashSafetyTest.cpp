@@ -86,15 +86,27 @@ TEST(RewriteCrashSafety, KilledRewritesLeaveTheOldOrTheNewPictureInPlace) {
   ASSERT_EQ(::waitpid(first, &firstStatus, 0), first);
   ASSERT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0);
   const auto oneRewrite = std::chrono::steady_clock::now() - begin;
-  const auto spread = std::chrono::duration_cast<std::chrono::microseconds>(oneRewrite * 3).count() + 1;
+  auto spread = std::chrono::duration_cast<std::chrono::microseconds>(oneRewrite * 3).count() + 1;
 
   std::mt19937 random(20240601);
-  std::uniform_int_distribution<long> delay(0, spread);
+  // Kills must fall both before and after a completed rewrite. On a loaded
+  // machine the first timing can be far off, so while one side has not been
+  // seen the window widens (no kill after a commit yet) or narrows (no kill
+  // before one), and more rounds run, up to a bound.
   constexpr int kKills = 40;
+  constexpr int kMostKills = 400;
   int sawOld = 0;
   int sawNew = 0;
   int strays = 0;
-  for (int round = 0; round < kKills; ++round) {
+  for (int round = 0; round < kMostKills && (round < kKills || sawOld == 0 || sawNew == 0); ++round) {
+    if (round >= 10 && round % 10 == 0) {
+      if (sawNew == 0 && spread < 2'000'000) {
+        spread *= 2;
+      } else if (sawOld == 0 && spread > 1) {
+        spread /= 2;
+      }
+    }
+    std::uniform_int_distribution<long> delay(0, spread);
     const std::uint32_t before = PositionAt(path);
     const std::uint32_t next = 2000 + static_cast<std::uint32_t>(round);
     const pid_t child = ::fork();
