@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QList>
 #include <QMessageBox>
@@ -22,7 +23,11 @@
 #include <memory>
 #include <utility>
 
+#include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/CSaveDlg.h"
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
 
 /// Answers the modal dialogs as they open, one at a time, as a user would:
@@ -120,6 +125,78 @@ class TestHome {
  private:
   QTemporaryDir m_dir;
 };
+
+/// The base of the program's test classes: a fresh temporary home for each
+/// test function, and the program folder the build placed the page files in.
+/// A test class that needs more set-up calls these slots from its own.
+class AppTestCase : public QObject {
+  Q_OBJECT
+
+ protected:
+  std::unique_ptr<TestHome> m_home;
+  QString m_program = QStringLiteral(TV_PROGRAM_DIR "/");
+
+  /// How the tests start the program: from the built program folder, in
+  /// English, with `arguments`.
+  AppStartOptions Options(const QStringList& arguments) const {
+    AppStartOptions options;
+    options.programFolder = m_program;
+    options.language = AppStrings::Language::English;
+    options.arguments = arguments;
+    return options;
+  }
+
+  /// The folder the program keeps its saved maps in.
+  QString WorkFolder() const { return m_home->Path("home/Documents") + QStringLiteral("/Terravue"); }
+
+  /// True when the build placed the page files in the program folder.
+  bool PageFilesBuilt() const { return QFileInfo::exists(m_program + QStringLiteral("terravue_page.html")); }
+
+ protected slots:
+  void init() {
+    m_home = std::make_unique<TestHome>();
+    QVERIFY(m_home->IsValid());
+  }
+  void cleanup() { m_home.reset(); }
+};
+
+/// Skips the test function when the page files are not built.
+#define TV_SKIP_WITHOUT_PAGE_FILES()         \
+  do {                                       \
+    if (!PageFilesBuilt()) {                 \
+      QSKIP("the page files are not built"); \
+    }                                        \
+  } while (false)
+
+/// What StartApp waits for once the program has started.
+enum class MapWait {
+  PageShown,  ///< the map window shows the server's page and sends nothing
+  Settled,    ///< that, and no load goes on
+};
+
+/// True when the map window has come as far as `wait` says.
+inline bool MapHasCome(const CTerravueHtmlWnd* map, MapWait wait) {
+  return (wait == MapWait::PageShown || !map->IsLoading()) && !map->IsSending() &&
+         map->GetPageKind() == PageKind::PageServer;
+}
+
+/// Starts `app` and waits up to `timeoutMs` until its map window has come as
+/// far as `wait` says. Answers the map window, or null (with a warning that
+/// says which step failed).
+[[nodiscard]] inline CTerravueHtmlWnd* StartApp(CTerravueApp& app, MapWait wait = MapWait::Settled,
+                                                int timeoutMs = 30000) {
+  if (!app.InitInstance()) {
+    qWarning("the program did not start");
+    return nullptr;
+  }
+  CTerravueHtmlWnd* map = app.MainWindow()->HtmlWnd();
+  if (!QTest::qWaitFor([map, wait] { return MapHasCome(map, wait); }, timeoutMs)) {
+    qWarning("the map did not show the server's page in time (loading %d, sending %d, page %d)", int(map->IsLoading()),
+             int(map->IsSending()), int(map->GetPageKind()));
+    return nullptr;
+  }
+  return map;
+}
 
 /// Writes a translation file with the given (context, key) -> text entries in
 /// the binary form QTranslator loads, so that tests can give the program a

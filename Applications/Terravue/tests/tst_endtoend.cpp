@@ -103,23 +103,11 @@ int MovesListed(const QString& stateFolder) {
 
 }  // namespace
 
-class EndToEndTest : public QObject {
+class EndToEndTest : public AppTestCase {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TestHome> m_home;
-  QString m_program;
-
   QString PhotoFolder() const { return m_home->Path("photos"); }
-  QString WorkFolder() const { return m_home->Path("home/Documents") + QStringLiteral("/Terravue"); }
-
-  AppStartOptions Options(const QStringList& arguments) const {
-    AppStartOptions options;
-    options.programFolder = m_program;
-    options.language = AppStrings::Language::English;
-    options.arguments = arguments;
-    return options;
-  }
 
   /// Two photos with a position (far apart, so their markers stay apart) and
   /// one without.
@@ -132,6 +120,12 @@ class EndToEndTest : public QObject {
         MakeTestPhoto(paths[1], 480, 640, 2, XpDateTime(2024, 5, 2, 11, 0, 0), "N:34:41:00.000", "E:135:30:00.000") &&
         MakeTestPhoto(paths[2], 640, 480, 3, XpDateTime(2024, 5, 3, 12, 0, 0));
     return made ? paths : QStringList();
+  }
+
+  /// The three photos, with the notice about photos without a position turned off.
+  QStringList MakeThreePhotosQuietly() {
+    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
+    return MakeThreePhotos();
   }
 
   /// Drags the first single marker of the page by (dx, dy) with real mouse events.
@@ -227,15 +221,9 @@ class EndToEndTest : public QObject {
 
  private slots:
   void init() {
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->IsValid());
-    m_program = QStringLiteral(TV_PROGRAM_DIR "/");
-    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
-      QSKIP("the page files are not built");
-    }
+    AppTestCase::init();
+    TV_SKIP_WITHOUT_PAGE_FILES();
   }
-
-  void cleanup() { m_home.reset(); }
 
   void photosGoOnTheMapAreMovedSavedReopenedAndDeleted() {
     const QStringList photos = MakeThreePhotos();
@@ -390,16 +378,13 @@ class EndToEndTest : public QObject {
   }
 
   void aSaveThatCannotWriteEveryMovedPhotoReportsEachAndKeepsTheMoves() {
-    const QStringList photos = MakeThreePhotos();
+    const QStringList photos = MakeThreePhotosQuietly();
     QCOMPARE(photos.size(), 3);
     ModalAnswerer answerer(QStringLiteral("Trip"));
-    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     auto app = std::make_unique<CTerravueApp>(Options(photos));
-    QVERIFY(app->InitInstance());
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app->MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
     QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
 
     // Both located photos are moved: one by a drag, the other through the
@@ -502,9 +487,8 @@ class EndToEndTest : public QObject {
     app.reset();
     QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
     app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
-    QVERIFY(app->InitInstance());
-    map = app->MainWindow()->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    map = StartApp(*app, MapWait::PageShown);
+    QVERIFY(map != nullptr);
     bool kept = false;
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
       if (record.m_path == moved[1].m_path) {
@@ -518,16 +502,13 @@ class EndToEndTest : public QObject {
   }
 
   void aSaveAsNewThatFailsLeavesNothingBehindAndTheMapWorking() {
-    const QStringList photos = MakeThreePhotos();
+    const QStringList photos = MakeThreePhotosQuietly();
     QCOMPARE(photos.size(), 3);
     ModalAnswerer answerer(QStringLiteral("Trip"));
-    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options(photos));
-    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = StartApp(app);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app.MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
     const QDir work(WorkFolder());
     const QStringList thumbnails = work.entryList({QStringLiteral("cache_*.jpg")}, QDir::Files);
     QCOMPARE(thumbnails.size(), 3);
@@ -578,10 +559,9 @@ class EndToEndTest : public QObject {
   }
 
   void aSecondShowPicturesDuringALoadIsIgnored() {
-    const QStringList photos = MakeThreePhotos();
+    const QStringList photos = MakeThreePhotosQuietly();
     QCOMPARE(photos.size(), 3);
     ModalAnswerer answerer(QStringLiteral("Trip"));
-    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     // Given relative to the current folder, as a shell hands them over.
     const QString startFolder = QDir::currentPath();
     QVERIFY(QDir::setCurrent(PhotoFolder()));
@@ -679,11 +659,9 @@ class EndToEndTest : public QObject {
     ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options({photos[0], cmyk}));
-    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = StartApp(app);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app.MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
 
     // One notice names the photo and says why, in full.
@@ -742,11 +720,9 @@ class EndToEndTest : public QObject {
     ModalAnswerer answerer(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     auto app = std::make_unique<CTerravueApp>(Options(photos));
-    QVERIFY(app->InitInstance());
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app->MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
     QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
     QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map), (PendingView{0, 0, 0, QString()}), 10000);
 
@@ -787,10 +763,9 @@ class EndToEndTest : public QObject {
     app->ExitInstance();
     app.reset();
     app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
-    QVERIFY(app->InitInstance());
+    map = StartApp(*app, MapWait::PageShown);
+    QVERIFY(map != nullptr);
     window = app->MainWindow();
-    map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
     QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
     view = ReadPendingView(map);
     QCOMPARE(view.listMarks, 1);
@@ -837,16 +812,12 @@ class EndToEndTest : public QObject {
   }
 
   void forgettingAPositionAsksFirstUntilTheUserSaysNotTo() {
-    const QStringList photos = MakeThreePhotos();
+    const QStringList photos = MakeThreePhotosQuietly();
     QCOMPARE(photos.size(), 3);
     ModalAnswerer answerer(QStringLiteral("Trip"));
-    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options(photos));
-    QVERIFY(app.InitInstance());
-    CTerravueBaseWnd* window = app.MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
+    CTerravueHtmlWnd* map = StartApp(app);
+    QVERIFY(map != nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
     const QString marker = QStringLiteral(".leaflet-marker-icon:not(.marker-cluster)");
     const QString menuOrder = QStringLiteral(
@@ -901,15 +872,13 @@ class EndToEndTest : public QObject {
   }
 
   void cancellingTheSaveQuestionKeepsTheWindowAndTheMoves() {
-    const QStringList photos = MakeThreePhotos();
+    const QStringList photos = MakeThreePhotosQuietly();
     QCOMPARE(photos.size(), 3);
     ModalAnswerer answerer(QStringLiteral("Trip"));
-    AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     CTerravueApp app(Options(photos.mid(0, 2)));
-    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = StartApp(app, MapWait::PageShown);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app.MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
     QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
     const QString fields = QStringLiteral(
         "document.getElementsByName('pic_latitude1')[0].value + "

@@ -30,21 +30,10 @@ const QString kAlreadyRunning =
 
 }  // namespace
 
-class InstanceTest : public QObject {
+class InstanceTest : public AppTestCase {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TestHome> m_home;
-  QString m_program;
-
-  AppStartOptions Options(const QStringList& arguments) const {
-    AppStartOptions options;
-    options.programFolder = m_program;
-    options.language = AppStrings::Language::English;
-    options.arguments = arguments;
-    return options;
-  }
-
   /// Photos with positions far apart, named after where they were taken.
   QStringList MakePhotos(const QStringList& names) {
     QStringList paths;
@@ -67,14 +56,10 @@ class InstanceTest : public QObject {
 
  private slots:
   void init() {
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->IsValid());
-    m_program = QStringLiteral(TV_PROGRAM_DIR "/");
+    AppTestCase::init();
     // No notices about photos without positions in these tests.
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
   }
-
-  void cleanup() { m_home.reset(); }
 
   // --- the message ---
 

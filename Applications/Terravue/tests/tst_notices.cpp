@@ -78,23 +78,10 @@ QStringList EntriesOf(const QString& folder) {
 
 }  // namespace
 
-class NoticesTest : public QObject {
+class NoticesTest : public AppTestCase {
   Q_OBJECT
 
  private:
-  std::unique_ptr<TestHome> m_home;
-  QString m_program;
-
-  QString WorkFolder() const { return m_home->Path("home/Documents") + QStringLiteral("/Terravue"); }
-
-  AppStartOptions Options(const QStringList& arguments) const {
-    AppStartOptions options;
-    options.programFolder = m_program;
-    options.language = AppStrings::Language::English;
-    options.arguments = arguments;
-    return options;
-  }
-
   QString MakePhoto(const QString& name, int seed) {
     const QString path = m_home->Path("photos") + QLatin1Char('/') + name;
     return MakeTestPhoto(path, 320, 240, seed, XpDateTime(2024, 5, 1 + seed, 10, 0, 0), "N:35:39:30.000",
@@ -105,14 +92,10 @@ class NoticesTest : public QObject {
 
  private slots:
   void init() {
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->IsValid());
-    m_program = QStringLiteral(TV_PROGRAM_DIR "/");
+    AppTestCase::init();
     AppSettings().WriteNumber(QStringLiteral("howto_nopicture"), 0);
     AppSettings().WriteNumber(QStringLiteral("disp_once"), 0);
   }
-
-  void cleanup() { m_home.reset(); }
 
   // -- saved maps that can't be opened ---------------------------------------
 
@@ -174,9 +157,7 @@ class NoticesTest : public QObject {
   // -- taking pictures off the map ------------------------------------------
 
   void aPictureIsRemovedFromTheMapAndAnotherForgetsItsPositionThroughTheirMenus() {
-    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
-      QSKIP("the page files are not built");
-    }
+    TV_SKIP_WITHOUT_PAGE_FILES();
     const QString tokyo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
     const QString osaka = m_home->Path("photos") + QStringLiteral("/osaka.jpg");
     QVERIFY(MakeTestPhoto(osaka, 320, 240, 2, XpDateTime(2024, 5, 9, 10, 0, 0), "N:34:41:00.000", "E:135:30:00.000"));
@@ -236,17 +217,14 @@ class NoticesTest : public QObject {
   // -- names for new saved maps ----------------------------------------------
 
   void unusableNamesAreRefusedWithTheReasonBeforeAnythingIsMade() {
-    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
-      QSKIP("the page files are not built");
-    }
+    TV_SKIP_WITHOUT_PAGE_FILES();
     const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
     QVERIFY(!photo.isEmpty());
     ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({photo}));
-    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = StartApp(app, MapWait::PageShown);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app.MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
     const QStringList before = EntriesOf(WorkFolder());
 
     answerer.names = {QStringLiteral(".."), QStringLiteral("a/b"), QString(300, QLatin1Char('x')),
@@ -357,9 +335,7 @@ class NoticesTest : public QObject {
   }
 
   void aPhotoBrowserThatDoesNotStartAfterASaveIsReported() {
-    if (!QFileInfo::exists(m_program + QStringLiteral("terravue_page.html"))) {
-      QSKIP("the page files are not built");
-    }
+    TV_SKIP_WITHOUT_PAGE_FILES();
     // The browser program is there but can't be run.
     const QString folder = m_home->Path("browser");
     TestHome::WriteFile(folder + QStringLiteral("/PhotoBrowser"), "not a program");
@@ -370,10 +346,9 @@ class NoticesTest : public QObject {
     QVERIFY(!photo.isEmpty());
     ModalAnswerer answerer(QString(), {QMessageBox::Ok});
     CTerravueApp app(Options({photo}));
-    QVERIFY(app.InitInstance());
+    CTerravueHtmlWnd* map = StartApp(app, MapWait::PageShown);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app.MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
     // The photo counts as moved, so saving writes it and hands it to the browser.
     map->CurrentMap().m_pictures.At(0).m_modified = 1;
     answerer.names = {QStringLiteral("Trip")};

@@ -47,20 +47,15 @@ AppGlobalsInputs InputsFor(const TestHome& home) {
 
 }  // namespace
 
-class SettingsTest : public QObject {
+class SettingsTest : public AppTestCase {
   Q_OBJECT
-
- private:
-  std::unique_ptr<TestHome> m_home;
 
  private slots:
   void init() {
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->IsValid());
+    AppTestCase::init();
     AppStrings::Instance().SetLanguage(AppStrings::Language::English);
     AppStrings::Instance().SetOverride(nullptr);
   }
-  void cleanup() { m_home.reset(); }
 
   // --- per-user values ---
 

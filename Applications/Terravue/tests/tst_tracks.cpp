@@ -128,21 +128,14 @@ class CommaLocale {
 
 }  // namespace
 
-class TracksTest : public QObject {
+class TracksTest : public AppTestCase {
   Q_OBJECT
-
- private:
-  std::unique_ptr<TestHome> m_home;
 
  private slots:
   void init() {
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->IsValid());
-    if (!QFileInfo::exists(QStringLiteral(TV_PROGRAM_DIR "/terravue_page.html"))) {
-      QSKIP("the page files are not built");
-    }
+    AppTestCase::init();
+    TV_SKIP_WITHOUT_PAGE_FILES();
   }
-  void cleanup() { m_home.reset(); }
 
   void recognisesTrackFiles() {
     QStringList paths = {QStringLiteral("/a/b.jpg"), QStringLiteral("/a/t.GPX"), QStringLiteral("/a/n.nmea"),
@@ -157,12 +150,8 @@ class TracksTest : public QObject {
     // Named without its usual extension: known by its content type.
     const QString track = m_home->Path("walk.xml");
     TestHome::WriteFile(track, kTrack);
-    AppStartOptions options;
-    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
-    options.language = AppStrings::Language::English;
-    options.arguments = {photo, m_home->Path("walk.gpx.missing"), track};
     ModalAnswerer answerer(QStringLiteral("Walk"));
-    auto app = std::make_unique<CTerravueApp>(options);
+    auto app = std::make_unique<CTerravueApp>(Options({photo, m_home->Path("walk.gpx.missing"), track}));
     QVERIFY(app->InitInstance());
     CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
     QCOMPARE(map->Tracks()->TrackPaths(), QStringList{track});
@@ -199,12 +188,8 @@ class TracksTest : public QObject {
   void aTrackAloneOnTheCommandLineIsDrawnOnAnEmptyMap() {
     const QString track = m_home->Path("walk.gpx");
     TestHome::WriteFile(track, kTrack);
-    AppStartOptions options;
-    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
-    options.language = AppStrings::Language::English;
-    options.arguments = {track};
     ModalAnswerer answerer(QStringLiteral("Walk"));
-    auto app = std::make_unique<CTerravueApp>(options);
+    auto app = std::make_unique<CTerravueApp>(Options({track}));
     QVERIFY(app->InitInstance());
     CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
     QCOMPARE(map->Tracks()->TrackPaths(), QStringList{track});
@@ -245,12 +230,8 @@ class TracksTest : public QObject {
     QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
     const QString track = m_home->Path("walk.gpx");
     TestHome::WriteFile(track, kTrack);
-    AppStartOptions options;
-    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
-    options.language = AppStrings::Language::English;
-    options.arguments = {photo, track};
     ModalAnswerer answerer(QStringLiteral("Walk"));
-    auto app = std::make_unique<CTerravueApp>(options);
+    auto app = std::make_unique<CTerravueApp>(Options({photo, track}));
     QVERIFY(app->InitInstance());
     CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
     CTrackDlg* tracks = map->Tracks();
@@ -312,16 +293,10 @@ class TracksTest : public QObject {
     QVERIFY(GpsDirectoryOf(photo) != geotagged);
     ModalAnswerer answerer(QStringLiteral("Walk"));
 
-    AppStartOptions options;
-    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
-    options.language = AppStrings::Language::English;
-    options.arguments = {photo};
-    auto app = std::make_unique<CTerravueApp>(options);
-    QVERIFY(app->InitInstance());
+    auto app = std::make_unique<CTerravueApp>(Options({photo}));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app->MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
     QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
                               QStringLiteral("function"), 10000);
     CTrackDlg* tracks = map->Tracks();
@@ -361,16 +336,10 @@ class TracksTest : public QObject {
     TestHome::WriteFile(bad, "<gpx><trk>");
     ModalAnswerer answerer(QStringLiteral("Walk"));
 
-    AppStartOptions options;
-    options.programFolder = QStringLiteral(TV_PROGRAM_DIR "/");
-    options.language = AppStrings::Language::English;
-    options.arguments = photos;
-    auto app = std::make_unique<CTerravueApp>(options);
-    QVERIFY(app->InitInstance());
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app->MainWindow();
-    CTerravueHtmlWnd* map = window->HtmlWnd();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
     QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
                               QStringLiteral("function"), 10000);
 

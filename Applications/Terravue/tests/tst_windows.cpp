@@ -115,20 +115,10 @@ AppGlobals GlobalsFor(const QString& programFolder, const QString& server) {
 
 }  // namespace
 
-class WindowsTest : public QObject {
+class WindowsTest : public AppTestCase {
   Q_OBJECT
 
- private:
-  std::unique_ptr<TestHome> m_home;
-
  private slots:
-  void init() {
-    m_home = std::make_unique<TestHome>();
-    QVERIFY(m_home->IsValid());
-  }
-
-  void cleanup() { m_home.reset(); }
-
   // -- page kinds ------------------------------------------------------------
 
   void pageKindsCompareFileUrlsByTheirPathsAndOthersDecoded_data() {
