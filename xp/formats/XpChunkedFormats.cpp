@@ -6,14 +6,18 @@
 #include <string_view>
 
 #include "xp/formats/XpFormatReader.h"
+#include "xp/text/XpHexDigits.h"
+#include "xp/tiff/XpByteOrder.h"
 
 namespace XpChunkedFormats {
 
 namespace {
 
-using XpFormatReader::Big32;
+using XpBytes::Get16;
+using XpBytes::Get32;
+using XpBytes::kBigEndian;
+using XpBytes::kLittleEndian;
 using XpFormatReader::Inside;
-using XpFormatReader::Little32;
 using XpFormatReader::ReadAt;
 
 constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -78,7 +82,7 @@ XpStatus LocatePng(XpAbstractFile& file, XpPhotoLayout* layout) {
     if (auto st = ReadAt(file, at, head, length); st != XpStatus::Ok) {
       return layout->tiff.IsPresent() || layout->xmp.IsPresent() ? XpStatus::Ok : st;
     }
-    const std::int64_t size = Big32(head.data());
+    const std::int64_t size = Get32(head, 0, kBigEndian);
     const std::int64_t data = at + 8;
     // The data and its 4-byte check value.
     if (size > 0x7FFFFFFF || !Inside(data, size + 4, length)) {
@@ -131,18 +135,6 @@ bool DecodeHexProfile(std::string_view text, std::size_t maxBytes, std::vector<s
   if (!digits) {
     return false;
   }
-  const auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') {
-      return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-      return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-      return c - 'A' + 10;
-    }
-    return -1;
-  };
   out->reserve(length);
   while (out->size() < length) {
     skipSpace();
@@ -150,13 +142,12 @@ bool DecodeHexProfile(std::string_view text, std::size_t maxBytes, std::vector<s
       out->clear();
       return false;
     }
-    const int high = nibble(text[at]);
-    const int low = nibble(text[at + 1]);
-    if (high < 0 || low < 0) {
+    const int value = XpHexByteValue(text[at], text[at + 1]);
+    if (value < 0) {
       out->clear();
       return false;
     }
-    out->push_back(static_cast<std::uint8_t>((high << 4) | low));
+    out->push_back(static_cast<std::uint8_t>(value));
     at += 2;
   }
   if (out->size() >= 6 && std::memcmp(out->data(), "Exif\0\0", 6) == 0) {
@@ -173,14 +164,14 @@ XpStatus LocateWebp(XpAbstractFile& file, XpPhotoLayout* layout) {
     return XpStatus::JpegDecodeFailed;
   }
   // The RIFF size counts from byte 8; a file cut short is read as far as it goes.
-  const std::int64_t end = std::min<std::int64_t>(length, std::int64_t{8} + Little32(head.data() + 4));
+  const std::int64_t end = std::min<std::int64_t>(length, std::int64_t{8} + Get32(head, 4, kLittleEndian));
   std::int64_t at = 12;
   for (int count = 0; count < kMaxChunks && at + 8 <= end; ++count) {
     std::array<std::uint8_t, 8> chunk{};
     if (auto st = ReadAt(file, at, chunk, end); st != XpStatus::Ok) {
       return st;
     }
-    const std::int64_t size = Little32(chunk.data() + 4);
+    const std::int64_t size = Get32(chunk, 4, kLittleEndian);
     const std::int64_t data = at + 8;
     if (!Inside(data, size, end)) {
       return layout->tiff.IsPresent() || layout->xmp.IsPresent() ? XpStatus::Ok : XpStatus::PhotoContainerDamaged;
@@ -204,8 +195,8 @@ XpStatus LocateRaf(XpAbstractFile& file, XpPhotoLayout* layout) {
       std::memcmp(head.data(), kRafSignature.data(), kRafSignature.size()) != 0) {
     return XpStatus::JpegDecodeFailed;
   }
-  const std::int64_t offset = Big32(head.data() + kRafJpegPointer);
-  const std::int64_t size = Big32(head.data() + kRafJpegPointer + 4);
+  const std::int64_t offset = Get32(head, kRafJpegPointer, kBigEndian);
+  const std::int64_t size = Get32(head, kRafJpegPointer + 4, kBigEndian);
   if (offset < static_cast<std::int64_t>(head.size()) || !Inside(offset, size, length)) {
     return XpStatus::PhotoContainerDamaged;
   }

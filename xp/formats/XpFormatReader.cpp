@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "xp/tiff/XpByteOrder.h"
+
 namespace XpFormatReader {
 
 namespace {
@@ -44,26 +46,6 @@ XpStatus ReadAt(XpAbstractFile& file, std::int64_t offset, std::span<std::uint8_
   return file.ReadExact(out.data(), out.size());
 }
 
-std::uint16_t Big16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-
-std::uint32_t Big32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
-
-std::uint64_t Big64(const std::uint8_t* p) { return (std::uint64_t{Big32(p)} << 32) | Big32(p + 4); }
-
-std::uint32_t Little32(const std::uint8_t* p) {
-  return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
-}
-
-std::uint64_t BigN(const std::uint8_t* p, unsigned size) {
-  std::uint64_t value = 0;
-  for (unsigned i = 0; i < size; ++i) {
-    value = (value << 8) | p[i];
-  }
-  return value;
-}
-
 XpStatus LocateJpegExif(XpAbstractFile& file, std::int64_t start, std::int64_t end, XpByteRange* tiff) {
   *tiff = {};
   std::array<std::uint8_t, 2> soi{};
@@ -80,7 +62,7 @@ XpStatus LocateJpegExif(XpAbstractFile& file, std::int64_t start, std::int64_t e
     if (head[0] != 0xFF || !(app || head[1] == kComment)) {
       return XpStatus::NoExif;
     }
-    const std::int64_t length = Big16(head.data() + 2);
+    const std::int64_t length = XpBytes::Get16(head, 2, XpBytes::kBigEndian);
     if (length < 2 || !Inside(at + 2, length, end)) {
       return XpStatus::PhotoContainerDamaged;
     }

@@ -21,13 +21,6 @@ namespace XpFormatReader {
 /// and inside the file, else the stream's status.
 [[nodiscard]] XpStatus ReadAt(XpAbstractFile& file, std::int64_t offset, std::span<std::uint8_t> out, std::int64_t end);
 
-[[nodiscard]] std::uint16_t Big16(const std::uint8_t* p);
-[[nodiscard]] std::uint32_t Big32(const std::uint8_t* p);
-[[nodiscard]] std::uint64_t Big64(const std::uint8_t* p);
-[[nodiscard]] std::uint32_t Little32(const std::uint8_t* p);
-/// An unsigned big-endian number of `size` bytes (0, 4 or 8, as ISOBMFF sizes them); 0 for size 0.
-[[nodiscard]] std::uint64_t BigN(const std::uint8_t* p, unsigned size);
-
 /// Finds the Exif APP1 segment of the JPEG picture in [`start`, `end`): walks
 /// the APPn and COM segments after SOI and answers, in `*tiff`, the TIFF
 /// structure of the first APP1 that begins with "Exif" and two NULs. 0x8601

@@ -7,14 +7,16 @@
 #include <vector>
 
 #include "xp/formats/XpFormatReader.h"
+#include "xp/tiff/XpByteOrder.h"
 
 namespace XpIsoBmff {
 
 namespace {
 
-using XpFormatReader::Big16;
-using XpFormatReader::Big32;
-using XpFormatReader::BigN;
+using XpBytes::Get16;
+using XpBytes::Get32;
+using XpBytes::Get64;
+using XpBytes::kBigEndian;
 using XpFormatReader::Inside;
 using XpFormatReader::ReadAt;
 
@@ -84,7 +86,7 @@ class Table {
     if (size > 8 || m_at + size > m_bytes.size()) {
       return false;
     }
-    *out = BigN(m_bytes.data() + m_at, size);
+    *out = XpBytes::GetN(m_bytes, m_at, size, kBigEndian);
     m_at += size;
     return true;
   }
@@ -359,7 +361,7 @@ bool ExifItemTiff(XpAbstractFile& file, const XpByteRange& item, XpByteRange* ti
   if (ReadAt(file, item.offset, prefix, end) != XpStatus::Ok) {
     return false;
   }
-  std::int64_t at = XpFormatReader::Add(item.offset + 4, std::int64_t{Big32(prefix.data())});
+  std::int64_t at = XpFormatReader::Add(item.offset + 4, std::int64_t{Get32(prefix, 0, kBigEndian)});
   std::array<std::uint8_t, 6> head{};
   if (at < 0 || ReadAt(file, at, head, end) != XpStatus::Ok) {
     return false;
@@ -384,15 +386,15 @@ XpStatus ReadBox(XpAbstractFile& file, std::int64_t at, std::int64_t end, Box* b
     return st;
   }
   box->start = at;
-  box->type = Big32(head.data() + 4);
-  const std::uint32_t size = Big32(head.data());
+  box->type = Get32(head, 4, kBigEndian);
+  const std::uint32_t size = Get32(head, 0, kBigEndian);
   std::int64_t header = 8;
   std::uint64_t length = size;
   if (size == 1) {
     if (auto st = ReadAt(file, at + 8, std::span(head).subspan(8, 8), end); st != XpStatus::Ok) {
       return st;
     }
-    length = XpFormatReader::Big64(head.data() + 8);
+    length = Get64(head, 8, kBigEndian);
     header = 16;
   } else if (size == 0) {
     length = static_cast<std::uint64_t>(end - at);
@@ -412,21 +414,21 @@ XpStatus ReadBox(XpAbstractFile& file, std::int64_t at, std::int64_t end, Box* b
 }
 
 XpPhotoFormat SniffBrand(std::span<const std::uint8_t> prefix) {
-  if (prefix.size() < 16 || Big32(prefix.data() + 4) != kFtyp) {
+  if (prefix.size() < 16 || Get32(prefix, 4, kBigEndian) != kFtyp) {
     return XpPhotoFormat::Unknown;
   }
-  const std::size_t size = std::min<std::size_t>(Big32(prefix.data()), prefix.size());
+  const std::size_t size = std::min<std::size_t>(Get32(prefix, 0, kBigEndian), prefix.size());
   if (size < 16) {
     return XpPhotoFormat::Unknown;
   }
-  if (auto format = FormatOfBrand(Big32(prefix.data() + 8)); format != XpPhotoFormat::Unknown) {
+  if (auto format = FormatOfBrand(Get32(prefix, 8, kBigEndian)); format != XpPhotoFormat::Unknown) {
     return format;
   }
   // A general major brand: the first compatible brand this program reads,
   // the specific ones before the general HEIF ones.
   XpPhotoFormat found = XpPhotoFormat::Unknown;
   for (std::size_t at = 16; at + 4 <= size; at += 4) {
-    const XpPhotoFormat format = FormatOfBrand(Big32(prefix.data() + at));
+    const XpPhotoFormat format = FormatOfBrand(Get32(prefix, at, kBigEndian));
     if (format != XpPhotoFormat::Unknown && (found == XpPhotoFormat::Unknown || found == XpPhotoFormat::Heif)) {
       found = format;
     }
@@ -434,24 +436,33 @@ XpPhotoFormat SniffBrand(std::span<const std::uint8_t> prefix) {
   return found;
 }
 
+namespace {
+
+/// The first top-level box of `type`: 0x8601 when the file has none, the
+/// walk's status when it stopped at damage before finding one.
+[[nodiscard]] XpStatus FindTopLevelBox(XpAbstractFile& file, std::uint32_t type, Box* out) {
+  bool found = false;
+  const XpStatus st = ForEachBox(file, 0, file.GetLength(), [&](const Box& box, bool* goOn) {
+    if (box.type == type) {
+      *out = box;
+      found = true;
+      *goOn = false;
+    }
+    return XpStatus::Ok;
+  });
+  if (found) {
+    return XpStatus::Ok;
+  }
+  return st != XpStatus::Ok ? st : XpStatus::NoExif;
+}
+
+}  // namespace
+
 XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
   const std::int64_t length = file.GetLength();
   Box metaBox;
-  bool found = false;
-  if (auto st = ForEachBox(file, 0, length,
-                           [&](const Box& box, bool* goOn) {
-                             if (box.type == kMeta) {
-                               metaBox = box;
-                               found = true;
-                               *goOn = false;
-                             }
-                             return XpStatus::Ok;
-                           });
-      st != XpStatus::Ok && !found) {
+  if (auto st = FindTopLevelBox(file, kMeta, &metaBox); st != XpStatus::Ok) {
     return st;
-  }
-  if (!found) {
-    return XpStatus::NoExif;
   }
   // `meta` is a full box; a writer that leaves out its version field puts
   // `hdlr` right at the payload.
@@ -459,7 +470,7 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
   if (auto st = ReadAt(file, metaBox.payload, head, metaBox.end); st != XpStatus::Ok) {
     return st;
   }
-  const std::int64_t children = metaBox.payload + (Big32(head.data() + 4) == kHdlr ? 0 : 4);
+  const std::int64_t children = metaBox.payload + (Get32(head, 4, kBigEndian) == kHdlr ? 0 : 4);
 
   HeifMeta meta;
   Box iloc;
@@ -477,7 +488,7 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
                            if (n < 6 || ReadAt(file, box.payload, std::span(p).first(n), box.end) != XpStatus::Ok) {
                              return XpStatus::PhotoContainerDamaged;
                            }
-                           meta.primary = p[0] == 0 ? Big16(p.data() + 4) : (n < 8 ? 0 : Big32(p.data() + 4));
+                           meta.primary = p[0] == 0 ? Get16(p, 4, kBigEndian) : (n < 8 ? 0 : Get32(p, 4, kBigEndian));
                            meta.hasPrimary = true;
                            return XpStatus::Ok;
                          }
@@ -536,23 +547,9 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
 }
 
 XpStatus LocateCr3(XpAbstractFile& file, XpPhotoLayout* layout) {
-  const std::int64_t length = file.GetLength();
   Box moov;
-  bool found = false;
-  if (auto st = ForEachBox(file, 0, length,
-                           [&](const Box& box, bool* goOn) {
-                             if (box.type == kMoov) {
-                               moov = box;
-                               found = true;
-                               *goOn = false;
-                             }
-                             return XpStatus::Ok;
-                           });
-      st != XpStatus::Ok && !found) {
+  if (auto st = FindTopLevelBox(file, kMoov, &moov); st != XpStatus::Ok) {
     return st;
-  }
-  if (!found) {
-    return XpStatus::NoExif;
   }
   return ForEachBox(file, moov.payload, moov.end, [&](const Box& box, bool* goOn) {
     if (box.type != kUuid || box.uuid != kCanonUuid) {
@@ -575,7 +572,7 @@ XpStatus LocateCr3(XpAbstractFile& file, XpPhotoLayout* layout) {
           // Version and flags, width, height, the JPEG's length, 4 more bytes, then the JPEG.
           std::array<std::uint8_t, 16> head{};
           if (ReadAt(file, child.payload, head, child.end) == XpStatus::Ok) {
-            const std::int64_t size = Big32(head.data() + 8);
+            const std::int64_t size = Get32(head, 8, kBigEndian);
             if (Inside(child.payload + 16, size, child.end)) {
               layout->jpeg = {child.payload + 16, size};
             }

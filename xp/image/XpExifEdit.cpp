@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 
+#include "xp/text/XpHexDigits.h"
+#include "xp/tiff/XpByteOrder.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagDataBase.h"
 #include "xp/tiff/XpTiffTagIFD.h"
@@ -14,6 +16,11 @@
 
 namespace XpExifEdit {
 namespace {
+
+using XpBytes::Get16;
+using XpBytes::Get32;
+using XpBytes::Put16;
+using XpBytes::Put32;
 
 constexpr std::uint16_t kTagDateTime = 0x0132;
 constexpr std::uint16_t kTagExifVersion = 0x9000;
@@ -26,37 +33,13 @@ constexpr int kMaxDepth = 6;
 constexpr std::uint32_t kMaxArrayValues = 65536;
 constexpr const char* kGpsPath = "IFD0/8825";
 
-std::uint16_t Get16(const std::uint8_t* p, bool bigEndian) {
-  return bigEndian ? static_cast<std::uint16_t>((p[0] << 8) | p[1]) : static_cast<std::uint16_t>((p[1] << 8) | p[0]);
-}
-
-std::uint32_t Get32(const std::uint8_t* p, bool bigEndian) {
-  const std::uint32_t a = Get16(bigEndian ? p : p + 2, bigEndian);
-  const std::uint32_t b = Get16(bigEndian ? p + 2 : p, bigEndian);
-  return (a << 16) | b;
-}
-
-void Put16(std::uint8_t* p, std::uint16_t value, bool bigEndian) {
-  p[bigEndian ? 0 : 1] = static_cast<std::uint8_t>(value >> 8);
-  p[bigEndian ? 1 : 0] = static_cast<std::uint8_t>(value);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t value, bool bigEndian) {
-  Put16(bigEndian ? p : p + 2, static_cast<std::uint16_t>(value >> 16), bigEndian);
-  Put16(bigEndian ? p + 2 : p, static_cast<std::uint16_t>(value), bigEndian);
-}
-
 bool Inside(std::uint64_t offset, std::uint64_t size, std::size_t length) {
   return offset <= length && size <= length - offset;
 }
 
 std::string Hex4(std::uint16_t tag) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out(4, '0');
-  for (int i = 3; i >= 0; --i) {
-    out[static_cast<std::size_t>(i)] = kDigits[tag & 0xF];
-    tag = static_cast<std::uint16_t>(tag >> 4);
-  }
+  std::string out;
+  XpAppendHex(out, tag, 4);
   return out;
 }
 
@@ -87,11 +70,11 @@ class Walker {
     } else if (!(m_data[0] == 'I' && m_data[1] == 'I')) {
       return XpStatus::JpegDecodeFailed;
     }
-    if (Get16(&m_data[2], m_be) != 42) {
+    if (Get16(m_data, 2, m_be) != 42) {
       return XpStatus::JpegDecodeFailed;
     }
     m_layout->bigEndian = m_be;
-    m_layout->ifd0 = Get32(&m_data[4], m_be);
+    m_layout->ifd0 = Get32(m_data, 4, m_be);
     std::uint32_t offset = m_layout->ifd0;
     for (std::size_t index = 0; offset != 0 && index < kMaxTopLevel; ++index) {
       std::uint32_t next = 0;
@@ -108,7 +91,7 @@ class Walker {
     if (depth > kMaxDepth || !m_seen.insert(offset).second || !Inside(offset, 2, m_data.size())) {
       return XpStatus::ExifDamaged;
     }
-    const std::uint32_t count = Get16(&m_data[offset], m_be);
+    const std::uint32_t count = Get16(m_data, offset, m_be);
     // The whole table, next-directory offset included, lies inside the data.
     if (count > kMaxEntries || !Inside(std::uint64_t{offset} + 2, 12ULL * count + 4, m_data.size())) {
       return XpStatus::ExifDamaged;
@@ -117,7 +100,7 @@ class Walker {
     dir.path = path;
     dir.offset = offset;
     const std::uint64_t nextAt = std::uint64_t{offset} + 2 + 12ULL * count;
-    dir.next = Get32(&m_data[nextAt], m_be);
+    dir.next = Get32(m_data, nextAt, m_be);
     if (depth > 0) {
       dir.next = 0;  // only the top-level chain continues
     }
@@ -125,9 +108,9 @@ class Walker {
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::uint32_t at = offset + 2 + 12 * i;
       Entry e;
-      e.tag = Get16(&m_data[at], m_be);
-      e.type = Get16(&m_data[at + 2], m_be);
-      e.count = Get32(&m_data[at + 4], m_be);
+      e.tag = Get16(m_data, at, m_be);
+      e.type = Get16(m_data, at + 2, m_be);
+      e.count = Get32(m_data, at + 4, m_be);
       std::memcpy(e.field.data(), &m_data[at + 8], 4);
       e.position = at;
       const std::uint32_t unit = XpTiffTypeUnitSize(e.type);
@@ -138,7 +121,7 @@ class Walker {
       if (e.Inline()) {
         e.valueOffset = at + 8;
       } else {
-        e.valueOffset = Get32(e.field.data(), m_be);
+        e.valueOffset = Get32(e.field, 0, m_be);
         if (!Inside(e.valueOffset, e.size, m_data.size())) {
           return XpStatus::ExifDamaged;
         }
@@ -192,8 +175,8 @@ class Walker {
       return XpStatus::ExifDamaged;
     }
     for (std::uint32_t i = 0; i < e.count; ++i) {
-      const std::uint8_t* p = &m_data[e.valueOffset + std::size_t{i} * unit];
-      values->push_back(unit == 2 ? Get16(p, m_be) : Get32(p, m_be));
+      const std::size_t at = e.valueOffset + std::size_t{i} * unit;
+      values->push_back(unit == 2 ? Get16(m_data, at, m_be) : Get32(m_data, at, m_be));
     }
     return XpStatus::Ok;
   }
@@ -352,11 +335,11 @@ class Editor {
     }
     // The entries move up over the pointer; the next-directory offset follows
     // them and the freed bytes at the end are cleared.
-    std::uint8_t* at = &m_out[ifd0->offset];
-    Put16(at, kept, m_be);
-    std::memcpy(at + 2, table.data(), table.size());
-    Put32(at + 2 + table.size(), ifd0->next, m_be);
-    std::fill(at + 6 + table.size(), at + ifd0->TableSize(), std::uint8_t{0});
+    const auto at = m_out.begin() + ifd0->offset;
+    Put16(m_out, ifd0->offset, kept, m_be);
+    std::copy(table.begin(), table.end(), at + 2);
+    Put32(m_out, ifd0->offset + 2 + table.size(), ifd0->next, m_be);
+    std::fill(at + 6 + static_cast<std::ptrdiff_t>(table.size()), at + ifd0->TableSize(), std::uint8_t{0});
     ClearOldGps();
     m_outcome->removedGps = true;
     return XpStatus::Ok;
@@ -385,18 +368,18 @@ class Editor {
     ClearOldGps();
     const std::uint32_t gpsOffset = PlaceGps(gps);
     if (const Entry* pointer = ifd0->Find(kTagGPSIFD)) {
-      std::uint8_t* e = &m_out[pointer->position];
-      Put16(e + 2, kTiffTypeLong, m_be);
-      Put32(e + 4, 1, m_be);
-      Put32(e + 8, gpsOffset, m_be);
+      const std::size_t e = pointer->position;
+      Put16(m_out, e + 2, kTiffTypeLong, m_be);
+      Put32(m_out, e + 4, 1, m_be);
+      Put32(m_out, e + 8, gpsOffset, m_be);
     } else {
       std::vector<std::uint8_t> value(4);
-      Put32(value.data(), gpsOffset, m_be);
+      Put32(value, 0, gpsOffset, m_be);
       ifd0Added.push_back({kTagGPSIFD, kTiffTypeLong, 1, value});
     }
     if (!ifd0Added.empty()) {
       const std::uint32_t table = AppendTable(*ifd0, ifd0Added);
-      Put32(&m_out[4], table, m_be);
+      Put32(m_out, 4, table, m_be);
     }
     if (m_out.size() > UINT32_MAX) {
       return XpStatus::ExifBlockFull;
@@ -438,10 +421,10 @@ class Editor {
     }
     if (e != nullptr) {
       const std::uint32_t at = Append(text);
-      std::uint8_t* p = &m_out[e->position];
-      Put16(p + 2, kTiffTypeAscii, m_be);
-      Put32(p + 4, kDateTimeBytes, m_be);
-      Put32(p + 8, at, m_be);
+      const std::size_t p = e->position;
+      Put16(m_out, p + 2, kTiffTypeAscii, m_be);
+      Put32(m_out, p + 4, kDateTimeBytes, m_be);
+      Put32(m_out, p + 8, at, m_be);
       return;
     }
     if (added != nullptr) {
@@ -468,15 +451,15 @@ class Editor {
       if (old.size() == kExifVersion0221.size() && std::equal(old.begin(), old.end(), kExifVersion0221.begin())) {
         return;
       }
-      std::uint8_t* p = &m_out[e->position];
-      Put16(p + 2, kTiffTypeUndefined, m_be);
-      Put32(p + 4, 4, m_be);
-      std::copy(kExifVersion0221.begin(), kExifVersion0221.end(), p + 8);
+      const std::size_t p = e->position;
+      Put16(m_out, p + 2, kTiffTypeUndefined, m_be);
+      Put32(m_out, p + 4, 4, m_be);
+      std::copy(kExifVersion0221.begin(), kExifVersion0221.end(), m_out.begin() + static_cast<std::ptrdiff_t>(p + 8));
       return;
     }
     const std::vector<std::uint8_t> value(kExifVersion0221.begin(), kExifVersion0221.end());
     const std::uint32_t table = AppendTable(*exif, {{kTagExifVersion, kTiffTypeUndefined, 4, value}});
-    Put32(&m_out[pointer->position + 8], table, m_be);
+    Put32(m_out, pointer->position + 8, table, m_be);
   }
 
   /// Appends a copy of `dir`'s entry table (as it now stands) with `added`
@@ -490,24 +473,24 @@ class Editor {
     }
     for (const NewEntry& n : added) {
       std::array<std::uint8_t, 12> row{};
-      Put16(&row[0], n.tag, m_be);
-      Put16(&row[2], n.type, m_be);
-      Put32(&row[4], n.count, m_be);
+      Put16(row, 0, n.tag, m_be);
+      Put16(row, 2, n.type, m_be);
+      Put32(row, 4, n.count, m_be);
       if (n.value.size() <= 4) {
         std::copy(n.value.begin(), n.value.end(), row.begin() + 8);
       } else {
-        Put32(&row[8], Append(n.value), m_be);
+        Put32(row, 8, Append(n.value), m_be);
       }
       const auto before =
-          std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return Get16(&r[0], m_be) > n.tag; });
+          std::find_if(rows.begin(), rows.end(), [&](const auto& r) { return Get16(r, 0, m_be) > n.tag; });
       rows.insert(before, row);
     }
     std::vector<std::uint8_t> table(6 + 12 * rows.size(), 0);
-    Put16(table.data(), static_cast<std::uint16_t>(rows.size()), m_be);
+    Put16(table, 0, static_cast<std::uint16_t>(rows.size()), m_be);
     for (std::size_t i = 0; i < rows.size(); ++i) {
       std::copy(rows[i].begin(), rows[i].end(), table.begin() + 2 + 12 * static_cast<std::ptrdiff_t>(i));
     }
-    Put32(&table[2 + 12 * rows.size()], dir.next, m_be);
+    Put32(table, 2 + 12 * rows.size(), dir.next, m_be);
     return Append(table);
   }
 
@@ -594,17 +577,17 @@ class Editor {
   [[nodiscard]] std::vector<std::uint8_t> GpsBytes(const std::vector<NewEntry>& entries, std::uint32_t at) const {
     std::vector<std::uint8_t> table(6 + 12 * entries.size(), 0);
     std::vector<std::uint8_t> values;
-    Put16(table.data(), static_cast<std::uint16_t>(entries.size()), m_be);
+    Put16(table, 0, static_cast<std::uint16_t>(entries.size()), m_be);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const NewEntry& n = entries[i];
-      std::uint8_t* row = &table[2 + 12 * i];
-      Put16(row, n.tag, m_be);
-      Put16(row + 2, n.type, m_be);
-      Put32(row + 4, n.count, m_be);
+      const std::size_t row = 2 + 12 * i;
+      Put16(table, row, n.tag, m_be);
+      Put16(table, row + 2, n.type, m_be);
+      Put32(table, row + 4, n.count, m_be);
       if (n.value.size() <= 4) {
-        std::copy(n.value.begin(), n.value.end(), row + 8);
+        std::copy(n.value.begin(), n.value.end(), table.begin() + static_cast<std::ptrdiff_t>(row + 8));
       } else {
-        Put32(row + 8, at + static_cast<std::uint32_t>(table.size() + values.size()), m_be);
+        Put32(table, row + 8, at + static_cast<std::uint32_t>(table.size() + values.size()), m_be);
         values.insert(values.end(), n.value.begin(), n.value.end());
         if (values.size() & 1) {
           values.push_back(0);

@@ -26,6 +26,7 @@
 #include "xp/image/XpJpegLib.h"
 #include "xp/image/XpJpegSegments.h"
 #include "xp/image/XpXmpGps.h"
+#include "xp/tiff/XpByteOrder.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -33,6 +34,10 @@
 
 namespace XpExifRewrite {
 namespace {
+
+using XpBytes::Get16;
+using XpBytes::Get32;
+using XpBytes::Put32;
 
 constexpr std::uint16_t kTagMakerPreviewOffset = 0x0088;
 constexpr std::uint16_t kTagMakerPreviewLength = 0x0089;
@@ -69,26 +74,6 @@ bool InRange(std::int64_t offset, std::uint64_t size, std::int64_t length) {
     return false;
   }
   return end <= length;
-}
-
-std::uint16_t Get16(const std::uint8_t* p, bool bigEndian) {
-  return bigEndian ? static_cast<std::uint16_t>((p[0] << 8) | p[1]) : static_cast<std::uint16_t>((p[1] << 8) | p[0]);
-}
-
-std::uint32_t Get32(const std::uint8_t* p, bool bigEndian) {
-  const std::uint32_t hi = Get16(bigEndian ? p : p + 2, bigEndian);
-  const std::uint32_t lo = Get16(bigEndian ? p + 2 : p, bigEndian);
-  return (hi << 16) | lo;
-}
-
-void Put16(std::uint8_t* p, std::uint16_t value, bool bigEndian) {
-  p[bigEndian ? 0 : 1] = static_cast<std::uint8_t>(value >> 8);
-  p[bigEndian ? 1 : 0] = static_cast<std::uint8_t>(value);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t value, bool bigEndian) {
-  Put16(bigEndian ? p : p + 2, static_cast<std::uint16_t>(value >> 16), bigEndian);
-  Put16(bigEndian ? p + 2 : p, static_cast<std::uint16_t>(value), bigEndian);
 }
 
 /// Copies `size` bytes at `from` in `source` to the end of `destination`.
@@ -141,10 +126,10 @@ struct TiffHeader {
   } else {
     return XpStatus::JpegDecodeFailed;
   }
-  if (Get16(&bytes[2], header->bigEndian) != 42) {
+  if (Get16(bytes, 2, header->bigEndian) != 42) {
     return XpStatus::JpegDecodeFailed;
   }
-  header->ifd0 = Get32(&bytes[4], header->bigEndian);
+  header->ifd0 = Get32(bytes, 4, header->bigEndian);
   return XpStatus::Ok;
 }
 
@@ -165,7 +150,7 @@ std::optional<RawEntry> FindRawEntry(XpAbstractFile& file, const TiffHeader& hea
   if (!InRange(position, 2, length) || ReadAt(file, position, countBytes) != XpStatus::Ok) {
     return std::nullopt;
   }
-  const std::uint16_t count = Get16(countBytes.data(), header.bigEndian);
+  const std::uint16_t count = Get16(countBytes, 0, header.bigEndian);
   if (count > kMaxDirectoryEntries || !InRange(position + 2, 12U * count, length)) {
     return std::nullopt;
   }
@@ -174,10 +159,10 @@ std::optional<RawEntry> FindRawEntry(XpAbstractFile& file, const TiffHeader& hea
     return std::nullopt;
   }
   for (std::uint16_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = table.data() + 12U * i;
-    if (Get16(e, header.bigEndian) == tag) {
-      return RawEntry{Get16(e + 2, header.bigEndian), Get32(e + 4, header.bigEndian), Get32(e + 8, header.bigEndian),
-                      position + 2 + 12 * std::int64_t{i} + 8};
+    const std::size_t e = 12U * i;
+    if (Get16(table, e, header.bigEndian) == tag) {
+      return RawEntry{Get16(table, e + 2, header.bigEndian), Get32(table, e + 4, header.bigEndian),
+                      Get32(table, e + 8, header.bigEndian), position + 2 + 12 * std::int64_t{i} + 8};
     }
   }
   return std::nullopt;
@@ -448,11 +433,10 @@ std::int64_t AlignPreview(std::int64_t position) {
   if (bytes.size() < kExifHeader.size() + 8) {
     return XpStatus::Ok;
   }
-  const std::uint8_t* tiff = bytes.data() + kExifHeader.size();
   TiffHeader header;
   header.base = static_cast<std::int64_t>(kExifHeader.size());
-  header.bigEndian = tiff[0] == 'M';
-  header.ifd0 = Get32(tiff + 4, header.bigEndian);
+  header.bigEndian = bytes[kExifHeader.size()] == 'M';
+  header.ifd0 = Get32(bytes, kExifHeader.size() + 4, header.bigEndian);
   const auto exifEntry = FindRawEntry(block, header, header.ifd0, kTagExifIFD);
   if (!exifEntry || (exifEntry->type != kTiffTypeLong && exifEntry->type != kTiffTypeIFD) || exifEntry->count != 1) {
     return XpStatus::Ok;
@@ -486,7 +470,7 @@ std::int64_t AlignPreview(std::int64_t position) {
     return XpStatus::Ok;
   }
   std::array<std::uint8_t, 4> value{};
-  Put32(value.data(), static_cast<std::uint32_t>(relative), header.bigEndian);
+  Put32(value, 0, static_cast<std::uint32_t>(relative), header.bigEndian);
   return WriteAt(block, previewEntry->valuePosition, value);
 }
 

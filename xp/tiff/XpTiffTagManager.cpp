@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "xp/tiff/XpByteOrder.h"
 #include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
@@ -59,15 +60,8 @@ class Parser {
     m_budget = std::clamp<std::uint64_t>(size * 4, XpTiffTagManager::kMinValueBudget, kMaxValueBudget);
   }
 
-  std::uint16_t U16(const std::uint8_t* p) const {
-    return m_tree.IsBigEndian() ? static_cast<std::uint16_t>((p[0] << 8) | p[1])
-                                : static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-  }
-  std::uint32_t U32(const std::uint8_t* p) const {
-    return m_tree.IsBigEndian()
-               ? (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3]
-               : (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) | p[0];
-  }
+  std::uint16_t U16(const std::uint8_t* p) const { return XpBytes::Get16(std::span(p, 2), 0, m_tree.IsBigEndian()); }
+  std::uint32_t U32(const std::uint8_t* p) const { return XpBytes::Get32(std::span(p, 4), 0, m_tree.IsBigEndian()); }
 
   /// False once anything of the data was skipped or cut short.
   [[nodiscard]] bool Complete() const { return m_complete; }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "xp/tiff/XpByteOrder.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -271,15 +272,9 @@ class TiffWriter {
 
   [[nodiscard]] bool NeedsSwap() const { return m_bigEndian != (std::endian::native == std::endian::big); }
 
-  void Put16(std::size_t at, std::uint16_t value) {
-    m_out[at + (m_bigEndian ? 0 : 1)] = static_cast<std::uint8_t>(value >> 8);
-    m_out[at + (m_bigEndian ? 1 : 0)] = static_cast<std::uint8_t>(value);
-  }
-
-  void Put32(std::size_t at, std::uint32_t value) {
-    Put16(at + (m_bigEndian ? 0 : 2), static_cast<std::uint16_t>(value >> 16));
-    Put16(at + (m_bigEndian ? 2 : 0), static_cast<std::uint16_t>(value));
-  }
+  // The layout sized the buffer for every entry it places.
+  void Put16(std::size_t at, std::uint16_t value) { XpBytes::Put16(m_out, at, value, m_bigEndian); }
+  void Put32(std::size_t at, std::uint32_t value) { XpBytes::Put32(m_out, at, value, m_bigEndian); }
 
   bool m_bigEndian;
   std::vector<Range> m_reserved;
