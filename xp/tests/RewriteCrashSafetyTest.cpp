@@ -27,18 +27,7 @@ using rewrite_test::Bytes;
 using rewrite_test::TempDir;
 
 XpGPSRecord Seconds(std::uint32_t seconds) {
-  XpGPSRecord record;
-  record.latitudeRef.valid = 1;
-  record.latitudeRef.letter = u'N';
-  record.latitude.valid = 1;
-  record.latitude.numerators = {35, 37, seconds};
-  record.latitude.denominators = {1, 1, 1000};
-  record.longitudeRef.valid = 1;
-  record.longitudeRef.letter = u'E';
-  record.longitude.valid = 1;
-  record.longitude.numerators = {139, 44, seconds};
-  record.longitude.denominators = {1, 1, 1000};
-  return record;
+  return rewrite_test::PositionRecord(u'N', {35, 37, seconds}, u'E', {139, 44, seconds});
 }
 
 Bytes PictureWithExif() {

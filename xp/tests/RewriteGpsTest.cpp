@@ -31,18 +31,7 @@ using rewrite_test::TempDir;
 constexpr const char* kDate = "2024:06:01 12:34:56";
 
 XpGPSRecord Position(std::uint32_t latSeconds, std::uint32_t lngSeconds) {
-  XpGPSRecord record;
-  record.latitudeRef.valid = 1;
-  record.latitudeRef.letter = u'N';
-  record.latitude.valid = 1;
-  record.latitude.numerators = {35, 37, latSeconds};
-  record.latitude.denominators = {1, 1, 1000};
-  record.longitudeRef.valid = 1;
-  record.longitudeRef.letter = u'E';
-  record.longitude.valid = 1;
-  record.longitude.numerators = {139, 44, lngSeconds};
-  record.longitude.denominators = {1, 1, 1000};
-  return record;
+  return rewrite_test::PositionRecord(u'N', {35, 37, latSeconds}, u'E', {139, 44, lngSeconds});
 }
 
 XpTiffTagIFD* AddChildDirectory(XpTiffTagIFD& parent, std::uint16_t tag) {

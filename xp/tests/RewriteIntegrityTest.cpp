@@ -34,20 +34,7 @@ using tifftest::TiffBuilder;
 
 constexpr const char* kDate = "2024:06:01 12:34:56";
 
-XpGPSRecord Position() {
-  XpGPSRecord record;
-  record.latitudeRef.valid = 1;
-  record.latitudeRef.letter = u'S';
-  record.latitude.valid = 1;
-  record.latitude.numerators = {12, 34, 56789};
-  record.latitude.denominators = {1, 1, 1000};
-  record.longitudeRef.valid = 1;
-  record.longitudeRef.letter = u'W';
-  record.longitude.valid = 1;
-  record.longitude.numerators = {98, 7, 65432};
-  record.longitude.denominators = {1, 1, 1000};
-  return record;
-}
+XpGPSRecord Position() { return rewrite_test::PositionRecord(u'S', {12, 34, 56789}, u'W', {98, 7, 65432}); }
 
 XpExifRewrite::Hooks FixedDate() { return {.dateTime = kDate, .beforeCommit = {}}; }
 

@@ -28,18 +28,7 @@ std::string SegmentsData(const std::string& name) { return std::string(TV_TESTDA
 XpExifRewrite::Hooks FixedDate() { return {.dateTime = "2024:06:01 12:34:56", .beforeCommit = {}}; }
 
 XpGPSRecord Position(std::uint32_t latSeconds) {
-  XpGPSRecord record;
-  record.latitudeRef.valid = 1;
-  record.latitudeRef.letter = u'S';
-  record.latitude.valid = 1;
-  record.latitude.numerators = {12, 30, latSeconds};
-  record.latitude.denominators = {1, 1, 1000};
-  record.longitudeRef.valid = 1;
-  record.longitudeRef.letter = u'W';
-  record.longitude.valid = 1;
-  record.longitude.numerators = {77, 2, 1500};
-  record.longitude.denominators = {1, 1, 100};
-  return record;
+  return rewrite_test::PositionRecord(u'S', {12, 30, latSeconds}, u'W', {77, 2, 1500, 100});
 }
 
 Segment ExifSegment(const char* make) {

@@ -19,6 +19,7 @@
 
 #include "xp/image/XpJpegLib.h"
 #include "xp/image/XpMemoryFile.h"
+#include "xp/tiff/XpGPSRecord.h"
 
 namespace rewrite_test {
 
@@ -245,6 +246,40 @@ inline mode_t FileMode(const std::string& path) {
     return 0;
   }
   return info.st_mode & 07777;
+}
+
+/// One coordinate as a rewrite stores it: whole degrees and minutes, and the
+/// seconds as a fraction.
+struct Dms {
+  std::uint32_t degrees = 0;
+  std::uint32_t minutes = 0;
+  std::uint32_t seconds = 0;
+  std::uint32_t secondsDenominator = 1000;
+};
+
+/// Sets one coordinate and its reference letter.
+inline void SetCoordinate(XpGPSRef& ref, XpGPSRational3& value, char16_t letter, Dms dms) {
+  ref = {};
+  ref.valid = 1;
+  ref.letter = letter;
+  value = {};
+  value.valid = 1;
+  value.numerators = {dms.degrees, dms.minutes, dms.seconds};
+  value.denominators = {1, 1, dms.secondsDenominator};
+}
+
+/// Sets the latitude and longitude of `record`, each with its reference
+/// letter; every other member stays as it is.
+inline void SetPosition(XpGPSRecord& record, char16_t latitudeRef, Dms latitude, char16_t longitudeRef, Dms longitude) {
+  SetCoordinate(record.latitudeRef, record.latitude, latitudeRef, latitude);
+  SetCoordinate(record.longitudeRef, record.longitude, longitudeRef, longitude);
+}
+
+/// A record holding only a latitude and a longitude.
+inline XpGPSRecord PositionRecord(char16_t latitudeRef, Dms latitude, char16_t longitudeRef, Dms longitude) {
+  XpGPSRecord record;
+  SetPosition(record, latitudeRef, latitude, longitudeRef, longitude);
+  return record;
 }
 
 }  // namespace rewrite_test

@@ -34,16 +34,7 @@ using rewrite_test::TempDir;
 
 // N:35:37:32.828 / E:139:44:31.338, as writing positions back stores them.
 void SetNewPosition(XpGPSRecord& record) {
-  record.latitudeRef.valid = 1;
-  record.latitudeRef.letter = u'N';
-  record.latitude.valid = 1;
-  record.latitude.numerators = {35, 37, 32828};
-  record.latitude.denominators = {1, 1, 1000};
-  record.longitudeRef.valid = 1;
-  record.longitudeRef.letter = u'E';
-  record.longitude.valid = 1;
-  record.longitude.numerators = {139, 44, 31338};
-  record.longitude.denominators = {1, 1, 1000};
+  rewrite_test::SetPosition(record, u'N', {35, 37, 32828}, u'E', {139, 44, 31338});
 }
 constexpr double kNewLatitude = 35 + 37 / 60.0 + 32.828 / 3600;
 constexpr double kNewLongitude = 139 + 44 / 60.0 + 31.338 / 3600;

@@ -118,11 +118,8 @@ TEST_F(TileFile, AFileThatCannotServeTheMapSaysWhy) {
 }
 
 TEST_F(TileFile, TheServerOffersTheFileAsTheFirstLayerAndServesItsTiles) {
-  const fs::path web = fs::path(TV_SOURCE_DIR) / "Applications/Terravue/web";
   SupportServer server;
-  SupportServerOptions options;
-  options.port = 0;
-  options.assetFolder = web;
+  SupportServerOptions options = terravue::server::testing::LocalOptions();
   options.tileFile = Make("island.mbtiles", "png");
   ASSERT_EQ(server.Start(options), ServerStatus::Ok);
   EXPECT_EQ(server.TileFileProblem(), "");

@@ -157,7 +157,7 @@ class ServerUnderLoad : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "tv_slow_XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     m_root = pattern;
-    const fs::path web = fs::path(TV_SOURCE_DIR) / "Applications/Terravue/web";
+    const fs::path web = testing::WebFolder();
     for (const char* name : {"terravue_page.html", "help_ENU_11.html"}) {
       fs::copy_file(web / name, m_root / name);
     }
@@ -168,9 +168,7 @@ class ServerUnderLoad : public ::testing::Test {
   }
 
   void StartServer(std::size_t workers, int deadlineMs, std::size_t maxBody = kMaxRequestBodyBytes) {
-    SupportServerOptions options;
-    options.port = 0;
-    options.assetFolder = m_root;
+    SupportServerOptions options = testing::LocalOptions(m_root);
     options.workers = workers;
     options.requestDeadlineMs = deadlineMs;
     options.maxBodyBytes = maxBody;

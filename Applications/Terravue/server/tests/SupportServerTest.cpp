@@ -80,7 +80,7 @@ class RunningServer : public ::testing::Test {
     char pattern[] = "/tmp/tv_server_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     m_root = pattern;
-    const fs::path web = fs::path(TV_SOURCE_DIR) / "Applications/Terravue/web";
+    const fs::path web = testing::WebFolder();
     fs::create_directories(m_root / "assets");
     for (const char* name : {"terravue_page.html", "terravue.js", "terravue.css", "GPS.gif", "pin_std1.png",
                              "help_ENU_11.html", "help_JPN_11.html"}) {
@@ -88,10 +88,7 @@ class RunningServer : public ::testing::Test {
     }
     std::ofstream(m_root / "secret.html") << "secret";
     std::ofstream(m_root / "assets" / "terravue-server") << "binary";
-    SupportServerOptions options;
-    options.port = 0;
-    options.assetFolder = m_root / "assets";
-    ASSERT_EQ(m_server.Start(options), ServerStatus::Ok);
+    ASSERT_EQ(m_server.Start(testing::LocalOptions(m_root / "assets")), ServerStatus::Ok);
     m_port = m_server.Port();
   }
   void TearDown() override {
@@ -216,11 +213,8 @@ TEST_F(RunningServer, StillAnswersAfterAThousandMalformedRequests) {
 }
 
 TEST(SupportServer, FallsBackToAFreePortWhenItsPortIsTaken) {
-  const fs::path web = fs::path(TV_SOURCE_DIR) / "Applications/Terravue/web";
   SupportServer first;
-  SupportServerOptions options;
-  options.port = 0;
-  options.assetFolder = web;
+  SupportServerOptions options = testing::LocalOptions();
   ASSERT_EQ(first.Start(options), ServerStatus::Ok);
 
   SupportServer second;
@@ -237,11 +231,8 @@ TEST(SupportServer, FallsBackToAFreePortWhenItsPortIsTaken) {
 }
 
 TEST(SupportServer, StopsCleanlyAndFreesItsPort) {
-  const fs::path web = fs::path(TV_SOURCE_DIR) / "Applications/Terravue/web";
   SupportServer server;
-  SupportServerOptions options;
-  options.port = 0;
-  options.assetFolder = web;
+  SupportServerOptions options = testing::LocalOptions();
   ASSERT_EQ(server.Start(options), ServerStatus::Ok);
   EXPECT_EQ(server.Start(options), ServerStatus::AlreadyRunning);
   const int port = server.Port();
@@ -260,9 +251,7 @@ TEST(SupportServer, StopsCleanlyAndFreesItsPort) {
 
 TEST(SupportServer, RefusesToStartWithoutItsFiles) {
   SupportServer server;
-  SupportServerOptions options;
-  options.port = 0;
-  options.assetFolder = "/nonexistent/terravue/assets";
+  SupportServerOptions options = testing::LocalOptions("/nonexistent/terravue/assets");
   EXPECT_EQ(server.Start(options), ServerStatus::NoAssetFolder);
   options.assetFolder = fs::path(TV_SOURCE_DIR) / "Applications/Terravue/server";
   EXPECT_EQ(server.Start(options), ServerStatus::NoPageTemplate);

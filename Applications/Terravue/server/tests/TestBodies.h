@@ -1,10 +1,24 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Applications/Terravue/server/SupportServer.h"
+
 namespace terravue::server::testing {
+
+/// The page's own files in the source tree.
+inline std::filesystem::path WebFolder() { return std::filesystem::path(TV_SOURCE_DIR) / "Applications/Terravue/web"; }
+
+/// Options for a server on a free port that serves the files in `assets`.
+inline SupportServerOptions LocalOptions(const std::filesystem::path& assets = WebFolder()) {
+  SupportServerOptions options;
+  options.port = 0;
+  options.assetFolder = assets;
+  return options;
+}
 
 /// Form-encodes a value the way the program encodes its request fields.
 inline std::string Encode(std::string_view value) {

@@ -9,42 +9,30 @@ import datetime
 import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
-TOOL = sys.argv[1]
-failures = []
+import tooltest
+from tooltest import check, run
 
 
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what)
-
-
-def run(*args):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True)
-
-
-def exiftool(paths):
-    out = subprocess.run(["exiftool", "-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude",
-                          "-GPSAltitudeRef", "-GPSDateStamp", "-GPSTimeStamp", "-DateTimeOriginal", *paths],
-                         capture_output=True, text=True, check=True).stdout
+def read_positions(paths):
+    out = tooltest.exiftool("-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", "-GPSAltitudeRef",
+                            "-GPSDateStamp", "-GPSTimeStamp", "-DateTimeOriginal", *paths)
     return {os.path.basename(e["SourceFile"]): e for e in json.loads(out)}
 
 
 def main():
     if shutil.which("exiftool") is None:
         print("exiftool is missing")
-        return 77
+        return tooltest.SKIPPED
     work = tempfile.mkdtemp(prefix="tv-geotag-")
     try:
         photos_dir = os.path.join(work, "photos")
         made = run("make-photos", "--count", "6", "--without-position", "3", "--size", "64x48", photos_dir)
         check(made.returncode == 0, "make-photos succeeds: " + made.stderr)
         photos = sorted(os.path.join(photos_dir, n) for n in os.listdir(photos_dir))
-        times = exiftool(photos)
+        times = read_positions(photos)
         taken = {}
         for p in photos:
             text = times[os.path.basename(p)]["DateTimeOriginal"]
@@ -90,7 +78,7 @@ def main():
         check(result.returncode == 0, "geotag exits 0: " + result.stderr)
         lines = [json.loads(line) for line in result.stdout.splitlines()]
         check(len(lines) == len(photos), "one JSON line per photo")
-        after = exiftool(photos)
+        after = read_positions(photos)
         for line, photo in zip(lines, photos):
             name = os.path.basename(photo)
             check(line["path"] == photo, name + " path")
@@ -128,8 +116,7 @@ def main():
         check(run("geotag", "--track", bad, photos[0]).returncode == 2, "an invalid track is refused")
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print("%d failure(s)" % len(failures))
-    return 1 if failures else 0
+    return tooltest.finish()
 
 
 if __name__ == "__main__":

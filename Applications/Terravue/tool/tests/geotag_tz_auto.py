@@ -10,36 +10,19 @@ import datetime
 import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
-TOOL = sys.argv[1]
-failures = []
-checks = 0
+import tooltest
+from tooltest import check, exiftool, run
+
 UTC = datetime.timezone.utc
-
-
-def check(condition, what):
-    global checks
-    checks += 1
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what)
-
-
-def run(*args):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=120)
-
-
-def exiftool(*args):
-    return subprocess.run(["exiftool", *args], capture_output=True, text=True, check=True).stdout
 
 
 def main():
     if shutil.which("exiftool") is None:
         print("exiftool is missing")
-        return 77
+        return tooltest.SKIPPED
     work = tempfile.mkdtemp(prefix="tv-tz-auto-")
     try:
         photos_dir = os.path.join(work, "photos")
@@ -118,8 +101,7 @@ def main():
         check(wrong.returncode == 2 and "or auto" in wrong.stderr, "--tz Berlin refused: " + wrong.stderr.strip())
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print(f"{checks - len(failures)} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return tooltest.finish()
 
 
 if __name__ == "__main__":

@@ -4,74 +4,65 @@ known points, and the message and exit code of every refused argument."""
 
 import json
 import os
-import tempfile
-import subprocess
 import sys
+import tempfile
 
-TOOL = sys.argv[1]
+import tooltest
+from tooltest import TOOL, check
+
 KEYS = ["name", "admin1", "country", "country_name", "lat", "lng", "population"]
-failures = []
-checks = 0
 
 
 def run(*args):
-    done = subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=60)
+    done = tooltest.run(*args, timeout=60)
     return done.returncode, done.stdout, done.stderr
-
-
-def check(what, condition):
-    global checks
-    checks += 1
-    if not condition:
-        failures.append(what)
-        print("FAIL:", what)
 
 
 def lines(*args):
     code, out, err = run(*args)
-    check(f"{args}: exit 0 (got {code}, {err.strip()})", code == 0)
-    check(f"{args}: nothing on stderr", err == "")
+    check(code == 0, f"{args}: exit 0 (got {code}, {err.strip()})")
+    check(err == "", f"{args}: nothing on stderr")
     rows = [json.loads(line) for line in out.splitlines()]
     for row in rows:
-        check(f"{args}: keys in order", list(row)[: len(KEYS)] == KEYS)
-        check(f"{args}: degrees are numbers", isinstance(row["lat"], float) and isinstance(row["lng"], float))
+        check(list(row)[: len(KEYS)] == KEYS, f"{args}: keys in order")
+        check(isinstance(row["lat"], float) and isinstance(row["lng"], float), f"{args}: degrees are numbers")
     return rows
 
 
 # Ranking: the capital before the towns of the same name; a comma narrows; a prefix; accents; a
 # native spelling; nearness among towns of one size.
 paris = lines("place", "Paris", "--limit", "20")
-check("Paris: 20 lines", len(paris) == 20)
-check("Paris: France first", paris[0]["country"] == "FR" and paris[0]["country_name"] == "France")
-check("Paris: population of the capital", paris[0]["population"] > 1_000_000)
-check("Paris: Texas among them", any(r["admin1"] == "Texas" and r["name"] == "Paris" for r in paris))
+check(len(paris) == 20, "Paris: 20 lines")
+check(paris[0]["country"] == "FR" and paris[0]["country_name"] == "France", "Paris: France first")
+check(paris[0]["population"] > 1_000_000, "Paris: population of the capital")
+check(any(r["admin1"] == "Texas" and r["name"] == "Paris" for r in paris), "Paris: Texas among them")
 texas = lines("place", "Paris,", "Texas")
-check("Paris, Texas: first in Texas", texas[0]["admin1"] == "Texas" and texas[0]["country"] == "US")
-check("Paris, Texas: only Texas", all(r["admin1"] == "Texas" for r in texas))
-check("zur: Zürich", lines("place", "zur", "--limit", "1")[0]["name"] == "Zürich")
+check(texas[0]["admin1"] == "Texas" and texas[0]["country"] == "US", "Paris, Texas: first in Texas")
+check(all(r["admin1"] == "Texas" for r in texas), "Paris, Texas: only Texas")
+check(lines("place", "zur", "--limit", "1")[0]["name"] == "Zürich", "zur: Zürich")
 for spelling in ["Munchen", "München", "munich"]:
     first = lines("place", spelling, "--limit", "1")
-    check(f"{spelling}: one line", len(first) == 1)
-    check(f"{spelling}: Munich", first[0]["name"] == "Munich" and first[0]["admin1"] == "Bavaria")
-check("京都: Kyoto", lines("place", "京都")[0]["name"] == "Kyoto")
-check("Wien: Vienna", lines("place", "Wien")[0]["name"] == "Vienna")
-check("two words: New York", lines("place", "New", "York")[0]["name"] == "New York City")
+    check(len(first) == 1, f"{spelling}: one line")
+    check(first[0]["name"] == "Munich" and first[0]["admin1"] == "Bavaria", f"{spelling}: Munich")
+check(lines("place", "京都")[0]["name"] == "Kyoto", "京都: Kyoto")
+check(lines("place", "Wien")[0]["name"] == "Vienna", "Wien: Vienna")
+check(lines("place", "New", "York")[0]["name"] == "New York City", "two words: New York")
 illinois = lines("place", "Springfield", "--near", "39.8,-89.64", "--limit", "1")
 missouri = lines("place", "Springfield", "--near", "+37.21,-93.29", "--limit", "1")
-check("Springfield near Illinois", illinois[0]["admin1"] == "Illinois")
-check("Springfield near Missouri", missouri[0]["admin1"] == "Missouri")
+check(illinois[0]["admin1"] == "Illinois", "Springfield near Illinois")
+check(missouri[0]["admin1"] == "Missouri", "Springfield near Missouri")
 
 # Nothing found: exit 1, no output.
 code, out, err = run("place", "xqzxqzxqz")
-check("no match: exit 1, silent", code == 1 and out == "" and err == "")
+check(code == 1 and out == "" and err == "", "no match: exit 1, silent")
 
 # where at known points.
 for lat, lng, name, country in [("35.0116", "135.7681", "Kyoto", "JP"), ("48.1374", "11.5755", "Munich", "DE"),
                                 ("-33.8688", "151.2093", "Sydney", "AU"), ("51.5074", "-0.1278", "London", "GB")]:
     rows = lines("where", lat, lng)
-    check(f"where {lat} {lng}: one line", len(rows) == 1)
-    check(f"where {lat} {lng}: {name} (got {rows[0]['name']})", rows[0]["name"] == name and rows[0]["country"] == country)
-    check(f"where {lat} {lng}: distance", "distance_km" in rows[0] and 0 <= rows[0]["distance_km"] < 5)
+    check(len(rows) == 1, f"where {lat} {lng}: one line")
+    check(rows[0]["name"] == name and rows[0]["country"] == country, f"where {lat} {lng}: {name} (got {rows[0]['name']})")
+    check("distance_km" in rows[0] and 0 <= rows[0]["distance_km"] < 5, f"where {lat} {lng}: distance")
 
 # Refused arguments: a message naming the problem, the usage, exit code 2, nothing on stdout.
 for args, words in [
@@ -95,23 +86,22 @@ for args, words in [
     (["where", "--fast", "1", "2"], "unknown option"),
 ]:
     code, out, err = run(*args)
-    check(f"{args}: exit 2 (got {code})", code == 2)
-    check(f"{args}: says {words!r} (said {err.strip()!r})", words in err and "usage: terravue-tool" in err)
-    check(f"{args}: nothing on stdout", out == "")
+    check(code == 2, f"{args}: exit 2 (got {code})")
+    check(words in err and "usage: terravue-tool" in err, f"{args}: says {words!r} (said {err.strip()!r})")
+    check(out == "", f"{args}: nothing on stdout")
 
 # A missing or damaged index: a message with the status, exit 1.
 missing = os.path.join(os.path.dirname(TOOL), "no-such-index.tvp")
 code, out, err = run("where", "--index", missing, "1", "2")
-check(f"missing index: exit 1 and the reason ({err.strip()})", code == 1 and "0x8105" in err and out == "")
+check(code == 1 and "0x8105" in err and out == "", f"missing index: exit 1 and the reason ({err.strip()})")
 code, out, err = run("where", "--index", os.path.join(missing, "places.tvp"), "1", "2")
-check(f"missing folder: exit 1 and the reason ({err.strip()})", code == 1 and "0x8106" in err and out == "")
+check(code == 1 and "0x8106" in err and out == "", f"missing folder: exit 1 and the reason ({err.strip()})")
 # Not an index, and small enough to be read: the reader must find the damage, not the size.
 with tempfile.TemporaryDirectory() as folder:
     damaged = os.path.join(folder, "damaged.tvp")
     with open(damaged, "wb") as f:
         f.write(bytes((i * 37 + 11) % 256 for i in range(4096)))
     code, out, err = run("place", "--index", damaged, "Paris")
-check(f"damaged index: exit 1 and the reason ({err.strip()})", code == 1 and "0x8634" in err and out == "")
+check(code == 1 and "0x8634" in err and out == "", f"damaged index: exit 1 and the reason ({err.strip()})")
 
-print(f"{checks - len(failures)} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+sys.exit(tooltest.finish())
