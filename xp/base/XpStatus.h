@@ -65,11 +65,16 @@ enum class XpStatus : std::uint16_t {
   XmpBadPosition = 0x861A,         ///< an XMP GPS coordinate that does not read as one, or is out of range
   PhotoFormatUnknown = 0x8620,     ///< the content is no photo format this program reads
   PhotoContainerDamaged = 0x8621,  ///< a photo's boxes or chunks run outside the file or past a limit
+  IimInvalid = 0x8630,             ///< an IPTC-IIM block whose resources or datasets run outside it
+  LocationSegmentFull = 0x8631,    ///< the edited XMP or IIM segment would not fit one segment; not written
+  NoPositionToName = 0x8632,       ///< the photo has no position to name a place from
+  NoPlaceNear = 0x8633,            ///< the place index holds no place to name the position with
   PlaceDataInvalid = 0x8634,       ///< a place index file that is not one, or whose tables do not check out
   PlaceDataTooLarge = 0x8635,      ///< a place index file beyond the size limit
   TimeZoneDataInvalid = 0x863C,    ///< a time-zone map file that is not one, or whose tables do not check out
   TimeZoneDataTooLarge = 0x863D,   ///< a time-zone map file beyond the size limit
   UnknownTimeZone = 0x863E,        ///< a time-zone name the zone data does not know
+  MetadataWouldMove = 0x863F,      ///< a longer or shorter segment would move data found by its file position
 };
 
 /// The status as a number, for logs and messages.

@@ -1227,4 +1227,279 @@ XpStatus RemoveGPS(const std::string& path, const Hooks& hooks) {
   return RunRewrite(path, withXmp, rewrite);
 }
 
+// ---------------------------------------------------------------------------
+// The header-segment rewrite: XMP and APP13 replaced, everything else copied
+
+namespace {
+
+constexpr std::string_view kPhotoshopHeader("Photoshop 3.0\0", 14);
+constexpr std::string_view kMpfHeader("MPF\0", 4);
+constexpr std::uint8_t kMarkerApp0 = 0xE0;
+constexpr std::uint8_t kMarkerApp2 = 0xE2;
+constexpr std::uint8_t kMarkerApp13 = 0xED;
+
+[[nodiscard]] bool PayloadStartsWith(XpAbstractFile& file, const XpJpegSegments::Segment& segment,
+                                     std::string_view text) {
+  if (segment.size < 4 + text.size()) {
+    return false;
+  }
+  std::vector<std::uint8_t> head(text.size());
+  return ReadAt(file, segment.position + 4, head) == XpStatus::Ok &&
+         std::memcmp(head.data(), text.data(), head.size()) == 0;
+}
+
+[[nodiscard]] XpStatus ReadPayload(XpAbstractFile& file, const XpJpegSegments::Segment& segment,
+                                   std::vector<std::uint8_t>* payload) {
+  payload->resize(segment.size - 4);
+  return ReadAt(file, segment.position + 4, *payload);
+}
+
+/// The APP13 "Photoshop 3.0" segments of the leading run.
+std::vector<XpJpegSegments::Segment> PhotoshopSegments(XpAbstractFile& file, const XpJpegSegments::Layout& layout) {
+  std::vector<XpJpegSegments::Segment> found;
+  for (std::size_t i = 0; i < layout.leadingCount && i < layout.segments.size(); ++i) {
+    if (layout.segments[i].marker == kMarkerApp13 && PayloadStartsWith(file, layout.segments[i], kPhotoshopHeader)) {
+      found.push_back(layout.segments[i]);
+    }
+  }
+  return found;
+}
+
+std::vector<std::uint8_t> SegmentBytes(std::uint8_t marker, std::span<const std::uint8_t> payload) {
+  const auto length = static_cast<std::uint16_t>(payload.size() + 2);
+  std::vector<std::uint8_t> bytes = {0xFF, marker, static_cast<std::uint8_t>(length >> 8),
+                                     static_cast<std::uint8_t>(length)};
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
+  return bytes;
+}
+
+/// One change to the source: the bytes [position, position + size) become `bytes`.
+struct SegmentChange {
+  std::int64_t position = 0;
+  std::uint32_t size = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+class SegmentRewrite final : public PictureRewrite {
+ public:
+  explicit SegmentRewrite(const SegmentEdits& edits) : m_edits(edits) {}
+
+  XpStatus Prepare(XpFile& source, bool* nothing) override {
+    XpJpegSegments::Layout layout;
+    if (auto st = XpJpegSegments::Walk(source, 0, &layout); st != XpStatus::Ok) {
+      return st == XpStatus::TooManySegments ? st : XpStatus::JpegDecodeFailed;
+    }
+    if (auto st = PlanXmp(source, layout); st != XpStatus::Ok) {
+      return st;
+    }
+    if (auto st = PlanIptc(source, layout); st != XpStatus::Ok) {
+      return st;
+    }
+    if (m_changes.empty()) {
+      *nothing = true;
+      return XpStatus::Ok;
+    }
+    std::sort(m_changes.begin(), m_changes.end(),
+              [](const SegmentChange& a, const SegmentChange& b) { return a.position < b.position; });
+    if (auto st = CheckNothingMoves(source, layout); st != XpStatus::Ok) {
+      return st;
+    }
+    return ReadFrameHeader(source, &m_frame);
+  }
+
+  XpStatus Write(XpFile& source, XpAbstractFile& temp) override {
+    std::int64_t at = 0;
+    for (const SegmentChange& change : m_changes) {
+      if (auto st = CopyRange(source, at, static_cast<std::uint64_t>(change.position - at), temp); st != XpStatus::Ok) {
+        return st;
+      }
+      if (auto st = temp.WriteAll(change.bytes.data(), change.bytes.size()); st != XpStatus::Ok) {
+        return st;
+      }
+      at = change.position + change.size;
+    }
+    return CopyRange(source, at, static_cast<std::uint64_t>(source.GetLength() - at), temp);
+  }
+
+  XpStatus Check(const std::string& tempPath, XpFile& source) override {
+    XpFile written(tempPath);
+    if (auto st = written.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+      return st;
+    }
+    // Every byte outside the changes is the source's, in order.
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    std::vector<std::uint8_t> mine(kCopyBuffer);
+    std::vector<std::uint8_t> theirs(kCopyBuffer);
+    const auto same = [&](std::int64_t size) {
+      while (size > 0) {
+        const auto piece = static_cast<std::size_t>(std::min<std::int64_t>(size, std::int64_t{kCopyBuffer}));
+        if (ReadAt(written, to, std::span(mine.data(), piece)) != XpStatus::Ok ||
+            ReadAt(source, from, std::span(theirs.data(), piece)) != XpStatus::Ok ||
+            std::memcmp(mine.data(), theirs.data(), piece) != 0) {
+          return false;
+        }
+        from += static_cast<std::int64_t>(piece);
+        to += static_cast<std::int64_t>(piece);
+        size -= static_cast<std::int64_t>(piece);
+      }
+      return true;
+    };
+    for (const SegmentChange& change : m_changes) {
+      if (!same(change.position - from)) {
+        return XpStatus::JpegDecodeFailed;
+      }
+      std::vector<std::uint8_t> bytes(change.bytes.size());
+      if (ReadAt(written, to, bytes) != XpStatus::Ok || bytes != change.bytes) {
+        return XpStatus::JpegDecodeFailed;
+      }
+      to += static_cast<std::int64_t>(bytes.size());
+      from += change.size;
+    }
+    if (!same(source.GetLength() - from) || written.GetLength() != to) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    // The new file walks as a JPEG stream with the same frame, and what it
+    // says is what was meant to be written.
+    XpJpegSegments::Layout layout;
+    FrameHeader frame;
+    if (XpJpegSegments::Walk(written, 0, &layout) != XpStatus::Ok || ReadFrameHeader(written, &frame) != XpStatus::Ok ||
+        !(frame == m_frame)) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    if (!m_edits.check) {
+      return XpStatus::Ok;
+    }
+    std::vector<std::uint8_t> xmp;
+    std::vector<std::uint8_t> iptc;
+    if (const auto segment = FindXmpSegment(written, layout)) {
+      if (ReadPayload(written, *segment, &xmp) != XpStatus::Ok) {
+        return XpStatus::JpegDecodeFailed;
+      }
+    }
+    const auto photoshop = PhotoshopSegments(written, layout);
+    if (photoshop.size() == 1 && ReadPayload(written, photoshop.front(), &iptc) != XpStatus::Ok) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    return m_edits.check(xmp, iptc);
+  }
+
+ private:
+  [[nodiscard]] XpStatus AddChange(const XpJpegSegments::Segment* segment, std::int64_t insertAt, std::uint8_t marker,
+                                   std::span<const std::uint8_t> payload) {
+    if (payload.size() > kMaxApp1Payload) {
+      return XpStatus::LocationSegmentFull;
+    }
+    SegmentChange change;
+    change.position = segment != nullptr ? segment->position : insertAt;
+    change.size = segment != nullptr ? segment->size : 0;
+    change.bytes = SegmentBytes(marker, payload);
+    m_changes.push_back(std::move(change));
+    return XpStatus::Ok;
+  }
+
+  [[nodiscard]] XpStatus PlanXmp(XpFile& source, const XpJpegSegments::Layout& layout) {
+    if (!m_edits.editXmp) {
+      return XpStatus::Ok;
+    }
+    const auto segment = FindXmpSegment(source, layout);
+    std::vector<std::uint8_t> payload;
+    if (segment) {
+      if (auto st = ReadPayload(source, *segment, &payload); st != XpStatus::Ok) {
+        return st;
+      }
+    }
+    std::vector<std::uint8_t> edited;
+    if (auto st = m_edits.editXmp(payload, segment.has_value(), &edited); st != XpStatus::Ok) {
+      return st;
+    }
+    if (edited.empty() || edited == payload) {
+      return XpStatus::Ok;
+    }
+    if (edited.size() < kXmpHeader.size() || std::memcmp(edited.data(), kXmpHeader.data(), kXmpHeader.size()) != 0) {
+      return XpStatus::InvalidArgument;
+    }
+    if (segment) {
+      return AddChange(&*segment, 0, XpJpegSegments::kMarkerApp1, edited);
+    }
+    // A new packet goes behind JFIF and Exif at the start of the run.
+    std::int64_t insertAt = layout.start + 2;
+    for (std::size_t i = 0; i < layout.leadingCount && i < layout.segments.size(); ++i) {
+      const XpJpegSegments::Segment& s = layout.segments[i];
+      if (s.marker != kMarkerApp0 && !s.exif) {
+        break;
+      }
+      insertAt = s.position + s.size;
+    }
+    return AddChange(nullptr, insertAt, XpJpegSegments::kMarkerApp1, edited);
+  }
+
+  [[nodiscard]] XpStatus PlanIptc(XpFile& source, const XpJpegSegments::Layout& layout) {
+    if (!m_edits.editIptc) {
+      return XpStatus::Ok;
+    }
+    const auto segments = PhotoshopSegments(source, layout);
+    if (segments.size() != 1) {
+      return XpStatus::Ok;
+    }
+    std::vector<std::uint8_t> payload;
+    if (auto st = ReadPayload(source, segments.front(), &payload); st != XpStatus::Ok) {
+      return st;
+    }
+    std::vector<std::uint8_t> edited;
+    if (auto st = m_edits.editIptc(payload, &edited); st != XpStatus::Ok) {
+      return st;
+    }
+    if (edited.empty() || edited == payload) {
+      return XpStatus::Ok;
+    }
+    return AddChange(&segments.front(), 0, kMarkerApp13, edited);
+  }
+
+  /// A change of length moves everything behind it. Data that metadata in
+  /// front of the change finds by its position would then be lost: a maker
+  /// note's preview image (found from the Exif data's start) and the images
+  /// of a multi-picture file (found from the MPF segment).
+  [[nodiscard]] XpStatus CheckNothingMoves(XpFile& source, const XpJpegSegments::Layout& layout) {
+    std::int64_t firstMove = -1;
+    for (const SegmentChange& change : m_changes) {
+      if (change.bytes.size() != change.size) {
+        firstMove = change.position;
+        break;
+      }
+    }
+    if (firstMove < 0) {
+      return XpStatus::Ok;
+    }
+    for (const XpJpegSegments::Segment& s : layout.segments) {
+      if (s.marker == kMarkerApp2 && s.position < firstMove && PayloadStartsWith(source, s, kMpfHeader)) {
+        return XpStatus::MetadataWouldMove;
+      }
+    }
+    TagTreePtr tree;
+    TiffHeader header;
+    if (XpJpegExif::ReadTagTree(source, &tree, 0) == XpStatus::Ok && tree != nullptr &&
+        ReadTiffHeader(source, &header) == XpStatus::Ok && header.base < firstMove) {
+      if (const XpTiffTagIFD* makerSub = tree->GetMakerSubIFD()) {
+        const std::uint32_t offset = makerSub->FindLong(kTagMakerPreviewOffset);
+        if (offset != 0 && header.base + offset >= firstMove) {
+          return XpStatus::MetadataWouldMove;
+        }
+      }
+    }
+    return XpStatus::Ok;
+  }
+
+  const SegmentEdits& m_edits;
+  std::vector<SegmentChange> m_changes;
+  FrameHeader m_frame;
+};
+
+}  // namespace
+
+XpStatus WriteHeaderSegments(const std::string& path, const SegmentEdits& edits, const Hooks& hooks) {
+  SegmentRewrite rewrite(edits);
+  return RunRewrite(path, hooks, rewrite);
+}
+
 }  // namespace XpExifRewrite

@@ -144,4 +144,37 @@ void SetPreserveModificationTimeByDefault(bool preserve);
 /// status.
 [[nodiscard]] XpStatus RemoveGPS(const std::string& path, const Hooks& hooks = {});
 
+/// The edits of WriteHeaderSegments, each optional.
+struct SegmentEdits {
+  /// Called with the payload of the first XMP segment of the leading run
+  /// (its namespace header included), or with an empty span and `present`
+  /// false when there is none. Leaves in `edited` the payload to write (the
+  /// same bytes, or nothing, for no change); for a photo without XMP a new
+  /// segment is put behind JFIF and Exif.
+  std::function<XpStatus(std::span<const std::uint8_t> payload, bool present, std::vector<std::uint8_t>* edited)>
+      editXmp{};
+  /// Called with the payload of the photo's "Photoshop 3.0" APP13 segment,
+  /// only when the leading run has exactly one; leaves the payload to write.
+  std::function<XpStatus(std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* edited)> editIptc{};
+  /// Called before the rename with the payloads of the written file's XMP and
+  /// APP13 segments (empty when there is none); a non-zero answer fails the
+  /// write with it and the photo stays as it was.
+  std::function<XpStatus(std::span<const std::uint8_t> xmp, std::span<const std::uint8_t> iptc)> check{};
+};
+
+/// Replaces the photo's XMP and APP13 segments with what `edits` make of
+/// them, through the same locked temporary file, checks and atomic rename as
+/// WriteGPS: the written file must walk as a JPEG stream, hold every other
+/// byte of the source unchanged and in order, and pass `edits.check`. The
+/// Exif block is not touched. A photo whose edits change nothing is left
+/// untouched and answers 0.
+/// Statuses: 0x8602 for a source that is not a JPEG stream or a written file
+/// that does not check out, 0x860C for an absurd number of segments, 0x8631
+/// when an edited segment would not fit one segment, 0x863F when a change of
+/// length would move data that other metadata finds by its file position (a
+/// maker-note preview or a multi-picture image behind the edited segment),
+/// 0x8609, 0x860A and 0x810A as for WriteGPS, the edits' own statuses, else
+/// the file status.
+[[nodiscard]] XpStatus WriteHeaderSegments(const std::string& path, const SegmentEdits& edits, const Hooks& hooks = {});
+
 }  // namespace XpExifRewrite

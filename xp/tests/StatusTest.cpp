@@ -34,9 +34,14 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::XmpBadPosition), 0x861A);
   EXPECT_EQ(XpStatusValue(XpStatus::PhotoFormatUnknown), 0x8620);
   EXPECT_EQ(XpStatusValue(XpStatus::PhotoContainerDamaged), 0x8621);
+  EXPECT_EQ(XpStatusValue(XpStatus::IimInvalid), 0x8630);
+  EXPECT_EQ(XpStatusValue(XpStatus::LocationSegmentFull), 0x8631);
+  EXPECT_EQ(XpStatusValue(XpStatus::NoPositionToName), 0x8632);
+  EXPECT_EQ(XpStatusValue(XpStatus::NoPlaceNear), 0x8633);
   EXPECT_EQ(XpStatusValue(XpStatus::TimeZoneDataInvalid), 0x863C);
   EXPECT_EQ(XpStatusValue(XpStatus::TimeZoneDataTooLarge), 0x863D);
   EXPECT_EQ(XpStatusValue(XpStatus::UnknownTimeZone), 0x863E);
+  EXPECT_EQ(XpStatusValue(XpStatus::MetadataWouldMove), 0x863F);
   EXPECT_EQ(XpStatusText(XpStatus::NoExif), "0x8601");
   EXPECT_EQ(XpStatusText(XpStatus::BadPath), "0x8112");
   EXPECT_EQ(XpStatusText(XpStatus::Ok), "0");
