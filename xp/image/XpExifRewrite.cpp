@@ -1497,6 +1497,25 @@ class SegmentRewrite final : public PictureRewrite {
 
 }  // namespace
 
+XpStatus InspectHeaderSegments(XpFile& source, const SegmentEdits& edits) {
+  SegmentEdits reading;
+  if (edits.editXmp) {
+    reading.editXmp = [&](std::span<const std::uint8_t> payload, bool present, std::vector<std::uint8_t>*) {
+      std::vector<std::uint8_t> dropped;
+      return edits.editXmp(payload, present, &dropped);
+    };
+  }
+  if (edits.editIptc) {
+    reading.editIptc = [&](std::span<const std::uint8_t> payload, std::vector<std::uint8_t>*) {
+      std::vector<std::uint8_t> dropped;
+      return edits.editIptc(payload, &dropped);
+    };
+  }
+  SegmentRewrite inspection(reading);
+  bool nothing = false;
+  return inspection.Prepare(source, &nothing);
+}
+
 XpStatus WriteHeaderSegments(const std::string& path, const SegmentEdits& edits, const Hooks& hooks) {
   SegmentRewrite rewrite(edits);
   return RunRewrite(path, hooks, rewrite);

@@ -12,6 +12,7 @@
 
 #include "xp/base/XpStatus.h"
 #include "xp/image/XpAbstractFile.h"
+#include "xp/image/XpFile.h"
 #include "xp/image/XpMemoryFile.h"
 #include "xp/tiff/XpGPSRecord.h"
 
@@ -175,6 +176,12 @@ struct SegmentEdits {
 /// maker-note preview or a multi-picture image behind the edited segment),
 /// 0x8609, 0x860A and 0x810A as for WriteGPS, the edits' own statuses, else
 /// the file status.
+/// Calls the edits of `edits` on the segments of `source` as
+/// WriteHeaderSegments would, without writing anything (what they leave in
+/// `edited` is dropped): for reading what a write would see. Statuses of the
+/// walk (0x8602, 0x860C) and of the edits.
+[[nodiscard]] XpStatus InspectHeaderSegments(XpFile& source, const SegmentEdits& edits);
+
 [[nodiscard]] XpStatus WriteHeaderSegments(const std::string& path, const SegmentEdits& edits, const Hooks& hooks = {});
 
 }  // namespace XpExifRewrite

@@ -18,6 +18,7 @@
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
+#include "xp/image/XpLocationWrite.h"
 #include "xp/image/XpXmpGps.h"
 #include "xp/tests/RewriteTestSupport.h"
 #include "xp/tests/TestData.h"
@@ -107,6 +108,7 @@ std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
 }
 
 const std::map<std::string, std::pair<XpStatus, const char*>>& ExpectedRefusals();
+const std::map<std::string, std::pair<XpStatus, const char*>>& NamingRefusals();
 
 class RewriteTestdata : public ::testing::TestWithParam<std::string> {};
 
@@ -414,6 +416,112 @@ TEST(RewriteTestdataIndependently, EveryTagOfEveryCameraPhotoSurvivesAWriteAndAR
   }
 }
 
+// The one list of differences writing place names may make: the location
+// properties of XMP and IIM, the IIM digest that follows them, and what
+// describes the file rather than its metadata.
+bool ChangedByNaming(const std::string& key) {
+  static const std::set<std::string> kTags = {"SourceFile",
+                                              "XMP-photoshop:City",
+                                              "XMP-photoshop:State",
+                                              "XMP-photoshop:Country",
+                                              "XMP-iptcCore:CountryCode",
+                                              "IPTC:City",
+                                              "IPTC:Province-State",
+                                              "IPTC:Country-PrimaryLocationCode",
+                                              "IPTC:Country-PrimaryLocationName",
+                                              "Photoshop:IPTCDigest"};
+  static const std::vector<std::string> kGroups = {
+      "System:", "File:", "ExifTool:", "Composite:", "XMP-iptcExt:LocationCreated"};
+  return kTags.count(key) != 0 || IsFilePosition(key) ||
+         std::any_of(kGroups.begin(), kGroups.end(), [&](const std::string& g) { return key.starts_with(g); });
+}
+
+std::string Value(const TagMap& tags, const std::string& key) {
+  const auto it = tags.find(key);
+  return it == tags.end() ? std::string("(none)") : it->second;
+}
+
+// Every camera photo named, compared tag by tag with its source by the
+// independent reader: the names are there, in XMP and (where the photo had
+// one) in IIM, the IIM digest matches the datasets, nothing else changed, the
+// pixels are the same. A refused photo stays byte-identical.
+TEST(RewriteTestdataIndependently, NamingAPlaceChangesOnlyTheLocationOfEveryCameraPhoto) {
+  if (!HaveTool("exiftool") || !HaveTool("djpeg")) {
+    GTEST_SKIP() << "exiftool and djpeg are needed";
+  }
+  TempDir original;
+  TempDir named;
+  const XpLocationWrite::Names names{"Gion", "Kyōto", "Japan", "JP", "JPN", std::nullopt};
+  std::vector<std::string> written;
+  std::map<std::string, XpLocationWrite::Outcome> outcomes;
+  for (const std::string& name : TestDataJpegs()) {
+    const Bytes bytes = rewrite_test::ReadBytes(rewrite_test::TestDataPath(name));
+    rewrite_test::WriteBytes(original.File(name), bytes);
+    rewrite_test::WriteBytes(named.File(name), bytes);
+    XpLocationWrite::Outcome outcome;
+    const XpStatus st = XpLocationWrite::Write(named.File(name), names, {}, &outcome);
+    if (st != XpStatus::Ok) {
+      EXPECT_EQ(rewrite_test::ReadBytes(named.File(name)), bytes) << name;
+      EXPECT_FALSE(outcome.written);
+      const auto refusal = NamingRefusals().find(name);
+      std::filesystem::remove(named.File(name));
+      if (refusal == NamingRefusals().end()) {
+        ADD_FAILURE() << name << " refused with " << XpStatusText(st);
+        continue;
+      }
+      EXPECT_EQ(st, refusal->second.first) << name << ": " << refusal->second.second;
+      continue;
+    }
+    EXPECT_TRUE(outcome.written) << name;
+    outcomes[name] = outcome;
+    written.push_back(name);
+  }
+  ASSERT_GT(written.size(), 60U);
+  EXPECT_EQ(named.Entries(), written);
+
+  const auto before = ReadWithExiftool(original.Path());
+  const auto after = ReadWithExiftool(named.Path());
+  std::size_t withIim = 0;
+  for (const std::string& name : written) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(after.count(name), 1U);
+    const TagMap& old = before.at(name);
+    const TagMap& now = after.at(name);
+    EXPECT_EQ(Value(now, "XMP-photoshop:City"), "Gion");
+    EXPECT_EQ(Value(now, "XMP-photoshop:State"), "Kyōto");
+    EXPECT_EQ(Value(now, "XMP-photoshop:Country"), "Japan");
+    EXPECT_EQ(Value(now, "XMP-iptcCore:CountryCode"), "JP");
+    EXPECT_EQ(Value(now, "XMP-iptcExt:LocationCreatedCity"), "Gion");
+    EXPECT_EQ(Value(now, "XMP-iptcExt:LocationCreatedProvinceState"), "Kyōto");
+    EXPECT_EQ(Value(now, "XMP-iptcExt:LocationCreatedCountryName"), "Japan");
+    EXPECT_EQ(Value(now, "XMP-iptcExt:LocationCreatedCountryCode"), "JP");
+    if (outcomes[name].iimChanged) {
+      ++withIim;
+      const auto& iim = outcomes[name].iim;
+      EXPECT_EQ(Value(now, "IPTC:City"), iim.city.empty() ? "(none)" : iim.city);
+      EXPECT_EQ(Value(now, "IPTC:Country-PrimaryLocationCode"), "JPN");
+      EXPECT_EQ(Value(now, "IPTC:Country-PrimaryLocationName"), "Japan");
+      if (old.count("Photoshop:IPTCDigest") != 0) {
+        // The stored digest is the one the independent reader computes over the datasets.
+        const std::string digests =
+            RunCommand("exiftool -q -q -s3 -IPTCDigest -CurrentIPTCDigest '" + named.File(name) + "'");
+        ASSERT_EQ(digests.size(), 66U) << digests;
+        EXPECT_EQ(digests.substr(0, 32), digests.substr(33, 32));
+        EXPECT_EQ(digests.substr(0, 32), Value(now, "Photoshop:IPTCDigest"));
+      }
+    } else {
+      EXPECT_EQ(now.count("IPTC:City"), old.count("IPTC:City"));
+    }
+    for (const std::string& diff : Differences(old, now, ChangedByNaming)) {
+      ADD_FAILURE() << name << " after naming: " << diff;
+    }
+    const std::string decodeOld = RunCommand("djpeg -dct int '" + original.File(name) + "' 2>/dev/null | md5sum");
+    const std::string decodeNew = RunCommand("djpeg -dct int '" + named.File(name) + "' 2>/dev/null | md5sum");
+    EXPECT_EQ(decodeNew, decodeOld);
+  }
+  EXPECT_GT(withIim, 0U);
+}
+
 // ---------------------------------------------------------------------------
 // Camera files that a rewrite refuses, each with the status: the picture is
 // then left as it was, and the independent writer refuses the same file
@@ -435,6 +543,28 @@ const std::map<std::string, std::pair<XpStatus, const char*>>& ExpectedRefusals(
       {"goexif-2007-05-12-08-19-07-sep-2007-05-12-08-19-07a.jpg",
        {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
       {"goexif-max_uint32_exif.jpg", {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
+      {"piexif-notjpeg.jpg", {XpStatus::JpegDecodeFailed, "not JPEG data behind its Exif block"}},
+  };
+  return kRefused;
+}
+
+// Camera files that writing place names refuses, each with the status.
+const std::map<std::string, std::pair<XpStatus, const char*>>& NamingRefusals() {
+  static const std::map<std::string, std::pair<XpStatus, const char*>> kRefused = {
+      {"exifpy-67-0_length_string.jpg", {XpStatus::XmpInvalid, "a NUL byte behind the XMP packet"}},
+      {"exifr-broken1.jpg", {XpStatus::XmpInvalid, "NUL bytes inside the XMP packet"}},
+      {"exiftool-ExifTool.jpg", {XpStatus::XmpInvalid, "an XMP packet in UTF-16"}},
+      {"exiftool-XMP.jpg", {XpStatus::XmpInvalid, "an XMP packet in UTF-16"}},
+      {"exiv2-exiv2-bug1026.jpg", {XpStatus::XmpInvalid, "an XMP element named with a slash"}},
+      {"exiv2-1-string-format.jpg", {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
+      {"exiv2-issue_1881_coverage.jpg", {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
+      {"exiv2-issue_1912_poc.jpg", {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
+      {"exiv2-issue_3455_sigma_print0x0008_empty.jpg", {XpStatus::JpegDecodeFailed, "a scan of unknown components"}},
+      {"exiv2-table.jpg", {XpStatus::JpegDecodeFailed, "no scan in the JPEG data"}},
+      {"goexif-2007-05-12-08-19-07-sep-2007-05-12-08-19-07a.jpg",
+       {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
+      {"goexif-max_uint32_exif.jpg", {XpStatus::JpegDecodeFailed, "the JPEG data is broken"}},
+      {"mdx-beach.jpg", {XpStatus::JpegDecodeFailed, "a frame of height 0"}},
       {"piexif-notjpeg.jpg", {XpStatus::JpegDecodeFailed, "not JPEG data behind its Exif block"}},
   };
   return kRefused;
