@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "Applications/Terravue/server/AssetResolver.h"
 #include "Applications/Terravue/server/DeadlineHttpServer.h"
 #include "Applications/Terravue/server/MapRequest.h"
 #include "Applications/Terravue/server/MbTiles.h"
+#include "Applications/Terravue/server/PlaceSearch.h"
 
 namespace terravue::server {
 namespace {
@@ -110,12 +112,52 @@ struct SupportServer::Impl {
   std::string address;
   std::size_t maxBodyBytes = kMaxRequestBodyBytes;
   int port = 0;
+  std::filesystem::path placeIndexFile;
+  std::once_flag placesRead;
+  std::unique_ptr<PlaceIndex> places;
+  std::string placeProblem;
 
   void Install();
   void AnswerMap(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) const;
   void ServeAsset(const std::string& relative, httplib::Response& res) const;
   void ServeTile(const httplib::Request& req, httplib::Response& res) const;
+  void AnswerPlaces(const httplib::Request& req, httplib::Response& res);
+  const PlaceIndex* Places();
 };
+
+// The index is read once, at the first search, so that a program that never searches never
+// holds it; searches arriving meanwhile wait for the one read.
+const PlaceIndex* SupportServer::Impl::Places() {
+  std::call_once(placesRead, [this] {
+    auto index = std::make_unique<PlaceIndex>();
+    const std::string path = placeIndexFile.string();
+    if (const XpStatus st = index->LoadFile(path); st != XpStatus::Ok) {
+      placeProblem = path + ": " + XpStatusText(st);
+      return;
+    }
+    places = std::move(index);
+  });
+  return places.get();
+}
+
+void SupportServer::Impl::AnswerPlaces(const httplib::Request& req, httplib::Response& res) {
+  PlaceQuery query;
+  if (req.has_param("q")) {
+    query.text = req.get_param_value("q");
+  }
+  if (req.has_param("near")) {
+    query.near = req.get_param_value("near");
+  }
+  if (req.has_param("limit")) {
+    query.limit = req.get_param_value("limit");
+  }
+  // A text that is too long is refused before the index is read.
+  const PlaceIndex* index = query.text && query.text->size() <= kMaxPlaceQueryBytes ? Places() : nullptr;
+  const PlaceAnswer answer = AnswerPlaceQuery(index, placeProblem, query);
+  res.status = answer.status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(answer.body, "application/json; charset=utf-8");
+}
 
 void SupportServer::Impl::ServeTile(const httplib::Request& req, httplib::Response& res) const {
   if (tiles == nullptr) {
@@ -215,6 +257,9 @@ void SupportServer::Impl::Install() {
   http.Post(std::string(kMapScriptPath), [this](const httplib::Request& req, httplib::Response& res,
                                                 const httplib::ContentReader& reader) { AnswerMap(req, res, reader); });
 
+  http.Get(std::string(kPlaceSearchPath),
+           [this](const httplib::Request& req, httplib::Response& res) { AnswerPlaces(req, res); });
+
   const std::string scriptPattern = std::string(kScriptUrlPath) + "(.+)";
   http.Get(scriptPattern,
            [this](const httplib::Request& req, httplib::Response& res) { ServeAsset(req.matches[1].str(), res); });
@@ -312,6 +357,8 @@ ServerStatus SupportServer::Start(const SupportServerOptions& options) {
   }
   OfferLocalTiles(impl->page, impl->tiles.get(), impl->tileProblem);
   impl->securityPolicy = PageSecurityPolicy(options.page);
+  impl->placeIndexFile =
+      options.placeIndexFile.empty() ? impl->assets->Folder() / "places.tvp" : options.placeIndexFile;
   impl->address = options.bindAddress;
   impl->maxBodyBytes = options.maxBodyBytes;
   // The HTTP layer refuses a body whose length reaches its limit; the server's limit is the largest

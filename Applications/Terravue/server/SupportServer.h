@@ -51,6 +51,9 @@ struct SupportServerOptions {
   /// layer; empty: none. A file that cannot be used leaves the other layers and says why on the
   /// page (TileFileProblem).
   std::filesystem::path tileFile;
+  /// The place index the page's search reads (kPlaceSearchPath); empty: places.tvp in the asset
+  /// folder. Read at the first search; without one, searches answer positions only.
+  std::filesystem::path placeIndexFile;
 };
 
 /// Where the tiles of SupportServerOptions::tileFile are served: "/tiles/{z}/{x}/{y}".
