@@ -202,7 +202,13 @@ var TV_TEXTS = {
     forgetCancel: 'Cancel',
     dontAskAgain: "Don't ask again",
     pending: 'not yet written',
-    offline: 'offline: showing saved tiles'
+    offline: 'offline: showing saved tiles',
+    searchHint: 'Find a place or paste a position',
+    searchNothing: 'No place of that name',
+    searchNoIndex: 'Place names are not available; positions still work',
+    searchPosition: 'Position {0}, {1}',
+    placeHere: 'Put the selected photos here',
+    placeHereNone: 'Select photos first'
   },
   JPN: {
     located: '地図上の写真',
@@ -221,7 +227,13 @@ var TV_TEXTS = {
     forgetCancel: 'キャンセル',
     dontAskAgain: '今後確認しない',
     pending: 'まだ書き込まれていません',
-    offline: 'オフライン: 保存済みの地図を表示しています'
+    offline: 'オフライン: 保存済みの地図を表示しています',
+    searchHint: '地名を検索、または位置を貼り付け',
+    searchNothing: 'その名前の場所はありません',
+    searchNoIndex: '地名は使えません（位置の入力は使えます）',
+    searchPosition: '位置 {0}, {1}',
+    placeHere: '選択した写真をここに置く',
+    placeHereNone: '先に写真を選択してください'
   }
 };
 
@@ -990,6 +1002,326 @@ function tvForgetPosition(picture) {
 }
 
 /* ---------------------------------------------------------------------------------------------- */
+/* Finding a place                                                                                */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* The map server answers searches here; a saved page has no server and shows no search box. */
+var TV_PLACE_SEARCH_PATH = '/places';
+var TV_PLACE_MATCHES = 8;
+/* The server refuses longer texts; the box never sends one. */
+var TV_MAX_SEARCH_BYTES = 256;
+
+/* The pictures the next step applies to: the selection, else the highlighted picture. */
+function tvSelectedPictures() {
+  if (tv.selection && tv.selection.length > 0) {
+    return tv.selection.filter(function (p) {
+      return !p.removed;
+    });
+  }
+  return tv.highlighted && !tv.highlighted.removed ? [tv.highlighted] : [];
+}
+
+/* The zoom that shows a found place: a city whole, a village close up, a pasted position closer. */
+function tvZoomFor(result) {
+  if (result.point) {
+    return 16;
+  }
+  var population = Number(result.population) || 0;
+  return population >= 1000000 ? 11 : population >= 100000 ? 12 : population >= 10000 ? 13 : 14;
+}
+
+function tvSearchLabel(result) {
+  if (result.point) {
+    return tvFormat(tv.texts.searchPosition, result.lat.toFixed(5), result.lng.toFixed(5));
+  }
+  var parts = [result.name];
+  if (result.admin1 && result.admin1 !== result.name) {
+    parts.push(result.admin1);
+  }
+  if (result.country_name) {
+    parts.push(result.country_name);
+  }
+  return parts.join(', ');
+}
+
+function tvUtf8Length(text) {
+  return unescape(encodeURIComponent(text)).length;
+}
+
+function tvMakeSearchBox() {
+  var box = document.createElement('div');
+  box.id = 'tvSearch';
+  box.className = 'tvSearch leaflet-bar';
+  var input = document.createElement('input');
+  input.id = 'tvSearchBox';
+  input.type = 'search';
+  input.autocomplete = 'off';
+  input.spellcheck = false;
+  input.placeholder = tv.texts.searchHint;
+  input.setAttribute('aria-label', tv.texts.searchHint);
+  input.setAttribute('role', 'combobox');
+  input.setAttribute('aria-controls', 'tvSearchList');
+  input.setAttribute('aria-expanded', 'false');
+  var list = document.createElement('ul');
+  list.id = 'tvSearchList';
+  list.className = 'tvSearchList';
+  list.setAttribute('role', 'listbox');
+  list.style.display = 'none';
+  var note = document.createElement('div');
+  note.id = 'tvSearchNote';
+  note.className = 'tvSearchNote';
+  note.style.display = 'none';
+  box.appendChild(input);
+  box.appendChild(list);
+  box.appendChild(note);
+  if (tv.editable) {
+    var here = document.createElement('button');
+    here.type = 'button';
+    here.id = 'tvPlaceHere';
+    here.className = 'tvPlaceHere';
+    here.textContent = tv.texts.placeHere;
+    here.style.display = 'none';
+    here.addEventListener('click', function (event) {
+      event.preventDefault();
+      tvPutSelectedHere();
+    });
+    box.appendChild(here);
+  }
+  input.addEventListener('input', function () {
+    tvSearchTyped(input.value);
+  });
+  input.addEventListener('keydown', tvSearchKey);
+  // Keys typed into the box are the box's, not the map's or the page's shortcuts.
+  input.addEventListener('keyup', function (event) {
+    event.stopPropagation();
+  });
+  if (typeof L !== 'undefined' && L.DomEvent) {
+    L.DomEvent.disableClickPropagation(box);
+    L.DomEvent.disableScrollPropagation(box);
+  }
+  return box;
+}
+
+function tvAddSearch(map) {
+  if (!tvElement('tvData') || !/^https?:$/.test(window.location.protocol) || typeof fetch !== 'function') {
+    return;
+  }
+  tv.search = { serial: 0, results: [], active: -1, target: null, targetMarker: null, text: '', flying: false, pending: Promise.resolve() };
+  var SearchControl = L.Control.extend({
+    options: { position: 'topleft' },
+    onAdd: function () {
+      return tvMakeSearchBox();
+    }
+  });
+  tv.search.control = new SearchControl();
+  tv.search.control.addTo(map);
+}
+
+function tvShowSearchNote(text) {
+  var note = tvElement('tvSearchNote');
+  if (!note) {
+    return;
+  }
+  note.textContent = text || '';
+  note.style.display = text ? '' : 'none';
+}
+
+function tvShowResults(results) {
+  var list = tvElement('tvSearchList');
+  var input = tvElement('tvSearchBox');
+  tv.search.results = results;
+  tv.search.active = results.length > 0 ? 0 : -1;
+  list.textContent = '';
+  results.forEach(function (result, i) {
+    var item = document.createElement('li');
+    item.className = 'tvSearchItem' + (i === 0 ? ' tvActive' : '');
+    item.setAttribute('role', 'option');
+    item.setAttribute('data-index', String(i));
+    item.textContent = tvSearchLabel(result);
+    item.addEventListener('mousedown', function (event) {
+      // Chosen before the box loses its focus.
+      event.preventDefault();
+      tvChooseResult(i);
+    });
+    list.appendChild(item);
+  });
+  list.style.display = results.length > 0 ? '' : 'none';
+  input.setAttribute('aria-expanded', results.length > 0 ? 'true' : 'false');
+}
+
+function tvSetActive(index) {
+  var list = tvElement('tvSearchList');
+  tv.search.active = index;
+  Array.prototype.forEach.call(list.children, function (item, i) {
+    item.classList.toggle('tvActive', i === index);
+  });
+}
+
+/* Each change of the text asks the server; an answer to an older text than the box now holds is
+   dropped, so answers that arrive out of order never show. */
+function tvSearchTyped(text) {
+  var search = tv.search;
+  var trimmed = text.trim();
+  search.serial += 1;
+  var serial = search.serial;
+  search.text = trimmed;
+  if (!trimmed || tvUtf8Length(trimmed) > TV_MAX_SEARCH_BYTES) {
+    tvShowResults([]);
+    tvShowSearchNote('');
+    search.pending = Promise.resolve();
+    return search.pending;
+  }
+  var centre = tv.map.getCenter();
+  var near = tvNormalize(centre.lat, centre.lng);
+  var url = TV_PLACE_SEARCH_PATH + '?q=' + encodeURIComponent(trimmed) + '&near=' + near.lat.toFixed(5) + ',' +
+            near.lng.toFixed(5) + '&limit=' + TV_PLACE_MATCHES;
+  search.pending = fetch(url, { cache: 'no-store' })
+    .then(function (response) {
+      return response.json().then(function (answer) {
+        return { status: response.status, answer: answer };
+      });
+    })
+    .then(function (reply) {
+      if (serial !== search.serial) {
+        return;
+      }
+      var answer = reply.answer || {};
+      var results = [];
+      if (answer.point && isFinite(answer.point.lat) && isFinite(answer.point.lng)) {
+        results.push({ point: true, lat: Number(answer.point.lat), lng: Number(answer.point.lng) });
+      }
+      (Array.isArray(answer.places) ? answer.places : []).forEach(function (place) {
+        if (place && isFinite(place.lat) && isFinite(place.lng) && typeof place.name === 'string') {
+          results.push({
+            point: false,
+            name: place.name,
+            admin1: typeof place.admin1 === 'string' ? place.admin1 : '',
+            country_name: typeof place.country_name === 'string' ? place.country_name : '',
+            lat: Number(place.lat),
+            lng: Number(place.lng),
+            population: place.population
+          });
+        }
+      });
+      tvShowResults(results);
+      if (reply.status === 503) {
+        tvShowSearchNote(tv.texts.searchNoIndex);
+      } else if (results.length === 0) {
+        tvShowSearchNote(tv.texts.searchNothing);
+      } else {
+        tvShowSearchNote('');
+      }
+    })
+    .catch(function () {
+      if (serial === search.serial) {
+        tvShowResults([]);
+        tvShowSearchNote(tv.texts.searchNoIndex);
+      }
+    });
+  return search.pending;
+}
+
+function tvSearchKey(event) {
+  var search = tv.search;
+  event.stopPropagation();
+  var count = search.results.length;
+  if (event.key === 'ArrowDown' && count > 0) {
+    event.preventDefault();
+    tvSetActive((search.active + 1) % count);
+  } else if (event.key === 'ArrowUp' && count > 0) {
+    event.preventDefault();
+    tvSetActive((search.active - 1 + count) % count);
+  } else if (event.key === 'Enter') {
+    event.preventDefault();
+    var input = tvElement('tvSearchBox');
+    // Enter right after typing waits for the answer to what is in the box now.
+    var answered = search.text !== input.value.trim() ? tvSearchTyped(input.value) : search.pending;
+    search.flying = true;
+    answered.then(function () {
+      if (!tvChooseResult(search.active >= 0 ? search.active : 0)) {
+        search.flying = false;
+      }
+    });
+  } else if (event.key === 'Escape') {
+    tvShowResults([]);
+    tvShowSearchNote('');
+  }
+}
+
+/* Flies the map to a result and marks it as the place the selected photos may be put. */
+function tvChooseResult(index) {
+  var result = tv.search.results[index];
+  if (!result) {
+    return false;
+  }
+  var at = tvNormalize(result.lat, result.lng);
+  tv.search.target = { lat: at.lat, lng: at.lng, label: tvSearchLabel(result) };
+  tvShowResults([]);
+  tvShowSearchNote('');
+  if (tv.search.targetMarker) {
+    tv.map.removeLayer(tv.search.targetMarker);
+  }
+  tv.search.targetMarker = L.circleMarker([at.lat, at.lng], {
+    radius: 9,
+    color: '#1f5fa8',
+    weight: 3,
+    fillColor: '#ffffff',
+    fillOpacity: 0.6,
+    interactive: false,
+    className: 'tvSearchTarget'
+  }).addTo(tv.map);
+  var zoom = Math.min(tvZoomFor(result), tv.map.getMaxZoom());
+  // Until the map has arrived: whoever waits for the flight (the tests) reads it here.
+  tv.search.flying = true;
+  tv.map.once('moveend', function () {
+    tv.search.flying = false;
+  });
+  if (tv.map.flyTo) {
+    tv.map.flyTo([at.lat, at.lng], zoom, { duration: 0.8 });
+  } else {
+    tv.map.setView([at.lat, at.lng], zoom);
+  }
+  var here = tvElement('tvPlaceHere');
+  if (here) {
+    here.style.display = '';
+    here.title = tv.search.target.label;
+  }
+  return true;
+}
+
+/* The explicit step after a search: every selected picture gets the found place's position. */
+function tvPutSelectedHere() {
+  var target = tv.search && tv.search.target;
+  var pictures = tvSelectedPictures();
+  if (!target || !tv.editable) {
+    return 0;
+  }
+  if (pictures.length === 0) {
+    tvShowSearchNote(tv.texts.placeHereNone);
+    return 0;
+  }
+  tvShowSearchNote('');
+  tvApplyPositions(
+    pictures.map(function (picture) {
+      return { picture: picture, lat: target.lat, lng: target.lng };
+    })
+  );
+  return pictures.length;
+}
+
+/* Gives each picture of `moves` ({picture, lat, lng}) its position, placing those without one on
+   the map; every change goes through the fields the program reads. */
+function tvApplyPositions(moves) {
+  moves.forEach(function (move) {
+    if (move.picture.lat === null) {
+      tvPlacePicture(move.picture, { lat: move.lat, lng: move.lng });
+    } else {
+      tvMovePicture(move.picture, move.lat, move.lng);
+    }
+  });
+}
+
+/* ---------------------------------------------------------------------------------------------- */
 /* Information bar and messages                                                                   */
 /* ---------------------------------------------------------------------------------------------- */
 
@@ -1276,6 +1608,7 @@ function tvCreateMap(data) {
     });
   }
   map.addLayer(tv.cluster);
+  tvAddSearch(map);
 
   // The centre and zoom fields keep the values the program sent until the map really moves; a view
   // the page had to choose itself (no usable centre or zoom) is written at once.

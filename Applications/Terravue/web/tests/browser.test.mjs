@@ -652,3 +652,128 @@ test('time from the POST to visible markers with 1 and 50 pictures', async () =>
                 `of which navigation start to page ready ${median(inPage)} ms (terravue.js ${Math.round(bundle / 1024)} KiB)`);
   }
 });
+
+// The server's own answer for a search, as the page receives it.
+async function placeAnswer(query) {
+  const res = await fetch(`${serverUrl}/places?q=${encodeURIComponent(query)}&limit=1`);
+  assert.equal(res.status, 200);
+  return res.json();
+}
+
+const mapCentre = (page) => page.evaluate(() => {
+  const c = tv.map.getCenter();
+  return { lat: c.lat, lng: c.lng, zoom: tv.map.getZoom() };
+});
+
+// Waits until the map's flight has ended, and answers how far from `at` it ended.
+async function settledAt(page, at) {
+  await page.waitForFunction(() => tv.search && !tv.search.flying);
+  const c = await mapCentre(page);
+  return Math.max(Math.abs(c.lat - at[0]), Math.abs(c.lng - at[1]));
+}
+
+test('the search box answers as the user types and Enter flies the map to the place', async () => {
+  const page = await openMap(body(japan));
+  await page.click('#tvSearchBox');
+  await page.keyboard.type('zur', { delay: 30 });
+  await page.waitForFunction(() => document.querySelectorAll('#tvSearchList li').length > 0 &&
+    document.querySelector('#tvSearchList li').textContent.startsWith('Z\u00fcrich'));
+  assert.equal(await page.textContent('#tvSearchList li'), 'Z\u00fcrich, Zurich, Switzerland');
+  // More typing narrows the answer; the last answer shown is the one for the whole text.
+  await page.keyboard.press('Control+A');
+  await page.keyboard.type('Kyot', { delay: 30 });
+  await page.waitForFunction(() => (document.querySelector('#tvSearchList li') || {}).textContent === 'Kyoto, Japan');
+  const kyoto = (await placeAnswer('Kyoto')).places[0];
+  await page.keyboard.press('Enter');
+  assert.ok(await settledAt(page, [kyoto.lat, kyoto.lng]) < 1e-6);
+  assert.equal(await page.locator('#tvSearchList li').count(), 0, 'the answers close');
+  assert.equal((await mapCentre(page)).zoom, 11, 'a city is shown whole');
+  const f = await fields(page);
+  assert.equal(f.map_latitude, lat((await mapCentre(page)).lat), 'the map fields follow the flight');
+  // Arrow keys choose among the answers; a click picks one.
+  await page.fill('#tvSearchBox', '');
+  await page.keyboard.type('Paris', { delay: 20 });
+  await page.waitForFunction(() => document.querySelectorAll('#tvSearchList li').length > 1);
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await page.getAttribute('#tvSearchList li:nth-child(2)', 'class'), 'tvSearchItem tvActive');
+  const second = await page.textContent('#tvSearchList li:nth-child(2)');
+  await page.click('#tvSearchList li:nth-child(2)');
+  const target = await page.evaluate(() => tv.search.target.label);
+  assert.equal(target, second);
+  // Nothing was moved by searching.
+  for (let k = 1; k <= 6; k += 1) {
+    assert.equal((await fields(page))[`pic_modify${k}`], '0');
+  }
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('a pasted position in any written form flies there and the selected photos are put there in one step', async () => {
+  const page = await openMap(body(japan, { select: 2 }));
+  for (const [text, at] of [
+    ['geo:48.8584,2.2945;u=20', [48.8584, 2.2945]],
+    ['35\u00b040\'52.4"N 139\u00b046\'1.6"E', [35 + 40 / 60 + 52.4 / 3600, 139 + 46 / 60 + 1.6 / 3600]],
+    ['https://maps.example.com/place/@-33.8568,151.2153,15z', [-33.8568, 151.2153]],
+  ]) {
+    await page.fill('#tvSearchBox', '');
+    await page.click('#tvSearchBox');
+    await page.keyboard.insertText(text);
+    await page.keyboard.press('Enter');
+    assert.ok(await settledAt(page, at) < 1e-6, text);
+    assert.equal((await mapCentre(page)).zoom, 16, text);
+  }
+  // Flying moved nothing; the explicit step moves the selected picture (Osaka) to Sydney.
+  assert.equal((await fields(page)).pic_modify2, '0');
+  await page.click('#tvPlaceHere');
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify2]').value === '1');
+  const f = await fields(page);
+  assert.deepEqual([f.pic_latitude2, f.pic_longitude2], [lat(-33.8568), lng(151.2153)]);
+  for (const k of [1, 3, 4, 5, 6]) {
+    assert.equal(f[`pic_modify${k}`], '0', `picture ${k} stays`);
+  }
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('without a place index the box says so, and positions still work', async () => {
+  const bare = path.join(outputDir, 'no-index');
+  fs.rmSync(bare, { recursive: true, force: true });
+  fs.mkdirSync(bare);
+  for (const name of fs.readdirSync(programDir)) {
+    if (/\.(js|css|html|htm|png|gif)$/.test(name)) {
+      fs.copyFileSync(path.join(programDir, name), path.join(bare, name));
+    }
+  }
+  const other = spawn(path.join(programDir, 'terravue-server'), ['--port', '0', '--assets', bare,
+    '--tile-url', `${sideUrl}/tiles/{z}/{x}/{y}.svg`, '--thumb-prefix', `${sideUrl}/thumbs/`],
+  { stdio: ['ignore', 'pipe', 'inherit'] });
+  const url = await new Promise((resolve) => {
+    let text = '';
+    other.stdout.on('data', (chunk) => {
+      text += chunk;
+      const match = /listening on (http:\/\/127\.0\.0\.1:\d+)\//.exec(text);
+      if (match) {
+        resolve(match[1]);
+      }
+    });
+  });
+  try {
+    const page = await browser.newPage({ viewport: { width: 1100, height: 750 } });
+    await page.route(url + scriptPath, (route) =>
+      route.continue({ method: 'POST', postData: body(japan),
+                       headers: { ...route.request().headers(), 'content-type': 'application/x-www-form-urlencoded' } }));
+    await page.goto(url + scriptPath);
+    await page.waitForFunction(() => typeof tv !== 'undefined' && tv.map !== null);
+    await page.click('#tvSearchBox');
+    await page.keyboard.type('Kyoto');
+    await page.waitForSelector('#tvSearchNote:not([style*="none"])');
+    assert.equal(await page.textContent('#tvSearchNote'), 'Place names are not available; positions still work');
+    await page.fill('#tvSearchBox', '');
+    await page.keyboard.insertText('43.0686, 141.3507');
+    await page.keyboard.press('Enter');
+    assert.ok(await settledAt(page, [43.0686, 141.3507]) < 1e-6);
+    await page.close();
+  } finally {
+    other.kill('SIGTERM');
+  }
+});
