@@ -401,8 +401,15 @@ function tvMakeListItem(picture) {
   tvShowPendingMark(picture);
   item.addEventListener('click', function (event) {
     event.preventDefault();
+    if (event.ctrlKey || event.metaKey || event.shiftKey) {
+      tvToggleSelected(picture);
+      return;
+    }
+    tvSetSelection([picture]);
     if (picture.lat !== null) {
       thumbClick(item);
+    } else {
+      tvHighlight(picture);
     }
   });
   item.addEventListener('mouseover', function () {
@@ -588,7 +595,7 @@ function tvMakeIcons() {
 
 /* The marker icon of a picture: selected or not, marked while its move waits to be written. */
 function tvIconOf(picture) {
-  var selected = tv.highlighted === picture;
+  var selected = tv.highlighted === picture || tvIsSelected(picture);
   if (tvIsPending(picture)) {
     return selected ? tv.icons.selectedPending : tv.icons.pending;
   }
@@ -661,15 +668,25 @@ function tvAddMarker(picture) {
     });
     return content;
   });
-  marker.on('click', function () {
+  marker.on('click', function (event) {
+    var e = event.originalEvent;
+    if (e && (e.ctrlKey || e.metaKey || e.shiftKey)) {
+      marker.closePopup();
+      tvToggleSelected(picture);
+      return;
+    }
+    tvSetSelection([picture]);
     tvHighlight(picture);
   });
   marker.on('dragstart', function () {
     marker.closeTooltip();
+    tv.dragFrom = { lat: picture.lat, lng: picture.lng };
   });
   marker.on('dragend', function () {
     var ll = marker.getLatLng();
-    tvMovePicture(picture, ll.lat, ll.lng);
+    var from = tv.dragFrom || { lat: picture.lat, lng: picture.lng };
+    tv.dragFrom = null;
+    tvMoveWithSelection(picture, from, ll);
   });
   if (tv.editable) {
     marker.on('contextmenu', function (event) {
@@ -999,6 +1016,163 @@ function tvForgetPosition(picture) {
   }
   tvUpdateListHeads();
   tvUpdateInfo();
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Selection                                                                                      */
+/* ---------------------------------------------------------------------------------------------- */
+
+function tvIsSelected(picture) {
+  return !!(tv.selection && tv.selection.indexOf(picture) >= 0);
+}
+
+/* One selection for the list and the map: list entries and markers show it. */
+function tvSetSelection(pictures) {
+  var before = tv.selection || [];
+  tv.selection = pictures.filter(function (p, i) {
+    return p && !p.removed && pictures.indexOf(p) === i;
+  });
+  before.concat(tv.selection).forEach(function (p) {
+    if (p.marker && tv.icons) {
+      p.marker.setIcon(tvIconOf(p));
+    }
+    if (p.item) {
+      p.item.classList.toggle('tvSelected', tvIsSelected(p) || tv.highlighted === p);
+    }
+  });
+}
+
+function tvToggleSelected(picture) {
+  var now = tvSelectedPictures().slice();
+  var at = now.indexOf(picture);
+  if (at >= 0) {
+    now.splice(at, 1);
+  } else {
+    now.push(picture);
+  }
+  tvSetSelection(now);
+}
+
+/* A dragged marker that is part of the selection takes the others along by the same offset, so
+   their layout is kept; a marker outside the selection moves alone. */
+function tvMoveWithSelection(picture, from, to) {
+  var moves = [{ picture: picture, lat: to.lat, lng: to.lng }];
+  if (tvIsSelected(picture)) {
+    var dLat = to.lat - from.lat;
+    var dLng = to.lng - from.lng;
+    tv.selection.forEach(function (p) {
+      if (p !== picture && p.lat !== null && !p.removed) {
+        moves.push({ picture: p, lat: Math.max(-90, Math.min(90, p.lat + dLat)), lng: p.lng + dLng });
+      }
+    });
+  }
+  tvApplyPositions(moves);
+}
+
+/* Shift-drag on the map draws a band; the pictures on the map inside it become the selection. */
+function tvStartBand(event) {
+  if (!event.shiftKey || event.button !== 0 || !tv.map) {
+    return;
+  }
+  var target = event.target;
+  if (target && target.closest && target.closest('.leaflet-marker-icon, .leaflet-control, .tvSearch')) {
+    return;
+  }
+  event.preventDefault();
+  event.stopPropagation();
+  var mapBox = tvElement('map');
+  var origin = tv.map.mouseEventToContainerPoint(event);
+  var band = document.createElement('div');
+  band.id = 'tvBand';
+  band.className = 'tvBand';
+  mapBox.appendChild(band);
+  var corner = origin;
+  var draw = function (e) {
+    corner = tv.map.mouseEventToContainerPoint(e);
+    band.style.left = Math.min(origin.x, corner.x) + 'px';
+    band.style.top = Math.min(origin.y, corner.y) + 'px';
+    band.style.width = Math.abs(corner.x - origin.x) + 'px';
+    band.style.height = Math.abs(corner.y - origin.y) + 'px';
+  };
+  var end = function (e) {
+    document.removeEventListener('mousemove', draw, true);
+    document.removeEventListener('mouseup', end, true);
+    draw(e);
+    band.parentNode.removeChild(band);
+    var bounds = L.latLngBounds(tv.map.containerPointToLatLng(origin), tv.map.containerPointToLatLng(corner));
+    var inside = tv.pictures.filter(function (p) {
+      return !p.removed && p.lat !== null && bounds.contains([p.lat, p.lng]);
+    });
+    tvSetSelection(e.ctrlKey || e.metaKey ? tvSelectedPictures().concat(inside) : inside);
+  };
+  document.addEventListener('mousemove', draw, true);
+  document.addEventListener('mouseup', end, true);
+}
+
+function tvInTextField(event) {
+  var t = event.target;
+  return !!(t && (t.tagName === 'INPUT' || t.tagName === 'TEXTAREA' || t.isContentEditable));
+}
+
+/* Copy: the position of the first selected picture as "lat, lng" text, for other programs too. */
+function tvCopyPosition(event) {
+  if (tvInTextField(event)) {
+    return;
+  }
+  var located = tvSelectedPictures().filter(function (p) {
+    return p.lat !== null;
+  });
+  if (located.length === 0 || !event.clipboardData) {
+    return;
+  }
+  event.preventDefault();
+  event.clipboardData.setData('text/plain', located[0].lat.toFixed(7) + ', ' + located[0].lng.toFixed(7));
+}
+
+/* Paste: a position in any form the search reads puts the selected pictures there. */
+function tvPastePosition(event) {
+  if (tvInTextField(event) || !tv.editable || !event.clipboardData) {
+    return;
+  }
+  var text = event.clipboardData.getData('text/plain').trim();
+  var pictures = tvSelectedPictures();
+  if (!text || pictures.length === 0 || tvUtf8Length(text) > TV_MAX_SEARCH_BYTES) {
+    return;
+  }
+  event.preventDefault();
+  tv.pasting = fetch(TV_PLACE_SEARCH_PATH + '?q=' + encodeURIComponent(text) + '&limit=1', { cache: 'no-store' })
+    .then(function (response) {
+      return response.json();
+    })
+    .then(function (answer) {
+      if (!answer || !answer.point || !isFinite(answer.point.lat) || !isFinite(answer.point.lng)) {
+        return 0;
+      }
+      var at = tvNormalize(Number(answer.point.lat), Number(answer.point.lng));
+      tvApplyPositions(
+        pictures.map(function (p) {
+          return { picture: p, lat: at.lat, lng: at.lng };
+        })
+      );
+      return pictures.length;
+    })
+    .catch(function () {
+      return 0;
+    });
+}
+
+function tvAddSelection(map) {
+  tv.selection = tv.selection || [];
+  if (map.boxZoom) {
+    // Shift-drag selects here instead of zooming.
+    map.boxZoom.disable();
+  }
+  var mapBox = tvElement('map');
+  if (mapBox) {
+    mapBox.addEventListener('mousedown', tvStartBand, true);
+  }
+  document.addEventListener('copy', tvCopyPosition);
+  document.addEventListener('paste', tvPastePosition);
 }
 
 /* ---------------------------------------------------------------------------------------------- */
@@ -1609,6 +1783,7 @@ function tvCreateMap(data) {
   }
   map.addLayer(tv.cluster);
   tvAddSearch(map);
+  tvAddSelection(map);
 
   // The centre and zoom fields keep the values the program sent until the map really moves; a view
   // the page had to choose itself (no usable centre or zoom) is written at once.

@@ -777,3 +777,71 @@ test('without a place index the box says so, and positions still work', async ()
     other.kill('SIGTERM');
   }
 });
+
+const parsedAt = (f, k) => [coords.tvParseCoordinate(f[`pic_latitude${k}`], true),
+  coords.tvParseCoordinate(f[`pic_longitude${k}`], false)];
+
+test('Ctrl-click selects several markers and dragging one moves them all by the same offset', async () => {
+  const page = await openMap(body(japan));
+  await page.mouse.click(...Object.values(await markerPoint(page, 1)));
+  await page.keyboard.down('Control');
+  await page.mouse.click(...Object.values(await markerPoint(page, 5)));
+  await page.keyboard.up('Control');
+  assert.deepEqual(await page.evaluate(() => tv.selection.map((p) => p.index)), [1, 5]);
+  assert.equal(await page.locator('#list a.tvSelected').count(), 2, 'the list shows the same selection');
+  const from = await markerPoint(page, 5);
+  await mouseDrag(page, from, { x: from.x - 70, y: from.y + 50 });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify1]').value === '1');
+  const f = await fields(page);
+  const five = parsedAt(f, 5);
+  const one = parsedAt(f, 1);
+  const d5 = [five[0] - japan[4].at[0], five[1] - japan[4].at[1]];
+  const d1 = [one[0] - japan[0].at[0], one[1] - japan[0].at[1]];
+  assert.ok(d5[0] < -0.1 && d5[1] < -0.1, 'the dragged marker moved south-west');
+  assert.ok(Math.abs(d1[0] - d5[0]) < 1e-6 && Math.abs(d1[1] - d5[1]) < 1e-6, `same offset: ${d1} ${d5}`);
+  for (const k of [2, 3, 4, 6]) {
+    assert.equal(f[`pic_modify${k}`], '0');
+  }
+  // A plain click on another marker makes it the only one selected; its drag moves it alone.
+  await page.mouse.click(...Object.values(await markerPoint(page, 3)));
+  assert.deepEqual(await page.evaluate(() => tv.selection.map((p) => p.index)), [3]);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('a Shift-drag band selects the markers inside it, and a pasted position puts them there', async () => {
+  const page = await openMap(body(japan));
+  const osaka = await markerPoint(page, 2);
+  const fukuoka = await markerPoint(page, 4);
+  const left = Math.min(osaka.x, fukuoka.x) - 25;
+  const right = Math.max(osaka.x, fukuoka.x) + 25;
+  const top = Math.min(osaka.y, fukuoka.y) - 40;
+  const bottom = Math.max(osaka.y, fukuoka.y) + 25;
+  await page.keyboard.down('Shift');
+  await mouseDrag(page, { x: left, y: top }, { x: right, y: bottom });
+  await page.keyboard.up('Shift');
+  assert.deepEqual(await page.evaluate(() => tv.selection.map((p) => p.index).sort()), [2, 4]);
+  assert.equal(await page.locator('#tvBand').count(), 0, 'the band goes when the mouse is released');
+  const zoom = await page.evaluate(() => tv.map.getZoom());
+  assert.equal(zoom, 5, 'the band does not zoom');
+  // Paste a position onto the selection, as another program would have copied it.
+  await page.evaluate(() => {
+    const data = new DataTransfer();
+    data.setData('text/plain', 'geo:43.0686,141.3507');
+    document.body.dispatchEvent(new ClipboardEvent('paste', { clipboardData: data, bubbles: true }));
+  });
+  await page.evaluate(() => tv.pasting);
+  const f = await fields(page);
+  assert.deepEqual([f.pic_latitude2, f.pic_longitude2], [lat(43.0686), lng(141.3507)]);
+  assert.deepEqual([f.pic_latitude4, f.pic_longitude4], [lat(43.0686), lng(141.3507)]);
+  assert.equal(f.pic_modify1, '0');
+  // Copy gives the first selected picture's position as "lat, lng" text.
+  const copied = await page.evaluate(() => {
+    const data = new DataTransfer();
+    document.body.dispatchEvent(new ClipboardEvent('copy', { clipboardData: data, bubbles: true }));
+    return data.getData('text/plain');
+  });
+  assert.equal(copied, '43.0686000, 141.3507000');
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
