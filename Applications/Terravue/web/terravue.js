@@ -802,7 +802,8 @@ function tvDragEnd(event) {
       event.clientY >= box.bottom) {
     return;
   }
-  tvPlacePicture(drag.picture, tv.map.mouseEventToLatLng(event));
+  var dropped = tv.map.mouseEventToLatLng(event);
+  tvApplyPositions([{ picture: drag.picture, lat: dropped.lat, lng: dropped.lng }]);
 }
 
 /* A picture without a position gets one where it was dropped. */
@@ -941,7 +942,7 @@ function tvCloseForgetQuestion() {
    program keeps, reading the field "tv_confirm_forget"). */
 function tvAskForgetPosition(picture) {
   if (!tv.confirmForget) {
-    tvForgetPosition(picture);
+    tvForgetRecorded(picture);
     return;
   }
   tvCloseForgetQuestion();
@@ -978,7 +979,7 @@ function tvAskForgetPosition(picture) {
       tv.confirmForget = false;
       tvSetOrAddField('tv_confirm_forget', '0');
     }
-    tvForgetPosition(picture);
+    tvForgetRecorded(picture);
   });
   var cancel = button('tvForgetNo', tv.texts.forgetCancel, function () {});
   box.appendChild(text);
@@ -1172,6 +1173,7 @@ function tvAddSelection(map) {
     mapBox.addEventListener('mousedown', tvStartBand, true);
   }
   document.addEventListener('copy', tvCopyPosition);
+  document.addEventListener('keydown', tvUndoKey);
   document.addEventListener('paste', tvPastePosition);
 }
 
@@ -1486,13 +1488,128 @@ function tvPutSelectedHere() {
 /* Gives each picture of `moves` ({picture, lat, lng}) its position, placing those without one on
    the map; every change goes through the fields the program reads. */
 function tvApplyPositions(moves) {
-  moves.forEach(function (move) {
-    if (move.picture.lat === null) {
-      tvPlacePicture(move.picture, { lat: move.lat, lng: move.lng });
-    } else {
-      tvMovePicture(move.picture, move.lat, move.lng);
+  var step = moves.map(function (move) {
+    var at = tvNormalize(move.lat, move.lng);
+    return { picture: move.picture, before: tvPositionOf(move.picture), after: { lat: at.lat, lng: at.lng } };
+  });
+  step.forEach(function (change) {
+    tvSetPosition(change.picture, change.after);
+    change.after = tvPositionOf(change.picture);
+  });
+  tvRecordStep(step);
+}
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Undo and redo                                                                                  */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* Where a picture is now, and whether the program is to write it: enough to put it back. */
+function tvPositionOf(picture) {
+  var field = tv.fields ? tv.fields.elements.namedItem('pic_modify' + picture.index) : null;
+  return {
+    lat: picture.lat,
+    lng: picture.lng,
+    latText: picture.latText,
+    lngText: picture.lngText,
+    moved: picture.moved,
+    modify: field ? field.value : '1'
+  };
+}
+
+/* Gives a picture a position (or none) through the same steps a drag, a drop or a forget takes,
+   so that the fields the program reads follow. */
+function tvSetPosition(picture, position) {
+  if (position.lat === null) {
+    if (picture.lat !== null) {
+      tvForgetPosition(picture);
+    }
+  } else if (picture.lat === null) {
+    tvPlacePicture(picture, { lat: position.lat, lng: position.lng });
+  } else {
+    tvMovePicture(picture, position.lat, position.lng);
+  }
+  if (position.latText !== undefined && position.lat !== null) {
+    // The texts exactly as they were: converting degrees back could differ in the last digit.
+    picture.latText = position.latText;
+    picture.lngText = position.lngText;
+    tvSetField('pic_latitude' + picture.index, position.latText);
+    tvSetField('pic_longitude' + picture.index, position.lngText);
+  }
+  if (position.modify !== undefined && position.modify !== '1') {
+    // Back where it was loaded: no longer a change to write.
+    picture.moved = position.moved;
+    tvSetField('pic_modify' + picture.index, position.modify);
+    tvShowPendingMark(picture);
+    if (picture.marker && tv.icons) {
+      picture.marker.setIcon(tvIconOf(picture));
+    }
+    tvUpdateInfo();
+  }
+}
+
+/* One gesture is one step, however many pictures it changed. */
+function tvRecordStep(step) {
+  if (step.length === 0) {
+    return;
+  }
+  tv.undoSteps = tv.undoSteps || [];
+  tv.undoSteps.push(step);
+  tv.redoSteps = [];
+}
+
+function tvForgetRecorded(picture) {
+  var before = tvPositionOf(picture);
+  tvForgetPosition(picture);
+  tvRecordStep([{ picture: picture, before: before, after: tvPositionOf(picture) }]);
+}
+
+/* Undoes the last gesture; answers the number of pictures it put back. */
+function tvUndo() {
+  var step = (tv.undoSteps || []).pop();
+  if (!step) {
+    return 0;
+  }
+  step
+    .slice()
+    .reverse()
+    .forEach(function (change) {
+      if (!change.picture.removed) {
+        tvSetPosition(change.picture, change.before);
+      }
+    });
+  tv.redoSteps = tv.redoSteps || [];
+  tv.redoSteps.push(step);
+  tv.fieldsUpdated = Date.now();
+  return step.length;
+}
+
+function tvRedo() {
+  var step = (tv.redoSteps || []).pop();
+  if (!step) {
+    return 0;
+  }
+  step.forEach(function (change) {
+    if (!change.picture.removed) {
+      tvSetPosition(change.picture, change.after);
     }
   });
+  tv.undoSteps.push(step);
+  tv.fieldsUpdated = Date.now();
+  return step.length;
+}
+
+function tvUndoKey(event) {
+  if (tvInTextField(event) || !tv.editable || !(event.ctrlKey || event.metaKey)) {
+    return;
+  }
+  var key = event.key.toLowerCase();
+  if (key === 'z' && !event.shiftKey) {
+    event.preventDefault();
+    tvUndo();
+  } else if ((key === 'z' && event.shiftKey) || key === 'y') {
+    event.preventDefault();
+    tvRedo();
+  }
 }
 
 /* ---------------------------------------------------------------------------------------------- */

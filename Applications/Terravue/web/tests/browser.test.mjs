@@ -845,3 +845,40 @@ test('a Shift-drag band selects the markers inside it, and a pasted position put
   assert.deepEqual(page.errors, []);
   await page.close();
 });
+
+test('Ctrl+Z undoes a whole gesture and Ctrl+Shift+Z redoes it, through the fields the program reads', async () => {
+  const page = await openMap(body(japan));
+  const loaded = await fields(page);
+  const picked = (f, ks) => ks.map((k) => [f[`pic_latitude${k}`], f[`pic_longitude${k}`], f[`pic_modify${k}`]]);
+  // One drag of a two-marker selection is one step.
+  await page.mouse.click(...Object.values(await markerPoint(page, 1)));
+  await page.keyboard.down('Control');
+  await page.mouse.click(...Object.values(await markerPoint(page, 5)));
+  await page.keyboard.up('Control');
+  const from = await markerPoint(page, 5);
+  await mouseDrag(page, from, { x: from.x + 40, y: from.y + 60 });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify1]').value === '1');
+  const moved = await fields(page);
+  // A second gesture: the picture without a position dropped on the map.
+  const item = await page.locator('#list a.thumb2').boundingBox();
+  const box = await page.locator('#map').boundingBox();
+  await mouseDrag(page, { x: item.x + 30, y: item.y + item.height / 2 }, { x: box.x + 300, y: box.y + 200 });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify6]').value === '1');
+  const placed = await fields(page);
+
+  await page.keyboard.press('Control+z');
+  assert.deepEqual(picked(await fields(page), [1, 5, 6]), picked({ ...moved, pic_latitude6: loaded.pic_latitude6,
+    pic_longitude6: loaded.pic_longitude6, pic_modify6: '0' }, [1, 5, 6]), 'the drop is undone alone');
+  assert.equal(await page.locator('#list a.thumb2').count(), 1, 'the picture is back in the list');
+  await page.keyboard.press('Control+z');
+  assert.deepEqual(picked(await fields(page), [1, 2, 3, 4, 5, 6]), picked(loaded, [1, 2, 3, 4, 5, 6]),
+    'the drag of both is undone in one step, to the exact texts loaded');
+  assert.match(await page.textContent('#tvSummary'), /, 0 moved/);
+  await page.keyboard.press('Control+Shift+Z');
+  assert.deepEqual(picked(await fields(page), [1, 5]), picked(moved, [1, 5]));
+  await page.keyboard.press('Control+Shift+Z');
+  assert.deepEqual(picked(await fields(page), [6]), picked(placed, [6]));
+  assert.equal(await page.evaluate(() => tvRedo()), 0, 'nothing more to redo');
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
