@@ -45,3 +45,25 @@ SaveAnswer AskToSaveChanges(QWidget* parent, const QString& text) {
       return SaveAnswer::Cancel;
   }
 }
+
+UnwrittenAnswer AskAboutUnwrittenMoves(QWidget* parent, const QString& text) {
+  const AppStrings& strings = AppStrings::Instance();
+  // OK comes first among the buttons: the answer that changes nothing.
+  QMessageBox box(QMessageBox::Warning, AppGlobals::Get().appTitle, text,
+                  QMessageBox::Ok | QMessageBox::Retry | QMessageBox::Ignore, parent);
+  box.setObjectName(QStringLiteral("TerravueMessage"));
+  // Above the notices, which stay on top of the main window.
+  box.setWindowFlag(Qt::WindowStaysOnTopHint);
+  box.button(QMessageBox::Retry)->setText(strings.Text(QStringLiteral("writeback/retry")));
+  box.button(QMessageBox::Ignore)->setText(strings.Text(QStringLiteral("writeback/maponly")));
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Ok);
+  switch (box.exec()) {
+    case QMessageBox::Retry:
+      return UnwrittenAnswer::Retry;
+    case QMessageBox::Ignore:
+      return UnwrittenAnswer::KeepOnMapOnly;
+    default:
+      return UnwrittenAnswer::Leave;
+  }
+}

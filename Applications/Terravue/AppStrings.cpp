@@ -160,6 +160,14 @@ constexpr std::array kTexts = {
                 "on the map and stay marked as not yet written; the next save tries them again.\n\n%s",
                 "次の画像に新しい位置情報を書き込めませんでした:\n\n%s\n\nこれらの画像は地図上の新しい位置のまま、"
                 "未書き込みとして残ります。次に保存するときに、もう一度書き込みます。\n\n%s"},
+    // The report's buttons besides OK, and what the second one does.
+    BuiltInText{"writeback/retry", "Try again", "もう一度書き込む"},
+    BuiltInText{"writeback/maponly", "Keep the position on the map only", "位置を地図上だけに残す"},
+    BuiltInText{"writeback/maponlyhint",
+                "\"Keep the position on the map only\" leaves these files as they are: the map keeps the new "
+                "location, and saving no longer tries to write it.",
+                "「位置を地図上だけに残す」を選ぶと、これらのファイルはそのままになります。新しい位置は地図上にだけ"
+                "残り、保存しても書き込まれなくなります。"},
     // What helps, one line for each reason that occurred.
     BuiltInText{"advice/readonly", "Read-only files: allow writing to the file and its folder, then save again.",
                 "読み取り専用のファイル: ファイルとフォルダーへの書き込みを許可してから、もう一度保存してください。"},

@@ -209,10 +209,55 @@ QString CTerravueBaseWnd::CleanStateName(const QString& name) {
   return name.mid(begin, end - begin);
 }
 
-void CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report) {
+UnwrittenAnswer CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report) {
   const QString message = WriteBackMessage(report, kMaxListedFailures);
-  if (!message.isEmpty()) {
-    ShowAppMessage(this, QMessageBox::Warning, message);
+  if (message.isEmpty()) {
+    return UnwrittenAnswer::Leave;
+  }
+  return AskAboutUnwrittenMoves(
+      this, message + QStringLiteral("\n\n") + AppStrings::Instance().Text(QStringLiteral("writeback/maponlyhint")));
+}
+
+void CTerravueBaseWnd::FollowWriteBackAnswer(UnwrittenAnswer answer, const WriteBackReport& report) {
+  switch (answer) {
+    case UnwrittenAnswer::Leave:
+      break;
+    case UnwrittenAnswer::Retry:
+      // The shown state is the one just saved; writing it over tries every
+      // move that is still pending, and reports again.
+      static_cast<void>(SaveShownStateOver(/*reportFailure=*/true));
+      break;
+    case UnwrittenAnswer::KeepOnMapOnly:
+      KeepUnwrittenOnMapOnly(report);
+      break;
+  }
+}
+
+void CTerravueBaseWnd::KeepUnwrittenOnMapOnly(const WriteBackReport& report) {
+  std::vector<std::string> paths;
+  paths.reserve(report.problems.size());
+  for (const WriteFailure& failure : report.problems) {
+    paths.push_back(failure.path);
+  }
+  MapState& map = m_htmlWnd->CurrentMap();
+  static_cast<void>(map.KeepOnMapOnly(paths));
+  // Should the lists not be written, the moves stay listed on disk and come
+  // back as pending when the map is opened again: nothing is lost.
+  if (map.Write(/*stamp=*/false) != PictureResult::Success) {
+    ShowAppMessage(this, QMessageBox::Warning, AppGlobals::Get().Message(102));
+  }
+  KeepStoreCopyInStep(map);
+  m_htmlWnd->SetModified(map.AnyModified());
+  // Their marks and last failures go, as for pictures that were written.
+  WriteBackReport kept;
+  kept.written = std::move(paths);
+  m_htmlWnd->NoteWriteBack(kept);
+}
+
+void CTerravueBaseWnd::KeepStoreCopyInStep(const MapState& map) {
+  if (m_currentStateIndex >= 0 && static_cast<std::size_t>(m_currentStateIndex) < m_store->Count() &&
+      m_store->At(static_cast<std::size_t>(m_currentStateIndex)).m_name == map.m_name) {
+    m_store->At(static_cast<std::size_t>(m_currentStateIndex)) = map;
   }
 }
 
@@ -296,8 +341,9 @@ bool CTerravueBaseWnd::SaveAsNew(bool* cancelled) {
   // The state shown anew gets its marks when its page has loaded.
   m_htmlWnd->NoteWriteBack(report);
   SetCaption(QString::fromStdString(saved.m_name));
-  ReportWriteBack(report);
+  const UnwrittenAnswer answer = ReportWriteBack(report);
   ReportHandOff(launcher.LastResult());
+  FollowWriteBackAnswer(answer, report);
   return true;
 }
 
@@ -318,15 +364,13 @@ bool CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
   m_htmlWnd->Tracks()->KeepWithState(map.m_stateFilePath);
   // The store's copy follows what was written, so choosing the state again
   // shows the saved positions rather than those of an earlier save.
-  if (m_currentStateIndex >= 0 && static_cast<std::size_t>(m_currentStateIndex) < m_store->Count() &&
-      m_store->At(static_cast<std::size_t>(m_currentStateIndex)).m_name == map.m_name) {
-    m_store->At(static_cast<std::size_t>(m_currentStateIndex)) = map;
-  }
+  KeepStoreCopyInStep(map);
   // Pictures whose move did not get into their files still count as moved.
   m_htmlWnd->SetModified(map.AnyModified());
   m_htmlWnd->NoteWriteBack(report);
-  ReportWriteBack(report);
+  const UnwrittenAnswer answer = ReportWriteBack(report);
   ReportHandOff(launcher.LastResult());
+  FollowWriteBackAnswer(answer, report);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <memory>
 
+#include "Applications/Terravue/AppMessageBox.h"
 #include "Applications/Terravue/CBaseWnd.h"
 #include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/DetachedBrowserStarter.h"
@@ -13,6 +14,7 @@
 
 class AppSettings;
 class CTerravueHtmlWnd;
+class MapState;
 class MapStateStore;
 class QMenu;
 struct WriteBackReport;
@@ -105,7 +107,18 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   void BringToFront() override;
 
   void RebuildStateItems();
-  void ReportWriteBack(const WriteBackReport& report);
+  /// Tells which moved pictures a save could not write and why, and answers
+  /// what the user chose to do about them (Leave when all were written).
+  [[nodiscard]] UnwrittenAnswer ReportWriteBack(const WriteBackReport& report);
+  /// Carries out the user's answer to the report of a save: writes the
+  /// pictures again, or keeps their positions on the map only.
+  void FollowWriteBackAnswer(UnwrittenAnswer answer, const WriteBackReport& report);
+  /// Keeps the unwritten moves of `report` on the map only and writes the
+  /// shown state's lists; a list that can't be written is reported.
+  void KeepUnwrittenOnMapOnly(const WriteBackReport& report);
+  /// The store's copy of the shown state becomes `map`, so that choosing the
+  /// state again shows what was written.
+  void KeepStoreCopyInStep(const MapState& map);
   void ReportHandOff(const CContentsGroupList::HandOffResult& handOff);
   bool SaveShownStateOver(bool reportFailure);
   void Help();

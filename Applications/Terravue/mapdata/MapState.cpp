@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -110,10 +111,25 @@ XpDateTime CaptureTimeFromLine(std::string_view line) {
 // and its path, separated by tabs; the path comes last and may hold tabs.
 constexpr std::string_view kMovesHeader = "#Terravue pending moves 1";
 
-std::string MovesFilePath(const std::string& stateFilePath) {
+// Pictures whose position the user keeps on the map only are listed the same
+// way in a file of their own: their index in the state and their path.
+constexpr std::string_view kMapOnlyHeader = "#Terravue map-only positions 1";
+
+// The path of the file `name` beside the state file.
+std::string BesideStateFile(const std::string& stateFilePath, const char* name) {
   const std::size_t slash = stateFilePath.rfind(kMapPathSeparator);
   const std::string folder = slash == std::string::npos ? std::string() : stateFilePath.substr(0, slash);
-  return JoinMapPath(folder, kMovesFileName);
+  return JoinMapPath(folder, name);
+}
+
+std::string MovesFilePath(const std::string& stateFilePath) { return BesideStateFile(stateFilePath, kMovesFileName); }
+
+// Writes a list beside the state file, or removes it when it has nothing in it.
+bool WriteListFile(const std::string& path, const std::string& text) {
+  if (text.empty()) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+  }
+  return WriteFileReplacing(path, text) == XpStatus::Ok;
 }
 
 // A decimal number of a moves line, optionally negative; no overflow.
@@ -281,14 +297,11 @@ PictureResult MapState::Write(bool stamp) {
     return PictureResult::WriteFailed;
   }
   // A move that is only in the state would be lost with a stale or missing
-  // list, so failing to write the list fails the write.
-  const std::string movesPath = MovesFilePath(m_stateFilePath);
-  const std::string moves = MovesText();
-  if (moves.empty()) {
-    if (::unlink(movesPath.c_str()) != 0 && errno != ENOENT) {
-      return PictureResult::WriteFailed;
-    }
-  } else if (WriteFileReplacing(movesPath, moves) != XpStatus::Ok) {
+  // list, so failing to write a list fails the write. The map-only list goes
+  // first: should the moves list then fail, a picture taken off it is still
+  // listed there and stays a move, never losing its position to the file's.
+  if (!WriteListFile(BesideStateFile(m_stateFilePath, kMapOnlyFileName), MapOnlyText()) ||
+      !WriteListFile(MovesFilePath(m_stateFilePath), MovesText())) {
     return PictureResult::WriteFailed;
   }
   m_status = kStatusRead;
@@ -343,6 +356,52 @@ void MapState::ApplyMovesText(std::string_view text) {
   }
 }
 
+std::string MapState::MapOnlyText() const {
+  std::string text;
+  std::size_t index = 0;
+  for (const PictureRecord& record : m_pictures.Records()) {
+    if (record.m_mapOnly != 0 && !HasLineBreak(record.m_path)) {
+      text += std::to_string(index) + "\t" + record.m_path + "\n";
+    }
+    ++index;
+  }
+  return text.empty() ? text : ToCrLf(std::string(kMapOnlyHeader) + "\n" + text);
+}
+
+void MapState::ApplyMapOnlyText(std::string_view text) {
+  TextLineReader reader(text);
+  std::string_view line;
+  if (!reader.Next(&line) || Trimmed(line) != kMapOnlyHeader) {
+    return;
+  }
+  while (reader.Next(&line)) {
+    std::string_view rest = StripRight(line, kLineEnds);
+    std::string_view indexText;
+    std::int64_t index = 0;
+    if (!NextField(&rest, &indexText) || !ParseStampNumber(indexText, &index) || index < 0 ||
+        static_cast<std::uint64_t>(index) >= m_pictures.Count()) {
+      continue;
+    }
+    PictureRecord& record = m_pictures.At(static_cast<std::size_t>(index));
+    if (record.m_path == rest) {
+      record.m_mapOnly = 1;
+    }
+  }
+}
+
+std::size_t MapState::KeepOnMapOnly(const std::vector<std::string>& paths) {
+  std::size_t marked = 0;
+  for (PictureRecord& record : m_pictures.Records()) {
+    if (record.m_modified != 0 && std::find(paths.cbegin(), paths.cend(), record.m_path) != paths.cend()) {
+      record.m_modified = 0;
+      record.m_mapOnly = 1;
+      record.m_trackFix.reset();
+      ++marked;
+    }
+  }
+  return marked;
+}
+
 PictureResult MapState::Read() {
   m_status = kStatusReading;
   std::string text;
@@ -350,10 +409,15 @@ PictureResult MapState::Read() {
     return PictureResult::OpenFailed;
   }
   const PictureResult result = ReadFromText(text);
-  std::string moves;
-  if (result == PictureResult::Success &&
-      ReadWholeFile(MovesFilePath(m_stateFilePath), kMaxTextFileBytes, &moves) == XpStatus::Ok) {
-    ApplyMovesText(moves);
+  if (result != PictureResult::Success) {
+    return result;
+  }
+  std::string list;
+  if (ReadWholeFile(BesideStateFile(m_stateFilePath, kMapOnlyFileName), kMaxTextFileBytes, &list) == XpStatus::Ok) {
+    ApplyMapOnlyText(list);
+  }
+  if (ReadWholeFile(MovesFilePath(m_stateFilePath), kMaxTextFileBytes, &list) == XpStatus::Ok) {
+    ApplyMovesText(list);
   }
   return result;
 }

@@ -18,6 +18,9 @@ inline constexpr const char* kPageFileName = "data.htm";
 /// Name of the list, beside the state file, of pictures whose move is not in
 /// their file yet (absent when there is none).
 inline constexpr const char* kMovesFileName = "moves.txt";
+/// Name of the list, beside the state file, of pictures whose position the
+/// user keeps on the map only (absent when there is none).
+inline constexpr const char* kMapOnlyFileName = "maponly.txt";
 
 /// Where the local page points for its map script and its support server. Both
 /// are deployment values given by the application.
@@ -108,13 +111,15 @@ class MapState {
   /// Creates the state's folder; true only when it did not exist and was made.
   [[nodiscard]] bool MakeFolder() const;
 
-  /// Writes "data.tvd" (the saved time becomes now when `stamp` is set) and
-  /// the list of pictures whose move is not in their file yet ("moves.txt",
-  /// removed when there is none). Answers 0, or 1 when a file can't be
-  /// written; an old file is then unchanged.
+  /// Writes "data.tvd" (the saved time becomes now when `stamp` is set), the
+  /// list of pictures whose move is not in their file yet ("moves.txt") and
+  /// the list of those kept on the map only ("maponly.txt"); a list with
+  /// nothing in it is removed. Answers 0, or 1 when a file can't be written;
+  /// an old file is then unchanged.
   [[nodiscard]] PictureResult Write(bool stamp);
 
-  /// Reads "data.tvd", then marks the pictures that "moves.txt" lists as moved.
+  /// Reads "data.tvd", then marks the pictures that "moves.txt" lists as moved
+  /// and those that "maponly.txt" lists as kept on the map only.
   /// Answers 0, 2 when the state file can't be opened, 3 for malformed text
   /// (the pictures read before the fault stay).
   [[nodiscard]] PictureResult Read();
@@ -127,6 +132,20 @@ class MapState {
   /// file stamps. Lines that don't scan, or whose index and path don't name a
   /// picture of this state, are passed over.
   void ApplyMovesText(std::string_view text);
+
+  /// The "maponly.txt" text of this state (CR LF line ends); empty when no
+  /// picture is kept on the map only.
+  [[nodiscard]] std::string MapOnlyText() const;
+
+  /// Marks the pictures that a "maponly.txt" text lists as kept on the map
+  /// only. Lines that don't scan, or whose index and path don't name a picture
+  /// of this state, are passed over.
+  void ApplyMapOnlyText(std::string_view text);
+
+  /// Keeps the moves of the pictures at `paths` on the map only: they are no
+  /// longer to be written, and their position stays the map's. Pictures that
+  /// are not moved are passed over. Answers how many were marked.
+  std::size_t KeepOnMapOnly(const std::vector<std::string>& paths);
 
   /// Reads a state from the bytes of a "data.tvd" text; Read() runs this on the
   /// file's contents. Pictures are measured and checked on disk as usual.

@@ -170,6 +170,13 @@ void PictureList::RefreshAll(const std::string& rootFolder) {
       record.m_longitude = moved.m_longitude;
       record.m_fileSize = moved.m_fileSize;
       record.m_fileTimeNs = moved.m_fileTimeNs;
+    } else if (record.m_mapOnly != 0) {
+      // The user kept this position on the map only: the file's own position
+      // (or none) must not come back over it.
+      const PictureRecord kept = record;
+      (void)record.ReadPositionAndTime();
+      record.m_latitude = kept.m_latitude;
+      record.m_longitude = kept.m_longitude;
     } else {
       (void)record.ReadPositionAndTime();
     }

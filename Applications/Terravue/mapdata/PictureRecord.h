@@ -126,6 +126,10 @@ class PictureRecord {
   std::int32_t m_height = kDefaultHeight;
   std::uint8_t m_selected = 0;
   std::uint8_t m_modified = 0;
+  /// The position is the map's own: its move could not be written and the
+  /// user chose to keep it on the map only. Reading the picture file again
+  /// leaves the position as it is; a later write into the file clears it.
+  std::uint8_t m_mapOnly = 0;
   /// Size in bytes and modification time in nanoseconds since 1970 of the
   /// picture file when it was last read or written; a size below 0 means none.
   std::int64_t m_fileSize = -1;

@@ -181,6 +181,7 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   if (!ThumbnailPathIsSafe(rootFolder) || !MapIsRegularFile(thumbnail)) {
     if (done) {
       m_modified = 0;
+      m_mapOnly = 0;
       m_trackFix.reset();
     }
     return PictureResult::Missing;
@@ -195,6 +196,7 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
   }
   if (done) {
     m_modified = 0;
+    m_mapOnly = 0;
     m_trackFix.reset();
   }
   return PictureResult::Success;

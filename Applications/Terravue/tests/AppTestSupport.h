@@ -31,8 +31,9 @@
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
 
 /// Answers the modal dialogs as they open, one at a time, as a user would:
-/// a message box with the first of `replies` it offers (else its first
-/// button), recording its text in `seen`; the save dialog with the next of
+/// a message box with the next of `once` while there are any, then with the
+/// first of `replies` it offers (else its first button), recording its text
+/// in `seen`; the save dialog with the next of
 /// `names`, then with `saveName`, and with Cancel when there is none (or
 /// with `cancelSave`), recording the name it offered in `saveDialogNames`.
 class ModalAnswerer : public QObject {
@@ -45,6 +46,7 @@ class ModalAnswerer : public QObject {
 
   QStringList seen;
   QList<QMessageBox::StandardButton> replies;
+  QList<QMessageBox::StandardButton> once;
   QString saveName;
   QStringList names;
   bool cancelSave = false;
@@ -62,7 +64,7 @@ class ModalAnswerer : public QObject {
         return;
       }
       seen.append(box->text());
-      QAbstractButton* button = nullptr;
+      QAbstractButton* button = once.isEmpty() ? nullptr : box->button(once.takeFirst());
       for (const QMessageBox::StandardButton reply : replies) {
         if (button == nullptr) {
           button = box->button(reply);

@@ -871,6 +871,81 @@ class EndToEndTest : public AppTestCase {
     app.ExitInstance();
   }
 
+  void aMoveThatCanNeverBeWrittenIsKeptOnTheMapOnlyThroughRetryReopenAndRestart() {
+    const QStringList photos = MakeThreePhotosQuietly();
+    QCOMPARE(photos.size(), 3);
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    CTerravueBaseWnd* window = app->MainWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    DragFirstMarker(map, 70, 50);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
+    QVERIFY(map->ReadPageEdits(true));
+    PictureRecord moved;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      if (record.m_modified != 0) {
+        moved = record;
+      }
+    }
+    const QString movedPath = QString::fromStdString(moved.m_path);
+    QVERIFY(!movedPath.isEmpty());
+    const QByteArray original = FileHash(movedPath);
+    QVERIFY(QFile::setPermissions(movedPath, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+    // Tried again from the report, the photo fails again; then its position is kept on the map only.
+    answerer.once = {QMessageBox::Retry, QMessageBox::Ignore};
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_COMPARE_WITH_TIMEOUT(WriteBackReports(answerer).size(), 2, 20000);
+    for (const QString& report : WriteBackReports(answerer)) {
+      QVERIFY2(report.contains(QStringLiteral("\"Keep the position on the map only\" leaves these files")),
+               qPrintable(report));
+      QVERIFY2(report.contains(QStringLiteral("Read-only files: allow writing")), qPrintable(report));
+    }
+    QCOMPARE(answerer.seen.size(), 2);
+    const QString trip = WorkFolder() + QStringLiteral("/Trip");
+    QTRY_VERIFY_WITH_TIMEOUT(MapHasCome(map, MapWait::PageShown), 30000);
+    // Nothing is pending: no count, no marks, no list of moves, no question when closing.
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map), (PendingView{0, 0, 0, QString()}), 10000);
+    QCOMPARE(map->PendingCount(), 0);
+    QVERIFY(!map->IsModified());
+    QVERIFY(!QFileInfo::exists(trip + QStringLiteral("/moves.txt")));
+    QVERIFY(QFileInfo::exists(trip + QStringLiteral("/maponly.txt")));
+    QCOMPARE(FileHash(movedPath), original);
+    // The saved map holds the position the user gave.
+    MapState saved = MapState::Listed("Trip", (trip + QStringLiteral("/data.tvd")).toStdString());
+    QCOMPARE(saved.Read(), PictureResult::Success);
+    const auto positionIn = [&](const MapState& state) {
+      for (const PictureRecord& record : state.m_pictures.Records()) {
+        if (record.m_path == moved.m_path) {
+          return record.m_latitude + " " + record.m_longitude;
+        }
+      }
+      return std::string();
+    };
+    const std::string placed = moved.m_latitude + " " + moved.m_longitude;
+    QCOMPARE(positionIn(saved), placed);
+
+    // Sending the map again (a refresh) and a restart with the saved map keep the marker where the user put it.
+    window->OnCommand(MainMenu::kSendAgain);
+    QTRY_VERIFY_WITH_TIMEOUT(MapHasCome(map, MapWait::Settled), 30000);
+    QCOMPARE(positionIn(map->CurrentMap()), placed);
+    answerer.seen.clear();
+    app->ExitInstance();
+    app.reset();
+    QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('\n'))));
+    app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
+    map = StartApp(*app, MapWait::PageShown);
+    QVERIFY(map != nullptr);
+    QCOMPARE(positionIn(map->CurrentMap()), placed);
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map), (PendingView{0, 0, 0, QString()}), 10000);
+    QVERIFY(!map->IsModified());
+    QCOMPARE(FileHash(movedPath), original);
+    app->ExitInstance();
+    QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('\n'))));
+  }
+
   void cancellingTheSaveQuestionKeepsTheWindowAndTheMoves() {
     const QStringList photos = MakeThreePhotosQuietly();
     QCOMPARE(photos.size(), 3);

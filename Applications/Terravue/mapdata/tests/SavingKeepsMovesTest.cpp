@@ -345,6 +345,99 @@ TEST(KeptMoves, TheStateFileKeepsItsSevenLinesAndTheMovesListMarksTheMove) {
   EXPECT_FALSE(std::filesystem::exists(map.root / "Trip/moves.txt"));
 }
 
+TEST(KeptOnMapOnly, APositionKeptOnTheMapOnlyLeavesTheMovesAndSurvivesReopeningAndRefreshing) {
+  // A read-only photo: its move can't be written.
+  Map map({kPlain, kNoGps});
+  const std::string stuck = map.paths[0];
+  const std::string photoBefore = ReadFileText(stuck);
+  map.Of(stuck).SetPosition("S:10:00:00.000", "W:020:00:00.000");
+  const auto at = [](MapState& state, const std::string& path) -> PictureRecord& {
+    for (PictureRecord& record : state.m_pictures.Records()) {
+      if (record.m_path == path) {
+        return record;
+      }
+    }
+    ADD_FAILURE() << "not on the map: " << path;
+    return state.m_pictures.At(0);
+  };
+  ASSERT_EQ(::chmod(stuck.c_str(), 0444), 0);
+  MapStateStore store(map.root.Path());
+  MapState saved;
+  WriteBackReport report;
+  ASSERT_EQ(store.SaveAsNew(map.state, "Trip", map.program.Path(), Addresses(), nullptr, nullptr, &saved, &report),
+            MapStateStore::SaveResult::Saved);
+  ASSERT_EQ(report.problems.size(), 1u);
+  const std::string stateBefore = ReadFileText(map.root / "Trip/data.tvd");
+
+  // Only moved pictures that are named are kept: not the one that was not moved.
+  EXPECT_EQ(saved.KeepOnMapOnly({stuck, map.paths[1], "/nowhere/else.jpg"}), 1u);
+  EXPECT_FALSE(saved.AnyModified());
+  EXPECT_EQ(at(saved, stuck).m_mapOnly, 1);
+  EXPECT_EQ(at(saved, map.paths[1]).m_mapOnly, 0);
+  ASSERT_EQ(saved.Write(/*stamp=*/false), PictureResult::Success);
+  // The state file is as it was; the moves list is gone, the map-only list names the photo.
+  EXPECT_EQ(ReadFileText(map.root / "Trip/data.tvd"), stateBefore);
+  EXPECT_FALSE(std::filesystem::exists(map.root / "Trip/moves.txt"));
+  const std::string index = saved.m_pictures.At(0).m_path == stuck ? "0" : "1";
+  EXPECT_EQ(ReadFileText(map.root / "Trip/maponly.txt"),
+            "#Terravue map-only positions 1\r\n" + index + "\t" + stuck + "\r\n");
+  EXPECT_EQ(ReadFileText(stuck), photoBefore);
+
+  // Reopened and refreshed as opening a map does, the position is still the map's.
+  MapState reopened = MapState::Listed("Trip", map.root / "Trip/data.tvd");
+  ASSERT_EQ(reopened.Read(), PictureResult::Success);
+  EXPECT_FALSE(reopened.AnyModified());
+  reopened.m_pictures.RefreshAll(reopened.m_rootFolder);
+  EXPECT_EQ(at(reopened, stuck).m_latitude, "S:10:00:00.000");
+  EXPECT_EQ(at(reopened, stuck).m_longitude, "W:020:00:00.000");
+  EXPECT_EQ(at(reopened, stuck).m_mapOnly, 1);
+  // The other photo's position comes from its file as before.
+  EXPECT_EQ(at(reopened, map.paths[1]).m_mapOnly, 0);
+  EXPECT_FALSE(reopened.AnyModified());
+  // Nothing is written into the photo by a save.
+  EXPECT_TRUE(reopened.WritePositionsIntoPictures(nullptr, nullptr).problems.empty());
+  EXPECT_EQ(ReadFileText(stuck), photoBefore);
+
+  // Moved again once it can be written, the photo gets the position and the list goes.
+  ASSERT_EQ(::chmod(stuck.c_str(), 0644), 0);
+  at(reopened, stuck).SetPosition(kLatitude, kLongitude);
+  const WriteBackReport written = reopened.WritePositionsIntoPictures(nullptr, nullptr);
+  ASSERT_EQ(written.written.size(), 1u);
+  EXPECT_EQ(at(reopened, stuck).m_mapOnly, 0);
+  ASSERT_EQ(reopened.Write(/*stamp=*/false), PictureResult::Success);
+  EXPECT_FALSE(std::filesystem::exists(map.root / "Trip/maponly.txt"));
+}
+
+TEST(KeptOnMapOnly, AListThatDoesNotFitTheStateMarksOnlyWhatItNames) {
+  const std::string text =
+      "#Terravue data version 1.1\n{\n\t2007/3/7 9:5:3\n\t9\n\tX:99:99:99.999\n\tX:999:99:99.999\n\t2\n"
+      "\t{\n\t\t/nowhere/a.jpg\n\t\tcache_0.jpg\n\t\tN:35:00:00.000\n\t\tE:135:00:00.000\n\t\t2007/3/7 9:5:3\n\t}\n"
+      "\t{\n\t\t/nowhere/b\tc.jpg\n\t\tcache_1.jpg\n\t\tN:35:00:00.000\n\t\tE:135:00:00.000\n\t\t2007/3/7 "
+      "9:5:3\n\t}\n}\n";
+  struct Case {
+    const char* list;
+    int first;
+    int second;
+  };
+  const Case cases[] = {
+      {"#Terravue map-only positions 1\r\n1\t/nowhere/b\tc.jpg\r\n", 0, 1},  // a tab in the path
+      {"#Terravue map-only positions 1\n0\t/nowhere/a.jpg\n", 1, 0},         // LF only
+      {"#Terravue map-only positions 1\r\n0\t/nowhere/b\tc.jpg\r\n", 0, 0},  // index and path differ
+      {"#Terravue map-only positions 1\r\n2\t/nowhere/a.jpg\r\n-1\t/nowhere/a.jpg\r\n", 0, 0},
+      {"#Terravue map-only positions 1\r\n99999999999999999999\t/nowhere/a.jpg\r\n0 /nowhere/a.jpg\r\n", 0, 0},
+      {"#Terravue pending moves 1\r\n0\t/nowhere/a.jpg\r\n", 0, 0},  // another list's header
+      {"", 0, 0},
+  };
+  for (const Case& c : cases) {
+    MapState state = MapState::Listed("Trip", "/nowhere/root/Trip/data.tvd");
+    ASSERT_EQ(state.ReadFromText(text), PictureResult::Success);
+    state.ApplyMapOnlyText(c.list);
+    EXPECT_EQ(state.m_pictures.At(0).m_mapOnly, c.first) << c.list;
+    EXPECT_EQ(state.m_pictures.At(1).m_mapOnly, c.second) << c.list;
+    EXPECT_FALSE(state.AnyModified()) << c.list;
+  }
+}
+
 TEST(KeptMoves, AMovesListThatDoesNotFitTheStateMarksOnlyWhatItNames) {
   const std::string text =
       "#Terravue data version 1.1\n{\n\t2007/3/7 9:5:3\n\t9\n\tX:99:99:99.999\n\tX:999:99:99.999\n\t2\n"
