@@ -16,7 +16,7 @@ packages=(
   xvfb xauth
   libvips-tools imagemagick
   chromium
-  python3
+  python3 libxml2-utils
   locales
 )
 

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Applications/Terravue/mapdata/PlaceIndex.h"
+
+/// One photo as an export file lists it.
+struct ExportPhoto {
+  std::string name;  ///< shown as the point's name, UTF-8
+  std::string link;  ///< the photo's path relative to the export file, '/' between folders
+  GeoPoint position;
+  std::optional<double> elevation;        ///< metres above sea level
+  std::optional<std::int64_t> utcMillis;  ///< when it was taken, milliseconds since 1970 UTC
+};
+
+/// A GPX 1.1 file: one waypoint per photo (position, elevation, UTC time, name, link to the
+/// photo); with `track`, also one track through the photos that have a time, in time order.
+/// Names and links that are not well-formed UTF-8, or hold characters XML cannot carry, have
+/// those bytes replaced by U+FFFD, so the file is always well-formed.
+[[nodiscard]] std::string WriteGpx(const std::vector<ExportPhoto>& photos, bool track);
+
+/// A GeoJSON FeatureCollection (RFC 7946): one Point feature per photo, [longitude, latitude,
+/// elevation], with the name, link and time as properties; with `track`, also one LineString
+/// through the photos that have a time, in time order.
+[[nodiscard]] std::string WriteGeoJson(const std::vector<ExportPhoto>& photos, bool track);
+
+/// A KML 2.2 document: one Placemark per photo; with `track`, also one LineString placemark.
+[[nodiscard]] std::string WriteKml(const std::vector<ExportPhoto>& photos, bool track);
+
+/// A time as ISO 8601 in UTC ("2024-05-01T10:20:30Z", with milliseconds when there are any).
+[[nodiscard]] std::string ExportTimeText(std::int64_t utcMillis);
+
+class TrackLog;
+
+/// Adds the photos that have a time to `log` as one track, in time order, for the track
+/// geotagger to place other photos by (a phone's photos placing a camera's): exactly the fixes a
+/// GPX export of the same photos with its track gives. Photos without a time are left out.
+/// Answers the log's status; on failure the log is unchanged.
+[[nodiscard]] XpStatus AddPhotosAsTrack(const std::vector<ExportPhoto>& photos, TrackLog* log);
