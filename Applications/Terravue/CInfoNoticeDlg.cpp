@@ -35,7 +35,7 @@ CInfoNoticeDlg::CInfoNoticeDlg(QWidget* parent, const QString& message)
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  ShowIfModeless();
+  ShowIfModeless(message);
 }
 
 CInfoNoticeDlg* ShowInfoNotice(QWidget* parent, const QString& message) { return new CInfoNoticeDlg(parent, message); }

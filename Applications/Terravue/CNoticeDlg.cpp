@@ -17,12 +17,70 @@ CNoticeDlg::CNoticeDlg(QWidget* parent, bool modal, Qt::WindowFlags flags)
   connect(&m_foregroundTimer, &QTimer::timeout, this, &CNoticeDlg::BringToForeground);
 }
 
-void CNoticeDlg::ShowIfModeless() {
+namespace {
+
+// The order in which modeless notices were made.
+quint64 g_lastTicket = 0;
+
+}  // namespace
+
+void CNoticeDlg::ShowIfModeless(const QString& text) {
   if (m_modal) {
     return;
   }
+  m_text = text;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    const auto* other = qobject_cast<CNoticeDlg*>(widget);
+    if (other != nullptr && other != this && !other->m_modal && other->m_text == text &&
+        (other->m_waiting || other->isVisible())) {
+      deleteLater();
+      return;
+    }
+  }
+  m_ticket = ++g_lastTicket;
+  m_waiting = true;
+  m_waitTimer.setInterval(kWaitCheckMs);
+  connect(&m_waitTimer, &QTimer::timeout, this, &CNoticeDlg::ShowWhenItsTurn);
+  m_waitTimer.start();
+  ShowWhenItsTurn();
+}
+
+bool CNoticeDlg::IsItsTurn() const {
+  // A box the user must answer keeps the screen to itself.
+  if (QApplication::activeModalWidget() != nullptr) {
+    return false;
+  }
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    const auto* other = qobject_cast<CNoticeDlg*>(widget);
+    if (other == nullptr || other == this || other->m_modal) {
+      continue;
+    }
+    if ((other->isVisible() && !other->m_waiting) || (other->m_waiting && other->m_ticket < m_ticket)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void CNoticeDlg::ShowWhenItsTurn() {
+  if (!m_waiting || !IsItsTurn()) {
+    return;
+  }
+  m_waiting = false;
+  m_waitTimer.stop();
   m_foregroundTimer.start();
   show();
+}
+
+QList<QRect> CNoticeDlg::ShownNoticeFrames() {
+  QList<QRect> frames;
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    const auto* notice = qobject_cast<CNoticeDlg*>(widget);
+    if (notice != nullptr && !notice->m_modal && !notice->m_waiting && notice->isVisible()) {
+      frames.append(notice->frameGeometry());
+    }
+  }
+  return frames;
 }
 
 void CNoticeDlg::showEvent(QShowEvent* event) {

@@ -26,5 +26,5 @@ CPimDlg::CPimDlg(QWidget* parent, bool modal)
   m_continue->setGeometry(units.Rect(68, 69, 50, 14));
   connect(m_continue, &QPushButton::clicked, this, &QDialog::accept);
 
-  ShowIfModeless();
+  ShowIfModeless(m_notice->text());
 }

@@ -816,20 +816,26 @@ void CTerravueHtmlWnd::dropEvent(QDropEvent* event) {
   }
   DropOutcome outcome = SortDrops(dropped, rules, kMaxDroppedFiles);
   outcome.overLimit += beyond;
-  if (const QString notice = DropNoticeText(outcome); !notice.isEmpty()) {
-    ShowInfoNotice(window(), notice);
-  }
+  const QString notice = DropNoticeText(outcome);
   const QStringList accepted = outcome.accepted;
   if (accepted.isEmpty()) {
+    if (!notice.isEmpty()) {
+      ShowInfoNotice(window(), notice);
+    }
     return;
   }
   // The questions below run their own event loops; they wait until the drag
-  // and drop has finished.
+  // and drop has finished. What was not added is told once the question is
+  // answered, so that the question never covers a notice it would block.
   QMetaObject::invokeMethod(
       this,
-      [this, accepted] {
+      [this, accepted, notice] {
         const bool changed = ReadPageEdits(/*withPictures=*/true);
-        if (changed && m_host != nullptr && !m_host->SaveChangesFirst()) {
+        const bool go = !changed || m_host == nullptr || m_host->SaveChangesFirst();
+        if (!notice.isEmpty()) {
+          ShowInfoNotice(window(), notice);
+        }
+        if (!go) {
           return;
         }
         if (m_host != nullptr) {

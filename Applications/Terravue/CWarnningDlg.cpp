@@ -44,7 +44,7 @@ CWarnningDlg::CWarnningDlg(QWidget* parent, const QString& message, const QStrin
   connect(m_cancel, &QPushButton::clicked, this,
           [this] { QMetaObject::invokeMethod(this, &QDialog::reject, Qt::QueuedConnection); });
 
-  ShowIfModeless();
+  ShowIfModeless(message);
 }
 
 void CWarnningDlg::accept() {

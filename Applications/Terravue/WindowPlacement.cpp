@@ -1,5 +1,6 @@
 #include "Applications/Terravue/WindowPlacement.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -53,7 +54,8 @@ QRect PlaceMainWindow(const QRect& workArea, const QSize& windowSize, const Stor
 }
 
 QPoint PlaceNoticeOverParent(const QRect& parentFrame, const QSize& dialogSize) {
-  return {parentFrame.x() + (parentFrame.width() - dialogSize.width()) / 2, parentFrame.y() + 80};
+  const int bottom = parentFrame.y() + parentFrame.height() - kNoticeBottomInset - dialogSize.height();
+  return {parentFrame.x() + kNoticeLeftInset, std::max(parentFrame.y(), bottom)};
 }
 
 QPoint CentreOverParent(const QRect& parentFrame, const QSize& dialogSize) {

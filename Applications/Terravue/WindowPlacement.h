@@ -32,8 +32,14 @@ StoredPlacement ReadStoredPlacement(const AppSettings& settings);
 /// replaced by the centred default. Width and height are taken as stored.
 QRect PlaceMainWindow(const QRect& workArea, const QSize& windowSize, const StoredPlacement& stored);
 
-/// The top-left corner of a notice dialog: centred horizontally over the parent
-/// window's frame and 80 pixels below its top edge.
+/// How far a notice keeps from the parent frame's left and bottom edges: clear
+/// of the map's scale and attribution line.
+inline constexpr int kNoticeLeftInset = 12;
+inline constexpr int kNoticeBottomInset = 48;
+
+/// The top-left corner of a notice dialog: in the lower left corner of the
+/// parent window's frame, away from the map's centre where the photos are, and
+/// never above the frame's top edge.
 QPoint PlaceNoticeOverParent(const QRect& parentFrame, const QSize& dialogSize);
 
 /// The top-left corner of a dialog centred over the parent window's frame in

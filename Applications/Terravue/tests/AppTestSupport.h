@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "Applications/Terravue/AppStrings.h"
+#include "Applications/Terravue/CNoticeDlg.h"
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
@@ -52,9 +53,30 @@ class ModalAnswerer : public QObject {
   bool cancelSave = false;
   QStringList saveDialogNames;
   int saveDialogs = 0;
+  /// The most modal boxes, and the most notices, seen open together.
+  int mostModalAtOnce = 0;
+  int mostNoticesAtOnce = 0;
 
  private:
+  void Count() {
+    int modal = 0;
+    int notices = 0;
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+      if (!widget->isVisible()) {
+        continue;
+      }
+      if (widget->isModal()) {
+        ++modal;
+      } else if (qobject_cast<const CNoticeDlg*>(widget) != nullptr) {
+        ++notices;
+      }
+    }
+    mostModalAtOnce = std::max(mostModalAtOnce, modal);
+    mostNoticesAtOnce = std::max(mostNoticesAtOnce, notices);
+  }
+
   void Answer() {
+    Count();
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr || !modal->isVisible()) {
       return;

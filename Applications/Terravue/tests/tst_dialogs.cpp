@@ -21,6 +21,7 @@
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/OtherMakerNotice.h"
+#include "Applications/Terravue/WindowPlacement.h"
 #include "Applications/Terravue/WriteBackMessage.h"
 #include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
@@ -130,12 +131,13 @@ class DialogsTest : public QObject {
     }
   }
 
-  void aNoticeSitsCentredOverItsParentEightyPixelsBelowItsTop() {
+  void aNoticeSitsInTheLowerLeftCornerOfItsParentClearOfTheMapsCentre() {
     CWarnningDlg* notice = OpenNotice("warn_over20");
     const QRect parent = m_parent->frameGeometry();
     const QRect placed = notice->frameGeometry();
-    QCOMPARE(placed.x(), parent.x() + (parent.width() - placed.width()) / 2);
-    QCOMPARE(placed.y(), parent.y() + 80);
+    QCOMPARE(placed.x(), parent.x() + kNoticeLeftInset);
+    QCOMPARE(placed.y(), parent.y() + parent.height() - kNoticeBottomInset - placed.height());
+    QVERIFY(!placed.contains(parent.center()));
   }
 
   void aModelessNoticeComesToTheForegroundOnceAfterItsTimer() {
@@ -149,10 +151,31 @@ class DialogsTest : public QObject {
     QCOMPARE(raised.count(), 1);
   }
 
-  void severalModelessNoticesMayBeOpenAtOnce() {
-    OpenNotice("warn_nolocation");
-    OpenNotice("warn_hasnolocation");
-    QCOMPARE(m_parent->findChildren<CWarnningDlg*>().size(), 2);
+  void modelessNoticesComeOneAtATimeInTheOrderTheyWereMade() {
+    QPointer<CWarnningDlg> first =
+        new CWarnningDlg(m_parent.get(), QStringLiteral("First."), QStringLiteral("warn_nolocation"), false, false);
+    QPointer<CWarnningDlg> second =
+        new CWarnningDlg(m_parent.get(), QStringLiteral("Second."), QStringLiteral("warn_hasnolocation"), false, false);
+    QPointer<CWarnningDlg> third =
+        new CWarnningDlg(m_parent.get(), QStringLiteral("Third."), QStringLiteral("warn_over20"), false, false);
+    // The same text again while it is shown: not a second time.
+    QPointer<CWarnningDlg> again =
+        new CWarnningDlg(m_parent.get(), QStringLiteral("First."), QStringLiteral("warn_nolocation"), false, false);
+    QTRY_VERIFY(again.isNull());
+    QVERIFY(first->isVisible());
+    QVERIFY(!second->isVisible() && second->IsWaiting());
+    QVERIFY(!third->isVisible() && third->IsWaiting());
+    QTest::qWait(3 * CNoticeDlg::kWaitCheckMs);
+    QVERIFY(!second->isVisible());
+    first->OkButton()->click();
+    QTRY_VERIFY(first.isNull());
+    QTRY_VERIFY(second->isVisible());
+    QVERIFY(!third->isVisible());
+    second->OkButton()->click();
+    QTRY_VERIFY(third != nullptr && third->isVisible());
+    QVERIFY(second.isNull());
+    third->OkButton()->click();
+    QTRY_VERIFY(third.isNull());
   }
 
   // --- the other-maker question ---
@@ -201,7 +224,7 @@ class DialogsTest : public QObject {
     QVERIFY(notice->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(notice->ForegroundTimer().isActive());
     const QRect parent = m_parent->frameGeometry();
-    QCOMPARE(notice->frameGeometry().y(), parent.y() + 80);
+    QCOMPARE(notice->frameGeometry().topLeft(), PlaceNoticeOverParent(parent, notice->frameGeometry().size()));
     QTest::mouseClick(notice->ContinueButton(), Qt::LeftButton);
     QTRY_VERIFY(notice.isNull());
     QVERIFY(!QFileInfo::exists(m_home->UserIni()));

@@ -944,6 +944,8 @@ class EndToEndTest : public AppTestCase {
     QCOMPARE(FileHash(movedPath), original);
     app->ExitInstance();
     QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('\n'))));
+    // Report after report, never two boxes at once.
+    QCOMPARE(answerer.mostModalAtOnce, 1);
   }
 
   void cancellingTheSaveQuestionKeepsTheWindowAndTheMoves() {

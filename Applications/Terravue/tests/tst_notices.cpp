@@ -371,45 +371,68 @@ class NoticesTest : public AppTestCase {
 
   // -- notices ---------------------------------------------------------------
 
-  void aSecondNoticeOpensClearOfTheFirst() {
+  void noticesComeOneAtATimeAndTheSameOneIsNotShownTwice() {
     QWidget owner;
     owner.setGeometry(100, 100, 800, 600);
     owner.show();
     QVERIFY(QTest::qWaitForWindowExposed(&owner));
     QPointer<CInfoNoticeDlg> first = ShowInfoNotice(&owner, QStringLiteral("first"));
     QPointer<CInfoNoticeDlg> second = ShowInfoNotice(&owner, QStringLiteral("second\nwith\nmore\nlines"));
-    QPointer<CInfoNoticeDlg> third = ShowInfoNotice(&owner, QStringLiteral("third"));
-    QVERIFY(QTest::qWaitForWindowExposed(third.data()));
-    QVERIFY(!first->frameGeometry().intersects(second->frameGeometry()));
-    QVERIFY(!first->frameGeometry().intersects(third->frameGeometry()));
-    QVERIFY(!second->frameGeometry().intersects(third->frameGeometry()));
-    delete third;
+    QPointer<CInfoNoticeDlg> twice = ShowInfoNotice(&owner, QStringLiteral("second\nwith\nmore\nlines"));
+    QVERIFY(QTest::qWaitForWindowExposed(first.data()));
+    QTRY_VERIFY(twice.isNull());
+    QVERIFY(!second->isVisible());
+    // Clear of the map's centre, where the photos are.
+    QVERIFY(!first->frameGeometry().contains(owner.frameGeometry().center()));
+    QTest::mouseClick(first->OkButton(), Qt::LeftButton);
+    QTRY_VERIFY(first.isNull());
+    QTRY_VERIFY(second != nullptr && second->isVisible());
+    QCOMPARE(owner.findChildren<CInfoNoticeDlg*>().size(), 1);
     delete second;
-    delete first;
   }
 
-  void aNoticeStaysClearOfAnOpenDialogAndLeavesItInFront() {
+  void aNoticeWaitsUntilTheBoxTheUserMustAnswerIsClosed() {
     QWidget owner;
     owner.setGeometry(100, 100, 800, 600);
     owner.show();
     QVERIFY(QTest::qWaitForWindowExposed(&owner));
     QPointer<CInfoNoticeDlg> notice;
+    bool shownWithBox = false;
+    QTimer::singleShot(100, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box != nullptr);
+      QVERIFY(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+      notice = ShowInfoNotice(&owner, QStringLiteral("a notice while an error is shown"));
+      QTimer::singleShot(CNoticeDlg::kForegroundDelayMs, box, [box, &notice, &shownWithBox] {
+        shownWithBox = notice == nullptr || notice->isVisible();
+        box->accept();
+      });
+    });
+    ShowAppMessage(&owner, QMessageBox::Warning, QStringLiteral("An error\nof several\nlines\nthat must be read"));
+    QVERIFY(!shownWithBox);
+    QVERIFY(notice != nullptr);
+    QTRY_VERIFY(notice->isVisible());
+    delete notice;
+  }
+
+  void aBoxOpenedWhileANoticeShowsIsPlacedClearOfIt() {
+    QWidget owner;
+    owner.setGeometry(100, 100, 800, 600);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QPointer<CInfoNoticeDlg> notice =
+        ShowInfoNotice(&owner, QStringLiteral("a notice\nof\nmany\nlines\nthat\nthe\nquestion\nmust\nleave\nseen"));
+    QVERIFY(QTest::qWaitForWindowExposed(notice.data()));
     QRect boxFrame;
-    bool raisedOverBox = false;
     QTimer::singleShot(100, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       QVERIFY(box != nullptr);
       boxFrame = box->frameGeometry();
-      QVERIFY(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-      notice = ShowInfoNotice(&owner, QStringLiteral("a notice while an error is shown"));
-      QObject::connect(notice.data(), &CNoticeDlg::broughtToForeground, [&] { raisedOverBox = true; });
-      // The notice's foreground tick comes while the box is still open.
-      QTimer::singleShot(CNoticeDlg::kForegroundDelayMs + 300, box, [box] { box->accept(); });
+      box->accept();
     });
-    ShowAppMessage(&owner, QMessageBox::Warning, QStringLiteral("An error\nof several\nlines\nthat must be read"));
-    QVERIFY(notice != nullptr);
+    static_cast<void>(AskToSaveChanges(&owner, QStringLiteral("A question\nof several\nlines\nto be answered")));
+    QVERIFY(!boxFrame.isEmpty());
     QVERIFY(!notice->frameGeometry().intersects(boxFrame));
-    QVERIFY(!raisedOverBox);
     delete notice;
   }
 

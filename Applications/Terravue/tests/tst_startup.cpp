@@ -411,11 +411,14 @@ class StartupTest : public QObject {
     QVERIFY(!stored.y.has_value());
   }
 
-  void noticesSitCentredOverTheirParentAndEightyPixelsBelowItsTop() {
-    QCOMPARE(PlaceNoticeOverParent(QRect(100, 50, 1000, 700), QSize(300, 120)), QPoint(450, 130));
+  void noticesSitInTheLowerLeftCornerOfTheirParentAndDialogsCentredOverIt() {
+    // 12 pixels in from the left, 48 up from the bottom: 50 + 700 - 48 - 120 = 582.
+    QCOMPARE(PlaceNoticeOverParent(QRect(100, 50, 1000, 700), QSize(300, 120)), QPoint(112, 582));
+    // A notice taller than its parent's room starts at the parent's top edge.
+    QCOMPARE(PlaceNoticeOverParent(QRect(0, 20, 100, 100), QSize(301, 90)), QPoint(12, 20));
     QCOMPARE(CentreOverParent(QRect(100, 50, 1000, 700), QSize(300, 120)), QPoint(450, 340));
     // Division truncates toward zero when the dialog is wider than the parent.
-    QCOMPARE(PlaceNoticeOverParent(QRect(0, 0, 100, 100), QSize(301, 10)).x(), -100);
+    QCOMPARE(CentreOverParent(QRect(0, 0, 100, 100), QSize(301, 10)).x(), -100);
   }
 
   // --- the start-up sequence ---
