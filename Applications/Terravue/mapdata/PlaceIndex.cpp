@@ -446,6 +446,29 @@ std::optional<PlaceMatch> PlaceIndex::Nearest(const GeoPoint& point) const {
   return PlaceMatch{MakePlace(best), false, bestKm};
 }
 
+std::vector<PlaceMatch> PlaceIndex::NearestPlaces(const GeoPoint& point, std::size_t count) const {
+  count = std::min(count, m_places.size());
+  std::vector<std::pair<double, std::uint32_t>> best;  // kept sorted, at most `count` long
+  best.reserve(count + 1);
+  for (std::size_t i = 0; i < m_places.size() && count > 0; ++i) {
+    const PlaceRow& row = m_places[i];
+    const double km = DistanceKm(point, GeoPoint{row.latitudeE5 / 1e5, row.longitudeE5 / 1e5});
+    if (best.size() == count && km >= best.back().first) {
+      continue;
+    }
+    const std::pair<double, std::uint32_t> entry{km, static_cast<std::uint32_t>(i)};
+    best.insert(std::upper_bound(best.begin(), best.end(), entry), entry);
+    if (best.size() > count) {
+      best.pop_back();
+    }
+  }
+  std::vector<PlaceMatch> matches;
+  for (const auto& [km, index] : best) {
+    matches.push_back(PlaceMatch{MakePlace(index), false, km});
+  }
+  return matches;
+}
+
 std::size_t PlaceIndex::MemoryBytes() const {
   return m_bytes.capacity() + m_folds.capacity() * sizeof(FoldRow) + m_countries.capacity() * sizeof(CountryRow) +
          m_admin1.capacity() * sizeof(Admin1Row) + m_places.capacity() * sizeof(PlaceRow) + m_folded.capacity() +

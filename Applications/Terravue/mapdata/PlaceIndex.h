@@ -71,6 +71,9 @@ class PlaceIndex {
   /// The place nearest to `point` with its distance; nothing when the index is empty.
   [[nodiscard]] std::optional<PlaceMatch> Nearest(const GeoPoint& point) const;
 
+  /// The `count` places nearest to `point`, nearest first, with their distances.
+  [[nodiscard]] std::vector<PlaceMatch> NearestPlaces(const GeoPoint& point, std::size_t count) const;
+
   /// `text` folded as names are compared.
   [[nodiscard]] std::string Fold(std::string_view text) const;
 

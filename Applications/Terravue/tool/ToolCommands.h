@@ -33,6 +33,7 @@ int RunThumb(const std::vector<std::string>& args, std::ostream& out, std::ostre
 int RunLoad(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunPlace(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunRestore(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunWhere(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 /// A file status as a short reason for the one-line error of a subcommand.

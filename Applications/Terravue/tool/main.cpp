@@ -40,6 +40,10 @@ const ToolCommand kCommands[] = {
      "where [--date YYYY-MM-DD] LAT LNG   the nearest place to a position in decimal degrees, the time zone and "
      "its UTC offset there",
      RunWhere},
+    {"name-places",
+     "name-places [--dry-run] [--preserve-mtime] [--index FILE] [--zones FILE] [--zone-table FILE] PHOTO...   name "
+     "the nearest place (city, division, country) in each photo's XMP and IIM location; one JSON line per photo",
+     RunNamePlaces},
 };
 
 void Usage(std::ostream& err) {
