@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/PictureList.h"
@@ -196,4 +200,151 @@ bool AddPicturesOnWorkers(PictureList& list, const std::vector<std::string>& pat
   }
   list.SortByCaptureTime();
   return true;
+}
+
+namespace {
+
+// Runs `work(index)` for every index below `count` on `workers` threads, each taking the next
+// index not yet taken, until `keepGoing` is found cleared.
+void RunOnWorkers(std::size_t count, unsigned workers, const std::atomic<bool>& keepGoing,
+                  const std::function<void(std::size_t)>& work) {
+  if (workers == 0) {
+    workers = DefaultPictureWorkers();
+  }
+  workers = static_cast<unsigned>(std::min<std::size_t>({workers, kMaxWorkers, std::max<std::size_t>(count, 1)}));
+  std::atomic<std::size_t> next{0};
+  const auto run = [&] {
+    for (std::size_t index = next++; index < count && keepGoing.load(); index = next++) {
+      work(index);
+    }
+  };
+  std::vector<std::thread> threads;
+  threads.reserve(workers - 1);
+  for (unsigned i = 1; i < workers; ++i) {
+    threads.emplace_back(run);
+  }
+  run();
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+}
+
+}  // namespace
+
+std::vector<ThumbnailJob> AddPicturesLeavingThumbnails(PictureList& list, const std::vector<std::string>& paths,
+                                                       const std::string& rootFolder,
+                                                       const std::atomic<bool>& keepGoing, unsigned workers) {
+  (void)RemoveThumbnailsOfEndedProcesses(rootFolder);
+  std::vector<std::string> added;
+  for (const std::string& path : list.NewFilesOnly(paths)) {
+    if (IsAddablePicture(path, rootFolder)) {
+      added.push_back(path);
+    }
+  }
+  // The names one worker would give: the next free one per picture, stopping at the largest.
+  std::vector<PictureRecord> records;
+  std::vector<std::int32_t> counters;  // the list's counter once each picture is added
+  records.reserve(added.size());
+  counters.reserve(added.size());
+  std::int32_t number = list.Counter();
+  for (const std::string& path : added) {
+    number = NextFreeThumbnailNumber(number, rootFolder);
+    records.emplace_back(path, std::string(), ThumbnailName(number));
+    if (number < INT32_MAX) {
+      ++number;
+    }
+    counters.push_back(number);
+  }
+  // Reading tags and headers is the slow part; each record is its own worker's.
+  std::vector<char> read(records.size(), 0);
+  std::vector<char> wanted(records.size(), 0);
+  RunOnWorkers(records.size(), workers, keepGoing, [&](std::size_t index) {
+    PictureRecord& record = records[index];
+    (void)record.ReadPositionAndTime();
+    if (!MapPathExists(record.m_path)) {
+      // Gone since it was listed: no thumbnail, as a load that makes it finds.
+      record.m_cacheName.clear();
+      record.m_width = PictureRecord::kMissingWidth;
+      record.m_height = PictureRecord::kMissingHeight;
+    } else if (IsJpegStill(record.m_path)) {
+      std::int32_t width = 0;
+      std::int32_t height = 0;
+      if (ThumbnailSizeOf(record.m_path, &width, &height)) {
+        record.m_width = width;
+        record.m_height = height;
+      }
+      wanted[index] = 1;
+    }
+    read[index] = 1;
+  });
+
+  std::vector<ThumbnailJob> jobs;
+  bool selectedOne = false;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (read[i] == 0) {
+      // Cancelled: the pictures read before the first one not read are kept, unsorted.
+      return jobs;
+    }
+    PictureRecord& record = records[i];
+    list.SetCounter(counters[i]);
+    record.m_selected = 0;
+    if (!selectedOne && record.HasPosition()) {
+      record.m_selected = 1;
+      selectedOne = true;
+    }
+    if (wanted[i] != 0) {
+      jobs.push_back(ThumbnailJob{record.m_path, record.m_cacheName});
+    }
+    list.Append(std::move(record));
+  }
+  list.SortByCaptureTime();
+  return jobs;
+}
+
+std::vector<ThumbnailOutcome> MakeThumbnailsOnWorkers(
+    const std::vector<ThumbnailJob>& jobs, const std::string& rootFolder, const std::atomic<bool>& keepGoing,
+    const std::function<void(std::size_t, const ThumbnailOutcome&)>& made, unsigned workers) {
+  std::vector<ThumbnailOutcome> outcomes(jobs.size());
+  RunOnWorkers(jobs.size(), workers, keepGoing, [&](std::size_t index) {
+    const ThumbnailJob& job = jobs[index];
+    ThumbnailOutcome outcome;
+    outcome.started = true;
+    if (ThumbnailNumber(job.cacheName) < 0) {
+      outcome.result = PictureResult::ThumbnailFailed;
+    } else {
+      outcome.result = MakeThumbnail(job.picturePath, JoinMapPath(rootFolder, job.cacheName), &outcome.width,
+                                     &outcome.height, /*listed=*/true);
+    }
+    outcomes[index] = outcome;
+    if (made) {
+      made(index, outcome);
+    }
+  });
+  return outcomes;
+}
+
+bool ApplyThumbnailOutcomes(PictureList& list, const std::vector<ThumbnailJob>& jobs,
+                            const std::vector<ThumbnailOutcome>& outcomes) {
+  bool written = true;
+  std::map<std::pair<std::string_view, std::string_view>, std::size_t> jobOf;
+  for (std::size_t i = 0; i < jobs.size() && i < outcomes.size(); ++i) {
+    jobOf.emplace(std::pair<std::string_view, std::string_view>(jobs[i].picturePath, jobs[i].cacheName), i);
+    written = written && !(outcomes[i].started && outcomes[i].result == PictureResult::ThumbnailFailed);
+  }
+  for (PictureRecord& record : list.Records()) {
+    const auto found = jobOf.find({record.m_path, record.m_cacheName});
+    if (found == jobOf.end() || !outcomes[found->second].started) {
+      continue;
+    }
+    const ThumbnailOutcome& outcome = outcomes[found->second];
+    if (outcome.width > 0 && outcome.height > 0) {
+      record.m_width = outcome.width;
+      record.m_height = outcome.height;
+    } else if (outcome.result == PictureResult::NotJpegStill) {
+      // A picture that does not decode keeps the size it was made with.
+      record.m_width = PictureRecord::kDefaultWidth;
+      record.m_height = PictureRecord::kDefaultHeight;
+    }
+  }
+  return written;
 }

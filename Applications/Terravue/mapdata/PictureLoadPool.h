@@ -1,8 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "Applications/Terravue/mapdata/PictureResult.h"
 
 class PictureList;
 class ProgressSink;
@@ -26,3 +31,42 @@ class ProgressSink;
 [[nodiscard]] bool AddPicturesOnWorkers(PictureList& list, const std::vector<std::string>& paths,
                                         const std::string& rootFolder, ProgressSink& progress,
                                         const std::atomic<bool>& keepGoing, unsigned workers = 0);
+
+/// A thumbnail still to be made for a picture on the list.
+struct ThumbnailJob {
+  std::string picturePath;
+  std::string cacheName;  ///< the thumbnail's file name in the map's root folder
+};
+
+/// What making one thumbnail gave.
+struct ThumbnailOutcome {
+  bool started = false;  ///< false when the work stopped before this one
+  PictureResult result = PictureResult::ThumbnailFailed;
+  std::int32_t width = 0;  ///< the thumbnail's size when it was made
+  std::int32_t height = 0;
+};
+
+/// Adds pictures to `list` as AddPicturesOnWorkers does (the same records in the same order, the
+/// same thumbnail names and counter, the same selection), but makes no thumbnail: each picture
+/// gets the size its thumbnail will have from the picture's header, and the thumbnails to make
+/// come back, in the order the pictures were added. Positions and capture times are read on
+/// `workers` threads (0: one per core). A cleared `keepGoing` stops adding, as it does there.
+[[nodiscard]] std::vector<ThumbnailJob> AddPicturesLeavingThumbnails(PictureList& list,
+                                                                     const std::vector<std::string>& paths,
+                                                                     const std::string& rootFolder,
+                                                                     const std::atomic<bool>& keepGoing,
+                                                                     unsigned workers = 0);
+
+/// Makes the thumbnails of `jobs` in `rootFolder` on `workers` threads (0: one per core), each
+/// listed before its file exists as a load lists it. `made` is called on a worker thread once for
+/// each thumbnail made or failed, with its index, in no set order; once `keepGoing` is found
+/// cleared no further thumbnail is started. The outcomes come back in job order.
+[[nodiscard]] std::vector<ThumbnailOutcome> MakeThumbnailsOnWorkers(
+    const std::vector<ThumbnailJob>& jobs, const std::string& rootFolder, const std::atomic<bool>& keepGoing,
+    const std::function<void(std::size_t, const ThumbnailOutcome&)>& made, unsigned workers = 0);
+
+/// Puts the outcomes into the records they belong to (found by path and thumbnail name, wherever
+/// the list has put them since): a picture whose thumbnail could not be decoded keeps the size a
+/// load that made its thumbnail at once gives it. False when a thumbnail could not be written.
+[[nodiscard]] bool ApplyThumbnailOutcomes(PictureList& list, const std::vector<ThumbnailJob>& jobs,
+                                          const std::vector<ThumbnailOutcome>& outcomes);

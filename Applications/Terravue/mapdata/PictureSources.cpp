@@ -69,6 +69,33 @@ bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* hei
 
 namespace {
 
+// The size of the picture as decoded at full size: the decoder turns
+// orientations 6 and 8 but leaves the mirrored 5 and 7 lying.
+XpPixmapOps::Size DecodedSize(const XpImageIoJpeg& reader, XpPixmapOps::Size upright) {
+  if (reader.GetOrientation() == 5 || reader.GetOrientation() == 7) {
+    return {upright.height, upright.width};
+  }
+  return upright;
+}
+
+}  // namespace
+
+bool ThumbnailSizeOf(const std::string& path, std::int32_t* width, std::int32_t* height) {
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return false;
+  }
+  XpImageIoJpeg reader;
+  XpPixmapOps::Size upright;
+  if (reader.ReadImageInfo(file, 0, &upright, /*ignoreOrientation=*/false) != XpStatus::Ok) {
+    return false;
+  }
+  const XpPixmapOps::Size decoded = DecodedSize(reader, upright);
+  return FitThumbnailSize(decoded.width, decoded.height, width, height);
+}
+
+namespace {
+
 // Writes `bytes` to a file created at `path`, which must not exist yet: a file
 // that has the name (a photo, a link, anything) is never opened, followed or
 // replaced. A file this call created and could not fill is removed again.
@@ -125,12 +152,7 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
   if (!pixmap) {
     return PictureResult::NotJpegStill;
   }
-  // The size of the picture as decoded at full size: the decoder turns
-  // orientations 6 and 8 but leaves the mirrored 5 and 7 lying.
-  XpPixmapOps::Size decoded = upright;
-  if (reader.GetOrientation() == 5 || reader.GetOrientation() == 7) {
-    decoded = {upright.height, upright.width};
-  }
+  const XpPixmapOps::Size decoded = DecodedSize(reader, upright);
   if (!FitThumbnailSize(decoded.width, decoded.height, &fitWidth, &fitHeight) ||
       XpPixmapOps::Resize(*pixmap, fitWidth, fitHeight) != XpStatus::Ok) {
     return PictureResult::NotJpegStill;

@@ -24,6 +24,10 @@ class XpGPSRecord;
 /// False when the file can't be opened or is not a decodable JPEG.
 [[nodiscard]] bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height);
 
+/// The size MakeThumbnail gives the thumbnail of a JPEG, read from its header
+/// alone. False when the file can't be opened or its header does not read.
+[[nodiscard]] bool ThumbnailSizeOf(const std::string& path, std::int32_t* width, std::int32_t* height);
+
 /// Writes the thumbnail of `picturePath` to a new file `thumbnailPath`: upright,
 /// fitted into the 550 box, JPEG quality 70, carrying the picture's Exif data.
 /// Answers 0, 8 when the picture can't be read, decoded or scaled, 9 when the

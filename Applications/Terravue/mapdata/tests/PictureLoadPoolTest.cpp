@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <string_view>
 #include <thread>
 
@@ -232,6 +233,101 @@ TEST_P(PictureLoadPool, AnswersFalseAtTheFirstThumbnailThatCantBeWritten) {
   EXPECT_FALSE(AddPicturesOnWorkers(pool, paths, nowhere, poolSteps, keepGoing, GetParam()));
   ExpectSameRecords(one, pool);
   EXPECT_EQ(poolSteps.steps, oneSteps.steps);
+}
+
+// Markers first: the pictures are listed with the sizes their thumbnails will have, and the
+// thumbnails are made afterwards. Once they are made, list and folder are what one worker gives.
+TEST_P(PictureLoadPool, ListsThePicturesFirstAndTheirThumbnailsAfterAsOneWorkerDoes) {
+  TempFolder other;
+  std::vector<std::string> paths = MixedPaths(other);
+  TempFolder oneFolder;
+  TempFolder laterFolder;
+  PictureList one;
+  PictureList later;
+  std::atomic<bool> keepGoing{true};
+  CountingProgress oneSteps;
+  EXPECT_TRUE(one.AddPictures(paths, oneFolder.Path(), oneSteps, keepGoing));
+
+  const std::vector<ThumbnailJob> jobs =
+      AddPicturesLeavingThumbnails(later, paths, laterFolder.Path(), keepGoing, GetParam());
+  ASSERT_GT(jobs.size(), 50U);
+  EXPECT_TRUE(FolderFiles(laterFolder.Path()).empty());
+  // Before any thumbnail exists the list is already the final one, sizes included, except for
+  // pictures whose thumbnail will not decode.
+  std::size_t sameBefore = 0;
+  for (std::size_t i = 0; i < later.Count() && i < one.Count(); ++i) {
+    sameBefore += later.At(i).m_width == one.At(i).m_width && later.At(i).m_height == one.At(i).m_height ? 1U : 0U;
+  }
+  EXPECT_GE(sameBefore + 3, one.Count());
+
+  std::mutex mutex;
+  std::vector<std::size_t> madeIndexes;
+  const std::vector<ThumbnailOutcome> outcomes = MakeThumbnailsOnWorkers(
+      jobs, laterFolder.Path(), keepGoing,
+      [&](std::size_t index, const ThumbnailOutcome& outcome) {
+        EXPECT_TRUE(outcome.started);
+        // The thumbnail is on disk when it is announced.
+        EXPECT_EQ(fs::exists(fs::path(laterFolder.Path()) / jobs[index].cacheName),
+                  outcome.result == PictureResult::Success);
+        std::scoped_lock lock(mutex);
+        madeIndexes.push_back(index);
+      },
+      GetParam());
+  std::sort(madeIndexes.begin(), madeIndexes.end());
+  ASSERT_EQ(madeIndexes.size(), jobs.size());
+  for (std::size_t i = 0; i < madeIndexes.size(); ++i) {
+    EXPECT_EQ(madeIndexes[i], i);
+  }
+  EXPECT_TRUE(ApplyThumbnailOutcomes(later, jobs, outcomes));
+  ExpectSameRecords(one, later);
+  EXPECT_EQ(Differences(oneFolder.Path(), laterFolder.Path()), "");
+}
+
+TEST_P(PictureLoadPool, StopsMakingThumbnailsWhenCancelledAndKeepsThePictures) {
+  TempFolder other;
+  const std::vector<std::string> paths = MixedPaths(other);
+  TempFolder folder;
+  PictureList list;
+  std::atomic<bool> keepGoing{true};
+  const std::vector<ThumbnailJob> jobs = AddPicturesLeavingThumbnails(list, paths, folder.Path(), keepGoing);
+  const std::size_t listed = list.Count();
+  std::atomic<int> made{0};
+  const std::vector<ThumbnailOutcome> outcomes = MakeThumbnailsOnWorkers(
+      jobs, folder.Path(), keepGoing,
+      [&](std::size_t, const ThumbnailOutcome&) {
+        if (++made == 5) {
+          keepGoing = false;
+        }
+      },
+      GetParam());
+  // Each worker finishes the thumbnail it has; none is started after the cancel.
+  const auto started = static_cast<std::size_t>(
+      std::count_if(outcomes.begin(), outcomes.end(), [](const ThumbnailOutcome& o) { return o.started; }));
+  EXPECT_GE(started, 5U);
+  EXPECT_LE(started, 5U + GetParam());
+  EXPECT_EQ(static_cast<std::size_t>(made.load()), started);
+  EXPECT_TRUE(ApplyThumbnailOutcomes(list, jobs, outcomes));
+  EXPECT_EQ(list.Count(), listed);
+  std::size_t onDisk = 0;
+  for (const auto& [name, bytes] : FolderFiles(folder.Path())) {
+    onDisk += name.rfind("cache_", 0) == 0 ? 1U : 0U;
+  }
+  EXPECT_LE(onDisk, started);
+}
+
+TEST_P(PictureLoadPool, ReportsAThumbnailThatCantBeWrittenAndKeepsThePictures) {
+  TempFolder other;
+  const std::vector<std::string> paths = MixedPaths(other);
+  PictureList list;
+  std::atomic<bool> keepGoing{true};
+  const std::string nowhere = other / "no/such/folder";
+  const std::vector<ThumbnailJob> jobs = AddPicturesLeavingThumbnails(list, paths, nowhere, keepGoing, GetParam());
+  const std::size_t listed = list.Count();
+  ASSERT_GT(listed, 50U);
+  const std::vector<ThumbnailOutcome> outcomes = MakeThumbnailsOnWorkers(jobs, nowhere, keepGoing, {}, GetParam());
+  EXPECT_FALSE(ApplyThumbnailOutcomes(list, jobs, outcomes));
+  // The pictures stay on the list, with their positions: only their thumbnails are missing.
+  EXPECT_EQ(list.Count(), listed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, PictureLoadPool, ::testing::Values(2U, 3U, 8U));
