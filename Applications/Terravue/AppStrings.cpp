@@ -95,6 +95,12 @@ constexpr std::array kTexts = {
     // Pictures that could not be read when they went on the map: "%s" lists them, one per line.
     BuiltInText{"load/unreadable", "These pictures could not be read. They are shown without a thumbnail:\n\n%s",
                 "次の画像を読み込めませんでした。サムネイルなしで表示します:\n\n%s"},
+    // A save asked for while the thumbnails of the photos just added are still being made.
+    BuiltInText{"load/thumbnailsPending",
+                "The thumbnails of the photos just added are still being made. Save again when they are all shown; "
+                "your moves are kept.",
+                "追加した写真のサムネイルを作成中です。すべて表示されてから、もう一度保存してください。移動した位置はそ"
+                "のまま残ります。"},
     BuiltInText{"load/notJpeg", "%s: not a JPEG picture inside", "%s: 中身がJPEG画像ではありません"},
     BuiltInText{"load/undecodable", "%s: the picture data can't be decoded (damaged, or a colour format such as CMYK)",
                 "%s: 画像データを読み取れません(破損しているか、CMYKなど対応していない色形式です)"},

@@ -138,8 +138,8 @@ void CTerravueBaseWnd::RebuildStateItems() {
 }
 
 void CTerravueBaseWnd::PrepareMenu() {
-  const bool onServerPage =
-      m_htmlWnd != nullptr && m_htmlWnd->GetPageKind() == PageKind::PageServer && !m_htmlWnd->IsLoading();
+  const bool onServerPage = m_htmlWnd != nullptr && m_htmlWnd->GetPageKind() == PageKind::PageServer &&
+                            (!m_htmlWnd->IsLoading() || m_htmlWnd->MakingThumbnails());
   for (QAction* action : m_menu->actions()) {
     const int id = MainMenu::CommandOf(action);
     if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver) {
@@ -305,6 +305,9 @@ bool CTerravueBaseWnd::SaveAsNew(bool* cancelled) {
     }
     return false;
   }
+  if (RefusedWhileMakingThumbnails()) {
+    return false;
+  }
   if (m_htmlWnd->GetPageKind() != PageKind::PageServer || m_htmlWnd->IsLoading()) {
     ShowAppMessage(this, QMessageBox::Information, globals.Message(110));
     return false;
@@ -375,7 +378,7 @@ bool CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
 }
 
 void CTerravueBaseWnd::SaveOver() {
-  if (m_htmlWnd->IsLoading()) {
+  if (RefusedWhileMakingThumbnails() || m_htmlWnd->IsLoading()) {
     return;
   }
   if (m_htmlWnd->CurrentMap().m_name.empty()) {
@@ -384,6 +387,16 @@ void CTerravueBaseWnd::SaveOver() {
   }
   static_cast<void>(m_htmlWnd->ReadPageEdits(/*withPictures=*/true));
   static_cast<void>(SaveShownStateOver(/*reportFailure=*/true));
+}
+
+bool CTerravueBaseWnd::RefusedWhileMakingThumbnails() {
+  if (!m_htmlWnd->MakingThumbnails()) {
+    return false;
+  }
+  // The thumbnails go into the saved map's folder with the save; while they are being made the
+  // save would take half of them. The moves made meanwhile stay on the map.
+  ShowAppMessage(this, QMessageBox::Information, AppStrings::Instance().Text(QStringLiteral("load/thumbnailsPending")));
+  return true;
 }
 
 bool CTerravueBaseWnd::SaveQuestion() {
@@ -506,6 +519,10 @@ void CTerravueBaseWnd::closeEvent(QCloseEvent* event) {
   if (event->spontaneous() && !IsSystemCloseAllowed()) {
     event->ignore();
     return;
+  }
+  if (m_htmlWnd != nullptr && m_htmlWnd->MakingThumbnails()) {
+    // Closing does not wait for the thumbnails, and the moves made meanwhile are asked about.
+    m_htmlWnd->StopMakingThumbnails();
   }
   if (m_htmlWnd != nullptr && !m_htmlWnd->IsLoading()) {
     const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);

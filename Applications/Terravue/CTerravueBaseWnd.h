@@ -68,6 +68,8 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   /// name dialog that follows) or the save failed: the caller then keeps the
   /// window and the map as they are.
   bool SaveQuestion();
+  // Tells the user a save waits for the thumbnails still being made; true when it does.
+  bool RefusedWhileMakingThumbnails();
   /// Saves the map as a new state under a name the user gives. False when
   /// nothing could be saved; true also when the user cancelled, which
   /// `cancelled` (may be null) then tells.

@@ -1,5 +1,6 @@
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -36,6 +37,7 @@
 #include "Applications/Terravue/UserMessages.h"
 #include "Applications/Terravue/WebProfile.h"
 #include "Applications/Terravue/WriteBackMessage.h"
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/PageEdits.h"
 #include "Applications/Terravue/mapdata/PictureLoadPool.h"
@@ -210,6 +212,7 @@ void CTerravueHtmlWnd::JoinWorker() {
 
 void CTerravueHtmlWnd::StopLoad() {
   m_keepRunning = false;
+  m_thumbnailsGoing = false;
   JoinWorker();
 }
 
@@ -280,11 +283,58 @@ void CTerravueHtmlWnd::LoadWorker(std::vector<std::string> paths, bool hasList, 
   const auto post = [this](auto function) { QMetaObject::invokeMethod(this, function, Qt::QueuedConnection); };
   std::unique_lock lock(m_mapLock);
   m_currentMap.m_pictures.ClearSelection();
+  if (hasList && !m_rebuild) {
+    // Markers first: the pictures go on the map with what their headers tell (position, time,
+    // the size of the thumbnail to come), the map is sent at once, and the thumbnails are made
+    // afterwards on every core, each shown on the page as soon as it is there.
+    const std::vector<ThumbnailJob> jobs =
+        AddPicturesLeavingThumbnails(m_currentMap.m_pictures, paths, m_currentMap.m_rootFolder, m_keepRunning);
+    if (!m_keepRunning) {
+      lock.unlock();
+      if (progress != nullptr) {
+        progress->PostClose();
+      }
+      post([this] { OnLoadEnded(false); });
+      return;
+    }
+    if (!m_currentMap.m_pictures.CountWithoutPosition(nullptr)) {
+      m_currentMap.m_zoom = settings.zoom;
+      m_currentMap.m_latitude = settings.latitude;
+      m_currentMap.m_longitude = settings.longitude;
+    }
+    const std::string root = m_currentMap.m_rootFolder;
+    QStringList files;
+    files.reserve(static_cast<qsizetype>(jobs.size()));
+    for (const ThumbnailJob& job : jobs) {
+      files.append(QString::fromStdString(JoinMapPath(root, job.cacheName)));
+    }
+    m_queryQueue.push_back(m_currentMap.BuildRequest(settings.context));
+    lock.unlock();
+    post([this, files] {
+      ThumbnailSchemeHandler::ExpectThumbnails(files);
+      m_makingThumbnails = true;
+    });
+    post([this] { CustomNavigate(kNavigateQuery); });
+
+    NullProgressSink noProgress;
+    ProgressSink& sink = progress != nullptr ? static_cast<ProgressSink&>(*progress) : noProgress;
+    std::vector<ThumbnailOutcome> outcomes =
+        MakeThumbnailsOnWorkers(jobs, root, m_thumbnailsGoing, [&](std::size_t index, const ThumbnailOutcome&) {
+          sink.Step();
+          post([file = files[static_cast<qsizetype>(index)]] { ThumbnailSchemeHandler::ThumbnailDone(file); });
+        });
+    if (progress != nullptr) {
+      progress->PostClose();
+    }
+    const bool stopped = !m_thumbnailsGoing.load();
+    post([this, jobs, outcomes = std::move(outcomes), stopped] { OnThumbnailsMade(jobs, outcomes, stopped); });
+    return;
+  }
   if (hasList) {
     NullProgressSink noProgress;
     ProgressSink& sink = progress != nullptr ? static_cast<ProgressSink&>(*progress) : noProgress;
-    // The pictures are read and their thumbnails made on every core; the list comes out as one
-    // thread would make it.
+    // A map opened again without its thumbnails is rebuilt whole before it is shown: its saved
+    // file is written with the new thumbnails' names.
     const bool added =
         AddPicturesOnWorkers(m_currentMap.m_pictures, paths, m_currentMap.m_rootFolder, sink, m_keepRunning);
     if (progress != nullptr) {
@@ -328,6 +378,45 @@ void CTerravueHtmlWnd::LoadWorker(std::vector<std::string> paths, bool hasList, 
   lock.unlock();
   post([this, clearModified] { OnLoadEnded(clearModified); });
   post([this] { CustomNavigate(kNavigateQuery); });
+}
+
+void CTerravueHtmlWnd::OnThumbnailsMade(const std::vector<ThumbnailJob>& jobs,
+                                        const std::vector<ThumbnailOutcome>& outcomes, bool stopped) {
+  JoinWorker();
+  ThumbnailSchemeHandler::StopExpecting();
+  if (!m_makingThumbnails) {
+    return;
+  }
+  bool written = true;
+  std::vector<UnreadablePicture> unreadable;
+  {
+    std::scoped_lock lock(m_mapLock);
+    written = ApplyThumbnailOutcomes(m_currentMap.m_pictures, jobs, outcomes);
+    // Pictures that could not be made into thumbnails are told about, unless the making was
+    // stopped: those not started are simply without one.
+    if (written && !stopped) {
+      unreadable = FindUnreadablePictures(m_currentMap.m_pictures, m_currentMap.m_rootFolder);
+    }
+  }
+  m_makingThumbnails = false;
+  if (!written) {
+    ShowMessage102();
+  }
+  if (!unreadable.empty()) {
+    ReportUnreadable(unreadable);
+  }
+  OnLoadEnded(false);
+}
+
+void CTerravueHtmlWnd::StopMakingThumbnails() {
+  if (!m_makingThumbnails) {
+    return;
+  }
+  m_thumbnailsGoing = false;
+  JoinWorker();
+  // The worker's last word is posted; it is taken now rather than after the caller is done.
+  QCoreApplication::sendPostedEvents(this);
+  m_thumbnailsGoing = true;
 }
 
 void CTerravueHtmlWnd::OnLoadEnded(bool clearModified) {
@@ -641,7 +730,7 @@ bool CTerravueHtmlWnd::ReadPageEdits(bool withPictures) {
   // While a load runs the map is being rebuilt, and while a map just sent
   // replaces the page the page shows what is no longer the map: nothing on
   // it can be applied.
-  if (m_loading || m_sending || m_readingPage) {
+  if ((m_loading && !m_makingThumbnails) || m_sending || m_readingPage) {
     return false;
   }
   m_readingPage = true;

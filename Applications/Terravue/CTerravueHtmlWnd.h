@@ -19,6 +19,7 @@
 
 #include "Applications/Terravue/TrackPageAccess.h"
 #include "Applications/Terravue/mapdata/MapState.h"
+#include "Applications/Terravue/mapdata/PictureLoadPool.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
 #include "Applications/Terravue/mapdata/UnreadablePictures.h"
 
@@ -123,8 +124,15 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// its marks when it has loaded.
   void ShowPendingMarks();
 
-  /// True while a picture load runs.
+  /// True while a picture load runs (also while only its thumbnails are still
+  /// being made).
   [[nodiscard]] bool IsLoading() const { return m_loading; }
+  /// True while the pictures of a load are on the map and only their
+  /// thumbnails are still being made: the page takes moves, saves wait.
+  [[nodiscard]] bool MakingThumbnails() const { return m_makingThumbnails; }
+  /// Stops making thumbnails (those under way are finished) and ends the load
+  /// now; the pictures stay, those without a thumbnail show a placeholder.
+  void StopMakingThumbnails();
   /// True from a navigation the program starts (a map sent, the start page)
   /// until the browser has finished it.
   [[nodiscard]] bool IsSending() const { return m_sending; }
@@ -193,6 +201,9 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   void Reload(const std::vector<std::string>& paths);
   void LoadWorker(std::vector<std::string> paths, bool hasList, CProgressDlg* progress, LoadSettings settings);
   void OnLoadEnded(bool clearModified);
+  // The thumbnails of a load are made, or their making stopped: the outcomes go into the map.
+  void OnThumbnailsMade(const std::vector<ThumbnailJob>& jobs, const std::vector<ThumbnailOutcome>& outcomes,
+                        bool stopped);
   void QueueRequestAndNavigate();
   void CustomNavigate(int code);
   void OfferLocationNotices();
@@ -223,6 +234,8 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   CCustomButton* m_menuButton = nullptr;
   CTrackDlg* m_tracks = nullptr;
   std::atomic<bool> m_keepRunning{true};
+  std::atomic<bool> m_thumbnailsGoing{true};  ///< cleared to stop making the thumbnails of a load
+  bool m_makingThumbnails = false;            ///< user-interface thread only
   bool m_created = false;
   bool m_ready = false;
   bool m_rebuild = false;

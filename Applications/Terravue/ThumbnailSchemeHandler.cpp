@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMultiHash>
+#include <QPointer>
+#include <QSet>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
@@ -28,6 +31,41 @@ QString& ServedFolderStorage() {
   return folder;
 }
 
+// Thumbnails being made, and the requests waiting for them (a request the
+// page has given up is gone from its pointer).
+struct Expected {
+  QSet<QString> files;
+  QMultiHash<QString, QPointer<QWebEngineUrlRequestJob>> waiting;
+};
+
+Expected& ExpectedStorage() {
+  static Expected expected;
+  return expected;
+}
+
+void Reply(QWebEngineUrlRequestJob* job, const QString& path) {
+  QFile file(path);
+  if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || file.size() > ThumbnailSchemeHandler::kMaxFileBytes) {
+    job->fail(QWebEngineUrlRequestJob::RequestFailed);
+    return;
+  }
+  // The buffer belongs to the job, which keeps it for as long as it reads.
+  auto* buffer = new QBuffer(job);
+  buffer->setData(file.read(ThumbnailSchemeHandler::kMaxFileBytes));
+  job->reply(QByteArrayLiteral("image/jpeg"), buffer);
+}
+
+void AnswerWaiting(const QString& file) {
+  Expected& expected = ExpectedStorage();
+  const QList<QPointer<QWebEngineUrlRequestJob>> jobs = expected.waiting.values(file);
+  expected.waiting.remove(file);
+  for (const QPointer<QWebEngineUrlRequestJob>& job : jobs) {
+    if (job != nullptr) {
+      Reply(job, ThumbnailSchemeHandler::FileFor(job->requestUrl(), ThumbnailSchemeHandler::ServedFolder()));
+    }
+  }
+}
+
 }  // namespace
 
 ThumbnailSchemeHandler::ThumbnailSchemeHandler(QObject* parent) : QWebEngineUrlSchemeHandler(parent) {}
@@ -37,6 +75,34 @@ void ThumbnailSchemeHandler::SetServedFolder(const QString& folder) { ServedFold
 QString ThumbnailSchemeHandler::ServedFolder() {
   const QString& folder = ServedFolderStorage();
   return folder.isEmpty() ? AppGlobals::Get().workFolder : folder;
+}
+
+void ThumbnailSchemeHandler::ExpectThumbnails(const QStringList& files) {
+  for (const QString& file : files) {
+    ExpectedStorage().files.insert(file);
+  }
+}
+
+void ThumbnailSchemeHandler::ThumbnailDone(const QString& file) {
+  ExpectedStorage().files.remove(file);
+  AnswerWaiting(file);
+}
+
+void ThumbnailSchemeHandler::StopExpecting() {
+  Expected& expected = ExpectedStorage();
+  expected.files.clear();
+  const QStringList files = expected.waiting.uniqueKeys();
+  for (const QString& file : files) {
+    AnswerWaiting(file);
+  }
+}
+
+int ThumbnailSchemeHandler::WaitingRequests() {
+  int count = 0;
+  for (const QPointer<QWebEngineUrlRequestJob>& job : ExpectedStorage().waiting) {
+    count += job != nullptr ? 1 : 0;
+  }
+  return count;
 }
 
 bool ThumbnailSchemeHandler::IsServerOrigin(const QUrl& initiator, const QUrl& serverUrl) {
@@ -93,16 +159,17 @@ void ThumbnailSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
   }
   const QString path = FileFor(job->requestUrl(), ServedFolder());
   if (path.isEmpty()) {
+    // A thumbnail still being made is answered once it is there. Only the
+    // exact files expected wait: any other name fails at once.
+    const QUrl url = job->requestUrl();
+    const QString file = ServedFolder() + url.path(QUrl::FullyDecoded);
+    if (url.scheme() == QLatin1String(kScheme) && !url.hasQuery() && !url.hasFragment() &&
+        ExpectedStorage().files.contains(file)) {
+      ExpectedStorage().waiting.insert(file, QPointer<QWebEngineUrlRequestJob>(job));
+      return;
+    }
     job->fail(QWebEngineUrlRequestJob::UrlNotFound);
     return;
   }
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxFileBytes) {
-    job->fail(QWebEngineUrlRequestJob::RequestFailed);
-    return;
-  }
-  // The buffer belongs to the job, which keeps it for as long as it reads.
-  auto* buffer = new QBuffer(job);
-  buffer->setData(file.read(kMaxFileBytes));
-  job->reply(QByteArrayLiteral("image/jpeg"), buffer);
+  Reply(job, path);
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QWebEngineUrlSchemeHandler>
 
@@ -35,6 +36,20 @@ class ThumbnailSchemeHandler : public QWebEngineUrlSchemeHandler {
   static void SetServedFolder(const QString& folder);
   /// The folder thumbnails come from now.
   [[nodiscard]] static QString ServedFolder();
+
+  /// Thumbnails being made (their full paths below the root folder of the map
+  /// sent): a request for one that is not there yet waits for it instead of
+  /// failing, so the page shows its placeholder until the thumbnail comes.
+  /// User-interface thread only.
+  static void ExpectThumbnails(const QStringList& files);
+  /// The thumbnail at `file` is made, or will not be: the requests waiting for
+  /// it are answered now. User-interface thread only.
+  static void ThumbnailDone(const QString& file);
+  /// No thumbnail is expected any more: every waiting request is answered as
+  /// its file now stands. User-interface thread only.
+  static void StopExpecting();
+  /// Requests waiting for a thumbnail.
+  [[nodiscard]] static int WaitingRequests();
 
   void requestStarted(QWebEngineUrlRequestJob* job) override;
 

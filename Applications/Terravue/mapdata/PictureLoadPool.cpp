@@ -205,7 +205,8 @@ bool AddPicturesOnWorkers(PictureList& list, const std::vector<std::string>& pat
 namespace {
 
 // Runs `work(index)` for every index below `count` on `workers` threads, each taking the next
-// index not yet taken, until `keepGoing` is found cleared.
+// index not yet taken, until `keepGoing` is found cleared. The first one always runs, as one
+// worker makes the picture it has started before it looks at a cancel.
 void RunOnWorkers(std::size_t count, unsigned workers, const std::atomic<bool>& keepGoing,
                   const std::function<void(std::size_t)>& work) {
   if (workers == 0) {
@@ -214,7 +215,7 @@ void RunOnWorkers(std::size_t count, unsigned workers, const std::atomic<bool>& 
   workers = static_cast<unsigned>(std::min<std::size_t>({workers, kMaxWorkers, std::max<std::size_t>(count, 1)}));
   std::atomic<std::size_t> next{0};
   const auto run = [&] {
-    for (std::size_t index = next++; index < count && keepGoing.load(); index = next++) {
+    for (std::size_t index = next++; index < count && (index == 0 || keepGoing.load()); index = next++) {
       work(index);
     }
   };

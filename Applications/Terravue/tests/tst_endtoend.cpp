@@ -34,6 +34,7 @@
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/ThumbnailSchemeHandler.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 #include "Applications/Terravue/tests/TestPhotos.h"
@@ -648,6 +649,67 @@ class EndToEndTest : public AppTestCase {
     QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.contains(expected), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageMap, 30000);
     QCOMPARE(app.MainWindow()->CurrentStateIndex(), -1);
+    app.ExitInstance();
+  }
+
+  // The map is sent before the thumbnails are made: a thumbnail the page asks for while it is
+  // being made waits for it (the page keeps its placeholder) and shows once it is there; one no
+  // longer coming fails as a missing one does, and a name nobody makes fails at once.
+  void aThumbnailStillBeingMadeShowsOnThePageWhenItComes() {
+    const QStringList photos = MakeThreePhotosQuietly();
+    QCOMPARE(photos.size(), 3);
+    CTerravueApp app(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(app);
+    QVERIFY(map != nullptr);
+    QVERIFY(!map->MakingThumbnails());
+    QCOMPARE(ThumbnailSchemeHandler::WaitingRequests(), 0);
+    const QString root = QString::fromStdString(map->CurrentMap().m_rootFolder);
+    const QString made =
+        root + QLatin1Char('/') + QString::fromStdString(map->CurrentMap().m_pictures.At(0).m_cacheName);
+    QVERIFY(QFileInfo(made).isFile());
+    // Every thumbnail of the load is on the page by now.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        ScriptNumber(map,
+                     QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#list img.tvThumbImg'),"
+                                    " function (i) { return i.complete && i.naturalWidth > 0; }).length")),
+        3, 20000);
+
+    // Asks for `name` as the page asks for a thumbnail; its outcome lands in window.tvSeen[name].
+    const auto ask = [map](const QString& name) {
+      RunScript(map, QStringLiteral(
+                         "(function () { window.tvSeen = window.tvSeen || {};"
+                         " var base = document.querySelector('#list img.tvThumbImg').src;"
+                         " var i = new Image(); i.onload = function () { tvSeen['%1'] = 'shown ' + i.naturalWidth; };"
+                         " i.onerror = function () { tvSeen['%1'] = 'failed'; };"
+                         " i.src = base.replace(/[^/]*$/, '%1'); return 1; })()")
+                         .arg(name));
+    };
+    const auto seen = [map](const QString& name) {
+      return RunScript(map, QStringLiteral("(window.tvSeen || {})['%1'] || ''").arg(name)).toString();
+    };
+
+    const QString coming = root + QStringLiteral("/cache_900.jpg");
+    ThumbnailSchemeHandler::ExpectThumbnails({coming});
+    ask(QStringLiteral("cache_900.jpg"));
+    QTRY_COMPARE_WITH_TIMEOUT(ThumbnailSchemeHandler::WaitingRequests(), 1, 10000);
+    QTest::qWait(300);
+    QCOMPARE(seen(QStringLiteral("cache_900.jpg")), QString());
+    QVERIFY(QFile::copy(made, coming));
+    ThumbnailSchemeHandler::ThumbnailDone(coming);
+    QCOMPARE(ThumbnailSchemeHandler::WaitingRequests(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(seen(QStringLiteral("cache_900.jpg")).startsWith(QStringLiteral("shown ")), 10000);
+    QVERIFY(seen(QStringLiteral("cache_900.jpg")) != QStringLiteral("shown 0"));
+
+    ThumbnailSchemeHandler::ExpectThumbnails({root + QStringLiteral("/cache_901.jpg")});
+    ask(QStringLiteral("cache_901.jpg"));
+    QTRY_COMPARE_WITH_TIMEOUT(ThumbnailSchemeHandler::WaitingRequests(), 1, 10000);
+    ThumbnailSchemeHandler::StopExpecting();
+    QTRY_COMPARE_WITH_TIMEOUT(seen(QStringLiteral("cache_901.jpg")), QStringLiteral("failed"), 10000);
+
+    ask(QStringLiteral("cache_902.jpg"));
+    QTRY_COMPARE_WITH_TIMEOUT(seen(QStringLiteral("cache_902.jpg")), QStringLiteral("failed"), 10000);
+    QCOMPARE(ThumbnailSchemeHandler::WaitingRequests(), 0);
+    QVERIFY(QFile::remove(coming));
     app.ExitInstance();
   }
 
