@@ -1,5 +1,7 @@
 // Times the program itself: from starting it with photos to the first marker shown in its window,
-// and its resident memory once the markers are there. The program runs offscreen in a fresh home
+// to the last thumbnail made, how long the page takes to answer meanwhile (the longest answer to a
+// script that reads the page's fields: a frozen window answers late), and its resident memory once
+// the thumbnails are there. The machine's load average and cores are reported with them. The program runs offscreen in a fresh home
 // folder; its embedded browser is watched through the browser's debugging port.
 //
 //   node bench/app_timing.mjs PROGRAM PHOTO...
@@ -50,7 +52,7 @@ const app = spawn(program, photos, {
          XDG_CACHE_HOME: path.join(home, 'cache'), QT_QPA_PLATFORM: 'offscreen', QTWEBENGINE_DISABLE_SANDBOX: '1',
          QTWEBENGINE_CHROMIUM_FLAGS: '--disable-gpu', QTWEBENGINE_REMOTE_DEBUGGING: String(port) },
 });
-let result = { photos: photos.length };
+let result = { photos: photos.length, cores: os.cpus().length, loadAverage: os.loadavg().map((v) => +v.toFixed(2)) };
 try {
   // The page target of the program's window, through the debugging port's target list.
   let target = null;
@@ -96,6 +98,33 @@ try {
     }
   }
   result.startToMarkersMs = shown || null;
+  // Thumbnails are made after the markers are shown, into the work folder; the page must keep
+  // answering meanwhile.
+  const work = path.join(home, 'Documents', 'Terravue');
+  const made = () => {
+    try {
+      return fs.readdirSync(work).filter((name) => /^cache_\d+\.jpg$/.test(name)).length;
+    } catch {
+      return 0;
+    }
+  };
+  let slowest = 0;
+  let answers = 0;
+  let allMade = 0;
+  while (!allMade && Date.now() - started < 600000) {
+    const asked = Date.now();
+    await evaluate("document.querySelectorAll('input').length");
+    slowest = Math.max(slowest, Date.now() - asked);
+    ++answers;
+    if (made() >= photos.length) {
+      allMade = Date.now() - started;
+    } else {
+      await sleep(50);
+    }
+  }
+  result.startToAllThumbnailsMs = allMade || null;
+  result.pageAnswerMaxMs = slowest;
+  result.pageAnswers = answers;
   await sleep(1000);
   result.residentKiB = residentKiB(app.pid);
   socket.close();
