@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -15,6 +17,8 @@
 #include "xp/image/XpFile.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpMemoryFile.h"
+#include "xp/image/XpXmpGps.h"
+#include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
 #include "xp/tiff/XpTiffTagTypes.h"
@@ -25,6 +29,21 @@ namespace {
 
 constexpr std::uint16_t kTagOffsetTimeOriginal = 0x9011;
 constexpr std::uint16_t kTagDngVersion = 0xC612;
+constexpr std::uint16_t kTagCompression = 0x0103;
+constexpr std::uint16_t kTagPhotometric = 0x0106;
+constexpr std::uint16_t kTagStripOffsets = 0x0111;
+constexpr std::uint16_t kTagStripByteCounts = 0x0117;
+// Compression values of JPEG data: the old TIFF JPEG and the new one (which
+// DNG also uses for lossless raw data: only RGB and YCbCr pictures are previews).
+constexpr std::uint32_t kCompressionOldJpeg = 6;
+constexpr std::uint32_t kCompressionJpeg = 7;
+constexpr std::uint32_t kPhotometricRgb = 2;
+constexpr std::uint32_t kPhotometricYCbCr = 6;
+// Preview candidates and the SubIFD depth looked at; cameras write a handful.
+constexpr std::size_t kMaxPreviews = 16;
+constexpr int kMaxPreviewDepth = 4;
+// The smallest JPEG worth decoding: SOI, a frame and EOI.
+constexpr std::int64_t kMinPreviewBytes = 64;
 
 // TIFF headers: byte order and magic number.
 struct TiffHeader {
@@ -162,6 +181,117 @@ XpPhotoFormat RefineTiff(XpPhotoFormat sniffed, const Reading& r, const std::str
   return sniffed;
 }
 
+// A SHORT or LONG entry with one value.
+std::optional<std::uint32_t> NumberOf(const XpTiffTagIFD& ifd, std::uint16_t tag) {
+  const XpTiffTagDataBase* entry = ifd.Find(tag);
+  if (entry == nullptr || entry->GetCount() != 1) {
+    return std::nullopt;
+  }
+  if (entry->GetType() == kTiffTypeLong) {
+    return ifd.FindLong(tag);
+  }
+  if (entry->GetType() == kTiffTypeShort) {
+    return ifd.FindShort(tag);
+  }
+  return std::nullopt;
+}
+
+// The JPEG pictures `ifd` and its SubIFDs describe, as ranges of the file
+// whose TIFF structure starts at `base` and ends at `end`.
+void CollectPreviews(const XpTiffTagIFD& ifd, std::int64_t base, std::int64_t end, int depth,
+                     std::vector<XpByteRange>* out) {
+  if (depth > kMaxPreviewDepth) {
+    return;
+  }
+  const auto add = [&](std::optional<std::uint32_t> offset, std::optional<std::uint32_t> size) {
+    if (!offset || !size || *size < kMinPreviewBytes || out->size() >= kMaxPreviews) {
+      return;
+    }
+    const std::int64_t at = XpFormatReader::Add(base, *offset);
+    if (at < 0 || !XpFormatReader::Inside(at, *size, end)) {
+      return;
+    }
+    if (std::none_of(out->begin(), out->end(), [&](const XpByteRange& r) { return r.offset == at; })) {
+      out->push_back({at, std::int64_t{*size}});
+    }
+  };
+  add(NumberOf(ifd, kTagThumbnailOffset), NumberOf(ifd, kTagThumbnailLength));
+  const auto compression = NumberOf(ifd, kTagCompression);
+  const auto photometric = NumberOf(ifd, kTagPhotometric);
+  const bool jpeg = compression && (*compression == kCompressionOldJpeg ||
+                                    (*compression == kCompressionJpeg && photometric &&
+                                     (*photometric == kPhotometricRgb || *photometric == kPhotometricYCbCr)));
+  if (jpeg) {
+    add(NumberOf(ifd, kTagStripOffsets), NumberOf(ifd, kTagStripByteCounts));
+  }
+  for (const auto& entry : ifd.Entries()) {
+    if (entry->IsIFD() && entry->GetTag() == kTagSubIFDs) {
+      for (const auto& child : static_cast<const XpTiffTagDataIFD&>(*entry).Children()) {
+        if (child) {
+          CollectPreviews(*child, base, end, depth + 1, out);
+        }
+      }
+    }
+  }
+}
+
+void FindPreviews(const XpPhotoLayout& layout, Reading* r) {
+  if (layout.jpeg.IsPresent() && layout.jpeg.length >= kMinPreviewBytes) {
+    r->previews.push_back(layout.jpeg);
+  }
+  if (r->tree && layout.tiff.IsPresent()) {
+    const std::int64_t end = XpFormatReader::Add(layout.tiff.offset, layout.tiff.length);
+    for (std::size_t i = 0; i < r->tree->IFDCount(); ++i) {
+      if (const XpTiffTagIFD* ifd = r->tree->GetIFD(i); ifd != nullptr) {
+        CollectPreviews(*ifd, layout.tiff.offset, end, 0, &r->previews);
+      }
+    }
+  }
+  std::stable_sort(r->previews.begin(), r->previews.end(),
+                   [](const XpByteRange& a, const XpByteRange& b) { return a.length > b.length; });
+}
+
+// The unsigned degrees of a coordinate as whole degrees and millionths of a
+// minute, rounded once.
+void SetCoordinate(double degrees, char positive, char negative, XpGPSRef* ref, XpGPSRational3* value) {
+  constexpr std::int64_t kMinuteUnits = 1000000;
+  const double magnitude = std::fabs(degrees);
+  auto whole = static_cast<std::int64_t>(std::floor(magnitude));
+  std::int64_t minutes = std::llround((magnitude - static_cast<double>(whole)) * 60.0 * kMinuteUnits);
+  if (minutes >= 60 * kMinuteUnits) {
+    ++whole;
+    minutes -= 60 * kMinuteUnits;
+  }
+  ref->letter = static_cast<char16_t>(degrees < 0 ? negative : positive);
+  ref->valid = 1;
+  value->numerators = {static_cast<std::uint32_t>(whole), static_cast<std::uint32_t>(minutes), 0};
+  value->denominators = {1, static_cast<std::uint32_t>(kMinuteUnits), 1};
+  value->valid = 1;
+}
+
+// The position of the sidecar at `path`: a regular file no larger than a
+// packet may be, read whole.
+bool ReadSidecarPosition(const std::string& path, XpGPSRecord* record) {
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return false;
+  }
+  const std::int64_t length = file.GetLength();
+  if (length <= 0 || length > static_cast<std::int64_t>(XpXmpGps::kMaxPacketSize)) {
+    return false;
+  }
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(length));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (XpFormatReader::ReadAt(file, 0, bytes, length) != XpStatus::Ok) {
+    return false;
+  }
+  return RecordFromXmp(bytes, record);
+}
+
 XpStatus ReadStream(XpAbstractFile& file, Reading* reading, const std::string& path) {
   *reading = Reading{};
   XpPhotoLayout layout;
@@ -210,6 +340,15 @@ XpStatus ReadStream(XpAbstractFile& file, Reading* reading, const std::string& p
     }
   }
   FillValues(reading);
+  if (reading->source == PositionSource::None && !reading->xmp.empty()) {
+    const auto* packet = reinterpret_cast<const std::uint8_t*>(reading->xmp.data());
+    XpGPSRecord fromXmp;
+    if (RecordFromXmp(std::span(packet, reading->xmp.size()), &fromXmp)) {
+      reading->gps = fromXmp;
+      reading->source = PositionSource::File;
+    }
+  }
+  FindPreviews(layout, reading);
   reading->format = RefineTiff(layout.format, *reading, path);
   if (reading->tree || reading->exifTree || reading->gpsTree || !reading->xmp.empty()) {
     return XpStatus::Ok;
@@ -319,7 +458,54 @@ XpStatus Read(const std::string& path, Reading* reading) {
   }
   const XpStatus st = ReadStream(file, reading, path);
   reading->sidecar = FindSidecar(path);
+  if (!reading->sidecar.empty() && reading->format != XpPhotoFormat::Jpeg &&
+      reading->format != XpPhotoFormat::Unknown) {
+    XpGPSRecord fromSidecar;
+    if (ReadSidecarPosition(reading->sidecar, &fromSidecar)) {
+      reading->gps = fromSidecar;
+      reading->source = PositionSource::Sidecar;
+    }
+  }
   return st;
+}
+
+XpPhotoFormat SniffFile(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return XpPhotoFormat::Unknown;
+  }
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return XpPhotoFormat::Unknown;
+  }
+  std::array<std::uint8_t, kSniffBytes> prefix{};
+  const auto n = static_cast<std::size_t>(std::clamp<std::int64_t>(file.GetLength(), 0, kSniffBytes));
+  if (XpFormatReader::ReadAt(file, 0, std::span(prefix).first(n), file.GetLength()) != XpStatus::Ok) {
+    return XpPhotoFormat::Unknown;
+  }
+  return Sniff(std::span(prefix).first(n));
+}
+
+bool RecordFromXmp(std::span<const std::uint8_t> packet, XpGPSRecord* record) {
+  record->Reset();
+  XpXmpGps::Position position;
+  if (XpXmpGps::ReadGps(packet, &position) != XpStatus::Ok) {
+    return false;
+  }
+  record->version.bytes = {2, 3, 0, 0};
+  record->version.valid = 1;
+  SetCoordinate(position.latitude, 'N', 'S', &record->latitudeRef, &record->latitude);
+  SetCoordinate(position.longitude, 'E', 'W', &record->longitudeRef, &record->longitude);
+  // Millimetres of altitude fit the rational up to some 4,000 km.
+  constexpr double kMaxAltitude = 4.0e6;
+  if (position.altitude && std::isfinite(*position.altitude) && std::fabs(*position.altitude) < kMaxAltitude) {
+    record->altitudeRef.letter = *position.altitude < 0 ? 1 : 0;
+    record->altitudeRef.valid = 1;
+    record->altitude.numerator = static_cast<std::uint32_t>(std::llround(std::fabs(*position.altitude) * 1000.0));
+    record->altitude.denominator = 1000;
+    record->altitude.valid = 1;
+  }
+  return true;
 }
 
 std::string FindSidecar(const std::string& path) {
@@ -351,10 +537,11 @@ std::string FindSidecar(const std::string& path) {
 
 XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
   Reading reading;
-  if (auto st = Read(path, &reading); st != XpStatus::Ok) {
+  const XpStatus st = Read(path, &reading);
+  if (st != XpStatus::Ok && reading.source != PositionSource::Sidecar) {
     return st;
   }
-  if (!reading.hasGpsDirectory) {
+  if (!reading.hasGpsDirectory && reading.source == PositionSource::None) {
     return XpStatus::NoExif;
   }
   record = reading.gps;

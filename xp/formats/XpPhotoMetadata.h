@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "xp/base/XpStatus.h"
 #include "xp/formats/XpPhotoLayout.h"
@@ -58,8 +59,15 @@ struct Reading {
   /// IFD0's Orientation; 0 when missing.
   int orientation = 0;
 
-  /// File when the GPS record came from the photo's own metadata.
+  /// File when the GPS record came from the photo's own metadata (its GPS
+  /// directory, else its embedded XMP packet); Sidecar when the sidecar's
+  /// position replaced it (Read of a path, formats other than JPEG).
   PositionSource source = PositionSource::None;
+  /// The embedded JPEG pictures that may serve as the photo's preview (the
+  /// TIFF family's JPEGInterchangeFormat and JPEG-compressed strips of IFD0,
+  /// IFD1 and SubIFDs; the RAF's JPEG; CR3's thumbnail), largest first, each
+  /// inside the file. Not looked for in JPEG files.
+  std::vector<XpByteRange> previews;
   /// The sidecar that belongs to the photo (`photo.ext.xmp` before
   /// `photo.xmp`, the extension in any case), empty when there is none.
   std::string sidecar;
@@ -78,15 +86,30 @@ struct Reading {
 
 /// Read for the file at `path` (a regular file: a FIFO or device is refused
 /// with 0x8620 without being opened), then the sidecar is looked for beside
-/// it. The open status when the file cannot be opened.
+/// it. For a format other than JPEG, a sidecar that gives a position wins
+/// over the file's own (source Sidecar); the status stays the file's. The
+/// open status when the file cannot be opened.
 [[nodiscard]] XpStatus Read(const std::string& path, Reading* reading);
 
 /// The sidecar that belongs to `path`, or an empty text: `photo.ext.xmp`
 /// first, then `photo.xmp`, each with `.xmp` in any letter case.
 [[nodiscard]] std::string FindSidecar(const std::string& path);
 
-/// The GPS record of the photo at `path`, whatever its format. 0x8601 when it
-/// has no GPS directory; otherwise Read's status.
+/// The format the content of the file at `path` shows (its leading bytes);
+/// Unknown for a file that cannot be read, is no regular file, or holds
+/// nothing this program reads.
+[[nodiscard]] XpPhotoFormat SniffFile(const std::string& path);
+
+/// The position an XMP packet gives (exif:GPSLatitude and GPSLongitude,
+/// GPSAltitude when readable) as a GPS record: version 2.3, references,
+/// degrees and decimal minutes, altitude in millimetres with its reference.
+/// False, leaving `record` reset, when the packet gives no position.
+[[nodiscard]] bool RecordFromXmp(std::span<const std::uint8_t> packet, XpGPSRecord* record);
+
+/// The GPS record of the photo at `path`, whatever its format, as Read gives
+/// it (its sidecar's position first, also for a photo whose own metadata does
+/// not read). 0x8601 when it has neither a GPS directory nor a position in
+/// XMP; otherwise Read's status.
 [[nodiscard]] XpStatus ReadGPS(const std::string& path, XpGPSRecord& record);
 
 }  // namespace XpPhotoMetadata

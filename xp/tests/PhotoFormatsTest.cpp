@@ -3,6 +3,7 @@
 // testdata/formats/make_crafted.py writes from the formats' descriptions.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -113,8 +114,11 @@ TEST(PhotoFormats, CraftedFilesReadAsExiftoolReadsThem) {
       return o;
     }()
         : o;
-    ExpectAgrees(kFormats / "crafted" / name, expected, "Composite:GPSLatitude", "Composite:GPSLongitude",
-                 "EXIF:DateTimeOriginal", "EXIF:OffsetTimeOriginal", "EXIF:Orientation");
+    // A photo whose only position is in its embedded XMP packet.
+    const bool xmpOnly = !expected.Has("Composite:GPSLatitude") && expected.Has("XMP:GPSLatitude");
+    ExpectAgrees(kFormats / "crafted" / name, expected, xmpOnly ? "XMP:GPSLatitude" : "Composite:GPSLatitude",
+                 xmpOnly ? "XMP:GPSLongitude" : "Composite:GPSLongitude", "EXIF:DateTimeOriginal",
+                 "EXIF:OffsetTimeOriginal", "EXIF:Orientation");
   }
 }
 
@@ -175,10 +179,54 @@ TEST(PhotoFormats, EmbeddedXmpPacketsAreFound) {
     EXPECT_NE(r.xmp.find("exif:GPSLatitude=\""), std::string::npos);
     EXPECT_EQ(r.xmp.substr(r.xmp.size() - 19), "<?xpacket end=\"w\"?>");
   }
+  // Without an Exif block the packet's position is the photo's.
   XpPhotoMetadata::Reading r;
   ASSERT_EQ(XpPhotoMetadata::Read((kFormats / "crafted/png-xmp-only.png").string(), &r), XpStatus::Ok);
   EXPECT_EQ(r.tree, nullptr);
-  EXPECT_EQ(r.source, XpPhotoMetadata::PositionSource::None);
+  EXPECT_FALSE(r.hasGpsDirectory);
+  EXPECT_EQ(r.source, XpPhotoMetadata::PositionSource::File);
+  EXPECT_EQ(r.gps.latitudeRef.letter, u'N');
+  EXPECT_EQ(r.gps.longitudeRef.letter, u'E');
+  XpGPSRecord record;
+  ASSERT_EQ(XpPhotoMetadata::ReadGPS((kFormats / "crafted/png-xmp-only.png").string(), record), XpStatus::Ok);
+  EXPECT_NEAR(Decimal(record.latitudeRef, record.latitude), 59.329323, 1e-9);
+  EXPECT_NEAR(Decimal(record.longitudeRef, record.longitude), 18.068581, 1e-9);
+  EXPECT_FALSE(record.altitude.IsValid());
+}
+
+TEST(PhotoFormats, AnXmpPositionBecomesAGpsRecord) {
+  const auto packet = [](const std::string& properties) {
+    const std::string text =
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+        "<rdf:Description rdf:about=\"\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" " +
+        properties + "/></rdf:RDF></x:xmpmeta>";
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+  };
+  XpGPSRecord r;
+  ASSERT_TRUE(XpPhotoMetadata::RecordFromXmp(
+      packet("exif:GPSLatitude=\"33,51.4066667S\" exif:GPSLongitude=\"151.21525\" exif:GPSLongitudeRef=\"w\" "
+             "exif:GPSAltitude=\"-25/10\""),
+      &r));
+  EXPECT_EQ(r.version.bytes, (std::array<std::uint8_t, 4>{2, 3, 0, 0}));
+  EXPECT_EQ(r.latitudeRef.letter, u'S');
+  EXPECT_EQ(r.longitudeRef.letter, u'W');
+  EXPECT_NEAR(Decimal(r.latitudeRef, r.latitude), -33.856777778, 1e-8);
+  EXPECT_NEAR(Decimal(r.longitudeRef, r.longitude), -151.21525, 1e-9);
+  EXPECT_EQ(r.latitude.denominators, (std::array<std::uint32_t, 3>{1, 1000000, 1}));
+  ASSERT_TRUE(r.altitude.IsValid());
+  EXPECT_EQ(r.altitudeRef.letter, 1);
+  EXPECT_EQ(r.altitude.numerator, 2500u);
+  EXPECT_EQ(r.altitude.denominator, 1000u);
+  // Minutes that round up to 60 carry into the degrees.
+  ASSERT_TRUE(XpPhotoMetadata::RecordFromXmp(
+      packet("exif:GPSLatitude=\"10.99999999999\" exif:GPSLatitudeRef=\"N\" exif:GPSLongitude=\"0,0.0E\""), &r));
+  EXPECT_EQ(r.latitude.numerators, (std::array<std::uint32_t, 3>{11, 0, 0}));
+  EXPECT_FALSE(r.altitude.IsValid());
+  // No position: nothing is left in the record.
+  EXPECT_FALSE(XpPhotoMetadata::RecordFromXmp(packet("exif:GPSLatitude=\"10,0.0N\""), &r));
+  EXPECT_FALSE(r.latitude.IsValid());
+  EXPECT_FALSE(r.version.IsValid());
+  EXPECT_FALSE(XpPhotoMetadata::RecordFromXmp(packet("exif:GPSLatitude=\"95,0.0N\" exif:GPSLongitude=\"1,0E\""), &r));
 }
 
 TEST(PhotoFormats, DamagedAndForeignFilesFailWithAClearStatus) {
@@ -236,6 +284,9 @@ TEST(PhotoFormats, EveryCutAndEveryFlippedByteOfACraftedFileStaysInBounds) {
       XpPhotoMetadata::Reading r;
       const XpStatus st = XpPhotoMetadata::Read(file, &r);
       ASSERT_TRUE(IsClearStatus(st)) << "cut at " << cut << ": " << XpStatusText(st);
+      for (const XpByteRange& preview : r.previews) {
+        EXPECT_LE(preview.offset + preview.length, static_cast<std::int64_t>(cut));
+      }
     }
     std::vector<std::uint8_t> flipped = whole;
     for (std::size_t at = 0; at < whole.size(); ++at) {
@@ -305,4 +356,82 @@ TEST(PhotoFormats, BoxSizesOfEveryFormAreBoundedByTheirContainer) {
   const std::vector<std::uint8_t> tiny = {0, 0, 0, 4, 'f', 'r', 'e', 'e'};
   XpMemoryFile tinyFile{std::span<const std::uint8_t>(tiny)};
   EXPECT_EQ(XpIsoBmff::ReadBox(tinyFile, 0, 8, &box), XpStatus::PhotoContainerDamaged);
+}
+
+TEST(PhotoFormats, ASidecarPositionWinsOverThePhotosOwn) {
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "photo-formats-sidecar-wins";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path photo = dir / "trip.tif";
+  std::filesystem::copy_file(kFormats / "crafted/tiff-ii.tif", photo);
+  const std::vector<std::uint8_t> before = ReadBytes(photo);
+  const auto write = [](const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  };
+  const std::string sidecarText =
+      "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+      "<rdf:Description rdf:about=\"\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\">"
+      "<exif:GPSLatitude>35,39.51483333N</exif:GPSLatitude><exif:GPSLongitude>139,44.72600000E</exif:GPSLongitude>"
+      "</rdf:Description></rdf:RDF></x:xmpmeta>";
+
+  XpPhotoMetadata::Reading own;
+  ASSERT_EQ(XpPhotoMetadata::Read(photo.string(), &own), XpStatus::Ok);
+  ASSERT_EQ(own.source, XpPhotoMetadata::PositionSource::File);
+  const double ownLatitude = Decimal(own.gps.latitudeRef, own.gps.latitude);
+
+  // A sidecar without a position leaves the photo's.
+  write(dir / "trip.xmp", "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>");
+  XpPhotoMetadata::Reading r;
+  ASSERT_EQ(XpPhotoMetadata::Read(photo.string(), &r), XpStatus::Ok);
+  EXPECT_EQ(r.sidecar, (dir / "trip.xmp").string());
+  EXPECT_EQ(r.source, XpPhotoMetadata::PositionSource::File);
+  EXPECT_DOUBLE_EQ(Decimal(r.gps.latitudeRef, r.gps.latitude), ownLatitude);
+
+  // NAME.EXT.xmp is taken before NAME.xmp, and its position wins.
+  write(dir / "trip.tif.XMP", sidecarText);
+  ASSERT_EQ(XpPhotoMetadata::Read(photo.string(), &r), XpStatus::Ok);
+  EXPECT_EQ(r.sidecar, (dir / "trip.tif.XMP").string());
+  EXPECT_EQ(r.source, XpPhotoMetadata::PositionSource::Sidecar);
+  EXPECT_NEAR(Decimal(r.gps.latitudeRef, r.gps.latitude), 35.658580556, 1e-8);
+  EXPECT_NEAR(Decimal(r.gps.longitudeRef, r.gps.longitude), 139.745433333, 1e-8);
+  EXPECT_EQ(r.dateTimeOriginal, own.dateTimeOriginal);
+  XpGPSRecord record;
+  ASSERT_EQ(XpPhotoMetadata::ReadGPS(photo.string(), record), XpStatus::Ok);
+  EXPECT_NEAR(Decimal(record.latitudeRef, record.latitude), 35.658580556, 1e-8);
+
+  // A photo whose own metadata does not read still gets the sidecar's position.
+  const std::filesystem::path bare = dir / "bare.png";
+  std::filesystem::copy_file(kFormats / "exiv2-1343_comment.png", bare);
+  XpGPSRecord none;
+  EXPECT_EQ(XpPhotoMetadata::ReadGPS(bare.string(), none), XpStatus::NoExif);
+  write(dir / "bare.png.xmp", sidecarText);
+  ASSERT_EQ(XpPhotoMetadata::ReadGPS(bare.string(), record), XpStatus::Ok);
+  EXPECT_NEAR(Decimal(record.latitudeRef, record.latitude), 35.658580556, 1e-8);
+
+  // Reading changes nothing on disk.
+  EXPECT_EQ(ReadBytes(photo), before);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(PhotoFormats, EmbeddedJpegPreviewsAreFoundLargestFirst) {
+  for (const char* file : {"crafted/raf-like.raf", "crafted/cr3-like.cr3"}) {
+    SCOPED_TRACE(file);
+    XpPhotoMetadata::Reading r;
+    ASSERT_EQ(XpPhotoMetadata::Read((kFormats / file).string(), &r), XpStatus::Ok);
+    ASSERT_FALSE(r.previews.empty());
+    const std::vector<std::uint8_t> bytes = ReadBytes(kFormats / file);
+    for (std::size_t i = 0; i < r.previews.size(); ++i) {
+      const XpByteRange& p = r.previews[i];
+      ASSERT_LE(p.offset + p.length, static_cast<std::int64_t>(bytes.size()));
+      EXPECT_EQ(bytes[static_cast<std::size_t>(p.offset)], 0xFF);
+      EXPECT_EQ(bytes[static_cast<std::size_t>(p.offset) + 1], 0xD8);
+      if (i > 0) {
+        EXPECT_GE(r.previews[i - 1].length, p.length);
+      }
+    }
+  }
+  // A plain TIFF picture holds none.
+  XpPhotoMetadata::Reading r;
+  ASSERT_EQ(XpPhotoMetadata::Read((kFormats / "exiv2-mini9.tif").string(), &r), XpStatus::Ok);
+  EXPECT_TRUE(r.previews.empty());
 }

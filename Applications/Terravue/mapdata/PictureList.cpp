@@ -49,7 +49,7 @@ bool IsAddablePicture(const std::string& path, const std::string& rootFolder) {
   // A path with a line break could not be stored in the state file. A photo
   // in the work folder could bear the name of a thumbnail the program makes,
   // removes or writes positions into.
-  return !path.empty() && !HasLineBreak(path) && !MapIsInFolder(path, rootFolder) && IsJpegStill(path);
+  return !path.empty() && !HasLineBreak(path) && !MapIsInFolder(path, rootFolder) && IsListablePicture(path);
 }
 
 std::int32_t NextFreeThumbnailNumber(std::int32_t from, const std::string& rootFolder) {
@@ -88,10 +88,52 @@ std::vector<std::string> PictureList::NewFilesOnly(const std::vector<std::string
   return fresh;
 }
 
+namespace {
+
+// The folder and the base name in lower case: what the two files of a pair share.
+std::string PairKey(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = path.rfind('.');
+  const std::size_t end = dot == std::string::npos || dot <= nameAt ? path.size() : dot;
+  std::string key = path.substr(0, end);
+  for (std::size_t i = nameAt; i < key.size(); ++i) {
+    if (key[i] >= 'A' && key[i] <= 'Z') {
+      key[i] = static_cast<char>(key[i] - 'A' + 'a');
+    }
+  }
+  return key;
+}
+
+}  // namespace
+
+std::vector<std::string> PictureList::OnePerPair(const std::vector<std::string>& paths) const {
+  std::set<std::string> jpegs;
+  for (const PictureRecord& record : m_records) {
+    if (IsJpegStill(record.m_path)) {
+      jpegs.insert(PairKey(record.m_path));
+    }
+  }
+  std::vector<bool> isJpeg(paths.size(), false);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    isJpeg[i] = IsJpegStill(paths[i]);
+    if (isJpeg[i]) {
+      jpegs.insert(PairKey(paths[i]));
+    }
+  }
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (isJpeg[i] || jpegs.count(PairKey(paths[i])) == 0 || !IsOtherFormatPicture(paths[i])) {
+      kept.push_back(paths[i]);
+    }
+  }
+  return kept;
+}
+
 bool PictureList::AddPictures(const std::vector<std::string>& paths, const std::string& rootFolder,
                               ProgressSink& progress, const std::atomic<bool>& keepGoing) {
   bool selectedOne = false;
-  for (const std::string& path : NewFilesOnly(paths)) {
+  for (const std::string& path : OnePerPair(NewFilesOnly(paths))) {
     if (!IsAddablePicture(path, rootFolder)) {
       continue;
     }

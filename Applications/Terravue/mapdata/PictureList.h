@@ -10,7 +10,8 @@
 class ProgressSink;
 
 /// True when adding takes the picture at `path` to a map whose thumbnails go
-/// to `rootFolder`: a JPEG still whose path can be saved (no line break) and
+/// to `rootFolder`: a listable picture (IsListablePicture: a JPEG still or a
+/// photo of another format this program reads) whose path can be saved (no line break) and
 /// that does not lie in `rootFolder` or below (the program's own folder).
 [[nodiscard]] bool IsAddablePicture(const std::string& path, const std::string& rootFolder);
 
@@ -28,7 +29,14 @@ class PictureList {
   /// the same file.
   [[nodiscard]] std::vector<std::string> NewFilesOnly(const std::vector<std::string>& paths) const;
 
-  /// Adds the JPEG stills among `paths` (each file once; see NewFilesOnly)
+  /// `paths` without the photos of another format (a camera raw file, a
+  /// HEIC, ...) whose JPEG partner is on the list or among `paths`: a JPEG
+  /// still in the same folder with the same base name, in any letter case
+  /// ("IMG_1.CR3" and "img_1.jpg"). A pair shows as one picture, the JPEG.
+  [[nodiscard]] std::vector<std::string> OnePerPair(const std::vector<std::string>& paths) const;
+
+  /// Adds the listable pictures among `paths` (each file once, one of a
+  /// RAW+JPEG pair; see NewFilesOnly and OnePerPair)
   /// that IsAddablePicture takes: each gets the next free thumbnail number, its
   /// position and capture time, and a thumbnail under `rootFolder`. Other files,
   /// and paths that hold a line break (they could not be saved), are passed over.

@@ -160,8 +160,9 @@ bool AddPicturesOnWorkers(PictureList& list, const std::vector<std::string>& pat
   // Which paths become pictures, and so which thumbnail number each gets, is settled first and in
   // order; reading a file's first bytes is cheap next to decoding it.
   std::vector<std::string> added;
-  // Each file once, however it is reached (links, other spellings of a path on the list).
-  for (const std::string& path : list.NewFilesOnly(paths)) {
+  // Each file once, however it is reached (links, other spellings of a path on
+  // the list), and one picture of a RAW+JPEG pair.
+  for (const std::string& path : list.OnePerPair(list.NewFilesOnly(paths))) {
     if (IsAddablePicture(path, rootFolder)) {
       added.push_back(path);
     }

@@ -48,7 +48,7 @@ PictureResult PictureRecord::ReadPositionAndTime() {
     return PictureResult::NotJpegStill;
   }
   // A picture that is not there today (a disk not mounted) keeps what it had.
-  if (!MapIsRegularFile(m_path) || !IsJpegStill(m_path)) {
+  if (!MapIsRegularFile(m_path) || !IsListablePicture(m_path)) {
     return PictureResult::NotJpegStill;
   }
   TakeFileStamp();
@@ -83,7 +83,7 @@ PictureResult PictureRecord::WriteThumbnail(const std::string& rootFolder) {
     m_height = kMissingHeight;
     return PictureResult::Missing;
   }
-  if (!IsJpegStill(m_path)) {
+  if (!IsListablePicture(m_path)) {
     return PictureResult::NotJpegStill;
   }
   std::int32_t width = 0;

@@ -12,6 +12,7 @@
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpFileType.h"
+#include "xp/formats/XpPhotoMetadata.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpImageIoJpeg.h"
@@ -42,8 +43,16 @@ int ReductionFor(const XpPixmapOps::Size& upright, std::int32_t fitWidth, std::i
 
 bool IsJpegStill(const std::string& path) { return XpGetFileType(path) == kJpegStillFileType; }
 
+bool IsOtherFormatPicture(const std::string& path) {
+  const XpPhotoFormat format = XpPhotoMetadata::SniffFile(path);
+  return format != XpPhotoFormat::Unknown && format != XpPhotoFormat::Jpeg;
+}
+
+bool IsListablePicture(const std::string& path) { return IsJpegStill(path) || IsOtherFormatPicture(path); }
+
 bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps) {
-  if (XpExifRewrite::ReadGPS(path, *gps) != XpStatus::Ok) {
+  const XpStatus st = IsJpegStill(path) ? XpExifRewrite::ReadGPS(path, *gps) : XpPhotoMetadata::ReadGPS(path, *gps);
+  if (st != XpStatus::Ok) {
     gps->Reset();
     return false;
   }
@@ -51,20 +60,107 @@ bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps) {
 }
 
 bool ReadPictureCaptureTime(const std::string& path, XpDateTime* time) {
-  return GetCaptureTime(path, *time) && time->IsValid();
-}
-
-bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height) {
-  XpFile file(path);
-  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+  if (IsJpegStill(path)) {
+    return GetCaptureTime(path, *time) && time->IsValid();
+  }
+  XpPhotoMetadata::Reading reading;
+  (void)XpPhotoMetadata::Read(path, &reading);
+  XpDateTime value;
+  if (reading.dateTimeOriginal.empty() || !XpParseExifDateTime(reading.dateTimeOriginal, value) || !value.IsValid()) {
     return false;
   }
+  *time = value;
+  return true;
+}
+
+namespace {
+
+// The largest preview taken into memory: well above any camera's full-size JPEG.
+constexpr std::int64_t kMaxPreviewBytes = std::int64_t{64} << 20;
+
+// A JPEG stream with the orientation it is shown in.
+struct JpegSource {
+  std::unique_ptr<XpAbstractFile> stream;
+  /// The photo's orientation, for a preview without one of its own; 0 for none.
+  int orientation = 0;
+};
+
+// The embedded previews of a picture of another format that read, largest
+// first, each as a stream of its own.
+std::vector<JpegSource> PreviewsOf(const std::string& path) {
+  std::vector<JpegSource> out;
+  XpPhotoMetadata::Reading reading;
+  (void)XpPhotoMetadata::Read(path, &reading);
+  if (reading.previews.empty()) {
+    return out;
+  }
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return out;
+  }
+  for (const XpByteRange& range : reading.previews) {
+    if (range.length > kMaxPreviewBytes || file.Seek(range.offset, XpAbstractFile::kBegin) != XpStatus::Ok) {
+      continue;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(range.length));
+    if (file.ReadExact(bytes.data(), bytes.size()) != XpStatus::Ok || bytes.size() < 3 || bytes[0] != 0xFF ||
+        bytes[1] != 0xD8) {
+      continue;
+    }
+    out.push_back({std::make_unique<XpMemoryFile>(std::move(bytes)), reading.orientation});
+  }
+  return out;
+}
+
+// The JPEG streams a picture's thumbnail may come from: the picture itself for
+// a JPEG still, its previews otherwise.
+std::vector<JpegSource> JpegSourcesOf(const std::string& path) {
+  if (IsJpegStill(path)) {
+    std::vector<JpegSource> out;
+    auto file = std::make_unique<XpFile>(path);
+    if (file->Open(XpAbstractFile::kRead | XpAbstractFile::kSequential) == XpStatus::Ok) {
+      out.push_back({std::move(file), 0});
+    }
+    return out;
+  }
+  return PreviewsOf(path);
+}
+
+// The photo's orientation applies to a preview that has none of its own; the
+// decoder turns 3, 6 and 8 by the JPEG's own.
+int ExtraOrientation(const XpImageIoJpeg& reader, const JpegSource& source) {
+  return reader.GetOrientation() == 0 ? source.orientation : 0;
+}
+
+bool Measure(XpAbstractFile& file, int extraOrientation, std::int32_t* width, std::int32_t* height) {
   XpImageIoJpeg reader;
   XpPixmapOps::Size size;
   if (reader.ReadImageInfo(file, 0, &size, /*ignoreOrientation=*/false) != XpStatus::Ok) {
     return false;
   }
+  const int turn = reader.GetOrientation() == 0 ? extraOrientation : 0;
+  if (turn >= 5 && turn <= 8) {
+    size = {size.height, size.width};
+  }
   return FitThumbnailSize(size.width, size.height, width, height);
+}
+
+}  // namespace
+
+bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height) {
+  if (IsJpegStill(path) || !IsOtherFormatPicture(path)) {
+    XpFile file(path);
+    if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+      return false;
+    }
+    return Measure(file, 0, width, height);
+  }
+  for (JpegSource& source : PreviewsOf(path)) {
+    if (Measure(*source.stream, source.orientation, width, height)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 namespace {
@@ -133,35 +229,81 @@ bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes) 
 
 }  // namespace
 
-PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath, std::int32_t* width,
-                            std::int32_t* height, bool listed) {
-  XpFile picture(picturePath);
-  if (picture.Open(XpAbstractFile::kRead | XpAbstractFile::kSequential) != XpStatus::Ok) {
-    return PictureResult::NotJpegStill;
+namespace {
+
+// The picture's pixels, upright and fitted into the thumbnail box, and its Exif tree.
+struct Decoded {
+  std::unique_ptr<XpPixmapBGR24> pixmap;
+  TagTreePtr tree;
+};
+
+// Turns a decoded preview by the photo's orientation 3, 6 or 8 (the mirrored
+// ones stay lying, as they do for a JPEG still).
+std::unique_ptr<XpPixmapBGR24> Turned(std::unique_ptr<XpPixmapBGR24> pixmap, int orientation) {
+  switch (orientation) {
+    case 3:
+      return XpPixmapOps::Rotate180(*pixmap);
+    case 6:
+      return XpPixmapOps::RotateClockwise(*pixmap);
+    case 8:
+      return XpPixmapOps::RotateCounterClockwise(*pixmap);
+    default:
+      return pixmap;
   }
+}
+
+bool DecodeFitted(JpegSource& source, Decoded* out) {
+  XpAbstractFile& picture = *source.stream;
   XpImageIoJpeg reader;
   XpPixmapOps::Size upright;
   std::int32_t fitWidth = 0;
   std::int32_t fitHeight = 0;
-  if (reader.ReadImageInfo(picture, 0, &upright, /*ignoreOrientation=*/false) != XpStatus::Ok ||
-      !FitThumbnailSize(upright.width, upright.height, &fitWidth, &fitHeight)) {
-    return PictureResult::NotJpegStill;
+  if (reader.ReadImageInfo(picture, 0, &upright, /*ignoreOrientation=*/false) != XpStatus::Ok) {
+    return false;
+  }
+  const int extra = ExtraOrientation(reader, source);
+  if (extra == 6 || extra == 8) {
+    upright = {upright.height, upright.width};
+  }
+  if (!FitThumbnailSize(upright.width, upright.height, &fitWidth, &fitHeight)) {
+    return false;
   }
   std::unique_ptr<XpPixmapBGR24> pixmap = reader.Read(picture, 0, ReductionFor(upright, fitWidth, fitHeight),
                                                       /*progress=*/nullptr, /*convertColour=*/true);
   if (!pixmap) {
-    return PictureResult::NotJpegStill;
+    return false;
+  }
+  pixmap = Turned(std::move(pixmap), extra);
+  if (!pixmap) {
+    return false;
   }
   const XpPixmapOps::Size decoded = DecodedSize(reader, upright);
   if (!FitThumbnailSize(decoded.width, decoded.height, &fitWidth, &fitHeight) ||
       XpPixmapOps::Resize(*pixmap, fitWidth, fitHeight) != XpStatus::Ok) {
+    return false;
+  }
+  (void)reader.ReadTagTree(picture, &out->tree, 0);
+  out->pixmap = std::move(pixmap);
+  return true;
+}
+
+}  // namespace
+
+PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath, std::int32_t* width,
+                            std::int32_t* height, bool listed) {
+  Decoded decoded;
+  for (JpegSource& source : JpegSourcesOf(picturePath)) {
+    if (DecodeFitted(source, &decoded)) {
+      break;
+    }
+  }
+  if (!decoded.pixmap) {
     return PictureResult::NotJpegStill;
   }
-  *width = fitWidth;
-  *height = fitHeight;
-
-  TagTreePtr tree;
-  (void)reader.ReadTagTree(picture, &tree, 0);
+  std::unique_ptr<XpPixmapBGR24> pixmap = std::move(decoded.pixmap);
+  const TagTreePtr tree = decoded.tree;
+  *width = pixmap->Width();
+  *height = pixmap->Height();
   // The thumbnail is made whole in memory and only then given its file, so a
   // picture that fails on the way leaves nothing on disk, and the file is
   // there only for the moment its bytes are written.

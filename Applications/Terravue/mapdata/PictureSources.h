@@ -12,16 +12,27 @@ class XpGPSRecord;
 /// True when the classifier calls the file an ordinary JPEG still.
 [[nodiscard]] bool IsJpegStill(const std::string& path);
 
-/// Fills `gps` from the picture's GPS directory. False when the picture has no
-/// readable Exif block or no GPS directory (`gps` is then reset).
+/// True for a picture the list takes: a JPEG still, or a photo of another
+/// format this program reads (HEIC/HEIF/AVIF, the TIFF family and camera raw
+/// files, CR3, RAF, PNG, WebP), as its content shows.
+[[nodiscard]] bool IsListablePicture(const std::string& path);
+
+/// True for a listable picture that is not a JPEG still.
+[[nodiscard]] bool IsOtherFormatPicture(const std::string& path);
+
+/// Fills `gps` from the picture's GPS directory; for a picture of another
+/// format, from its XMP sidecar when that gives a position, else from its GPS
+/// directory or embedded XMP. False when the picture has no readable Exif
+/// block or no GPS directory (and no XMP position) (`gps` is then reset).
 [[nodiscard]] bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps);
 
 /// The picture's capture time (Exif date and time of capture). False when it
 /// has none or it is not a valid time.
 [[nodiscard]] bool ReadPictureCaptureTime(const std::string& path, XpDateTime* time);
 
-/// The display size of a JPEG (turned upright) fitted into the thumbnail box.
-/// False when the file can't be opened or is not a decodable JPEG.
+/// The display size of a JPEG (turned upright) fitted into the thumbnail box;
+/// for a picture of another format, of its largest embedded JPEG preview that
+/// reads. False when the file can't be opened or has no such JPEG.
 [[nodiscard]] bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height);
 
 /// The size MakeThumbnail gives the thumbnail of a JPEG, read from its header
@@ -30,6 +41,9 @@ class XpGPSRecord;
 
 /// Writes the thumbnail of `picturePath` to a new file `thumbnailPath`: upright,
 /// fitted into the 550 box, JPEG quality 70, carrying the picture's Exif data.
+/// A picture of another format gives its largest embedded JPEG preview that
+/// decodes, turned by the photo's own orientation when the preview has none;
+/// one without such a preview answers 8 like an undecodable JPEG.
 /// Answers 0, 8 when the picture can't be read, decoded or scaled, 9 when the
 /// thumbnail can't be written, also when anything (a file, a link) has the name
 /// already: that is never opened, followed or replaced. Nothing is left at

@@ -33,8 +33,13 @@ const XpTiffTagIFD* GpsIfd(const ToolInfoFile& f) {
   return f.reading.gpsTree ? f.reading.GpsIfd() : (f.tree ? f.tree->GetGPSIFD() : nullptr);
 }
 
-// The GPS record as the picture list reads it: empty (all invalid) without a GPS directory.
+// The GPS record as the picture list reads it: for a photo of another format,
+// where its position came from (its sidecar, GPS directory or embedded XMP);
+// else empty (all invalid) without a GPS directory.
 XpGPSRecord Gps(const ToolInfoFile& f) {
+  if (!IsJpeg(f) && f.reading.source != XpPhotoMetadata::PositionSource::None) {
+    return f.reading.gps;
+  }
   XpGPSRecord record;
   if (const XpTiffTagIFD* gps = GpsIfd(f); gps != nullptr) {
     gps->GetGPSRecord(record);

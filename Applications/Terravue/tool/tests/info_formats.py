@@ -41,7 +41,7 @@ def info(paths):
 
 def exiftool(paths):
     tags = ["-FileType", "-Composite:GPSLatitude", "-Composite:GPSLongitude", "-EXIF:DateTimeOriginal",
-            "-EXIF:OffsetTimeOriginal", "-EXIF:Orientation"]
+            "-EXIF:OffsetTimeOriginal", "-EXIF:Orientation", "-XMP:GPSLatitude", "-XMP:GPSLongitude"]
     out = subprocess.run(["exiftool", "-j", "-n", "-G"] + tags + paths, capture_output=True, text=True).stdout
     return {row["SourceFile"]: row for row in json.loads(out)}
 
@@ -68,8 +68,9 @@ def main():
             continue
         lat = decimal(line["gps_lat_ref"], line["gps_lat"])
         lng = decimal(line["gps_lng_ref"], line["gps_lng"])
-        want_lat = ref.get("Composite:GPSLatitude")
-        want_lng = ref.get("Composite:GPSLongitude")
+        # A photo whose only position is in its embedded XMP packet.
+        want_lat = ref.get("Composite:GPSLatitude", ref.get("XMP:GPSLatitude"))
+        want_lng = ref.get("Composite:GPSLongitude", ref.get("XMP:GPSLongitude"))
         # exiftool reads no Exif item from `idat` (the file's own test compares it otherwise).
         if name == "heic-idat.heic":
             continue
@@ -95,6 +96,21 @@ def main():
         with open(sidecar, "w") as f:
             f.write('<x:xmpmeta xmlns:x="adobe:ns:meta/"/>')
         check("sidecar", "key", info([photo])[0]["sidecar"], sidecar)
+        check("sidecar", "position source without a position", info([photo])[0]["position_from"], "file")
+        # A sidecar with a position wins over the photo's own.
+        with open(sidecar, "w") as f:
+            f.write('<?xpacket begin="" id="W5M0MpCehiHzreSzNTczkc9d"?>'
+                    '<x:xmpmeta xmlns:x="adobe:ns:meta/"><rdf:RDF '
+                    'xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#"><rdf:Description rdf:about="" '
+                    'xmlns:exif="http://ns.adobe.com/exif/1.0/" exif:GPSLatitude="48,51.491667N" '
+                    'exif:GPSLongitude="2,17.670000E"/></rdf:RDF></x:xmpmeta><?xpacket end="w"?>')
+        line = info([photo])[0]
+        side = exiftool([sidecar])[sidecar]
+        check("sidecar", "position source", line["position_from"], "sidecar")
+        check("sidecar", "latitude", round(decimal(line["gps_lat_ref"], line["gps_lat"]), 9),
+              round(side["XMP:GPSLatitude"], 9))
+        check("sidecar", "longitude", round(decimal(line["gps_lng_ref"], line["gps_lng"]), 9),
+              round(side["XMP:GPSLongitude"], 9))
     for failure in failures:
         print(failure)
     return 1 if failures else 0

@@ -1,0 +1,246 @@
+// Photos of the formats beside JPEG in the picture list: what makes them
+// listable, their positions and times, their thumbnails from embedded JPEG
+// previews, and RAW+JPEG pairs.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/PictureList.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
+#include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "xp/image/XpFile.h"
+#include "xp/image/XpImageIoJpeg.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+namespace {
+
+const std::string kFormats = std::string(TV_TESTDATA_DIR) + "/formats/";
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// A JPEG without its APP1 segments: a camera's embedded preview, which has no
+// orientation of its own.
+std::vector<std::uint8_t> WithoutApp1(const std::vector<std::uint8_t>& jpeg) {
+  std::vector<std::uint8_t> out(jpeg.begin(), jpeg.begin() + 2);
+  std::size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] >= 0xE0 && jpeg[at + 1] <= 0xEF) {
+    const std::size_t length = (std::size_t{jpeg[at + 2]} << 8) | jpeg[at + 3];
+    if (jpeg[at + 1] != 0xE1) {
+      out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at),
+                 jpeg.begin() + static_cast<std::ptrdiff_t>(at + 2 + length));
+    }
+    at += 2 + length;
+  }
+  out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
+  return out;
+}
+
+void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  Put16(out, static_cast<std::uint16_t>(v));
+  Put16(out, static_cast<std::uint16_t>(v >> 16));
+}
+
+// A little-endian TIFF whose IFD0 holds Orientation and a JPEG preview
+// (JPEGInterchangeFormat and its length), as raw files keep theirs.
+std::vector<std::uint8_t> TiffWithPreview(std::uint16_t orientation, const std::vector<std::uint8_t>& jpeg) {
+  std::vector<std::uint8_t> out = {'I', 'I', 42, 0};
+  Put32(out, 8);
+  const std::uint32_t jpegAt = 8 + 2 + 3 * 12 + 4;
+  Put16(out, 3);
+  Put16(out, 0x0112);
+  Put16(out, 3);
+  Put32(out, 1);
+  Put16(out, orientation);
+  Put16(out, 0);
+  for (const auto& [tag, value] :
+       {std::pair<std::uint16_t, std::uint32_t>{0x0201, jpegAt}, {0x0202, static_cast<std::uint32_t>(jpeg.size())}}) {
+    Put16(out, tag);
+    Put16(out, 4);
+    Put32(out, 1);
+    Put32(out, value);
+  }
+  Put32(out, 0);
+  out.insert(out.end(), jpeg.begin(), jpeg.end());
+  return out;
+}
+
+XpPixmapOps::Size DecodedSize(const std::string& path) {
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return {};
+  }
+  XpImageIoJpeg reader;
+  auto pixmap = reader.Read(file, 0, 1, nullptr, false);
+  return pixmap ? XpPixmapOps::Size{pixmap->Width(), pixmap->Height()} : XpPixmapOps::Size{};
+}
+
+}  // namespace
+
+TEST(PictureFormats, EveryReadFormatIsListableByItsContent) {
+  TempFolder dir;
+  // The content decides: a HEIC named .jpg is still listed, a text named .heic is not.
+  ASSERT_TRUE(CopyFileTo(kFormats + "crafted/heic-like.heic", dir / "phone.jpg"));
+  WriteFileText(dir / "notes.heic", "not a photo");
+  EXPECT_TRUE(IsListablePicture(dir / "phone.jpg"));
+  EXPECT_TRUE(IsOtherFormatPicture(dir / "phone.jpg"));
+  EXPECT_FALSE(IsListablePicture(dir / "notes.heic"));
+  EXPECT_FALSE(IsListablePicture(dir / "missing.cr3"));
+  EXPECT_FALSE(IsListablePicture(dir.Path()));
+  for (const char* file :
+       {"crafted/cr3-like.cr3", "crafted/raf-like.raf", "crafted/rw2-like.rw2", "crafted/orf-like.orf",
+        "crafted/dng-like.dng", "crafted/cr2-like.cr2", "crafted/tiff-mm.tif", "crafted/png-exif.png",
+        "crafted/webp-exif-xmp.webp", "crafted/avif-like.avif", "mde-IMG_1034.heic"}) {
+    SCOPED_TRACE(file);
+    EXPECT_TRUE(IsListablePicture(kFormats + file));
+    EXPECT_TRUE(IsOtherFormatPicture(kFormats + file));
+  }
+  EXPECT_TRUE(IsListablePicture(TestPicture("goexifv3-gps.jpg")));
+  EXPECT_FALSE(IsOtherFormatPicture(TestPicture("goexifv3-gps.jpg")));
+}
+
+TEST(PictureFormats, AMixedFolderLoadsWithPositionsTimesAndThumbnails) {
+  TempFolder root;
+  TempFolder photos;
+  // What exiftool reads from the crafted files (crafted/oracle.jsonl).
+  struct Expected {
+    const char* source;
+    const char* name;
+    double latitude;
+    double longitude;
+    bool thumbnail;
+  };
+  const Expected files[] = {
+      {"crafted/raf-like.raf", "DSCF0001.RAF", 27.1750138888889, 78.0421555555556, true},
+      {"crafted/cr3-like.cr3", "IMG_0002.CR3", -22.9519166666667, -43.2104861111111, true},
+      {"crafted/png-exif.png", "screen.png", 59.3293222222222, 18.0685805555556, false},
+      {"crafted/heic-like.heic", "IMG_0003.HEIC", 37.8199277777778, -122.478255555556, false},
+      {"crafted/webp-exif-xmp.webp", "web.webp", 52.3702166666667, 4.89516666666667, false},
+  };
+  std::vector<std::string> paths;
+  std::map<std::string, std::vector<std::uint8_t>> before;
+  for (const Expected& f : files) {
+    ASSERT_TRUE(CopyFileTo(kFormats + f.source, photos / f.name));
+    paths.push_back(photos / f.name);
+    before[photos / f.name] = ReadBytes(photos / f.name);
+  }
+  PictureList list;
+  CountingProgress progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(list.AddPictures(paths, root.Path(), progress, keepGoing));
+  ASSERT_EQ(list.Count(), std::size(files));
+  EXPECT_EQ(progress.steps, static_cast<int>(std::size(files)));
+  for (const Expected& f : files) {
+    SCOPED_TRACE(f.name);
+    const PictureRecord* record = nullptr;
+    for (const PictureRecord& r : list.Records()) {
+      if (r.m_path == photos / f.name) {
+        record = &r;
+      }
+    }
+    ASSERT_NE(record, nullptr);
+    ASSERT_TRUE(record->HasPosition());
+    XpGPSRecord gps;
+    ASSERT_TRUE(ReadPictureGPS(record->m_path, &gps));
+    double latitude = 0;
+    double longitude = 0;
+    ASSERT_TRUE(RationalsToDegrees(gps.latitudeRef, gps.latitude, &latitude));
+    ASSERT_TRUE(RationalsToDegrees(gps.longitudeRef, gps.longitude, &longitude));
+    EXPECT_NEAR(latitude, f.latitude, 1e-7);
+    EXPECT_NEAR(longitude, f.longitude, 1e-7);
+    EXPECT_EQ(record->m_latitude, CoordinateTextFromGPS(gps.latitudeRef, gps.latitude, true));
+    EXPECT_EQ(record->m_timeText.empty(), false);
+    // The embedded preview gives the thumbnail; without one the picture is
+    // listed with the placeholder, and no thumbnail file.
+    EXPECT_EQ(Exists(record->ThumbnailPath(root.Path())), f.thumbnail);
+    // Loading changes no photo.
+    EXPECT_EQ(ReadBytes(record->m_path), before[record->m_path]);
+  }
+}
+
+TEST(PictureFormats, APreviewIsTurnedByThePhotosOrientation) {
+  TempFolder root;
+  TempFolder photos;
+  const std::vector<std::uint8_t> preview = WithoutApp1(ReadBytes(TestPicture("exifpy-DSCN0010.jpg")));
+  WriteBytes(photos / "preview.jpg", preview);
+  const XpPixmapOps::Size stored = DecodedSize(photos / "preview.jpg");
+  ASSERT_GT(stored.width, stored.height);
+  WriteBytes(photos / "upright.nef", TiffWithPreview(1, preview));
+  WriteBytes(photos / "turned.nef", TiffWithPreview(6, preview));
+  for (const auto& [name, portrait] : {std::pair{"upright.nef", false}, std::pair{"turned.nef", true}}) {
+    SCOPED_TRACE(name);
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    ASSERT_TRUE(MeasureJpeg(photos / name, &width, &height));
+    EXPECT_EQ(width < height, portrait);
+    const std::string thumbnail = root / (std::string(name) + ".jpg");
+    ASSERT_EQ(MakeThumbnail(photos / name, thumbnail, &width, &height), PictureResult::Success);
+    const XpPixmapOps::Size made = DecodedSize(thumbnail);
+    EXPECT_EQ(made.width, width);
+    EXPECT_EQ(made.height, height);
+    EXPECT_EQ(made.width < made.height, portrait);
+  }
+  // A preview that does not decode gives no thumbnail: the placeholder, as for
+  // an undecodable JPEG, and nothing on disk.
+  std::vector<std::uint8_t> broken(preview.begin(), preview.begin() + 200);
+  broken.resize(4000, 0);
+  WriteBytes(photos / "broken.nef", TiffWithPreview(1, broken));
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  EXPECT_TRUE(IsListablePicture(photos / "broken.nef"));
+  EXPECT_EQ(MakeThumbnail(photos / "broken.nef", root / "broken.jpg", &width, &height), PictureResult::NotJpegStill);
+  EXPECT_FALSE(Exists(root / "broken.jpg"));
+}
+
+TEST(PictureFormats, ARawAndItsJpegShowAsOnePicture) {
+  TempFolder root;
+  TempFolder photos;
+  TempFolder other;
+  ASSERT_TRUE(CopyFileTo(kFormats + "crafted/cr3-like.cr3", photos / "IMG_0007.CR3"));
+  ASSERT_TRUE(CopyFileTo(TestPicture("goexifv3-gps.jpg"), photos / "img_0007.jpg"));
+  ASSERT_TRUE(CopyFileTo(kFormats + "crafted/raf-like.raf", photos / "DSCF0008.RAF"));
+  ASSERT_TRUE(CopyFileTo(kFormats + "crafted/cr3-like.cr3", other / "IMG_0007.CR3"));
+  const std::vector<std::string> all = {photos / "IMG_0007.CR3", photos / "img_0007.jpg", photos / "DSCF0008.RAF",
+                                        other / "IMG_0007.CR3"};
+  PictureList list;
+  // The JPEG stands for the pair; a raw file without a JPEG beside it, and
+  // one of the same name in another folder, stay.
+  EXPECT_EQ(list.OnePerPair(all),
+            (std::vector<std::string>{photos / "img_0007.jpg", photos / "DSCF0008.RAF", other / "IMG_0007.CR3"}));
+  CountingProgress progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(list.AddPictures({photos / "img_0007.jpg"}, root.Path(), progress, keepGoing));
+  // A raw file added later beside a JPEG on the list is passed over.
+  ASSERT_TRUE(list.AddPictures({photos / "IMG_0007.CR3", photos / "DSCF0008.RAF"}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(list.Count(), 2u);
+  EXPECT_TRUE(list.ContainsPath(photos / "img_0007.jpg"));
+  EXPECT_TRUE(list.ContainsPath(photos / "DSCF0008.RAF"));
+  EXPECT_FALSE(list.ContainsPath(photos / "IMG_0007.CR3"));
+  // Without its JPEG a raw file is a picture of its own.
+  PictureList alone;
+  ASSERT_TRUE(alone.AddPictures({photos / "IMG_0007.CR3"}, root.Path(), progress, keepGoing));
+  EXPECT_EQ(alone.Count(), 1u);
+}
