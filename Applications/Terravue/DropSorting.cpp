@@ -36,7 +36,10 @@ class DropSorter {
 
   Verdict Judge(const QString& path) const {
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile() || !m_rules.fileType || m_rules.fileType(path) != kJpegStillFileType) {
+    // JPEG stills by the classifier, and the photos of the other formats the
+    // list reads, by their content.
+    if (path.isEmpty() || !info.isFile() || !m_rules.fileType ||
+        (m_rules.fileType(path) != kJpegStillFileType && !IsOtherFormatPicture(path.toStdString()))) {
       return Verdict::NotJpeg;
     }
     if (m_rules.isOnMap && m_rules.isOnMap(path)) {

@@ -184,6 +184,24 @@ class WindowsTest : public AppTestCase {
                           photos + QStringLiteral("/Terravue2/c.jpg")}));
   }
 
+  void aDroppedFolderAddsThePhotosOfEveryReadFormatByTheirContent() {
+    const QString photos = m_home->Path("trip");
+    const QString formats = QStringLiteral(TV_TESTDATA_DIR "/formats/crafted/");
+    QDir().mkpath(photos);
+    QVERIFY(QFile::copy(formats + QStringLiteral("heic-like.heic"), photos + QStringLiteral("/IMG_1.HEIC")));
+    QVERIFY(QFile::copy(formats + QStringLiteral("cr3-like.cr3"), photos + QStringLiteral("/IMG_2.CR3")));
+    QVERIFY(QFile::copy(formats + QStringLiteral("png-exif.png"), photos + QStringLiteral("/screen.png")));
+    TestHome::WriteFile(photos + QStringLiteral("/notes.heic"), "not a photo");
+    DropRules rules;
+    rules.workFolder = m_home->Path("home/Documents/Terravue");
+    rules.programFolder = m_home->Path("program");
+    // The classifier knows none of them: their content makes them photos.
+    rules.fileType = [](const QString&) -> std::uint32_t { return 0x10000201; };
+    QCOMPARE(CTerravueHtmlWnd::AcceptedDrops({photos}, rules),
+             (QStringList{photos + QStringLiteral("/IMG_1.HEIC"), photos + QStringLiteral("/IMG_2.CR3"),
+                          photos + QStringLiteral("/screen.png")}));
+  }
+
   void aDropThroughALinkIntoTheWorkFolderIsRefused() {
     const QString work = m_home->Path("home/Documents/Terravue");
     TestHome::WriteFile(work + QStringLiteral("/cache_1.jpg"), "\xFF\xD8\xFF");

@@ -7,6 +7,8 @@
 #include "Applications/Terravue/mapdata/HandOffLauncher.h"
 #include "Applications/Terravue/mapdata/OtherMakerQuestion.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
+#include "xp/image/XpFile.h"
+#include "xp/image/XpImageIoJpeg.h"
 
 /// A fresh folder under the system's temporary folder, removed with everything
 /// in it when the object goes.
@@ -35,6 +37,18 @@ class TempFolder {
 [[nodiscard]] std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
 [[nodiscard]] bool CopyFileTo(const std::string& from, const std::string& to);
+
+/// The size of the JPEG at `path` as decoded at full size (turned by its own
+/// orientation); 0 x 0 when it does not decode.
+[[nodiscard]] inline XpPixmapOps::Size DecodedJpegSize(const std::string& path) {
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return {};
+  }
+  XpImageIoJpeg reader;
+  auto pixmap = reader.Read(file, 0, 1, nullptr, false);
+  return pixmap ? XpPixmapOps::Size{pixmap->Width(), pixmap->Height()} : XpPixmapOps::Size{};
+}
 
 /// Counts the steps it receives.
 class CountingProgress final : public ProgressSink {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
@@ -86,16 +87,6 @@ std::vector<std::uint8_t> TiffWithPreview(std::uint16_t orientation, const std::
   Put32(out, 0);
   out.insert(out.end(), jpeg.begin(), jpeg.end());
   return out;
-}
-
-XpPixmapOps::Size DecodedSize(const std::string& path) {
-  XpFile file(path);
-  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
-    return {};
-  }
-  XpImageIoJpeg reader;
-  auto pixmap = reader.Read(file, 0, 1, nullptr, false);
-  return pixmap ? XpPixmapOps::Size{pixmap->Width(), pixmap->Height()} : XpPixmapOps::Size{};
 }
 
 }  // namespace
@@ -186,7 +177,7 @@ TEST(PictureFormats, APreviewIsTurnedByThePhotosOrientation) {
   TempFolder photos;
   const std::vector<std::uint8_t> preview = WithoutApp1(ReadBytes(TestPicture("exifpy-DSCN0010.jpg")));
   WriteBytes(photos / "preview.jpg", preview);
-  const XpPixmapOps::Size stored = DecodedSize(photos / "preview.jpg");
+  const XpPixmapOps::Size stored = DecodedJpegSize(photos / "preview.jpg");
   ASSERT_GT(stored.width, stored.height);
   WriteBytes(photos / "upright.nef", TiffWithPreview(1, preview));
   WriteBytes(photos / "turned.nef", TiffWithPreview(6, preview));
@@ -198,7 +189,7 @@ TEST(PictureFormats, APreviewIsTurnedByThePhotosOrientation) {
     EXPECT_EQ(width < height, portrait);
     const std::string thumbnail = root / (std::string(name) + ".jpg");
     ASSERT_EQ(MakeThumbnail(photos / name, thumbnail, &width, &height), PictureResult::Success);
-    const XpPixmapOps::Size made = DecodedSize(thumbnail);
+    const XpPixmapOps::Size made = DecodedJpegSize(thumbnail);
     EXPECT_EQ(made.width, width);
     EXPECT_EQ(made.height, height);
     EXPECT_EQ(made.width < made.height, portrait);
@@ -243,4 +234,29 @@ TEST(PictureFormats, ARawAndItsJpegShowAsOnePicture) {
   PictureList alone;
   ASSERT_TRUE(alone.AddPictures({photos / "IMG_0007.CR3"}, root.Path(), progress, keepGoing));
   EXPECT_EQ(alone.Count(), 1u);
+}
+
+TEST(PictureFormats, ASaveLeavesAPhotoOfAnotherFormatAsItIsAndSaysSo) {
+  TempFolder root;
+  TempFolder photos;
+  const std::string photo = photos / "IMG_0003.HEIC";
+  ASSERT_TRUE(CopyFileTo(kFormats + "crafted/heic-like.heic", photo));
+  const std::vector<std::uint8_t> before = ReadBytes(photo);
+  MapState state{root.Path()};
+  CountingProgress progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({photo}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 1u);
+  state.m_pictures.At(0).SetPosition("N:35:37:32.828", "E:139:44:31.338");
+  const WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
+  EXPECT_TRUE(report.written.empty());
+  EXPECT_EQ(report.failed, std::vector<std::string>{photo});
+  ASSERT_EQ(report.problems.size(), 1u);
+  // The JPEG rewrite refuses what is no JPEG.
+  EXPECT_EQ(report.problems[0].status, XpStatus::JpegDecodeFailed);
+  // The photo is byte for byte as it was; the map keeps the new position.
+  EXPECT_EQ(ReadBytes(photo), before);
+  EXPECT_EQ(state.m_pictures.At(0).m_latitude, "N:35:37:32.828");
+  EXPECT_EQ(state.m_pictures.At(0).m_longitude, "E:139:44:31.338");
+  EXPECT_EQ(state.m_pictures.At(0).m_modified, 1);
 }

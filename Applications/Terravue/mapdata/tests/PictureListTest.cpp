@@ -32,16 +32,6 @@ const std::set<std::string> kNotFollowed = {"exiv2-FurnaceCreekInn.jpg", "exiv2-
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-XpPixmapOps::Size DecodedSize(const std::string& path) {
-  XpFile file(path);
-  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
-    return {};
-  }
-  XpImageIoJpeg reader;
-  auto pixmap = reader.Read(file, 0, 1, nullptr, false);
-  return pixmap ? XpPixmapOps::Size{pixmap->Width(), pixmap->Height()} : XpPixmapOps::Size{};
-}
-
 TEST(FitThumbnailSize, FitsLandscapePortraitAndSquareIntoTheBox) {
   std::int32_t w = 0;
   std::int32_t h = 0;
@@ -127,7 +117,7 @@ TEST(PictureRecord, AnUprightPortraitGivesAPortraitThumbnail) {
   ASSERT_EQ(record.WriteThumbnail(root.Path()), PictureResult::Success);
   EXPECT_EQ(record.m_width, 366);
   EXPECT_EQ(record.m_height, 550);
-  EXPECT_EQ(DecodedSize(root / "cache_0.jpg"), (XpPixmapOps::Size{366, 550}));
+  EXPECT_EQ(DecodedJpegSize(root / "cache_0.jpg"), (XpPixmapOps::Size{366, 550}));
 }
 
 TEST(PictureRecord, AThumbnailThatCannotBeWrittenAnswersNine) {
@@ -203,7 +193,7 @@ TEST(PictureRecord, ReadsTheTestPicturesAsTheIndependentReaderDoes) {
     ++thumbnails;
     const std::string thumbnail = record.ThumbnailPath(root.Path());
     EXPECT_EQ(std::max(record.m_width, record.m_height), 550);
-    EXPECT_EQ(DecodedSize(thumbnail), (XpPixmapOps::Size{record.m_width, record.m_height}));
+    EXPECT_EQ(DecodedJpegSize(thumbnail), (XpPixmapOps::Size{record.m_width, record.m_height}));
     XpGPSRecord pictureGps;
     XpGPSRecord thumbnailGps;
     if (XpExifRewrite::ReadGPS(path, pictureGps) == XpStatus::Ok) {

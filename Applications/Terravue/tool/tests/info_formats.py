@@ -111,6 +111,21 @@ def main():
               round(side["XMP:GPSLatitude"], 9))
         check("sidecar", "longitude", round(decimal(line["gps_lng_ref"], line["gps_lng"]), 9),
               round(side["XMP:GPSLongitude"], 9))
+
+        # Positions are written into JPEG photos only: the photo and its
+        # sidecar stay byte for byte as they were, and the refusal says why.
+        with open(photo, "rb") as f:
+            photo_before = f.read()
+        with open(sidecar, "rb") as f:
+            sidecar_before = f.read()
+        for command in (["set-gps", "--lat", "N:10:00:00.000", "--lng", "E:020:00:00.000"], ["remove-gps"]):
+            done = subprocess.run([TOOL] + command + [photo], capture_output=True, text=True)
+            check("write", command[0] + " exit code", done.returncode, 1)
+            check("write", command[0] + " refusal", "(0x8602)" in done.stderr and photo in done.stderr, True)
+            with open(photo, "rb") as f:
+                check("write", command[0] + " leaves the photo", f.read() == photo_before, True)
+            with open(sidecar, "rb") as f:
+                check("write", command[0] + " leaves the sidecar", f.read() == sidecar_before, True)
     for failure in failures:
         print(failure)
     return 1 if failures else 0
