@@ -238,7 +238,7 @@ std::vector<ThumbnailJob> AddPicturesLeavingThumbnails(PictureList& list, const 
                                                        const std::atomic<bool>& keepGoing, unsigned workers) {
   (void)RemoveThumbnailsOfEndedProcesses(rootFolder);
   std::vector<std::string> added;
-  for (const std::string& path : list.NewFilesOnly(paths)) {
+  for (const std::string& path : list.OnePerPair(list.NewFilesOnly(paths))) {
     if (IsAddablePicture(path, rootFolder)) {
       added.push_back(path);
     }
@@ -268,10 +268,11 @@ std::vector<ThumbnailJob> AddPicturesLeavingThumbnails(PictureList& list, const 
       record.m_cacheName.clear();
       record.m_width = PictureRecord::kMissingWidth;
       record.m_height = PictureRecord::kMissingHeight;
-    } else if (IsJpegStill(record.m_path)) {
+    } else if (IsListablePicture(record.m_path)) {
+      // Photos of other formats get their size with the thumbnail of their preview.
       std::int32_t width = 0;
       std::int32_t height = 0;
-      if (ThumbnailSizeOf(record.m_path, &width, &height)) {
+      if (IsJpegStill(record.m_path) && ThumbnailSizeOf(record.m_path, &width, &height)) {
         record.m_width = width;
         record.m_height = height;
       }
