@@ -16,6 +16,8 @@
 #include <system_error>
 #include <utility>
 
+#include "xp/image/XpXmlNames.h"
+
 namespace XpXmpGps {
 namespace {
 
@@ -62,36 +64,10 @@ std::string_view Trimmed(std::string_view text) {
 
 // The namespace a prefix is bound to at `node`, looked up through its
 // ancestors; "" when it is not bound. `prefix` "" asks for the default one.
-std::string_view ResolvePrefix(pugi::xml_node node, std::string_view prefix) {
-  std::string wanted = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
-  for (; node && node.type() == pugi::node_element; node = node.parent()) {
-    const pugi::xml_attribute bound = node.attribute(wanted.c_str());
-    if (bound) {
-      return bound.value();
-    }
-  }
-  return {};
-}
-
-struct QName {
-  std::string_view prefix;
-  std::string_view local;
-  std::string_view space;
-};
+using QName = XpXmlName;
 
 QName Resolve(pugi::xml_node scope, std::string_view qualified, bool attribute) {
-  QName name;
-  const auto colon = qualified.find(':');
-  if (colon == std::string_view::npos) {
-    name.local = qualified;
-    // Attributes without a prefix have no namespace.
-    name.space = attribute ? std::string_view{} : ResolvePrefix(scope, {});
-    return name;
-  }
-  name.prefix = qualified.substr(0, colon);
-  name.local = qualified.substr(colon + 1);
-  name.space = ResolvePrefix(scope, name.prefix);
-  return name;
+  return XpResolveXmlName(scope, qualified, attribute);
 }
 
 bool IsRdf(const QName& name, std::string_view local) { return name.space == kRdfNamespace && name.local == local; }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 
+#include "xp/image/XpXmlNames.h"
+
 namespace XpXmpLocation {
 namespace {
 
@@ -29,35 +31,10 @@ std::string Trimmed(std::string_view text) {
   return std::string(text);
 }
 
-// The namespace bound to `prefix` ("" for the default one) at `node`.
-std::string_view Bound(pugi::xml_node node, std::string_view prefix) {
-  const std::string wanted = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
-  for (; node && node.type() == pugi::node_element; node = node.parent()) {
-    if (const pugi::xml_attribute bound = node.attribute(wanted.c_str())) {
-      return bound.value();
-    }
-  }
-  return {};
-}
-
-struct Name {
-  std::string_view prefix;
-  std::string_view local;
-  std::string_view space;
-};
+using Name = XpXmlName;
 
 Name Resolve(pugi::xml_node scope, std::string_view qualified, bool attribute) {
-  Name name;
-  const auto colon = qualified.find(':');
-  if (colon == std::string_view::npos) {
-    name.local = qualified;
-    name.space = attribute ? std::string_view{} : Bound(scope, {});
-    return name;
-  }
-  name.prefix = qualified.substr(0, colon);
-  name.local = qualified.substr(colon + 1);
-  name.space = Bound(scope, name.prefix);
-  return name;
+  return XpResolveXmlName(scope, qualified, attribute);
 }
 
 bool Is(const Name& name, std::string_view space, std::string_view local) {
