@@ -134,6 +134,8 @@ constexpr std::array kTexts = {
     BuiltInText{"151/32786", "Delete selected Terravue (&D)", "選んだTerravueを削除(&D)"},
     BuiltInText{"151/32792", "Help (&H)", "ヘルプ(&H)"},
     BuiltInText{"151/32800", "Load track... (&T)", "トラックを読み込む...(&T)"},
+    BuiltInText{"151/32810", "Undo (&Z)", "元に戻す(&Z)"},
+    BuiltInText{"151/32811", "Redo (&R)", "やり直す(&R)"},
 
     // Dialog 152: the progress bar has no texts. Dialog 153: the notice.
     BuiltInText{"153/title", "Terravue", "Terravue"},

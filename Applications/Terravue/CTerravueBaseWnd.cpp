@@ -62,6 +62,12 @@ void CTerravueBaseWnd::Create() {
   m_menu->setObjectName(QStringLiteral("Menu151"));
   MainMenu::Fill(*m_menu);
   connect(m_menu.get(), &QMenu::triggered, this, [this](QAction* action) { OnCommand(MainMenu::CommandOf(action)); });
+  // The menu's shortcuts work while it is closed.
+  for (QAction* action : m_menu->actions()) {
+    if (!action->shortcut().isEmpty()) {
+      addAction(action);
+    }
+  }
 
   AppSettings settings;
   if (settings.ReadNumber(QStringLiteral("initialize")) != 0) {
@@ -177,6 +183,10 @@ void CTerravueBaseWnd::OnCommand(int id) {
       break;
     case MainMenu::kLoadTrack:
       m_htmlWnd->Tracks()->ChooseTracks();
+      break;
+    case MainMenu::kUndo:
+    case MainMenu::kRedo:
+      static_cast<void>(m_htmlWnd->UndoOnPage(id == MainMenu::kRedo));
       break;
     case MainMenu::kRequestClose:
       RequestClose();
@@ -340,6 +350,8 @@ bool CTerravueBaseWnd::SaveAsNew(bool* cancelled) {
   const int count = static_cast<int>(m_store->Count());
   MainMenu::AppendStates(*m_menu, {QString::fromStdString(saved.m_name)}, count);
   m_currentStateIndex = count - 1;
+  // The saved map is sent again; what the user did on it stays undoable.
+  m_htmlWnd->CarryUndoSteps();
   m_htmlWnd->ApplyState(saved);
   // The state shown anew gets its marks when its page has loaded.
   m_htmlWnd->NoteWriteBack(report);

@@ -666,6 +666,14 @@ void CTerravueHtmlWnd::OnLoadFinished(bool ok) {
   }
   const PageKind kind = GetPageKind();
   PlaceMenuButton(kind);
+  if (kind == PageKind::PageServer && !m_carriedUndo.isEmpty()) {
+    // Before the marks, which bring the steps in step with what was written.
+    const QString steps = QString::fromUtf8(QJsonDocument(QJsonArray{m_carriedUndo}).toJson(QJsonDocument::Compact));
+    page()->runJavaScript(
+        QStringLiteral("typeof tvTakeUndoHistory === 'function' ? tvTakeUndoHistory(%1[0]) : 0").arg(steps),
+        QWebEngineScript::MainWorld);
+  }
+  m_carriedUndo.clear();
   emit pageShown(kind);
 }
 
@@ -780,6 +788,64 @@ bool CTerravueHtmlWnd::ReadPageEdits(bool withPictures) {
     QueueRequestAndNavigate();
   }
   return changed;
+}
+
+// ---------------------------------------------------------------------------
+// Undo and redo
+
+std::optional<QVariant> CTerravueHtmlWnd::RunPageScriptAndWait(const QString& script) {
+  struct Answer {
+    bool done = false;
+    QVariant value;
+  };
+  auto answer = std::make_shared<Answer>();
+  QEventLoop loop;
+  QPointer<QEventLoop> waiting(&loop);
+  page()->runJavaScript(script, QWebEngineScript::MainWorld, [answer, waiting](const QVariant& value) {
+    answer->done = true;
+    answer->value = value;
+    if (waiting != nullptr) {
+      waiting->quit();
+    }
+  });
+  if (!answer->done) {
+    QTimer::singleShot(kPageReadTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  }
+  if (!answer->done) {
+    return std::nullopt;
+  }
+  return answer->value;
+}
+
+int CTerravueHtmlWnd::UndoOnPage(bool redo) {
+  if (m_sending || m_readingPage || GetPageKind() != PageKind::PageServer) {
+    return 0;
+  }
+  m_readingPage = true;
+  const std::optional<QVariant> answer =
+      RunPageScriptAndWait(redo ? QStringLiteral("tv.editable && typeof tvRedo === 'function' ? tvRedo() : 0")
+                                : QStringLiteral("tv.editable && typeof tvUndo === 'function' ? tvUndo() : 0"));
+  m_readingPage = false;
+  const int count = answer ? answer->toInt() : 0;
+  if (count > 0) {
+    m_modified = true;
+  }
+  return count;
+}
+
+void CTerravueHtmlWnd::CarryUndoSteps() {
+  m_carriedUndo.clear();
+  if (m_sending || m_readingPage || GetPageKind() != PageKind::PageServer) {
+    return;
+  }
+  m_readingPage = true;
+  const std::optional<QVariant> answer =
+      RunPageScriptAndWait(QStringLiteral("typeof tvUndoHistory === 'function' ? tvUndoHistory() : ''"));
+  m_readingPage = false;
+  if (answer && answer->typeId() == QMetaType::QString) {
+    m_carriedUndo = answer->toString();
+  }
 }
 
 // ---------------------------------------------------------------------------

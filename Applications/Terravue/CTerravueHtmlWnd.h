@@ -107,6 +107,16 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// while the page is being replaced by a map just sent, the page no longer
   /// shows the current map: it is not read and the answer is false.
   bool ReadPageEdits(bool withPictures);
+  /// Undoes the map page's last gesture, or with `redo` redoes the last one
+  /// undone, as Ctrl+Z and Ctrl+Shift+Z do on the page. The page's fields
+  /// follow, so the next read of the page takes the positions. Answers the
+  /// number of pictures put back; 0 when there was nothing to undo or no map
+  /// page shows.
+  int UndoOnPage(bool redo);
+  /// Keeps the page's undo and redo steps for the next map page shown, which
+  /// shows the same map anew (a save as a new state sends it again): its
+  /// steps are those of this page.
+  void CarryUndoSteps();
   /// Clears the keep-running flag and waits for a running load to end.
   void StopLoad();
 
@@ -214,6 +224,9 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   void ShowMessage102();
   void ReportUnreadable(const std::vector<UnreadablePicture>& pictures);
   void JoinWorker();
+  // Runs `script` in the page's own world and waits for its answer; nothing
+  // when no answer came in time.
+  std::optional<QVariant> RunPageScriptAndWait(const QString& script);
 
   // What the track panel reaches of this map.
   [[nodiscard]] bool MapPageShown() const override;
@@ -247,5 +260,6 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   std::set<std::string> m_reportedUnreadable;      ///< pictures already told about as unreadable
   std::map<std::string, QString> m_writeFailures;  ///< path -> why its last save did not write it
   std::set<int> m_noticesShown;                    ///< notices shown in this session, each told once
+  QString m_carriedUndo;                           ///< undo steps for the next map page shown
   std::thread m_worker;
 };

@@ -1,6 +1,7 @@
 #include "Applications/Terravue/MainMenu.h"
 
 #include <QAction>
+#include <QKeySequence>
 #include <QMenu>
 #include <array>
 
@@ -10,9 +11,14 @@ namespace MainMenu {
 
 void Fill(QMenu& menu) {
   const AppStrings& strings = AppStrings::Instance();
-  for (int id : std::array{kSaveAsNew, kSaveOver, kDeleteState, kHelp, kLoadTrack}) {
+  for (int id : std::array{kSaveAsNew, kSaveOver, kDeleteState, kHelp, kLoadTrack, kUndo, kRedo}) {
     QAction* action = menu.addAction(strings.Text(QStringLiteral("151/%1").arg(id)));
     action->setData(id);
+    if (id == kUndo) {
+      action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    } else if (id == kRedo) {
+      action->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    }
   }
   menu.addSeparator()->setData(0);
 }

@@ -14,6 +14,9 @@ inline constexpr int kSaveOver = 32791;
 inline constexpr int kHelp = 32792;
 /// Loads a GPS track log for placing photos by time.
 inline constexpr int kLoadTrack = 32800;
+/// Undoes and redoes the map page's last gesture (Ctrl+Z, Ctrl+Shift+Z).
+inline constexpr int kUndo = 32810;
+inline constexpr int kRedo = 32811;
 inline constexpr int kRequestClose = 32771;
 inline constexpr int kSendAgain = 32782;
 inline constexpr int kStartPage1 = 32783;
@@ -22,8 +25,9 @@ inline constexpr int kStartPage2 = 32784;
 inline constexpr int kFirstState = 1;
 inline constexpr int kLastState = 256;
 
-/// Fills `menu` with the four commands of menu 151, "Load track..." and the
-/// separator after them. Each action carries its command identifier as data().
+/// Fills `menu` with the four commands of menu 151, "Load track...", Undo and
+/// Redo (with their shortcuts) and the separator after them. Each action
+/// carries its command identifier as data().
 void Fill(QMenu& menu);
 
 /// Appends one checkable item per saved state, named as the state and

@@ -480,13 +480,15 @@ class StartupTest : public QObject {
     QCOMPARE(window->size(), QSize(796, 596));
     QCOMPARE(window->CurrentStateIndex(), -1);
 
-    // Menu 151: four commands, "Load track...", a separator, no saved states yet.
+    // Menu 151: four commands, "Load track...", Undo, Redo, a separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 6);
+    QCOMPARE(actions.size(), 8);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
-    QVERIFY(actions.at(5)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(5)), MainMenu::kUndo);
+    QCOMPARE(MainMenu::CommandOf(actions.at(6)), MainMenu::kRedo);
+    QVERIFY(actions.at(7)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();

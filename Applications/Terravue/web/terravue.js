@@ -496,6 +496,7 @@ function tvShowPending(list) {
     marked += tvIsPending(picture) ? 1 : 0;
     tvShowPendingMark(picture);
   });
+  tvRebaseSteps();
   tvUpdateInfo();
   return marked;
 }
@@ -1596,6 +1597,97 @@ function tvRedo() {
   tv.undoSteps.push(step);
   tv.fieldsUpdated = Date.now();
   return step.length;
+}
+
+/* Whether a recorded position is the one a picture has now. */
+function tvSamePosition(position, picture) {
+  if (position.lat === null || picture.lat === null) {
+    return position.lat === picture.lat;
+  }
+  return position.latText === picture.latText && position.lngText === picture.lngText;
+}
+
+/* The program holds every picture's present position now (a save may have written it into the
+   file): a recorded position other than the present one is a change to write again when a step
+   goes back or forth to it, and the present one is none. */
+function tvRebaseSteps() {
+  (tv.undoSteps || []).concat(tv.redoSteps || []).forEach(function (step) {
+    step.forEach(function (change) {
+      [change.before, change.after].forEach(function (position) {
+        var same = tvSamePosition(position, change.picture);
+        position.moved = !same;
+        position.modify = same ? '0' : '1';
+      });
+    });
+  });
+}
+
+/* The steps as plain data, by picture number, for a page that shows the same map anew. */
+function tvUndoHistory() {
+  function plain(steps) {
+    return (steps || []).map(function (step) {
+      return step.map(function (change) {
+        return { index: change.picture.index, path: change.picture.path || '', before: change.before, after: change.after };
+      });
+    });
+  }
+  return JSON.stringify({ undo: plain(tv.undoSteps), redo: plain(tv.redoSteps) });
+}
+
+/* Takes the steps of the page this one replaced; answers the number of steps taken. */
+function tvTakeUndoHistory(text) {
+  var history;
+  try {
+    history = JSON.parse(text);
+  } catch (e) {
+    return 0;
+  }
+  function position(value) {
+    if (!value || typeof value !== 'object') {
+      return null;
+    }
+    if (value.lat === null) {
+      return { lat: null, lng: null, moved: !!value.moved, modify: String(value.modify) };
+    }
+    if (typeof value.lat !== 'number' || typeof value.lng !== 'number' || typeof value.latText !== 'string' ||
+        typeof value.lngText !== 'string') {
+      return null;
+    }
+    return {
+      lat: value.lat,
+      lng: value.lng,
+      latText: value.latText,
+      lngText: value.lngText,
+      moved: !!value.moved,
+      modify: String(value.modify)
+    };
+  }
+  function steps(list) {
+    var out = [];
+    (Array.isArray(list) ? list : []).forEach(function (step) {
+      var changes = [];
+      (Array.isArray(step) ? step : []).forEach(function (change) {
+        var picture = change && typeof change.index === 'number' ? tv.pictures[change.index - 1] : null;
+        if (picture && picture.path !== change.path) {
+          // Not the same picture: the map shown is another one.
+          picture = null;
+        }
+        var before = position(change && change.before);
+        var after = position(change && change.after);
+        if (picture && before && after) {
+          changes.push({ picture: picture, before: before, after: after });
+        }
+      });
+      if (changes.length > 0) {
+        out.push(changes);
+      }
+    });
+    return out;
+  }
+  tv.undoSteps = steps(history && history.undo);
+  tv.redoSteps = steps(history && history.redo);
+  tvRebaseSteps();
+  return tv.undoSteps.length + tv.redoSteps.length;
 }
 
 function tvUndoKey(event) {

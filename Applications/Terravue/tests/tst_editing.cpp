@@ -1,0 +1,320 @@
+// Editing in the map window with the embedded server and browser: undo and
+// redo from the menu and the keyboard, across saves, with the positions read
+// back from the photos on disk.
+#include <QAction>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <cmath>
+#include <memory>
+#include <optional>
+
+#include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+#include "Applications/Terravue/tests/TestPhotos.h"
+
+namespace {
+
+const QString kMarkers =
+    QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
+
+/// The position texts the photo at `path` holds, as the program reads them.
+std::pair<std::string, std::string> PositionOnDisk(const QString& path) {
+  PictureRecord record(path.toStdString(), "", "");
+  if (record.ReadPositionAndTime() == PictureResult::NotJpegStill) {
+    return {};
+  }
+  return {record.m_latitude, record.m_longitude};
+}
+
+/// Decimal degrees of a coordinate text such as "N:35:37:32.828".
+double DegreesOf(const std::string& text) {
+  const QStringList parts = QString::fromStdString(text).split(QLatin1Char(':'));
+  if (parts.size() != 4) {
+    return NAN;
+  }
+  const double value = parts[1].toDouble() + parts[2].toDouble() / 60.0 + parts[3].toDouble() / 3600.0;
+  return (parts[0] == QLatin1String("S") || parts[0] == QLatin1String("W")) ? -value : value;
+}
+
+/// The photo's position as exiftool reads it, in signed degrees; nothing without exiftool.
+std::optional<std::pair<double, double>> ExiftoolPosition(const QString& path) {
+  const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+  if (exiftool.isEmpty()) {
+    return std::nullopt;
+  }
+  QProcess reader;
+  reader.start(exiftool, {QStringLiteral("-n"), QStringLiteral("-s3"), QStringLiteral("-GPS:GPSLatitude"),
+                          QStringLiteral("-GPS:GPSLatitudeRef"), QStringLiteral("-GPS:GPSLongitude"),
+                          QStringLiteral("-GPS:GPSLongitudeRef"), path});
+  if (!reader.waitForFinished(30000)) {
+    return std::pair{NAN, NAN};
+  }
+  const QStringList lines = QString::fromUtf8(reader.readAllStandardOutput()).split(QLatin1Char('\n'));
+  if (lines.size() < 4) {
+    return std::pair{NAN, NAN};
+  }
+  return std::pair{lines[0].toDouble() * (lines[1] == QLatin1String("S") ? -1 : 1),
+                   lines[2].toDouble() * (lines[3] == QLatin1String("W") ? -1 : 1)};
+}
+
+}  // namespace
+
+class EditingTest : public AppTestCase {
+  Q_OBJECT
+
+ private:
+  QString PhotoFolder() const { return m_home->Path("photos"); }
+
+  /// Two photos with a position, far apart so their markers stay apart.
+  QStringList MakeTwoPhotos() {
+    const QString folder = PhotoFolder();
+    const QStringList paths = {folder + QStringLiteral("/tokyo.jpg"), folder + QStringLiteral("/osaka.jpg")};
+    const bool made =
+        MakeTestPhoto(paths[0], 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000") &&
+        MakeTestPhoto(paths[1], 480, 640, 2, XpDateTime(2024, 5, 2, 11, 0, 0), "N:34:41:00.000", "E:135:30:00.000");
+    return made ? paths : QStringList();
+  }
+
+  /// Drags the first single marker of the page by (dx, dy) with real mouse events.
+  static void DragFirstMarker(CTerravueHtmlWnd* map, int dx, int dy) {
+    const QVariantList at = RunScript(map, QStringLiteral("(function () {"
+                                                          "  var m = document.querySelectorAll("
+                                                          "      '.leaflet-marker-icon:not(.marker-cluster)')[0];"
+                                                          "  var r = m.getBoundingClientRect();"
+                                                          "  return [r.left + r.width / 2, r.top + r.height / 2];"
+                                                          "})()"))
+                                .toList();
+    QCOMPARE(at.size(), 2);
+    QWidget* target = map->focusProxy();
+    QVERIFY(target != nullptr);
+    const QPoint start(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
+    QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, start);
+    for (int step = 1; step <= 6; ++step) {
+      const QPoint point = start + QPoint(dx * step / 6, dy * step / 6);
+      QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
+                       Qt::NoModifier);
+      QApplication::sendEvent(target, &move);
+      QTest::qWait(30);
+    }
+    QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, dy));
+  }
+
+  /// The menu item of command `id`, or null.
+  static QAction* MenuItem(CTerravueBaseWnd* window, int id) {
+    window->PrepareMenu();
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == id) {
+        return action;
+      }
+    }
+    return nullptr;
+  }
+
+  /// Triggers the menu command `id` as the user would, with the menu prepared.
+  static void Trigger(CTerravueBaseWnd* window, int id) {
+    QAction* action = MenuItem(window, id);
+    QVERIFY(action != nullptr);
+    QVERIFY(action->isEnabled());
+    action->trigger();
+  }
+
+  /// The position texts of picture `index` (1-based) as the page's fields hold them.
+  static std::pair<std::string, std::string> PagePosition(CTerravueHtmlWnd* map, int index) {
+    const QVariantList answer =
+        RunScript(map, QStringLiteral("[document.getElementsByName('pic_latitude%1')[0].value,"
+                                      " document.getElementsByName('pic_longitude%1')[0].value]")
+                           .arg(index))
+            .toList();
+    if (answer.size() != 2) {
+      return {};
+    }
+    return {answer[0].toString().toStdString(), answer[1].toString().toStdString()};
+  }
+
+  /// The number of pictures the page marks as not yet written.
+  static int PendingMarks(CTerravueHtmlWnd* map) {
+    return RunScript(map, QStringLiteral("document.querySelectorAll('a.tvPending').length")).toInt();
+  }
+
+  /// Waits for the map page after a save, and for its marks.
+  static bool PageBack(CTerravueHtmlWnd* map) {
+    return QTest::qWaitFor([map] { return !map->IsSending() && map->GetPageKind() == PageKind::PageServer; }, 30000);
+  }
+
+  /// Compares the photo on disk with `wanted`, through the program's reader and exiftool.
+  static void VerifyOnDisk(const QString& path, const std::pair<std::string, std::string>& wanted) {
+    // The file holds rationals: its text may differ from the one written in the last digit.
+    const std::pair<std::string, std::string> read = PositionOnDisk(path);
+    const bool same = std::abs(DegreesOf(read.first) - DegreesOf(wanted.first)) < 1e-6 &&
+                      std::abs(DegreesOf(read.second) - DegreesOf(wanted.second)) < 1e-6;
+    QVERIFY2(same, qPrintable(QStringLiteral("%1 has %2 %3, not %4 %5")
+                                  .arg(path, QString::fromStdString(read.first), QString::fromStdString(read.second),
+                                       QString::fromStdString(wanted.first), QString::fromStdString(wanted.second))));
+    if (const auto exif = ExiftoolPosition(path)) {
+      QVERIFY2(std::abs(exif->first - DegreesOf(wanted.first)) < 1e-6, wanted.first.c_str());
+      QVERIFY2(std::abs(exif->second - DegreesOf(wanted.second)) < 1e-6, wanted.second.c_str());
+    }
+  }
+
+ private slots:
+  void init() {
+    AppTestCase::init();
+    TV_SKIP_WITHOUT_PAGE_FILES();
+  }
+
+  void theMenuOffersUndoAndRedoWithTheirShortcuts() {
+    AppSettings().WriteNumber(QStringLiteral("howto_nopicture"), 0);
+    CTerravueApp app(Options({}));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    QAction* undo = MenuItem(window, MainMenu::kUndo);
+    QAction* redo = MenuItem(window, MainMenu::kRedo);
+    QVERIFY(undo != nullptr && redo != nullptr);
+    QCOMPARE(undo->text(), QStringLiteral("Undo (&Z)"));
+    QCOMPARE(redo->text(), QStringLiteral("Redo (&R)"));
+    QCOMPARE(undo->shortcut(), QKeySequence(QStringLiteral("Ctrl+Z")));
+    QCOMPARE(redo->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    // The window holds them too, so the keys work while the menu is closed.
+    QVERIFY(window->actions().contains(undo));
+    QVERIFY(window->actions().contains(redo));
+    // On the start page there is nothing to undo: the command does nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(!window->HtmlWnd()->IsSending(), 20000);
+    QCOMPARE(window->HtmlWnd()->UndoOnPage(false), 0);
+    app.ExitInstance();
+  }
+
+  void undoAndRedoSurviveSavingAndEachSaveWritesThePositionShown() {
+    const QStringList photos = MakeTwoPhotos();
+    QCOMPARE(photos.size(), 2);
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    CTerravueBaseWnd* window = app->MainWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    std::vector<std::pair<std::string, std::string>> loaded;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      loaded.emplace_back(record.m_latitude, record.m_longitude);
+    }
+    QCOMPARE(loaded.size(), std::size_t{2});
+
+    // A drag moves one photo.
+    DragFirstMarker(map, 70, 50);
+    QTRY_VERIFY_WITH_TIMEOUT(PagePosition(map, 1) != loaded[0] || PagePosition(map, 2) != loaded[1], 10000);
+    const int moved = PagePosition(map, 1) != loaded[0] ? 1 : 2;
+    const int other = 3 - moved;
+    const QString movedPath = QString::fromStdString(map->CurrentMap().m_pictures.At(moved - 1).m_path);
+    const QString otherPath = QString::fromStdString(map->CurrentMap().m_pictures.At(other - 1).m_path);
+    const std::pair<std::string, std::string> original = loaded[static_cast<std::size_t>(moved - 1)];
+    const std::pair<std::string, std::string> dragged = PagePosition(map, moved);
+    QVERIFY(dragged.first != original.first);
+
+    // Saved as a new state, which is sent again: the file holds the dragged position.
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    VerifyOnDisk(movedPath, dragged);
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    QVERIFY(!map->CurrentMap().AnyModified());
+
+    // Undo from the menu on the page shown anew: the position the photo was
+    // loaded with, marked as not yet written, and the map counts as changed.
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(PagePosition(map, moved), original);
+    QCOMPARE(PendingMarks(map), 1);
+    QVERIFY(map->IsModified());
+    // The file is untouched until the save.
+    VerifyOnDisk(movedPath, dragged);
+
+    // The next save writes it back; the other photo keeps its position.
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    VerifyOnDisk(movedPath, original);
+    VerifyOnDisk(otherPath, loaded[static_cast<std::size_t>(other - 1)]);
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    QVERIFY(!map->CurrentMap().AnyModified());
+
+    // Redo after that save: the dragged position comes back as a change, and is written.
+    Trigger(window, MainMenu::kRedo);
+    QCOMPARE(PagePosition(map, moved), dragged);
+    QCOMPARE(PendingMarks(map), 1);
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    VerifyOnDisk(movedPath, dragged);
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+
+    // Nothing more to redo; an undo and a redo with nothing changed between
+    // them leave the page where it was, and nothing to write.
+    QCOMPARE(map->UndoOnPage(true), 0);
+    QCOMPARE(map->UndoOnPage(false), 1);
+    QCOMPARE(map->UndoOnPage(true), 1);
+    QCOMPARE(PagePosition(map, moved), dragged);
+    QCOMPARE(PendingMarks(map), 0);
+    QVERIFY(!map->ReadPageEdits(true));
+    app->ExitInstance();
+  }
+
+  void ctrlZOnTheMapUndoesOneGestureOnly() {
+    const QStringList photos = MakeTwoPhotos();
+    QCOMPARE(photos.size(), 2);
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    const std::pair<std::string, std::string> loaded = PagePosition(map, 1);
+    const QString firstPath = QString::fromStdString(map->CurrentMap().m_pictures.At(0).m_path);
+
+    // Two gestures on the first photo, through the page's own steps.
+    QCOMPARE(RunScript(map, QStringLiteral("(function () {"
+                                           "  var p = tv.pictures[0];"
+                                           "  tvApplyPositions([{ picture: p, lat: p.lat + 0.25, lng: p.lng }]);"
+                                           "  tvApplyPositions([{ picture: p, lat: p.lat + 0.25, lng: p.lng }]);"
+                                           "  return tv.undoSteps.length;"
+                                           "})()"))
+                 .toInt(),
+             2);
+    const std::pair<std::string, std::string> twice = PagePosition(map, 1);
+    QVERIFY(twice != loaded);
+
+    // Ctrl+Z on the map, as the user types it, takes back one gesture: the
+    // page and the window's shortcut do not both act on the same key.
+    map->setFocus();
+    QWidget* target = map->focusProxy();
+    QVERIFY(target != nullptr);
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(PagePosition(map, 1) != twice, 10000);
+    QTest::qWait(300);
+    const std::pair<std::string, std::string> once = PagePosition(map, 1);
+    QVERIFY(once != loaded);
+    QCOMPARE(RunScript(map, QStringLiteral("tv.undoSteps.length")).toInt(), 1);
+    QCOMPARE(RunScript(map, QStringLiteral("tv.redoSteps.length")).toInt(), 1);
+
+    // Ctrl+Shift+Z redoes it.
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(PagePosition(map, 1), twice, 10000);
+    QTest::qWait(300);
+    QCOMPARE(RunScript(map, QStringLiteral("tv.undoSteps.length")).toInt(), 2);
+
+    // Closing without saving leaves the photo as it was.
+    answerer.replies = {QMessageBox::Discard};
+    app->ExitInstance();
+    QCOMPARE(PositionOnDisk(firstPath), loaded);
+  }
+};
+
+TV_QTEST_MAIN(EditingTest)
+#include "tst_editing.moc"
