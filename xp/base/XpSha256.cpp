@@ -1,8 +1,5 @@
 #include "xp/base/XpSha256.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRound = {
@@ -15,16 +12,11 @@ constexpr std::array<std::uint32_t, 64> kRound = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-constexpr std::array<std::uint32_t, 8> kStart = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                                 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-
 constexpr std::uint32_t Rotate(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
 }  // namespace
 
-XpSha256::XpSha256() : m_state(kStart) {}
-
-void XpSha256::Block(const std::uint8_t* block) {
+void XpSha256Rounds::Compress(std::array<std::uint32_t, 8>& state, const std::uint8_t* block) {
   std::array<std::uint32_t, 64> w{};
   for (int i = 0; i < 16; ++i) {
     w[i] = (std::uint32_t{block[4 * i]} << 24) | (std::uint32_t{block[4 * i + 1]} << 16) |
@@ -35,8 +27,8 @@ void XpSha256::Block(const std::uint8_t* block) {
     const std::uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
     w[i] = w[i - 16] + s0 + w[i - 7] + s1;
   }
-  std::uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
-  std::uint32_t e = m_state[4], f = m_state[5], g = m_state[6], h = m_state[7];
+  std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+  std::uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
   for (int i = 0; i < 64; ++i) {
     const std::uint32_t s1 = Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25);
     const std::uint32_t choose = (e & f) ^ (~e & g);
@@ -53,73 +45,12 @@ void XpSha256::Block(const std::uint8_t* block) {
     b = a;
     a = t1 + t2;
   }
-  m_state[0] += a;
-  m_state[1] += b;
-  m_state[2] += c;
-  m_state[3] += d;
-  m_state[4] += e;
-  m_state[5] += f;
-  m_state[6] += g;
-  m_state[7] += h;
-}
-
-void XpSha256::Update(std::span<const std::uint8_t> bytes) {
-  m_length += bytes.size();
-  std::size_t at = 0;
-  if (m_buffered != 0) {
-    const std::size_t take = std::min(bytes.size(), m_buffer.size() - m_buffered);
-    std::memcpy(m_buffer.data() + m_buffered, bytes.data(), take);
-    m_buffered += take;
-    at = take;
-    if (m_buffered < m_buffer.size()) {
-      return;
-    }
-    Block(m_buffer.data());
-    m_buffered = 0;
-  }
-  for (; bytes.size() - at >= 64; at += 64) {
-    Block(bytes.data() + at);
-  }
-  const std::size_t rest = bytes.size() - at;
-  if (rest != 0) {
-    std::memcpy(m_buffer.data(), bytes.data() + at, rest);
-  }
-  m_buffered = rest;
-}
-
-XpSha256::Digest XpSha256::Finish() {
-  const std::uint64_t bits = m_length * 8;
-  std::array<std::uint8_t, 72> tail{};
-  tail[0] = 0x80;
-  // Padding up to 56 bytes past a block boundary, then the length in bits, big-endian.
-  const std::size_t pad = (m_buffered < 56 ? 56 : 120) - m_buffered;
-  for (int i = 0; i < 8; ++i) {
-    tail[pad + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
-  }
-  Update(std::span<const std::uint8_t>(tail.data(), pad + 8));
-  Digest digest{};
-  for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 4; ++j) {
-      digest[static_cast<std::size_t>(4 * i + j)] = static_cast<std::uint8_t>(m_state[i] >> (24 - 8 * j));
-    }
-  }
-  *this = XpSha256();
-  return digest;
-}
-
-XpSha256::Digest XpSha256::Of(std::span<const std::uint8_t> bytes) {
-  XpSha256 hash;
-  hash.Update(bytes);
-  return hash.Finish();
-}
-
-std::string XpSha256::Hex(const Digest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(64);
-  for (const std::uint8_t byte : digest) {
-    out.push_back(kDigits[byte >> 4]);
-    out.push_back(kDigits[byte & 15]);
-  }
-  return out;
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  state[5] += f;
+  state[6] += g;
+  state[7] += h;
 }

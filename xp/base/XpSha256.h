@@ -1,31 +1,17 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
-#include <span>
-#include <string>
+
+#include "xp/base/XpBlockHash.h"
+
+/// The SHA-256 block function: big-endian words and length.
+struct XpSha256Rounds {
+  static constexpr std::array<std::uint32_t, 8> kStart = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  static constexpr bool kBigEndian = true;
+  static void Compress(std::array<std::uint32_t, 8>& state, const std::uint8_t* block);
+};
 
 /// SHA-256 over a stream of bytes, fed in any number of pieces.
-class XpSha256 {
- public:
-  using Digest = std::array<std::uint8_t, 32>;
-
-  XpSha256();
-  void Update(std::span<const std::uint8_t> bytes);
-  /// The digest of everything fed; the object then starts over.
-  [[nodiscard]] Digest Finish();
-
-  /// The digest of `bytes` in one step.
-  [[nodiscard]] static Digest Of(std::span<const std::uint8_t> bytes);
-  /// 64 lower-case hex digits.
-  [[nodiscard]] static std::string Hex(const Digest& digest);
-
- private:
-  void Block(const std::uint8_t* block);
-
-  std::array<std::uint32_t, 8> m_state{};
-  std::array<std::uint8_t, 64> m_buffer{};
-  std::size_t m_buffered = 0;
-  std::uint64_t m_length = 0;
-};
+using XpSha256 = XpBlockHash<XpSha256Rounds>;
