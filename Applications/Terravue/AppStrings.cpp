@@ -136,6 +136,7 @@ constexpr std::array kTexts = {
     BuiltInText{"151/32800", "Load track... (&T)", "トラックを読み込む...(&T)"},
     BuiltInText{"151/32810", "Undo (&Z)", "元に戻す(&Z)"},
     BuiltInText{"151/32811", "Redo (&R)", "やり直す(&R)"},
+    BuiltInText{"151/32812", "Restore original positions... (&O)", "元の位置に戻す...(&O)"},
 
     // Dialog 152: the progress bar has no texts. Dialog 153: the notice.
     BuiltInText{"153/title", "Terravue", "Terravue"},
@@ -212,6 +213,27 @@ constexpr std::array kTexts = {
                 "JPEGのセグメントが写真としては多すぎるため、ファイルはそのままにしました"},
     BuiltInText{"writeback/other", "the file could not be written (error %s)",
                 "ファイルに書き込めませんでした(エラー %s)"},
+
+    // "Restore original positions...": the question ("%d" photos, then one
+    // line per photo: its file name and the position it gets back), the photos
+    // left as they are, and the report.
+    BuiltInText{"restore/question",
+                "Photos to put back exactly as they were before Terravue wrote them: %d\n\n%s\n\nMoves of these "
+                "photos that are not saved yet are dropped. Put them back?",
+                "Terravueが書き込む前の状態に%d枚の写真をそのまま戻しますか?\n\n%s\n\nこれらの写真のまだ保存して"
+                "いない移動は取り消されます。"},
+    BuiltInText{"restore/left", "These photos stay as they are:\n\n%s", "次の写真はそのままにします:\n\n%s"},
+    BuiltInText{"restore/none", "No photo of this map can be put back:\n\n%s",
+                "この地図の写真はどれも元に戻せません:\n\n%s"},
+    BuiltInText{"restore/nothing", "Terravue has not written any photo of this map, so there is nothing to put back.",
+                "Terravueはこの地図の写真に書き込んでいないため、元に戻すものはありません。"},
+    BuiltInText{"restore/done", "Photos put back as they were before Terravue wrote them: %d",
+                "%d枚の写真をTerravueが書き込む前の状態に戻しました。"},
+    BuiltInText{"restore/changed", "the file was changed by another program since Terravue wrote it",
+                "Terravueが書き込んだ後に別のプログラムがファイルを変更しました"},
+    BuiltInText{"restore/nothingkept", "Terravue keeps nothing of it any more", "Terravueの記録が残っていません"},
+    BuiltInText{"restore/noposition", "no position", "位置情報なし"},
+    BuiltInText{"restore/more", "and %d more", "ほか%d枚"},
 
     // The track-log panel.
     BuiltInText{"track/title", "GPS track", "GPSトラック"},

@@ -21,6 +21,7 @@
 #include "Applications/Terravue/CWarnningDlg.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/OtherMakerNotice.h"
+#include "Applications/Terravue/RestoreOriginals.h"
 #include "Applications/Terravue/UserMessages.h"
 #include "Applications/Terravue/WindowPlacement.h"
 #include "Applications/Terravue/WriteBackMessage.h"
@@ -148,7 +149,7 @@ void CTerravueBaseWnd::PrepareMenu() {
                             (!m_htmlWnd->IsLoading() || m_htmlWnd->MakingThumbnails());
   for (QAction* action : m_menu->actions()) {
     const int id = MainMenu::CommandOf(action);
-    if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver) {
+    if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver || id == MainMenu::kRestoreOriginals) {
       action->setEnabled(onServerPage);
     } else if (id == MainMenu::kDeleteState) {
       action->setEnabled(onServerPage && m_currentStateIndex >= 0);
@@ -187,6 +188,9 @@ void CTerravueBaseWnd::OnCommand(int id) {
     case MainMenu::kUndo:
     case MainMenu::kRedo:
       static_cast<void>(m_htmlWnd->UndoOnPage(id == MainMenu::kRedo));
+      break;
+    case MainMenu::kRestoreOriginals:
+      RestoreOriginalPositions();
       break;
     case MainMenu::kRequestClose:
       RequestClose();
@@ -506,6 +510,31 @@ void CTerravueBaseWnd::ChooseState(int k) {
   }
   m_currentStateIndex = k - 1;
   SetCaption(QString::fromStdString(m_store->At(static_cast<std::size_t>(k - 1)).m_name));
+}
+
+void CTerravueBaseWnd::RestoreOriginalPositions() {
+  if (RefusedWhileMakingThumbnails() || m_htmlWnd->IsLoading() || m_htmlWnd->GetPageKind() != PageKind::PageServer) {
+    return;
+  }
+  const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
+  m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
+  MapState& map = m_htmlWnd->CurrentMap();
+  if (RestoreOriginals::Run(this, map).empty()) {
+    return;
+  }
+  // A saved map lists its photos' positions: it follows the files now.
+  if (!map.m_name.empty() && map.Write(/*stamp=*/false) != PictureResult::Success) {
+    ShowAppMessage(this, QMessageBox::Warning, AppGlobals::Get().Message(102));
+  }
+  if (!map.m_name.empty()) {
+    static_cast<void>(
+        map.WritePage(CTerravueHtmlWnd::ProgramFolder().toStdString(), CTerravueHtmlWnd::PageAddresses()));
+  }
+  KeepStoreCopyInStep(map);
+  m_htmlWnd->SetModified(map.AnyModified());
+  // The page shows the positions from the files; its steps stay undoable.
+  m_htmlWnd->CarryUndoSteps();
+  m_htmlWnd->ShowPictures(nullptr);
 }
 
 void CTerravueBaseWnd::Help() {

@@ -80,6 +80,9 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   void DeleteState();
   /// Shows saved state `k` (1-based).
   void ChooseState(int k);
+  /// Puts the map's photos back as they were before Terravue wrote them, after
+  /// asking; the map then shows their positions from their files.
+  void RestoreOriginalPositions();
 
   /// `name` without the trim characters at either end.
   static QString CleanStateName(const QString& name);

@@ -17,6 +17,8 @@ inline constexpr int kLoadTrack = 32800;
 /// Undoes and redoes the map page's last gesture (Ctrl+Z, Ctrl+Shift+Z).
 inline constexpr int kUndo = 32810;
 inline constexpr int kRedo = 32811;
+/// Puts the map's photos back as they were before Terravue wrote them.
+inline constexpr int kRestoreOriginals = 32812;
 inline constexpr int kRequestClose = 32771;
 inline constexpr int kSendAgain = 32782;
 inline constexpr int kStartPage1 = 32783;
@@ -26,7 +28,8 @@ inline constexpr int kFirstState = 1;
 inline constexpr int kLastState = 256;
 
 /// Fills `menu` with the four commands of menu 151, "Load track...", Undo and
-/// Redo (with their shortcuts) and the separator after them. Each action
+/// Redo (with their shortcuts), "Restore original positions..." and the
+/// separator after them. Each action
 /// carries its command identifier as data().
 void Fill(QMenu& menu);
 

@@ -1,6 +1,6 @@
 // Editing in the map window with the embedded server and browser: undo and
-// redo from the menu and the keyboard, across saves, with the positions read
-// back from the photos on disk.
+// redo from the menu and the keyboard, across saves, and putting photos back
+// as they were before they were written, with the photos on disk checked.
 #include <QAction>
 #include <QKeyEvent>
 #include <QMenu>
@@ -25,6 +25,14 @@ namespace {
 
 const QString kMarkers =
     QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  return file.readAll();
+}
 
 /// The position texts the photo at `path` holds, as the program reads them.
 std::pair<std::string, std::string> PositionOnDisk(const QString& path) {
@@ -313,6 +321,111 @@ class EditingTest : public AppTestCase {
     answerer.replies = {QMessageBox::Discard};
     app->ExitInstance();
     QCOMPARE(PositionOnDisk(firstPath), loaded);
+  }
+
+  void restoringPutsBackOnlyThePhotosStillAsTerravueWroteThem() {
+    const QStringList photos = MakeTwoPhotos();
+    QCOMPARE(photos.size(), 2);
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    CTerravueBaseWnd* window = app->MainWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    const QString kept = QString::fromStdString(map->CurrentMap().m_pictures.At(0).m_path);
+    const QString changed = QString::fromStdString(map->CurrentMap().m_pictures.At(1).m_path);
+    const QByteArray keptBefore = FileBytes(kept);
+    const std::pair<std::string, std::string> keptLoaded = PagePosition(map, 1);
+
+    // Before anything was written there is nothing to put back.
+    Trigger(window, MainMenu::kRestoreOriginals);
+    QTRY_VERIFY_WITH_TIMEOUT(!answerer.seen.isEmpty(), 10000);
+    QCOMPARE(answerer.seen.constLast(),
+             QStringLiteral("Terravue has not written any photo of this map, so there is nothing to put back."));
+
+    // Both photos are moved in one step and saved.
+    QCOMPARE(RunScript(map, QStringLiteral("(function () {"
+                                           "  tvApplyPositions(tv.pictures.map(function (p) {"
+                                           "    return { picture: p, lat: p.lat + 0.5, lng: p.lng - 0.5 }; }));"
+                                           "  return tv.undoSteps.length;"
+                                           "})()"))
+                 .toInt(),
+             1);
+    const std::pair<std::string, std::string> keptMoved = PagePosition(map, 1);
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 30000);
+    QVERIFY(PageBack(map));
+    VerifyOnDisk(kept, keptMoved);
+    QVERIFY(FileBytes(kept) != keptBefore);
+    // Another program changes the second photo afterwards.
+    {
+      QFile file(changed);
+      QVERIFY(file.open(QIODevice::Append));
+      file.write("\0", 1);
+    }
+    const QByteArray changedBytes = FileBytes(changed);
+
+    // The question names what goes back, where to, and what stays, and why.
+    answerer.seen.clear();
+    answerer.replies = {QMessageBox::Yes};
+    Trigger(window, MainMenu::kRestoreOriginals);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), 2, 10000);
+    const QString question = answerer.seen.at(0);
+    QVERIFY2(question.startsWith(QStringLiteral("Photos to put back exactly as they were before Terravue wrote "
+                                                "them: 1\n\n")),
+             qPrintable(question));
+    QVERIFY2(question.contains(QFileInfo(kept).fileName() + QStringLiteral(": ") +
+                               QString::fromStdString(keptLoaded.first + " " + keptLoaded.second)),
+             qPrintable(question));
+    const QString changedLine =
+        QFileInfo(changed).fileName() + QStringLiteral(
+                                            ": the file was changed by another program since Terravue "
+                                            "wrote it");
+    QVERIFY2(question.contains(QStringLiteral("These photos stay as they are:\n\n") + changedLine),
+             qPrintable(question));
+    const QString report = answerer.seen.at(1);
+    QVERIFY2(report.startsWith(QStringLiteral("Photos put back as they were before Terravue wrote them: 1")),
+             qPrintable(report));
+    QVERIFY(report.contains(changedLine));
+
+    // On disk: the first photo is byte for byte what it was, the second untouched.
+    QCOMPARE(FileBytes(kept), keptBefore);
+    QCOMPARE(FileBytes(changed), changedBytes);
+
+    // The map shows the position from the file, with nothing left to write,
+    // and the saved map lists it.
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 2, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(PagePosition(map, 1), keptLoaded, 10000);
+    QCOMPARE(map->CurrentMap().m_pictures.At(0).m_latitude, keptLoaded.first);
+    QCOMPARE(int(map->CurrentMap().m_pictures.At(0).m_modified), 0);
+    QCOMPARE(PendingMarks(map), 0);
+    QVERIFY(FileBytes(WorkFolder() + QStringLiteral("/Trip/data.tvd"))
+                .contains(QByteArray::fromStdString(keptLoaded.first)));
+
+    // Asked again: nothing can go back, and the reason is told.
+    answerer.seen.clear();
+    Trigger(window, MainMenu::kRestoreOriginals);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), 1, 10000);
+    QCOMPARE(answerer.seen.constFirst(), QStringLiteral("No photo of this map can be put back:\n\n") + changedLine);
+    QCOMPARE(FileBytes(kept), keptBefore);
+    QCOMPARE(FileBytes(changed), changedBytes);
+
+    // Answering No changes nothing: a photo written again is left as written.
+    RunScript(map, QStringLiteral("tvApplyPositions([{ picture: tv.pictures[0], lat: 10, lng: 20 }])"));
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    const QByteArray written = FileBytes(kept);
+    QVERIFY(written != keptBefore);
+    answerer.seen.clear();
+    answerer.replies = {QMessageBox::No};
+    Trigger(window, MainMenu::kRestoreOriginals);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), 1, 10000);
+    QTest::qWait(300);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(FileBytes(kept), written);
+    app->ExitInstance();
   }
 };
 

@@ -480,15 +480,17 @@ class StartupTest : public QObject {
     QCOMPARE(window->size(), QSize(796, 596));
     QCOMPARE(window->CurrentStateIndex(), -1);
 
-    // Menu 151: four commands, "Load track...", Undo, Redo, a separator, no saved states yet.
+    // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...", a
+    // separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 8);
+    QCOMPARE(actions.size(), 9);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
     QCOMPARE(MainMenu::CommandOf(actions.at(5)), MainMenu::kUndo);
     QCOMPARE(MainMenu::CommandOf(actions.at(6)), MainMenu::kRedo);
-    QVERIFY(actions.at(7)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(7)), MainMenu::kRestoreOriginals);
+    QVERIFY(actions.at(8)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();
