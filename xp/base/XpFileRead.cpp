@@ -117,3 +117,20 @@ XpStatus XpReadWholeFile(const std::string& path, std::uint64_t limit, std::stri
   out->resize(done);
   return XpStatus::Ok;
 }
+
+XpStatus XpWriteFully(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return XpStatusFromErrno(errno);
+    }
+    if (n == 0) {
+      return XpStatus::DiskFull;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return XpStatus::Ok;
+}

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "xp/base/XpStatus.h"
@@ -53,6 +54,10 @@ enum class XpLinks { Follow, Refuse };
 /// Reads up to `count` bytes, retrying interrupted and short reads: the count
 /// read, short only at the end of the file, or -1 with errno set.
 [[nodiscard]] ssize_t XpReadFully(int fd, void* buffer, std::size_t count);
+
+/// Writes all of `bytes`, retrying interrupted and short writes. Ok, DiskFull
+/// when the device is full or takes nothing more, else the errno status.
+[[nodiscard]] XpStatus XpWriteFully(int fd, std::string_view bytes);
 
 /// Reads a whole regular file of at most `limit` bytes into `out`, opened as
 /// XpOpenRegularFile opens it, with its statuses; `tooLarge` when the file is

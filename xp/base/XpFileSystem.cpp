@@ -40,24 +40,6 @@ ssize_t ReadRetrying(int fd, std::uint8_t* buffer, std::size_t count) {
   }
 }
 
-XpStatus WriteFully(int fd, const std::uint8_t* data, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd, data + done, count - done);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return XpStatusFromErrno(errno);
-    }
-    if (n == 0) {
-      return XpStatus::DiskFull;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return XpStatus::Ok;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 // Copies the open source into the open temporary file, reporting progress.
@@ -76,7 +58,8 @@ XpStatus CopyContents(int in, int out, std::uint64_t expected, XpCopyProgress* p
     if (n == 0) {
       break;
     }
-    if (auto st = WriteFully(out, buffer.data(), static_cast<std::size_t>(n)); st != XpStatus::Ok) {
+    if (auto st = XpWriteFully(out, {reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n)});
+        st != XpStatus::Ok) {
       return st;
     }
     done += static_cast<std::uint64_t>(n);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "xp/base/XpFileRead.h"
 #include "xp/tests/TestSupport.h"
@@ -95,6 +96,36 @@ TEST(FileRead, AnOpenedFileReadsBlockingAndReportsItsSize) {
   EXPECT_FALSE(fd.IsValid());  // NOLINT(bugprone-use-after-move): the moved-from state is what is tested
   EXPECT_EQ(moved.Close(), XpStatus::Ok);
   EXPECT_FALSE(moved.IsValid());
+}
+
+TEST(FileRead, WritesEverythingOrSaysWhyNot) {
+  TempDir dir;
+  const std::string big(1 << 20, 'x');  // more than a pipe holds at once: short writes happen
+  int ends[2] = {-1, -1};
+  ASSERT_EQ(::pipe(ends), 0);
+  XpUniqueFd readEnd(ends[0]);
+  XpUniqueFd writeEnd(ends[1]);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(readEnd.Get(), buffer, sizeof buffer)) > 0;) {
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+  });
+  EXPECT_EQ(XpWriteFully(writeEnd.Get(), big), XpStatus::Ok);
+  EXPECT_EQ(writeEnd.Close(), XpStatus::Ok);
+  reader.join();
+  EXPECT_EQ(received, big);
+
+  // A full device and a descriptor not open for writing answer their statuses.
+  if (XpUniqueFd full(::open("/dev/full", O_WRONLY | O_CLOEXEC)); full.IsValid()) {
+    EXPECT_EQ(XpWriteFully(full.Get(), "data"), XpStatus::DiskFull);
+  }
+  WriteText(dir / "data", "old");
+  XpUniqueFd readOnly(::open((dir / "data").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(readOnly.IsValid());
+  EXPECT_NE(XpWriteFully(readOnly.Get(), "new"), XpStatus::Ok);
+  EXPECT_EQ(XpWriteFully(readOnly.Get(), ""), XpStatus::Ok);  // nothing to write
 }
 
 }  // namespace

@@ -9,28 +9,6 @@
 #include "xp/base/XpFileRead.h"
 #include "xp/base/XpReplaceFile.h"
 
-namespace {
-
-XpStatus WriteAllTo(int fd, std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return XpStatusFromErrno(errno);
-    }
-    if (n == 0) {
-      return XpStatus::DiskFull;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return XpStatus::Ok;
-}
-
-}  // namespace
-
 XpStatus WriteFileReplacing(const std::string& path, std::string_view bytes) {
   if (path.empty() || path.find('\0') != std::string::npos) {
     return XpStatus::InvalidArgument;
@@ -47,7 +25,7 @@ XpStatus WriteFileReplacing(const std::string& path, std::string_view bytes) {
   if (auto st = file.Create(path, 0666); st != XpStatus::Ok) {
     return st;
   }
-  if (auto st = WriteAllTo(file.Fd(), bytes); st != XpStatus::Ok) {
+  if (auto st = XpWriteFully(file.Fd(), bytes); st != XpStatus::Ok) {
     return st;
   }
   if (hadOriginal && ::fchmod(file.Fd(), original.st_mode & 07777) != 0) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/PictureRecord.h"
+#include "xp/base/XpFileRead.h"
 
 namespace {
 
@@ -114,20 +115,6 @@ std::vector<std::string> NamesOf(const std::string& text) {
     start = end + 1;
   }
   return names;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 // Closes the slots whose list is gone (its folder was removed): nothing is
@@ -234,7 +221,7 @@ bool NoteNewThumbnail(const std::string& folder, const std::string& name) {
       return false;
     }
   }
-  return WriteAll(g_slots[static_cast<std::size_t>(slot)].fd.load(), name + "\n");
+  return XpWriteFully(g_slots[static_cast<std::size_t>(slot)].fd.load(), name + "\n") == XpStatus::Ok;
 }
 
 std::size_t RemoveThumbnailsOfEndedProcesses(const std::string& folder) {
