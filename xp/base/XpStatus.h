@@ -65,6 +65,9 @@ enum class XpStatus : std::uint16_t {
   XmpBadPosition = 0x861A,         ///< an XMP GPS coordinate that does not read as one, or is out of range
   PhotoFormatUnknown = 0x8620,     ///< the content is no photo format this program reads
   PhotoContainerDamaged = 0x8621,  ///< a photo's boxes or chunks run outside the file or past a limit
+  BigTiffNotWritten = 0x8629,      ///< a BigTIFF photo: the position is not written into it
+  WrittenCopyDiffers = 0x862A,     ///< the rewritten copy of a PNG, WebP or TIFF photo did not check out; not written
+  PhotoTooLargeToWrite = 0x862B,   ///< a photo too large to be rewritten, or one its size fields could not describe
   IimInvalid = 0x8630,             ///< an IPTC-IIM block whose resources or datasets run outside it
   LocationSegmentFull = 0x8631,    ///< the edited XMP or IIM segment would not fit one segment; not written
   NoPositionToName = 0x8632,       ///< the photo has no position to name a place from

@@ -312,6 +312,32 @@ std::vector<Range> GpsRanges(const Layout& layout) {
   return out;
 }
 
+/// A GPS directory laid out at `at`: its table, then the values that do not
+/// fit an entry, each on an even offset.
+std::vector<std::uint8_t> LayGps(const std::vector<NewEntry>& entries, std::uint32_t at, bool be) {
+  std::vector<std::uint8_t> table(6 + 12 * entries.size(), 0);
+  std::vector<std::uint8_t> values;
+  Put16(table, 0, static_cast<std::uint16_t>(entries.size()), be);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const NewEntry& n = entries[i];
+    const std::size_t row = 2 + 12 * i;
+    Put16(table, row, n.tag, be);
+    Put16(table, row + 2, n.type, be);
+    Put32(table, row + 4, n.count, be);
+    if (n.value.size() <= 4) {
+      std::copy(n.value.begin(), n.value.end(), table.begin() + static_cast<std::ptrdiff_t>(row + 8));
+    } else {
+      Put32(table, row + 8, at + static_cast<std::uint32_t>(table.size() + values.size()), be);
+      values.insert(values.end(), n.value.begin(), n.value.end());
+      if (values.size() & 1) {
+        values.push_back(0);
+      }
+    }
+  }
+  table.insert(table.end(), values.begin(), values.end());
+  return table;
+}
+
 class Editor {
  public:
   Editor(std::span<const std::uint8_t> source, const Layout& layout, Outcome* outcome)
@@ -366,7 +392,7 @@ class Editor {
     }
     const std::vector<NewEntry> gps = GpsEntries(request);
     ClearOldGps();
-    const std::uint32_t gpsOffset = PlaceGps(gps);
+    const std::uint32_t gpsOffset = PlaceGps(gps, request.appendOnly);
     if (const Entry* pointer = ifd0->Find(kTagGPSIFD)) {
       const std::size_t e = pointer->position;
       Put16(m_out, e + 2, kTiffTypeLong, m_be);
@@ -575,31 +601,11 @@ class Editor {
 
   /// Lays out the GPS directory at `at`.
   [[nodiscard]] std::vector<std::uint8_t> GpsBytes(const std::vector<NewEntry>& entries, std::uint32_t at) const {
-    std::vector<std::uint8_t> table(6 + 12 * entries.size(), 0);
-    std::vector<std::uint8_t> values;
-    Put16(table, 0, static_cast<std::uint16_t>(entries.size()), m_be);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const NewEntry& n = entries[i];
-      const std::size_t row = 2 + 12 * i;
-      Put16(table, row, n.tag, m_be);
-      Put16(table, row + 2, n.type, m_be);
-      Put32(table, row + 4, n.count, m_be);
-      if (n.value.size() <= 4) {
-        std::copy(n.value.begin(), n.value.end(), table.begin() + static_cast<std::ptrdiff_t>(row + 8));
-      } else {
-        Put32(table, row + 8, at + static_cast<std::uint32_t>(table.size() + values.size()), m_be);
-        values.insert(values.end(), n.value.begin(), n.value.end());
-        if (values.size() & 1) {
-          values.push_back(0);
-        }
-      }
-    }
-    table.insert(table.end(), values.begin(), values.end());
-    return table;
+    return LayGps(entries, at, m_be);
   }
 
-  std::uint32_t PlaceGps(const std::vector<NewEntry>& entries) {
-    const auto [start, size] = Footprint();
+  std::uint32_t PlaceGps(const std::vector<NewEntry>& entries, bool appendOnly) {
+    const auto [start, size] = appendOnly ? std::pair<std::uint32_t, std::uint32_t>{0, 0} : Footprint();
     if (size > 0) {
       std::vector<std::uint8_t> bytes = GpsBytes(entries, start);
       if (bytes.size() <= size) {
@@ -672,6 +678,35 @@ bool HoldsRecord(const XpGPSRecord& read, const XpGPSRecord& wanted) {
     }
   }
   return true;
+}
+
+XpStatus NewBlock(const XpGPSRecord& record, bool bigEndian, std::vector<std::uint8_t>* tiff) {
+  tiff->clear();
+  std::vector<NewEntry> entries;
+  for (std::uint16_t tag = 0; tag < XpGPSRecord::kTagCount; ++tag) {
+    if (auto entry = Encode(record, tag, bigEndian)) {
+      entries.push_back(std::move(*entry));
+    }
+  }
+  if (entries.empty()) {
+    return XpStatus::NoExif;
+  }
+  // Header (8), IFD0 with one entry (18), then the GPS directory.
+  constexpr std::uint32_t kIfd0 = 8;
+  constexpr std::uint32_t kGps = kIfd0 + 6 + 12;
+  std::vector<std::uint8_t> out(kGps, 0);
+  out[0] = out[1] = bigEndian ? 'M' : 'I';
+  Put16(out, 2, 42, bigEndian);
+  Put32(out, 4, kIfd0, bigEndian);
+  Put16(out, kIfd0, 1, bigEndian);
+  Put16(out, kIfd0 + 2, kTagGPSIFD, bigEndian);
+  Put16(out, kIfd0 + 4, kTiffTypeLong, bigEndian);
+  Put32(out, kIfd0 + 6, 1, bigEndian);
+  Put32(out, kIfd0 + 10, kGps, bigEndian);
+  const std::vector<std::uint8_t> gps = LayGps(entries, kGps, bigEndian);
+  out.insert(out.end(), gps.begin(), gps.end());
+  *tiff = std::move(out);
+  return XpStatus::Ok;
 }
 
 XpStatus Walk(std::span<const std::uint8_t> tiff, Layout* layout) {

@@ -93,6 +93,10 @@ struct Request {
   std::string dateTime;
   /// Raise ExifVersion to "0221" unless it holds a later version.
   bool raiseExifVersion = true;
+  /// The new GPS directory always goes behind the data, never into the old
+  /// one's footprint (for data that is a whole file: nothing in it is
+  /// overwritten but the pointers and the old GPS bytes).
+  bool appendOnly = false;
 };
 
 /// What an edit did, for the check of the result.
@@ -113,6 +117,12 @@ struct Outcome {
 /// data whose structures share bytes so that the edit would change more than
 /// it means to (Difference); 0x8601 when there is nothing to remove.
 [[nodiscard]] XpStatus Edit(std::span<const std::uint8_t> tiff, const Request& request, Outcome* outcome);
+
+/// A new TIFF structure that holds nothing but the position: the header, IFD0
+/// with the GPS pointer as its one entry, and the GPS directory filled from
+/// `record`, in the byte order asked for. 0x8601 when the record has no
+/// valid element.
+[[nodiscard]] XpStatus NewBlock(const XpGPSRecord& record, bool bigEndian, std::vector<std::uint8_t>* tiff);
 
 /// True when every element valid in `wanted` is valid in `read` and stored
 /// the same way (type, count and bytes), as a directory filled from the

@@ -20,6 +20,7 @@
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpLocationWrite.h"
 #include "xp/image/XpXmpGps.h"
+#include "xp/tests/ExiftoolSupport.h"
 #include "xp/tests/RewriteTestSupport.h"
 #include "xp/tests/TestData.h"
 #include "xp/tests/TiffTestSupport.h"
@@ -199,77 +200,13 @@ INSTANTIATE_TEST_SUITE_P(Testdata, RewriteTestdata, ::testing::ValuesIn(TestData
 // ---------------------------------------------------------------------------
 // The independent reader
 
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return output;
-  }
-  std::array<char, 65536> buffer{};
-  std::size_t got = 0;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-    output.append(buffer.data(), got);
-  }
-  ::pclose(pipe);
-  return output;
-}
+using exiftool_test::Differences;
+using exiftool_test::HaveTool;
+using exiftool_test::RunCommand;
+using exiftool_test::TagMap;
 
-bool HaveTool(const char* name) { return !RunCommand(std::string("command -v ") + name + " 2>/dev/null").empty(); }
-
-// A binary value (exiftool's "base64:" text) stands for its bytes, compared
-// by a digest and its length; everything else by its text.
-std::string Flatten(const tifftest::Json& value) {
-  switch (value.kind) {
-    case tifftest::Json::Kind::Null:
-      return "null";
-    case tifftest::Json::Kind::Bool:
-      return value.boolean ? "true" : "false";
-    case tifftest::Json::Kind::Number:
-      return value.text;
-    case tifftest::Json::Kind::String:
-      if (value.text.starts_with("base64:")) {
-        return "bytes:" + std::to_string(std::hash<std::string>{}(value.text)) + "/" +
-               std::to_string(value.text.size());
-      }
-      return value.text;
-    case tifftest::Json::Kind::Array: {
-      std::string out = "[";
-      for (const auto& item : value.items) {
-        out += Flatten(item) + ",";
-      }
-      return out + "]";
-    }
-    case tifftest::Json::Kind::Object: {
-      std::string out = "{";
-      for (const auto& [key, member] : value.members) {
-        out += key + ":" + Flatten(member) + ",";
-      }
-      return out + "}";
-    }
-  }
-  return {};
-}
-
-using TagMap = std::map<std::string, std::string>;
-
-// Every file's "Group:Tag" -> value in every group, duplicates and unknown
-// tags included, maker notes decoded, binary values whole; read by exiftool
-// in one run over the folder.
 std::map<std::string, TagMap> ReadWithExiftool(const std::string& folder) {
-  const std::string text = RunCommand("cd '" + folder + "' && exiftool -j -a -u -U -b -G1 -n -q -q *.jpg 2>/dev/null");
-  std::map<std::string, TagMap> files;
-  const auto json = tifftest::JsonReader(text).Parse();
-  if (!json) {
-    return files;
-  }
-  for (const auto& item : json->items) {
-    TagMap tags;
-    for (const auto& [key, value] : item.members) {
-      tags[key] = Flatten(value);
-    }
-    files[item["SourceFile"].text] = std::move(tags);
-  }
-  return files;
+  return exiftool_test::ReadWithExiftool(folder, "*.jpg");
 }
 
 // File positions of embedded images, which move with the segments before
@@ -314,28 +251,6 @@ bool ChangedByTheRemoval(const std::string& key) {
                                               "XMP-drone-dji:AbsoluteAltitude"};
   return kTags.count(key) != 0 ||
          std::any_of(kGroups.begin(), kGroups.end(), [&](const std::string& g) { return key.starts_with(g); });
-}
-
-std::vector<std::string> Differences(const TagMap& before, const TagMap& after,
-                                     const std::function<bool(const std::string&)>& allowed) {
-  std::vector<std::string> out;
-  for (const auto& [key, value] : before) {
-    if (allowed(key)) {
-      continue;
-    }
-    auto it = after.find(key);
-    if (it == after.end()) {
-      out.push_back("lost " + key + "=" + value.substr(0, 60));
-    } else if (it->second != value) {
-      out.push_back("changed " + key + ": " + value.substr(0, 60) + " -> " + it->second.substr(0, 60));
-    }
-  }
-  for (const auto& [key, value] : after) {
-    if (!allowed(key) && before.count(key) == 0) {
-      out.push_back("gained " + key + "=" + value.substr(0, 60));
-    }
-  }
-  return out;
 }
 
 double Number(const TagMap& tags, const std::string& key) {

@@ -1,0 +1,971 @@
+#include "xp/formats/XpInFileWrite.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string_view>
+
+#include "xp/base/XpFileRead.h"
+#include "xp/formats/XpChunkedFormats.h"
+#include "xp/formats/XpPhotoMetadata.h"
+#include "xp/image/XpExifEdit.h"
+#include "xp/image/XpMemoryFile.h"
+#include "xp/image/XpPhotoReplace.h"
+#include "xp/tiff/XpByteOrder.h"
+#include "xp/tiff/XpTiffTagIFD.h"
+#include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
+
+namespace XpInFileWrite {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using View = std::span<const std::uint8_t>;
+using XpBytes::Get16;
+using XpBytes::Get32;
+using XpBytes::kBigEndian;
+using XpBytes::kLittleEndian;
+using XpBytes::Put32;
+
+constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr std::array<std::uint8_t, 6> kExifIdentifier = {'E', 'x', 'i', 'f', 0, 0};
+constexpr int kMaxChunks = 1 << 16;
+constexpr std::uint32_t kMaxPngChunk = 0x7FFFFFFF;
+
+// WebP: the VP8X flag bits and chunk size.
+constexpr std::uint8_t kVp8xExif = 0x08;
+constexpr std::uint8_t kVp8xAlpha = 0x10;
+constexpr std::uint32_t kVp8xSize = 10;
+
+// TIFF tags of image data: offsets and byte counts.
+constexpr std::uint16_t kTagStripOffsets = 0x0111;
+constexpr std::uint16_t kTagStripByteCounts = 0x0117;
+constexpr std::uint16_t kTagTileOffsets = 0x0144;
+constexpr std::uint16_t kTagTileByteCounts = 0x0145;
+constexpr std::uint16_t kTagJpegOffset = 0x0201;
+constexpr std::uint16_t kTagJpegLength = 0x0202;
+constexpr std::uint32_t kMaxImageRanges = 1 << 20;
+
+bool Fits(std::size_t length, std::uint64_t at, std::uint64_t size) { return at <= length && size <= length - at; }
+
+void Append(Bytes& out, View bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+void AppendBe32(Bytes& out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+}
+
+void AppendLe32(Bytes& out, std::uint32_t value) {
+  for (int shift = 0; shift <= 24; shift += 8) {
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+}
+
+std::uint32_t Crc32(View bytes) {
+  static const auto kTable = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+      std::uint32_t c = n;
+      for (int k = 0; k < 8; ++k) {
+        c = (c & 1) != 0 ? 0xEDB88320U ^ (c >> 1) : c >> 1;
+      }
+      table[n] = c;
+    }
+    return table;
+  }();
+  std::uint32_t c = 0xFFFFFFFFU;
+  for (const std::uint8_t b : bytes) {
+    c = kTable[(c ^ b) & 0xFF] ^ (c >> 8);
+  }
+  return c ^ 0xFFFFFFFFU;
+}
+
+/// The length of an "Exif" identifier in front of a TIFF structure (0 or 6).
+std::size_t IdentifierLength(View payload) {
+  return payload.size() >= kExifIdentifier.size() + 8 &&
+                 std::equal(kExifIdentifier.begin(), kExifIdentifier.end(), payload.begin())
+             ? kExifIdentifier.size()
+             : 0;
+}
+
+// ---------------------------------------------------------------------------
+// The Exif block: edited as the JPEG path edits it, or made anew
+
+/// What the edit of one TIFF structure did, for writing and for the check.
+struct BlockEdit {
+  XpExifEdit::Request request;
+  XpExifEdit::Outcome outcome;
+  bool made = false;     ///< no block before: a new one was made
+  bool nothing = false;  ///< nothing to change (a removal without a GPS pointer)
+};
+
+/// Loads `tiff` as a tag tree; null when it does not load completely (a tag
+/// twice in one directory is harmless: the edit keeps both entries).
+TagTreePtr LoadComplete(View tiff) {
+  TagTreePtr tree;
+  try {
+    tree = std::make_shared<XpTiffTagManager>();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  XpMemoryFile memory(tiff);
+  if (!tree->LoadBlock(memory, XpTiffTagManager::kReadModeRawMakerNote, static_cast<std::int64_t>(tiff.size())) ||
+      !tree->HasIFD() || (!tree->IsComplete() && !tree->OnlyDuplicateTagsSkipped())) {
+    return nullptr;
+  }
+  return tree;
+}
+
+/// Edits the TIFF structure `tiff` (empty for none) as `change` says. With
+/// `wholeFile` the structure is the photo itself: nothing is put into the old
+/// GPS directory's place, and DateTime and ExifVersion stay.
+[[nodiscard]] XpStatus EditBlock(View tiff, const Change& change, bool wholeFile, BlockEdit* edit) {
+  *edit = BlockEdit{};
+  if (tiff.empty()) {
+    if (change.record == nullptr) {
+      edit->nothing = true;
+      return XpStatus::Ok;
+    }
+    edit->made = true;
+    return XpExifEdit::NewBlock(*change.record, false, &edit->outcome.tiff);
+  }
+  const TagTreePtr tree = LoadComplete(tiff);
+  if (tree == nullptr) {
+    return XpStatus::ExifDamaged;
+  }
+  XpExifEdit::Request& request = edit->request;
+  request.record = change.record;
+  request.parsedGps = tree->GetGPSIFD();
+  request.replaceWhole = true;
+  request.appendOnly = wholeFile;
+  request.raiseExifVersion = change.record != nullptr && !wholeFile;
+  if (change.record != nullptr && !wholeFile) {
+    request.dateTime = change.dateTime;
+  }
+  const XpStatus st = XpExifEdit::Edit(tiff, request, &edit->outcome);
+  if (change.record == nullptr && st == XpStatus::NoExif) {
+    edit->nothing = true;
+    return XpStatus::Ok;
+  }
+  if (st == XpStatus::ExifBlockFull) {
+    return XpStatus::PhotoTooLargeToWrite;
+  }
+  return st == XpStatus::NoExif ? XpStatus::ExifDamaged : st;
+}
+
+/// True when the GPS directory of `after` holds the entries the edit meant to
+/// write, tag by tag with their types, counts and values (a value that reads
+/// the same with another type still counts as a change).
+[[nodiscard]] bool SameGpsEntries(View after, View meant) {
+  XpExifEdit::Layout written;
+  XpExifEdit::Layout planned;
+  if (XpExifEdit::Walk(after, &written) != XpStatus::Ok || XpExifEdit::Walk(meant, &planned) != XpStatus::Ok) {
+    return false;
+  }
+  const auto a = written.GpsDirectories();
+  const auto b = planned.GpsDirectories();
+  if (a.size() != 1 || b.size() != 1 || a.front()->entries.size() != b.front()->entries.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.front()->entries.size(); ++i) {
+    const XpExifEdit::Entry& x = a.front()->entries[i];
+    const XpExifEdit::Entry& y = b.front()->entries[i];
+    if (x.tag != y.tag || x.type != y.type || x.count != y.count ||
+        !std::equal(after.begin() + x.valueOffset, after.begin() + x.valueOffset + static_cast<std::ptrdiff_t>(x.size),
+                    meant.begin() + y.valueOffset,
+                    meant.begin() + y.valueOffset + static_cast<std::ptrdiff_t>(y.size))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// The check of an edited or new block: it reads completely, keeps every
+/// entry and byte of the old one outside the intended changes, and holds the
+/// position written (or none).
+[[nodiscard]] bool BlockChecks(View before, View after, const Change& change, const BlockEdit& edit) {
+  if (edit.made) {
+    XpExifEdit::Layout layout;
+    if (XpExifEdit::Walk(after, &layout) != XpStatus::Ok || layout.directories.size() != 2) {
+      return false;
+    }
+    const XpExifEdit::Directory* ifd0 = layout.Find("IFD0");
+    if (ifd0 == nullptr || ifd0->entries.size() != 1 || ifd0->entries.front().tag != kTagGPSIFD ||
+        layout.GpsDirectories().size() != 1) {
+      return false;
+    }
+  } else if (!XpExifEdit::Difference(before, after, edit.request, edit.outcome).empty()) {
+    return false;
+  }
+  if (change.record != nullptr && !SameGpsEntries(after, edit.outcome.tiff)) {
+    return false;
+  }
+  const TagTreePtr tree = LoadComplete(after);
+  if (tree == nullptr) {
+    return false;
+  }
+  const XpTiffTagIFD* gps = tree->GetGPSIFD();
+  if (change.record == nullptr) {
+    return gps == nullptr;
+  }
+  if (gps == nullptr) {
+    return false;
+  }
+  XpGPSRecord read;
+  gps->GetGPSRecord(read);
+  return XpExifEdit::HoldsRecord(read, *change.record);
+}
+
+// ---------------------------------------------------------------------------
+// PNG
+
+struct PngChunk {
+  std::size_t offset = 0;  ///< of its length field
+  std::uint32_t length = 0;
+  std::string_view type;
+  [[nodiscard]] std::size_t End() const { return offset + 12 + length; }
+  [[nodiscard]] std::size_t Data() const { return offset + 8; }
+};
+
+struct PngLayout {
+  std::vector<PngChunk> chunks;
+  std::size_t end = 0;  ///< behind IEND; what follows is kept as it is
+};
+
+/// The chunks of a PNG file up to IEND, each inside the file. 0x8602 without
+/// the signature; 0x8621 for a chunk that runs outside the file, too many
+/// chunks, or a file whose first chunk is no IHDR or that has no IEND.
+[[nodiscard]] XpStatus ParsePng(View data, PngLayout* layout) {
+  *layout = PngLayout{};
+  if (data.size() < kPngSignature.size() || !std::equal(kPngSignature.begin(), kPngSignature.end(), data.begin())) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  std::size_t at = kPngSignature.size();
+  for (int count = 0;; ++count) {
+    if (count >= kMaxChunks || !Fits(data.size(), at, 12)) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    const std::uint32_t length = Get32(data, at, kBigEndian);
+    if (length > kMaxPngChunk || !Fits(data.size(), at + 8, std::uint64_t{length} + 4)) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    const PngChunk chunk{at, length, std::string_view(reinterpret_cast<const char*>(data.data() + at + 4), 4)};
+    layout->chunks.push_back(chunk);
+    at = chunk.End();
+    if (chunk.type == "IEND") {
+      break;
+    }
+  }
+  layout->end = at;
+  if (layout->chunks.front().type != "IHDR") {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  return XpStatus::Ok;
+}
+
+std::optional<std::size_t> FirstOf(const PngLayout& layout, std::string_view type) {
+  for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+    if (layout.chunks[i].type == type) {
+      return i;
+    }
+  }
+  return std::nullopt;
+}
+
+std::size_t CountOf(const PngLayout& layout, std::string_view type) {
+  return static_cast<std::size_t>(
+      std::count_if(layout.chunks.begin(), layout.chunks.end(), [&](const PngChunk& c) { return c.type == type; }));
+}
+
+/// The source's Exif chunk as the edit sees it: the eXIf chunk, or else the
+/// block written out as hexadecimal text in a "Raw profile type exif" chunk
+/// (which then stays as it is: the eXIf chunk made from it is what the reader
+/// takes first).
+struct PngExif {
+  PngExif() = default;
+  PngExif(const PngExif&) = delete;
+  PngExif& operator=(const PngExif&) = delete;
+  std::optional<std::size_t> chunk;  ///< its index
+  std::size_t identifier = 0;        ///< an "Exif" identifier kept in front of the TIFF data
+  View tiff;
+  Bytes decoded;  ///< the text chunk's block, which `tiff` then views
+};
+
+[[nodiscard]] XpStatus FindPngExif(View data, const PngLayout& layout, PngExif* exif) {
+  exif->chunk.reset();
+  exif->identifier = 0;
+  exif->tiff = {};
+  exif->decoded.clear();
+  if (CountOf(layout, "eXIf") > 1) {
+    return XpStatus::ExifDamaged;  // which of them counts is up to the reader
+  }
+  if (!FirstOf(layout, "IDAT")) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  exif->chunk = FirstOf(layout, "eXIf");
+  if (exif->chunk) {
+    const PngChunk& c = layout.chunks[*exif->chunk];
+    const View payload = data.subspan(c.Data(), c.length);
+    exif->identifier = IdentifierLength(payload);
+    exif->tiff = payload.subspan(exif->identifier);
+    if (exif->tiff.empty()) {
+      return XpStatus::ExifDamaged;
+    }
+    return XpStatus::Ok;
+  }
+  XpMemoryFile file(data);
+  XpPhotoLayout found;
+  if (XpChunkedFormats::LocatePng(file, &found) == XpStatus::Ok && found.hexExif.IsPresent()) {
+    const auto text =
+        data.subspan(static_cast<std::size_t>(found.hexExif.offset), static_cast<std::size_t>(found.hexExif.length));
+    if (XpChunkedFormats::DecodeHexProfile(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()),
+                                           XpPhotoMetadata::kMaxXmpBytes, &exif->decoded) &&
+        !exif->decoded.empty()) {
+      exif->tiff = exif->decoded;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+Bytes PngChunkBytes(std::string_view type, View payload) {
+  Bytes out;
+  AppendBe32(out, static_cast<std::uint32_t>(payload.size()));
+  out.insert(out.end(), type.begin(), type.end());
+  Append(out, payload);
+  AppendBe32(out, Crc32(View(out).subspan(4)));
+  return out;
+}
+
+Bytes ExifPayload(std::size_t identifier, View tiff) {
+  Bytes payload(kExifIdentifier.begin(), kExifIdentifier.begin() + static_cast<std::ptrdiff_t>(identifier));
+  Append(payload, tiff);
+  return payload;
+}
+
+[[nodiscard]] XpStatus EditPng(View data, const Change& change, Bytes* out, bool* nothing) {
+  PngLayout layout;
+  if (auto st = ParsePng(data, &layout); st != XpStatus::Ok) {
+    return st;
+  }
+  PngExif exif;
+  if (auto st = FindPngExif(data, layout, &exif); st != XpStatus::Ok) {
+    return st;
+  }
+  BlockEdit edit;
+  if (auto st = EditBlock(exif.tiff, change, false, &edit); st != XpStatus::Ok || edit.nothing) {
+    *nothing = edit.nothing;
+    return st;
+  }
+  const Bytes payload = ExifPayload(exif.identifier, edit.outcome.tiff);
+  if (payload.size() > kMaxPngChunk || data.size() + payload.size() + 12 > kMaxFileBytes) {
+    return XpStatus::PhotoTooLargeToWrite;
+  }
+  // The chunks in order, the Exif chunk (wherever it stood) right before the
+  // first IDAT, then whatever followed IEND.
+  out->clear();
+  out->reserve(data.size() + payload.size() + 12);
+  Append(*out, data.first(kPngSignature.size()));
+  bool placed = false;
+  for (const PngChunk& c : layout.chunks) {
+    if (c.type == "eXIf") {
+      continue;
+    }
+    if (c.type == "IDAT" && !placed) {
+      Append(*out, PngChunkBytes("eXIf", payload));
+      placed = true;
+    }
+    Append(*out, data.subspan(c.offset, c.End() - c.offset));
+  }
+  Append(*out, data.subspan(layout.end));
+  return XpStatus::Ok;
+}
+
+[[nodiscard]] bool PngChecks(View before, View after, const Change& change) {
+  PngLayout old;
+  PngLayout now;
+  PngExif oldExif;
+  PngExif newExif;
+  if (ParsePng(before, &old) != XpStatus::Ok || ParsePng(after, &now) != XpStatus::Ok ||
+      FindPngExif(before, old, &oldExif) != XpStatus::Ok || FindPngExif(after, now, &newExif) != XpStatus::Ok ||
+      !newExif.chunk || newExif.identifier != oldExif.identifier) {
+    return false;
+  }
+  // One Exif chunk, before the first IDAT, with its check value right.
+  const PngChunk& e = now.chunks[*newExif.chunk];
+  if (*newExif.chunk > *FirstOf(now, "IDAT") ||
+      Crc32(after.subspan(e.offset + 4, e.length + 4)) != Get32(after, e.Data() + e.length, kBigEndian)) {
+    return false;
+  }
+  // Every other chunk with its bytes, in order, and the bytes behind IEND.
+  std::array<std::vector<View>, 2> kept;
+  for (int side = 0; side < 2; ++side) {
+    const View data = side == 0 ? before : after;
+    for (const PngChunk& c : (side == 0 ? old : now).chunks) {
+      if (c.type != "eXIf") {
+        kept[side].push_back(data.subspan(c.offset, c.End() - c.offset));
+      }
+    }
+    kept[side].push_back(data.subspan((side == 0 ? old : now).end));
+  }
+  if (kept[0].size() != kept[1].size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kept[0].size(); ++i) {
+    if (!std::equal(kept[0][i].begin(), kept[0][i].end(), kept[1][i].begin(), kept[1][i].end())) {
+      return false;
+    }
+  }
+  BlockEdit edit;
+  if (EditBlock(oldExif.tiff, change, false, &edit) != XpStatus::Ok || edit.nothing) {
+    return false;
+  }
+  return BlockChecks(oldExif.tiff, newExif.tiff, change, edit);
+}
+
+// ---------------------------------------------------------------------------
+// WebP
+
+struct RiffChunk {
+  std::size_t offset = 0;  ///< of its FourCC
+  std::uint32_t size = 0;
+  std::string_view type;
+  [[nodiscard]] std::size_t Data() const { return offset + 8; }
+  /// Behind the data and the padding byte of an odd size.
+  [[nodiscard]] std::size_t End() const { return offset + 8 + size + (size & 1); }
+};
+
+struct WebpLayout {
+  std::vector<RiffChunk> chunks;
+  std::size_t end = 0;  ///< the end of the RIFF data; what follows is kept as it is
+};
+
+/// The chunks of a WebP file inside its RIFF size. 0x8602 without "RIFF" and
+/// "WEBP"; 0x8621 for a RIFF size beyond the file, a chunk (with its padding)
+/// beyond the RIFF size, too many chunks, or a first chunk that is no VP8,
+/// VP8L or VP8X.
+[[nodiscard]] XpStatus ParseWebp(View data, WebpLayout* layout) {
+  *layout = WebpLayout{};
+  if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0 || std::memcmp(data.data() + 8, "WEBP", 4) != 0) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  const std::uint64_t end = std::uint64_t{8} + Get32(data, 4, kLittleEndian);
+  if (end > data.size()) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  std::size_t at = 12;
+  for (int count = 0; at < end; ++count) {
+    if (count >= kMaxChunks || !Fits(end, at, 8)) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    const std::uint32_t size = Get32(data, at + 4, kLittleEndian);
+    const RiffChunk chunk{at, size, std::string_view(reinterpret_cast<const char*>(data.data() + at), 4)};
+    if (!Fits(end, at + 8, std::uint64_t{size} + (size & 1))) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    layout->chunks.push_back(chunk);
+    at = chunk.End();
+  }
+  layout->end = static_cast<std::size_t>(end);
+  if (layout->chunks.empty()) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  const std::string_view first = layout->chunks.front().type;
+  if (first != "VP8 " && first != "VP8L" && first != "VP8X") {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  if (first == "VP8X" && layout->chunks.front().size < kVp8xSize) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  return XpStatus::Ok;
+}
+
+/// The canvas of a simple WebP file from its bitstream's header: width,
+/// height and whether it has alpha. Nothing when the header does not read.
+struct Canvas {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool alpha = false;
+};
+
+std::optional<Canvas> BitstreamCanvas(View data, const RiffChunk& chunk) {
+  const View payload = data.subspan(chunk.Data(), chunk.size);
+  if (chunk.type == "VP8L") {
+    // The signature byte, then 14 bits of width - 1, 14 of height - 1, the
+    // alpha bit and a 3-bit version that is 0.
+    if (payload.size() < 5 || payload[0] != 0x2F) {
+      return std::nullopt;
+    }
+    const std::uint32_t bits = Get32(payload, 1, kLittleEndian);
+    if ((bits >> 29) != 0) {
+      return std::nullopt;
+    }
+    return Canvas{(bits & 0x3FFF) + 1, ((bits >> 14) & 0x3FFF) + 1, ((bits >> 28) & 1) != 0};
+  }
+  // VP8: a 3-byte frame tag of a key frame, the start code, then 14-bit
+  // width and height, each with 2 bits of scaling above them.
+  if (payload.size() < 10 || (payload[0] & 1) != 0 || payload[3] != 0x9D || payload[4] != 0x01 || payload[5] != 0x2A) {
+    return std::nullopt;
+  }
+  const std::uint32_t width = Get16(payload, 6, kLittleEndian) & 0x3FFF;
+  const std::uint32_t height = Get16(payload, 8, kLittleEndian) & 0x3FFF;
+  if (width == 0 || height == 0) {
+    return std::nullopt;
+  }
+  return Canvas{width, height, false};
+}
+
+Bytes RiffChunkBytes(std::string_view type, View payload) {
+  Bytes out(type.begin(), type.end());
+  AppendLe32(out, static_cast<std::uint32_t>(payload.size()));
+  Append(out, payload);
+  if (payload.size() & 1) {
+    out.push_back(0);
+  }
+  return out;
+}
+
+Bytes Vp8xPayload(const Canvas& canvas) {
+  Bytes payload(kVp8xSize, 0);
+  payload[0] = static_cast<std::uint8_t>(kVp8xExif | (canvas.alpha ? kVp8xAlpha : 0));
+  for (int i = 0; i < 3; ++i) {
+    payload[4 + i] = static_cast<std::uint8_t>((canvas.width - 1) >> (8 * i));
+    payload[7 + i] = static_cast<std::uint8_t>((canvas.height - 1) >> (8 * i));
+  }
+  return payload;
+}
+
+struct WebpExif {
+  std::optional<std::size_t> chunk;
+  std::size_t identifier = 0;
+  View tiff;
+};
+
+[[nodiscard]] XpStatus FindWebpExif(View data, const WebpLayout& layout, WebpExif* exif) {
+  *exif = WebpExif{};
+  for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+    if (layout.chunks[i].type != "EXIF") {
+      continue;
+    }
+    if (exif->chunk) {
+      return XpStatus::ExifDamaged;
+    }
+    exif->chunk = i;
+    const View payload = data.subspan(layout.chunks[i].Data(), layout.chunks[i].size);
+    exif->identifier = IdentifierLength(payload);
+    exif->tiff = payload.subspan(exif->identifier);
+    if (exif->tiff.empty()) {
+      return XpStatus::ExifDamaged;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+[[nodiscard]] XpStatus EditWebp(View data, const Change& change, Bytes* out, bool* nothing) {
+  WebpLayout layout;
+  if (auto st = ParseWebp(data, &layout); st != XpStatus::Ok) {
+    return st;
+  }
+  WebpExif exif;
+  if (auto st = FindWebpExif(data, layout, &exif); st != XpStatus::Ok) {
+    return st;
+  }
+  const RiffChunk& first = layout.chunks.front();
+  std::optional<Canvas> canvas;
+  if (first.type != "VP8X") {
+    canvas = BitstreamCanvas(data, first);
+    if (!canvas) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+  }
+  BlockEdit edit;
+  if (auto st = EditBlock(exif.tiff, change, false, &edit); st != XpStatus::Ok || edit.nothing) {
+    *nothing = edit.nothing;
+    return st;
+  }
+  const Bytes exifChunk = RiffChunkBytes("EXIF", ExifPayload(exif.identifier, edit.outcome.tiff));
+  out->clear();
+  out->reserve(data.size() + exifChunk.size() + 18);
+  Append(*out, data.first(12));
+  if (canvas) {
+    Append(*out, RiffChunkBytes("VP8X", Vp8xPayload(*canvas)));
+  }
+  bool placed = false;
+  for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+    const RiffChunk& c = layout.chunks[i];
+    if (c.type == "EXIF" || (!exif.chunk && c.type == "XMP " && !placed)) {
+      Append(*out, exifChunk);
+      placed = true;
+      if (c.type == "EXIF") {
+        continue;
+      }
+    }
+    const std::size_t at = out->size();
+    Append(*out, data.subspan(c.offset, c.End() - c.offset));
+    if (i == 0 && c.type == "VP8X" && change.record != nullptr) {
+      (*out)[at + 8] |= kVp8xExif;
+    }
+  }
+  if (!placed) {
+    Append(*out, exifChunk);
+  }
+  if (out->size() - 8 > UINT32_MAX || out->size() + (data.size() - layout.end) > kMaxFileBytes) {
+    return XpStatus::PhotoTooLargeToWrite;
+  }
+  Put32(*out, 4, static_cast<std::uint32_t>(out->size() - 8), kLittleEndian);
+  Append(*out, data.subspan(layout.end));
+  return XpStatus::Ok;
+}
+
+[[nodiscard]] bool WebpChecks(View before, View after, const Change& change) {
+  WebpLayout old;
+  WebpLayout now;
+  WebpExif oldExif;
+  WebpExif newExif;
+  if (ParseWebp(before, &old) != XpStatus::Ok || ParseWebp(after, &now) != XpStatus::Ok ||
+      FindWebpExif(before, old, &oldExif) != XpStatus::Ok || FindWebpExif(after, now, &newExif) != XpStatus::Ok ||
+      !newExif.chunk || newExif.identifier != oldExif.identifier) {
+    return false;
+  }
+  // The VP8X chunk: the source's with the Exif flag, or one made with the
+  // bitstream's canvas; its padding and the Exif chunk's are zero.
+  const RiffChunk& vp8x = now.chunks.front();
+  if (vp8x.type != "VP8X" || vp8x.size < kVp8xSize) {
+    return false;
+  }
+  const RiffChunk& oldFirst = old.chunks.front();
+  Bytes expected;
+  if (oldFirst.type == "VP8X") {
+    expected.assign(before.begin() + static_cast<std::ptrdiff_t>(oldFirst.offset),
+                    before.begin() + static_cast<std::ptrdiff_t>(oldFirst.End()));
+    if (change.record != nullptr) {
+      expected[8] |= kVp8xExif;
+    }
+  } else {
+    const auto canvas = BitstreamCanvas(before, oldFirst);
+    if (!canvas) {
+      return false;
+    }
+    expected = RiffChunkBytes("VP8X", Vp8xPayload(*canvas));
+  }
+  const View written = after.subspan(vp8x.offset, vp8x.End() - vp8x.offset);
+  const RiffChunk& e = now.chunks[*newExif.chunk];
+  if (!std::equal(expected.begin(), expected.end(), written.begin(), written.end()) ||
+      ((e.size & 1) != 0 && after[e.Data() + e.size] != 0)) {
+    return false;
+  }
+  // Every other chunk with its bytes, in order, and the bytes behind the RIFF data.
+  std::array<std::vector<View>, 2> kept;
+  for (int side = 0; side < 2; ++side) {
+    const View data = side == 0 ? before : after;
+    const WebpLayout& layout = side == 0 ? old : now;
+    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+      const RiffChunk& c = layout.chunks[i];
+      if (c.type != "EXIF" && !(i == 0 && c.type == "VP8X")) {
+        kept[side].push_back(data.subspan(c.offset, c.End() - c.offset));
+      }
+    }
+    kept[side].push_back(data.subspan(layout.end));
+  }
+  if (kept[0].size() != kept[1].size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < kept[0].size(); ++i) {
+    if (!std::equal(kept[0][i].begin(), kept[0][i].end(), kept[1][i].begin(), kept[1][i].end())) {
+      return false;
+    }
+  }
+  BlockEdit edit;
+  if (EditBlock(oldExif.tiff, change, false, &edit) != XpStatus::Ok || edit.nothing) {
+    return false;
+  }
+  return BlockChecks(oldExif.tiff, newExif.tiff, change, edit);
+}
+
+// ---------------------------------------------------------------------------
+// TIFF
+
+/// The byte ranges of image data the directories of `layout` reference:
+/// strips, tiles and JPEG pictures. False for a range outside the data, or
+/// offsets and counts that do not pair up.
+[[nodiscard]] bool ImageRanges(View data, const XpExifEdit::Layout& layout,
+                               std::vector<std::pair<std::uint64_t, std::uint64_t>>* ranges) {
+  const auto values = [&](const XpExifEdit::Entry& e, std::vector<std::uint32_t>* out) {
+    const std::uint32_t unit = XpTiffTypeUnitSize(e.type);
+    if ((e.type != kTiffTypeShort && e.type != kTiffTypeLong) || e.count > kMaxImageRanges) {
+      return false;
+    }
+    out->clear();
+    for (std::uint32_t i = 0; i < e.count; ++i) {
+      const std::uint64_t at = std::uint64_t{e.valueOffset} + std::uint64_t{i} * unit;
+      if (!Fits(data.size(), at, unit)) {
+        return false;
+      }
+      out->push_back(unit == 2 ? Get16(data, at, layout.bigEndian) : Get32(data, at, layout.bigEndian));
+    }
+    return true;
+  };
+  for (const XpExifEdit::Directory& dir : layout.directories) {
+    for (const auto& [offsetTag, lengthTag] :
+         {std::pair{kTagStripOffsets, kTagStripByteCounts}, std::pair{kTagTileOffsets, kTagTileByteCounts},
+          std::pair{kTagJpegOffset, kTagJpegLength}}) {
+      const XpExifEdit::Entry* offsets = dir.Find(offsetTag);
+      const XpExifEdit::Entry* lengths = dir.Find(lengthTag);
+      if (offsets == nullptr && lengths == nullptr) {
+        continue;
+      }
+      std::vector<std::uint32_t> at;
+      std::vector<std::uint32_t> size;
+      if (offsets == nullptr || lengths == nullptr || !values(*offsets, &at) || !values(*lengths, &size) ||
+          at.size() != size.size()) {
+        return false;
+      }
+      for (std::size_t i = 0; i < at.size(); ++i) {
+        if (size[i] == 0) {
+          continue;
+        }
+        if (!Fits(data.size(), at[i], size[i]) || ranges->size() >= kMaxImageRanges) {
+          return false;
+        }
+        ranges->emplace_back(at[i], size[i]);
+      }
+    }
+  }
+  return true;
+}
+
+/// True when every image-data range of `before` holds the same bytes in `after`.
+[[nodiscard]] bool SameImageData(View before, View after) {
+  XpExifEdit::Layout layout;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  if (XpExifEdit::Walk(before, &layout) != XpStatus::Ok || !ImageRanges(before, layout, &ranges)) {
+    return false;
+  }
+  for (const auto& [at, size] : ranges) {
+    if (!Fits(after.size(), at, size) || !std::equal(before.begin() + static_cast<std::ptrdiff_t>(at),
+                                                     before.begin() + static_cast<std::ptrdiff_t>(at + size),
+                                                     after.begin() + static_cast<std::ptrdiff_t>(at))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+[[nodiscard]] XpStatus TiffHeader(View data) {
+  if (data.size() < 8 || !((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M'))) {
+    return XpStatus::JpegDecodeFailed;
+  }
+  const std::uint16_t magic = Get16(data, 2, data[0] == 'M');
+  if (magic == 43) {
+    return XpStatus::BigTiffNotWritten;
+  }
+  return magic == 42 ? XpStatus::Ok : XpStatus::JpegDecodeFailed;
+}
+
+[[nodiscard]] XpStatus EditTiff(View data, const Change& change, Bytes* out, bool* nothing) {
+  if (auto st = TiffHeader(data); st != XpStatus::Ok) {
+    return st;
+  }
+  {
+    // Image data that cannot be told apart is damage: it is never rewritten.
+    XpExifEdit::Layout layout;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    if (auto st = XpExifEdit::Walk(data, &layout); st != XpStatus::Ok) {
+      return st == XpStatus::JpegDecodeFailed ? XpStatus::ExifDamaged : st;
+    }
+    if (!ImageRanges(data, layout, &ranges)) {
+      return XpStatus::ExifDamaged;
+    }
+  }
+  BlockEdit edit;
+  if (auto st = EditBlock(data, change, true, &edit); st != XpStatus::Ok || edit.nothing) {
+    *nothing = edit.nothing;
+    return st;
+  }
+  if (edit.outcome.tiff.size() > kMaxFileBytes) {
+    return XpStatus::PhotoTooLargeToWrite;
+  }
+  // A GPS directory laid over image data would be zeroed with it.
+  if (!SameImageData(data, edit.outcome.tiff)) {
+    return XpStatus::ExifDamaged;
+  }
+  *out = std::move(edit.outcome.tiff);
+  return XpStatus::Ok;
+}
+
+[[nodiscard]] bool TiffChecks(View before, View after, const Change& change) {
+  if (TiffHeader(before) != XpStatus::Ok || TiffHeader(after) != XpStatus::Ok || after.size() < before.size()) {
+    return false;
+  }
+  BlockEdit edit;
+  if (EditBlock(before, change, true, &edit) != XpStatus::Ok || edit.nothing) {
+    return false;
+  }
+  return SameImageData(before, after) && BlockChecks(before, after, change, edit);
+}
+
+/// The program's own reader reads the written file as the same kind of photo
+/// with the position written, or without a GPS directory after a removal.
+[[nodiscard]] bool ReaderAgrees(View before, View after, const Change& change) {
+  XpMemoryFile oldFile(before);
+  XpMemoryFile newFile(after);
+  XpPhotoMetadata::Reading old;
+  XpPhotoMetadata::Reading now;
+  (void)XpPhotoMetadata::Read(oldFile, &old);
+  if (XpPhotoMetadata::Read(newFile, &now) != XpStatus::Ok || now.format != old.format) {
+    return false;
+  }
+  if (change.record == nullptr) {
+    return !now.hasGpsDirectory;
+  }
+  return now.hasGpsDirectory && XpExifEdit::HoldsRecord(now.gps, *change.record);
+}
+
+// ---------------------------------------------------------------------------
+// The file-level rewrite
+
+class InFileRewrite final : public XpPhotoReplace::Rewrite {
+ public:
+  explicit InFileRewrite(Change change) : m_change(std::move(change)) {}
+
+  XpStatus Prepare(XpFile& source, bool* nothing) override {
+    const std::int64_t length = source.GetLength();
+    if (length < 0) {
+      return XpStatus::FileInvalid;
+    }
+    if (length == 0) {
+      return XpStatus::JpegDecodeFailed;
+    }
+    if (static_cast<std::uint64_t>(length) > kMaxFileBytes) {
+      return XpStatus::PhotoTooLargeToWrite;
+    }
+    try {
+      m_source.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+      return XpStatus::OutOfMemory;
+    }
+    if (auto st = source.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+      return st;
+    }
+    if (auto st = source.ReadExact(m_source.data(), m_source.size()); st != XpStatus::Ok) {
+      return st;
+    }
+    try {
+      return EditBytes(m_source, m_change, &m_new, nothing);
+    } catch (const std::bad_alloc&) {
+      return XpStatus::OutOfMemory;
+    }
+  }
+
+  XpStatus Write(XpFile& /*source*/, XpAbstractFile& temp) override {
+    if (auto st = temp.Seek(0, XpAbstractFile::kBegin); st != XpStatus::Ok) {
+      return st;
+    }
+    return temp.WriteAll(m_new.data(), m_new.size());
+  }
+
+  XpStatus Check(const std::string& tempPath, XpFile& /*source*/) override {
+    std::string written;
+    if (auto st = XpReadWholeFile(tempPath, kMaxFileBytes, &written, XpStatus::WrittenCopyDiffers);
+        st != XpStatus::Ok) {
+      return st;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(written.data());
+    // The file read back is what was meant to be written, and it checks out
+    // against the photo.
+    if (!std::equal(m_new.begin(), m_new.end(), bytes, bytes + written.size())) {
+      return XpStatus::WrittenCopyDiffers;
+    }
+    try {
+      return CheckBytes(m_source, View(bytes, written.size()), m_change);
+    } catch (const std::bad_alloc&) {
+      return XpStatus::OutOfMemory;
+    }
+  }
+
+ private:
+  Change m_change;
+  Bytes m_source;
+  Bytes m_new;
+};
+
+[[nodiscard]] XpStatus Run(const std::string& path, const XpGPSRecord* record, const XpExifRewrite::Hooks& hooks) {
+  Change change;
+  change.record = record;
+  if (record != nullptr) {
+    change.dateTime = hooks.dateTime.empty() ? XpPhotoReplace::CurrentDateTimeText() : hooks.dateTime;
+  }
+  InFileRewrite rewrite(std::move(change));
+  const XpPhotoReplace::Options options{
+      .beforeCommit = hooks.beforeCommit,
+      .keepModificationTime = hooks.preserveModificationTime || XpExifRewrite::PreservesModificationTimeByDefault()};
+  return XpPhotoReplace::Run(path, options, rewrite);
+}
+
+}  // namespace
+
+Container Sniff(std::span<const std::uint8_t> prefix) {
+  if (prefix.size() >= kPngSignature.size() && std::equal(kPngSignature.begin(), kPngSignature.end(), prefix.begin())) {
+    return Container::Png;
+  }
+  if (prefix.size() >= 12 && std::memcmp(prefix.data(), "RIFF", 4) == 0 &&
+      std::memcmp(prefix.data() + 8, "WEBP", 4) == 0) {
+    return Container::Webp;
+  }
+  if (prefix.size() >= 4 &&
+      ((prefix[0] == 'I' && prefix[1] == 'I' && (prefix[2] == 42 || prefix[2] == 43) && prefix[3] == 0) ||
+       (prefix[0] == 'M' && prefix[1] == 'M' && prefix[2] == 0 && (prefix[3] == 42 || prefix[3] == 43)))) {
+    return Container::Tiff;
+  }
+  return Container::None;
+}
+
+XpStatus EditBytes(std::span<const std::uint8_t> source, const Change& change, std::vector<std::uint8_t>* out,
+                   bool* nothing) {
+  out->clear();
+  *nothing = false;
+  switch (Sniff(source)) {
+    case Container::Png:
+      return EditPng(source, change, out, nothing);
+    case Container::Webp:
+      return EditWebp(source, change, out, nothing);
+    case Container::Tiff:
+      return EditTiff(source, change, out, nothing);
+    case Container::None:
+      break;
+  }
+  return XpStatus::JpegDecodeFailed;
+}
+
+XpStatus CheckBytes(std::span<const std::uint8_t> source, std::span<const std::uint8_t> written, const Change& change) {
+  bool same = false;
+  switch (Sniff(source)) {
+    case Container::Png:
+      same = PngChecks(source, written, change);
+      break;
+    case Container::Webp:
+      same = WebpChecks(source, written, change);
+      break;
+    case Container::Tiff:
+      same = TiffChecks(source, written, change);
+      break;
+    case Container::None:
+      break;
+  }
+  return same && ReaderAgrees(source, written, change) ? XpStatus::Ok : XpStatus::WrittenCopyDiffers;
+}
+
+XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record) { return Run(path, &record, {}); }
+
+XpStatus RemoveGPS(const std::string& path) { return Run(path, nullptr, {}); }
+
+XpStatus WriteGPSWith(const std::string& path, const XpGPSRecord& record, const XpExifRewrite::Hooks& hooks) {
+  return Run(path, &record, hooks);
+}
+
+XpStatus RemoveGPSWith(const std::string& path, const XpExifRewrite::Hooks& hooks) { return Run(path, nullptr, hooks); }
+
+}  // namespace XpInFileWrite
