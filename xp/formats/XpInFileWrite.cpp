@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -14,6 +15,7 @@
 #include "xp/image/XpExifEdit.h"
 #include "xp/image/XpMemoryFile.h"
 #include "xp/image/XpPhotoReplace.h"
+#include "xp/image/XpXmpGps.h"
 #include "xp/tiff/XpByteOrder.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -331,6 +333,47 @@ struct PngExif {
   return XpStatus::Ok;
 }
 
+/// The XMP packet's chunk as a write leaves it: its index and new bytes, or
+/// no index when the packet stays as it is.
+struct XmpPlan {
+  std::optional<std::size_t> chunk;
+  Bytes bytes;
+};
+
+Bytes PngChunkBytes(std::string_view type, View payload);
+
+/// Keeps the position of the PNG's XMP packet (the first uncompressed iTXt
+/// chunk "XML:com.adobe.xmp", as the reader takes it) in step with the Exif
+/// position.
+[[nodiscard]] XpStatus PlanPngXmp(View data, const PngLayout& layout, const Change& change, XmpPlan* plan) {
+  *plan = XmpPlan{};
+  XpMemoryFile file(data);
+  XpPhotoLayout found;
+  if (XpChunkedFormats::LocatePng(file, &found) != XpStatus::Ok || !found.xmp.IsPresent()) {
+    return XpStatus::Ok;
+  }
+  const auto at = static_cast<std::size_t>(found.xmp.offset);
+  const auto it = std::find_if(layout.chunks.begin(), layout.chunks.end(),
+                               [&](const PngChunk& c) { return c.Data() <= at && at <= c.Data() + c.length; });
+  if (it == layout.chunks.end() || it->type != "iTXt" ||
+      at + static_cast<std::size_t>(found.xmp.length) != it->Data() + it->length) {
+    return XpStatus::Ok;
+  }
+  XpXmpGps::Edit edit;
+  if (auto st = XpExifRewrite::EditXmpPosition(change.record, data.subspan(at, it->Data() + it->length - at), &edit);
+      st != XpStatus::Ok || !edit.changed) {
+    return st;
+  }
+  Bytes payload(data.begin() + static_cast<std::ptrdiff_t>(it->Data()), data.begin() + static_cast<std::ptrdiff_t>(at));
+  Append(payload, edit.packet);
+  if (payload.size() > kMaxPngChunk) {
+    return XpStatus::PhotoTooLargeToWrite;
+  }
+  plan->chunk = static_cast<std::size_t>(it - layout.chunks.begin());
+  plan->bytes = PngChunkBytes("iTXt", payload);
+  return XpStatus::Ok;
+}
+
 Bytes PngChunkBytes(std::string_view type, View payload) {
   Bytes out;
   AppendBe32(out, static_cast<std::uint32_t>(payload.size()));
@@ -346,6 +389,62 @@ Bytes ExifPayload(std::size_t identifier, View tiff) {
   return payload;
 }
 
+/// The degrees of a coordinate of `record` (south and west negative).
+std::optional<double> Degrees(const XpGPSRational3& value, const XpGPSRef& ref, char16_t negative) {
+  if (!value.IsValid() || !ref.IsValid()) {
+    return std::nullopt;
+  }
+  double degrees = 0;
+  double unit = 1;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (value.denominators[i] != 0) {
+      degrees += unit * value.numerators[i] / value.denominators[i];
+    }
+    unit /= 60;
+  }
+  return ref.letter == negative || ref.letter == negative + 32 ? -degrees : degrees;
+}
+
+/// The independent check of an edited XMP packet: after a removal it names
+/// no position; after a write it names the one written, if it names one (as
+/// it must when the old packet did).
+[[nodiscard]] bool XmpReadsChange(View old, View packet, const Change& change) {
+  XpXmpGps::Position position;
+  const XpStatus st = XpXmpGps::ReadGps(packet, &position);
+  if (change.record == nullptr) {
+    return st != XpStatus::Ok;
+  }
+  if (st != XpStatus::Ok) {
+    return XpXmpGps::ReadGps(old, &position) != XpStatus::Ok;
+  }
+  const auto latitude = Degrees(change.record->latitude, change.record->latitudeRef, u'S');
+  const auto longitude = Degrees(change.record->longitude, change.record->longitudeRef, u'W');
+  // The packet holds minutes with eight decimals: a few millimetres.
+  return latitude && longitude && std::abs(position.latitude - *latitude) < 1e-7 &&
+         std::abs(position.longitude - *longitude) < 1e-7;
+}
+
+/// The XMP packet of a PNG file as the reader takes it (empty for none).
+View OldPngPacket(View data) {
+  XpMemoryFile file(data);
+  XpPhotoLayout found;
+  if (XpChunkedFormats::LocatePng(file, &found) != XpStatus::Ok || !found.xmp.IsPresent()) {
+    return {};
+  }
+  return data.subspan(static_cast<std::size_t>(found.xmp.offset), static_cast<std::size_t>(found.xmp.length));
+}
+
+/// The new packet of a planned XMP chunk of a PNG file (behind the iTXt
+/// fields that stay).
+View PlannedPngPacket(View data, const PngLayout& layout, const XmpPlan& plan) {
+  const PngChunk& old = layout.chunks[*plan.chunk];
+  XpMemoryFile file(data);
+  XpPhotoLayout found;
+  (void)XpChunkedFormats::LocatePng(file, &found);
+  const std::size_t fields = static_cast<std::size_t>(found.xmp.offset) - old.Data();
+  return View(plan.bytes).subspan(8 + fields, plan.bytes.size() - 12 - fields);
+}
+
 [[nodiscard]] XpStatus EditPng(View data, const Change& change, Bytes* out, bool* nothing) {
   PngLayout layout;
   if (auto st = ParsePng(data, &layout); st != XpStatus::Ok) {
@@ -355,30 +454,46 @@ Bytes ExifPayload(std::size_t identifier, View tiff) {
   if (auto st = FindPngExif(data, layout, &exif); st != XpStatus::Ok) {
     return st;
   }
-  BlockEdit edit;
-  if (auto st = EditBlock(exif.tiff, change, false, &edit); st != XpStatus::Ok || edit.nothing) {
-    *nothing = edit.nothing;
+  XmpPlan xmp;
+  if (auto st = PlanPngXmp(data, layout, change, &xmp); st != XpStatus::Ok) {
     return st;
   }
-  const Bytes payload = ExifPayload(exif.identifier, edit.outcome.tiff);
-  if (payload.size() > kMaxPngChunk || data.size() + payload.size() + 12 > kMaxFileBytes) {
+  BlockEdit edit;
+  if (auto st = EditBlock(exif.tiff, change, false, &edit); st != XpStatus::Ok) {
+    return st;
+  }
+  if (edit.nothing && !xmp.chunk) {
+    *nothing = true;
+    return XpStatus::Ok;
+  }
+  Bytes payload;
+  if (!edit.nothing) {
+    payload = ExifPayload(exif.identifier, edit.outcome.tiff);
+  }
+  if (payload.size() > kMaxPngChunk || data.size() + payload.size() + xmp.bytes.size() + 12 > kMaxFileBytes) {
     return XpStatus::PhotoTooLargeToWrite;
   }
-  // The chunks in order, the Exif chunk (wherever it stood) right before the
-  // first IDAT, then whatever followed IEND.
+  // The chunks in order, the XMP chunk edited in its place and the Exif chunk
+  // (wherever it stood) right before the first IDAT, then whatever followed
+  // IEND. A removal that finds a position only in XMP keeps the Exif chunk.
   out->clear();
-  out->reserve(data.size() + payload.size() + 12);
+  out->reserve(data.size() + payload.size() + xmp.bytes.size() + 12);
   Append(*out, data.first(kPngSignature.size()));
   bool placed = false;
-  for (const PngChunk& c : layout.chunks) {
-    if (c.type == "eXIf") {
+  for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+    const PngChunk& c = layout.chunks[i];
+    if (c.type == "eXIf" && !edit.nothing) {
       continue;
     }
-    if (c.type == "IDAT" && !placed) {
+    if (c.type == "IDAT" && !placed && !edit.nothing) {
       Append(*out, PngChunkBytes("eXIf", payload));
       placed = true;
     }
-    Append(*out, data.subspan(c.offset, c.End() - c.offset));
+    if (xmp.chunk && i == *xmp.chunk) {
+      Append(*out, xmp.bytes);
+    } else {
+      Append(*out, data.subspan(c.offset, c.End() - c.offset));
+    }
   }
   Append(*out, data.subspan(layout.end));
   return XpStatus::Ok;
@@ -389,38 +504,49 @@ Bytes ExifPayload(std::size_t identifier, View tiff) {
   PngLayout now;
   PngExif oldExif;
   PngExif newExif;
+  XmpPlan xmp;
+  BlockEdit edit;
   if (ParsePng(before, &old) != XpStatus::Ok || ParsePng(after, &now) != XpStatus::Ok ||
       FindPngExif(before, old, &oldExif) != XpStatus::Ok || FindPngExif(after, now, &newExif) != XpStatus::Ok ||
-      !newExif.chunk || newExif.identifier != oldExif.identifier) {
+      PlanPngXmp(before, old, change, &xmp) != XpStatus::Ok ||
+      EditBlock(oldExif.tiff, change, false, &edit) != XpStatus::Ok || (edit.nothing && !xmp.chunk)) {
     return false;
   }
-  // One Exif chunk, before the first IDAT, with its check value right.
-  const PngChunk& e = now.chunks[*newExif.chunk];
-  if (*newExif.chunk > *FirstOf(now, "IDAT") ||
-      Crc32(after.subspan(e.offset + 4, e.length + 4)) != Get32(after, e.Data() + e.length, kBigEndian)) {
+  // The edited XMP packet reads as the change says.
+  if (xmp.chunk && !XmpReadsChange(OldPngPacket(before), PlannedPngPacket(before, old, xmp), change)) {
     return false;
   }
-  // Every other chunk with its bytes, in order, and the bytes behind IEND.
-  std::array<std::vector<View>, 2> kept;
-  for (int side = 0; side < 2; ++side) {
-    const View data = side == 0 ? before : after;
-    for (const PngChunk& c : (side == 0 ? old : now).chunks) {
-      if (c.type != "eXIf") {
-        kept[side].push_back(data.subspan(c.offset, c.End() - c.offset));
+  // Every chunk but the Exif chunk with its bytes, in order (the XMP chunk as
+  // planned), and the bytes behind IEND; all chunks when the Exif chunk stays.
+  const auto kept = [&](View data, const PngLayout& layout, const XmpPlan* plan) {
+    std::vector<View> out;
+    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+      const PngChunk& c = layout.chunks[i];
+      if (plan != nullptr && plan->chunk && i == *plan->chunk) {
+        out.emplace_back(plan->bytes);
+      } else if (c.type != "eXIf" || edit.nothing) {
+        out.push_back(data.subspan(c.offset, c.End() - c.offset));
       }
     }
-    kept[side].push_back(data.subspan((side == 0 ? old : now).end));
-  }
-  if (kept[0].size() != kept[1].size()) {
+    out.push_back(data.subspan(layout.end));
+    return out;
+  };
+  const std::vector<View> expected = kept(before, old, &xmp);
+  const std::vector<View> found = kept(after, now, nullptr);
+  if (expected.size() != found.size() ||
+      !std::equal(expected.begin(), expected.end(), found.begin(),
+                  [](View a, View b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); })) {
     return false;
   }
-  for (std::size_t i = 0; i < kept[0].size(); ++i) {
-    if (!std::equal(kept[0][i].begin(), kept[0][i].end(), kept[1][i].begin(), kept[1][i].end())) {
-      return false;
-    }
+  if (edit.nothing) {
+    return true;
   }
-  BlockEdit edit;
-  if (EditBlock(oldExif.tiff, change, false, &edit) != XpStatus::Ok || edit.nothing) {
+  // One Exif chunk, before the first IDAT, with its check value right.
+  if (!newExif.chunk || newExif.identifier != oldExif.identifier || *newExif.chunk > *FirstOf(now, "IDAT")) {
+    return false;
+  }
+  const PngChunk& e = now.chunks[*newExif.chunk];
+  if (Crc32(after.subspan(e.offset + 4, e.length + 4)) != Get32(after, e.Data() + e.length, kBigEndian)) {
     return false;
   }
   return BlockChecks(oldExif.tiff, newExif.tiff, change, edit);
@@ -564,6 +690,36 @@ struct WebpExif {
   return XpStatus::Ok;
 }
 
+/// Keeps the position of the WebP's XMP chunk (the first one, as the reader
+/// takes it) in step with the Exif position.
+[[nodiscard]] XpStatus PlanWebpXmp(View data, const WebpLayout& layout, const Change& change, XmpPlan* plan) {
+  *plan = XmpPlan{};
+  const auto it =
+      std::find_if(layout.chunks.begin(), layout.chunks.end(), [](const RiffChunk& c) { return c.type == "XMP "; });
+  if (it == layout.chunks.end()) {
+    return XpStatus::Ok;
+  }
+  XpXmpGps::Edit edit;
+  if (auto st = XpExifRewrite::EditXmpPosition(change.record, data.subspan(it->Data(), it->size), &edit);
+      st != XpStatus::Ok || !edit.changed) {
+    return st;
+  }
+  plan->chunk = static_cast<std::size_t>(it - layout.chunks.begin());
+  plan->bytes = RiffChunkBytes("XMP ", edit.packet);
+  return XpStatus::Ok;
+}
+
+/// Sets the RIFF size of the chunks in `out` and appends what followed the
+/// source's RIFF data.
+[[nodiscard]] XpStatus FinishRiff(View data, const WebpLayout& layout, Bytes* out) {
+  if (out->size() - 8 > UINT32_MAX || out->size() + (data.size() - layout.end) > kMaxFileBytes) {
+    return XpStatus::PhotoTooLargeToWrite;
+  }
+  Put32(*out, 4, static_cast<std::uint32_t>(out->size() - 8), kLittleEndian);
+  Append(*out, data.subspan(layout.end));
+  return XpStatus::Ok;
+}
+
 [[nodiscard]] XpStatus EditWebp(View data, const Change& change, Bytes* out, bool* nothing) {
   WebpLayout layout;
   if (auto st = ParseWebp(data, &layout); st != XpStatus::Ok) {
@@ -581,21 +737,44 @@ struct WebpExif {
       return XpStatus::PhotoContainerDamaged;
     }
   }
-  BlockEdit edit;
-  if (auto st = EditBlock(exif.tiff, change, false, &edit); st != XpStatus::Ok || edit.nothing) {
-    *nothing = edit.nothing;
+  XmpPlan xmp;
+  if (auto st = PlanWebpXmp(data, layout, change, &xmp); st != XpStatus::Ok) {
     return st;
   }
-  const Bytes exifChunk = RiffChunkBytes("EXIF", ExifPayload(exif.identifier, edit.outcome.tiff));
+  BlockEdit edit;
+  if (auto st = EditBlock(exif.tiff, change, false, &edit); st != XpStatus::Ok) {
+    return st;
+  }
+  if (edit.nothing && !xmp.chunk) {
+    *nothing = true;
+    return XpStatus::Ok;
+  }
   out->clear();
-  out->reserve(data.size() + exifChunk.size() + 18);
   Append(*out, data.first(12));
+  if (edit.nothing) {
+    // A removal that finds a position only in XMP changes that chunk alone.
+    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+      const RiffChunk& c = layout.chunks[i];
+      Append(*out, i == *xmp.chunk ? View(xmp.bytes) : data.subspan(c.offset, c.End() - c.offset));
+    }
+    return FinishRiff(data, layout, out);
+  }
+  const Bytes exifChunk = RiffChunkBytes("EXIF", ExifPayload(exif.identifier, edit.outcome.tiff));
+  out->reserve(data.size() + exifChunk.size() + xmp.bytes.size() + 18);
   if (canvas) {
     Append(*out, RiffChunkBytes("VP8X", Vp8xPayload(*canvas)));
   }
   bool placed = false;
   for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
     const RiffChunk& c = layout.chunks[i];
+    if (xmp.chunk && i == *xmp.chunk) {
+      if (!exif.chunk && !placed) {
+        Append(*out, exifChunk);
+        placed = true;
+      }
+      Append(*out, xmp.bytes);
+      continue;
+    }
     if (c.type == "EXIF" || (!exif.chunk && c.type == "XMP " && !placed)) {
       Append(*out, exifChunk);
       placed = true;
@@ -612,12 +791,7 @@ struct WebpExif {
   if (!placed) {
     Append(*out, exifChunk);
   }
-  if (out->size() - 8 > UINT32_MAX || out->size() + (data.size() - layout.end) > kMaxFileBytes) {
-    return XpStatus::PhotoTooLargeToWrite;
-  }
-  Put32(*out, 4, static_cast<std::uint32_t>(out->size() - 8), kLittleEndian);
-  Append(*out, data.subspan(layout.end));
-  return XpStatus::Ok;
+  return FinishRiff(data, layout, out);
 }
 
 [[nodiscard]] bool WebpChecks(View before, View after, const Change& change) {
@@ -625,61 +799,69 @@ struct WebpExif {
   WebpLayout now;
   WebpExif oldExif;
   WebpExif newExif;
+  XmpPlan xmp;
+  BlockEdit edit;
   if (ParseWebp(before, &old) != XpStatus::Ok || ParseWebp(after, &now) != XpStatus::Ok ||
       FindWebpExif(before, old, &oldExif) != XpStatus::Ok || FindWebpExif(after, now, &newExif) != XpStatus::Ok ||
-      !newExif.chunk || newExif.identifier != oldExif.identifier) {
+      PlanWebpXmp(before, old, change, &xmp) != XpStatus::Ok ||
+      EditBlock(oldExif.tiff, change, false, &edit) != XpStatus::Ok || (edit.nothing && !xmp.chunk)) {
     return false;
+  }
+  if (xmp.chunk && !XmpReadsChange(before.subspan(old.chunks[*xmp.chunk].Data(), old.chunks[*xmp.chunk].size),
+                                   View(xmp.bytes).subspan(8, Get32(xmp.bytes, 4, kLittleEndian)), change)) {
+    return false;
+  }
+  // Every chunk but the VP8X and Exif chunks with its bytes, in order (the
+  // XMP chunk as planned), and the bytes behind the RIFF data; every chunk
+  // when the Exif chunk stays.
+  const auto kept = [&](View data, const WebpLayout& layout, const XmpPlan* plan) {
+    std::vector<View> out;
+    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+      const RiffChunk& c = layout.chunks[i];
+      if (plan != nullptr && plan->chunk && i == *plan->chunk) {
+        out.emplace_back(plan->bytes);
+      } else if (edit.nothing || (c.type != "EXIF" && !(i == 0 && c.type == "VP8X"))) {
+        out.push_back(data.subspan(c.offset, c.End() - c.offset));
+      }
+    }
+    out.push_back(data.subspan(layout.end));
+    return out;
+  };
+  const std::vector<View> expected = kept(before, old, &xmp);
+  const std::vector<View> found = kept(after, now, nullptr);
+  if (expected.size() != found.size() ||
+      !std::equal(expected.begin(), expected.end(), found.begin(),
+                  [](View a, View b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); })) {
+    return false;
+  }
+  if (edit.nothing) {
+    return true;
   }
   // The VP8X chunk: the source's with the Exif flag, or one made with the
   // bitstream's canvas; its padding and the Exif chunk's are zero.
   const RiffChunk& vp8x = now.chunks.front();
-  if (vp8x.type != "VP8X" || vp8x.size < kVp8xSize) {
+  if (!newExif.chunk || newExif.identifier != oldExif.identifier || vp8x.type != "VP8X" || vp8x.size < kVp8xSize) {
     return false;
   }
   const RiffChunk& oldFirst = old.chunks.front();
-  Bytes expected;
+  Bytes expectedVp8x;
   if (oldFirst.type == "VP8X") {
-    expected.assign(before.begin() + static_cast<std::ptrdiff_t>(oldFirst.offset),
-                    before.begin() + static_cast<std::ptrdiff_t>(oldFirst.End()));
+    expectedVp8x.assign(before.begin() + static_cast<std::ptrdiff_t>(oldFirst.offset),
+                        before.begin() + static_cast<std::ptrdiff_t>(oldFirst.End()));
     if (change.record != nullptr) {
-      expected[8] |= kVp8xExif;
+      expectedVp8x[8] |= kVp8xExif;
     }
   } else {
     const auto canvas = BitstreamCanvas(before, oldFirst);
     if (!canvas) {
       return false;
     }
-    expected = RiffChunkBytes("VP8X", Vp8xPayload(*canvas));
+    expectedVp8x = RiffChunkBytes("VP8X", Vp8xPayload(*canvas));
   }
   const View written = after.subspan(vp8x.offset, vp8x.End() - vp8x.offset);
   const RiffChunk& e = now.chunks[*newExif.chunk];
-  if (!std::equal(expected.begin(), expected.end(), written.begin(), written.end()) ||
+  if (!std::equal(expectedVp8x.begin(), expectedVp8x.end(), written.begin(), written.end()) ||
       ((e.size & 1) != 0 && after[e.Data() + e.size] != 0)) {
-    return false;
-  }
-  // Every other chunk with its bytes, in order, and the bytes behind the RIFF data.
-  std::array<std::vector<View>, 2> kept;
-  for (int side = 0; side < 2; ++side) {
-    const View data = side == 0 ? before : after;
-    const WebpLayout& layout = side == 0 ? old : now;
-    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
-      const RiffChunk& c = layout.chunks[i];
-      if (c.type != "EXIF" && !(i == 0 && c.type == "VP8X")) {
-        kept[side].push_back(data.subspan(c.offset, c.End() - c.offset));
-      }
-    }
-    kept[side].push_back(data.subspan(layout.end));
-  }
-  if (kept[0].size() != kept[1].size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < kept[0].size(); ++i) {
-    if (!std::equal(kept[0][i].begin(), kept[0][i].end(), kept[1][i].begin(), kept[1][i].end())) {
-      return false;
-    }
-  }
-  BlockEdit edit;
-  if (EditBlock(oldExif.tiff, change, false, &edit) != XpStatus::Ok || edit.nothing) {
     return false;
   }
   return BlockChecks(oldExif.tiff, newExif.tiff, change, edit);
@@ -819,7 +1001,7 @@ struct WebpExif {
     return false;
   }
   if (change.record == nullptr) {
-    return !now.hasGpsDirectory;
+    return !now.hasGpsDirectory && now.source == XpPhotoMetadata::PositionSource::None;
   }
   return now.hasGpsDirectory && XpExifEdit::HoldsRecord(now.gps, *change.record);
 }
@@ -927,17 +1109,31 @@ XpStatus EditBytes(std::span<const std::uint8_t> source, const Change& change, s
                    bool* nothing) {
   out->clear();
   *nothing = false;
+  XpStatus st = XpStatus::JpegDecodeFailed;
   switch (Sniff(source)) {
     case Container::Png:
-      return EditPng(source, change, out, nothing);
+      st = EditPng(source, change, out, nothing);
+      break;
     case Container::Webp:
-      return EditWebp(source, change, out, nothing);
+      st = EditWebp(source, change, out, nothing);
+      break;
     case Container::Tiff:
-      return EditTiff(source, change, out, nothing);
+      st = EditTiff(source, change, out, nothing);
+      break;
     case Container::None:
       break;
   }
-  return XpStatus::JpegDecodeFailed;
+  if (st != XpStatus::Ok || *nothing) {
+    out->clear();
+    return st;
+  }
+  // Metadata the edit cannot change so that it reads back as meant (a GPS
+  // tag twice in its directory, say) is damage, and left as it is.
+  if (CheckBytes(source, *out, change) != XpStatus::Ok) {
+    out->clear();
+    return XpStatus::ExifDamaged;
+  }
+  return XpStatus::Ok;
 }
 
 XpStatus CheckBytes(std::span<const std::uint8_t> source, std::span<const std::uint8_t> written, const Change& change) {

@@ -58,7 +58,8 @@ struct Change {
 /// 0x8621 for chunks that run outside the file, a PNG without IHDR, IDAT or
 /// IEND, a WebP without a first VP8/VP8L/VP8X chunk or a RIFF size beyond
 /// the file; 0x8608 for Exif data that does not read completely, a second
-/// Exif chunk, or structures that share bytes with what the edit changes;
+/// Exif chunk, structures that share bytes with what the edit changes, or
+/// any other reason why the result would not pass CheckBytes;
 /// 0x862B when the result would outgrow the format's size fields.
 [[nodiscard]] XpStatus EditBytes(std::span<const std::uint8_t> source, const Change& change,
                                  std::vector<std::uint8_t>* out, bool* nothing);

@@ -897,38 +897,18 @@ bool MentionsPosition(std::span<const std::uint8_t> packet) {
          text.find("GpsLatitude") != std::string_view::npos;
 }
 
-/// The XMP edit that keeps a photo's XMP position in step with its Exif
-/// position: a removal takes the XMP GPS properties out too, a write changes
-/// an XMP position that is already there (it never adds one). A packet that
-/// does not parse is left as it is unless it names a position, which would
-/// then stay behind: that refuses the write instead.
+/// The editor of the JPEG path's XMP segment: EditXmpPosition on the packet
+/// behind the segment's namespace header.
 std::function<XpStatus(bool, std::span<const std::uint8_t>, std::vector<std::uint8_t>*)> PositionXmpEditor(
     const XpGPSRecord* record) {
   return [record](bool removing, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* edited) {
     if (payload.size() < kXmpHeader.size()) {
       return XpStatus::Ok;
     }
-    const auto packet = payload.subspan(kXmpHeader.size());
     XpXmpGps::Edit edit;
-    XpStatus st = XpStatus::Ok;
-    if (removing || record == nullptr) {
-      st = XpXmpGps::RemoveGps(packet, &edit);
-    } else {
-      const auto latitude = RecordDegrees(record->latitude, record->latitudeRef, u'S');
-      const auto longitude = RecordDegrees(record->longitude, record->longitudeRef, u'W');
-      if (!latitude || !longitude) {
-        return XpStatus::Ok;
-      }
-      XpXmpGps::Update update;
-      update.latitude = *latitude;
-      update.longitude = *longitude;
-      st = XpXmpGps::UpdateGps(packet, update, &edit);
-    }
-    if (st != XpStatus::Ok) {
-      return MentionsPosition(packet) ? st : XpStatus::Ok;
-    }
-    if (!edit.changed) {
-      return XpStatus::Ok;
+    if (auto st = EditXmpPosition(removing ? nullptr : record, payload.subspan(kXmpHeader.size()), &edit);
+        st != XpStatus::Ok || !edit.changed) {
+      return st;
     }
     edited->assign(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(kXmpHeader.size()));
     edited->insert(edited->end(), edit.packet.begin(), edit.packet.end());
@@ -947,6 +927,29 @@ Hooks WithXmpEditor(const Hooks& hooks, const XpGPSRecord* record) {
 }
 
 }  // namespace
+
+XpStatus EditXmpPosition(const XpGPSRecord* record, std::span<const std::uint8_t> packet, XpXmpGps::Edit* edit) {
+  *edit = XpXmpGps::Edit{};
+  XpStatus st = XpStatus::Ok;
+  if (record == nullptr) {
+    st = XpXmpGps::RemoveGps(packet, edit);
+  } else {
+    const auto latitude = RecordDegrees(record->latitude, record->latitudeRef, u'S');
+    const auto longitude = RecordDegrees(record->longitude, record->longitudeRef, u'W');
+    if (!latitude || !longitude) {
+      return XpStatus::Ok;
+    }
+    XpXmpGps::Update update;
+    update.latitude = *latitude;
+    update.longitude = *longitude;
+    st = XpXmpGps::UpdateGps(packet, update, edit);
+  }
+  if (st != XpStatus::Ok) {
+    *edit = XpXmpGps::Edit{};
+    return MentionsPosition(packet) ? st : XpStatus::Ok;
+  }
+  return XpStatus::Ok;
+}
 
 XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole, const Hooks& hooks) {
   const Hooks withXmp = WithXmpEditor(hooks, &record);

@@ -14,6 +14,7 @@
 #include "xp/image/XpAbstractFile.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpMemoryFile.h"
+#include "xp/image/XpXmpGps.h"
 #include "xp/tiff/XpGPSRecord.h"
 
 namespace XpExifRewrite {
@@ -124,6 +125,15 @@ void SetPreserveModificationTimeByDefault(bool preserve);
 /// for memory, the XMP edit's status, else the file status.
 [[nodiscard]] XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole = true,
                                 const Hooks& hooks = {});
+
+/// Keeps an XMP packet's position in step with the Exif position: a removal
+/// (null `record`) takes the XMP GPS properties out, a write changes an XMP
+/// position that is already there (it never adds one). `edit` gets the new
+/// packet with `changed` set, or `changed` false for no change. A packet that
+/// does not parse is left as it is unless it names a position, which would
+/// then stay behind: its status (0x8618, 0x8102) refuses the write instead.
+[[nodiscard]] XpStatus EditXmpPosition(const XpGPSRecord* record, std::span<const std::uint8_t> packet,
+                                       XpXmpGps::Edit* edit);
 
 /// Fills `record` from the GPS directory of the JPEG file at `path`. 0x8601
 /// when the file has no tag tree or no GPS directory; the open status when it

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -20,6 +21,7 @@
 #include "xp/formats/XpInFileWrite.h"
 #include "xp/formats/XpPhotoMetadata.h"
 #include "xp/image/XpExifEdit.h"
+#include "xp/image/XpXmpGps.h"
 #include "xp/tests/ExiftoolSupport.h"
 #include "xp/tests/RewriteTestSupport.h"
 #include "xp/text/XpNumberText.h"
@@ -134,6 +136,36 @@ std::size_t IndexOf(const std::vector<Chunk>& chunks, const std::string& type) {
       std::find_if(chunks.begin(), chunks.end(), [&](const Chunk& c) { return c.type == type; }) - chunks.begin());
 }
 
+/// The XMP packet of a PNG's first iTXt "XML:com.adobe.xmp" chunk or of a
+/// WebP's "XMP " chunk; empty when there is none.
+Bytes XmpPacket(const std::vector<Chunk>& chunks) {
+  constexpr std::string_view kKeyword("XML:com.adobe.xmp\0\0\0", 20);
+  for (const Chunk& c : chunks) {
+    if (c.type == "XMP ") {
+      return Bytes(c.bytes.begin() + 8, c.bytes.begin() + 8 + Le32(c.bytes, 4));
+    }
+    if (c.type == "iTXt" && c.bytes.size() > 12 + kKeyword.size() &&
+        std::equal(kKeyword.begin(), kKeyword.end(), c.bytes.begin() + 8)) {
+      // Behind the keyword, the flags, and the empty language and translated keyword.
+      auto at = c.bytes.begin() + 8 + static_cast<std::ptrdiff_t>(kKeyword.size());
+      for (int text = 0; text < 2; ++text) {
+        at = std::find(at, c.bytes.end() - 4, 0) + 1;
+      }
+      return Bytes(at, c.bytes.end() - 4);
+    }
+  }
+  return {};
+}
+
+/// Whether an XMP packet names a position, and which.
+std::optional<XpXmpGps::Position> XmpPosition(const Bytes& packet) {
+  XpXmpGps::Position position;
+  if (packet.empty() || XpXmpGps::ReadGps(packet, &position) != XpStatus::Ok) {
+    return std::nullopt;
+  }
+  return position;
+}
+
 /// The standard CRC-32 of PNG chunks, computed bit by bit.
 std::uint32_t Crc(const Bytes& bytes, std::size_t from, std::size_t to) {
   std::uint32_t c = 0xFFFFFFFFU;
@@ -221,6 +253,25 @@ Bytes Vp8KeyFrame(std::uint16_t width, std::uint16_t height) {
   return out;
 }
 
+/// An XMP packet that held a position holds the new one after a write and
+/// none after a removal; a packet without one stays as it was.
+void ExpectXmpFollows(const std::vector<Chunk>& before, const std::vector<Chunk>& after, bool written) {
+  const Bytes old = XmpPacket(before);
+  const Bytes now = XmpPacket(after);
+  if (!XmpPosition(old)) {
+    EXPECT_EQ(now, old);
+    return;
+  }
+  const auto position = XmpPosition(now);
+  if (!written) {
+    EXPECT_FALSE(position) << "the XMP packet keeps a position";
+    return;
+  }
+  ASSERT_TRUE(position);
+  EXPECT_NEAR(position->latitude, kNewLatitude, 1e-7);
+  EXPECT_NEAR(position->longitude, kNewLongitude, 1e-7);
+}
+
 class InFileWrite : public ::testing::Test {
  protected:
   std::string Put(const std::string& name, const Bytes& bytes) {
@@ -251,13 +302,15 @@ TEST_F(InFileWrite, PngGetsOneExifChunkBeforeItsImageDataAndKeepsEveryOtherChunk
     EXPECT_EQ(exif + 1, IndexOf(after, "IDAT"));
     const Chunk& chunk = after[exif];
     EXPECT_EQ(Be32(chunk.bytes, chunk.bytes.size() - 4), Crc(chunk.bytes, 4, chunk.bytes.size() - 4));
-    EXPECT_EQ(Without(after, {"eXIf"}), Without(before, {"eXIf"}));
+    EXPECT_EQ(Without(after, {"eXIf", "iTXt"}), Without(before, {"eXIf", "iTXt"}));
     EXPECT_TRUE(ReadsNewPosition(path));
+    ExpectXmpFollows(before, after, true);
 
     ASSERT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
     EXPECT_FALSE(HasGpsDirectory(path));
     const Bytes removed = rewrite_test::ReadBytes(path);
-    EXPECT_EQ(Without(PngChunks(removed), {"eXIf"}), Without(before, {"eXIf"}));
+    EXPECT_EQ(Without(PngChunks(removed), {"eXIf", "iTXt"}), Without(before, {"eXIf", "iTXt"}));
+    ExpectXmpFollows(before, PngChunks(removed), false);
     // A second removal finds nothing to do and leaves the file alone.
     ASSERT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
     EXPECT_EQ(rewrite_test::ReadBytes(path), removed);
@@ -277,10 +330,26 @@ TEST_F(InFileWrite, PngWithoutExifGetsABlockOfThePositionAlone) {
   ASSERT_EQ(layout.directories[0].entries.size(), 1U);
   EXPECT_EQ(layout.directories[0].entries[0].tag, 0x8825);
   EXPECT_EQ(layout.directories[1].path, "IFD0/8825");
-  // A removal from a photo with no GPS pointer leaves it byte-identical.
-  const std::string other = Put("other.png", Sample("crafted/png-xmp-only.png"));
+  // A removal from a photo with no position at all leaves it byte-identical.
+  const std::string other = Put("other.png", Sample("exiv2-1343_comment.png"));
   EXPECT_EQ(XpInFileWrite::RemoveGPS(other), XpStatus::Ok);
-  EXPECT_EQ(rewrite_test::ReadBytes(other), Sample("crafted/png-xmp-only.png"));
+  EXPECT_EQ(rewrite_test::ReadBytes(other), Sample("exiv2-1343_comment.png"));
+}
+
+TEST_F(InFileWrite, APositionOnlyInXmpIsRemovedWithoutAddingExif) {
+  for (const char* name : {"crafted/png-xmp-only.png"}) {
+    SCOPED_TRACE(name);
+    const Bytes original = Sample(name);
+    const std::string path = Put("photo.png", original);
+    XpGPSRecord record;
+    ASSERT_EQ(XpPhotoMetadata::ReadGPS(path, record), XpStatus::Ok);
+    ASSERT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
+    EXPECT_EQ(XpPhotoMetadata::ReadGPS(path, record), XpStatus::NoExif);
+    const std::vector<Chunk> after = PngChunks(rewrite_test::ReadBytes(path));
+    EXPECT_EQ(IndexOf(after, "eXIf"), after.size());
+    EXPECT_EQ(Without(after, {"iTXt"}), Without(PngChunks(original), {"iTXt"}));
+    ExpectXmpFollows(PngChunks(original), after, false);
+  }
 }
 
 TEST_F(InFileWrite, RemovingThePositionLeavesNoneOfItsBytes) {
@@ -361,7 +430,7 @@ TEST_F(InFileWrite, WebpWithVp8xKeepsItsChunksAndSetsTheRiffSize) {
   ASSERT_EQ(after.size(), before.size());
   for (std::size_t i = 0; i < after.size(); ++i) {
     EXPECT_EQ(after[i].type, before[i].type);  // the Exif chunk stays in its place
-    if (after[i].type != "EXIF") {
+    if (after[i].type != "EXIF" && after[i].type != "XMP ") {
       EXPECT_EQ(after[i].bytes, before[i].bytes) << after[i].type;
     } else if (after[i].bytes.size() % 2 == 1) {
       ADD_FAILURE() << "an odd chunk without its padding";
@@ -369,11 +438,13 @@ TEST_F(InFileWrite, WebpWithVp8xKeepsItsChunksAndSetsTheRiffSize) {
   }
   EXPECT_NE(after[0].bytes[8] & 0x08, 0);
   EXPECT_TRUE(ReadsNewPosition(path));
+  ExpectXmpFollows(before, after, true);
   ASSERT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
   EXPECT_FALSE(HasGpsDirectory(path));
   const Bytes removed = rewrite_test::ReadBytes(path);
   EXPECT_EQ(Le32(removed, 4), removed.size() - 8);
-  EXPECT_EQ(Without(WebpChunks(removed), {"EXIF"}), Without(before, {"EXIF"}));
+  EXPECT_EQ(Without(WebpChunks(removed), {"EXIF", "XMP "}), Without(before, {"EXIF", "XMP "}));
+  ExpectXmpFollows(before, WebpChunks(removed), false);
 }
 
 TEST_F(InFileWrite, SimpleWebpGainsAVp8xChunkWithTheCanvasOfItsBitstream) {
@@ -489,7 +560,9 @@ bool DescribesTheFile(const std::string& key) {
 // Exif block of a PNG or WebP photo DateTime and ExifVersion, as in JPEG
 // photos. TIFF photos keep both.
 bool ChangedByTheWrite(const std::string& key, bool tiff) {
-  if (DescribesTheFile(key) || key.starts_with("GPS:")) {
+  static const std::set<std::string> kXmp = {"XMP-exif:GPSLatitude", "XMP-exif:GPSLongitude", "XMP-exif:GPSLatitudeRef",
+                                             "XMP-exif:GPSLongitudeRef"};
+  if (DescribesTheFile(key) || key.starts_with("GPS:") || kXmp.count(key) != 0) {
     return true;
   }
   return !tiff && (key == "IFD0:ModifyDate" || key == "ExifIFD:ExifVersion");
@@ -541,6 +614,11 @@ TEST(InFileWriteIndependently, EveryTagOfEverySampleSurvivesAWriteAndARemoval) {
     EXPECT_NEAR(number("GPS:GPSAltitude"), 12.5, 1e-9);
     EXPECT_EQ(now.count("GPS:GPSLatitudeRef") ? now.at("GPS:GPSLatitudeRef") : "", "N");
     EXPECT_EQ(now.count("GPS:GPSLongitudeRef") ? now.at("GPS:GPSLongitudeRef") : "", "E");
+    // An XMP position follows the Exif one.
+    if (old.count("XMP-exif:GPSLatitude") != 0) {
+      EXPECT_NEAR(number("XMP-exif:GPSLatitude"), kNewLatitude, 1e-7);
+      EXPECT_NEAR(number("XMP-exif:GPSLongitude"), kNewLongitude, 1e-7);
+    }
     // No warning the source did not give already.
     if (now.count("ExifTool:Warning") != 0) {
       EXPECT_EQ(now.at("ExifTool:Warning"), old.count("ExifTool:Warning") ? old.at("ExifTool:Warning") : "");
@@ -551,8 +629,11 @@ TEST(InFileWriteIndependently, EveryTagOfEverySampleSurvivesAWriteAndARemoval) {
     }
     const exiftool_test::TagMap& gone = afterRemove.at(file);
     EXPECT_EQ(gone.count("GPS:GPSLatitude"), 0U);
-    for (const std::string& diff : exiftool_test::Differences(
-             old, gone, [](const std::string& key) { return DescribesTheFile(key) || key.starts_with("GPS:"); })) {
+    EXPECT_EQ(gone.count("XMP-exif:GPSLatitude"), 0U);
+    EXPECT_EQ(gone.count("Composite:GPSPosition"), 0U);
+    for (const std::string& diff : exiftool_test::Differences(old, gone, [](const std::string& key) {
+           return DescribesTheFile(key) || key.starts_with("GPS:") || key.starts_with("XMP-exif:GPS");
+         })) {
       ADD_FAILURE() << file << " after RemoveGPS: " << diff;
     }
   }
@@ -704,6 +785,24 @@ TEST_F(InFileWrite, DamagedAndForeignFilesAreRefusedWithTheirStatus) {
     loop[4] = 0xFF;
     loop[5] = 0xFF;
     cases.push_back({"TIFF with IFD0 beyond the file", {loop, XpStatus::ExifDamaged}});
+  }
+  {
+    // The longitude's reference entry carries the latitude's tag: the GPS
+    // directory names the latitude twice.
+    Bytes twice = tiff;
+    XpExifEdit::Layout layout;
+    ASSERT_EQ(XpExifEdit::Walk(twice, &layout), XpStatus::Ok);
+    ASSERT_EQ(layout.GpsDirectories().size(), 1U);
+    const XpExifEdit::Entry* ref = layout.GpsDirectories().front()->Find(3);
+    ASSERT_NE(ref, nullptr);
+    twice[ref->position] = 2;
+    // A write cannot make it read right; a removal takes both away.
+    const std::string path = Put("twice.tif", twice);
+    EXPECT_EQ(Move(path), XpStatus::ExifDamaged);
+    EXPECT_EQ(rewrite_test::ReadBytes(path), twice);
+    EXPECT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
+    EXPECT_FALSE(HasGpsDirectory(path));
+    std::filesystem::remove(path);
   }
   for (const auto& [what, entry] : cases) {
     SCOPED_TRACE(what);
