@@ -50,6 +50,7 @@ constexpr std::uint16_t kTagTileByteCounts = 0x0145;
 constexpr std::uint16_t kTagJpegOffset = 0x0201;
 constexpr std::uint16_t kTagJpegLength = 0x0202;
 constexpr std::uint32_t kMaxImageRanges = 1 << 20;
+constexpr std::uint16_t kTagXmpPacket = 0x02BC;
 
 bool Fits(std::size_t length, std::uint64_t at, std::uint64_t size) { return at <= length && size <= length - at; }
 
@@ -947,6 +948,62 @@ struct WebpExif {
   return magic == 42 ? XpStatus::Ok : XpStatus::JpegDecodeFailed;
 }
 
+/// IFD0's XMP packet (tag 700, bytes) of a TIFF file kept in step with the
+/// Exif position, nothing moved: the edited packet is appended, the entry
+/// repointed, and the old packet's bytes are zeroed. `*patched` is the file
+/// so changed, or empty when the packet stays as it is (none, none that
+/// names a position, or one stored in another type).
+[[nodiscard]] XpStatus PatchTiffXmp(View data, const Change& change, Bytes* patched) {
+  patched->clear();
+  XpExifEdit::Layout layout;
+  if (XpExifEdit::Walk(data, &layout) != XpStatus::Ok) {
+    return XpStatus::ExifDamaged;
+  }
+  const XpExifEdit::Directory* ifd0 = layout.Find("IFD0");
+  const XpExifEdit::Entry* entry = ifd0 == nullptr ? nullptr : ifd0->Find(kTagXmpPacket);
+  if (entry == nullptr || entry->Inline() || (entry->type != kTiffTypeByte && entry->type != kTiffTypeUndefined)) {
+    return XpStatus::Ok;
+  }
+  const View packet = data.subspan(entry->valueOffset, static_cast<std::size_t>(entry->size));
+  XpXmpGps::Edit edit;
+  if (auto st = XpExifRewrite::EditXmpPosition(change.record, packet, &edit); st != XpStatus::Ok || !edit.changed) {
+    return st;
+  }
+  // The old packet is zeroed only where no other entry references it.
+  for (const XpExifEdit::Range& r : layout.referenced) {
+    const bool overlaps = r.offset < entry->valueOffset + entry->size && entry->valueOffset < r.End();
+    if (overlaps && !(r.offset == entry->valueOffset && r.size == entry->size)) {
+      return XpStatus::ExifDamaged;
+    }
+  }
+  if (data.size() + edit.packet.size() + 1 > kMaxFileBytes) {
+    return XpStatus::PhotoTooLargeToWrite;
+  }
+  patched->assign(data.begin(), data.end());
+  std::fill_n(patched->begin() + entry->valueOffset, static_cast<std::ptrdiff_t>(entry->size), std::uint8_t{0});
+  if (patched->size() & 1) {
+    patched->push_back(0);
+  }
+  const auto at = static_cast<std::uint32_t>(patched->size());
+  Append(*patched, edit.packet);
+  Put32(*patched, entry->position + 4, static_cast<std::uint32_t>(edit.packet.size()), layout.bigEndian);
+  Put32(*patched, entry->position + 8, at, layout.bigEndian);
+  return XpStatus::Ok;
+}
+
+/// The XMP packet of IFD0 (tag 700) of a TIFF file; empty for none.
+View TiffXmp(View data) {
+  XpExifEdit::Layout layout;
+  if (XpExifEdit::Walk(data, &layout) != XpStatus::Ok || layout.Find("IFD0") == nullptr) {
+    return {};
+  }
+  const XpExifEdit::Entry* entry = layout.Find("IFD0")->Find(kTagXmpPacket);
+  if (entry == nullptr || entry->Inline()) {
+    return {};
+  }
+  return data.subspan(entry->valueOffset, static_cast<std::size_t>(entry->size));
+}
+
 [[nodiscard]] XpStatus EditTiff(View data, const Change& change, Bytes* out, bool* nothing) {
   if (auto st = TiffHeader(data); st != XpStatus::Ok) {
     return st;
@@ -962,10 +1019,19 @@ struct WebpExif {
       return XpStatus::ExifDamaged;
     }
   }
-  BlockEdit edit;
-  if (auto st = EditBlock(data, change, true, &edit); st != XpStatus::Ok || edit.nothing) {
-    *nothing = edit.nothing;
+  Bytes patched;
+  if (auto st = PatchTiffXmp(data, change, &patched); st != XpStatus::Ok) {
     return st;
+  }
+  const View base = patched.empty() ? data : View(patched);
+  BlockEdit edit;
+  if (auto st = EditBlock(base, change, true, &edit); st != XpStatus::Ok) {
+    return st;
+  }
+  if (edit.nothing) {
+    *nothing = patched.empty();
+    *out = std::move(patched);
+    return XpStatus::Ok;
   }
   if (edit.outcome.tiff.size() > kMaxFileBytes) {
     return XpStatus::PhotoTooLargeToWrite;
@@ -978,15 +1044,49 @@ struct WebpExif {
   return XpStatus::Ok;
 }
 
+/// True when `patched` is `before` but for the XMP entry's count and offset,
+/// the old packet's bytes (now zero) and what was appended.
+[[nodiscard]] bool XmpPatchOnly(View before, View patched) {
+  XpExifEdit::Layout layout;
+  if (XpExifEdit::Walk(before, &layout) != XpStatus::Ok || layout.Find("IFD0") == nullptr ||
+      patched.size() < before.size()) {
+    return false;
+  }
+  const XpExifEdit::Entry* entry = layout.Find("IFD0")->Find(kTagXmpPacket);
+  if (entry == nullptr) {
+    return false;
+  }
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    const bool field = i >= entry->position + 4 && i < entry->position + 12;
+    const bool old = i >= entry->valueOffset && i < entry->valueOffset + entry->size;
+    if ((old && patched[i] != 0) || (!old && !field && patched[i] != before[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 [[nodiscard]] bool TiffChecks(View before, View after, const Change& change) {
   if (TiffHeader(before) != XpStatus::Ok || TiffHeader(after) != XpStatus::Ok || after.size() < before.size()) {
     return false;
   }
+  Bytes patched;
   BlockEdit edit;
-  if (EditBlock(before, change, true, &edit) != XpStatus::Ok || edit.nothing) {
+  if (PatchTiffXmp(before, change, &patched) != XpStatus::Ok) {
     return false;
   }
-  return SameImageData(before, after) && BlockChecks(before, after, change, edit);
+  const View base = patched.empty() ? before : View(patched);
+  if (!patched.empty() &&
+      (!XmpPatchOnly(before, patched) || !XmpReadsChange(TiffXmp(before), TiffXmp(after), change))) {
+    return false;
+  }
+  if (EditBlock(base, change, true, &edit) != XpStatus::Ok) {
+    return false;
+  }
+  if (edit.nothing) {
+    return !patched.empty() && std::equal(patched.begin(), patched.end(), after.begin(), after.end());
+  }
+  return SameImageData(before, after) && BlockChecks(base, after, change, edit);
 }
 
 /// The program's own reader reads the written file as the same kind of photo

@@ -24,13 +24,16 @@
 #include "xp/image/XpXmpGps.h"
 #include "xp/tests/ExiftoolSupport.h"
 #include "xp/tests/RewriteTestSupport.h"
+#include "xp/tests/TiffTestSupport.h"
 #include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpTiffTagIFD.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
 
 using rewrite_test::Bytes;
 using rewrite_test::TempDir;
+using tifftest::TiffBuilder;
 
 const std::string kFormats = std::string(TV_TESTDATA_DIR) + "/formats/";
 
@@ -542,6 +545,78 @@ TEST_F(InFileWrite, TiffGetsItsGpsDirectoryAppendedAndNothingElseMoves) {
     ASSERT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
     EXPECT_FALSE(HasGpsDirectory(path));
     EXPECT_EQ(m_dir.Entries(), std::vector<std::string>{"photo.tif"});
+  }
+}
+
+// A 2x2 grey TIFF whose IFD0 holds an XMP packet with a position beside its
+// GPS directory.
+Bytes TiffWithXmpPosition(bool bigEndian) {
+  const std::string packet =
+      "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+      "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+      "xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+      "exif:GPSLatitude=\"59,19.759380N\" exif:GPSLongitude=\"18,4.114860E\"><dc:format>image/tiff</dc:format>"
+      "</rdf:Description></rdf:RDF></x:xmpmeta>\n" +
+      std::string(200, ' ') + "\n<?xpacket end=\"w\"?>";
+  TiffBuilder b(bigEndian);
+  const std::uint32_t gps = b.AddDirectory({b.Text(1, "N"),
+                                            {2, 5, 3, b.Rationals({{59, 1}, {19, 1}, {4556, 100}})},
+                                            b.Text(3, "E"),
+                                            {4, 5, 3, b.Rationals({{18, 1}, {4, 1}, {689, 100}})}});
+  const std::vector<std::uint8_t> xmp(packet.begin(), packet.end());
+  const std::uint32_t ifd0 = b.AddDirectory({b.Short(0x0100, 2),
+                                             b.Short(0x0101, 2),
+                                             b.Short(0x0102, 8),
+                                             b.Short(0x0103, 1),
+                                             b.Short(0x0106, 1),
+                                             b.Long(0x0111, 0),
+                                             b.Short(0x0115, 1),
+                                             b.Short(0x0116, 2),
+                                             b.Long(0x0117, 4),
+                                             b.Text(0x0131, "Crafted"),
+                                             {0x02BC, 1, static_cast<std::uint32_t>(xmp.size()), xmp},
+                                             b.Long(kTagGPSIFD, gps)});
+  b.SetIFD0(ifd0);
+  b.PatchValue(ifd0, 5, static_cast<std::uint32_t>(b.Bytes().size()));
+  for (const std::uint8_t pixel : {0x10, 0x80, 0xC0, 0xFF}) {
+    b.Bytes().push_back(pixel);
+  }
+  return b.Bytes();
+}
+
+TEST_F(InFileWrite, TiffXmpPositionFollowsTheExifOneAndNothingMoves) {
+  for (const bool bigEndian : {false, true}) {
+    SCOPED_TRACE(bigEndian ? "MM" : "II");
+    const Bytes original = TiffWithXmpPosition(bigEndian);
+    const std::string path = Put("photo.tif", original);
+    ASSERT_EQ(Move(path), XpStatus::Ok);
+    const Bytes written = rewrite_test::ReadBytes(path);
+    ASSERT_GT(written.size(), original.size());
+    // The strip keeps its bytes at its place.
+    EXPECT_TRUE(std::equal(original.end() - 4, original.end(), written.begin() + (original.size() - 4)));
+    EXPECT_TRUE(ReadsNewPosition(path));
+    ASSERT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
+    const Bytes removed = rewrite_test::ReadBytes(path);
+    EXPECT_FALSE(HasGpsDirectory(path));
+    // Neither packet's position is left anywhere in the file.
+    for (const std::string_view text : {std::string_view("59,19.759380N"), std::string_view("35,37.")}) {
+      EXPECT_EQ(std::search(removed.begin(), removed.end(), text.begin(), text.end()), removed.end()) << text;
+    }
+    EXPECT_NE(std::search(removed.begin(), removed.end(), std::string_view("image/tiff").begin(),
+                          std::string_view("image/tiff").end()),
+              removed.end());
+    if (!exiftool_test::HaveTool("exiftool")) {
+      continue;
+    }
+    const std::string read =
+        exiftool_test::RunCommand("exiftool -q -q -n -s3 -XMP-exif:GPSLatitude -XMP-dc:Format '" + path + "'");
+    EXPECT_EQ(read, "image/tiff\n");
+    Put("moved.tif", written);
+    const std::string moved =
+        exiftool_test::RunCommand("exiftool -q -q -n -s3 -XMP-exif:GPSLatitude -GPS:GPSLatitude -XMP-dc:Format '" +
+                                  m_dir.File("moved.tif") + "'");
+    EXPECT_NE(moved.find("35.625785"), std::string::npos) << moved;
+    std::filesystem::remove(m_dir.File("moved.tif"));
   }
 }
 
