@@ -3,8 +3,10 @@
 // the new position and every other tag unchanged, and every refusal leaves
 // the photo byte-identical.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -712,6 +714,39 @@ TEST(InFileWriteIndependently, EveryTagOfEverySampleSurvivesAWriteAndARemoval) {
       ADD_FAILURE() << file << " after RemoveGPS: " << diff;
     }
   }
+}
+
+TEST_F(InFileWrite, TheNewFileKeepsThePermissionsAndOnRequestTheModificationTime) {
+  for (const char* name : {"crafted/png-exif.png", "crafted/webp-exif-xmp.webp", "crafted/tiff-mm.tif"}) {
+    SCOPED_TRACE(name);
+    const std::string path = Put("photo", Sample(name));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const struct timespec past[2] = {{1500000000, 0}, {1500000000, 250000000}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), past, 0), 0);
+    XpExifRewrite::Hooks keep = FixedDate();
+    keep.preserveModificationTime = true;
+    ASSERT_EQ(XpInFileWrite::WriteGPSWith(path, NewPosition(), keep), XpStatus::Ok);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640U);
+    EXPECT_EQ(info.st_mtim.tv_sec, 1500000000);
+    EXPECT_EQ(info.st_mtim.tv_nsec, 250000000);
+    ASSERT_EQ(XpInFileWrite::RemoveGPS(path), XpStatus::Ok);
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_GT(info.st_mtim.tv_sec, 1500000000);
+    EXPECT_EQ(info.st_mode & 07777, 0640U);
+  }
+}
+
+TEST_F(InFileWrite, ALinkIsFollowedAndStaysALink) {
+  const Bytes original = Sample("crafted/png-exif.png");
+  const std::string target = Put("photo.png", original);
+  const std::string link = m_dir.File("link.png");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(Move(link), XpStatus::Ok);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_TRUE(ReadsNewPosition(target));
+  EXPECT_EQ(m_dir.Entries(), (std::vector<std::string>{"link.png", "photo.png"}));
 }
 
 // ---------------------------------------------------------------------------
