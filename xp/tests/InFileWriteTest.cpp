@@ -914,6 +914,22 @@ TEST_F(InFileWrite, DamagedAndForeignFilesAreRefusedWithTheirStatus) {
     EXPECT_FALSE(HasGpsDirectory(path));
     std::filesystem::remove(path);
   }
+  {
+    // A tiled TIFF whose GPS latitude is stored inside its tile: zeroing the
+    // old position would change the picture, so neither edit is made.
+    TiffBuilder b(false);
+    const auto tileAt = static_cast<std::uint32_t>(b.Bytes().size());
+    for (int i = 0; i < 24; ++i) {
+      b.Bytes().push_back(static_cast<std::uint8_t>(0x40 + i));
+    }
+    const std::uint32_t gps =
+        b.AddDirectory({b.Text(1, "N"), {2, 5, 3, b.Rationals({{1, 1}, {2, 1}, {3, 1}})}, b.Text(3, "E")});
+    b.PatchValue(gps, 1, tileAt);
+    b.SetIFD0(b.AddDirectory({b.Short(0x0100, 4), b.Short(0x0101, 6), b.Short(0x0102, 8), b.Short(0x0103, 1),
+                              b.Short(0x0106, 1), b.Short(0x0115, 1), b.Short(0x0142, 16), b.Short(0x0143, 16),
+                              b.Long(0x0144, tileAt), b.Long(0x0145, 24), b.Long(kTagGPSIFD, gps)}));
+    cases.push_back({"TIFF with the position inside its tile", {b.Bytes(), XpStatus::ExifDamaged}});
+  }
   for (const auto& [what, entry] : cases) {
     SCOPED_TRACE(what);
     const std::string path = Put("photo", entry.first);
