@@ -17,6 +17,15 @@
 // gain the pointer: a copy of IFD0 with it is appended) and the old GPS
 // directory, whose bytes are zeroed; the new GPS directory is appended.
 //
+// An XMP packet that holds a position (PNG: the first uncompressed iTXt
+// chunk "XML:com.adobe.xmp"; WebP: the XMP chunk; TIFF: IFD0's tag 700) is
+// kept in step as the JPEG path keeps it (XpExifRewrite::EditXmpPosition):
+// its position changed on a write, removed with the Exif one. The PNG and
+// WebP chunk is rewritten in its place; in TIFF the edited packet is
+// appended, its entry repointed and the old packet zeroed. A PNG whose Exif
+// block stands only in a "Raw profile type exif" text chunk gets an eXIf
+// chunk made from that block (the text chunk stays as it is).
+//
 // Every write goes through XpPhotoReplace: a locked temporary file beside the
 // photo, flushed, read back and checked (CheckBytes) before it is renamed over
 // the photo; protected photos (0x8609) and photos changed meanwhile (0x860A)
