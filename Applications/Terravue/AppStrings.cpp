@@ -137,6 +137,10 @@ constexpr std::array kTexts = {
     BuiltInText{"151/32810", "Undo (&Z)", "元に戻す(&Z)"},
     BuiltInText{"151/32811", "Redo (&R)", "やり直す(&R)"},
     BuiltInText{"151/32812", "Restore original positions... (&O)", "元の位置に戻す...(&O)"},
+    BuiltInText{"151/32820", "Open a saved map... (&M)", "保存した地図を開く...(&M)"},
+    // The file dialog of "Open a saved map...".
+    BuiltInText{"open/dialogTitle", "Open a saved map", "保存した地図を開く"},
+    BuiltInText{"open/filter", "Saved maps", "保存した地図"},
 
     // Dialog 152: the progress bar has no texts. Dialog 153: the notice.
     BuiltInText{"153/title", "Terravue", "Terravue"},

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
@@ -153,6 +154,8 @@ void CTerravueBaseWnd::PrepareMenu() {
       action->setEnabled(onServerPage);
     } else if (id == MainMenu::kDeleteState) {
       action->setEnabled(onServerPage && m_currentStateIndex >= 0);
+    } else if (id == MainMenu::kOpenStateFile) {
+      action->setEnabled(m_htmlWnd == nullptr || !m_htmlWnd->IsLoading());
     } else if (id >= MainMenu::kFirstState && id <= MainMenu::kLastState) {
       action->setChecked(m_currentStateIndex >= 0 && id == m_currentStateIndex + 1);
     }
@@ -178,6 +181,9 @@ void CTerravueBaseWnd::OnCommand(int id) {
       break;
     case MainMenu::kDeleteState:
       DeleteState();
+      break;
+    case MainMenu::kOpenStateFile:
+      OpenStateFromFile();
       break;
     case MainMenu::kHelp:
       Help();
@@ -535,6 +541,52 @@ void CTerravueBaseWnd::RestoreOriginalPositions() {
   // The page shows the positions from the files; its steps stay undoable.
   m_htmlWnd->CarryUndoSteps();
   m_htmlWnd->ShowPictures(nullptr);
+}
+
+void CTerravueBaseWnd::OpenStateFromFile() {
+  if (m_htmlWnd->IsLoading()) {
+    return;
+  }
+  const AppStrings& strings = AppStrings::Instance();
+  QFileDialog dialog(this, strings.Text(QStringLiteral("open/dialogTitle")), AppGlobals::Get().workFolder,
+                     strings.Text(QStringLiteral("open/filter")) + QStringLiteral(" (*.tvd);;") +
+                         strings.Text(QStringLiteral("track/filterAll")) + QStringLiteral(" (*)"));
+  dialog.setObjectName(QStringLiteral("OpenStateFileDialog"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    return;
+  }
+  static_cast<void>(OpenChosenStateFile(dialog.selectedFiles().constFirst()));
+}
+
+bool CTerravueBaseWnd::OpenChosenStateFile(const QString& path) {
+  if (m_htmlWnd->IsLoading()) {
+    return false;
+  }
+  const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
+  m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
+  if (m_htmlWnd->IsModified() && !SaveQuestion()) {
+    return false;
+  }
+  // A file that can't be read changes nothing: the map shown stays, with its name.
+  if (!m_htmlWnd->OpenStateFile(path, /*startPageOnFailure=*/false)) {
+    ShowAppMessage(this, QMessageBox::Warning, m_htmlWnd->OpenFailureText());
+    return false;
+  }
+  // A map of the program's own folder is the same as its menu item, so that
+  // saving keeps the two in step; any other is named by its path.
+  const QString opened = QFileInfo(path).canonicalFilePath();
+  m_currentStateIndex = -1;
+  for (std::size_t i = 0; i < m_store->Count(); ++i) {
+    if (QFileInfo(QString::fromStdString(m_store->At(i).m_stateFilePath)).canonicalFilePath() == opened) {
+      m_currentStateIndex = static_cast<int>(i);
+      SetCaption(QString::fromStdString(m_store->At(i).m_name));
+      return true;
+    }
+  }
+  SetCaption(QFileInfo(path).absoluteFilePath());
+  return true;
 }
 
 void CTerravueBaseWnd::Help() {

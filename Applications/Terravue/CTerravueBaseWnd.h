@@ -83,6 +83,13 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   /// Puts the map's photos back as they were before Terravue wrote them, after
   /// asking; the map then shows their positions from their files.
   void RestoreOriginalPositions();
+  /// Asks for a saved map's state file anywhere on disk and shows it, after
+  /// the question whether to save a changed map. A file that can't be opened
+  /// is reported and the map shown stays.
+  void OpenStateFromFile();
+  /// Shows the saved map whose state file is `path`, as OpenStateFromFile()
+  /// does once a file is chosen. True when it is shown.
+  bool OpenChosenStateFile(const QString& path);
 
   /// `name` without the trim characters at either end.
   static QString CleanStateName(const QString& name);

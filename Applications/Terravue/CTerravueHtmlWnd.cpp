@@ -449,7 +449,7 @@ void CTerravueHtmlWnd::ShowMessage102() {
 // ---------------------------------------------------------------------------
 // Opening states
 
-bool CTerravueHtmlWnd::OpenStateFile(const QString& path) {
+bool CTerravueHtmlWnd::OpenStateFile(const QString& path, bool startPageOnFailure) {
   if (m_loading) {
     return true;
   }
@@ -467,7 +467,9 @@ bool CTerravueHtmlWnd::OpenStateFile(const QString& path) {
   m_openFailure = DiagnoseStateOpen(absolute.toStdString(), name.toStdString(), read);
   if (m_openFailure != StateOpenProblem::None) {
     m_openFailurePath = absolute;
-    RequestStartPage();
+    if (startPageOnFailure) {
+      RequestStartPage();
+    }
     return false;
   }
   {

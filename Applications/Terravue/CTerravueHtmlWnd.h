@@ -85,8 +85,9 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// Opens the saved map state at `path` (made absolute first) and sends it.
   /// False when it could not be opened: the path names no folder (the state's
   /// name is its folder's) or the file can't be read as a state; the map is
-  /// then unchanged, the start page is asked for and OpenFailureText() tells why.
-  [[nodiscard]] bool OpenStateFile(const QString& path);
+  /// then unchanged, the start page is asked for (unless `startPageOnFailure`
+  /// is false: the map shown stays) and OpenFailureText() tells why.
+  [[nodiscard]] bool OpenStateFile(const QString& path, bool startPageOnFailure = true);
   /// Why the last OpenStateFile failed, as the user is told.
   [[nodiscard]] QString OpenFailureText() const;
   /// Makes `state` the current map and sends it. Ignored while a load runs; a

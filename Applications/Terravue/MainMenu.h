@@ -19,6 +19,8 @@ inline constexpr int kUndo = 32810;
 inline constexpr int kRedo = 32811;
 /// Puts the map's photos back as they were before Terravue wrote them.
 inline constexpr int kRestoreOriginals = 32812;
+/// Opens a saved map's state file chosen in a file dialog, wherever it lies.
+inline constexpr int kOpenStateFile = 32820;
 inline constexpr int kRequestClose = 32771;
 inline constexpr int kSendAgain = 32782;
 inline constexpr int kStartPage1 = 32783;
@@ -28,9 +30,9 @@ inline constexpr int kFirstState = 1;
 inline constexpr int kLastState = 256;
 
 /// Fills `menu` with the four commands of menu 151, "Load track...", Undo and
-/// Redo (with their shortcuts), "Restore original positions..." and the
-/// separator after them. Each action
-/// carries its command identifier as data().
+/// Redo (with their shortcuts), "Restore original positions...", "Open a saved
+/// map..." and the separator after them. Each action carries its command
+/// identifier as data().
 void Fill(QMenu& menu);
 
 /// Appends one checkable item per saved state, named as the state and

@@ -5,10 +5,13 @@
 #include <QAbstractButton>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -18,6 +21,7 @@
 #include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/AppMessageBox.h"
 #include "Applications/Terravue/AppSettings.h"
+#include "Applications/Terravue/CCustomButton.h"
 #include "Applications/Terravue/CInfoNoticeDlg.h"
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CTerravueApp.h"
@@ -70,6 +74,80 @@ void DropOn(QWidget* target, const QMimeData& data) {
   QApplication::sendEvent(target, &enter);
   QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(target, &drop);
+}
+
+/// Opens the main window's menu and clicks the entry of command `id` with the mouse.
+void ClickMenuEntry(CTerravueBaseWnd* window, int id) {
+  window->PopupMenu(window->mapToGlobal(QPoint(100, 100)));
+  QMenu* menu = window->Menu();
+  QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible(), 5000);
+  QAction* entry = nullptr;
+  for (QAction* action : menu->actions()) {
+    if (MainMenu::CommandOf(action) == id) {
+      entry = action;
+    }
+  }
+  QVERIFY(entry != nullptr);
+  QVERIFY(entry->isEnabled());
+  const QPoint at = menu->actionGeometry(entry).center();
+  QTest::mouseMove(menu, at);
+  QTest::qWait(150);
+  QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+/// Answers the file dialogs as they open: with the next of `files`, recording
+/// the folder each one starts in; Cancel when there is none left. A dialog
+/// still open after its answer gets the same answer again.
+class FileDialogAnswerer : public QObject {
+ public:
+  explicit FileDialogAnswerer(QStringList answers) : files(std::move(answers)) {
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr || !dialog->isVisible()) {
+        return;
+      }
+      if (dialog != m_answering) {
+        m_answering = dialog;
+        folders.append(dialog->directory().absolutePath());
+        m_answer = files.isEmpty() ? QString() : files.takeFirst();
+      }
+      if (m_answer.isEmpty()) {
+        dialog->reject();
+        return;
+      }
+      // Types the path into the file name box and presses Open, as a user does.
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (name == nullptr) {
+        return;
+      }
+      name->setText(m_answer);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    m_timer.start(20);
+  }
+
+  QStringList files;
+  QStringList folders;
+
+ private:
+  QTimer m_timer;
+  QPointer<QFileDialog> m_answering;
+  QString m_answer;
+};
+
+/// Copies the folder `from` with its files and subfolders to `to`.
+bool CopyFolder(const QString& from, const QString& to) {
+  if (!QDir().mkpath(to)) {
+    return false;
+  }
+  const QDir source(from);
+  for (const QFileInfo& entry : source.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+    const QString target = to + QLatin1Char('/') + entry.fileName();
+    if (entry.isDir() ? !CopyFolder(entry.filePath(), target) : !QFile::copy(entry.filePath(), target)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 QStringList EntriesOf(const QString& folder) {
@@ -151,6 +229,125 @@ class NoticesTest : public AppTestCase {
     QVERIFY(answerer.seen.constFirst().contains(QStringLiteral("The file is damaged")));
     QCOMPARE(window->CurrentStateIndex(), -1);
     QCOMPARE(window->HtmlWnd()->CurrentMap().m_name, std::string());
+    app.ExitInstance();
+  }
+
+  void aSavedMapIsOpenedFromAnyFolderThroughTheMenuAndOneThatCannotBeReadChangesNothing() {
+    TV_SKIP_WITHOUT_PAGE_FILES();
+    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
+    QVERIFY(!photo.isEmpty());
+    {
+      ModalAnswerer answerer(QStringLiteral("Trip"), {QMessageBox::Ok});
+      CTerravueApp app(Options({photo}));
+      QVERIFY(StartApp(app, MapWait::Settled) != nullptr);
+      QVERIFY(app.MainWindow()->SaveAsNew());
+      QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('|'))));
+      app.ExitInstance();
+    }
+    // The saved map carried to another disk, and a damaged one beside it.
+    const QString usb = m_home->Path("usb");
+    QVERIFY(CopyFolder(WorkFolder() + QStringLiteral("/Trip"), usb + QStringLiteral("/Trip")));
+    const QString carried = usb + QStringLiteral("/Trip/data.tvd");
+    const QString damaged = usb + QStringLiteral("/Broken/data.tvd");
+    TestHome::WriteFile(damaged, "#Terravue data version 1.1\r\n{\r\n\tnot a time\r\n");
+    const QByteArray damagedBytes = "#Terravue data version 1.1\r\n{\r\n\tnot a time\r\n";
+
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
+    FileDialogAnswerer files({carried, damaged, WorkFolder() + QStringLiteral("/Trip/data.tvd")});
+    CTerravueApp app(Options({}));
+    QVERIFY(app.InitInstance());
+    CTerravueBaseWnd* window = app.MainWindow();
+    CTerravueHtmlWnd* map = window->HtmlWnd();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageMap, 30000);
+    const QString markers =
+        QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
+
+    // The carried map: its photo on the map, the window named by its path.
+    ClickMenuEntry(window, MainMenu::kOpenStateFile);
+    QTRY_COMPARE_WITH_TIMEOUT(files.folders.size(), 1, 10000);
+    QCOMPARE(files.folders.constFirst(), WorkFolder());
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markers).toInt(), 1, 30000);
+    QCOMPARE(map->CurrentMap().m_name, std::string("Trip"));
+    QCOMPARE(QString::fromStdString(map->CurrentMap().m_stateFilePath), carried);
+    QCOMPARE(window->windowTitle(), carried);
+    QCOMPARE(window->CurrentStateIndex(), -1);
+    QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('|'))));
+
+    // The damaged one is reported with its reason; the carried map stays shown and named.
+    ClickMenuEntry(window, MainMenu::kOpenStateFile);
+    QTRY_COMPARE_WITH_TIMEOUT(files.folders.size(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), 1, 10000);
+    QVERIFY2(answerer.seen.constFirst().startsWith(QStringLiteral("The saved map could not be opened.")),
+             qPrintable(answerer.seen.constFirst()));
+    QVERIFY2(answerer.seen.constFirst().contains(damaged), qPrintable(answerer.seen.constFirst()));
+    QTest::qWait(300);
+    QCOMPARE(map->GetPageKind(), PageKind::PageServer);
+    QCOMPARE(RunScript(map, markers).toInt(), 1);
+    QCOMPARE(QString::fromStdString(map->CurrentMap().m_stateFilePath), carried);
+    QCOMPARE(window->windowTitle(), carried);
+    QFile damagedFile(damaged);
+    QVERIFY(damagedFile.open(QIODevice::ReadOnly));
+    QCOMPARE(damagedFile.readAll(), damagedBytes);
+
+    // The map of the program's own folder is its menu item; its page is a new one.
+    QVERIFY(RunScript(map, QStringLiteral("window.tvPageBefore = true")).toBool());
+    ClickMenuEntry(window, MainMenu::kOpenStateFile);
+    QTRY_COMPARE_WITH_TIMEOUT(files.folders.size(), 3, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(window->CurrentStateIndex(), 0, 30000);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer &&
+                                 RunScript(map, QStringLiteral("window.tvPageBefore === undefined")).toBool(),
+                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markers).toInt(), 1, 30000);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.mostModalAtOnce, 1);
+    app.ExitInstance();
+  }
+
+  // -- the information bar ----------------------------------------------------
+
+  void theJapaneseInformationBarIsReadInFullBesideTheMenuButton() {
+    TV_SKIP_WITHOUT_PAGE_FILES();
+    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
+    QVERIFY(!photo.isEmpty());
+    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
+    AppStartOptions options = Options({photo});
+    options.language = AppStrings::Language::Japanese;
+    CTerravueApp app(std::move(options));
+    CTerravueHtmlWnd* map = StartApp(app, MapWait::Settled);
+    QVERIFY(map != nullptr);
+    app.MainWindow()->resize(560, 480);
+    const auto buttons = map->findChildren<CCustomButton*>();
+    QCOMPARE(buttons.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(buttons.front()->isVisible(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("window.innerWidth")).toInt(), map->width(), 10000);
+    // The counts in Japanese have no singular; the whole line is there.
+    const QString text = RunScript(map, QStringLiteral("document.getElementById('tvSummary').textContent")).toString();
+    QVERIFY2(text.startsWith(QStringLiteral("写真 1 枚 / 地図上 1 枚 / 移動 0 枚 — マーカーを")), qPrintable(text));
+    // Every line of it lies left of the menu button and inside the bar, none hidden.
+    QTest::qWait(200);
+    const QRect button = buttons.front()->geometry();
+    const QVariantList lines =
+        RunScript(map, QStringLiteral("Array.prototype.map.call(document.getElementById('tvSummary').getClientRects(),"
+                                      " function (r) { return [r.left, r.top, r.right, r.bottom]; })"))
+            .toList();
+    QVERIFY(!lines.isEmpty());
+    for (const QVariant& line : lines) {
+      const QVariantList r = line.toList();
+      QVERIFY2(
+          r.value(2).toDouble() <= button.left(),
+          qPrintable(
+              QStringLiteral("line ends at %1, button starts at %2").arg(r.value(2).toDouble()).arg(button.left())));
+      QVERIFY(r.value(0).toDouble() >= 0);
+      QVERIFY(r.value(3).toDouble() <= map->height());
+    }
+    QCOMPARE(RunScript(map, QStringLiteral(
+                                "(function () { var i = document.getElementById('info');"
+                                " return i.scrollWidth <= i.clientWidth && i.scrollHeight <= i.clientHeight; })()"))
+                 .toBool(),
+             true);
+    QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('|'))));
     app.ExitInstance();
   }
 

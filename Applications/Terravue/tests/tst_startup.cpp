@@ -480,17 +480,19 @@ class StartupTest : public QObject {
     QCOMPARE(window->size(), QSize(796, 596));
     QCOMPARE(window->CurrentStateIndex(), -1);
 
-    // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...", a
-    // separator, no saved states yet.
+    // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...", "Open a
+    // saved map...", a separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 9);
+    QCOMPARE(actions.size(), 10);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
     QCOMPARE(MainMenu::CommandOf(actions.at(5)), MainMenu::kUndo);
     QCOMPARE(MainMenu::CommandOf(actions.at(6)), MainMenu::kRedo);
     QCOMPARE(MainMenu::CommandOf(actions.at(7)), MainMenu::kRestoreOriginals);
-    QVERIFY(actions.at(8)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(8)), MainMenu::kOpenStateFile);
+    QCOMPARE(actions.at(8)->text(), QStringLiteral("Open a saved map... (&M)"));
+    QVERIFY(actions.at(9)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();

@@ -195,6 +195,7 @@ var TV_TEXTS = {
     noMap: 'The map library could not be loaded.',
     moveHint: 'Drag a marker to move a picture.',
     removeFromMap: 'Remove from map',
+    removeFromList: 'Remove from the list',
     forgetPosition: 'Forget position',
     forgetQuestion:
       'Forget the position of "{0}"? When the map is saved, the position is removed from the photo file.',
@@ -221,6 +222,7 @@ var TV_TEXTS = {
     noMap: '地図ライブラリを読み込めませんでした。',
     moveHint: 'マーカーをドラッグすると写真の位置を移動できます。',
     removeFromMap: '地図から外す',
+    removeFromList: '一覧から外す',
     forgetPosition: '位置情報を消す',
     forgetQuestion: '「{0}」の位置情報を消しますか？地図を保存すると、写真ファイルから位置情報が削除されます。',
     forgetConfirm: '位置情報を消す',
@@ -885,8 +887,11 @@ function tvOpenPictureMenu(picture, x, y) {
     });
     menu.appendChild(entry);
   };
-  add('tvRemoveFromMap', tv.texts.removeFromMap, tvRemovePicture);
-  if (picture.lat !== null) {
+  if (picture.lat === null) {
+    // A photo without a position is not on the map; it can only leave the list of this map's photos.
+    add('tvRemoveFromList', tv.texts.removeFromList, tvRemovePicture);
+  } else {
+    add('tvRemoveFromMap', tv.texts.removeFromMap, tvRemovePicture);
     // Set apart from the harmless entry above: saving then erases the photo's position.
     var separator = document.createElement('div');
     separator.className = 'tvMenuSeparator';

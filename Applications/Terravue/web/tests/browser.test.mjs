@@ -369,9 +369,10 @@ test('a marker\'s menu takes its picture off the map and a list entry\'s menu fo
   assert.equal(f.pic_remove4, undefined);
   assert.equal(await page.locator('img.leaflet-marker-icon').count(), 3);
   assert.equal(await page.locator('#tvUnlocated a[data-index="4"]').count(), 1);
-  // A picture without a position offers only taking it off; Escape closes the menu.
+  // A picture without a position is not on the map: it offers only leaving the list; Escape closes the menu.
   await page.click('#tvUnlocated a[data-index="4"]', { button: 'right' });
-  assert.deepEqual(await page.$$eval('#tvPictureMenu a', (a) => a.map((e) => e.id)), ['tvRemoveFromMap']);
+  assert.deepEqual(await page.$$eval('#tvPictureMenu a', (a) => a.map((e) => e.id)), ['tvRemoveFromList']);
+  assert.equal(await page.locator('#tvPictureMenu a').textContent(), 'Remove from the list');
   await page.keyboard.press('Escape');
   assert.equal(await page.locator('#tvPictureMenu').count(), 0);
   assert.match(await page.locator('#tvSummary').textContent(), /^5 pictures, 3 on the map, 1 moved/);
