@@ -35,6 +35,7 @@ int RunPlace(const std::vector<std::string>& args, std::ostream& out, std::ostre
 int RunRestore(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunWhere(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 /// A file status as a short reason for the one-line error of a subcommand.
 std::string ToolStatusReason(XpStatus status);

@@ -1,0 +1,277 @@
+// terravue-tool export: photos with a position as GPX 1.1 waypoints (optionally with a track in
+// time order), a GeoJSON FeatureCollection or a KML document, into a file or onto standard output.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/Geotag.h"
+#include "Applications/Terravue/mapdata/PhotoExport.h"
+#include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/formats/XpPhotoMetadata.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: terravue-tool export [--format gpx|geojson|kml] [--track] [--tz +HH:MM] [--output FILE] PHOTO...\n";
+
+enum class Format { Gpx, GeoJson, Kml };
+
+std::optional<Format> FormatNamed(const std::string& name) {
+  if (name == "gpx") {
+    return Format::Gpx;
+  }
+  if (name == "geojson") {
+    return Format::GeoJson;
+  }
+  if (name == "kml") {
+    return Format::Kml;
+  }
+  return std::nullopt;
+}
+
+// The format an output file's extension names; GPX for any other.
+Format FormatOfFile(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  for (char& c : extension) {
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  if (extension == ".geojson" || extension == ".json") {
+    return Format::GeoJson;
+  }
+  if (extension == ".kml") {
+    return Format::Kml;
+  }
+  return Format::Gpx;
+}
+
+// Metres above sea level from GPSAltitude and GPSAltitudeRef (1: below).
+std::optional<double> ElevationOf(const XpGPSRecord& gps) {
+  if (!gps.altitude.IsValid() || gps.altitude.denominator == 0) {
+    return std::nullopt;
+  }
+  const double metres = static_cast<double>(gps.altitude.numerator) / gps.altitude.denominator;
+  return gps.altitudeRef.IsValid() && gps.altitudeRef.letter == 1 ? -metres : metres;
+}
+
+// The UTC time GPSDateStamp and GPSTimeStamp give, in milliseconds since 1970.
+std::optional<std::int64_t> GpsStampMillis(const XpGPSRecord& gps) {
+  if (!gps.dateStamp.IsValid() || !gps.timeStamp.IsValid()) {
+    return std::nullopt;
+  }
+  XpDateTime day;
+  if (!day.Parse(gps.dateStamp.Text(), "%d:%d:%d")) {
+    return std::nullopt;
+  }
+  double parts[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    if (gps.timeStamp.denominators[i] == 0) {
+      return std::nullopt;
+    }
+    parts[i] = static_cast<double>(gps.timeStamp.numerators[i]) / gps.timeStamp.denominators[i];
+  }
+  const double secondOfDay = parts[0] * 3600.0 + parts[1] * 60.0 + parts[2];
+  if (!(secondOfDay >= 0.0 && secondOfDay < 86400.0)) {
+    return std::nullopt;
+  }
+  const std::optional<XpDateTimeFields> fields = day.GetFields();
+  if (!fields) {
+    return std::nullopt;
+  }
+  PhotoTime midnight;
+  midnight.local = XpDateTime(fields->year, fields->month, fields->day);
+  midnight.zoneSeconds = 0;
+  const std::optional<std::int64_t> start = PhotoUtcSeconds(midnight, GeotagOptions{});
+  if (!start) {
+    return std::nullopt;
+  }
+  return *start * 1000 + static_cast<std::int64_t>(std::llround(secondOfDay * 1000.0));
+}
+
+// The photo's true time: its clock in its own zone, else the GPS stamp, else its clock in the
+// zone given, else in the machine's zone for that date.
+std::optional<std::int64_t> UtcMillisOf(const std::string& path, const XpPhotoMetadata::Reading& reading,
+                                        std::optional<int> zone) {
+  PhotoTime time;
+  const bool clock = ReadPhotoTime(path, &time);
+  if (clock && !time.zoneSeconds && !reading.offsetTimeOriginal.empty()) {
+    time.zoneSeconds = ParseZoneOffset(reading.offsetTimeOriginal);
+  }
+  if (clock && time.zoneSeconds) {
+    if (const auto seconds = PhotoUtcSeconds(time, GeotagOptions{})) {
+      return *seconds * 1000;
+    }
+  }
+  if (const auto stamp = GpsStampMillis(reading.gps)) {
+    return stamp;
+  }
+  if (!clock) {
+    return std::nullopt;
+  }
+  GeotagOptions options;
+  options.zoneSeconds = zone;
+  if (const auto seconds = PhotoUtcSeconds(time, options)) {
+    return *seconds * 1000;
+  }
+  return std::nullopt;
+}
+
+// The photo's path as a link from the folder the export goes into.
+std::string LinkFrom(const std::filesystem::path& folder, const std::string& photo) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(photo, ec);
+  if (ec) {
+    return photo;
+  }
+  const std::filesystem::path relative = absolute.lexically_normal().lexically_relative(folder.lexically_normal());
+  return relative.empty() ? absolute.generic_string() : relative.generic_string();
+}
+
+// Writes `text` to `path` through a file beside it that replaces it whole; false with errno's
+// reason in `*why`.
+bool WriteReplacing(const std::string& path, const std::string& text, std::string* why) {
+  const std::string temporary = path + ".tvexport-XXXXXX";
+  std::vector<char> name(temporary.begin(), temporary.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) {
+      continue;
+    }
+    if (wrote <= 0) {
+      *why = std::strerror(errno);
+      ::close(fd);
+      ::unlink(name.data());
+      return false;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  // mkstemp makes the file the user's only; an export is an ordinary file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::fchmod(fd, 0666 & ~mask) != 0 || ::fsync(fd) != 0 || ::close(fd) != 0) {
+    *why = std::strerror(errno);
+    ::unlink(name.data());
+    return false;
+  }
+  if (::rename(name.data(), path.c_str()) != 0) {
+    *why = std::strerror(errno);
+    ::unlink(name.data());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::optional<Format> format;
+  bool track = false;
+  std::optional<int> zone;
+  std::string output;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--track") {
+      track = true;
+    } else if (arg == "--format" && hasValue) {
+      format = FormatNamed(args[++i]);
+      if (!format) {
+        err << "terravue-tool export: unknown format \"" << args[i] << "\" (gpx, geojson or kml)\n";
+        return 2;
+      }
+    } else if (arg == "--tz" && hasValue) {
+      zone = ParseZoneOffset(args[++i]);
+      if (!zone) {
+        err << "terravue-tool export: \"" << args[i] << "\" is not a zone offset such as +09:00\n";
+        return 2;
+      }
+    } else if ((arg == "--output" || arg == "-o") && hasValue) {
+      output = args[++i];
+    } else if (arg == "--") {
+      files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      err << "terravue-tool export: unknown option \"" << arg << "\"\n" << kUsage;
+      return 2;
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  const bool toFile = !output.empty() && output != "-";
+  if (!format) {
+    format = toFile ? FormatOfFile(output) : Format::Gpx;
+  }
+  std::error_code ec;
+  std::filesystem::path folder = std::filesystem::current_path(ec);
+  if (toFile) {
+    folder = std::filesystem::absolute(output, ec).parent_path();
+  }
+
+  int exitCode = 0;
+  std::vector<ExportPhoto> photos;
+  for (const std::string& file : files) {
+    XpPhotoMetadata::Reading reading;
+    const XpStatus status = XpPhotoMetadata::Read(file, &reading);
+    double latitude = 0;
+    double longitude = 0;
+    if (!RationalsToDegrees(reading.gps.latitudeRef, reading.gps.latitude, &latitude) ||
+        !RationalsToDegrees(reading.gps.longitudeRef, reading.gps.longitude, &longitude) ||
+        !(latitude >= -90.0 && latitude <= 90.0) || !(longitude >= -180.0 && longitude <= 180.0)) {
+      err << "terravue-tool export: " << file << ": "
+          << (status == XpStatus::Ok ? std::string("no position") : ToolStatusReason(status)) << ", left out\n";
+      exitCode = 1;
+      continue;
+    }
+    ExportPhoto photo;
+    photo.name = std::filesystem::path(file).filename().string();
+    photo.link = LinkFrom(folder, file);
+    photo.position = GeoPoint{latitude, longitude};
+    photo.elevation = ElevationOf(reading.gps);
+    photo.utcMillis = UtcMillisOf(file, reading, zone);
+    photos.push_back(std::move(photo));
+  }
+
+  std::string text;
+  switch (*format) {
+    case Format::Gpx:
+      text = WriteGpx(photos, track);
+      break;
+    case Format::GeoJson:
+      text = WriteGeoJson(photos, track);
+      break;
+    case Format::Kml:
+      text = WriteKml(photos, track);
+      break;
+  }
+  if (!toFile) {
+    out << text;
+    out.flush();
+    return out ? exitCode : 1;
+  }
+  std::string why;
+  if (!WriteReplacing(output, text, &why)) {
+    err << "terravue-tool export: " << output << " could not be written: " << why << "\n";
+    return 1;
+  }
+  return exitCode;
+}

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""terravue-tool export: GPX checked well-formed by xmllint with its waypoints and track read back,
+GeoJSON parsed, KML checked; positions, elevations and UTC times against exiftool's reading of
+the photos; links relative to the export file; photos without a position left out and named;
+refused arguments and an output that cannot be written."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+import tooltest
+from tooltest import TOOL, check
+
+CAMERA = os.path.join(sys.argv[2], "camera")
+GPX = "{http://www.topografix.com/GPX/1/1}"
+
+
+def xmllint(path):
+    return subprocess.run(["xmllint", "--noout", path], capture_output=True, text=True).returncode
+
+
+def exif_position(path):
+    row = json.loads(tooltest.exiftool("-j", "-n", "-GPSLatitude", "-GPSLongitude", "-GPSAltitude", path))[0]
+    return row["GPSLatitude"], row["GPSLongitude"], row.get("GPSAltitude")
+
+
+def main():
+    if shutil.which("exiftool") is None or shutil.which("xmllint") is None:
+        print("exiftool or xmllint is not installed")
+        return tooltest.SKIPPED
+    with tempfile.TemporaryDirectory() as folder:
+        os.environ["XDG_DATA_HOME"] = os.path.join(folder, "data")  # the journal of writes
+        os.environ["TZ"] = "UTC"
+        photos = os.path.join(folder, "photos")
+        os.makedirs(photos)
+        zoned = os.path.join(photos, "zoned.jpg")  # its own zone, and an elevation
+        stamped = os.path.join(photos, "stamped.jpg")  # a GPS time stamp, no zone
+        plain = os.path.join(photos, "a&<b> plain.jpg")  # a clock reading only; a name XML must escape
+        bare = os.path.join(photos, "bare.jpg")  # no position at all
+        for path in (zoned, stamped, plain):
+            shutil.copyfile(os.path.join(CAMERA, "exiftool-Canon.jpg"), path)
+        shutil.copyfile(os.path.join(CAMERA, "exifpy-no_exif.jpg"), bare)
+        for path, lat, lng in ((zoned, "35.0036", "135.7784"), (stamped, "-33.8568", "151.2153"),
+                               (plain, "48.8584", "2.2945")):
+            check(tooltest.run("set-gps", "--lat", lat, "--lng", lng, path).returncode == 0, f"set-gps {path}")
+        tooltest.exiftool("-q", "-overwrite_original", "-OffsetTimeOriginal=+09:00", "-GPSAltitude=123.5",
+                          "-GPSAltitudeRef=0", zoned)
+        tooltest.exiftool("-q", "-overwrite_original", "-GPSDateStamp=2001:02:03", "-GPSTimeStamp=04:05:06",
+                          stamped)
+
+        # GPX into a file in another folder: well-formed, one waypoint per located photo, the
+        # photo left out named on the error output and in the exit code.
+        out = os.path.join(folder, "out")
+        os.makedirs(out)
+        gpx = os.path.join(out, "trip.gpx")
+        done = tooltest.run("export", "--track", "--output", gpx, zoned, stamped, plain, bare)
+        check(done.returncode == 1, f"a photo without a position gives exit code 1: {done.returncode}")
+        check(done.stdout == "", "nothing on standard output with --output")
+        check(done.stderr == f"terravue-tool export: {bare}: no position, left out\n", f"stderr: {done.stderr!r}")
+        check(xmllint(gpx) == 0, "the GPX file is well-formed XML")
+        root = ElementTree.parse(gpx).getroot()
+        check(root.tag == GPX + "gpx" and root.get("version") == "1.1", "a GPX 1.1 document")
+        points = root.findall(GPX + "wpt")
+        check([p.findtext(GPX + "name") for p in points] == ["zoned.jpg", "stamped.jpg", "a&<b> plain.jpg"],
+              "the waypoints are the located photos, in the order given")
+        for point, path in zip(points, (zoned, stamped, plain)):
+            lat, lng, altitude = exif_position(path)
+            check(abs(float(point.get("lat")) - lat) < 1e-6 and abs(float(point.get("lon")) - lng) < 1e-6,
+                  f"{path}: position {point.get('lat')} {point.get('lon')} against exiftool's {lat} {lng}")
+            elevation = point.findtext(GPX + "ele")
+            if altitude is None:
+                check(elevation is None, f"{path}: no elevation without GPSAltitude")
+            else:
+                check(elevation is not None and abs(float(elevation) - altitude) < 0.01,
+                      f"{path}: elevation {elevation} against {altitude}")
+        check([p.find(GPX + "link").get("href") for p in points] ==
+              ["../photos/zoned.jpg", "../photos/stamped.jpg", "../photos/a%26%3Cb%3E%20plain.jpg"],
+              "links relative to the export file, percent-encoded")
+        # The clock 2003-12-04 06:46:52 read in the photo's own zone, the GPS stamp as UTC, and the
+        # clock in the machine's zone (UTC here).
+        times = [p.findtext(GPX + "time") for p in points]
+        check(times == ["2003-12-03T21:46:52Z", "2001-02-03T04:05:06Z", "2003-12-04T06:46:52Z"], f"times {times}")
+        track = [(p.get("lat"), p.findtext(GPX + "time")) for p in root.iter(GPX + "trkpt")]
+        check([t for _, t in track] == sorted(times), f"the track runs in time order: {track}")
+
+        # --tz gives the zone of photos without one; their own zone and a GPS stamp still win.
+        done = tooltest.run("export", "--tz", "+02:00", zoned, stamped, plain)
+        check(done.returncode == 0, f"export --tz: {done.stderr}")
+        root = ElementTree.fromstring(done.stdout)
+        times = [p.findtext(GPX + "time") for p in root.findall(GPX + "wpt")]
+        check(times == ["2003-12-03T21:46:52Z", "2001-02-03T04:05:06Z", "2003-12-04T04:46:52Z"],
+              f"times with --tz: {times}")
+        check(root.find(GPX + "trk") is None, "no track without --track")
+
+        # GeoJSON on standard output, links relative to the current folder.
+        done = subprocess.run([TOOL, "export", "--format", "geojson", "--track", "photos/zoned.jpg",
+                               "photos/stamped.jpg"], capture_output=True, text=True, cwd=folder)
+        check(done.returncode == 0, f"export --format geojson: {done.stderr}")
+        collection = json.loads(done.stdout)
+        features = collection["features"]
+        check(collection["type"] == "FeatureCollection" and len(features) == 3, "two points and the track")
+        point = features[0]
+        check(point["geometry"]["type"] == "Point" and point["properties"]["link"] == "photos/zoned.jpg",
+              f"first feature {point}")
+        lat, lng, altitude = exif_position(zoned)
+        coordinates = point["geometry"]["coordinates"]
+        check(abs(coordinates[0] - lng) < 1e-6 and abs(coordinates[1] - lat) < 1e-6 and
+              abs(coordinates[2] - altitude) < 0.01, f"[lng, lat, ele] {coordinates}")
+        check(features[2]["geometry"]["type"] == "LineString" and
+              [c[1] for c in features[2]["geometry"]["coordinates"]][0] < -33,
+              "the track starts at the earlier photo")
+
+        # KML by the output file's extension, over an old file that it replaces.
+        kml = os.path.join(out, "trip.kml")
+        with open(kml, "w") as old:
+            old.write("old")
+        done = tooltest.run("export", "-o", kml, zoned)
+        check(done.returncode == 0, f"export to .kml: {done.stderr}")
+        check(xmllint(kml) == 0, "the KML file is well-formed XML")
+        with open(kml) as written:
+            check("<kml" in written.read(), "a KML document")
+        check(sorted(os.listdir(out)) == ["trip.gpx", "trip.kml"], f"nothing else left: {os.listdir(out)}")
+
+        # What the user sees for arguments that are refused, and an output that can't be written.
+        for args, wanted in ((["--format", "png", zoned], "unknown format \"png\""),
+                             (["--tz", "Tokyo", zoned], "\"Tokyo\" is not a zone offset"),
+                             (["--color", zoned], "unknown option \"--color\""), ([], "usage:")):
+            done = tooltest.run("export", *args)
+            check(done.returncode == 2 and wanted in done.stderr and done.stdout == "",
+                  f"export {args}: {done.returncode} {done.stderr!r}")
+        missing = os.path.join(folder, "no such folder", "trip.gpx")
+        done = tooltest.run("export", "--output", missing, zoned)
+        check(done.returncode == 1 and done.stderr.startswith(f"terravue-tool export: {missing} could not be "
+                                                              "written: "), f"unwritable output: {done.stderr!r}")
+        check(not os.path.exists(os.path.dirname(missing)), "no folder made")
+    return tooltest.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
