@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -176,6 +177,27 @@ XpStatus XpReplacementFile::Commit() {
   }
   if (::rename(m_path.c_str(), m_target.c_str()) != 0) {
     return XpStatusFromErrnoForPath(errno, m_target);
+  }
+  m_path.clear();
+  ::close(m_fd);
+  m_fd = -1;
+  XpSyncFolder(FolderOf(m_target));
+  return XpStatus::Ok;
+}
+
+XpStatus XpReplacementFile::CommitNew() {
+  if (m_fd < 0 || m_path.empty()) {
+    return XpStatus::NotOpen;
+  }
+  if (::renameat2(AT_FDCWD, m_path.c_str(), AT_FDCWD, m_target.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) {
+      return XpStatusFromErrnoForPath(errno, m_target);
+    }
+    // A file system without the no-replace rename: a hard link never replaces either.
+    if (::link(m_path.c_str(), m_target.c_str()) != 0) {
+      return XpStatusFromErrnoForPath(errno, m_target);
+    }
+    ::unlink(m_path.c_str());
   }
   m_path.clear();
   ::close(m_fd);

@@ -42,6 +42,10 @@ class XpReplacementFile {
   /// Renames the temporary file over the target and flushes the folder. The
   /// lock is released afterwards. A failed rename leaves the target as it was.
   [[nodiscard]] XpStatus Commit();
+  /// Renames the temporary file to the target, which must not exist: a file
+  /// that appeared there meanwhile is never replaced (0x810A, and the
+  /// temporary file stays until Discard or the destructor). Flushes the folder.
+  [[nodiscard]] XpStatus CommitNew();
   /// Removes the temporary file now (as the destructor would).
   void Discard();
 

@@ -65,6 +65,8 @@ enum class XpStatus : std::uint16_t {
   XmpBadPosition = 0x861A,         ///< an XMP GPS coordinate that does not read as one, or is out of range
   PhotoFormatUnknown = 0x8620,     ///< the content is no photo format this program reads
   PhotoContainerDamaged = 0x8621,  ///< a photo's boxes or chunks run outside the file or past a limit
+  PositionStaysInPhoto = 0x8623,   ///< the photo's own metadata holds a position this program does not change there
+  SidecarCheckFailed = 0x8624,     ///< the written XMP sidecar did not read back as intended; not replaced
   BigTiffNotWritten = 0x8629,      ///< a BigTIFF photo: the position is not written into it
   WrittenCopyDiffers = 0x862A,     ///< the rewritten copy of a PNG, WebP or TIFF photo did not check out; not written
   PhotoTooLargeToWrite = 0x862B,   ///< a photo too large to be rewritten, or one its size fields could not describe

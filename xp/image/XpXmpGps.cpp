@@ -45,9 +45,12 @@ struct Property {
 };
 
 struct Parsed {
-  std::vector<Property> properties;  // in packet order
-  std::size_t paddingBegin = kNone;  // the whitespace run in front of the trailer
-  std::size_t paddingEnd = kNone;    // the trailer's '<'
+  std::vector<Property> properties;   // in packet order
+  std::size_t paddingBegin = kNone;   // the whitespace run in front of the trailer
+  std::size_t paddingEnd = kNone;     // the trailer's '<'
+  std::size_t rdfContentEnd = kNone;  // the '<' of the first rdf:RDF element's end tag
+  std::string about;                  // rdf:about of the first top-level rdf:Description
+  bool seenDescription = false;
 };
 
 bool IsXmlSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -313,7 +316,28 @@ class Collector {
       return XpStatus::XmpInvalid;
     }
     const QName name = Resolve(node, node.name(), false);
+    if (IsRdf(name, "RDF") && parsed->rdfContentEnd == kNone) {
+      // Where a new block goes: in front of the end tag (an empty-element
+      // rdf:RDF has none).
+      const std::size_t nameAt = collector.OffsetOf(node.name());
+      std::size_t contentBegin = kNone;
+      std::size_t contentEnd = kNone;
+      if (nameAt != kNone && nameAt > 0 && packet[nameAt - 1] == '<') {
+        const std::size_t end = ElementEnd(packet, nameAt - 1, &contentBegin, &contentEnd);
+        if (end != kNone && contentEnd != end) {
+          parsed->rdfContentEnd = contentEnd;
+        }
+      }
+    }
     if (IsRdf(name, "Description") && IsRdf(Resolve(node.parent(), node.parent().name(), false), "RDF")) {
+      if (!parsed->seenDescription) {
+        parsed->seenDescription = true;
+        for (const pugi::xml_attribute& attribute : node.attributes()) {
+          if (IsRdf(Resolve(node, attribute.name(), true), "about")) {
+            parsed->about = attribute.value();
+          }
+        }
+      }
       const XpStatus collected = CollectDescription(collector, node, &parsed->properties);
       if (collected != XpStatus::Ok) {
         return collected;
@@ -504,7 +528,7 @@ struct Replacement {
 // Applies the replacements (which must not overlap) and balances the change
 // in length against the padding.
 [[nodiscard]] XpStatus Apply(std::span<const std::uint8_t> packet, const Parsed& parsed,
-                             std::vector<Replacement> replacements, Edit* edit) {
+                             std::vector<Replacement> replacements, Edit* edit, bool keepPadding) {
   edit->changed = !replacements.empty();
   if (replacements.empty()) {
     edit->packet.assign(packet.begin(), packet.end());
@@ -523,7 +547,7 @@ struct Replacement {
     delta += static_cast<std::int64_t>(replacement.text.size()) -
              static_cast<std::int64_t>(replacement.end - replacement.begin);
   }
-  if (parsed.paddingEnd != kNone && parsed.paddingEnd >= previousEnd) {
+  if (!keepPadding && parsed.paddingEnd != kNone && parsed.paddingEnd >= previousEnd) {
     const std::size_t padding = parsed.paddingEnd - std::max(parsed.paddingBegin, previousEnd);
     if (delta < 0) {
       replacements.push_back(
@@ -606,6 +630,33 @@ bool IsKept(std::string_view local) {
          local == "GPSLatitudeRef" || local == "GPSLongitudeRef";
 }
 
+bool IsWritable(const Update& update) {
+  return std::isfinite(update.latitude) && std::isfinite(update.longitude) && std::fabs(update.latitude) <= 90 &&
+         std::fabs(update.longitude) <= 180 && (!update.altitude || std::isfinite(*update.altitude)) &&
+         (!update.altitude || std::fabs(*update.altitude) <= 1e9) &&
+         (!update.timeStamp || IsTimeStampText(*update.timeStamp));
+}
+
+std::string EscapedAttribute(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string FormatCoordinate(double degrees, bool latitude) {
@@ -674,7 +725,7 @@ XpStatus ReadGps(std::span<const std::uint8_t> packet, Position* position) {
   return XpStatus::Ok;
 }
 
-XpStatus RemoveGps(std::span<const std::uint8_t> packet, Edit* edit) {
+XpStatus RemoveGps(std::span<const std::uint8_t> packet, Edit* edit, bool keepPadding) {
   Parsed parsed;
   const XpStatus status = Parse(packet, &parsed);
   if (status != XpStatus::Ok) {
@@ -684,14 +735,11 @@ XpStatus RemoveGps(std::span<const std::uint8_t> packet, Edit* edit) {
   for (const Property& property : parsed.properties) {
     replacements.push_back(Removal(property));
   }
-  return Apply(packet, parsed, std::move(replacements), edit);
+  return Apply(packet, parsed, std::move(replacements), edit, keepPadding);
 }
 
 XpStatus UpdateGps(std::span<const std::uint8_t> packet, const Update& update, Edit* edit) {
-  if (!std::isfinite(update.latitude) || !std::isfinite(update.longitude) || std::fabs(update.latitude) > 90 ||
-      std::fabs(update.longitude) > 180 || (update.altitude && !std::isfinite(*update.altitude)) ||
-      (update.altitude && std::fabs(*update.altitude) > 1e9) ||
-      (update.timeStamp && !IsTimeStampText(*update.timeStamp))) {
+  if (!IsWritable(update)) {
     return XpStatus::InvalidArgument;
   }
   Parsed parsed;
@@ -706,7 +754,7 @@ XpStatus UpdateGps(std::span<const std::uint8_t> packet, const Update& update, E
                              FindFirst(parsed, Space::Drone, "GpsLongtitude") != nullptr;
   std::vector<Replacement> replacements;
   if (!exifPosition && !dronePosition) {
-    return Apply(packet, parsed, std::move(replacements), edit);
+    return Apply(packet, parsed, std::move(replacements), edit, update.keepPadding);
   }
   const std::string latitudeText = FormatCoordinate(update.latitude, true);
   const std::string longitudeText = FormatCoordinate(update.longitude, false);
@@ -767,7 +815,128 @@ XpStatus UpdateGps(std::span<const std::uint8_t> packet, const Update& update, E
       replacements.push_back({lastLongitude->end, lastLongitude->end, std::move(added)});
     }
   }
-  return Apply(packet, parsed, std::move(replacements), edit);
+  return Apply(packet, parsed, std::move(replacements), edit, update.keepPadding);
+}
+
+}  // namespace XpXmpGps
+
+namespace XpXmpGps {
+
+XpStatus SetGps(std::span<const std::uint8_t> packet, const Update& update, bool version, Edit* edit,
+                SetOutcome* outcome) {
+  *outcome = SetOutcome{};
+  if (!IsWritable(update)) {
+    return XpStatus::InvalidArgument;
+  }
+  Parsed parsed;
+  if (const XpStatus status = Parse(packet, &parsed); status != XpStatus::Ok) {
+    return status;
+  }
+  if (FindFirst(parsed, Space::Exif, "GPSLatitude") != nullptr &&
+      FindFirst(parsed, Space::Exif, "GPSLongitude") != nullptr) {
+    return UpdateGps(packet, update, edit);
+  }
+  if (parsed.rdfContentEnd == kNone) {
+    return XpStatus::XmpInvalid;
+  }
+  // Half a position or stray GPS properties go; a drone's coordinates follow
+  // the new position as UpdateGps changes them.
+  std::vector<Replacement> replacements;
+  for (const Property& property : parsed.properties) {
+    if (property.space == Space::Exif) {
+      replacements.push_back(Removal(property));
+    } else if (property.local == "GpsLatitude") {
+      replacements.push_back(NewValue(property, FormatDecimal(update.latitude, 8, true)));
+    } else if (property.local == "GpsLongitude" || property.local == "GpsLongtitude") {
+      replacements.push_back(NewValue(property, FormatDecimal(update.longitude, 8, true)));
+    } else if (update.altitude) {
+      replacements.push_back(NewValue(property, FormatDecimal(*update.altitude, 2, true)));
+    } else if (update.dropStale) {
+      replacements.push_back(Removal(property));
+    }
+  }
+  // The new block keeps the indentation in front of the end tag for that tag.
+  std::size_t indentBegin = parsed.rdfContentEnd;
+  while (indentBegin > 0 && IsXmlSpace(packet[indentBegin - 1])) {
+    --indentBegin;
+  }
+  const std::string indent(reinterpret_cast<const char*>(packet.data()) + indentBegin,
+                           parsed.rdfContentEnd - indentBegin);
+  const std::string head = " <rdf:Description rdf:about=\"" + EscapedAttribute(parsed.about) + "\" xmlns:rdf=\"" +
+                           std::string(kRdfNamespace) + "\" xmlns:exif=\"" + kExifNamespace + "\"";
+  const std::string tail = "/>" + indent;
+  std::string properties;
+  const auto add = [&](std::string_view local, const std::string& value) {
+    properties += "\n    exif:" + std::string(local) + "=\"" + value + "\"";
+  };
+  if (version) {
+    add("GPSVersionID", "2.3.0.0");
+  }
+  add("GPSLatitude", FormatCoordinate(update.latitude, true));
+  add("GPSLongitude", FormatCoordinate(update.longitude, false));
+  if (update.altitude) {
+    add("GPSAltitudeRef", *update.altitude < 0 ? "1" : "0");
+    add("GPSAltitude", FormatAltitude(*update.altitude));
+  }
+  if (update.timeStamp) {
+    add("GPSTimeStamp", *update.timeStamp);
+  }
+  outcome->inserted = head + properties + tail;
+  outcome->insertedWithoutGps = head + tail;
+  replacements.push_back({parsed.rdfContentEnd, parsed.rdfContentEnd, outcome->inserted});
+  return Apply(packet, parsed, std::move(replacements), edit, update.keepPadding);
+}
+
+XpStatus ReadProperty(std::span<const std::uint8_t> packet, std::string_view space, std::string_view local,
+                      std::optional<std::string>* value) {
+  value->reset();
+  if (packet.empty() || packet.size() > kMaxPacketSize ||
+      std::find(packet.begin(), packet.end(), std::uint8_t{0}) != packet.end()) {
+    return XpStatus::XmpInvalid;
+  }
+  pugi::xml_document document;
+  if (!document.load_buffer(packet.data(), packet.size(), pugi::parse_default, pugi::encoding_utf8)) {
+    return XpStatus::XmpInvalid;
+  }
+  std::vector<std::pair<pugi::xml_node, std::size_t>> pending;
+  for (pugi::xml_node top = document.last_child(); top; top = top.previous_sibling()) {
+    if (top.type() == pugi::node_element) {
+      pending.emplace_back(top, 1);
+    }
+  }
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (depth > kMaxDepth) {
+      return XpStatus::XmpInvalid;
+    }
+    if (IsRdf(Resolve(node, node.name(), false), "Description") &&
+        IsRdf(Resolve(node.parent(), node.parent().name(), false), "RDF")) {
+      for (const pugi::xml_attribute& attribute : node.attributes()) {
+        const QName name = Resolve(node, attribute.name(), true);
+        if (name.space == space && name.local == local) {
+          *value = attribute.value();
+          return XpStatus::Ok;
+        }
+      }
+      for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) {
+          continue;
+        }
+        const QName name = Resolve(child, child.name(), false);
+        if (name.space == space && name.local == local) {
+          *value = child.child_value();
+          return XpStatus::Ok;
+        }
+      }
+    }
+    for (pugi::xml_node child = node.last_child(); child; child = child.previous_sibling()) {
+      if (child.type() == pugi::node_element) {
+        pending.emplace_back(child, depth + 1);
+      }
+    }
+  }
+  return XpStatus::Ok;
 }
 
 }  // namespace XpXmpGps

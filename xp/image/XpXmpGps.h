@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xp/base/XpStatus.h"
@@ -61,8 +62,10 @@ struct Edit {
 /// AbsoluteAltitude), which place the photo just as well. Every other byte
 /// stays; the bytes taken out are added to the padding in front of
 /// `<?xpacket end=` when the packet has such a trailer, so its length stays.
-/// A packet without GPS properties comes back unchanged. Answers 0 or 0x8618.
-[[nodiscard]] XpStatus RemoveGps(std::span<const std::uint8_t> packet, Edit* edit);
+/// A packet without GPS properties comes back unchanged. With `keepPadding`
+/// (for a sidecar file, whose length is free) the padding stays as it is and
+/// the packet just gets shorter. Answers 0 or 0x8618.
+[[nodiscard]] XpStatus RemoveGps(std::span<const std::uint8_t> packet, Edit* edit, bool keepPadding = false);
 
 /// The values a position update writes.
 struct Update {
@@ -78,6 +81,9 @@ struct Update {
   /// here: everything but the version, the map datum, the coordinates and
   /// their references.
   bool dropStale = false;
+  /// Leaves the padding as it is: the packet's length follows the edit (for
+  /// a sidecar file, where every byte outside the GPS properties stays).
+  bool keepPadding = false;
 };
 
 /// Changes the position that is there: every exif:GPSLatitude and
@@ -91,6 +97,35 @@ struct Update {
 /// coordinate out of range or not finite, a time stamp with other
 /// characters, or an altitude not finite.
 [[nodiscard]] XpStatus UpdateGps(std::span<const std::uint8_t> packet, const Update& update, Edit* edit);
+
+/// The outcome of SetGps.
+struct SetOutcome {
+  /// The rdf:Description block added for a packet without a position (empty
+  /// when the position that was there was updated instead), as it stands in
+  /// the edited packet; without its exif:GPS* attributes it reads
+  /// `insertedWithoutGps`.
+  std::string inserted;
+  std::string insertedWithoutGps;
+};
+
+/// Writes the position whether or not the packet has one: UpdateGps when it
+/// has an exif:GPSLatitude and GPSLongitude; otherwise every stray exif:GPS*
+/// property is taken out (a drone's coordinates are changed as UpdateGps
+/// changes them) and a new
+/// rdf:Description block with the position (GPSVersionID "2.3.0.0" when
+/// `version`, GPSLatitude, GPSLongitude, GPSAltitudeRef and GPSAltitude when
+/// set, GPSTimeStamp when set) is added as the last child of rdf:RDF, with
+/// its own namespace declarations and the rdf:about of the packet's first
+/// block. Every other byte stays. Statuses as UpdateGps; 0x8618 also for a
+/// packet without an rdf:RDF element that has an end tag.
+[[nodiscard]] XpStatus SetGps(std::span<const std::uint8_t> packet, const Update& update, bool version, Edit* edit,
+                              SetOutcome* outcome);
+
+/// The text of the first property `local` of namespace `space` in the
+/// packet's top-level rdf:Description blocks (attribute or plain element),
+/// entities resolved; nothing when there is none. Answers 0 or 0x8618.
+[[nodiscard]] XpStatus ReadProperty(std::span<const std::uint8_t> packet, std::string_view space,
+                                    std::string_view local, std::optional<std::string>* value);
 
 /// A coordinate as the update writes it: "35,37.54666667N" for
 /// FormatCoordinate(35.62577778, true).

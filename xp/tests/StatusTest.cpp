@@ -34,6 +34,8 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::XmpBadPosition), 0x861A);
   EXPECT_EQ(XpStatusValue(XpStatus::PhotoFormatUnknown), 0x8620);
   EXPECT_EQ(XpStatusValue(XpStatus::PhotoContainerDamaged), 0x8621);
+  EXPECT_EQ(XpStatusValue(XpStatus::PositionStaysInPhoto), 0x8623);
+  EXPECT_EQ(XpStatusValue(XpStatus::SidecarCheckFailed), 0x8624);
   EXPECT_EQ(XpStatusValue(XpStatus::BigTiffNotWritten), 0x8629);
   EXPECT_EQ(XpStatusValue(XpStatus::WrittenCopyDiffers), 0x862A);
   EXPECT_EQ(XpStatusValue(XpStatus::PhotoTooLargeToWrite), 0x862B);

@@ -1,0 +1,679 @@
+// One way to write a position for every read format: into the file, or into
+// the photo's XMP sidecars.
+#include "xp/formats/XpPhotoWrite.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <utility>
+
+#include "xp/base/XpFileRead.h"
+#include "xp/base/XpReplaceFile.h"
+#include "xp/formats/XpInFileWrite.h"
+#include "xp/formats/XpPhotoMetadata.h"
+#include "xp/image/XpFile.h"
+#include "xp/image/XpXmpGps.h"
+
+namespace XpPhotoWrite {
+
+namespace {
+
+constexpr std::string_view kPhotoshopNamespace = "http://ns.adobe.com/photoshop/1.0/";
+
+// Plain TIFF structures named like a camera raw file: vendor software reads
+// them as raw files, so they are never changed.
+constexpr std::string_view kRawExtensions[] = {"dng", "cr2", "nef", "nrw", "pef", "srw", "arw", "iiq", "3fr",
+                                               "erf", "mef", "mos", "kdc", "dcr", "sr2", "srf", "rwl", "raw"};
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return out;
+}
+
+struct PathParts {
+  std::string folder;     // "" or the folder with its trailing '/'
+  std::string name;       // the file name
+  std::string stem;       // the name before its last dot (the name when it has none)
+  std::string extension;  // after the last dot, "" when there is none
+};
+
+PathParts SplitPath(const std::string& path) {
+  PathParts parts;
+  const std::size_t slash = path.rfind('/');
+  parts.folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  parts.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = parts.name.rfind('.');
+  if (dot == std::string::npos || dot == 0) {
+    parts.stem = parts.name;
+  } else {
+    parts.stem = parts.name.substr(0, dot);
+    parts.extension = parts.name.substr(dot + 1);
+  }
+  return parts;
+}
+
+bool EndsWithXmp(std::string_view name) { return name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".xmp"; }
+
+// The regular files `base` + ".xmp" in any letter case, each file once.
+std::vector<std::string> XmpFilesFor(const std::string& base) {
+  std::vector<std::string> found;
+  std::set<std::pair<dev_t, ino_t>> seen;
+  for (unsigned mask = 0; mask < 8; ++mask) {
+    std::string candidate = base + ".xmp";
+    for (unsigned i = 0; i < 3; ++i) {
+      if ((mask >> i) & 1U) {
+        char& c = candidate[candidate.size() - 3 + i];
+        c = static_cast<char>(c - 'a' + 'A');
+      }
+    }
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        seen.emplace(info.st_dev, info.st_ino).second) {
+      found.push_back(candidate);
+    }
+  }
+  return found;
+}
+
+// Whether another photo in the folder has the base name of `parts` (any case).
+bool OtherPhotoSharesStem(const PathParts& parts) {
+  const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
+  struct CloseDir {
+    void operator()(DIR* d) const { ::closedir(d); }
+  };
+  std::unique_ptr<DIR, CloseDir> dir(::opendir(folder.c_str()));
+  if (!dir) {
+    // Unknown: the shared sidecar is left alone.
+    return true;
+  }
+  const std::string stem = Lower(parts.stem);
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name == parts.name || EndsWithXmp(name)) {
+      continue;
+    }
+    const PathParts other = SplitPath(name);
+    if (Lower(other.stem) != stem || other.extension.empty()) {
+      continue;
+    }
+    if (XpPhotoMetadata::SniffFile(parts.folder + name) != XpPhotoFormat::Unknown) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsRawExtension(const std::string& extension) {
+  const std::string lower = Lower(extension);
+  return std::find(std::begin(kRawExtensions), std::end(kRawExtensions), lower) != std::end(kRawExtensions);
+}
+
+// ---- What a record writes ----
+
+bool Degrees(const XpGPSRef& ref, const XpGPSRational3& value, char negative, double* degrees) {
+  if (!ref.IsValid() || !value.IsValid()) {
+    return false;
+  }
+  double sum = 0;
+  const double scale[3] = {1, 60, 3600};
+  for (int i = 0; i < 3; ++i) {
+    if (value.denominators[i] == 0) {
+      if (value.numerators[i] != 0) {
+        return false;
+      }
+      continue;
+    }
+    sum += static_cast<double>(value.numerators[i]) / value.denominators[i] / scale[i];
+  }
+  *degrees = ref.letter == static_cast<char16_t>(negative) ? -sum : sum;
+  return std::isfinite(*degrees);
+}
+
+// "YYYY-MM-DDThh:mm:ssZ" from the time and date stamps; nothing unless both
+// are there and read as a time of day and a date.
+std::optional<std::string> UtcTimeText(const XpGPSRecord& record) {
+  if (!record.timeStamp.IsValid() || !record.dateStamp.IsValid()) {
+    return std::nullopt;
+  }
+  const std::string date = record.dateStamp.Text();
+  if (date.size() != 10 || date[4] != ':' || date[7] != ':') {
+    return std::nullopt;
+  }
+  for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (date[i] < '0' || date[i] > '9') {
+      return std::nullopt;
+    }
+  }
+  const auto& t = record.timeStamp;
+  if (t.denominators[0] == 0 || t.denominators[1] == 0 || t.denominators[2] == 0) {
+    return std::nullopt;
+  }
+  const double hours = static_cast<double>(t.numerators[0]) / t.denominators[0];
+  const double minutes = static_cast<double>(t.numerators[1]) / t.denominators[1];
+  const double seconds = static_cast<double>(t.numerators[2]) / t.denominators[2];
+  if (hours != std::floor(hours) || minutes != std::floor(minutes) || hours >= 24 || minutes >= 60 || seconds >= 61) {
+    return std::nullopt;
+  }
+  char text[48];
+  if (seconds == std::floor(seconds)) {
+    std::snprintf(text, sizeof text, "%.4s-%.2s-%.2sT%02d:%02d:%02dZ", date.c_str(), date.c_str() + 5, date.c_str() + 8,
+                  static_cast<int>(hours), static_cast<int>(minutes), static_cast<int>(seconds));
+  } else {
+    std::snprintf(text, sizeof text, "%.4s-%.2s-%.2sT%02d:%02d:%06.3fZ", date.c_str(), date.c_str() + 5,
+                  date.c_str() + 8, static_cast<int>(hours), static_cast<int>(minutes), seconds);
+  }
+  return std::string(text);
+}
+
+bool UpdateOf(const XpGPSRecord& record, XpXmpGps::Update* update) {
+  if (!Degrees(record.latitudeRef, record.latitude, 'S', &update->latitude) ||
+      !Degrees(record.longitudeRef, record.longitude, 'W', &update->longitude) || std::fabs(update->latitude) > 90 ||
+      std::fabs(update->longitude) > 180) {
+    return false;
+  }
+  if (record.altitude.IsValid() && record.altitude.denominator != 0) {
+    double metres = static_cast<double>(record.altitude.numerator) / record.altitude.denominator;
+    if (record.altitudeRef.IsValid() && record.altitudeRef.letter == 1) {
+      metres = -metres;
+    }
+    update->altitude = metres;
+  }
+  update->timeStamp = UtcTimeText(record);
+  // A fix with its real time is a new fix: what described the old one goes.
+  update->dropStale = update->timeStamp.has_value();
+  update->keepPadding = true;
+  return true;
+}
+
+// ---- One sidecar's replacement ----
+
+std::span<const std::uint8_t> Bytes(const std::string& text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+struct Stamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  [[nodiscard]] bool Same(const Stamp& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+Stamp StampOf(const struct stat& info) { return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim}; }
+
+// A sidecar or folder the user protected is not written: no write bit at all
+// (which even the superuser respects here), no write access, or the
+// immutable or append-only attribute.
+XpStatus CheckNotProtected(const std::string& path, const struct stat& info) {
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    return XpStatus::PictureReadOnly;
+  }
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY) {
+      return XpStatus::PictureReadOnly;
+    }
+    return XpStatusFromErrnoForPath(errno, path);
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) {
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
+      return XpStatus::PictureReadOnly;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+XpStatus CheckFolderNotProtected(const std::string& file) {
+  const PathParts parts = SplitPath(file);
+  const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    return XpStatusFromErrnoForPath(errno, folder);
+  }
+  return CheckNotProtected(folder, info);
+}
+
+// What one sidecar becomes.
+struct Planned {
+  std::string target;  // the file replaced (a symbolic link resolved), or created
+  bool create = false;
+  struct stat info {};
+  std::string before;  // the old bytes (for a new file: the template the position was set in)
+  std::string after;
+  XpXmpGps::SetOutcome set;
+};
+
+// The new sidecar's text before its position: the extension it belongs to.
+std::string NewSidecarTemplate(const std::string& extension) {
+  std::string escaped;
+  for (const char c : extension) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+         " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+         "  <rdf:Description rdf:about=\"\"\n"
+         "    xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\"\n"
+         "   photoshop:SidecarForExtension=\"" +
+         escaped +
+         "\"/>\n"
+         " </rdf:RDF>\n"
+         "</x:xmpmeta>\n";
+}
+
+XpStatus ReadSidecar(const std::string& path, Planned* plan) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+  if (resolved == nullptr) {
+    return XpStatusFromErrnoForPath(errno, path);
+  }
+  plan->target = resolved.get();
+  if (::stat(plan->target.c_str(), &plan->info) != 0) {
+    return XpStatusFromErrnoForPath(errno, plan->target);
+  }
+  if (!S_ISREG(plan->info.st_mode)) {
+    return XpStatus::AccessDenied;
+  }
+  if (auto st = CheckNotProtected(plan->target, plan->info); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = XpReadWholeFile(plan->target, XpXmpGps::kMaxPacketSize, &plan->before, XpStatus::XmpInvalid);
+      st != XpStatus::Ok) {
+    return st;
+  }
+  // The stamp that goes with the bytes read: a change in between is seen later.
+  struct stat again {};
+  if (::stat(plan->target.c_str(), &again) != 0 || !StampOf(again).Same(StampOf(plan->info))) {
+    return XpStatus::ChangedOnDisk;
+  }
+  return XpStatus::Ok;
+}
+
+// The new bytes hold the old ones but for the GPS properties (and the block
+// added for them): the same text once every GPS property is taken out of both.
+bool KeepsEverythingElse(const Planned& plan, std::span<const std::uint8_t> written) {
+  XpXmpGps::Edit oldStripped;
+  XpXmpGps::Edit newStripped;
+  if (XpXmpGps::RemoveGps(Bytes(plan.before), &oldStripped, /*keepPadding=*/true) != XpStatus::Ok ||
+      XpXmpGps::RemoveGps(written, &newStripped, /*keepPadding=*/true) != XpStatus::Ok) {
+    return false;
+  }
+  const std::vector<std::uint8_t>& a = oldStripped.packet;
+  const std::vector<std::uint8_t>& b = newStripped.packet;
+  const std::string& block = plan.set.insertedWithoutGps;
+  if (block.empty()) {
+    return a == b;
+  }
+  if (b.size() != a.size() + block.size()) {
+    return false;
+  }
+  const auto mismatch = std::mismatch(a.begin(), a.end(), b.begin());
+  const auto at = static_cast<std::size_t>(mismatch.first - a.begin());
+  return std::equal(block.begin(), block.end(), b.begin() + static_cast<std::ptrdiff_t>(at)) &&
+         std::equal(a.begin() + static_cast<std::ptrdiff_t>(at), a.end(),
+                    b.begin() + static_cast<std::ptrdiff_t>(at + block.size()));
+}
+
+// The written sidecar read back: it parses, holds the position written (or
+// none after a removal), and everything else of the old one.
+XpStatus CheckWritten(const Planned& plan, const std::optional<XpXmpGps::Update>& update, const std::string& path,
+                      const std::string& extension) {
+  std::string written;
+  if (XpReadWholeFile(path, XpXmpGps::kMaxPacketSize, &written, XpStatus::SidecarCheckFailed) != XpStatus::Ok ||
+      written != plan.after) {
+    return XpStatus::SidecarCheckFailed;
+  }
+  XpXmpGps::Position position;
+  const XpStatus read = XpXmpGps::ReadGps(Bytes(written), &position);
+  if (update) {
+    constexpr double kDegrees = 2e-8;  // the text keeps 1e-8 of a minute
+    constexpr double kMetres = 0.0015;
+    if (read != XpStatus::Ok || std::fabs(position.latitude - update->latitude) > kDegrees ||
+        std::fabs(position.longitude - update->longitude) > kDegrees ||
+        (update->altitude && (!position.altitude || std::fabs(*position.altitude - *update->altitude) > kMetres)) ||
+        (update->timeStamp && position.timeStamp != update->timeStamp)) {
+      return XpStatus::SidecarCheckFailed;
+    }
+  } else if (read != XpStatus::XmpNoPosition) {
+    return XpStatus::SidecarCheckFailed;
+  }
+  if (!KeepsEverythingElse(plan, Bytes(written))) {
+    return XpStatus::SidecarCheckFailed;
+  }
+  if (plan.create) {
+    std::optional<std::string> forExtension;
+    if (XpXmpGps::ReadProperty(Bytes(written), kPhotoshopNamespace, "SidecarForExtension", &forExtension) !=
+            XpStatus::Ok ||
+        forExtension != extension) {
+      return XpStatus::SidecarCheckFailed;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+XpStatus WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return n < 0 ? XpStatusFromErrno(errno) : XpStatus::DiskFull;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return XpStatus::Ok;
+}
+
+// Writes, checks and puts one planned sidecar in place.
+XpStatus Replace(const Planned& plan, const std::optional<XpXmpGps::Update>& update, const std::string& extension,
+                 const XpExifRewrite::Hooks& hooks) {
+  XpReplacementFile temp;
+  const unsigned mode = plan.create ? 0666U : static_cast<unsigned>(plan.info.st_mode & 07777);
+  if (auto st = temp.Create(plan.target, mode); st != XpStatus::Ok) {
+    return st;
+  }
+  if (!plan.create && ::fchmod(temp.Fd(), static_cast<mode_t>(mode)) != 0) {
+    return XpStatusFromErrno(errno);
+  }
+  if (auto st = WriteAll(temp.Fd(), plan.after); st != XpStatus::Ok) {
+    return st;
+  }
+  if (hooks.beforeCommit) {
+    if (auto st = hooks.beforeCommit(temp.Path()); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  if (!plan.create && (hooks.preserveModificationTime || XpExifRewrite::PreservesModificationTimeByDefault())) {
+    const timespec times[2] = {plan.info.st_atim, plan.info.st_mtim};
+    if (::futimens(temp.Fd(), times) != 0) {
+      return XpStatusFromErrno(errno);
+    }
+  }
+  if (auto st = temp.Flush(); st != XpStatus::Ok) {
+    return st;
+  }
+  if (auto st = CheckWritten(plan, update, temp.Path(), extension); st != XpStatus::Ok) {
+    return st;
+  }
+  if (plan.create) {
+    const XpStatus st = temp.CommitNew();
+    return st == XpStatus::AlreadyExists ? XpStatus::ChangedOnDisk : st;
+  }
+  // Someone else's write since the sidecar was read would be lost by the rename.
+  struct stat now {};
+  std::string current;
+  if (::stat(plan.target.c_str(), &now) != 0 || !StampOf(now).Same(StampOf(plan.info)) ||
+      XpReadWholeFile(plan.target, XpXmpGps::kMaxPacketSize, &current, XpStatus::ChangedOnDisk) != XpStatus::Ok ||
+      current != plan.before) {
+    return XpStatus::ChangedOnDisk;
+  }
+  return temp.Commit();
+}
+
+// The photo's own position, as its metadata gives it without a sidecar.
+bool PhotoHoldsPosition(const std::string& path) {
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return false;
+  }
+  XpPhotoMetadata::Reading reading;
+  (void)XpPhotoMetadata::Read(file, &reading);
+  return reading.source == XpPhotoMetadata::PositionSource::File;
+}
+
+// Writes (with `update`) or removes (without) the position in the sidecars of `path`.
+XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Update>& update, const Where& where,
+                       const XpExifRewrite::Hooks& hooks) {
+  const PathParts parts = SplitPath(path);
+  std::vector<Planned> plans;
+  if (where.createsSidecar) {
+    if (!update) {
+      return XpStatus::Ok;
+    }
+    if (auto st = CheckFolderNotProtected(where.sidecars.front()); st != XpStatus::Ok) {
+      return st;
+    }
+    Planned plan;
+    plan.target = where.sidecars.front();
+    plan.create = true;
+    plan.before = NewSidecarTemplate(parts.extension);
+    plans.push_back(std::move(plan));
+  } else {
+    for (const std::string& sidecar : where.sidecars) {
+      Planned plan;
+      if (auto st = ReadSidecar(sidecar, &plan); st != XpStatus::Ok) {
+        return st;
+      }
+      plans.push_back(std::move(plan));
+    }
+  }
+  // Every edit is made and found sound before any sidecar is replaced.
+  for (Planned& plan : plans) {
+    XpXmpGps::Edit edit;
+    if (update) {
+      if (auto st = XpXmpGps::SetGps(Bytes(plan.before), *update, /*version=*/true, &edit, &plan.set);
+          st != XpStatus::Ok) {
+        return st == XpStatus::InvalidArgument ? XpStatus::BadCoordinate : st;
+      }
+    } else if (auto st = XpXmpGps::RemoveGps(Bytes(plan.before), &edit, /*keepPadding=*/true); st != XpStatus::Ok) {
+      return st;
+    }
+    plan.after.assign(edit.packet.begin(), edit.packet.end());
+  }
+  for (const Planned& plan : plans) {
+    if (!plan.create && plan.after == plan.before) {
+      continue;
+    }
+    if (auto st = Replace(plan, update, parts.extension, hooks); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  return XpStatus::Ok;
+}
+
+}  // namespace
+
+std::string_view DestinationName(Destination destination) {
+  switch (destination) {
+    case Destination::InFile:
+      return "file";
+    case Destination::Sidecar:
+      return "sidecar";
+    case Destination::NotWritable:
+      break;
+  }
+  return "none";
+}
+
+std::vector<std::string> OwnSidecars(const std::string& path) {
+  const PathParts parts = SplitPath(path);
+  std::vector<std::string> own = XmpFilesFor(path);
+  if (parts.extension.empty()) {
+    return own;
+  }
+  std::optional<bool> shared;
+  for (const std::string& candidate : XmpFilesFor(parts.folder + parts.stem)) {
+    std::string bytes;
+    std::optional<std::string> forExtension;
+    if (XpReadWholeFile(candidate, XpXmpGps::kMaxPacketSize, &bytes) == XpStatus::Ok) {
+      (void)XpXmpGps::ReadProperty(Bytes(bytes), kPhotoshopNamespace, "SidecarForExtension", &forExtension);
+    }
+    bool belongs = false;
+    if (forExtension && !forExtension->empty()) {
+      belongs = Lower(*forExtension) == Lower(parts.extension);
+    } else {
+      if (!shared) {
+        shared = OtherPhotoSharesStem(parts);
+      }
+      belongs = !*shared;
+    }
+    if (belongs) {
+      own.push_back(candidate);
+    }
+  }
+  return own;
+}
+
+Where WhereWritten(const std::string& path) {
+  Where where;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    where.status = XpStatusFromErrnoForPath(errno, path);
+    return where;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    where.status = XpStatus::PhotoFormatUnknown;
+    return where;
+  }
+  XpFile file(path);
+  if (auto st = file.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
+    where.status = st;
+    return where;
+  }
+  XpPhotoFormat format = XpPhotoMetadata::SniffFile(path);
+  if (format == XpPhotoFormat::Tiff) {
+    // Magic 42 alone does not tell a DNG or a raw kind from a TIFF.
+    XpPhotoMetadata::Reading reading;
+    (void)XpPhotoMetadata::Read(file, &reading);
+    format = reading.format == XpPhotoFormat::Dng ? XpPhotoFormat::Dng : format;
+    if (format == XpPhotoFormat::Tiff && IsRawExtension(SplitPath(path).extension)) {
+      format = XpPhotoFormat::Dng;
+      const std::string lower = Lower(SplitPath(path).extension);
+      for (const auto& [extension, kind] : {std::pair{"nef", XpPhotoFormat::Nef}, std::pair{"nrw", XpPhotoFormat::Nrw},
+                                            std::pair{"pef", XpPhotoFormat::Pef}, std::pair{"srw", XpPhotoFormat::Srw},
+                                            std::pair{"arw", XpPhotoFormat::Arw}, std::pair{"iiq", XpPhotoFormat::Iiq},
+                                            std::pair{"cr2", XpPhotoFormat::Cr2}}) {
+        if (lower == extension) {
+          format = kind;
+        }
+      }
+    }
+  }
+  where.format = format;
+  switch (format) {
+    case XpPhotoFormat::Unknown:
+      where.status = XpStatus::PhotoFormatUnknown;
+      return where;
+    case XpPhotoFormat::Jpeg:
+      where.destination = Destination::InFile;
+      return where;
+    case XpPhotoFormat::Tiff:
+    case XpPhotoFormat::Png:
+    case XpPhotoFormat::Webp:
+      where.destination = Destination::InFile;
+      return where;
+    case XpPhotoFormat::Heic:
+    case XpPhotoFormat::Heif:
+    case XpPhotoFormat::Avif:
+    case XpPhotoFormat::Dng:
+    case XpPhotoFormat::Cr2:
+    case XpPhotoFormat::Nef:
+    case XpPhotoFormat::Nrw:
+    case XpPhotoFormat::Pef:
+    case XpPhotoFormat::Srw:
+    case XpPhotoFormat::Arw:
+    case XpPhotoFormat::Iiq:
+    case XpPhotoFormat::Rw2:
+    case XpPhotoFormat::Orf:
+    case XpPhotoFormat::Cr3:
+    case XpPhotoFormat::Raf:
+      break;
+  }
+  where.destination = Destination::Sidecar;
+  where.sidecars = OwnSidecars(path);
+  if (where.sidecars.empty()) {
+    where.sidecars.push_back(path + ".xmp");
+    where.createsSidecar = true;
+  }
+  return where;
+}
+
+XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
+  if (XpPhotoMetadata::SniffFile(path) == XpPhotoFormat::Jpeg) {
+    return XpExifRewrite::ReadGPS(path, record);
+  }
+  return XpPhotoMetadata::ReadGPS(path, record);
+}
+
+XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, const XpExifRewrite::Hooks& hooks,
+                  Where* whereOut) {
+  const Where where = WhereWritten(path);
+  if (whereOut != nullptr) {
+    *whereOut = where;
+  }
+  switch (where.destination) {
+    case Destination::NotWritable:
+      return where.status;
+    case Destination::InFile:
+      return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks)
+                                                 : XpInFileWrite::WriteGPSWith(path, record, hooks);
+    case Destination::Sidecar:
+      break;
+  }
+  XpXmpGps::Update update;
+  if (!UpdateOf(record, &update)) {
+    return XpStatus::BadCoordinate;
+  }
+  return WriteSidecars(path, update, where, hooks);
+}
+
+XpStatus RemoveGPS(const std::string& path, const XpExifRewrite::Hooks& hooks, Where* whereOut) {
+  Where where = WhereWritten(path);
+  if (whereOut != nullptr) {
+    *whereOut = where;
+  }
+  switch (where.destination) {
+    case Destination::NotWritable:
+      return where.status;
+    case Destination::InFile:
+      return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::RemoveGPS(path, hooks)
+                                                 : XpInFileWrite::RemoveGPSWith(path, hooks);
+    case Destination::Sidecar:
+      break;
+  }
+  if (PhotoHoldsPosition(path)) {
+    return XpStatus::PositionStaysInPhoto;
+  }
+  return WriteSidecars(path, std::nullopt, where, hooks);
+}
+
+}  // namespace XpPhotoWrite

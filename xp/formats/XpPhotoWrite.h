@@ -1,0 +1,107 @@
+#pragma once
+
+// Writing a position for a photo of any format this program reads, through
+// one entry point. The content decides where the position goes: into the file
+// for JPEG, PNG, WebP and plain TIFF, into
+// XMP sidecars for HEIC/HEIF/AVIF and every camera raw format, whose files are
+// never changed.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xp/base/XpStatus.h"
+#include "xp/formats/XpPhotoLayout.h"
+#include "xp/image/XpExifRewrite.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+namespace XpPhotoWrite {
+
+/// Where a photo's position is written.
+enum class Destination : std::uint8_t {
+  NotWritable,  ///< nowhere: `status` says why
+  InFile,       ///< into the photo's own metadata
+  Sidecar,      ///< into XMP sidecars beside the photo; the photo stays byte-identical
+};
+
+/// "file", "sidecar" or "none".
+[[nodiscard]] std::string_view DestinationName(Destination destination);
+
+/// The answer of WhereWritten.
+struct Where {
+  Destination destination = Destination::NotWritable;
+  XpPhotoFormat format = XpPhotoFormat::Unknown;
+  /// For NotWritable: 0x8620 for content this program does not read, the
+  /// open status for a file that cannot be read; 0 otherwise.
+  XpStatus status = XpStatus::Ok;
+  /// For Sidecar: the sidecars a write changes (each existing one that
+  /// belongs to the photo), or the one it creates.
+  std::vector<std::string> sidecars;
+  /// For Sidecar: true when no sidecar belongs to the photo yet, so that a
+  /// write creates `sidecars.front()` ("photo.ext.xmp").
+  bool createsSidecar = false;
+};
+
+/// Where a position of the photo at `path` goes, by its content. A plain TIFF
+/// structure whose name carries the extension of a camera raw kind counts as
+/// that raw kind.
+[[nodiscard]] Where WhereWritten(const std::string& path);
+
+/// The sidecars beside `path` that belong to it: every `photo.ext.xmp` (any
+/// case of ".xmp"), and every `photo.xmp` whose photoshop:SidecarForExtension
+/// names the photo's extension (any case) or, when it names none, that no
+/// other photo in the folder shares the base name with (any case).
+[[nodiscard]] std::vector<std::string> OwnSidecars(const std::string& path);
+
+/// The GPS record a write of the photo starts from: its GPS directory for a
+/// JPEG, what the photo shows otherwise (its sidecar's position first). 0x8601
+/// when it has none.
+[[nodiscard]] XpStatus ReadGPS(const std::string& path, XpGPSRecord& record);
+
+/// Writes `record` (whose latitude and longitude must be valid) where
+/// WhereWritten says.
+///
+/// In the file: a JPEG through XpExifRewrite::WriteGPS with every record
+/// element (replacing the whole directory) and `hooks`; PNG, WebP and TIFF
+/// through XpInFileWrite::WriteGPSWith.
+///
+/// To sidecars: each sidecar that belongs to the photo gets the position in
+/// its exif:GPS* properties; every other byte of it stays. A sidecar without
+/// a position gets a new rdf:Description block with it. Without any sidecar,
+/// "photo.ext.xmp" is created holding only the position and
+/// photoshop:SidecarForExtension. Coordinates are written "D,MM.mmmmmmmmK",
+/// the altitude as a rational with GPSAltitudeRef, GPSTimeStamp only when
+/// the record has both a time stamp and a date stamp (a fix with its real UTC
+/// time); such a fix also drops the sidecar's other GPS properties (speed,
+/// direction and the like), which belong to the old fix. Each sidecar goes
+/// through a temporary file beside it (hooks.beforeCommit runs on it), flushed,
+/// read back and checked (it parses, its position reads back equal, it holds
+/// every other byte of the old sidecar), then renamed over the sidecar (or
+/// into its new name, never over a file that appeared meanwhile); on any
+/// failure the sidecar stays byte-identical and the temporary file is removed.
+/// Every sidecar is prepared and checked before the first one is replaced.
+///
+/// Statuses: 0x8620 for a file this program does not read, 0x860B for a record without a
+/// writable latitude and longitude, 0x8609 for a protected sidecar (no write
+/// bit, no write access, immutable or append-only) or a protected folder
+/// when the sidecar must be created, 0x860A for a sidecar changed (or created)
+/// by someone else meanwhile, 0x8618 for a sidecar that is not well-formed
+/// XMP or too large, 0x8624 when the written sidecar does not check out,
+/// 0x810A when no temporary name is free, the JPEG path's statuses, else the
+/// file status. `*where`, when given, receives WhereWritten's answer.
+[[nodiscard]] XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record,
+                                const XpExifRewrite::Hooks& hooks = {}, Where* where = nullptr);
+
+/// Removes the position. In the file: XpExifRewrite::RemoveGPS, or
+/// XpInFileWrite::RemoveGPSWith for PNG, WebP and TIFF. To sidecars:
+/// every exif:GPS* property (and a drone's position properties) is taken out
+/// of each sidecar that belongs to the photo, through the same temporary
+/// file, checks and rename; no sidecar is created. When the photo's own
+/// metadata holds a position (which is never changed for these kinds), the
+/// position would come back on the next read: 0x8623, and nothing is changed.
+/// Otherwise the statuses of WriteGPS.
+[[nodiscard]] XpStatus RemoveGPS(const std::string& path, const XpExifRewrite::Hooks& hooks = {},
+                                 Where* where = nullptr);
+
+}  // namespace XpPhotoWrite

@@ -1,0 +1,492 @@
+// Writing positions for photos of every read format: where each kind's
+// position goes, XMP sidecars written beside photos that stay byte-identical,
+// existing sidecars that keep every other byte, and the refusals, each with
+// what stays on disk. exiftool reads the written sidecars back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "xp/formats/XpPhotoMetadata.h"
+#include "xp/formats/XpPhotoWrite.h"
+#include "xp/tests/JpegTestSupport.h"
+#include "xp/tests/TestSupport.h"
+#include "xp/tests/TiffTestSupport.h"
+#include "xp/tiff/XpGPSRecord.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using XpPhotoWrite::Destination;
+
+const fs::path kTestData(TV_TESTDATA_DIR);
+const fs::path kCrafted = kTestData / "formats" / "crafted";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string Copy(const fs::path& from, const testsupport::TempDir& dir, const std::string& name) {
+  const std::string to = dir / name;
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  return to;
+}
+
+// A record at the given place, written as degrees and decimal minutes like a hand move.
+XpGPSRecord RecordAt(double latitude, double longitude) {
+  XpGPSRecord record;
+  const auto set = [](double value, char positive, char negative, XpGPSRef* ref, XpGPSRational3* rationals) {
+    const double magnitude = std::fabs(value);
+    const double whole = std::floor(magnitude);
+    ref->letter = static_cast<char16_t>(value < 0 ? negative : positive);
+    ref->valid = 1;
+    rationals->numerators = {static_cast<std::uint32_t>(whole),
+                             static_cast<std::uint32_t>(std::llround((magnitude - whole) * 60 * 1000000)), 0};
+    rationals->denominators = {1, 1000000, 1};
+    rationals->valid = 1;
+  };
+  record.version.bytes = {2, 3, 0, 0};
+  record.version.valid = 1;
+  set(latitude, 'N', 'S', &record.latitudeRef, &record.latitude);
+  set(longitude, 'E', 'W', &record.longitudeRef, &record.longitude);
+  return record;
+}
+
+// exiftool's reading of one file, or a null value when it cannot run.
+tifftest::Json Exiftool(const std::string& path) {
+  const auto out = jpegtest::RunCommand("exiftool -n -j -GPS:all -XMP:all '" + path + "' 2>/dev/null");
+  if (!out) {
+    return {};
+  }
+  auto parsed = tifftest::JsonReader(std::string(out->begin(), out->end())).Parse();
+  if (!parsed || parsed->items.empty()) {
+    return {};
+  }
+  return parsed->items[0];
+}
+
+bool HaveExiftool() { return jpegtest::RunCommand("exiftool -ver >/dev/null 2>&1").has_value(); }
+
+// No temporary file of a replacement is left in the folder.
+std::vector<std::string> Leftovers(const testsupport::TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.Path())) {
+    if (entry.path().filename().string().find(".tvtmp-") != std::string::npos) {
+      names.push_back(entry.path().filename().string());
+    }
+  }
+  return names;
+}
+
+const std::string kElementSidecar =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\" x:xmptk=\"Some Toolkit 1.0\">\n"
+    " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+    "  <rdf:Description rdf:about=\"\"\n"
+    "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+    "    xmlns:exif=\"http://ns.adobe.com/exif/1.0/\"\n"
+    "    xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+    "   <xmp:Rating>4</xmp:Rating>\n"
+    "   <exif:GPSLatitude>10,30.0N</exif:GPSLatitude>\n"
+    "   <exif:GPSLongitude>20,15.0E</exif:GPSLongitude>\n"
+    "   <exif:GPSSpeed>5/1</exif:GPSSpeed>\n"
+    "   <dc:subject>\n"
+    "    <rdf:Bag>\n"
+    "     <rdf:li>harbour &amp; boats</rdf:li>\n"
+    "    </rdf:Bag>\n"
+    "   </dc:subject>\n"
+    "  </rdf:Description>\n"
+    " </rdf:RDF>\n"
+    "</x:xmpmeta>\n";
+
+const std::string kAttributeSidecarWithoutGps =
+    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+    "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+    "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+    "   xmlns:crs=\"http://ns.adobe.com/camera-raw-settings/1.0/\"\n"
+    "   xmp:Rating=\"2\" crs:Exposure2012=\"+0.35\" crs:Temperature=\"5200\"/>\n"
+    "</rdf:RDF>\n"
+    "</x:xmpmeta>\n";
+
+TEST(PhotoWrite, EachKindIsWrittenWhereItsContentSays) {
+  testsupport::TempDir dir;
+  struct Case {
+    fs::path source;
+    std::string name;
+    Destination destination;
+    XpStatus status;
+  };
+  const Case cases[] = {
+      {kTestData / "camera" / "exifpy-45-gps_ifd.jpg", "a.jpg", Destination::InFile, XpStatus::Ok},
+      // A JPEG named like a raw file is still written in the file.
+      {kTestData / "camera" / "exifpy-45-gps_ifd.jpg", "b.cr2", Destination::InFile, XpStatus::Ok},
+      {kCrafted / "png-exif.png", "c.png", Destination::InFile, XpStatus::Ok},
+      {kCrafted / "webp-exif-xmp.webp", "d.webp", Destination::InFile, XpStatus::Ok},
+      {kCrafted / "tiff-ii.tif", "e.tif", Destination::InFile, XpStatus::Ok},
+      {kCrafted / "heic-like.heic", "f.heic", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "avif-like.avif", "g.avif", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "cr2-like.cr2", "h.cr2", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "cr3-like.cr3", "i.cr3", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "dng-like.dng", "j.dng", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "orf-like.orf", "k.orf", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "rw2-like.rw2", "l.rw2", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "raf-like.raf", "m.raf", Destination::Sidecar, XpStatus::Ok},
+      // A plain TIFF structure named like a raw kind is that raw kind.
+      {kCrafted / "tiff-nogps.tif", "n.NEF", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "tiff-nogps.tif", "o.arw", Destination::Sidecar, XpStatus::Ok},
+      {kCrafted / "oracle.jsonl", "p.jpg", Destination::NotWritable, XpStatus::PhotoFormatUnknown},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Copy(c.source, dir, c.name);
+    const XpPhotoWrite::Where where = XpPhotoWrite::WhereWritten(path);
+    EXPECT_EQ(where.destination, c.destination);
+    EXPECT_EQ(where.status, c.status);
+    if (c.destination == Destination::Sidecar) {
+      ASSERT_EQ(where.sidecars.size(), 1U);
+      EXPECT_EQ(where.sidecars[0], path + ".xmp");
+      EXPECT_TRUE(where.createsSidecar);
+    } else {
+      EXPECT_TRUE(where.sidecars.empty());
+    }
+  }
+  EXPECT_EQ(XpPhotoWrite::WhereWritten(dir / "missing.cr2").status, XpStatus::FileNotFound);
+  EXPECT_EQ(XpPhotoWrite::WhereWritten(dir.Path()).status, XpStatus::PhotoFormatUnknown);
+  EXPECT_EQ(XpPhotoWrite::WhereWritten(Copy(kCrafted / "tiff-nogps.tif", dir, "q.nef")).format, XpPhotoFormat::Nef);
+  EXPECT_EQ(XpPhotoWrite::DestinationName(Destination::Sidecar), "sidecar");
+  EXPECT_EQ(XpPhotoWrite::DestinationName(Destination::InFile), "file");
+  EXPECT_EQ(XpPhotoWrite::DestinationName(Destination::NotWritable), "none");
+}
+
+TEST(PhotoWrite, ANewSidecarHoldsThePositionAndThePhotoStaysByteIdentical) {
+  const bool exiftool = HaveExiftool();
+  testsupport::TempDir dir;
+  for (const char* name : {"heic-like.heic", "avif-like.avif", "cr2-like.cr2", "cr3-like.cr3", "dng-like.dng",
+                           "orf-like.orf", "orf-mm-like.orf", "rw2-like.rw2", "raf-like.raf"}) {
+    SCOPED_TRACE(name);
+    const std::string path = Copy(kCrafted / name, dir, name);
+    const std::string before = ReadAll(path);
+    XpGPSRecord record = RecordAt(-35.2809, 149.13);
+    record.altitudeRef.letter = 1;
+    record.altitudeRef.valid = 1;
+    record.altitude.numerator = 4250;
+    record.altitude.denominator = 100;
+    record.altitude.valid = 1;
+    XpPhotoWrite::Where where;
+    ASSERT_EQ(XpPhotoWrite::WriteGPS(path, record, {}, &where), XpStatus::Ok);
+    EXPECT_EQ(where.destination, Destination::Sidecar);
+    EXPECT_EQ(ReadAll(path), before);
+    const std::string sidecar = path + ".xmp";
+    ASSERT_TRUE(fs::exists(sidecar));
+    EXPECT_TRUE(Leftovers(dir).empty());
+
+    // The reader takes the sidecar's position over the photo's own.
+    XpPhotoMetadata::Reading reading;
+    (void)XpPhotoMetadata::Read(path, &reading);
+    EXPECT_EQ(reading.source, XpPhotoMetadata::PositionSource::Sidecar);
+    EXPECT_EQ(reading.sidecar, sidecar);
+    XpGPSRecord back;
+    ASSERT_EQ(XpPhotoWrite::ReadGPS(path, back), XpStatus::Ok);
+    EXPECT_EQ(back.latitudeRef.letter, u'S');
+    EXPECT_EQ(back.longitudeRef.letter, u'E');
+    EXPECT_EQ(back.altitudeRef.letter, 1);
+
+    // A second write updates the sidecar it made.
+    ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1.5, -2.25)), XpStatus::Ok);
+    EXPECT_EQ(XpPhotoWrite::WhereWritten(path).sidecars, std::vector<std::string>{sidecar});
+    EXPECT_FALSE(XpPhotoWrite::WhereWritten(path).createsSidecar);
+    EXPECT_EQ(ReadAll(path), before);
+    if (exiftool) {
+      const tifftest::Json o = Exiftool(sidecar);
+      ASSERT_FALSE(o.IsNull());
+      EXPECT_NEAR(o["GPSLatitude"].number, 1.5, 1e-8);
+      EXPECT_NEAR(o["GPSLongitude"].number, -2.25, 1e-8);
+      // The old fix's altitude stays with a hand move that does not set one.
+      EXPECT_NEAR(o["GPSAltitude"].number, 42.5, 1e-9);
+      EXPECT_EQ(o["GPSAltitudeRef"].number, 1);
+      EXPECT_EQ(o["GPSVersionID"].text, "2.3.0.0");
+      const std::string extension = std::string(name).substr(std::string(name).rfind('.') + 1);
+      EXPECT_EQ(o["SidecarForExtension"].text, extension);
+      EXPECT_FALSE(o.Has("GPSDateTime"));
+    }
+    // Nothing but the position and the extension.
+    const std::string text = ReadAll(sidecar);
+    EXPECT_NE(text.find("exif:GPSLatitude=\"1,30.00000000N\""), std::string::npos) << text;
+    EXPECT_NE(text.find("exif:GPSLongitude=\"2,15.00000000W\""), std::string::npos) << text;
+  }
+}
+
+TEST(PhotoWrite, AFixWithItsUtcTimeWritesTheTimeStampAndDropsTheOldFixsDetails) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "tiff-nogps.tif", dir, "fix.dng");
+  const std::string sidecar = dir / "fix.dng.xmp";
+  WriteText(sidecar, kElementSidecar);
+  XpGPSRecord record = RecordAt(48.1, 11.5);
+  record.timeStamp.numerators = {13, 40, 26};
+  record.timeStamp.denominators = {1, 1, 1};
+  record.timeStamp.valid = 1;
+  const std::string date = "2009:06:24";
+  std::copy(date.begin(), date.end(), record.dateStamp.text.begin());
+  record.dateStamp.valid = 1;
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(path, record), XpStatus::Ok);
+  const std::string text = ReadAll(sidecar);
+  EXPECT_NE(text.find("<exif:GPSTimeStamp>2009-06-24T13:40:26Z</exif:GPSTimeStamp>"), std::string::npos) << text;
+  EXPECT_EQ(text.find("GPSSpeed"), std::string::npos) << text;
+  EXPECT_NE(text.find("<rdf:li>harbour &amp; boats</rdf:li>"), std::string::npos);
+  if (HaveExiftool()) {
+    const tifftest::Json o = Exiftool(sidecar);
+    ASSERT_FALSE(o.IsNull());
+    EXPECT_EQ(o["GPSDateTime"].text, "2009:06:24 13:40:26Z");
+    EXPECT_NEAR(o["GPSLatitude"].number, 48.1, 1e-8);
+    EXPECT_EQ(o["Rating"].number, 4);
+  }
+}
+
+TEST(PhotoWrite, AnExistingSidecarKeepsEveryOtherByte) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "cr2-like.cr2", dir, "IMG_7.CR2");
+  const std::string photo = ReadAll(path);
+
+  // Element form with a position: only the values change (a hand move keeps
+  // the speed, which the record does not describe).
+  const std::string sidecar = dir / "IMG_7.CR2.xmp";
+  WriteText(sidecar, kElementSidecar);
+  ::chmod(sidecar.c_str(), 0640);
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(-10.5, -20.25)), XpStatus::Ok);
+  std::string expected = kElementSidecar;
+  expected.replace(expected.find("10,30.0N"), 8, "10,30.00000000S");
+  expected.replace(expected.find("20,15.0E"), 8, "20,15.00000000W");
+  EXPECT_EQ(ReadAll(sidecar), expected);
+  EXPECT_EQ(ReadAll(path), photo);
+  struct stat info {};
+  ASSERT_EQ(::stat(sidecar.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640U);
+
+  // Attribute form without a position: a block is added, the rest stays.
+  WriteText(sidecar, kAttributeSidecarWithoutGps);
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(35.0, 135.5)), XpStatus::Ok);
+  const std::string written = ReadAll(sidecar);
+  const std::size_t block = written.find(" <rdf:Description rdf:about=\"\" xmlns:rdf=");
+  ASSERT_NE(block, std::string::npos) << written;
+  // The block ends with the line break that stood in front of the end tag.
+  const std::size_t blockEnd = written.find("/>", block) + 3;
+  EXPECT_EQ(written.substr(0, block) + written.substr(blockEnd), kAttributeSidecarWithoutGps) << written;
+  if (HaveExiftool()) {
+    const tifftest::Json o = Exiftool(sidecar);
+    ASSERT_FALSE(o.IsNull());
+    EXPECT_NEAR(o["GPSLatitude"].number, 35.0, 1e-8);
+    EXPECT_NEAR(o["GPSLongitude"].number, 135.5, 1e-8);
+    EXPECT_EQ(o["Rating"].number, 2);
+    EXPECT_EQ(o["ColorTemperature"].number, 5200);
+    EXPECT_EQ(o["Exposure2012"].text, "+0.35");
+  }
+  EXPECT_EQ(ReadAll(path), photo);
+}
+
+TEST(PhotoWrite, ABaseNameSidecarIsUpdatedOnlyWhenItBelongsToThePhoto) {
+  testsupport::TempDir dir;
+  const std::string raw = Copy(kCrafted / "cr3-like.cr3", dir, "IMG_1.CR3");
+  const std::string shared = dir / "IMG_1.xmp";
+
+  // Alone in the folder: IMG_1.xmp is the raw file's.
+  WriteText(shared, kElementSidecar);
+  EXPECT_EQ(XpPhotoWrite::OwnSidecars(raw), std::vector<std::string>{shared});
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(raw, RecordAt(5, 6)), XpStatus::Ok);
+  EXPECT_NE(ReadAll(shared).find("5,00.00000000N"), std::string::npos);
+  EXPECT_FALSE(fs::exists(raw + ".xmp"));
+
+  // A JPEG shares the base name: the unmarked IMG_1.xmp is left alone and
+  // the raw file gets a sidecar of its own.
+  Copy(kTestData / "camera" / "exifpy-45-gps_ifd.jpg", dir, "img_1.jpg");
+  WriteText(shared, kElementSidecar);
+  EXPECT_TRUE(XpPhotoWrite::OwnSidecars(raw).empty());
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(raw, RecordAt(7, 8)), XpStatus::Ok);
+  EXPECT_EQ(ReadAll(shared), kElementSidecar);
+  EXPECT_TRUE(fs::exists(raw + ".xmp"));
+  fs::remove(raw + ".xmp");
+
+  // Marked for the raw file's extension (any case), it is the raw file's again.
+  std::string marked = kElementSidecar;
+  marked.replace(marked.find("   <xmp:Rating>"), 0,
+                 "   <photoshop:SidecarForExtension xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\">cr3"
+                 "</photoshop:SidecarForExtension>\n");
+  WriteText(shared, marked);
+  EXPECT_EQ(XpPhotoWrite::OwnSidecars(raw), std::vector<std::string>{shared});
+  // Both sidecars of the photo are updated, in either case of the extension.
+  const std::string own = dir / "IMG_1.CR3.XMP";
+  WriteText(own, kAttributeSidecarWithoutGps);
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(raw, RecordAt(9, 10)), XpStatus::Ok);
+  EXPECT_NE(ReadAll(shared).find("9,00.00000000N"), std::string::npos);
+  EXPECT_NE(ReadAll(own).find("9,00.00000000N"), std::string::npos);
+  XpGPSRecord back;
+  ASSERT_EQ(XpPhotoMetadata::ReadGPS(raw, back), XpStatus::Ok);
+  EXPECT_EQ(back.latitude.numerators[0], 9U);
+
+  // Marked for another extension, it is not.
+  marked.replace(marked.find(">cr3<"), 5, ">JPG<");
+  WriteText(shared, marked);
+  fs::remove(dir / "img_1.jpg");
+  EXPECT_EQ(XpPhotoWrite::OwnSidecars(raw), std::vector<std::string>{own});
+}
+
+TEST(PhotoWrite, RemovingTakesOutTheSidecarsPositionAndNothingElse) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "tiff-nogps.tif", dir, "plain.pef");
+  const std::string photo = ReadAll(path);
+  // Without a sidecar there is nothing to remove, and nothing is created.
+  ASSERT_EQ(XpPhotoWrite::RemoveGPS(path), XpStatus::Ok);
+  EXPECT_FALSE(fs::exists(path + ".xmp"));
+
+  const std::string sidecar = path + ".xmp";
+  WriteText(sidecar, kElementSidecar);
+  ASSERT_EQ(XpPhotoWrite::RemoveGPS(path), XpStatus::Ok);
+  std::string expected = kElementSidecar;
+  for (const char* line :
+       {"\n   <exif:GPSLatitude>10,30.0N</exif:GPSLatitude>", "\n   <exif:GPSLongitude>20,15.0E</exif:GPSLongitude>",
+        "\n   <exif:GPSSpeed>5/1</exif:GPSSpeed>"}) {
+    expected.erase(expected.find(line), std::string(line).size());
+  }
+  EXPECT_EQ(ReadAll(sidecar), expected);
+  EXPECT_EQ(ReadAll(path), photo);
+  XpGPSRecord back;
+  EXPECT_EQ(XpPhotoMetadata::ReadGPS(path, back), XpStatus::NoExif);
+  if (HaveExiftool()) {
+    const tifftest::Json o = Exiftool(sidecar);
+    ASSERT_FALSE(o.IsNull());
+    EXPECT_FALSE(o.Has("GPSLatitude"));
+    EXPECT_EQ(o["Rating"].number, 4);
+  }
+}
+
+TEST(PhotoWrite, RemovingFromARawFileThatHoldsItsOwnPositionIsRefused) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "dng-like.dng", dir, "own.dng");
+  const std::string photo = ReadAll(path);
+  const std::string sidecar = path + ".xmp";
+  WriteText(sidecar, kElementSidecar);
+  EXPECT_EQ(XpPhotoWrite::RemoveGPS(path), XpStatus::PositionStaysInPhoto);
+  EXPECT_EQ(ReadAll(sidecar), kElementSidecar);
+  EXPECT_EQ(ReadAll(path), photo);
+  // Also without a sidecar: the position the photo shows stays.
+  fs::remove(sidecar);
+  EXPECT_EQ(XpPhotoWrite::RemoveGPS(path), XpStatus::PositionStaysInPhoto);
+  EXPECT_FALSE(fs::exists(sidecar));
+}
+
+TEST(PhotoWrite, ProtectedSidecarsAndFoldersAreRefusedAndStayAsTheyWere) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "rw2-like.rw2", dir, "p.rw2");
+  const std::string photo = ReadAll(path);
+  const std::string sidecar = path + ".xmp";
+  WriteText(sidecar, kElementSidecar);
+  ASSERT_EQ(::chmod(sidecar.c_str(), 0444), 0);
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1, 2)), XpStatus::PictureReadOnly);
+  EXPECT_EQ(XpPhotoWrite::RemoveGPS(path), XpStatus::PositionStaysInPhoto);
+  EXPECT_EQ(ReadAll(sidecar), kElementSidecar);
+  EXPECT_EQ(ReadAll(path), photo);
+  EXPECT_TRUE(Leftovers(dir).empty());
+
+  // A folder nobody may write: no sidecar is created in it.
+  testsupport::TempDir locked;
+  const std::string inLocked = Copy(kCrafted / "raf-like.raf", locked, "r.raf");
+  ASSERT_EQ(::chmod(locked.Path().c_str(), 0555), 0);
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(inLocked, RecordAt(1, 2)), XpStatus::PictureReadOnly);
+  ASSERT_EQ(::chmod(locked.Path().c_str(), 0755), 0);
+  EXPECT_FALSE(fs::exists(inLocked + ".xmp"));
+  EXPECT_EQ(ReadAll(inLocked), ReadAll((kCrafted / "raf-like.raf").string()));
+}
+
+TEST(PhotoWrite, ASidecarChangedOrCreatedMeanwhileIsNotOverwritten) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "orf-like.orf", dir, "c.orf");
+  const std::string sidecar = path + ".xmp";
+  WriteText(sidecar, kElementSidecar);
+  const std::string theirs = kAttributeSidecarWithoutGps;
+  XpExifRewrite::Hooks hooks;
+  hooks.beforeCommit = [&](const std::string&) {
+    WriteText(sidecar, theirs);
+    return XpStatus::Ok;
+  };
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1, 2), hooks), XpStatus::ChangedOnDisk);
+  EXPECT_EQ(ReadAll(sidecar), theirs);
+  EXPECT_TRUE(Leftovers(dir).empty());
+
+  // Another program creates the sidecar while the new one is being written.
+  fs::remove(sidecar);
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1, 2), hooks), XpStatus::ChangedOnDisk);
+  EXPECT_EQ(ReadAll(sidecar), theirs);
+  EXPECT_TRUE(Leftovers(dir).empty());
+
+  // A written sidecar that does not read back as meant is not put in place.
+  hooks.beforeCommit = [](const std::string& temp) {
+    std::ofstream(temp, std::ios::app) << "<!-- more -->";
+    return XpStatus::Ok;
+  };
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1, 2), hooks), XpStatus::SidecarCheckFailed);
+  EXPECT_EQ(ReadAll(sidecar), theirs);
+  EXPECT_TRUE(Leftovers(dir).empty());
+}
+
+TEST(PhotoWrite, UnwritableInputIsRefusedAndNothingChanges) {
+  testsupport::TempDir dir;
+  // A damaged sidecar is not rewritten.
+  const std::string path = Copy(kCrafted / "heic-like.heic", dir, "d.heic");
+  const std::string sidecar = path + ".xmp";
+  const std::string broken = kElementSidecar.substr(0, 200);
+  WriteText(sidecar, broken);
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1, 2)), XpStatus::XmpInvalid);
+  EXPECT_EQ(ReadAll(sidecar), broken);
+  // A record without a writable position.
+  fs::remove(sidecar);
+  XpGPSRecord empty;
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, empty), XpStatus::BadCoordinate);
+  XpGPSRecord far = RecordAt(1, 2);
+  far.latitude.numerators[0] = 95;
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, far), XpStatus::BadCoordinate);
+  EXPECT_FALSE(fs::exists(sidecar));
+  // PNG, WebP and TIFF are written in the file: no sidecar.
+  for (const char* name : {"png-exif.png", "webp-exif-xmp.webp", "tiff-ii.tif"}) {
+    const std::string other = Copy(kCrafted / name, dir, name);
+    XpPhotoWrite::Where where;
+    EXPECT_EQ(XpPhotoWrite::WriteGPS(other, RecordAt(1, 2), {}, &where), XpStatus::Ok) << name;
+    EXPECT_EQ(where.destination, Destination::InFile);
+    XpGPSRecord back;
+    ASSERT_EQ(XpPhotoMetadata::ReadGPS(other, back), XpStatus::Ok) << name;
+    EXPECT_EQ(back.latitude.numerators[0], 1U) << name;
+    EXPECT_EQ(XpPhotoWrite::RemoveGPS(other), XpStatus::Ok) << name;
+    EXPECT_FALSE(fs::exists(other + ".xmp"));
+  }
+  // Content it does not read.
+  const std::string text = dir / "notes.cr2";
+  WriteText(text, "not a photo");
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(text, RecordAt(1, 2)), XpStatus::PhotoFormatUnknown);
+  EXPECT_EQ(ReadAll(text), "not a photo");
+}
+
+TEST(PhotoWrite, AJpegIsStillWrittenInItsFile) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kTestData / "camera" / "exifpy-45-gps_ifd.jpg", dir, "in.jpg");
+  XpExifRewrite::Hooks hooks;
+  hooks.dateTime = "2024:01:02 03:04:05";
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(12.5, 45.25), hooks), XpStatus::Ok);
+  EXPECT_FALSE(fs::exists(path + ".xmp"));
+  XpGPSRecord back;
+  ASSERT_EQ(XpExifRewrite::ReadGPS(path, back), XpStatus::Ok);
+  EXPECT_EQ(back.latitude.numerators[0], 12U);
+  EXPECT_EQ(back.longitude.numerators[0], 45U);
+  ASSERT_EQ(XpPhotoWrite::RemoveGPS(path), XpStatus::Ok);
+  EXPECT_EQ(XpExifRewrite::ReadGPS(path, back), XpStatus::NoExif);
+}
+
+}  // namespace
