@@ -195,6 +195,20 @@ constexpr std::array kTexts = {
                 "or take the photo off the map.",
                 "Exifデータが壊れたファイル: もう一度保存しても書き込めません。別のプログラムでファイルを修復するか、"
                 "写真を地図から外してください。"},
+    BuiltInText{"advice/notwritable",
+                "Files that are not photos this program reads: saving again does not help. Their new locations "
+                "stay on the map.",
+                "このプログラムが読めない写真ファイル: もう一度保存しても書き込めません。新しい位置は地図に残ります。"},
+    BuiltInText{"advice/positioninphoto",
+                "Photos that keep a location in their own data: that location stays in the photo file, which is "
+                "never changed for these kinds; remove it with another program if it must go.",
+                "写真自体のデータに位置情報がある写真: この種類の写真ファイルは変更しないため、位置情報は残ります。"
+                "消す必要がある場合は別のプログラムで削除してください。"},
+    BuiltInText{"advice/sidecardamaged",
+                "Photos with a damaged XMP sidecar: repair or remove the sidecar (the photo's name with .xmp), "
+                "then save again.",
+                "XMPサイドカーが壊れた写真: サイドカー(写真の名前に .xmp を付けたファイル)を修復するか削除してから、"
+                "もう一度保存してください。"},
     BuiltInText{"advice/diskfull", "Disk full: free some space on the disk, then save again.",
                 "ディスクの空き不足: ディスクの空き容量を増やしてから、もう一度保存してください。"},
     BuiltInText{"advice/declined", "Pictures you chose not to change: save again and answer Yes to change them.",
@@ -215,6 +229,16 @@ constexpr std::array kTexts = {
     BuiltInText{"writeback/toomanysegments",
                 "the file has far more JPEG segments than a photo has, so it is left alone",
                 "JPEGのセグメントが写真としては多すぎるため、ファイルはそのままにしました"},
+    BuiltInText{"writeback/notwritable",
+                "its content is no photo this program reads any more, so the file is left unchanged",
+                "このプログラムが読める写真ではなくなったため、ファイルはそのままにしました"},
+    BuiltInText{"writeback/positioninphoto",
+                "the photo keeps a location in its own data, which is never changed for this kind of photo, so "
+                "nothing was removed",
+                "写真自体のデータに位置情報があり、この種類の写真は変更しないため、何も削除していません"},
+    BuiltInText{"writeback/sidecardamaged",
+                "its XMP sidecar is damaged or could not be written correctly, so it is left unchanged",
+                "XMPサイドカーが壊れているか正しく書き込めなかったため、そのままにしました"},
     BuiltInText{"writeback/other", "the file could not be written (error %s)",
                 "ファイルに書き込めませんでした(エラー %s)"},
 

@@ -24,6 +24,12 @@ QString WriteFailureText(const WriteFailure& failure) {
       return strings.Text(QStringLiteral("writeback/badcoordinate"));
     case WriteFailureReason::TooManySegments:
       return strings.Text(QStringLiteral("writeback/toomanysegments"));
+    case WriteFailureReason::NotWritable:
+      return strings.Text(QStringLiteral("writeback/notwritable"));
+    case WriteFailureReason::PositionInPhoto:
+      return strings.Text(QStringLiteral("writeback/positioninphoto"));
+    case WriteFailureReason::SidecarDamaged:
+      return strings.Text(QStringLiteral("writeback/sidecardamaged"));
     case WriteFailureReason::Other:
       break;
   }
@@ -55,6 +61,12 @@ const char* AdviceKey(WriteFailureReason reason) {
       return "advice/declined";
     case WriteFailureReason::BadCoordinate:
       return "advice/badcoordinate";
+    case WriteFailureReason::NotWritable:
+      return "advice/notwritable";
+    case WriteFailureReason::PositionInPhoto:
+      return "advice/positioninphoto";
+    case WriteFailureReason::SidecarDamaged:
+      return "advice/sidecardamaged";
     case WriteFailureReason::Other:
       break;
   }

@@ -12,6 +12,8 @@
 #include "xp/base/XpCalendar.h"
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpFileType.h"
+#include "xp/formats/XpPhotoMetadata.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tiff/XpGPSRecord.h"
@@ -150,7 +152,19 @@ std::string FormatClockOffset(std::int64_t seconds) {
 bool ReadPhotoTime(const std::string& path, PhotoTime* out) {
   XpDateTime local;
   if (!GetCaptureTime(path, local) || !local.IsValid()) {
-    return false;
+    // A photo of another format: the capture time and zone of its Exif directory.
+    const XpPhotoFormat format = XpPhotoMetadata::SniffFile(path);
+    if (format == XpPhotoFormat::Unknown || format == XpPhotoFormat::Jpeg) {
+      return false;
+    }
+    XpPhotoMetadata::Reading reading;
+    (void)XpPhotoMetadata::Read(path, &reading);
+    if (reading.dateTimeOriginal.empty() || !XpParseExifDateTime(reading.dateTimeOriginal, local) || !local.IsValid()) {
+      return false;
+    }
+    out->local = local;
+    out->zoneSeconds = ParseZoneOffset(reading.offsetTimeOriginal);
+    return true;
   }
   out->local = local;
   out->zoneSeconds.reset();
@@ -418,7 +432,7 @@ XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix, bool preserv
   }
   XpGPSRecord record;
   // A photo without GPS tags starts from an empty record.
-  if (XpExifRewrite::ReadGPS(path, record) != XpStatus::Ok) {
+  if (XpPhotoWrite::ReadGPS(path, record) != XpStatus::Ok) {
     record.Reset();
   }
   if (const XpStatus filled = FillGeotagRecord(fix, &record); filled != XpStatus::Ok) {
@@ -426,6 +440,5 @@ XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix, bool preserv
   }
   XpExifRewrite::Hooks hooks;
   hooks.preserveModificationTime = preserveModificationTime;
-  return PhotoJournal::Record(path,
-                              [&] { return XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks); });
+  return PhotoJournal::RecordPositionWrite(path, [&] { return XpPhotoWrite::WriteGPS(path, record, hooks); });
 }

@@ -48,6 +48,9 @@ enum class WriteFailureReason {
   Declined,         ///< the user chose not to change another maker's picture
   BadCoordinate,    ///< the new position is not a valid coordinate text
   TooManySegments,  ///< the JPEG stream has an absurd number of marker segments
+  NotWritable,      ///< content this program cannot write a position for; unchanged
+  PositionInPhoto,  ///< a removal from a photo whose own metadata keeps its position (never changed there)
+  SidecarDamaged,   ///< the photo's XMP sidecar is not well-formed, or the written one did not check out
   Other,            ///< anything else; the status (and the system's text, when known) says more
 };
 

@@ -19,6 +19,8 @@
 #include "xp/base/XpReplaceFile.h"
 #include "xp/base/XpSha256.h"
 #include "xp/base/XpSpecialFolder.h"
+#include "xp/formats/XpPhotoMetadata.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/tiff/XpGPSRecord.h"
 
@@ -340,7 +342,16 @@ bool PhotoJournal::ParseEntry(std::string_view bytes, Entry* entry) {
 
 std::string PhotoJournal::PositionOf(const std::string& path) {
   XpGPSRecord gps;
-  if (XpExifRewrite::ReadGPS(path, gps) != XpStatus::Ok || !gps.latitude.IsValid() || !gps.longitude.IsValid()) {
+  if (XpExifRewrite::ReadGPS(path, gps) != XpStatus::Ok) {
+    // A sidecar: its XMP position.
+    std::string packet;
+    if (ReadWholeFile(path, kMaxKeptBytes, &packet) != XpStatus::Ok ||
+        !XpPhotoMetadata::RecordFromXmp(std::span(reinterpret_cast<const std::uint8_t*>(packet.data()), packet.size()),
+                                        &gps)) {
+      return {};
+    }
+  }
+  if (!gps.latitude.IsValid() || !gps.longitude.IsValid()) {
     return {};
   }
   const std::string text = CoordinateTextFromGPS(gps.latitudeRef, gps.latitude, true) + " " +
@@ -414,10 +425,33 @@ std::vector<PhotoJournal::Entry> PhotoJournal::EntriesFor(const std::string& pat
   return entries;
 }
 
+XpStatus PhotoJournal::RecordPositionWrite(const std::string& path, const std::function<XpStatus()>& write) {
+  const XpPhotoWrite::Where where = XpPhotoWrite::WhereWritten(path);
+  if (where.destination != XpPhotoWrite::Destination::Sidecar) {
+    return Record(path, write);
+  }
+  if (where.createsSidecar) {
+    return write();
+  }
+  // Each sidecar's entry wraps the next one's, the write innermost.
+  std::function<XpStatus(std::size_t)> nested = [&](std::size_t i) -> XpStatus {
+    if (i == where.sidecars.size()) {
+      return write();
+    }
+    return Record(where.sidecars[i], [&] { return nested(i + 1); });
+  };
+  return nested(0);
+}
+
 PhotoJournal::RestoreOutcome PhotoJournal::Restore(const std::string& path, bool dryRun) {
   RestoreOutcome outcome;
   std::vector<Entry> entries = EntriesFor(path);
   if (entries.empty()) {
+    for (const std::string& sidecar : XpPhotoWrite::OwnSidecars(path)) {
+      if (!EntriesFor(sidecar).empty()) {
+        return Restore(sidecar, dryRun);
+      }
+    }
     outcome.kind = RestoreKind::NothingKept;
     return outcome;
   }
@@ -484,8 +518,12 @@ PhotoJournal::RestoreOutcome PhotoJournal::Restore(const std::string& path, bool
 std::size_t PhotoJournal::Purge(const std::string& path) {
   const std::string folder = Folder();
   std::size_t removed = 0;
-  for (const Entry& entry : EntriesFor(path)) {
-    removed += ::unlink((folder + "/" + entry.file).c_str()) == 0 ? 1 : 0;
+  std::vector<std::string> files = XpPhotoWrite::OwnSidecars(path);
+  files.insert(files.begin(), path);
+  for (const std::string& file : files) {
+    for (const Entry& entry : EntriesFor(file)) {
+      removed += ::unlink((folder + "/" + entry.file).c_str()) == 0 ? 1 : 0;
+    }
   }
   return removed;
 }

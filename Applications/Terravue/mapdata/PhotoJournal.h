@@ -53,6 +53,12 @@ class PhotoJournal {
   [[nodiscard]] static XpStatus Record(const std::string& path, const std::function<XpStatus()>& write,
                                        bool* kept = nullptr);
 
+  /// Record for a position write through XpPhotoWrite: journals the files `write` changes, the
+  /// photo when its position goes into the file, each sidecar that belongs to it when the
+  /// position goes to sidecars (one entry each). A sidecar the write creates gets no entry:
+  /// removing it undoes the write.
+  [[nodiscard]] static XpStatus RecordPositionWrite(const std::string& path, const std::function<XpStatus()>& write);
+
   /// The photo's position as the entries note it, or empty.
   [[nodiscard]] static std::string PositionOf(const std::string& path);
 
@@ -70,9 +76,11 @@ class PhotoJournal {
   };
   /// Puts the photo back as it was before Terravue's first kept write, undoing the kept writes
   /// newest first, as far as the digests allow. `dryRun` changes nothing and says what would be.
+  /// A sidecar of the photo is put back when the journal keeps nothing for the photo itself.
   [[nodiscard]] static RestoreOutcome Restore(const std::string& path, bool dryRun);
 
-  /// Forgets every entry of the photo: a position removed for privacy must not stay here.
+  /// Forgets every entry of the photo and of its sidecars: a position removed for privacy must
+  /// not stay here.
   static std::size_t Purge(const std::string& path);
 
   /// The entries of the photo, newest first (entries that do not read are skipped).

@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <span>
+#include <system_error>
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/PictureRecord.h"
@@ -46,6 +49,35 @@ bool IsJpegStill(const std::string& path) { return XpGetFileType(path) == kJpegS
 bool IsOtherFormatPicture(const std::string& path) {
   const XpPhotoFormat format = XpPhotoMetadata::SniffFile(path);
   return format != XpPhotoFormat::Unknown && format != XpPhotoFormat::Jpeg;
+}
+
+std::vector<std::string> PairedOtherFormatFiles(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string name = path.substr(folder.size());
+  const auto stemOf = [](const std::string& file) {
+    const std::size_t dot = file.rfind('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
+    for (char& c : stem) {
+      if (c >= 'A' && c <= 'Z') {
+        c = static_cast<char>(c - 'A' + 'a');
+      }
+    }
+    return stem;
+  };
+  const std::string stem = stemOf(name);
+  std::vector<std::string> pairs;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder.empty() ? std::string(".") : folder, error), end;
+       !error && it != end; it.increment(error)) {
+    const std::string other = it->path().filename().string();
+    if (other != name && other.find('.') != std::string::npos && stemOf(other) == stem &&
+        IsOtherFormatPicture(folder + other)) {
+      pairs.push_back(folder + other);
+    }
+  }
+  std::sort(pairs.begin(), pairs.end());
+  return pairs;
 }
 
 bool IsListablePicture(const std::string& path) { return IsJpegStill(path) || IsOtherFormatPicture(path); }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Applications/Terravue/mapdata/PictureResult.h"
 #include "xp/base/XpFileType.h"
@@ -19,6 +20,10 @@ class XpGPSRecord;
 
 /// True for a listable picture that is not a JPEG still.
 [[nodiscard]] bool IsOtherFormatPicture(const std::string& path);
+
+/// The photos of other formats that form a RAW+JPEG pair with the file at
+/// `path`: in its folder, with its base name in any letter case, sorted.
+[[nodiscard]] std::vector<std::string> PairedOtherFormatFiles(const std::string& path);
 
 /// Fills `gps` from the picture's GPS directory; for a picture of another
 /// format, from its XMP sidecar when that gives a position, else from its GPS

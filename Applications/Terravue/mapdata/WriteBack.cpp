@@ -14,6 +14,8 @@
 #include "Applications/Terravue/mapdata/OtherMakerQuestion.h"
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/mapdata/PictureRecord.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/tiff/XpGPSRecord.h"
@@ -51,7 +53,7 @@ bool HasOtherMakersNote(const std::string& path) {
 // sets both coordinate pairs from the texts.
 void PrepareRecord(const std::string& path, const std::string& latitude, const std::string& longitude,
                    XpGPSRecord* gps) {
-  if (XpExifRewrite::ReadGPS(path, *gps) != XpStatus::Ok) {
+  if (XpPhotoWrite::ReadGPS(path, *gps) != XpStatus::Ok) {
     gps->Reset();
   }
   (void)TextToRationals(latitude, &gps->latitudeRef, &gps->latitude, /*latitude=*/true);
@@ -75,7 +77,7 @@ bool TextsNameFix(const std::string& latitude, const std::string& longitude, con
 // Fills `gps` from the file's GPS directory (empty when it has none) and makes
 // it the tags of the track fix, as geotagging the file writes them.
 XpStatus PrepareTrackRecord(const std::string& path, const GeotagFix& fix, XpGPSRecord* gps) {
-  if (XpExifRewrite::ReadGPS(path, *gps) != XpStatus::Ok) {
+  if (XpPhotoWrite::ReadGPS(path, *gps) != XpStatus::Ok) {
     gps->Reset();
   }
   return FillGeotagRecord(fix, gps);
@@ -143,23 +145,36 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
         outcome = PictureWrite::Declined;
       } else {
         // Every write is journaled so that the old bytes can be put back; a removal, which is
-        // done for privacy, also forgets the photo's older positions in the journal.
-        const auto writeKept = [this, &gps] {
-          return PhotoJournal::Record(m_path, [this, &gps] { return XpExifRewrite::WriteGPS(m_path, gps, true); });
-        };
-        if (forgotten) {
-          status = XpExifRewrite::RemoveGPS(m_path);
-          if (status == XpStatus::Ok) {
-            static_cast<void>(PhotoJournal::Purge(m_path));
+        // done for privacy, also forgets the photo's older positions in the journal. A JPEG
+        // paired with raw files (same folder and base name) carries their position too: each
+        // raw file's goes where that kind's goes (its sidecar), in the same save.
+        std::vector<std::string> files{m_path};
+        if (IsJpegStill(m_path)) {
+          for (std::string& raw : PairedOtherFormatFiles(m_path)) {
+            files.push_back(std::move(raw));
           }
-        } else if (m_trackFix) {
-          status = PrepareTrackRecord(m_path, *m_trackFix, &gps);
-          if (status == XpStatus::Ok) {
-            status = writeKept();
+        }
+        for (const std::string& file : files) {
+          XpGPSRecord record;
+          if (forgotten) {
+            status = XpPhotoWrite::RemoveGPS(file);
+            if (status == XpStatus::Ok) {
+              static_cast<void>(PhotoJournal::Purge(file));
+            }
+          } else {
+            if (m_trackFix) {
+              status = PrepareTrackRecord(file, *m_trackFix, &record);
+            } else {
+              PrepareRecord(file, m_latitude, m_longitude, &record);
+              status = XpStatus::Ok;
+            }
+            if (status == XpStatus::Ok) {
+              status = PhotoJournal::RecordPositionWrite(file, [&] { return XpPhotoWrite::WriteGPS(file, record); });
+            }
           }
-        } else {
-          PrepareRecord(m_path, m_latitude, m_longitude, &gps);
-          status = writeKept();
+          if (status != XpStatus::Ok) {
+            break;
+          }
         }
         if (status == XpStatus::Ok) {
           outcome = PictureWrite::Written;
@@ -236,6 +251,13 @@ WriteFailureReason WriteFailureReasonOf(XpStatus status) {
       return WriteFailureReason::BadCoordinate;
     case XpStatus::TooManySegments:
       return WriteFailureReason::TooManySegments;
+    case XpStatus::PhotoFormatUnknown:
+      return WriteFailureReason::NotWritable;
+    case XpStatus::PositionStaysInPhoto:
+      return WriteFailureReason::PositionInPhoto;
+    case XpStatus::XmpInvalid:
+    case XpStatus::SidecarCheckFailed:
+      return WriteFailureReason::SidecarDamaged;
     default:
       return WriteFailureReason::Other;
   }

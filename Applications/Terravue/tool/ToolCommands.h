@@ -7,6 +7,7 @@
 
 #include "xp/base/XpStatus.h"
 #include "xp/formats/XpPhotoMetadata.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/tiff/TagTreePtr.h"
 
 /// One subcommand of terravue-tool: its name, a one-line usage text and the
@@ -72,6 +73,10 @@ class ToolJsonObject {
   std::ostream& m_out;
   bool m_first = true;
 };
+
+/// The keys that say where a photo's position was written: "written_to"
+/// ("file", "sidecar" or "none") and "sidecar" (the first sidecar written, or null).
+void ToolWrittenTo(ToolJsonObject& json, const XpPhotoWrite::Where& where);
 
 /// What `info` knows of one file when its keys are written.
 struct ToolInfoFile {

@@ -14,6 +14,7 @@
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/base/XpCalendar.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpGPSRecord.h"
@@ -126,8 +127,7 @@ std::string IsoUtc(std::int64_t seconds) {
 
 bool HasPosition(const std::string& path) {
   XpGPSRecord record;
-  return XpExifRewrite::ReadGPS(path, record) == XpStatus::Ok && record.latitude.IsValid() &&
-         record.longitude.IsValid();
+  return XpPhotoWrite::ReadGPS(path, record) == XpStatus::Ok && record.latitude.IsValid() && record.longitude.IsValid();
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -243,6 +243,12 @@ int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostr
         json.Text("error", error);
       }
       json.Bool("written", written);
+      if (written) {
+        ToolWrittenTo(json, XpPhotoWrite::WhereWritten(photo));
+      } else {
+        json.Null("written_to");
+        json.Null("sidecar");
+      }
       if (parsed.zoneFromPosition) {
         // The zone the camera's clock was read in: the photo's own, or the one from the position.
         if (!fix.zone.empty()) {

@@ -2,9 +2,10 @@
 // pictures.
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 
-int RunRemoveGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
+int RunRemoveGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   XpExifRewrite::Hooks options;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -26,12 +27,19 @@ int RunRemoveGps(const std::vector<std::string>& args, std::ostream& /*out*/, st
   }
   int exitCode = 0;
   for (const std::string& file : files) {
-    if (const XpStatus st = XpExifRewrite::RemoveGPS(file, options); st != XpStatus::Ok) {
+    XpPhotoWrite::Where where;
+    if (const XpStatus st = XpPhotoWrite::RemoveGPS(file, options, &where); st != XpStatus::Ok) {
       err << ToolRefusalLine(file, st) << '\n';
       exitCode = 1;
     } else {
       // The journal would otherwise keep the positions just removed.
       static_cast<void>(PhotoJournal::Purge(file));
+      {
+        ToolJsonObject json(out);
+        json.Text("path", file);
+        ToolWrittenTo(json, where);
+      }
+      out << '\n';
     }
   }
   return exitCode;

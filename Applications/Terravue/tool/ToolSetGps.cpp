@@ -6,6 +6,7 @@
 #include "Applications/Terravue/mapdata/CoordinateInput.h"
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
 #include "xp/text/XpNumberText.h"
@@ -39,6 +40,15 @@ std::string ToolStatusReason(XpStatus status) {
       return "the JPEG stream has an absurd number of marker segments; left unchanged (0x860c)";
     case XpStatus::BadCoordinate:
       return "not a coordinate that can be written (0x860b)";
+    case XpStatus::PhotoFormatUnknown:
+      return "not a photo this program reads; left unchanged (0x8620)";
+    case XpStatus::PositionStaysInPhoto:
+      return "the photo keeps a position in its own metadata, which is never changed for this kind of photo; "
+             "nothing removed (0x8623)";
+    case XpStatus::SidecarCheckFailed:
+      return "the written XMP sidecar did not read back as intended; left unchanged (0x8624)";
+    case XpStatus::XmpInvalid:
+      return "its XMP data (or its XMP sidecar) is not well-formed XMP; left unchanged (0x8618)";
     default:
       return "failed (" + XpStatusText(status) + ")";
   }
@@ -56,7 +66,16 @@ std::string ToolRefusalLine(const std::string& file, XpStatus status) {
   return line;
 }
 
-int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::ostream& err) {
+void ToolWrittenTo(ToolJsonObject& json, const XpPhotoWrite::Where& where) {
+  json.Text("written_to", std::string(XpPhotoWrite::DestinationName(where.destination)));
+  if (where.destination == XpPhotoWrite::Destination::Sidecar && !where.sidecars.empty()) {
+    json.Text("sidecar", where.sidecars.front());
+  } else {
+    json.Null("sidecar");
+  }
+}
+
+int RunSetGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   std::optional<std::string> latText;
   std::optional<std::string> lngText;
   std::vector<std::string> files;
@@ -99,16 +118,24 @@ int RunSetGps(const std::vector<std::string>& args, std::ostream& /*out*/, std::
   for (const std::string& file : files) {
     XpGPSRecord record;
     // A picture without GPS tags starts from an empty record.
-    (void)XpExifRewrite::ReadGPS(file, record);
+    (void)XpPhotoWrite::ReadGPS(file, record);
     record.latitudeRef = latitude.ref;
     record.latitude = latitude.rationals;
     record.longitudeRef = longitude.ref;
     record.longitude = longitude.rationals;
-    const XpStatus st = PhotoJournal::Record(
-        file, [&] { return XpExifRewrite::WriteGPS(file, record, /*replaceWhole=*/true, options); });
+    XpPhotoWrite::Where where;
+    const XpStatus st =
+        PhotoJournal::RecordPositionWrite(file, [&] { return XpPhotoWrite::WriteGPS(file, record, options, &where); });
     if (st != XpStatus::Ok) {
       err << ToolRefusalLine(file, st) << '\n';
       exitCode = 1;
+    } else {
+      {
+        ToolJsonObject json(out);
+        json.Text("path", file);
+        ToolWrittenTo(json, where);
+      }
+      out << '\n';
     }
   }
   return exitCode;

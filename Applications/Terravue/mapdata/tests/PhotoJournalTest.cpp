@@ -9,6 +9,7 @@
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/tiff/XpGPSRecord.h"
 
@@ -185,4 +186,42 @@ TEST(JournalEntry, ReadsOnlyWholeWellFormedEntries) {
   EXPECT_FALSE(PhotoJournal::ParseEntry(huge, &back));
   EXPECT_FALSE(PhotoJournal::ParseEntry("terravue-journal 2\n", &back));
   EXPECT_FALSE(PhotoJournal::ParseEntry("", &back));
+}
+
+// A raw photo's position goes to its sidecar: the sidecar is journaled and
+// restored, the photo never changes; a sidecar the write created gets no entry.
+TEST_F(Journal, SidecarWritesAreJournaledAndRestoredThroughThePhoto) {
+  const std::string raw = m_dir / "IMG_2.CR2";
+  ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/formats/crafted/cr2-like.cr2", raw));
+  const std::string photo = ReadFileText(raw);
+  const auto write = [&](const char* latitude, const char* longitude) {
+    XpGPSRecord gps;
+    if (XpPhotoWrite::ReadGPS(raw, gps) != XpStatus::Ok) {
+      gps.Reset();
+    }
+    EXPECT_TRUE(TextToRationals(latitude, &gps.latitudeRef, &gps.latitude, true));
+    EXPECT_TRUE(TextToRationals(longitude, &gps.longitudeRef, &gps.longitude, false));
+    return PhotoJournal::RecordPositionWrite(raw, [&] { return XpPhotoWrite::WriteGPS(raw, gps); });
+  };
+  ASSERT_EQ(write("N:10:00:00.000", "E:20:00:00.000"), XpStatus::Ok);
+  const std::string sidecar = raw + ".xmp";
+  EXPECT_TRUE(PhotoJournal::EntriesFor(sidecar).empty());
+  const std::string first = ReadFileText(sidecar);
+  ASSERT_EQ(write("S:11:00:00.000", "W:21:00:00.000"), XpStatus::Ok);
+  const std::vector<PhotoJournal::Entry> entries = PhotoJournal::EntriesFor(sidecar);
+  ASSERT_EQ(entries.size(), 1U);
+  EXPECT_EQ(entries[0].oldPosition, "N:10:00:00.000 E:020:00:00.000");
+  EXPECT_EQ(entries[0].newPosition, "S:11:00:00.000 W:021:00:00.000");
+  EXPECT_TRUE(PhotoJournal::EntriesFor(raw).empty());
+
+  const PhotoJournal::RestoreOutcome done = PhotoJournal::Restore(raw, /*dryRun=*/false);
+  EXPECT_EQ(done.kind, PhotoJournal::RestoreKind::Restored);
+  EXPECT_EQ(ReadFileText(sidecar), first);
+  EXPECT_EQ(ReadFileText(raw), photo);
+
+  ASSERT_EQ(write("S:12:00:00.000", "W:22:00:00.000"), XpStatus::Ok);
+  EXPECT_EQ(PhotoJournal::EntriesFor(sidecar).size(), 1U);
+  // Forgetting the photo forgets its sidecar's entries too.
+  EXPECT_EQ(PhotoJournal::Purge(raw), 1U);
+  EXPECT_TRUE(PhotoJournal::EntriesFor(sidecar).empty());
 }

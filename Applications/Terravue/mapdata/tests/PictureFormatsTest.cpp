@@ -236,7 +236,7 @@ TEST(PictureFormats, ARawAndItsJpegShowAsOnePicture) {
   EXPECT_EQ(alone.Count(), 1u);
 }
 
-TEST(PictureFormats, ASaveLeavesAPhotoOfAnotherFormatAsItIsAndSaysSo) {
+TEST(PictureFormats, ASaveLeavesAPhotoOfAnotherFormatAsItIsAndWritesItsSidecar) {
   TempFolder root;
   TempFolder photos;
   const std::string photo = photos / "IMG_0003.HEIC";
@@ -249,14 +249,14 @@ TEST(PictureFormats, ASaveLeavesAPhotoOfAnotherFormatAsItIsAndSaysSo) {
   ASSERT_EQ(state.m_pictures.Count(), 1u);
   state.m_pictures.At(0).SetPosition("N:35:37:32.828", "E:139:44:31.338");
   const WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
-  EXPECT_TRUE(report.written.empty());
-  EXPECT_EQ(report.failed, std::vector<std::string>{photo});
-  ASSERT_EQ(report.problems.size(), 1u);
-  // The JPEG rewrite refuses what is no JPEG.
-  EXPECT_EQ(report.problems[0].status, XpStatus::JpegDecodeFailed);
-  // The photo is byte for byte as it was; the map keeps the new position.
+  EXPECT_TRUE(report.failed.empty());
+  EXPECT_TRUE(report.problems.empty());
+  // The photo is byte for byte as it was; its sidecar holds the new position.
   EXPECT_EQ(ReadBytes(photo), before);
-  EXPECT_EQ(state.m_pictures.At(0).m_latitude, "N:35:37:32.828");
-  EXPECT_EQ(state.m_pictures.At(0).m_longitude, "E:139:44:31.338");
-  EXPECT_EQ(state.m_pictures.At(0).m_modified, 1);
+  EXPECT_FALSE(ReadBytes(photo + ".xmp").empty());
+  XpGPSRecord gps;
+  ASSERT_TRUE(ReadPictureGPS(photo, &gps));
+  EXPECT_EQ(gps.latitude.numerators[0], 35u);
+  EXPECT_EQ(gps.longitude.numerators[0], 139u);
+  EXPECT_EQ(state.m_pictures.At(0).m_modified, 0);
 }

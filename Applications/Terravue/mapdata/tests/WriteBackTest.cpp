@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapState.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
 #include "Applications/Terravue/mapdata/tests/OracleReader.h"
 #include "xp/image/XpExifRewrite.h"
@@ -274,6 +277,65 @@ TEST(WriteBack, RefreshAllBringsTheThumbnailBackToThePicturesPosition) {
   ASSERT_EQ(XpExifRewrite::ReadGPS(map.Thumbnail(), thumbnail), XpStatus::Ok);
   EXPECT_EQ(thumbnail.latitude.numerators[0], picture.latitude.numerators[0]);
   EXPECT_EQ(map.Record().m_latitude.substr(0, 5), "N:38:");
+}
+
+// A RAW+JPEG pair shows as one picture, the JPEG: a move writes the JPEG in
+// its file and the raw file's position into its sidecar, the raw file untouched.
+TEST(WriteBack, AMovedPairWritesTheJpegAndTheRawFilesSidecar) {
+  TempFolder pictures;
+  TempFolder root;
+  const std::string jpeg = pictures / "IMG_5.JPG";
+  const std::string raw = pictures / "img_5.cr2";
+  ASSERT_TRUE(CopyFileTo(TestPicture(kPlain), jpeg));
+  ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/formats/crafted/cr2-like.cr2", raw));
+  const std::string rawBefore = ReadFileText(raw);
+  MapState state{root.Path()};
+  NullProgressSink progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({jpeg, raw}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 1u);
+  state.m_pictures.At(0).SetPosition(kLatitude, kLongitude);
+  const WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
+  EXPECT_TRUE(report.problems.empty());
+  EXPECT_EQ(report.written, std::vector<std::string>{jpeg});
+  ExpectPosition(jpeg);
+  EXPECT_EQ(ReadFileText(raw), rawBefore);
+  ASSERT_TRUE(MapIsRegularFile(raw + ".xmp"));
+  XpGPSRecord fromSidecar;
+  ASSERT_TRUE(ReadPictureGPS(raw, &fromSidecar));
+  double latitude = 0;
+  double longitude = 0;
+  ASSERT_TRUE(RationalsToDegrees(fromSidecar.latitudeRef, fromSidecar.latitude, &latitude));
+  ASSERT_TRUE(RationalsToDegrees(fromSidecar.longitudeRef, fromSidecar.longitude, &longitude));
+  EXPECT_NEAR(latitude, 35 + 37 / 60.0 + 32.828 / 3600, 1e-7);
+  EXPECT_NEAR(longitude, 139 + 44 / 60.0 + 31.338 / 3600, 1e-7);
+  if (HasExiftool()) {
+    const OracleValue o = ParseOracleJson(RunCommand("LC_ALL=C exiftool -j -n -XMP:GPSLatitude -XMP:GPSLongitude " +
+                                                     Quoted(raw + ".xmp") + " 2>/dev/null"))
+                              ->items[0];
+    EXPECT_NEAR(o["GPSLatitude"].number, latitude, 1e-8);
+    EXPECT_NEAR(o["GPSLongitude"].number, longitude, 1e-8);
+  }
+
+  // Forgetting the position takes it out of both; the raw file's own Exif
+  // position then stays, and the save says so instead of reporting success.
+  state.m_pictures.At(0).SetPosition(std::string(kNoLatitudeText), std::string(kNoLongitudeText));
+  const WriteBackReport removal = state.WritePositionsIntoPictures(nullptr, nullptr);
+  ASSERT_EQ(removal.problems.size(), 1u);
+  EXPECT_EQ(removal.problems[0].status, XpStatus::PositionStaysInPhoto);
+  EXPECT_EQ(removal.problems[0].reason, WriteFailureReason::PositionInPhoto);
+  EXPECT_EQ(ReadFileText(raw), rawBefore);
+  XpGPSRecord gone;
+  EXPECT_EQ(XpExifRewrite::ReadGPS(jpeg, gone), XpStatus::NoExif);
+}
+
+// The save report gives the sidecar and raw-file refusals their own reasons.
+TEST(WriteBack, SidecarAndRawRefusalsHaveTheirOwnReasons) {
+  EXPECT_EQ(WriteFailureReasonOf(XpStatus::PositionStaysInPhoto), WriteFailureReason::PositionInPhoto);
+  EXPECT_EQ(WriteFailureReasonOf(XpStatus::XmpInvalid), WriteFailureReason::SidecarDamaged);
+  EXPECT_EQ(WriteFailureReasonOf(XpStatus::SidecarCheckFailed), WriteFailureReason::SidecarDamaged);
+  EXPECT_EQ(WriteFailureReasonOf(XpStatus::PhotoFormatUnknown), WriteFailureReason::NotWritable);
+  EXPECT_EQ(WriteFailureReasonOf(XpStatus::PictureReadOnly), WriteFailureReason::ReadOnly);
 }
 
 }  // namespace
