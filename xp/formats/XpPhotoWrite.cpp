@@ -4,8 +4,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +23,7 @@
 #include "xp/formats/XpInFileWrite.h"
 #include "xp/formats/XpPhotoMetadata.h"
 #include "xp/image/XpFile.h"
+#include "xp/image/XpPhotoReplace.h"
 #include "xp/image/XpXmpGps.h"
 
 namespace XpPhotoWrite {
@@ -225,31 +224,6 @@ struct Stamp {
 
 Stamp StampOf(const struct stat& info) { return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim}; }
 
-// A sidecar or folder the user protected is not written: no write bit at all
-// (which even the superuser respects here), no write access, or the
-// immutable or append-only attribute.
-XpStatus CheckNotProtected(const std::string& path, const struct stat& info) {
-  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    return XpStatus::PictureReadOnly;
-  }
-  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
-    if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY) {
-      return XpStatus::PictureReadOnly;
-    }
-    return XpStatusFromErrnoForPath(errno, path);
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd >= 0) {
-    int flags = 0;
-    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    ::close(fd);
-    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
-      return XpStatus::PictureReadOnly;
-    }
-  }
-  return XpStatus::Ok;
-}
-
 XpStatus CheckFolderNotProtected(const std::string& file) {
   const PathParts parts = SplitPath(file);
   const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
@@ -257,7 +231,7 @@ XpStatus CheckFolderNotProtected(const std::string& file) {
   if (::stat(folder.c_str(), &info) != 0) {
     return XpStatusFromErrnoForPath(errno, folder);
   }
-  return CheckNotProtected(folder, info);
+  return XpPhotoReplace::CheckNotProtected(folder, info);
 }
 
 // What one sidecar becomes.
@@ -311,7 +285,7 @@ XpStatus ReadSidecar(const std::string& path, Planned* plan) {
   if (!S_ISREG(plan->info.st_mode)) {
     return XpStatus::AccessDenied;
   }
-  if (auto st = CheckNotProtected(plan->target, plan->info); st != XpStatus::Ok) {
+  if (auto st = XpPhotoReplace::CheckNotProtected(plan->target, plan->info); st != XpStatus::Ok) {
     return st;
   }
   if (auto st = XpReadWholeFile(plan->target, XpXmpGps::kMaxPacketSize, &plan->before, XpStatus::XmpInvalid);

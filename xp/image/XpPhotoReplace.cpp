@@ -114,34 +114,6 @@ class TempFile {
   return XpStatus::Ok;
 }
 
-/// A picture the user protected is never replaced: one whose permission bits
-/// give nobody write access (so that not even the superuser, who passes every
-/// access check, replaces it), one the effective user may not write, and one
-/// with the immutable or append-only attribute. 0x8609 for each of them.
-[[nodiscard]] XpStatus CheckNotProtected(const std::string& target, const struct stat& info) {
-  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
-    return XpStatus::PictureReadOnly;
-  }
-  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-    if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY) {
-      return XpStatus::PictureReadOnly;
-    }
-    return XpStatusFromErrnoForPath(errno, target);
-  }
-  const int fd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd >= 0) {
-    // File systems without these attributes answer the ioctl with an error;
-    // their files cannot carry the flags either.
-    int flags = 0;
-    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    ::close(fd);
-    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
-      return XpStatus::PictureReadOnly;
-    }
-  }
-  return XpStatus::Ok;
-}
-
 // ---------------------------------------------------------------------------
 // The photo as it was read
 
@@ -208,6 +180,30 @@ struct FdCloser {
 }
 
 }  // namespace
+
+XpStatus CheckNotProtected(const std::string& target, const struct stat& info) {
+  if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    return XpStatus::PictureReadOnly;
+  }
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY) {
+      return XpStatus::PictureReadOnly;
+    }
+    return XpStatusFromErrnoForPath(errno, target);
+  }
+  const int fd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd >= 0) {
+    // File systems without these attributes answer the ioctl with an error;
+    // their files cannot carry the flags either.
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
+      return XpStatus::PictureReadOnly;
+    }
+  }
+  return XpStatus::Ok;
+}
 
 XpStatus Run(const std::string& path, const Options& options, Rewrite& rewrite) {
   std::string target;

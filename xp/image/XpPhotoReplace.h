@@ -6,6 +6,8 @@
 // while the photo is still the file that was read. On every failure the photo
 // stays as it was and the temporary file is removed.
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 
@@ -54,5 +56,12 @@ struct Options {
 
 /// The current local time as "YYYY:MM:DD hh:mm:ss", as DateTime holds it.
 [[nodiscard]] std::string CurrentDateTimeText();
+
+/// A file the user protected is never replaced: one whose permission bits
+/// give nobody write access (so that not even the superuser, who passes every
+/// access check, replaces it), one the effective user may not write, and one
+/// with the immutable or append-only attribute: 0x8609 for each of them; the
+/// errno status when the access check fails otherwise. Also used for folders.
+[[nodiscard]] XpStatus CheckNotProtected(const std::string& path, const struct stat& info);
 
 }  // namespace XpPhotoReplace
