@@ -22,79 +22,10 @@ const XpGPSElement* XpGPSRecord::Element(std::uint16_t tag) const {
 }
 
 XpGPSElement* XpGPSRecord::Element(std::uint16_t tag) {
-  switch (tag) {
-    case 0:
-      return &version;
-    case 1:
-      return &latitudeRef;
-    case 2:
-      return &latitude;
-    case 3:
-      return &longitudeRef;
-    case 4:
-      return &longitude;
-    case 5:
-      return &altitudeRef;
-    case 6:
-      return &altitude;
-    case 7:
-      return &timeStamp;
-    case 8:
-      return &satellites;
-    case 9:
-      return &status;
-    case 10:
-      return &measureMode;
-    case 11:
-      return &dop;
-    case 12:
-      return &speedRef;
-    case 13:
-      return &speed;
-    case 14:
-      return &trackRef;
-    case 15:
-      return &track;
-    case 16:
-      return &imgDirectionRef;
-    case 17:
-      return &imgDirection;
-    case 18:
-      return &mapDatum;
-    case 19:
-      return &destLatitudeRef;
-    case 20:
-      return &destLatitude;
-    case 21:
-      return &destLongitudeRef;
-    case 22:
-      return &destLongitude;
-    case 23:
-      return &destBearingRef;
-    case 24:
-      return &destBearing;
-    case 25:
-      return &destDistanceRef;
-    case 26:
-      return &destDistance;
-    case 27:
-      return &processingMethod;
-    case 28:
-      return &areaInformation;
-    case 29:
-      return &dateStamp;
-    case 30:
-      return &differential;
-    default:
-      return nullptr;
-  }
+  return tag < kTagCount ? &kXpGPSTagTable[tag].element(*this) : nullptr;
 }
 
 namespace {
-
-constexpr std::uint16_t kRefTags[] = {1, 3, 9, 10, 12, 14, 16, 19, 21, 23, 25};
-constexpr std::uint16_t kRationalTags[] = {6, 13, 15, 11, 17, 24, 26};
-constexpr std::uint16_t kRational3Tags[] = {2, 4, 7, 20, 22};
 
 // The first entry with `tag` (the directory's own list; GPS tags are never
 // looked for below it).
@@ -140,82 +71,90 @@ std::uint32_t FirstNumber(const XpTiffTagDataBase& e) {
   }
 }
 
+// Fills `element` (of kind `kind`) from the directory entry `e`. An entry
+// whose type or count does not fit the kind leaves the element invalid.
+void ReadElement(const XpTiffTagDataBase& e, XpGPSKind kind, XpGPSElement& element) {
+  switch (kind) {
+    case XpGPSKind::Version: {
+      if (e.GetByteSize() < 4) {
+        return;
+      }
+      std::memcpy(static_cast<XpGPSVer&>(element).bytes.data(), e.GetData(), 4);
+      break;
+    }
+    case XpGPSKind::Ref: {
+      if (e.GetCount() < 1 || e.GetByteSize() < 1) {
+        return;
+      }
+      static_cast<XpGPSRef&>(element).letter = static_cast<char16_t>(e.GetData()[0]);
+      break;
+    }
+    case XpGPSKind::AltitudeRef: {
+      // Written as a BYTE by the standard, but some writers use a SHORT or a
+      // LONG: the value counts, whatever its width ("1" is below sea level).
+      auto& ref = static_cast<XpGPSRef&>(element);
+      ref.letter = 0;
+      if (e.GetCount() >= 1) {
+        ref.letter = static_cast<char16_t>(std::min<std::uint32_t>(FirstNumber(e), 0xFF));
+      }
+      break;
+    }
+    // Rationals are taken only from RATIONAL (or SRATIONAL) entries: reading
+    // eight bytes per value from an entry of another type would run past its
+    // value buffer.
+    case XpGPSKind::Rational: {
+      if (e.GetCount() < 1 || !IsRationalType(e)) {
+        return;
+      }
+      auto& r = static_cast<XpGPSRational&>(element);
+      r.numerator = WordAt(e, 0);
+      r.denominator = WordAt(e, 4);
+      break;
+    }
+    case XpGPSKind::Rational3: {
+      if (e.GetCount() < 3 || !IsRationalType(e)) {
+        return;
+      }
+      auto& r = static_cast<XpGPSRational3&>(element);
+      for (std::size_t i = 0; i < 3; ++i) {
+        r.numerators[i] = WordAt(e, i * 8);
+        r.denominators[i] = WordAt(e, i * 8 + 4);
+      }
+      break;
+    }
+    case XpGPSKind::Text:
+      static_cast<XpGPSAnyString&>(element).text = TextOf(e);
+      break;
+    case XpGPSKind::Undefined:
+      static_cast<XpGPSUndef&>(element).bytes.assign(e.Bytes().begin(), e.Bytes().end());
+      break;
+    case XpGPSKind::Date: {
+      auto& date = static_cast<XpGPSDateStamp&>(element);
+      const std::string text = TextOf(e);
+      const std::size_t n = std::min(text.size(), XpGPSDateStamp::kMaxLength);
+      date.text.fill('\0');
+      std::memcpy(date.text.data(), text.data(), n);
+      break;
+    }
+    case XpGPSKind::Short: {
+      if (e.GetCount() < 1 || (e.GetType() != kTiffTypeShort && e.GetType() != kTiffTypeSShort)) {
+        return;
+      }
+      std::memcpy(&static_cast<XpGPSShort&>(element).value, e.GetData(), 2);
+      break;
+    }
+  }
+  element.valid = 1;
+}
+
 }  // namespace
 
 void XpTiffTagIFD::GetGPSRecord(XpGPSRecord& record) const {
   record.Reset();
-  if (const auto* e = First(*this, 0); e != nullptr && e->GetByteSize() >= 4) {
-    std::memcpy(record.version.bytes.data(), e->GetData(), 4);
-    record.version.valid = 1;
-  }
-  for (std::uint16_t tag : kRefTags) {
-    const auto* e = First(*this, tag);
-    if (e == nullptr || e->GetCount() < 1 || e->GetByteSize() < 1) {
-      continue;
+  for (const XpGPSTagInfo& info : kXpGPSTagTable) {
+    if (const auto* e = First(*this, info.tag); e != nullptr) {
+      ReadElement(*e, info.kind, info.element(record));
     }
-    auto& ref = static_cast<XpGPSRef&>(*record.Element(tag));
-    ref.letter = static_cast<char16_t>(e->GetData()[0]);
-    ref.valid = 1;
-  }
-  if (const auto* e = First(*this, 5); e != nullptr) {
-    // Written as a BYTE by the standard, but some writers use a SHORT or a
-    // LONG: the value counts, whatever its width ("1" is below sea level).
-    record.altitudeRef.letter = 0;
-    if (e->GetCount() >= 1) {
-      record.altitudeRef.letter = static_cast<char16_t>(std::min<std::uint32_t>(FirstNumber(*e), 0xFF));
-    }
-    record.altitudeRef.valid = 1;
-  }
-  // Rationals are taken only from RATIONAL (or SRATIONAL) entries: reading
-  // eight bytes per value from an entry of another type would run past its
-  // value buffer.
-  for (std::uint16_t tag : kRationalTags) {
-    const auto* e = First(*this, tag);
-    if (e == nullptr || e->GetCount() < 1 || !IsRationalType(*e)) {
-      continue;
-    }
-    auto& r = static_cast<XpGPSRational&>(*record.Element(tag));
-    r.numerator = WordAt(*e, 0);
-    r.denominator = WordAt(*e, 4);
-    r.valid = 1;
-  }
-  for (std::uint16_t tag : kRational3Tags) {
-    const auto* e = First(*this, tag);
-    if (e == nullptr || e->GetCount() < 3 || !IsRationalType(*e)) {
-      continue;
-    }
-    auto& r = static_cast<XpGPSRational3&>(*record.Element(tag));
-    for (std::size_t i = 0; i < 3; ++i) {
-      r.numerators[i] = WordAt(*e, i * 8);
-      r.denominators[i] = WordAt(*e, i * 8 + 4);
-    }
-    r.valid = 1;
-  }
-  for (std::uint16_t tag : {std::uint16_t{8}, std::uint16_t{18}}) {
-    if (const auto* e = First(*this, tag); e != nullptr) {
-      auto& s = static_cast<XpGPSAnyString&>(*record.Element(tag));
-      s.text = TextOf(*e);
-      s.valid = 1;
-    }
-  }
-  for (std::uint16_t tag : {std::uint16_t{27}, std::uint16_t{28}}) {
-    if (const auto* e = First(*this, tag); e != nullptr) {
-      auto& u = static_cast<XpGPSUndef&>(*record.Element(tag));
-      u.bytes.assign(e->Bytes().begin(), e->Bytes().end());
-      u.valid = 1;
-    }
-  }
-  if (const auto* e = First(*this, 29); e != nullptr) {
-    const std::string text = TextOf(*e);
-    const std::size_t n = std::min(text.size(), XpGPSDateStamp::kMaxLength);
-    record.dateStamp.text.fill('\0');
-    std::memcpy(record.dateStamp.text.data(), text.data(), n);
-    record.dateStamp.valid = 1;
-  }
-  if (const auto* e = First(*this, 30);
-      e != nullptr && e->GetCount() >= 1 && (e->GetType() == kTiffTypeShort || e->GetType() == kTiffTypeSShort)) {
-    std::memcpy(&record.differential.value, e->GetData(), 2);
-    record.differential.valid = 1;
   }
 }
 
@@ -240,83 +179,59 @@ namespace {
 // ASCII (only possible from a hand-made coordinate text) becomes "?".
 std::uint8_t LetterByte(char16_t letter) { return letter < 0x80 ? static_cast<std::uint8_t>(letter) : '?'; }
 
+// Adds the entry of `element` (valid, of kind `kind`) as tag `tag`.
+[[nodiscard]] XpStatus WriteElement(XpTiffTagIFD& ifd, std::uint16_t tag, XpGPSKind kind, const XpGPSElement& element) {
+  switch (kind) {
+    case XpGPSKind::Version:
+      return Put(ifd, tag, kTiffTypeByte, static_cast<const XpGPSVer&>(element).bytes);
+    case XpGPSKind::Ref: {
+      const std::uint8_t bytes[2] = {LetterByte(static_cast<const XpGPSRef&>(element).letter), 0};
+      return Put(ifd, tag, kTiffTypeAscii, bytes);
+    }
+    case XpGPSKind::AltitudeRef: {
+      const auto b = static_cast<std::uint8_t>(static_cast<const XpGPSRef&>(element).letter);
+      return Put(ifd, tag, kTiffTypeByte, {&b, 1});
+    }
+    case XpGPSKind::Rational: {
+      const auto& r = static_cast<const XpGPSRational&>(element);
+      std::uint8_t bytes[8];
+      std::memcpy(bytes, &r.numerator, 4);
+      std::memcpy(bytes + 4, &r.denominator, 4);
+      return Put(ifd, tag, kTiffTypeRational, bytes);
+    }
+    case XpGPSKind::Rational3: {
+      const auto& r = static_cast<const XpGPSRational3&>(element);
+      std::uint8_t bytes[24];
+      for (std::size_t i = 0; i < 3; ++i) {
+        std::memcpy(bytes + i * 8, &r.numerators[i], 4);
+        std::memcpy(bytes + i * 8 + 4, &r.denominators[i], 4);
+      }
+      return Put(ifd, tag, kTiffTypeRational, bytes);
+    }
+    case XpGPSKind::Text:
+      return PutText(ifd, tag, static_cast<const XpGPSAnyString&>(element).text);
+    case XpGPSKind::Undefined:
+      return Put(ifd, tag, kTiffTypeUndefined, static_cast<const XpGPSUndef&>(element).bytes);
+    case XpGPSKind::Date:
+      return PutText(ifd, tag, static_cast<const XpGPSDateStamp&>(element).Text());
+    case XpGPSKind::Short: {
+      std::uint8_t bytes[2];
+      std::memcpy(bytes, &static_cast<const XpGPSShort&>(element).value, 2);
+      return Put(ifd, tag, kTiffTypeShort, bytes);
+    }
+  }
+  return XpStatus::InvalidArgument;
+}
+
 }  // namespace
 
 XpStatus XpTiffTagIFD::SetGPSRecord(const XpGPSRecord& record) {
-  if (record.version.IsValid()) {
-    if (auto st = Put(*this, 0, kTiffTypeByte, record.version.bytes); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  if (record.altitudeRef.IsValid()) {
-    const std::uint8_t b = static_cast<std::uint8_t>(record.altitudeRef.letter);
-    if (auto st = Put(*this, 5, kTiffTypeByte, {&b, 1}); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  for (std::uint16_t tag : kRefTags) {
-    const auto& ref = static_cast<const XpGPSRef&>(*record.Element(tag));
-    if (!ref.IsValid()) {
+  for (const XpGPSTagInfo& info : kXpGPSTagTable) {
+    const XpGPSElement& element = *record.Element(info.tag);
+    if (!element.IsValid()) {
       continue;
     }
-    const std::uint8_t bytes[2] = {LetterByte(ref.letter), 0};
-    if (auto st = Put(*this, tag, kTiffTypeAscii, bytes); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  for (std::uint16_t tag : kRationalTags) {
-    const auto& r = static_cast<const XpGPSRational&>(*record.Element(tag));
-    if (!r.IsValid()) {
-      continue;
-    }
-    std::uint8_t bytes[8];
-    std::memcpy(bytes, &r.numerator, 4);
-    std::memcpy(bytes + 4, &r.denominator, 4);
-    if (auto st = Put(*this, tag, kTiffTypeRational, bytes); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  for (std::uint16_t tag : kRational3Tags) {
-    const auto& r = static_cast<const XpGPSRational3&>(*record.Element(tag));
-    if (!r.IsValid()) {
-      continue;
-    }
-    std::uint8_t bytes[24];
-    for (std::size_t i = 0; i < 3; ++i) {
-      std::memcpy(bytes + i * 8, &r.numerators[i], 4);
-      std::memcpy(bytes + i * 8 + 4, &r.denominators[i], 4);
-    }
-    if (auto st = Put(*this, tag, kTiffTypeRational, bytes); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  for (const XpGPSAnyString* s : {&record.satellites, &record.mapDatum}) {
-    if (!s->IsValid()) {
-      continue;
-    }
-    const std::uint16_t tag = s == &record.satellites ? 8 : 18;
-    if (auto st = PutText(*this, tag, s->text); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  for (const XpGPSUndef* u : {&record.processingMethod, &record.areaInformation}) {
-    if (!u->IsValid()) {
-      continue;
-    }
-    const std::uint16_t tag = u == &record.processingMethod ? 27 : 28;
-    if (auto st = Put(*this, tag, kTiffTypeUndefined, u->bytes); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  if (record.dateStamp.IsValid()) {
-    if (auto st = PutText(*this, 29, record.dateStamp.Text()); st != XpStatus::Ok) {
-      return st;
-    }
-  }
-  if (record.differential.IsValid()) {
-    std::uint8_t bytes[2];
-    std::memcpy(bytes, &record.differential.value, 2);
-    if (auto st = Put(*this, 30, kTiffTypeShort, bytes); st != XpStatus::Ok) {
+    if (auto st = WriteElement(*this, info.tag, info.kind, element); st != XpStatus::Ok) {
       return st;
     }
   }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "xp/tiff/XpGPSElement.h"
 
@@ -50,3 +52,72 @@ class XpGPSRecord {
   XpGPSDateStamp dateStamp;      // 29
   XpGPSShort differential;       // 30
 };
+
+/// How a GPS tag's value is held in the record, which decides its TIFF type
+/// and count in the directory.
+enum class XpGPSKind : std::uint8_t {
+  Version,      // XpGPSVer: 4 BYTEs
+  Ref,          // XpGPSRef: one ASCII letter and its terminating zero
+  AltitudeRef,  // XpGPSRef: one BYTE (0 above, 1 below sea level)
+  Rational,     // XpGPSRational: one RATIONAL
+  Rational3,    // XpGPSRational3: three RATIONALs
+  Text,         // XpGPSAnyString: ASCII of any length
+  Undefined,    // XpGPSUndef: UNDEFINED bytes of any length
+  Date,         // XpGPSDateStamp: ASCII "YYYY:MM:DD"
+  Short,        // XpGPSShort: one SHORT
+};
+
+/// One GPS tag: its number, name, kind and the record member that holds it.
+struct XpGPSTagInfo {
+  std::uint16_t tag;
+  std::string_view name;
+  XpGPSKind kind;
+  XpGPSElement& (*element)(XpGPSRecord&);
+};
+
+/// Every GPS tag the record holds, indexed by tag number.
+inline constexpr std::array<XpGPSTagInfo, XpGPSRecord::kTagCount> kXpGPSTagTable = {{
+    {0, "GPSVersionID", XpGPSKind::Version, [](XpGPSRecord& r) -> XpGPSElement& { return r.version; }},
+    {1, "GPSLatitudeRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.latitudeRef; }},
+    {2, "GPSLatitude", XpGPSKind::Rational3, [](XpGPSRecord& r) -> XpGPSElement& { return r.latitude; }},
+    {3, "GPSLongitudeRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.longitudeRef; }},
+    {4, "GPSLongitude", XpGPSKind::Rational3, [](XpGPSRecord& r) -> XpGPSElement& { return r.longitude; }},
+    {5, "GPSAltitudeRef", XpGPSKind::AltitudeRef, [](XpGPSRecord& r) -> XpGPSElement& { return r.altitudeRef; }},
+    {6, "GPSAltitude", XpGPSKind::Rational, [](XpGPSRecord& r) -> XpGPSElement& { return r.altitude; }},
+    {7, "GPSTimeStamp", XpGPSKind::Rational3, [](XpGPSRecord& r) -> XpGPSElement& { return r.timeStamp; }},
+    {8, "GPSSatellites", XpGPSKind::Text, [](XpGPSRecord& r) -> XpGPSElement& { return r.satellites; }},
+    {9, "GPSStatus", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.status; }},
+    {10, "GPSMeasureMode", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.measureMode; }},
+    {11, "GPSDOP", XpGPSKind::Rational, [](XpGPSRecord& r) -> XpGPSElement& { return r.dop; }},
+    {12, "GPSSpeedRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.speedRef; }},
+    {13, "GPSSpeed", XpGPSKind::Rational, [](XpGPSRecord& r) -> XpGPSElement& { return r.speed; }},
+    {14, "GPSTrackRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.trackRef; }},
+    {15, "GPSTrack", XpGPSKind::Rational, [](XpGPSRecord& r) -> XpGPSElement& { return r.track; }},
+    {16, "GPSImgDirectionRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.imgDirectionRef; }},
+    {17, "GPSImgDirection", XpGPSKind::Rational, [](XpGPSRecord& r) -> XpGPSElement& { return r.imgDirection; }},
+    {18, "GPSMapDatum", XpGPSKind::Text, [](XpGPSRecord& r) -> XpGPSElement& { return r.mapDatum; }},
+    {19, "GPSDestLatitudeRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.destLatitudeRef; }},
+    {20, "GPSDestLatitude", XpGPSKind::Rational3, [](XpGPSRecord& r) -> XpGPSElement& { return r.destLatitude; }},
+    {21, "GPSDestLongitudeRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.destLongitudeRef; }},
+    {22, "GPSDestLongitude", XpGPSKind::Rational3, [](XpGPSRecord& r) -> XpGPSElement& { return r.destLongitude; }},
+    {23, "GPSDestBearingRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.destBearingRef; }},
+    {24, "GPSDestBearing", XpGPSKind::Rational, [](XpGPSRecord& r) -> XpGPSElement& { return r.destBearing; }},
+    {25, "GPSDestDistanceRef", XpGPSKind::Ref, [](XpGPSRecord& r) -> XpGPSElement& { return r.destDistanceRef; }},
+    {26, "GPSDestDistance", XpGPSKind::Rational, [](XpGPSRecord& r) -> XpGPSElement& { return r.destDistance; }},
+    {27, "GPSProcessingMethod", XpGPSKind::Undefined,
+     [](XpGPSRecord& r) -> XpGPSElement& { return r.processingMethod; }},
+    {28, "GPSAreaInformation", XpGPSKind::Undefined, [](XpGPSRecord& r) -> XpGPSElement& { return r.areaInformation; }},
+    {29, "GPSDateStamp", XpGPSKind::Date, [](XpGPSRecord& r) -> XpGPSElement& { return r.dateStamp; }},
+    {30, "GPSDifferential", XpGPSKind::Short, [](XpGPSRecord& r) -> XpGPSElement& { return r.differential; }},
+}};
+
+static_assert(
+    [] {
+      for (std::size_t i = 0; i < kXpGPSTagTable.size(); ++i) {
+        if (kXpGPSTagTable[i].tag != i) {
+          return false;
+        }
+      }
+      return true;
+    }(),
+    "the GPS tag table is indexed by tag number");
