@@ -17,6 +17,7 @@
 #include "xp/formats/XpIsoBmff.h"
 #include "xp/formats/XpPhotoMetadata.h"
 #include "xp/image/XpMemoryFile.h"
+#include "xp/tests/TestSupport.h"
 #include "xp/tests/TiffTestSupport.h"
 #include "xp/tiff/XpGPSRecord.h"
 
@@ -152,8 +153,8 @@ TEST(PhotoFormats, TheContentNamesTheFormat) {
     EXPECT_EQ(r.format, c.format);
   }
   // A plain TIFF structure is named after a raw extension, whatever its case.
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "photo-formats-names";
-  std::filesystem::create_directories(dir);
+  const testsupport::TempDir temp;
+  const std::filesystem::path dir = temp.Path();
   std::filesystem::copy_file(kFormats / "crafted/tiff-ii.tif", dir / "a.NEF",
                              std::filesystem::copy_options::overwrite_existing);
   // The extension never makes a format of other content.
@@ -166,7 +167,6 @@ TEST(PhotoFormats, TheContentNamesTheFormat) {
   EXPECT_EQ(r.format, XpPhotoFormat::Png);
   EXPECT_EQ(XpPhotoFormatName(XpPhotoFormat::Rw2), "RW2");
   EXPECT_EQ(XpPhotoFormatName(XpPhotoFormat::Unknown), "unknown");
-  std::filesystem::remove_all(dir);
 }
 
 TEST(PhotoFormats, EmbeddedXmpPacketsAreFound) {
@@ -302,9 +302,8 @@ TEST(PhotoFormats, EveryCutAndEveryFlippedByteOfACraftedFileStaysInBounds) {
 }
 
 TEST(PhotoFormats, TheSidecarBesideAPhotoIsFoundInAnyCase) {
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "photo-formats-sidecars";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  const testsupport::TempDir temp;
+  const std::filesystem::path dir = temp.Path();
   const auto touch = [&](const char* name) { std::ofstream(dir / name) << "<x:xmpmeta/>"; };
   const std::string photo = (dir / "IMG_1.HEIC").string();
   touch("IMG_1.HEIC");
@@ -322,7 +321,6 @@ TEST(PhotoFormats, TheSidecarBesideAPhotoIsFoundInAnyCase) {
   std::filesystem::copy_file(kFormats / "crafted/png-exif.png", dir / "IMG_1.png");
   ASSERT_EQ(XpPhotoMetadata::Read((dir / "IMG_1.png").string(), &r), XpStatus::Ok);
   EXPECT_EQ(r.sidecar, (dir / "IMG_1.XmP").string());
-  std::filesystem::remove_all(dir);
 }
 
 TEST(PhotoFormats, HexExifTextDecodesOnlyWhenWhole) {
@@ -359,9 +357,8 @@ TEST(PhotoFormats, BoxSizesOfEveryFormAreBoundedByTheirContainer) {
 }
 
 TEST(PhotoFormats, ASidecarPositionWinsOverThePhotosOwn) {
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "photo-formats-sidecar-wins";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  const testsupport::TempDir temp;
+  const std::filesystem::path dir = temp.Path();
   const std::filesystem::path photo = dir / "trip.tif";
   std::filesystem::copy_file(kFormats / "crafted/tiff-ii.tif", photo);
   const std::vector<std::uint8_t> before = ReadBytes(photo);
@@ -410,7 +407,6 @@ TEST(PhotoFormats, ASidecarPositionWinsOverThePhotosOwn) {
 
   // Reading changes nothing on disk.
   EXPECT_EQ(ReadBytes(photo), before);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(PhotoFormats, EmbeddedJpegPreviewsAreFoundLargestFirst) {

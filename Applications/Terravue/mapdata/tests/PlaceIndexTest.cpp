@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -295,7 +296,8 @@ TEST(PlaceIndexFile, AnswersTheFileStatus) {
   PlaceIndex index;
   EXPECT_EQ(index.LoadFile(std::string(TV_SOURCE_DIR) + "/data/places/no-such-file.tvp"), XpStatus::FileNotFound);
   EXPECT_EQ(index.LoadFile(std::string(TV_SOURCE_DIR) + "/data/places"), XpStatus::FileInvalid);
-  const auto big = std::filesystem::temp_directory_path() / "tv_places_too_large.tvp";
+  const auto big =
+      std::filesystem::temp_directory_path() / ("tv_places_too_large_" + std::to_string(::getpid()) + ".tvp");
   {
     std::ofstream out(big, std::ios::binary);
     out.seekp(static_cast<std::streamoff>(PlaceIndex::kMaxFileBytes));

@@ -2,6 +2,7 @@
 #include <unicode/strenum.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdint>
@@ -438,7 +439,8 @@ TEST(TimeZoneFile, FilesThatAreNoMap) {
   TimeZoneIndex map;
   EXPECT_EQ(map.LoadFile(std::string(TV_SOURCE_DIR) + "/data/zones/no-such-file.tvz"), XpStatus::FileNotFound);
   EXPECT_EQ(map.LoadFile(std::string(TV_SOURCE_DIR) + "/data/zones"), XpStatus::FileInvalid);
-  const auto big = std::filesystem::temp_directory_path() / "tv_zones_too_large.tvz";
+  const auto big =
+      std::filesystem::temp_directory_path() / ("tv_zones_too_large_" + std::to_string(::getpid()) + ".tvz");
   {
     std::ofstream out(big, std::ios::binary);
     out.seekp(static_cast<std::streamoff>(TimeZoneIndex::kMaxFileBytes));
