@@ -6,6 +6,7 @@
 
 #include "xp/base/XpMd5.h"
 #include "xp/image/XpXmpLocation.h"
+#include "xp/text/XpUtf8.h"
 
 namespace XpIptcIim {
 namespace {
@@ -234,7 +235,7 @@ XpStatus Read(std::span<const std::uint8_t> payload, Reading* reading) {
 
 XpStatus SetLocation(std::span<const std::uint8_t> payload, const Location& location, Edit* edit) {
   for (const std::string* value : {&location.city, &location.state, &location.countryCode, &location.country}) {
-    if (!XpXmpLocation::IsUtf8(*value)) {
+    if (!XpIsValidUtf8(*value)) {
       return XpStatus::InvalidArgument;
     }
   }

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <utility>
 
+#include "xp/image/XpXmlExtent.h"
 #include "xp/image/XpXmlNames.h"
 
 namespace XpXmpGps {
@@ -24,7 +25,7 @@ namespace {
 constexpr std::string_view kRdfNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 constexpr std::string_view kDroneNamespace = "http://www.dji.com/drone-dji/1.0/";
 constexpr std::string_view kTrailer = "<?xpacket end=";
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::size_t kNone = XpXmlExtent::kNone;
 
 enum class Space { Other, Exif, Drone };
 
@@ -86,82 +87,8 @@ Space ClassifyGps(const QName& name) {
   return Space::Other;
 }
 
-// One past the '>' of the tag that starts at `lt`, quotes honoured; kNone
-// when the bytes end first.
-std::size_t TagEnd(std::span<const std::uint8_t> bytes, std::size_t lt) {
-  std::uint8_t quote = 0;
-  for (std::size_t i = lt + 1; i < bytes.size(); ++i) {
-    const std::uint8_t c = bytes[i];
-    if (quote != 0) {
-      if (c == quote) {
-        quote = 0;
-      }
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      return i + 1;
-    }
-  }
-  return kNone;
-}
-
-std::size_t FindText(std::span<const std::uint8_t> bytes, std::size_t from, std::string_view text) {
-  const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  const auto at = all.find(text, from);
-  return at == std::string_view::npos ? kNone : at + text.size();
-}
-
-bool StartsAt(std::span<const std::uint8_t> bytes, std::size_t at, std::string_view text) {
-  return at <= bytes.size() && bytes.size() - at >= text.size() &&
-         std::equal(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
-// The extent of the element whose '<' is at `lt`, in a packet the parser has
-// accepted: `*contentBegin` and `*contentEnd` bound what lies between its
-// start and end tag (both `*end` for an empty-element tag). Answers one past
-// its end tag, or kNone when the bytes do not have the shape the parser saw.
-std::size_t ElementEnd(std::span<const std::uint8_t> bytes, std::size_t lt, std::size_t* contentBegin,
-                       std::size_t* contentEnd) {
-  std::size_t i = TagEnd(bytes, lt);
-  if (i == kNone) {
-    return kNone;
-  }
-  if (bytes[i - 2] == '/') {
-    *contentBegin = *contentEnd = i;
-    return i;
-  }
-  *contentBegin = i;
-  std::size_t depth = 1;
-  while (i < bytes.size()) {
-    if (bytes[i] != '<') {
-      ++i;
-      continue;
-    }
-    std::size_t next = kNone;
-    if (StartsAt(bytes, i, "<!--")) {
-      next = FindText(bytes, i + 4, "-->");
-    } else if (StartsAt(bytes, i, "<![CDATA[")) {
-      next = FindText(bytes, i + 9, "]]>");
-    } else if (StartsAt(bytes, i, "<?")) {
-      next = FindText(bytes, i + 2, "?>");
-    } else if (StartsAt(bytes, i, "</")) {
-      next = TagEnd(bytes, i);
-      if (next != kNone && --depth == 0) {
-        *contentEnd = i;
-        return next;
-      }
-    } else {
-      next = TagEnd(bytes, i);
-      if (next != kNone && bytes[next - 2] != '/') {
-        ++depth;
-      }
-    }
-    if (next == kNone) {
-      return kNone;
-    }
-    i = next;
-  }
-  return kNone;
+std::string_view AsText(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
 class Collector {
@@ -231,7 +158,7 @@ class Collector {
     property.begin = nameAt - 1;
     std::size_t contentBegin = 0;
     std::size_t contentEnd = 0;
-    property.end = ElementEnd(bytes_, property.begin, &contentBegin, &contentEnd);
+    property.end = XpXmlExtent::ElementEnd(AsText(bytes_), property.begin, &contentBegin, &contentEnd);
     if (property.end == kNone) {
       return false;
     }
@@ -323,7 +250,7 @@ class Collector {
       std::size_t contentBegin = kNone;
       std::size_t contentEnd = kNone;
       if (nameAt != kNone && nameAt > 0 && packet[nameAt - 1] == '<') {
-        const std::size_t end = ElementEnd(packet, nameAt - 1, &contentBegin, &contentEnd);
+        const std::size_t end = XpXmlExtent::ElementEnd(AsText(packet), nameAt - 1, &contentBegin, &contentEnd);
         if (end != kNone && contentEnd != end) {
           parsed->rdfContentEnd = contentEnd;
         }

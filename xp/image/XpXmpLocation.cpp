@@ -10,14 +10,16 @@
 #include <string_view>
 #include <utility>
 
+#include "xp/image/XpXmlExtent.h"
 #include "xp/image/XpXmlNames.h"
+#include "xp/text/XpUtf8.h"
 
 namespace XpXmpLocation {
 namespace {
 
 constexpr std::string_view kRdfNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 constexpr std::string_view kTrailer = "<?xpacket end=";
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::size_t kNone = XpXmlExtent::kNone;
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -158,72 +160,15 @@ void ReadCreated(pugi::xml_node property, Location* location) {
 
 // ---- Extents in the bytes ----
 
-std::size_t TagEnd(std::string_view bytes, std::size_t lt) {
-  char quote = 0;
-  for (std::size_t i = lt + 1; i < bytes.size(); ++i) {
-    const char c = bytes[i];
-    if (quote != 0) {
-      if (c == quote) {
-        quote = 0;
-      }
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      return i + 1;
-    }
-  }
-  return kNone;
-}
-
-std::size_t After(std::string_view bytes, std::size_t from, std::string_view text) {
-  const auto at = bytes.find(text, from);
-  return at == std::string_view::npos ? kNone : at + text.size();
-}
-
 // One past the end of the element whose '<' is at `lt`; `*endTag` is where
 // its end tag starts (kNone for an empty-element tag). kNone when the bytes
 // do not have the shape the parser accepted.
 std::size_t ElementEnd(std::string_view bytes, std::size_t lt, std::size_t* endTag) {
-  *endTag = kNone;
-  std::size_t i = TagEnd(bytes, lt);
-  if (i == kNone) {
-    return kNone;
-  }
-  if (bytes[i - 2] == '/') {
-    return i;
-  }
-  std::size_t depth = 1;
-  while (i < bytes.size()) {
-    if (bytes[i] != '<') {
-      ++i;
-      continue;
-    }
-    const std::string_view rest = bytes.substr(i);
-    std::size_t next = kNone;
-    if (rest.starts_with("<!--")) {
-      next = After(bytes, i + 4, "-->");
-    } else if (rest.starts_with("<![CDATA[")) {
-      next = After(bytes, i + 9, "]]>");
-    } else if (rest.starts_with("<?")) {
-      next = After(bytes, i + 2, "?>");
-    } else if (rest.starts_with("</")) {
-      next = TagEnd(bytes, i);
-      if (next != kNone && --depth == 0) {
-        *endTag = i;
-        return next;
-      }
-    } else {
-      next = TagEnd(bytes, i);
-      if (next != kNone && bytes[next - 2] != '/') {
-        ++depth;
-      }
-    }
-    if (next == kNone) {
-      return kNone;
-    }
-    i = next;
-  }
-  return kNone;
+  std::size_t contentBegin = kNone;
+  std::size_t contentEnd = kNone;
+  const std::size_t end = XpXmlExtent::ElementEnd(bytes, lt, &contentBegin, &contentEnd);
+  *endTag = end != kNone && contentEnd != end ? contentEnd : kNone;
+  return end;
 }
 
 struct Range {
@@ -283,7 +228,7 @@ struct Parsed {
 }
 
 bool IsWellFormedValue(const std::string& text) {
-  return text.size() <= kMaxValueBytes && IsUtf8(text) &&
+  return text.size() <= kMaxValueBytes && XpIsValidUtf8(text) &&
          std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
@@ -450,46 +395,6 @@ std::string DescriptionText(const Update& update, std::string_view rdf, std::str
 
 }  // namespace
 
-bool IsUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-      code = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return false;
-      }
-      code = (code << 6) | (next & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 XpStatus ReadLocation(std::span<const std::uint8_t> packet, Reading* reading) {
   Parsed parsed;
   if (auto st = Parse(packet, &parsed); st != XpStatus::Ok) {
@@ -566,8 +471,10 @@ XpStatus SetLocation(std::span<const std::uint8_t> packet, const Update& update,
   if (rdfName == kNone || rdfName == 0) {
     return XpStatus::XmpInvalid;
   }
+  // The new description goes in front of rdf:RDF's end tag; an empty-element
+  // rdf:RDF has none to write in front of.
   std::size_t endTag = kNone;
-  if (ElementEnd(bytes, rdfName - 1, &endTag) == kNone) {
+  if (ElementEnd(bytes, rdfName - 1, &endTag) == kNone || endTag == kNone) {
     return XpStatus::XmpInvalid;
   }
   const std::string_view rdfQualified = parsed.rdf.name();

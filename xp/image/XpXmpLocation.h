@@ -92,7 +92,4 @@ struct Edit {
 /// The reading a packet written with `update` gives.
 [[nodiscard]] Reading Expected(const Reading& before, const Update& update);
 
-/// Whether `text` is well-formed UTF-8.
-[[nodiscard]] bool IsUtf8(std::string_view text);
-
 }  // namespace XpXmpLocation

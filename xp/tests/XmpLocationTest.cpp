@@ -173,6 +173,11 @@ TEST(XmpLocation, RefusesBrokenPacketsAndValuesThatCannotBeWritten) {
   // Well-formed, but no rdf:RDF to put the location into.
   EXPECT_EQ(XpXmpLocation::SetLocation(Packet("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>"), kGion, &edit),
             XpStatus::XmpInvalid);
+  // An empty-element rdf:RDF has no end tag to put a new description in front of.
+  EXPECT_EQ(XpXmpLocation::SetLocation(Packet("<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                                              "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'/></x:xmpmeta>"),
+                                       kGion, &edit),
+            XpStatus::XmpInvalid);
   // Nesting beyond the limit.
   std::string deep;
   for (std::size_t i = 0; i < XpXmpLocation::kMaxDepth + 2; ++i) {
