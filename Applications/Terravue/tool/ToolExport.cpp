@@ -1,11 +1,7 @@
 // terravue-tool export: photos with a position as GPX 1.1 waypoints (optionally with a track in
 // time order), a GeoJSON FeatureCollection or a KML document, into a file or onto standard output.
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +11,7 @@
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/PhotoExport.h"
+#include "Applications/Terravue/mapdata/TextFile.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/formats/XpPhotoMetadata.h"
 
@@ -135,47 +132,6 @@ std::string LinkFrom(const std::filesystem::path& folder, const std::string& pho
   return relative.empty() ? absolute.generic_string() : relative.generic_string();
 }
 
-// Writes `text` to `path` through a file beside it that replaces it whole; false with errno's
-// reason in `*why`.
-bool WriteReplacing(const std::string& path, const std::string& text, std::string* why) {
-  const std::string temporary = path + ".tvexport-XXXXXX";
-  std::vector<char> name(temporary.begin(), temporary.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) {
-      continue;
-    }
-    if (wrote <= 0) {
-      *why = std::strerror(errno);
-      ::close(fd);
-      ::unlink(name.data());
-      return false;
-    }
-    done += static_cast<std::size_t>(wrote);
-  }
-  // mkstemp makes the file the user's only; an export is an ordinary file.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0 || ::fsync(fd) != 0 || ::close(fd) != 0) {
-    *why = std::strerror(errno);
-    ::unlink(name.data());
-    return false;
-  }
-  if (::rename(name.data(), path.c_str()) != 0) {
-    *why = std::strerror(errno);
-    ::unlink(name.data());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -268,9 +224,9 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out.flush();
     return out ? exitCode : 1;
   }
-  std::string why;
-  if (!WriteReplacing(output, text, &why)) {
-    err << "terravue-tool export: " << output << " could not be written: " << why << "\n";
+  // The file replaces its target whole: a failed write leaves an older export as it was.
+  if (const XpStatus st = WriteFileReplacing(output, text); st != XpStatus::Ok) {
+    err << "terravue-tool export: " << output << " could not be written: " << ToolStatusReason(st) << "\n";
     return 1;
   }
   return exitCode;

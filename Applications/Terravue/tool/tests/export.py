@@ -118,8 +118,13 @@ def main():
         kml = os.path.join(out, "trip.kml")
         with open(kml, "w") as old:
             old.write("old")
+        os.chmod(kml, 0o640)
         done = tooltest.run("export", "-o", kml, zoned)
         check(done.returncode == 0, f"export to .kml: {done.stderr}")
+        check(os.stat(kml).st_mode & 0o7777 == 0o640, "the replaced file keeps its permission bits")
+        mask = os.umask(0)
+        os.umask(mask)
+        check(os.stat(gpx).st_mode & 0o7777 == 0o666 & ~mask, "a new export gets the usual permissions")
         check(xmllint(kml) == 0, "the KML file is well-formed XML")
         with open(kml) as written:
             check("<kml" in written.read(), "a KML document")
