@@ -16,7 +16,7 @@ packages=(
   xvfb xauth
   libvips-tools imagemagick
   chromium
-  python3 libxml2-utils
+  python3 libxml2-utils unzip
   locales
 )
 

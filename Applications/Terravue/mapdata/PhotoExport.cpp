@@ -6,7 +6,9 @@
 #include <cstdio>
 
 #include "Applications/Terravue/mapdata/TrackLog.h"
+#include "Applications/Terravue/mapdata/ZipArchive.h"
 #include "xp/text/XpEscape.h"
+#include "xp/text/XpHexDigits.h"
 #include "xp/text/XpNumberText.h"
 #include "xp/text/XpUtf8.h"
 
@@ -40,7 +42,6 @@ std::string XmlText(std::string_view text) { return XpEscapeHtmlAttribute(XmlSaf
 // A relative link as a URI reference: unreserved characters and '/' as they are, every other byte
 // percent-encoded.
 std::string UriPath(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (const char ch : path) {
     const auto c = static_cast<unsigned char>(ch);
@@ -50,8 +51,7 @@ std::string UriPath(std::string_view path) {
       out += ch;
     } else {
       out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      XpAppendHex(out, c, 2, XpHexCase::Upper);
     }
   }
   return out;
@@ -183,7 +183,13 @@ std::string KmlCoordinates(const ExportPhoto& photo) {
 
 }  // namespace
 
-std::string WriteKml(const std::vector<ExportPhoto>& photos, bool track) {
+namespace {
+
+// The thumbnail of photo `index` (counting from 0) inside a KMZ file.
+std::string KmzImageName(std::size_t index) { return "files/" + std::to_string(index + 1) + ".jpg"; }
+
+// The KML document; with `images`, each photo with a thumbnail refers to it by its KMZ name.
+std::string KmlDocument(const std::vector<ExportPhoto>& photos, bool track, bool images) {
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document><name>Photos</name>\n";
@@ -192,7 +198,13 @@ std::string WriteKml(const std::vector<ExportPhoto>& photos, bool track) {
     if (photo.utcMillis) {
       out += "<TimeStamp><when>" + ExportTimeText(*photo.utcMillis) + "</when></TimeStamp>";
     }
-    if (!photo.link.empty()) {
+    const bool image = images && !photo.thumbnail.empty();
+    if (image) {
+      // A description is HTML: the thumbnail above the link to the photo.
+      const std::string href = KmzImageName(static_cast<std::size_t>(&photo - photos.data()));
+      out += "<description>" + XmlText("<img src=\"" + href + "\"/><br/>" + UriPath(photo.link)) + "</description>";
+      out += "<Style><IconStyle><Icon><href>" + href + "</href></Icon></IconStyle></Style>";
+    } else if (!photo.link.empty()) {
       out += "<description>" + XmlText(UriPath(photo.link)) + "</description>";
     }
     out += "<Point>";
@@ -213,6 +225,24 @@ std::string WriteKml(const std::vector<ExportPhoto>& photos, bool track) {
   }
   out += "</Document></kml>\n";
   return out;
+}
+
+}  // namespace
+
+std::string WriteKml(const std::vector<ExportPhoto>& photos, bool track) { return KmlDocument(photos, track, false); }
+
+std::optional<std::string> WriteKmz(const std::vector<ExportPhoto>& photos, bool track) {
+  std::vector<ZipEntry> entries;
+  entries.push_back({"doc.kml", KmlDocument(photos, track, true)});
+  for (std::size_t i = 0; i < photos.size(); ++i) {
+    if (!photos[i].thumbnail.empty()) {
+      if (entries.size() == kMaxZipEntries) {
+        return std::nullopt;
+      }
+      entries.push_back({KmzImageName(i), photos[i].thumbnail});
+    }
+  }
+  return WriteStoredZip(entries);
 }
 
 // The track goes through the same GPX text the export writes and the one reader of track files,

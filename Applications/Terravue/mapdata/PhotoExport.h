@@ -14,6 +14,7 @@ struct ExportPhoto {
   GeoPoint position;
   std::optional<double> elevation;        ///< metres above sea level
   std::optional<std::int64_t> utcMillis;  ///< when it was taken, milliseconds since 1970 UTC
+  std::string thumbnail;                  ///< a JPEG of the photo for a KMZ file; empty for none
 };
 
 /// A GPX 1.1 file: one waypoint per photo (position, elevation, UTC time, name, link to the
@@ -29,6 +30,12 @@ struct ExportPhoto {
 
 /// A KML 2.2 document: one Placemark per photo; with `track`, also one LineString placemark.
 [[nodiscard]] std::string WriteKml(const std::vector<ExportPhoto>& photos, bool track);
+
+/// A KMZ file: a ZIP archive of "doc.kml" (as WriteKml, the placemark of each photo with a
+/// thumbnail showing it as its icon and in its description) and each thumbnail as
+/// "files/N.jpg", N counting the photos from 1. Nothing when the archive would be too large for
+/// the ZIP format (more than 65,534 thumbnails, or 4 GiB).
+[[nodiscard]] std::optional<std::string> WriteKmz(const std::vector<ExportPhoto>& photos, bool track);
 
 /// A time as ISO 8601 in UTC ("2024-05-01T10:20:30Z", with milliseconds when there are any).
 [[nodiscard]] std::string ExportTimeText(std::int64_t utcMillis);

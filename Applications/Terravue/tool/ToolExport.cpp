@@ -1,5 +1,8 @@
 // terravue-tool export: photos with a position as GPX 1.1 waypoints (optionally with a track in
-// time order), a GeoJSON FeatureCollection or a KML document, into a file or onto standard output.
+// time order), a GeoJSON FeatureCollection, a KML document or a KMZ file with thumbnails, into a
+// file or onto standard output.
+
+#include <stdlib.h>
 
 #include <cmath>
 #include <filesystem>
@@ -11,16 +14,20 @@
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/PhotoExport.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/TextFile.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/formats/XpPhotoMetadata.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: terravue-tool export [--format gpx|geojson|kml] [--track] [--tz +HH:MM] [--output FILE] PHOTO...\n";
+// Largest thumbnail read back into a KMZ file; the program's thumbnails are far smaller.
+constexpr std::uint64_t kMaxThumbnailBytes = 16 * 1024 * 1024;
 
-enum class Format { Gpx, GeoJson, Kml };
+constexpr const char* kUsage =
+    "usage: terravue-tool export [--format gpx|geojson|kml|kmz] [--track] [--tz +HH:MM] [--output FILE] PHOTO...\n";
+
+enum class Format { Gpx, GeoJson, Kml, Kmz };
 
 std::optional<Format> FormatNamed(const std::string& name) {
   if (name == "gpx") {
@@ -31,6 +38,9 @@ std::optional<Format> FormatNamed(const std::string& name) {
   }
   if (name == "kml") {
     return Format::Kml;
+  }
+  if (name == "kmz") {
+    return Format::Kmz;
   }
   return std::nullopt;
 }
@@ -46,6 +56,9 @@ Format FormatOfFile(const std::string& path) {
   }
   if (extension == ".kml") {
     return Format::Kml;
+  }
+  if (extension == ".kmz") {
+    return Format::Kmz;
   }
   return Format::Gpx;
 }
@@ -132,6 +145,52 @@ std::string LinkFrom(const std::filesystem::path& folder, const std::string& pho
   return relative.empty() ? absolute.generic_string() : relative.generic_string();
 }
 
+// A folder of its own under the temporary folder, for thumbnails on their way into a KMZ file;
+// removed with what is in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "terravue-export-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) {
+      m_path = pattern;
+    }
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    if (!m_path.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(m_path, ignored);
+    }
+  }
+  [[nodiscard]] const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
+
+// Gives each photo the thumbnail the program shows for it. A photo whose thumbnail can't be made
+// keeps its placemark without one, and is named on `err`.
+void AddThumbnails(const std::vector<std::string>& files, std::vector<ExportPhoto>* photos, std::ostream& err) {
+  ScratchFolder scratch;
+  if (scratch.Path().empty()) {
+    err << "terravue-tool export: no temporary folder for the thumbnails; the file has none\n";
+    return;
+  }
+  for (std::size_t i = 0; i < photos->size(); ++i) {
+    const std::string thumbnail = scratch.Path() + "/" + std::to_string(i) + ".jpg";
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::string bytes;
+    if (MakeThumbnail(files[i], thumbnail, &width, &height) != PictureResult::Success ||
+        ReadWholeFile(thumbnail, kMaxThumbnailBytes, &bytes) != XpStatus::Ok) {
+      err << "terravue-tool export: " << files[i] << ": no thumbnail\n";
+      continue;
+    }
+    (*photos)[i].thumbnail = std::move(bytes);
+  }
+}
+
 }  // namespace
 
 int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -148,7 +207,7 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     } else if (arg == "--format" && hasValue) {
       format = FormatNamed(args[++i]);
       if (!format) {
-        err << "terravue-tool export: unknown format \"" << args[i] << "\" (gpx, geojson or kml)\n";
+        err << "terravue-tool export: unknown format \"" << args[i] << "\" (gpx, geojson, kml or kmz)\n";
         return 2;
       }
     } else if (arg == "--tz" && hasValue) {
@@ -185,6 +244,7 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
   int exitCode = 0;
   std::vector<ExportPhoto> photos;
+  std::vector<std::string> exported;
   for (const std::string& file : files) {
     XpPhotoMetadata::Reading reading;
     const XpStatus status = XpPhotoMetadata::Read(file, &reading);
@@ -205,6 +265,7 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     photo.elevation = ElevationOf(reading.gps);
     photo.utcMillis = UtcMillisOf(file, reading, zone);
     photos.push_back(std::move(photo));
+    exported.push_back(file);
   }
 
   std::string text;
@@ -218,6 +279,16 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     case Format::Kml:
       text = WriteKml(photos, track);
       break;
+    case Format::Kmz: {
+      AddThumbnails(exported, &photos, err);
+      auto archive = WriteKmz(photos, track);
+      if (!archive) {
+        err << "terravue-tool export: too many or too large thumbnails for a KMZ file\n";
+        return 1;
+      }
+      text = std::move(*archive);
+      break;
+    }
   }
   if (!toFile) {
     out << text;

@@ -45,8 +45,10 @@ const ToolCommand kCommands[] = {
      "the nearest place (city, division, country) in each photo's XMP and IIM location; one JSON line per photo",
      RunNamePlaces},
     {"export",
-     "export [--format gpx|geojson|kml] [--track] [--tz +HH:MM] [--output FILE] PHOTO...   the photos with a position "
-     "as GPX 1.1 waypoints (with --track also a track in time order), GeoJSON or KML; the format follows the output "
+     "export [--format gpx|geojson|kml|kmz] [--track] [--tz +HH:MM] [--output FILE] PHOTO...   the photos with a "
+     "position "
+     "as GPX 1.1 waypoints (with --track also a track in time order), GeoJSON, KML or KMZ with thumbnails; the format "
+     "follows the output "
      "file's extension unless given; UTC times from the photo's own zone, else its GPS time stamp, else --tz, else "
      "this machine's zone",
      RunExport},

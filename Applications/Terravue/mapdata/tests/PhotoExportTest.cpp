@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 std::vector<ExportPhoto> ThreePhotos() {
   return {
       // Listed out of time order; the track must sort them.
-      {"kyoto.jpg", "2024/kyoto.jpg", {35.0210700, 135.7538500}, 48.5, 1714560000000},
-      {"tokyo & <co>.jpg", "2024/tokyo & co.jpg", {35.6812362, 139.7671248}, std::nullopt, 1714550400250},
-      {"no time.jpg", "no time.jpg", {-33.8568, 151.2153}, 3.0, std::nullopt},
+      {"kyoto.jpg", "2024/kyoto.jpg", {35.0210700, 135.7538500}, 48.5, 1714560000000, {}},
+      {"tokyo & <co>.jpg", "2024/tokyo & co.jpg", {35.6812362, 139.7671248}, std::nullopt, 1714550400250, {}},
+      {"no time.jpg", "no time.jpg", {-33.8568, 151.2153}, 3.0, std::nullopt, {}},
   };
 }
 
@@ -99,11 +99,36 @@ TEST_F(ExportFiles, KmlIsWellFormed) {
 
 TEST_F(ExportFiles, HostileNamesStayWellFormedInEveryFormat) {
   std::vector<ExportPhoto> photos = {
-      {std::string("bad\x01\xFF\xC3(\"']]>.jpg"), std::string("a/\x7F\"b.jpg"), {0, 0}, std::nullopt, 0}};
+      {std::string("bad\x01\xFF\xC3(\"']]>.jpg"), std::string("a/\x7F\"b.jpg"), {0, 0}, std::nullopt, 0, "jpeg"}};
   EXPECT_EQ(Run("xmllint --noout '" + Write("h.gpx", WriteGpx(photos, true)).string() + "'"), 0);
   EXPECT_EQ(Run("xmllint --noout '" + Write("h.kml", WriteKml(photos, true)).string() + "'"), 0);
+  const auto kmz = WriteKmz(photos, true);
+  ASSERT_TRUE(kmz);
+  const std::string kmzPath = Write("h.kmz", *kmz).string();
+  EXPECT_EQ(Run("unzip -p '" + kmzPath + "' doc.kml | xmllint --noout -"), 0);
   EXPECT_EQ(Run("python3 -c \"import json,sys; json.load(open(sys.argv[1], encoding='utf-8'))\" '" +
                 Write("h.geojson", WriteGeoJson(photos, true)).string() + "'"),
+            0);
+}
+
+TEST_F(ExportFiles, AKmzHoldsTheDocumentAndTheThumbnailsOfThePhotosThatHaveOne) {
+  std::vector<ExportPhoto> photos = ThreePhotos();
+  photos[0].thumbnail = "first thumbnail";
+  photos[2].thumbnail = std::string("third\0thumbnail", 15);
+  const auto kmz = WriteKmz(photos, false);
+  ASSERT_TRUE(kmz);
+  const std::string path = Write("trip.kmz", *kmz).string();
+  // An independent reader: every entry's sum checks, the names and bytes are the photos'.
+  EXPECT_EQ(Run("unzip -tq '" + path + "' >/dev/null"), 0);
+  EXPECT_EQ(Run("test \"$(unzip -Z1 '" + path + "' | tr '\\n' ' ')\" = 'doc.kml files/1.jpg files/3.jpg '"), 0);
+  EXPECT_EQ(Run("unzip -p '" + path + "' files/3.jpg | cmp -s - '" +
+                Write("third", std::string("third\0thumbnail", 15)).string() + "'"),
+            0);
+  // The document is the KML export but for the icons of the photos with a thumbnail.
+  const std::string kml = WriteKml(photos, false);
+  EXPECT_EQ(Run("unzip -p '" + path + "' doc.kml | xmllint --noout -"), 0);
+  EXPECT_EQ(kml.find("files/"), std::string::npos);
+  EXPECT_EQ(Run("unzip -p '" + path + "' doc.kml | grep -c '<Icon><href>files/[13].jpg</href></Icon>' | grep -qx 2"),
             0);
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """terravue-tool export: GPX checked well-formed by xmllint with its waypoints and track read back,
-GeoJSON parsed, KML checked; positions, elevations and UTC times against exiftool's reading of
+GeoJSON parsed, KML checked, KMZ read by Python's ZIP reader with its thumbnails decoded; positions, elevations and UTC times against exiftool's reading of
 the photos; links relative to the export file; photos without a position left out and named;
 refused arguments and an output that cannot be written."""
 
+import io
 import json
 import os
 import shutil
@@ -11,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
+import zipfile
 
 import tooltest
 from tooltest import TOOL, check
@@ -129,6 +131,46 @@ def main():
         with open(kml) as written:
             check("<kml" in written.read(), "a KML document")
         check(sorted(os.listdir(out)) == ["trip.gpx", "trip.kml"], f"nothing else left: {os.listdir(out)}")
+
+        # KMZ: a ZIP archive that another reader takes, its doc.kml first and well-formed, each
+        # placemark's icon a thumbnail in the archive that decodes as an upright JPEG of at most
+        # 550 pixels a side, with the photo's position in its Exif data.
+        kmz = os.path.join(out, "trip.kmz")
+        done = tooltest.run("export", "--track", "-o", kmz, zoned, plain, bare)
+        check(done.returncode == 1 and "bare.jpg: no position, left out" in done.stderr, f"kmz: {done.stderr!r}")
+        with zipfile.ZipFile(kmz) as archive:
+            check(archive.testzip() is None, "every entry's CRC matches")
+            names = archive.namelist()
+            check(names == ["doc.kml", "files/1.jpg", "files/2.jpg"], f"entries: {names}")
+            kml_path = os.path.join(folder, "doc.kml")
+            with open(kml_path, "wb") as kml_file:
+                kml_file.write(archive.read("doc.kml"))
+            check(xmllint(kml_path) == 0, "doc.kml is well-formed XML")
+            root = ElementTree.parse(kml_path).getroot()
+            hrefs = [e.text for e in root.iter("{http://www.opengis.net/kml/2.2}href")]
+            check(hrefs == ["files/1.jpg", "files/2.jpg"], f"icons: {hrefs}")
+            for name, photo in (("files/1.jpg", zoned), ("files/2.jpg", plain)):
+                image = os.path.join(folder, "image.jpg")
+                with open(image, "wb") as image_file:
+                    image_file.write(archive.read(name))
+                row = json.loads(tooltest.exiftool("-j", "-n", "-ImageWidth", "-ImageHeight", "-GPSLatitude",
+                                                   "-GPSLongitude", image))[0]
+                check(0 < max(row["ImageWidth"], row["ImageHeight"]) <= 550, f"{name} size: {row}")
+                lat, lng, _ = exif_position(photo)
+                check(abs(row["GPSLatitude"] - lat) < 1e-6 and abs(row["GPSLongitude"] - lng) < 1e-6,
+                      f"{name} is {photo}'s thumbnail: {row}")
+                check(subprocess.run(["djpeg", "-outfile", os.devnull, image]).returncode == 0, f"{name} decodes")
+        # The same entries onto standard output (the links there are relative to the working folder).
+        piped = subprocess.run([TOOL, "export", "--format", "kmz", "--track", zoned, plain], capture_output=True)
+        with zipfile.ZipFile(io.BytesIO(piped.stdout)) as archive, open(kmz, "rb") as written:
+            check(piped.returncode == 0 and archive.testzip() is None and archive.namelist() == names,
+                  "kmz onto standard output")
+            with zipfile.ZipFile(written) as original:
+                # A thumbnail's ModifyDate is the time it was made: compare the pictures.
+                pixels = [subprocess.run(["djpeg"], input=zip_file.read("files/2.jpg"), capture_output=True).stdout
+                          for zip_file in (archive, original)]
+                check(pixels[0] and pixels[0] == pixels[1], "the same thumbnails")
+        os.remove(kmz)
 
         # What the user sees for arguments that are refused, and an output that can't be written.
         for args, wanted in ((["--format", "png", zoned], "unknown format \"png\""),
