@@ -106,6 +106,23 @@ constexpr std::array kTexts = {
                 "%s: 画像データを読み取れません(破損しているか、CMYKなど対応していない色形式です)"},
 
     // Help and browsers that could not be opened; "%s" is the address.
+    BuiltInText{"about/text",
+                "Terravue %s\n\nYour photos on a map: their positions read, moved and written back.\n"
+                "Free software under the GNU General Public License, version 3 or later.\n\n"
+                "Map data © OpenStreetMap contributors (ODbL 1.0), shown from the tile server the "
+                "map layer names.\n"
+                "Place names: GeoNames (https://www.geonames.org/), CC BY 4.0; country names from the "
+                "iso-codes project, LGPL 2.1 or later.\n"
+                "Time zones: © OpenStreetMap contributors, timezone-boundary-builder (ODbL 1.0).\n"
+                "The map page uses Leaflet (BSD 2-clause) and Leaflet.markercluster (MIT).",
+                "Terravue %s\n\n写真を地図に: 位置を読み取り、動かし、写真に書き戻します。\n"
+                "GNU 一般公衆利用許諾書 (第3版以降) によるフリーソフトウェアです。\n\n"
+                "地図データ © OpenStreetMap contributors (ODbL 1.0)。地図レイヤーのタイルサーバーから"
+                "表示しています。\n"
+                "地名: GeoNames (https://www.geonames.org/)、CC BY 4.0。国名は iso-codes "
+                "プロジェクト (LGPL 2.1 以降) によります。\n"
+                "タイムゾーン: © OpenStreetMap contributors, timezone-boundary-builder (ODbL 1.0)。\n"
+                "地図ページは Leaflet (BSD 2条項) と Leaflet.markercluster (MIT) を使っています。"},
     BuiltInText{"help/failed", "The help could not be opened.\n\n%s", "ヘルプを開けませんでした。\n\n%s"},
     BuiltInText{"link/failed", "No web browser could be started to open this address:\n\n%s",
                 "このアドレスを開くためのWebブラウザーを起動できませんでした:\n\n%s"},
@@ -138,6 +155,7 @@ constexpr std::array kTexts = {
     BuiltInText{"151/32811", "Redo (&R)", "やり直す(&R)"},
     BuiltInText{"151/32812", "Restore original positions... (&O)", "元の位置に戻す...(&O)"},
     BuiltInText{"151/32820", "Open a saved map... (&M)", "保存した地図を開く...(&M)"},
+    BuiltInText{"151/32821", "About Terravue (&A)", "Terravueについて(&A)"},
     // The file dialog of "Open a saved map...".
     BuiltInText{"open/dialogTitle", "Open a saved map", "保存した地図を開く"},
     BuiltInText{"open/filter", "Saved maps", "保存した地図"},

@@ -20,6 +20,7 @@
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/CTrackDlg.h"
 #include "Applications/Terravue/CWarnningDlg.h"
+#include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/OtherMakerNotice.h"
 #include "Applications/Terravue/RestoreOriginals.h"
@@ -187,6 +188,9 @@ void CTerravueBaseWnd::OnCommand(int id) {
       break;
     case MainMenu::kHelp:
       Help();
+      break;
+    case MainMenu::kAbout:
+      About();
       break;
     case MainMenu::kLoadTrack:
       m_htmlWnd->Tracks()->ChooseTracks();
@@ -598,6 +602,11 @@ void CTerravueBaseWnd::Help() {
     ShowAppMessage(this, QMessageBox::Warning,
                    FormatText(AppStrings::Instance().Text(QStringLiteral("help/failed")), {address}));
   }
+}
+
+void CTerravueBaseWnd::About() {
+  ShowAppMessage(this, QMessageBox::Information,
+                 FormatText(AppStrings::Instance().Text(QStringLiteral("about/text")), {ProgramVersion()}));
 }
 
 // ---------------------------------------------------------------------------

@@ -134,6 +134,8 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   void ReportHandOff(const CContentsGroupList::HandOffResult& handOff);
   bool SaveShownStateOver(bool reportFailure);
   void Help();
+  /// Shows the version, the licence and where the map, place and time-zone data come from.
+  void About();
   [[nodiscard]] bool AskNameForNewState(QString* name);
 
   QStringList m_arguments;

@@ -21,6 +21,8 @@ inline constexpr int kRedo = 32811;
 inline constexpr int kRestoreOriginals = 32812;
 /// Opens a saved map's state file chosen in a file dialog, wherever it lies.
 inline constexpr int kOpenStateFile = 32820;
+/// Shows the program's version, licence and the sources of its map, place and time-zone data.
+inline constexpr int kAbout = 32821;
 inline constexpr int kRequestClose = 32771;
 inline constexpr int kSendAgain = 32782;
 inline constexpr int kStartPage1 = 32783;

@@ -27,6 +27,7 @@
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/CommandLine.h"
 #include "Applications/Terravue/DropSorting.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/UserMessages.h"
@@ -529,6 +530,45 @@ class NoticesTest : public AppTestCase {
              qPrintable(answerer.seen.constFirst()));
     QVERIFY(answerer.seen.constFirst().contains(QStringLiteral("nowhere/help.html")));
     app.ExitInstance();
+  }
+
+  void aboutNamesTheVersionTheLicenceAndTheDataSourcesInEachLanguage() {
+    if (!QFileInfo::exists(m_program + QStringLiteral("map.html"))) {
+      QSKIP("the page files are not built");
+    }
+    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
+      ModalAnswerer answerer(QString(), {QMessageBox::Ok});
+      AppStartOptions options = Options({});
+      options.language = language;
+      CTerravueApp app(options);
+      QVERIFY(app.InitInstance());
+      app.MainWindow()->PrepareMenu();
+      QAction* about = nullptr;
+      for (QAction* action : app.MainWindow()->Menu()->actions()) {
+        if (MainMenu::CommandOf(action) == MainMenu::kAbout) {
+          about = action;
+        }
+      }
+      QVERIFY(about != nullptr && about->isEnabled());
+      QCOMPARE(about->text(), language == AppStrings::Language::English ? QStringLiteral("About Terravue (&A)")
+                                                                        : QStringLiteral("Terravueについて(&A)"));
+      about->trigger();
+      QTRY_COMPARE(answerer.seen.size(), 1);
+      const QString& text = answerer.seen.constFirst();
+      QVERIFY2(text.startsWith(QStringLiteral("Terravue ") + ProgramVersion() + QStringLiteral("\n")),
+               qPrintable(text));
+      QVERIFY(!ProgramVersion().isEmpty());
+      for (const char* credit : {"GeoNames", "CC BY 4.0", "© OpenStreetMap contributors, timezone-boundary-builder",
+                                 "Map data © OpenStreetMap contributors", "Leaflet", "GNU"}) {
+        if (language == AppStrings::Language::Japanese &&
+            (std::string_view(credit).starts_with("Map data") || std::string_view(credit) == "GNU")) {
+          continue;
+        }
+        QVERIFY2(text.contains(QString::fromUtf8(credit)), credit);
+      }
+      QCOMPARE(answerer.mostModalAtOnce, 1);
+      app.ExitInstance();
+    }
   }
 
   void aPhotoBrowserThatDoesNotStartAfterASaveIsReported() {
