@@ -377,10 +377,39 @@ XpStatus WriteAll(int fd, const std::string& bytes) {
   return XpStatus::Ok;
 }
 
-// Writes, checks and puts one planned sidecar in place.
-XpStatus Replace(const Planned& plan, const std::optional<XpXmpGps::Update>& update, const std::string& extension,
-                 const XpExifRewrite::Hooks& hooks) {
+// One planned sidecar on its way into place: the checked new file, and for an
+// existing sidecar a kept copy of its old bytes that puts it back when a later
+// sidecar of the same write fails.
+struct Staged {
+  const Planned* plan = nullptr;
   XpReplacementFile temp;
+  XpReplacementFile kept;
+  bool renamed = false;
+};
+
+XpStatus WriteFlushed(XpReplacementFile& file, const std::string& target, unsigned mode, const std::string& bytes,
+                      const timespec* times) {
+  if (auto st = file.Create(target, mode); st != XpStatus::Ok) {
+    return st;
+  }
+  if (::fchmod(file.Fd(), static_cast<mode_t>(mode)) != 0) {
+    return XpStatusFromErrno(errno);
+  }
+  if (auto st = WriteAll(file.Fd(), bytes); st != XpStatus::Ok) {
+    return st;
+  }
+  if (times != nullptr && ::futimens(file.Fd(), times) != 0) {
+    return XpStatusFromErrno(errno);
+  }
+  return file.Flush();
+}
+
+// Writes and checks the new sidecar in its temporary file, and keeps a copy of
+// the old one; nothing is renamed yet.
+XpStatus Stage(Staged& staged, const std::optional<XpXmpGps::Update>& update, const std::string& extension,
+               const XpExifRewrite::Hooks& hooks) {
+  const Planned& plan = *staged.plan;
+  XpReplacementFile& temp = staged.temp;
   const unsigned mode = plan.create ? 0666U : static_cast<unsigned>(plan.info.st_mode & 07777);
   if (auto st = temp.Create(plan.target, mode); st != XpStatus::Ok) {
     return st;
@@ -396,9 +425,9 @@ XpStatus Replace(const Planned& plan, const std::optional<XpXmpGps::Update>& upd
       return st;
     }
   }
+  const timespec oldTimes[2] = {plan.info.st_atim, plan.info.st_mtim};
   if (!plan.create && (hooks.preserveModificationTime || XpExifRewrite::PreservesModificationTimeByDefault())) {
-    const timespec times[2] = {plan.info.st_atim, plan.info.st_mtim};
-    if (::futimens(temp.Fd(), times) != 0) {
+    if (::futimens(temp.Fd(), oldTimes) != 0) {
       return XpStatusFromErrno(errno);
     }
   }
@@ -409,18 +438,57 @@ XpStatus Replace(const Planned& plan, const std::optional<XpXmpGps::Update>& upd
     return st;
   }
   if (plan.create) {
-    const XpStatus st = temp.CommitNew();
-    return st == XpStatus::AlreadyExists ? XpStatus::ChangedOnDisk : st;
+    return XpStatus::Ok;
   }
-  // Someone else's write since the sidecar was read would be lost by the rename.
+  return WriteFlushed(staged.kept, plan.target, mode, plan.before, oldTimes);
+}
+
+// Someone else's write since the sidecar was read would be lost by the rename.
+bool StillAsRead(const Planned& plan) {
+  if (plan.create) {
+    struct stat info {};
+    return ::lstat(plan.target.c_str(), &info) != 0 && errno == ENOENT;
+  }
   struct stat now {};
   std::string current;
-  if (::stat(plan.target.c_str(), &now) != 0 || !StampOf(now).Same(StampOf(plan.info)) ||
-      XpReadWholeFile(plan.target, XpXmpGps::kMaxPacketSize, &current, XpStatus::ChangedOnDisk) != XpStatus::Ok ||
-      current != plan.before) {
+  return ::stat(plan.target.c_str(), &now) == 0 && StampOf(now).Same(StampOf(plan.info)) &&
+         XpReadWholeFile(plan.target, XpXmpGps::kMaxPacketSize, &current, XpStatus::ChangedOnDisk) == XpStatus::Ok &&
+         current == plan.before;
+}
+
+// Renames one checked sidecar into place.
+XpStatus Commit(Staged& staged, const XpExifRewrite::Hooks& hooks) {
+  if (hooks.beforeRename) {
+    if (auto st = hooks.beforeRename(staged.plan->target); st != XpStatus::Ok) {
+      return st;
+    }
+  }
+  if (!StillAsRead(*staged.plan)) {
     return XpStatus::ChangedOnDisk;
   }
-  return temp.Commit();
+  if (staged.plan->create) {
+    const XpStatus st = staged.temp.CommitNew();
+    return st == XpStatus::AlreadyExists ? XpStatus::ChangedOnDisk : st;
+  }
+  return staged.temp.Commit();
+}
+
+// Puts back a sidecar this write already renamed into place: the kept copy of
+// its old bytes, or for a created one its removal, while it still holds what
+// was written.
+void PutBack(Staged& staged) {
+  const Planned& plan = *staged.plan;
+  std::string current;
+  if (XpReadWholeFile(plan.target, XpXmpGps::kMaxPacketSize, &current) != XpStatus::Ok || current != plan.after) {
+    return;
+  }
+  if (plan.create) {
+    if (::unlink(plan.target.c_str()) == 0) {
+      XpSyncFolder(SplitPath(plan.target).folder.empty() ? std::string(".") : SplitPath(plan.target).folder);
+    }
+    return;
+  }
+  (void)staged.kept.Commit();
 }
 
 // The photo's own position, as its metadata gives it without a sidecar.
@@ -436,7 +504,7 @@ bool PhotoHoldsPosition(const std::string& path) {
 
 // Writes (with `update`) or removes (without) the position in the sidecars of `path`.
 XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Update>& update, const Where& where,
-                       const XpExifRewrite::Hooks& hooks) {
+                       const XpExifRewrite::Hooks& hooks, std::string* failed) {
   const PathParts parts = SplitPath(path);
   std::vector<Planned> plans;
   if (where.createsSidecar) {
@@ -444,6 +512,7 @@ XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Up
       return XpStatus::Ok;
     }
     if (auto st = CheckFolderNotProtected(where.sidecars.front()); st != XpStatus::Ok) {
+      *failed = where.sidecars.front();
       return st;
     }
     Planned plan;
@@ -455,6 +524,7 @@ XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Up
     for (const std::string& sidecar : where.sidecars) {
       Planned plan;
       if (auto st = ReadSidecar(sidecar, &plan); st != XpStatus::Ok) {
+        *failed = sidecar;
         return st;
       }
       plans.push_back(std::move(plan));
@@ -466,20 +536,47 @@ XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Up
     if (update) {
       if (auto st = XpXmpGps::SetGps(Bytes(plan.before), *update, /*version=*/true, &edit, &plan.set);
           st != XpStatus::Ok) {
+        *failed = plan.target;
         return st == XpStatus::InvalidArgument ? XpStatus::BadCoordinate : st;
       }
     } else if (auto st = XpXmpGps::RemoveGps(Bytes(plan.before), &edit, /*keepPadding=*/true); st != XpStatus::Ok) {
+      *failed = plan.target;
       return st;
     }
     plan.after.assign(edit.packet.begin(), edit.packet.end());
   }
+  // Every new sidecar is written and checked, and every old one kept, before
+  // the first rename; a rename that fails puts back those renamed before it,
+  // so that the photo's sidecars never disagree.
+  std::vector<std::unique_ptr<Staged>> staged;
   for (const Planned& plan : plans) {
     if (!plan.create && plan.after == plan.before) {
       continue;
     }
-    if (auto st = Replace(plan, update, parts.extension, hooks); st != XpStatus::Ok) {
+    staged.push_back(std::make_unique<Staged>());
+    staged.back()->plan = &plan;
+    if (auto st = Stage(*staged.back(), update, parts.extension, hooks); st != XpStatus::Ok) {
+      *failed = plan.target;
       return st;
     }
+  }
+  for (const auto& one : staged) {
+    if (!StillAsRead(*one->plan)) {
+      *failed = one->plan->target;
+      return XpStatus::ChangedOnDisk;
+    }
+  }
+  for (const auto& one : staged) {
+    if (auto st = Commit(*one, hooks); st != XpStatus::Ok) {
+      *failed = one->plan->target;
+      for (auto back = staged.rbegin(); back != staged.rend(); ++back) {
+        if ((*back)->renamed) {
+          PutBack(**back);
+        }
+      }
+      return st;
+    }
+    one->renamed = true;
   }
   return XpStatus::Ok;
 }
@@ -614,20 +711,27 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, const XpEx
   if (whereOut != nullptr) {
     *whereOut = where;
   }
-  switch (where.destination) {
-    case Destination::NotWritable:
-      return where.status;
-    case Destination::InFile:
-      return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks)
-                                                 : XpInFileWrite::WriteGPSWith(path, record, hooks);
-    case Destination::Sidecar:
-      break;
+  std::string failed;
+  const XpStatus st = [&] {
+    switch (where.destination) {
+      case Destination::NotWritable:
+        return where.status;
+      case Destination::InFile:
+        return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks)
+                                                   : XpInFileWrite::WriteGPSWith(path, record, hooks);
+      case Destination::Sidecar:
+        break;
+    }
+    XpXmpGps::Update update;
+    if (!UpdateOf(record, &update)) {
+      return XpStatus::BadCoordinate;
+    }
+    return WriteSidecars(path, update, where, hooks, &failed);
+  }();
+  if (whereOut != nullptr && st != XpStatus::Ok) {
+    whereOut->failed = failed.empty() ? path : failed;
   }
-  XpXmpGps::Update update;
-  if (!UpdateOf(record, &update)) {
-    return XpStatus::BadCoordinate;
-  }
-  return WriteSidecars(path, update, where, hooks);
+  return st;
 }
 
 XpStatus RemoveGPS(const std::string& path, const XpExifRewrite::Hooks& hooks, Where* whereOut) {
@@ -635,19 +739,26 @@ XpStatus RemoveGPS(const std::string& path, const XpExifRewrite::Hooks& hooks, W
   if (whereOut != nullptr) {
     *whereOut = where;
   }
-  switch (where.destination) {
-    case Destination::NotWritable:
-      return where.status;
-    case Destination::InFile:
-      return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::RemoveGPS(path, hooks)
-                                                 : XpInFileWrite::RemoveGPSWith(path, hooks);
-    case Destination::Sidecar:
-      break;
+  std::string failed;
+  const XpStatus st = [&] {
+    switch (where.destination) {
+      case Destination::NotWritable:
+        return where.status;
+      case Destination::InFile:
+        return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::RemoveGPS(path, hooks)
+                                                   : XpInFileWrite::RemoveGPSWith(path, hooks);
+      case Destination::Sidecar:
+        break;
+    }
+    if (PhotoHoldsPosition(path)) {
+      return XpStatus::PositionStaysInPhoto;
+    }
+    return WriteSidecars(path, std::nullopt, where, hooks, &failed);
+  }();
+  if (whereOut != nullptr && st != XpStatus::Ok) {
+    whereOut->failed = failed.empty() ? path : failed;
   }
-  if (PhotoHoldsPosition(path)) {
-    return XpStatus::PositionStaysInPhoto;
-  }
-  return WriteSidecars(path, std::nullopt, where, hooks);
+  return st;
 }
 
 }  // namespace XpPhotoWrite

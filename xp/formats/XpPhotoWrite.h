@@ -41,6 +41,9 @@ struct Where {
   /// For Sidecar: true when no sidecar belongs to the photo yet, so that a
   /// write creates `sidecars.front()` ("photo.ext.xmp").
   bool createsSidecar = false;
+  /// After a failed WriteGPS or RemoveGPS: the file the failure is about (the
+  /// sidecar that could not be read, checked or renamed, else the photo).
+  std::string failed;
 };
 
 /// Where a position of the photo at `path` goes, by its content. A plain TIFF
@@ -80,7 +83,11 @@ struct Where {
 /// every other byte of the old sidecar), then renamed over the sidecar (or
 /// into its new name, never over a file that appeared meanwhile); on any
 /// failure the sidecar stays byte-identical and the temporary file is removed.
-/// Every sidecar is prepared and checked before the first one is replaced.
+/// Every sidecar is prepared and checked, and a copy of each old one kept,
+/// before the first one is replaced; when a later rename fails (or
+/// hooks.beforeRename answers non-zero for it), the sidecars already renamed
+/// are put back from the kept copies (a created one removed), so that the
+/// photo's sidecars never disagree. `where->failed` names the failing file.
 ///
 /// Statuses: 0x8620 for a file this program does not read, 0x860B for a record without a
 /// writable latitude and longitude, 0x8609 for a protected sidecar (no write

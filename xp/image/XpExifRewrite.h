@@ -62,6 +62,10 @@ struct Hooks {
   /// The new file gets the picture's modification time instead of the time
   /// of the rewrite (for people who sort their photos by file date).
   bool preserveModificationTime = false;
+  /// Runs right before a checked file goes into place under its name
+  /// `target` (for each sidecar of a sidecar write); a non-zero answer fails
+  /// the write there, as a failed rename would.
+  std::function<XpStatus(const std::string& target)> beforeRename{};
   /// Edits the photo's XMP packet in the same write: called with the payload
   /// of the first XMP segment (APP1 "http://ns.adobe.com/xap/1.0/" and a NUL)
   /// of the leading run and whether the position is being removed, it leaves

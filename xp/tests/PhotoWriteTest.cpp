@@ -438,6 +438,98 @@ TEST(PhotoWrite, ASidecarChangedOrCreatedMeanwhileIsNotOverwritten) {
   EXPECT_TRUE(Leftovers(dir).empty());
 }
 
+TEST(PhotoWrite, AllSidecarsOfAPhotoChangeTogetherOrNoneDoes) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "tiff-nogps.tif", dir, "IMG_4.PEF");
+  const std::string photo = ReadAll(path);
+  const std::string first = dir / "IMG_4.PEF.xmp";
+  const std::string second = dir / "IMG_4.PEF.XMP";
+  const std::string third = dir / "IMG_4.xmp";
+  WriteText(first, kElementSidecar);
+  WriteText(second, kAttributeSidecarWithoutGps);
+  WriteText(third, kElementSidecar);
+  const std::vector<std::string> sidecars = XpPhotoWrite::OwnSidecars(path);
+  ASSERT_EQ(sidecars.size(), 3U);
+  const auto unchanged = [&](const char* what) {
+    EXPECT_EQ(ReadAll(first), kElementSidecar) << what;
+    EXPECT_EQ(ReadAll(second), kAttributeSidecarWithoutGps) << what;
+    EXPECT_EQ(ReadAll(third), kElementSidecar) << what;
+    EXPECT_EQ(ReadAll(path), photo) << what;
+    EXPECT_TRUE(Leftovers(dir).empty()) << what;
+  };
+
+  // The last rename fails after the others were renamed: they are put back.
+  for (const std::size_t failing : {std::size_t{0}, std::size_t{1}, std::size_t{2}}) {
+    XpExifRewrite::Hooks hooks;
+    hooks.beforeRename = [&](const std::string& target) {
+      return target == fs::canonical(sidecars[failing]).string() ? XpStatus::DiskFull : XpStatus::Ok;
+    };
+    XpPhotoWrite::Where where;
+    EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(3, 4), hooks, &where), XpStatus::DiskFull) << failing;
+    EXPECT_EQ(where.failed, fs::canonical(sidecars[failing]).string());
+    unchanged("rename");
+    // A removal leaves the sidecar without a position alone, so it cannot fail there.
+    if (failing != 1) {
+      EXPECT_EQ(XpPhotoWrite::RemoveGPS(path, hooks, &where), XpStatus::DiskFull) << failing;
+      EXPECT_EQ(where.failed, fs::canonical(sidecars[failing]).string());
+      unchanged("removal");
+    }
+  }
+
+  // A later sidecar that does not check out stops the write before any rename.
+  XpExifRewrite::Hooks spoil;
+  int temps = 0;
+  spoil.beforeCommit = [&](const std::string& temp) {
+    if (++temps == 3) {
+      std::ofstream(temp, std::ios::app) << "<!-- more -->";
+    }
+    return XpStatus::Ok;
+  };
+  XpPhotoWrite::Where where;
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(3, 4), spoil, &where), XpStatus::SidecarCheckFailed);
+  EXPECT_EQ(where.failed, fs::canonical(sidecars[2]).string());
+  unchanged("check");
+
+  // A sidecar someone else changes while the others are prepared is not
+  // overwritten, and neither are the others.
+  XpExifRewrite::Hooks theirs;
+  theirs.beforeCommit = [&](const std::string&) {
+    WriteText(first, kAttributeSidecarWithoutGps);
+    return XpStatus::Ok;
+  };
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(3, 4), theirs, &where), XpStatus::ChangedOnDisk);
+  EXPECT_EQ(where.failed, fs::canonical(first).string());
+  EXPECT_EQ(ReadAll(first), kAttributeSidecarWithoutGps);
+  EXPECT_EQ(ReadAll(second), kAttributeSidecarWithoutGps);
+  EXPECT_EQ(ReadAll(third), kElementSidecar);
+  EXPECT_TRUE(Leftovers(dir).empty());
+
+  // Without a failure every one of them gets the position.
+  WriteText(first, kElementSidecar);
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(3, 4), {}, &where), XpStatus::Ok);
+  EXPECT_TRUE(where.failed.empty());
+  for (const std::string& sidecar : sidecars) {
+    const std::string text = ReadAll(sidecar);
+    EXPECT_NE(text.find("3,00.00000000N"), std::string::npos) << sidecar << text;
+    EXPECT_NE(text.find("4,00.00000000E"), std::string::npos) << sidecar << text;
+  }
+  EXPECT_EQ(ReadAll(path), photo);
+  EXPECT_TRUE(Leftovers(dir).empty());
+}
+
+TEST(PhotoWrite, ACreatedSidecarWhoseRenameFailsIsNotLeftBehind) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "raf-like.raf", dir, "n.raf");
+  XpExifRewrite::Hooks hooks;
+  hooks.beforeRename = [](const std::string&) { return XpStatus::DiskFull; };
+  XpPhotoWrite::Where where;
+  EXPECT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1, 2), hooks, &where), XpStatus::DiskFull);
+  EXPECT_EQ(where.failed, path + ".xmp");
+  EXPECT_FALSE(fs::exists(path + ".xmp"));
+  EXPECT_TRUE(Leftovers(dir).empty());
+  EXPECT_EQ(ReadAll(path), ReadAll((kCrafted / "raf-like.raf").string()));
+}
+
 TEST(PhotoWrite, UnwritableInputIsRefusedAndNothingChanges) {
   testsupport::TempDir dir;
   // A damaged sidecar is not rewritten.
