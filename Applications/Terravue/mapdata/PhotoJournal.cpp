@@ -43,7 +43,18 @@ std::string Resolved(const std::string& path) {
     void operator()(char* p) const { std::free(p); }
   };
   const std::unique_ptr<char, Freer> real(::realpath(path.c_str(), nullptr));
-  return real ? std::string(real.get()) : path;
+  if (real) {
+    return real.get();
+  }
+  // A file that does not exist yet (a sidecar a write creates): its folder resolved.
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+  const std::unique_ptr<char, Freer> realFolder(::realpath(folder.empty() ? "/" : folder.c_str(), nullptr));
+  if (!realFolder) {
+    return path;
+  }
+  const std::string base(realFolder.get());
+  return (base == "/" ? std::string() : base) + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
 }
 
 std::string HexOf(std::string_view bytes) {
@@ -236,6 +247,20 @@ XpStatus ReplacePhoto(const std::string& path, const FileStamp& read, mode_t mod
   return temp.Commit();
 }
 
+// Removes a file a write created, only while it is still the file that was read.
+XpStatus RemoveCreated(const std::string& path, const FileStamp& read) {
+  FileStamp now;
+  if (!StampOf(path, &now) || !now.Same(read)) {
+    return XpStatus::ChangedOnDisk;
+  }
+  if (::unlink(path.c_str()) != 0) {
+    return XpStatusFromErrnoForPath(errno, path);
+  }
+  const std::size_t slash = path.rfind('/');
+  XpSyncFolder(slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1));
+  return XpStatus::Ok;
+}
+
 }  // namespace
 
 std::string PhotoJournal::DefaultFolder() {
@@ -263,6 +288,9 @@ std::string PhotoJournal::FormatEntry(const Entry& entry) {
   out += "new=" + entry.newPosition + "\n";
   out += "mtime=" + std::to_string(entry.mtimeSeconds) + "." + std::to_string(entry.mtimeNanoseconds) + "\n";
   out += "keep=" + std::to_string(entry.keepFrom) + "\n";
+  if (entry.created) {
+    out += "created=1\n";
+  }
   out += "kept=" + std::to_string(entry.kept.size()) + "\n\n";
   out += entry.kept;
   return out;
@@ -326,13 +354,18 @@ bool PhotoJournal::ParseEntry(std::string_view bytes, Entry* entry) {
     } else if (key == "kept") {
       bit = 256;
       ok = Number(value, &keptSize) && keptSize <= kMaxKeptBytes;
+    } else if (key == "created") {
+      bit = 512;
+      ok = value == "1";
+      out.created = true;
     }
     if (!ok || (seen & bit) != 0) {
       return false;
     }
     seen |= bit;
   }
-  if (seen != 511 || bytes.size() - (headerEnd + 2) != keptSize) {
+  // An entry of a created file kept nothing: its old state is no file at all.
+  if ((seen & 511) != 511 || bytes.size() - (headerEnd + 2) != keptSize || (out.created && keptSize != 0)) {
     return false;
   }
   out.kept = std::string(bytes.substr(headerEnd + 2));
@@ -367,15 +400,21 @@ XpStatus PhotoJournal::Record(const std::string& path, const std::function<XpSta
   std::string before;
   struct stat info {};
   const std::string resolved = Resolved(path);
-  const bool keep = !folder.empty() && ::stat(resolved.c_str(), &info) == 0 &&
-                    ReadWholeFile(resolved, kMaxPhotoBytes, &before) == XpStatus::Ok;
-  const std::string oldPosition = keep ? PositionOf(resolved) : std::string();
+  struct stat linkInfo {};
+  // A file that is not there before the write and is afterwards was made by it.
+  const bool created = !folder.empty() && ::lstat(resolved.c_str(), &linkInfo) != 0 && errno == ENOENT;
+  const bool keep = created || (!folder.empty() && ::stat(resolved.c_str(), &info) == 0 &&
+                                ReadWholeFile(resolved, kMaxPhotoBytes, &before) == XpStatus::Ok);
+  const std::string oldPosition = keep && !created ? PositionOf(resolved) : std::string();
   const XpStatus st = write();
   if (st != XpStatus::Ok || !keep) {
     return st;
   }
   std::string after;
-  if (ReadWholeFile(resolved, kMaxPhotoBytes, &after) != XpStatus::Ok || after == before) {
+  if (ReadWholeFile(resolved, kMaxPhotoBytes, &after) != XpStatus::Ok || (!created && after == before)) {
+    return st;
+  }
+  if (created && ::stat(resolved.c_str(), &info) != 0) {
     return st;
   }
   // The bytes both files end with are the image data the write copied; only the rest is kept.
@@ -398,6 +437,7 @@ XpStatus PhotoJournal::Record(const std::string& path, const std::function<XpSta
   entry.mtimeNanoseconds = info.st_mtim.tv_nsec;
   entry.keepFrom = after.size() - common;
   entry.kept = before.substr(0, before.size() - common);
+  entry.created = created;
   if (WriteEntry(folder, entry)) {
     Prune(folder);
     if (kept != nullptr) {
@@ -431,7 +471,7 @@ XpStatus PhotoJournal::RecordPositionWrite(const std::string& path, const std::f
     return Record(path, write);
   }
   if (where.createsSidecar) {
-    return write();
+    return Record(where.sidecars.front(), write);
   }
   // Each sidecar's entry wraps the next one's, the write innermost.
   std::function<XpStatus(std::size_t)> nested = [&](std::size_t i) -> XpStatus {
@@ -443,15 +483,58 @@ XpStatus PhotoJournal::RecordPositionWrite(const std::string& path, const std::f
   return nested(0);
 }
 
+namespace {
+
+// How bad an outcome is, for the outcome of several files.
+int Severity(PhotoJournal::RestoreKind kind) {
+  switch (kind) {
+    case PhotoJournal::RestoreKind::NothingKept:
+      return 0;
+    case PhotoJournal::RestoreKind::Restored:
+      return 1;
+    case PhotoJournal::RestoreKind::ChangedSince:
+      return 2;
+    case PhotoJournal::RestoreKind::Failed:
+      return 3;
+  }
+  return 3;
+}
+
+}  // namespace
+
 PhotoJournal::RestoreOutcome PhotoJournal::Restore(const std::string& path, bool dryRun) {
+  // The photo and every sidecar of it with kept writes, each on its own.
+  RestoreOutcome outcome = RestoreFile(path, dryRun);
+  bool positionKnown = outcome.kind == RestoreKind::Restored;
+  std::vector<std::string> seen{Resolved(path)};
+  for (const std::string& sidecar : XpPhotoWrite::OwnSidecars(path)) {
+    const std::string resolved = Resolved(sidecar);
+    if (std::find(seen.begin(), seen.end(), resolved) != seen.end()) {
+      continue;
+    }
+    seen.push_back(resolved);
+    const RestoreOutcome one = RestoreFile(sidecar, dryRun);
+    if (one.kind == RestoreKind::NothingKept) {
+      continue;
+    }
+    outcome.steps += one.steps;
+    if (!positionKnown && one.kind == RestoreKind::Restored) {
+      // The first sidecar is the one a read takes the position from.
+      outcome.position = one.position;
+      positionKnown = true;
+    }
+    if (Severity(one.kind) > Severity(outcome.kind)) {
+      outcome.kind = one.kind;
+      outcome.status = one.status;
+    }
+  }
+  return outcome;
+}
+
+PhotoJournal::RestoreOutcome PhotoJournal::RestoreFile(const std::string& path, bool dryRun) {
   RestoreOutcome outcome;
   std::vector<Entry> entries = EntriesFor(path);
   if (entries.empty()) {
-    for (const std::string& sidecar : XpPhotoWrite::OwnSidecars(path)) {
-      if (!EntriesFor(sidecar).empty()) {
-        return Restore(sidecar, dryRun);
-      }
-    }
     outcome.kind = RestoreKind::NothingKept;
     return outcome;
   }
@@ -472,6 +555,7 @@ PhotoJournal::RestoreOutcome PhotoJournal::Restore(const std::string& path, bool
   std::string digest = Digest(current);
   std::vector<std::string> used;
   timespec mtime{};
+  bool remove = false;
   // Newest first: each step takes the file back by one write, while a kept write matches it.
   for (bool stepped = true; stepped;) {
     stepped = false;
@@ -490,6 +574,7 @@ PhotoJournal::RestoreOutcome PhotoJournal::Restore(const std::string& path, bool
       used.push_back(entry.file);
       mtime = {static_cast<time_t>(entry.mtimeSeconds), static_cast<long>(entry.mtimeNanoseconds)};
       outcome.position = entry.oldPosition;
+      remove = entry.created;
       ++outcome.steps;
       stepped = true;
       break;
@@ -500,7 +585,9 @@ PhotoJournal::RestoreOutcome PhotoJournal::Restore(const std::string& path, bool
     return outcome;
   }
   if (!dryRun) {
-    if (const XpStatus st = ReplacePhoto(resolved, stamp, mode, current, mtime); st != XpStatus::Ok) {
+    if (const XpStatus st =
+            remove ? RemoveCreated(resolved, stamp) : ReplacePhoto(resolved, stamp, mode, current, mtime);
+        st != XpStatus::Ok) {
       outcome.kind = RestoreKind::Failed;
       outcome.status = st;
       outcome.steps = 0;

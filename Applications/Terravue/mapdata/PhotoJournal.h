@@ -37,6 +37,7 @@ class PhotoJournal {
     std::int64_t mtimeNanoseconds = 0;
     std::uint64_t keepFrom = 0;  ///< the new file's bytes from here on are the old file's tail
     std::string kept;            ///< the old file's bytes before that tail
+    bool created = false;        ///< the write made the file (a new sidecar): undoing it removes the file
   };
 
   /// $XDG_DATA_HOME/terravue/journal, else ~/.local/share/terravue/journal.
@@ -55,8 +56,8 @@ class PhotoJournal {
 
   /// Record for a position write through XpPhotoWrite: journals the files `write` changes, the
   /// photo when its position goes into the file, each sidecar that belongs to it when the
-  /// position goes to sidecars (one entry each). A sidecar the write creates gets no entry:
-  /// removing it undoes the write.
+  /// position goes to sidecars (one entry each), and the sidecar the write creates (an entry
+  /// whose undoing removes it). Record itself journals a file that `write` creates that way.
   [[nodiscard]] static XpStatus RecordPositionWrite(const std::string& path, const std::function<XpStatus()>& write);
 
   /// The photo's position as the entries note it, or empty.
@@ -76,8 +77,13 @@ class PhotoJournal {
   };
   /// Puts the photo back as it was before Terravue's first kept write, undoing the kept writes
   /// newest first, as far as the digests allow. `dryRun` changes nothing and says what would be.
-  /// A sidecar of the photo is put back when the journal keeps nothing for the photo itself.
+  /// Every sidecar of the photo with kept writes is put back too (one the program created is
+  /// removed, while it still holds what was written); `steps` counts the writes undone over all
+  /// of them, and the outcome is the worst of theirs (Failed, then ChangedSince).
   [[nodiscard]] static RestoreOutcome Restore(const std::string& path, bool dryRun);
+
+  /// Restore of one file by its own entries alone.
+  [[nodiscard]] static RestoreOutcome RestoreFile(const std::string& path, bool dryRun);
 
   /// Forgets every entry of the photo and of its sidecars: a position removed for privacy must
   /// not stay here.

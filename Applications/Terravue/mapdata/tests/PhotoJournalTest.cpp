@@ -185,11 +185,27 @@ TEST(JournalEntry, ReadsOnlyWholeWellFormedEntries) {
   huge.replace(huge.find("kept=") + 5, 1, "99999999");
   EXPECT_FALSE(PhotoJournal::ParseEntry(huge, &back));
   EXPECT_FALSE(PhotoJournal::ParseEntry("terravue-journal 2\n", &back));
+  EXPECT_FALSE(back.created);
+
+  // The entry of a file the write made keeps nothing and says so.
+  PhotoJournal::Entry made = entry;
+  made.kept.clear();
+  made.created = true;
+  const std::string madeBytes = PhotoJournal::FormatEntry(made);
+  ASSERT_TRUE(PhotoJournal::ParseEntry(madeBytes, &back));
+  EXPECT_TRUE(back.created);
+  EXPECT_EQ(PhotoJournal::FormatEntry(back), madeBytes);
+  std::string madeKeeping = madeBytes;
+  madeKeeping.replace(madeKeeping.find("kept=0"), 6, "kept=1");
+  EXPECT_FALSE(PhotoJournal::ParseEntry(madeKeeping + "x", &back));
+  std::string badFlag = madeBytes;
+  badFlag.replace(badFlag.find("created=1"), 9, "created=0");
+  EXPECT_FALSE(PhotoJournal::ParseEntry(badFlag, &back));
   EXPECT_FALSE(PhotoJournal::ParseEntry("", &back));
 }
 
-// A raw photo's position goes to its sidecar: the sidecar is journaled and
-// restored, the photo never changes; a sidecar the write created gets no entry.
+// A raw photo's position goes to its sidecars: each one the write changes or
+// creates is journaled and restored through the photo, which never changes.
 TEST_F(Journal, SidecarWritesAreJournaledAndRestoredThroughThePhoto) {
   const std::string raw = m_dir / "IMG_2.CR2";
   ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/formats/crafted/cr2-like.cr2", raw));
@@ -203,25 +219,85 @@ TEST_F(Journal, SidecarWritesAreJournaledAndRestoredThroughThePhoto) {
     EXPECT_TRUE(TextToRationals(longitude, &gps.longitudeRef, &gps.longitude, false));
     return PhotoJournal::RecordPositionWrite(raw, [&] { return XpPhotoWrite::WriteGPS(raw, gps); });
   };
-  ASSERT_EQ(write("N:10:00:00.000", "E:20:00:00.000"), XpStatus::Ok);
   const std::string sidecar = raw + ".xmp";
-  EXPECT_TRUE(PhotoJournal::EntriesFor(sidecar).empty());
+  ASSERT_FALSE(std::filesystem::exists(sidecar));
+  ASSERT_EQ(write("N:10:00:00.000", "E:20:00:00.000"), XpStatus::Ok);
+  ASSERT_EQ(PhotoJournal::EntriesFor(sidecar).size(), 1U);
+  EXPECT_TRUE(PhotoJournal::EntriesFor(sidecar)[0].created);
   const std::string first = ReadFileText(sidecar);
   ASSERT_EQ(write("S:11:00:00.000", "W:21:00:00.000"), XpStatus::Ok);
   const std::vector<PhotoJournal::Entry> entries = PhotoJournal::EntriesFor(sidecar);
-  ASSERT_EQ(entries.size(), 1U);
+  ASSERT_EQ(entries.size(), 2U);
+  EXPECT_FALSE(entries[0].created);
   EXPECT_EQ(entries[0].oldPosition, "N:10:00:00.000 E:020:00:00.000");
   EXPECT_EQ(entries[0].newPosition, "S:11:00:00.000 W:021:00:00.000");
   EXPECT_TRUE(PhotoJournal::EntriesFor(raw).empty());
 
+  // A dry run says what would be and changes nothing.
+  const std::string second = ReadFileText(sidecar);
+  const PhotoJournal::RestoreOutcome planned = PhotoJournal::Restore(raw, /*dryRun=*/true);
+  EXPECT_EQ(planned.kind, PhotoJournal::RestoreKind::Restored);
+  EXPECT_EQ(planned.steps, 2);
+  EXPECT_EQ(ReadFileText(sidecar), second);
+
+  // Both writes undone: the sidecar the first one made is gone again.
   const PhotoJournal::RestoreOutcome done = PhotoJournal::Restore(raw, /*dryRun=*/false);
   EXPECT_EQ(done.kind, PhotoJournal::RestoreKind::Restored);
-  EXPECT_EQ(ReadFileText(sidecar), first);
+  EXPECT_EQ(done.steps, 2);
+  EXPECT_FALSE(std::filesystem::exists(sidecar));
   EXPECT_EQ(ReadFileText(raw), photo);
+  EXPECT_TRUE(PhotoJournal::EntriesFor(sidecar).empty());
+
+  // A created sidecar someone edited since is not removed.
+  ASSERT_EQ(write("N:10:00:00.000", "E:20:00:00.000"), XpStatus::Ok);
+  ASSERT_EQ(ReadFileText(sidecar), first);
+  std::string edited = first;
+  edited.insert(edited.find(" </rdf:RDF>"), "<!-- note -->\n");
+  WriteFileText(sidecar, edited);
+  EXPECT_EQ(PhotoJournal::Restore(raw, /*dryRun=*/false).kind, PhotoJournal::RestoreKind::ChangedSince);
+  EXPECT_EQ(ReadFileText(sidecar), edited);
 
   ASSERT_EQ(write("S:12:00:00.000", "W:22:00:00.000"), XpStatus::Ok);
-  EXPECT_EQ(PhotoJournal::EntriesFor(sidecar).size(), 1U);
+  EXPECT_EQ(PhotoJournal::EntriesFor(sidecar).size(), 2U);
   // Forgetting the photo forgets its sidecar's entries too.
-  EXPECT_EQ(PhotoJournal::Purge(raw), 1U);
+  EXPECT_EQ(PhotoJournal::Purge(raw), 2U);
   EXPECT_TRUE(PhotoJournal::EntriesFor(sidecar).empty());
+}
+
+// Every sidecar of a photo is journaled and each is put back by one restore.
+TEST_F(Journal, ARestorePutsBackEverySidecarOfThePhoto) {
+  const std::string raw = m_dir / "IMG_3.NEF";
+  ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/formats/crafted/tiff-nogps.tif", raw));
+  const std::string lower = raw + ".xmp";
+  const std::string upper = raw + ".XMP";
+  const std::string stem = m_dir / "IMG_3.xmp";
+  const std::string packet =
+      "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+      " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+      "  <rdf:Description rdf:about=\"\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\"\n"
+      "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Rating=\"3\"\n"
+      "    exif:GPSLatitude=\"1,30.0N\" exif:GPSLongitude=\"2,30.0E\"/>\n"
+      " </rdf:RDF>\n"
+      "</x:xmpmeta>\n";
+  for (const std::string& file : {lower, upper, stem}) {
+    WriteFileText(file, packet);
+  }
+  ASSERT_EQ(XpPhotoWrite::OwnSidecars(raw).size(), 3U);
+  XpGPSRecord gps;
+  gps.Reset();
+  ASSERT_TRUE(TextToRationals("N:40:00:00.000", &gps.latitudeRef, &gps.latitude, true));
+  ASSERT_TRUE(TextToRationals("E:50:00:00.000", &gps.longitudeRef, &gps.longitude, false));
+  ASSERT_EQ(PhotoJournal::RecordPositionWrite(raw, [&] { return XpPhotoWrite::WriteGPS(raw, gps); }), XpStatus::Ok);
+  for (const std::string& file : {lower, upper, stem}) {
+    EXPECT_NE(ReadFileText(file), packet) << file;
+    EXPECT_EQ(PhotoJournal::EntriesFor(file).size(), 1U) << file;
+  }
+  const PhotoJournal::RestoreOutcome done = PhotoJournal::Restore(raw, /*dryRun=*/false);
+  EXPECT_EQ(done.kind, PhotoJournal::RestoreKind::Restored);
+  EXPECT_EQ(done.steps, 3);
+  EXPECT_EQ(done.position, "N:01:30:00.000 E:002:30:00.000");
+  for (const std::string& file : {lower, upper, stem}) {
+    EXPECT_EQ(ReadFileText(file), packet) << file;
+    EXPECT_TRUE(PhotoJournal::EntriesFor(file).empty()) << file;
+  }
 }
