@@ -99,7 +99,8 @@ QString WriteBackMessage(const WriteBackReport& report, qsizetype maxListed) {
       lines.append(QStringLiteral("(+%1)").arg(total - maxListed));
       break;
     }
-    lines.append(FileNameOf(failure.path) + QStringLiteral(": ") + WriteFailureText(failure));
+    lines.append(FileNameOf(failure.file.empty() ? failure.path : failure.file) + QStringLiteral(": ") +
+                 WriteFailureText(failure));
   }
   return FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")),
                     {lines.join(QLatin1Char('\n')), advice.join(QLatin1Char('\n'))});

@@ -67,6 +67,9 @@ struct WriteFailure {
   XpStatus status = XpStatus::Ok;  ///< the status behind it (0 when the user declined)
   WriteFailureReason reason = WriteFailureReason::Other;
   std::string systemText;  ///< for Other: the system's text when the status stands for a system error
+  /// The file the failure is about when it is not the picture itself: a paired raw file, or the
+  /// sidecar that could not be read or written (empty otherwise).
+  std::string file;
 };
 
 /// The outcome of writing moved positions into the pictures.

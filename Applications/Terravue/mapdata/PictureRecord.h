@@ -102,9 +102,14 @@ class PictureRecord {
   /// for a missing one, 0 when declined, else the rewrite's status. Only a
   /// written picture clears the record's modified mark; otherwise the move is
   /// kept and the next save tries again. The thumbnail-only mode leaves the
-  /// mark as it is.
+  /// mark as it is. A JPEG's paired raw files are written with it; a file
+  /// that already holds the position (for a removal: none) is passed over, so
+  /// that a retry after a paired file's failure does not write the JPEG again.
+  /// `failedFile` (may be null) names the file a failure is about: the paired
+  /// raw file or the sidecar that failed, else the picture.
   [[nodiscard]] PictureResult WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
-                                            PictureWrite* pictureWrite = nullptr, XpStatus* pictureStatus = nullptr);
+                                            PictureWrite* pictureWrite = nullptr, XpStatus* pictureStatus = nullptr,
+                                            std::string* failedFile = nullptr);
 
   /// Takes the picture file's size and modification time as the record's file
   /// stamp; a file that can't be examined leaves no stamp.

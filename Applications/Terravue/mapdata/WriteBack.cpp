@@ -83,18 +83,48 @@ XpStatus PrepareTrackRecord(const std::string& path, const GeotagFix& fix, XpGPS
   return FillGeotagRecord(fix, gps);
 }
 
+// True when the file already holds what a write would give it: no position
+// at all for a removal, else a position within a text's resolution of the
+// texts. A save that failed on a later file of a pair leaves the earlier
+// ones written; the retry does not write them again.
+bool AlreadyHolds(const std::string& path, bool removal, const std::string& latitude, const std::string& longitude) {
+  XpGPSRecord current;
+  const bool has = XpPhotoWrite::ReadGPS(path, current) == XpStatus::Ok;
+  if (removal) {
+    return !has;
+  }
+  constexpr double kTolerance = 1.0e-6;  // degrees, as for a track's fix
+  XpGPSRecord wanted;
+  double lat = 0.0;
+  double lng = 0.0;
+  double nowLat = 0.0;
+  double nowLng = 0.0;
+  return has && TextToRationals(latitude, &wanted.latitudeRef, &wanted.latitude, /*latitude=*/true) &&
+         TextToRationals(longitude, &wanted.longitudeRef, &wanted.longitude, /*latitude=*/false) &&
+         RationalsToDegrees(wanted.latitudeRef, wanted.latitude, &lat) &&
+         RationalsToDegrees(wanted.longitudeRef, wanted.longitude, &lng) &&
+         RationalsToDegrees(current.latitudeRef, current.latitude, &nowLat) &&
+         RationalsToDegrees(current.longitudeRef, current.longitude, &nowLng) &&
+         std::fabs(lat - nowLat) <= kTolerance && std::fabs(lng - nowLng) <= kTolerance;
+}
+
 }  // namespace
 
 PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
-                                           PictureWrite* pictureWrite, XpStatus* pictureStatus) {
+                                           PictureWrite* pictureWrite, XpStatus* pictureStatus,
+                                           std::string* failedFile) {
   PictureWrite outcome = PictureWrite::NotAttempted;
   XpStatus status = XpStatus::Ok;
+  std::string failed;
   const auto tell = [&] {
     if (pictureWrite != nullptr) {
       *pictureWrite = outcome;
     }
     if (pictureStatus != nullptr) {
       *pictureStatus = status;
+    }
+    if (failedFile != nullptr) {
+      *failedFile = failed;
     }
   };
   tell();
@@ -154,10 +184,14 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
             files.push_back(std::move(raw));
           }
         }
+        bool pictureWritten = false;
         for (const std::string& file : files) {
           XpGPSRecord record;
-          if (forgotten) {
-            status = XpPhotoWrite::RemoveGPS(file);
+          XpPhotoWrite::Where where;
+          if (AlreadyHolds(file, forgotten, m_latitude, m_longitude)) {
+            status = XpStatus::Ok;
+          } else if (forgotten) {
+            status = XpPhotoWrite::RemoveGPS(file, {}, &where);
             if (status == XpStatus::Ok) {
               static_cast<void>(PhotoJournal::Purge(file));
             }
@@ -169,18 +203,26 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
               status = XpStatus::Ok;
             }
             if (status == XpStatus::Ok) {
-              status = PhotoJournal::RecordPositionWrite(file, [&] { return XpPhotoWrite::WriteGPS(file, record); });
+              status = PhotoJournal::RecordPositionWrite(
+                  file, [&] { return XpPhotoWrite::WriteGPS(file, record, {}, &where); });
             }
           }
           if (status != XpStatus::Ok) {
+            // The file the user must look at: the paired file or sidecar that failed.
+            failed = where.failed.empty() ? file : where.failed;
             break;
           }
+          pictureWritten = pictureWritten || file == m_path;
         }
         if (status == XpStatus::Ok) {
           outcome = PictureWrite::Written;
-          TakeFileStamp();
         } else {
           outcome = PictureWrite::Failed;
+        }
+        if (pictureWritten) {
+          // The picture now is what this program wrote: a retry after a
+          // paired file's failure does not take it for someone else's change.
+          TakeFileStamp();
         }
       }
     }
@@ -268,9 +310,11 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
   for (PictureRecord& record : m_pictures.Records()) {
     PictureRecord::PictureWrite outcome = PictureRecord::PictureWrite::NotAttempted;
     XpStatus status = XpStatus::Ok;
+    std::string failedFile;
     const PictureResult result =
-        record.WritePosition(m_rootFolder, PictureRecord::WriteMode::Apply, question, &outcome, &status);
-    WriteFailure failure{record.m_path, status, WriteFailureReasonOf(status), std::string()};
+        record.WritePosition(m_rootFolder, PictureRecord::WriteMode::Apply, question, &outcome, &status, &failedFile);
+    WriteFailure failure{record.m_path, status, WriteFailureReasonOf(status), std::string(),
+                         failedFile == record.m_path ? std::string() : failedFile};
     switch (outcome) {
       case PictureRecord::PictureWrite::Written:
         if (result == PictureResult::Success) {

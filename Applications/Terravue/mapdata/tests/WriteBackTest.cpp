@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -327,6 +328,65 @@ TEST(WriteBack, AMovedPairWritesTheJpegAndTheRawFilesSidecar) {
   EXPECT_EQ(ReadFileText(raw), rawBefore);
   XpGPSRecord gone;
   EXPECT_EQ(XpExifRewrite::ReadGPS(jpeg, gone), XpStatus::NoExif);
+}
+
+// A pair whose raw file's sidecar cannot be written: the report names the
+// sidecar and why, the JPEG keeps its written position, and the retry after
+// the user mends the sidecar writes the sidecar without rewriting the JPEG.
+TEST(WriteBack, APairsFailedSidecarIsReportedByItsOwnPathAndTheRetryLeavesTheJpeg) {
+  TempFolder pictures;
+  TempFolder root;
+  const std::string jpeg = pictures / "IMG_6.JPG";
+  const std::string raw = pictures / "IMG_6.CR3";
+  ASSERT_TRUE(CopyFileTo(TestPicture(kPlain), jpeg));
+  ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/formats/crafted/cr3-like.cr3", raw));
+  const std::string sidecar = raw + ".xmp";
+  const std::string broken = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF";
+  WriteFileText(sidecar, broken);
+  const std::string rawBefore = ReadFileText(raw);
+  MapState state{root.Path()};
+  NullProgressSink progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({jpeg, raw}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 1u);
+  state.m_pictures.At(0).SetPosition(kLatitude, kLongitude);
+
+  const WriteBackReport failed = state.WritePositionsIntoPictures(nullptr, nullptr);
+  ASSERT_EQ(failed.problems.size(), 1u);
+  EXPECT_EQ(failed.problems[0].path, jpeg);
+  EXPECT_EQ(failed.problems[0].file, sidecar);
+  EXPECT_EQ(failed.problems[0].status, XpStatus::XmpInvalid);
+  EXPECT_EQ(failed.problems[0].reason, WriteFailureReason::SidecarDamaged);
+  EXPECT_EQ(failed.failed, std::vector<std::string>{jpeg});
+  EXPECT_TRUE(failed.written.empty());
+  EXPECT_NE(state.m_pictures.At(0).m_modified, 0);
+  EXPECT_EQ(ReadFileText(sidecar), broken);
+  EXPECT_EQ(ReadFileText(raw), rawBefore);
+  ExpectPosition(jpeg);
+  const std::string jpegWritten = ReadFileText(jpeg);
+  struct stat before {};
+  ASSERT_EQ(::stat(jpeg.c_str(), &before), 0);
+
+  // The user mends the sidecar; the retry writes it and leaves the JPEG's bytes and inode.
+  WriteFileText(sidecar,
+                "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\"/>"
+                "</rdf:RDF></x:xmpmeta>\n");
+  const WriteBackReport retried = state.WritePositionsIntoPictures(nullptr, nullptr);
+  EXPECT_TRUE(retried.problems.empty());
+  EXPECT_EQ(retried.written, std::vector<std::string>{jpeg});
+  EXPECT_EQ(state.m_pictures.At(0).m_modified, 0);
+  EXPECT_EQ(ReadFileText(jpeg), jpegWritten);
+  struct stat after {};
+  ASSERT_EQ(::stat(jpeg.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  XpGPSRecord fromSidecar;
+  ASSERT_TRUE(ReadPictureGPS(raw, &fromSidecar));
+  double latitude = 0;
+  ASSERT_TRUE(RationalsToDegrees(fromSidecar.latitudeRef, fromSidecar.latitude, &latitude));
+  EXPECT_NEAR(latitude, 35 + 37 / 60.0 + 32.828 / 3600, 1e-7);
+  EXPECT_EQ(ReadFileText(raw), rawBefore);
 }
 
 // The save report gives the sidecar and raw-file refusals their own reasons.
