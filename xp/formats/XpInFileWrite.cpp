@@ -343,6 +343,32 @@ struct XmpPlan {
 
 Bytes PngChunkBytes(std::string_view type, View payload);
 
+/// The chunks of a PNG or WebP layout that a write keeps as they are, in
+/// order: those `keeps(index, chunk)` accepts with their bytes, the planned
+/// XMP chunk (when `plan` names one) as planned, and the bytes behind the
+/// last chunk.
+template <typename Layout, typename Keeps>
+[[nodiscard]] std::vector<View> KeptViews(View data, const Layout& layout, const XmpPlan* plan, const Keeps& keeps) {
+  std::vector<View> out;
+  for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
+    const auto& c = layout.chunks[i];
+    if (plan != nullptr && plan->chunk && i == *plan->chunk) {
+      out.emplace_back(plan->bytes);
+    } else if (keeps(i, c)) {
+      out.push_back(data.subspan(c.offset, c.End() - c.offset));
+    }
+  }
+  out.push_back(data.subspan(layout.end));
+  return out;
+}
+
+/// The same byte ranges, one by one.
+[[nodiscard]] bool SameViews(const std::vector<View>& a, const std::vector<View>& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](View x, View y) {
+           return std::equal(x.begin(), x.end(), y.begin(), y.end());
+         });
+}
+
 /// Keeps the position of the PNG's XMP packet (the first uncompressed iTXt
 /// chunk "XML:com.adobe.xmp", as the reader takes it) in step with the Exif
 /// position.
@@ -519,24 +545,8 @@ View PlannedPngPacket(View data, const PngLayout& layout, const XmpPlan& plan) {
   }
   // Every chunk but the Exif chunk with its bytes, in order (the XMP chunk as
   // planned), and the bytes behind IEND; all chunks when the Exif chunk stays.
-  const auto kept = [&](View data, const PngLayout& layout, const XmpPlan* plan) {
-    std::vector<View> out;
-    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
-      const PngChunk& c = layout.chunks[i];
-      if (plan != nullptr && plan->chunk && i == *plan->chunk) {
-        out.emplace_back(plan->bytes);
-      } else if (c.type != "eXIf" || edit.nothing) {
-        out.push_back(data.subspan(c.offset, c.End() - c.offset));
-      }
-    }
-    out.push_back(data.subspan(layout.end));
-    return out;
-  };
-  const std::vector<View> expected = kept(before, old, &xmp);
-  const std::vector<View> found = kept(after, now, nullptr);
-  if (expected.size() != found.size() ||
-      !std::equal(expected.begin(), expected.end(), found.begin(),
-                  [](View a, View b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); })) {
+  const auto keeps = [&](std::size_t, const PngChunk& c) { return c.type != "eXIf" || edit.nothing; };
+  if (!SameViews(KeptViews(before, old, &xmp, keeps), KeptViews(after, now, nullptr, keeps))) {
     return false;
   }
   if (edit.nothing) {
@@ -815,24 +825,10 @@ struct WebpExif {
   // Every chunk but the VP8X and Exif chunks with its bytes, in order (the
   // XMP chunk as planned), and the bytes behind the RIFF data; every chunk
   // when the Exif chunk stays.
-  const auto kept = [&](View data, const WebpLayout& layout, const XmpPlan* plan) {
-    std::vector<View> out;
-    for (std::size_t i = 0; i < layout.chunks.size(); ++i) {
-      const RiffChunk& c = layout.chunks[i];
-      if (plan != nullptr && plan->chunk && i == *plan->chunk) {
-        out.emplace_back(plan->bytes);
-      } else if (edit.nothing || (c.type != "EXIF" && !(i == 0 && c.type == "VP8X"))) {
-        out.push_back(data.subspan(c.offset, c.End() - c.offset));
-      }
-    }
-    out.push_back(data.subspan(layout.end));
-    return out;
+  const auto keeps = [&](std::size_t i, const RiffChunk& c) {
+    return edit.nothing || (c.type != "EXIF" && !(i == 0 && c.type == "VP8X"));
   };
-  const std::vector<View> expected = kept(before, old, &xmp);
-  const std::vector<View> found = kept(after, now, nullptr);
-  if (expected.size() != found.size() ||
-      !std::equal(expected.begin(), expected.end(), found.begin(),
-                  [](View a, View b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); })) {
+  if (!SameViews(KeptViews(before, old, &xmp, keeps), KeptViews(after, now, nullptr, keeps))) {
     return false;
   }
   if (edit.nothing) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <utility>
 
@@ -508,28 +509,38 @@ bool RecordFromXmp(std::span<const std::uint8_t> packet, XpGPSRecord* record) {
   return true;
 }
 
+std::vector<std::string> XmpFilesFor(const std::string& base) {
+  std::vector<std::string> found;
+  std::set<std::pair<dev_t, ino_t>> seen;
+  // ".xmp" in each of its eight letter cases; a file system that ignores case
+  // answers several of them with the one file, which counts once.
+  for (unsigned mask = 0; mask < 8; ++mask) {
+    std::string candidate = base + ".xmp";
+    for (unsigned i = 0; i < 3; ++i) {
+      if ((mask >> i) & 1U) {
+        char& c = candidate[candidate.size() - 3 + i];
+        c = static_cast<char>(c - 'a' + 'A');
+      }
+    }
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        seen.emplace(info.st_dev, info.st_ino).second) {
+      found.push_back(candidate);
+    }
+  }
+  return found;
+}
+
 std::string FindSidecar(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::size_t dot = path.rfind('.');
   const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  std::string bases[2] = {path, hasExtension ? path.substr(0, dot) : std::string()};
-  for (const std::string& base : bases) {
+  for (const std::string& base : {path, hasExtension ? path.substr(0, dot) : std::string()}) {
     if (base.empty()) {
       continue;
     }
-    // ".xmp" in each of its eight letter cases.
-    for (unsigned mask = 0; mask < 8; ++mask) {
-      std::string candidate = base + ".xmp";
-      for (unsigned i = 0; i < 3; ++i) {
-        if ((mask >> i) & 1U) {
-          char& c = candidate[candidate.size() - 3 + i];
-          c = static_cast<char>(c - 'a' + 'A');
-        }
-      }
-      struct stat info {};
-      if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        return candidate;
-      }
+    if (const std::vector<std::string> files = XmpFilesFor(base); !files.empty()) {
+      return files.front();
     }
   }
   return std::string();

@@ -91,8 +91,12 @@ struct Reading {
 /// open status when the file cannot be opened.
 [[nodiscard]] XpStatus Read(const std::string& path, Reading* reading);
 
-/// The sidecar that belongs to `path`, or an empty text: `photo.ext.xmp`
-/// first, then `photo.xmp`, each with `.xmp` in any letter case.
+/// The regular files `base` + ".xmp" with ".xmp" in any letter case, each
+/// file once (a file system that ignores case names one file several ways).
+[[nodiscard]] std::vector<std::string> XmpFilesFor(const std::string& base);
+
+/// The sidecar that belongs to `path`, or an empty text: the first of
+/// XmpFilesFor(`photo.ext`), else the first of XmpFilesFor(`photo`).
 [[nodiscard]] std::string FindSidecar(const std::string& path);
 
 /// The format the content of the file at `path` shows (its leading bytes);

@@ -71,27 +71,6 @@ PathParts SplitPath(const std::string& path) {
 
 bool EndsWithXmp(std::string_view name) { return name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".xmp"; }
 
-// The regular files `base` + ".xmp" in any letter case, each file once.
-std::vector<std::string> XmpFilesFor(const std::string& base) {
-  std::vector<std::string> found;
-  std::set<std::pair<dev_t, ino_t>> seen;
-  for (unsigned mask = 0; mask < 8; ++mask) {
-    std::string candidate = base + ".xmp";
-    for (unsigned i = 0; i < 3; ++i) {
-      if ((mask >> i) & 1U) {
-        char& c = candidate[candidate.size() - 3 + i];
-        c = static_cast<char>(c - 'a' + 'A');
-      }
-    }
-    struct stat info {};
-    if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        seen.emplace(info.st_dev, info.st_ino).second) {
-      found.push_back(candidate);
-    }
-  }
-  return found;
-}
-
 // Whether another photo in the folder has the base name of `parts` (any case).
 bool OtherPhotoSharesStem(const PathParts& parts) {
   const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
@@ -597,12 +576,12 @@ std::string_view DestinationName(Destination destination) {
 
 std::vector<std::string> OwnSidecars(const std::string& path) {
   const PathParts parts = SplitPath(path);
-  std::vector<std::string> own = XmpFilesFor(path);
+  std::vector<std::string> own = XpPhotoMetadata::XmpFilesFor(path);
   if (parts.extension.empty()) {
     return own;
   }
   std::optional<bool> shared;
-  for (const std::string& candidate : XmpFilesFor(parts.folder + parts.stem)) {
+  for (const std::string& candidate : XpPhotoMetadata::XmpFilesFor(parts.folder + parts.stem)) {
     std::string bytes;
     std::optional<std::string> forExtension;
     if (XpReadWholeFile(candidate, XpXmpGps::kMaxPacketSize, &bytes) == XpStatus::Ok) {

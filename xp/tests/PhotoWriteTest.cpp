@@ -530,6 +530,30 @@ TEST(PhotoWrite, ACreatedSidecarWhoseRenameFailsIsNotLeftBehind) {
   EXPECT_EQ(ReadAll(path), ReadAll((kCrafted / "raf-like.raf").string()));
 }
 
+TEST(PhotoWrite, TheReaderTakesTheFirstOfTheSidecarsTheWriterWrites) {
+  testsupport::TempDir dir;
+  const std::string path = Copy(kCrafted / "tiff-nogps.tif", dir, "IMG_8.PEF");
+  EXPECT_TRUE(XpPhotoMetadata::XmpFilesFor(path).empty());
+  EXPECT_EQ(XpPhotoMetadata::FindSidecar(path), "");
+  // Only the base name's sidecar, in upper case.
+  const std::string stem = dir / "IMG_8.XMP";
+  WriteText(stem, kElementSidecar);
+  EXPECT_EQ(XpPhotoMetadata::XmpFilesFor(dir / "IMG_8"), std::vector<std::string>{stem});
+  EXPECT_EQ(XpPhotoMetadata::FindSidecar(path), stem);
+  // Then the photo's own in two cases: the reader takes the first of them,
+  // which is also the first the writer lists; a hard link counts once.
+  const std::string mixed = path + ".Xmp";
+  const std::string upper = path + ".XMP";
+  WriteText(mixed, kAttributeSidecarWithoutGps);
+  WriteText(upper, kElementSidecar);
+  fs::create_hard_link(upper, path + ".xMP");
+  const std::vector<std::string> own = XpPhotoMetadata::XmpFilesFor(path);
+  ASSERT_EQ(own.size(), 2U);
+  EXPECT_EQ(XpPhotoMetadata::FindSidecar(path), own.front());
+  EXPECT_EQ(XpPhotoWrite::OwnSidecars(path).front(), own.front());
+  EXPECT_EQ(XpPhotoWrite::OwnSidecars(path).size(), 3U);
+}
+
 TEST(PhotoWrite, UnwritableInputIsRefusedAndNothingChanges) {
   testsupport::TempDir dir;
   // A damaged sidecar is not rewritten.
