@@ -366,8 +366,8 @@ class DialogsTest : public QObject {
     };
     int n = 0;
     for (const auto& [status, reason] : failures) {
-      report.problems.push_back(
-          WriteFailure{"/photos/p" + std::to_string(n++) + ".jpg", status, reason, SystemTextOf(status)});
+      report.problems.push_back(WriteFailure{"/photos/p" + std::to_string(n++) + ".jpg", status, reason,
+                                             SystemTextOf(status), std::string()});
     }
     const QString text = WriteBackMessage(report, 15);
     const QStringList expected = {
@@ -397,10 +397,10 @@ class DialogsTest : public QObject {
                  "Other errors: save again later; if the error stays, check the disk.")),
              qPrintable(text));
     WriteBackReport damaged;
-    damaged.problems.push_back(
-        WriteFailure{"/photos/a.jpg", XpStatus::ExifDamaged, WriteFailureReason::ExifDamaged, std::string()});
-    damaged.problems.push_back(
-        WriteFailure{"/photos/b.jpg", XpStatus::ExifDamaged, WriteFailureReason::ExifDamaged, std::string()});
+    damaged.problems.push_back(WriteFailure{"/photos/a.jpg", XpStatus::ExifDamaged, WriteFailureReason::ExifDamaged,
+                                            std::string(), std::string()});
+    damaged.problems.push_back(WriteFailure{"/photos/b.jpg", XpStatus::ExifDamaged, WriteFailureReason::ExifDamaged,
+                                            std::string(), std::string()});
     const QString damagedText = WriteBackMessage(damaged, 15);
     QCOMPARE(damagedText.count(QStringLiteral("saving again does not help")), 1);
     QVERIFY(!damagedText.contains(QStringLiteral("allow writing")));
