@@ -83,16 +83,16 @@ XpStatus PrepareTrackRecord(const std::string& path, const GeotagFix& fix, XpGPS
   return FillGeotagRecord(fix, gps);
 }
 
-// True when the file already holds what a write would give it: no position
-// at all for a removal, else a position within a text's resolution of the
-// texts. A save that failed on a later file of a pair leaves the earlier
-// ones written; the retry does not write them again.
-bool AlreadyHolds(const std::string& path, bool removal, const std::string& latitude, const std::string& longitude) {
+// True when the file already holds the position the texts name, within a
+// text's resolution. A save that failed on a later file of a pair leaves the
+// earlier ones written; the retry does not write them again. Only for a
+// position set by hand: a track's fix also brings its altitude and time,
+// which this does not compare, and a removal of a position that is gone
+// leaves the file untouched by itself (a file whose GPS can't be read must
+// still get the removal's refusal, never a silent success).
+bool AlreadyHolds(const std::string& path, const std::string& latitude, const std::string& longitude) {
   XpGPSRecord current;
   const bool has = XpPhotoWrite::ReadGPS(path, current) == XpStatus::Ok;
-  if (removal) {
-    return !has;
-  }
   constexpr double kTolerance = 1.0e-6;  // degrees, as for a track's fix
   XpGPSRecord wanted;
   double lat = 0.0;
@@ -188,7 +188,7 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
         for (const std::string& file : files) {
           XpGPSRecord record;
           XpPhotoWrite::Where where;
-          if (AlreadyHolds(file, forgotten, m_latitude, m_longitude)) {
+          if (!forgotten && !m_trackFix && AlreadyHolds(file, m_latitude, m_longitude)) {
             status = XpStatus::Ok;
           } else if (forgotten) {
             status = XpPhotoWrite::RemoveGPS(file, {}, &where);

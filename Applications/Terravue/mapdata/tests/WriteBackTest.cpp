@@ -389,6 +389,38 @@ TEST(WriteBack, APairsFailedSidecarIsReportedByItsOwnPathAndTheRetryLeavesTheJpe
   EXPECT_EQ(ReadFileText(raw), rawBefore);
 }
 
+// Forgetting the position of a photo whose Exif can't be read is the
+// removal's refusal, with its reason: never passed over as already done and
+// counted as written while the photo may still tell where it was taken.
+TEST(WriteBack, ForgettingThePositionOfAPhotoWithDamagedExifIsRefusedNotPassedOver) {
+  TempFolder pictures;
+  TempFolder root;
+  const std::string png = pictures / "damaged.png";
+  std::string bytes = ReadFileText(std::string(TV_TESTDATA_DIR) + "/formats/crafted/png-exif-late.png");
+  const std::size_t at = bytes.find("eXIf");
+  ASSERT_NE(at, std::string::npos);
+  // IFD0's offset now points far beyond the chunk.
+  bytes[at + 4 + 4] = '\xF0';
+  bytes[at + 4 + 5] = '\xFF';
+  WriteFileText(png, bytes);
+  MapState state{root.Path()};
+  NullProgressSink progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({png}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 1u);
+  state.m_pictures.At(0).SetPosition(std::string(kNoLatitudeText), std::string(kNoLongitudeText));
+  state.m_pictures.At(0).m_modified = 1;
+
+  const WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_EQ(report.problems[0].path, png);
+  EXPECT_EQ(report.problems[0].status, XpStatus::ExifDamaged);
+  EXPECT_EQ(report.problems[0].reason, WriteFailureReason::ExifDamaged);
+  EXPECT_TRUE(report.written.empty());
+  EXPECT_NE(state.m_pictures.At(0).m_modified, 0);
+  EXPECT_EQ(ReadFileText(png), bytes);
+}
+
 // The save report gives the sidecar and raw-file refusals their own reasons.
 TEST(WriteBack, SidecarAndRawRefusalsHaveTheirOwnReasons) {
   EXPECT_EQ(WriteFailureReasonOf(XpStatus::PositionStaysInPhoto), WriteFailureReason::PositionInPhoto);
