@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QList>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QObject>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -319,4 +320,46 @@ inline QVariant RunScript(QWebEngineView* view, const QString& script, int timeo
     QTest::qWait(10);
   }
   return answer->second;
+}
+
+/// The script that counts the single markers on the page (clusters not counted).
+inline const QString kMarkers =
+    QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
+
+/// Starts `app` as StartApp does and waits until the page shows `markers`
+/// single markers. Answers the map window, or null (with a warning).
+[[nodiscard]] inline CTerravueHtmlWnd* StartWithMarkers(CTerravueApp& app, int markers, int timeoutMs = 30000) {
+  CTerravueHtmlWnd* map = StartApp(app);
+  if (map == nullptr) {
+    return nullptr;
+  }
+  if (!QTest::qWaitFor([map, markers] { return RunScript(map, kMarkers).toInt() == markers; }, timeoutMs)) {
+    qWarning("the page did not show %d markers in time (it shows %d)", markers, RunScript(map, kMarkers).toInt());
+    return nullptr;
+  }
+  return map;
+}
+
+/// Drags the first single marker of the page by (dx, dy) with real mouse events.
+inline void DragFirstMarker(CTerravueHtmlWnd* map, int dx, int dy) {
+  const QVariantList at = RunScript(map, QStringLiteral("(function () {"
+                                                        "  var m = document.querySelectorAll("
+                                                        "      '.leaflet-marker-icon:not(.marker-cluster)')[0];"
+                                                        "  var r = m.getBoundingClientRect();"
+                                                        "  return [r.left + r.width / 2, r.top + r.height / 2];"
+                                                        "})()"))
+                              .toList();
+  QCOMPARE(at.size(), 2);
+  QWidget* target = map->focusProxy();
+  QVERIFY(target != nullptr);
+  const QPoint start(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
+  QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, start);
+  for (int step = 1; step <= 6; ++step) {
+    const QPoint point = start + QPoint(dx * step / 6, dy * step / 6);
+    QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QTest::qWait(30);
+  }
+  QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, dy));
 }

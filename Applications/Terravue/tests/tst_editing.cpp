@@ -23,9 +23,6 @@
 
 namespace {
 
-const QString kMarkers =
-    QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
-
 QByteArray FileBytes(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
@@ -90,30 +87,6 @@ class EditingTest : public AppTestCase {
         MakeTestPhoto(paths[0], 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000") &&
         MakeTestPhoto(paths[1], 480, 640, 2, XpDateTime(2024, 5, 2, 11, 0, 0), "N:34:41:00.000", "E:135:30:00.000");
     return made ? paths : QStringList();
-  }
-
-  /// Drags the first single marker of the page by (dx, dy) with real mouse events.
-  static void DragFirstMarker(CTerravueHtmlWnd* map, int dx, int dy) {
-    const QVariantList at = RunScript(map, QStringLiteral("(function () {"
-                                                          "  var m = document.querySelectorAll("
-                                                          "      '.leaflet-marker-icon:not(.marker-cluster)')[0];"
-                                                          "  var r = m.getBoundingClientRect();"
-                                                          "  return [r.left + r.width / 2, r.top + r.height / 2];"
-                                                          "})()"))
-                                .toList();
-    QCOMPARE(at.size(), 2);
-    QWidget* target = map->focusProxy();
-    QVERIFY(target != nullptr);
-    const QPoint start(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
-    QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, start);
-    for (int step = 1; step <= 6; ++step) {
-      const QPoint point = start + QPoint(dx * step / 6, dy * step / 6);
-      QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
-                       Qt::NoModifier);
-      QApplication::sendEvent(target, &move);
-      QTest::qWait(30);
-    }
-    QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, dy));
   }
 
   /// The menu item of command `id`, or null.
@@ -205,10 +178,9 @@ class EditingTest : public AppTestCase {
     QCOMPARE(photos.size(), 2);
     ModalAnswerer answerer(QStringLiteral("Trip"));
     auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app);
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
     QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app->MainWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
     std::vector<std::pair<std::string, std::string>> loaded;
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
       loaded.emplace_back(record.m_latitude, record.m_longitude);
@@ -279,9 +251,8 @@ class EditingTest : public AppTestCase {
     QCOMPARE(photos.size(), 2);
     ModalAnswerer answerer(QStringLiteral("Trip"));
     auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app);
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
     QVERIFY(map != nullptr);
-    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
     const std::pair<std::string, std::string> loaded = PagePosition(map, 1);
     const QString firstPath = QString::fromStdString(map->CurrentMap().m_pictures.At(0).m_path);
 
@@ -328,10 +299,9 @@ class EditingTest : public AppTestCase {
     QCOMPARE(photos.size(), 2);
     ModalAnswerer answerer(QStringLiteral("Trip"));
     auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app);
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
     QVERIFY(map != nullptr);
     CTerravueBaseWnd* window = app->MainWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
     const QString kept = QString::fromStdString(map->CurrentMap().m_pictures.At(0).m_path);
     const QString changed = QString::fromStdString(map->CurrentMap().m_pictures.At(1).m_path);
     const QByteArray keptBefore = FileBytes(kept);

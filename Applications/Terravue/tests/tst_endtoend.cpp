@@ -61,9 +61,6 @@ QByteArray FileHash(const QString& path) {
   return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
 }
 
-const QString kMarkers =
-    QStringLiteral("document.querySelectorAll('.leaflet-marker-icon:not(.marker-cluster)').length");
-
 /// What the page tells about moves that are not in their files yet, as the user sees it.
 struct PendingView {
   int counter = -1;   ///< the "N moved" of the line beside the map
@@ -127,30 +124,6 @@ class EndToEndTest : public AppTestCase {
   QStringList MakeThreePhotosQuietly() {
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     return MakeThreePhotos();
-  }
-
-  /// Drags the first single marker of the page by (dx, dy) with real mouse events.
-  void DragFirstMarker(CTerravueHtmlWnd* map, int dx, int dy) {
-    const QVariantList at = RunScript(map, QStringLiteral("(function () {"
-                                                          "  var m = document.querySelectorAll("
-                                                          "      '.leaflet-marker-icon:not(.marker-cluster)')[0];"
-                                                          "  var r = m.getBoundingClientRect();"
-                                                          "  return [r.left + r.width / 2, r.top + r.height / 2];"
-                                                          "})()"))
-                                .toList();
-    QCOMPARE(at.size(), 2);
-    QWidget* target = map->focusProxy();
-    QVERIFY(target != nullptr);
-    const QPoint start(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
-    QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, start);
-    for (int step = 1; step <= 6; ++step) {
-      const QPoint point = start + QPoint(dx * step / 6, dy * step / 6);
-      QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
-                       Qt::NoModifier);
-      QApplication::sendEvent(target, &move);
-      QTest::qWait(30);
-    }
-    QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, dy));
   }
 
   QStringList NoticeNames(QWidget* window) {
