@@ -10,6 +10,7 @@
 
 class HandOffLauncher;
 class OtherMakerQuestion;
+class WriteProgress;
 
 /// Name of a state's file inside its folder.
 inline constexpr const char* kStateFileName = "data.tvd";
@@ -91,6 +92,9 @@ struct WriteBackReport {
   /// records stay modified, so they keep the new position and the next save
   /// tries again.
   std::vector<WriteFailure> problems;
+  /// Moved pictures left untouched, file and thumbnail, because the user
+  /// stopped the save before them; they stay modified for the next save.
+  std::vector<std::string> stopped;
 };
 
 /// One map: its pictures, centre and zoom, and where it is saved. A state is a
@@ -170,7 +174,10 @@ class MapState {
   /// Writes the positions of moved pictures into the pictures and their
   /// thumbnails, then hands the pictures written to the browser (when any and
   /// when `launcher` is not null). The report names written and failed pictures.
-  WriteBackReport WritePositionsIntoPictures(OtherMakerQuestion* question, HandOffLauncher* launcher);
+  /// `progress` (may be null) is told before each moved picture and may stop
+  /// the writing there; the pictures not reached are named as stopped.
+  WriteBackReport WritePositionsIntoPictures(OtherMakerQuestion* question, HandOffLauncher* launcher,
+                                             WriteProgress* progress = nullptr);
 
   /// Moves the thumbnails of pictures without a state name into this state's folder.
   [[nodiscard]] bool TakeThumbnails();

@@ -301,7 +301,7 @@ bool MapStateStore::RemoveFolderTree(const std::string& folder) {
 MapStateStore::SaveResult MapStateStore::SaveAsNew(const MapState& onScreen, const std::string& name,
                                                    const std::string& programFolder, const MapPageAddresses& addresses,
                                                    OtherMakerQuestion* question, HandOffLauncher* launcher,
-                                                   MapState* saved, WriteBackReport* report) {
+                                                   MapState* saved, WriteBackReport* report, WriteProgress* progress) {
   if (IsFull()) {
     return SaveResult::StoreFull;
   }
@@ -333,7 +333,7 @@ MapStateStore::SaveResult MapStateStore::SaveAsNew(const MapState& onScreen, con
   // Only now, with the state in place, are the pictures themselves changed;
   // the state file is written again so that it marks the moves that did not
   // get into their files.
-  WriteBackReport written = state.WritePositionsIntoPictures(question, launcher);
+  WriteBackReport written = state.WritePositionsIntoPictures(question, launcher, progress);
   if (!written.problems.empty() || !written.written.empty()) {
     (void)state.Write(/*stamp=*/false);
   }
@@ -348,11 +348,12 @@ MapStateStore::SaveResult MapStateStore::SaveAsNew(const MapState& onScreen, con
 }
 
 bool MapStateStore::SaveOver(MapState& state, const std::string& programFolder, const MapPageAddresses& addresses,
-                             OtherMakerQuestion* question, HandOffLauncher* launcher, WriteBackReport* report) {
+                             OtherMakerQuestion* question, HandOffLauncher* launcher, WriteBackReport* report,
+                             WriteProgress* progress) {
   if (!state.TakeThumbnails() || state.Write(/*stamp=*/true) != PictureResult::Success) {
     return false;
   }
-  WriteBackReport written = state.WritePositionsIntoPictures(question, launcher);
+  WriteBackReport written = state.WritePositionsIntoPictures(question, launcher, progress);
   // Written again so that it marks the moves that did not get into their files.
   if (!written.problems.empty() || !written.written.empty()) {
     (void)state.Write(/*stamp=*/false);

@@ -62,19 +62,22 @@ class MapStateStore {
   /// thumbnails. Then moved positions are written into the pictures, the state
   /// file is written again to mark the moves that were not, and the state is
   /// added. `saved` (may be null) receives the new state; `report` (may be
-  /// null) the write-back report.
+  /// null) the write-back report. `progress` (may be null) follows the
+  /// writing into the pictures and may stop it between two pictures.
   [[nodiscard]] SaveResult SaveAsNew(const MapState& onScreen, const std::string& name,
                                      const std::string& programFolder, const MapPageAddresses& addresses,
                                      OtherMakerQuestion* question, HandOffLauncher* launcher, MapState* saved,
-                                     WriteBackReport* report);
+                                     WriteBackReport* report, WriteProgress* progress = nullptr);
 
   /// Saves over the state on screen: takes its thumbnails, writes it with a new
   /// time stamp, writes moved positions (and the state again, to mark the moves
-  /// that did not get into their files) and the page. False when the
+  /// that did not get into their files) and the page; `progress` as for
+  /// SaveAsNew. False when the
   /// thumbnails or the state file could not be written.
   [[nodiscard]] static bool SaveOver(MapState& state, const std::string& programFolder,
                                      const MapPageAddresses& addresses, OtherMakerQuestion* question,
-                                     HandOffLauncher* launcher, WriteBackReport* report);
+                                     HandOffLauncher* launcher, WriteBackReport* report,
+                                     WriteProgress* progress = nullptr);
 
   /// Renames `state` to `baseName` and makes its folder; when taken, tries
   /// "baseName(1)" up to "baseName(253)". False when every name is taken.

@@ -1,5 +1,6 @@
 // Writing moved positions back into the pictures and their thumbnails.
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -15,6 +16,7 @@
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/mapdata/PictureRecord.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
+#include "Applications/Terravue/mapdata/ProgressSink.h"
 #include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
@@ -305,9 +307,24 @@ WriteFailureReason WriteFailureReasonOf(XpStatus status) {
   }
 }
 
-WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* question, HandOffLauncher* launcher) {
+WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* question, HandOffLauncher* launcher,
+                                                     WriteProgress* progress) {
   WriteBackReport report;
+  const std::size_t total =
+      static_cast<std::size_t>(std::count_if(m_pictures.Records().begin(), m_pictures.Records().end(),
+                                             [](const PictureRecord& record) { return record.m_modified != 0; }));
+  std::size_t done = 0;
+  bool going = true;
   for (PictureRecord& record : m_pictures.Records()) {
+    if (record.m_modified != 0) {
+      // Asked only between pictures: a picture is written whole or not at all.
+      going = going && (progress == nullptr || progress->Continue(done, total));
+      ++done;
+      if (!going) {
+        report.stopped.push_back(record.m_path);
+        continue;
+      }
+    }
     PictureRecord::PictureWrite outcome = PictureRecord::PictureWrite::NotAttempted;
     XpStatus status = XpStatus::Ok;
     std::string failedFile;
@@ -341,6 +358,9 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
       case PictureRecord::PictureWrite::NotAttempted:
         break;
     }
+  }
+  if (going && progress != nullptr) {
+    static_cast<void>(progress->Continue(done, total));
   }
   if (launcher != nullptr && !report.written.empty()) {
     launcher->HandOff(report.written);

@@ -625,3 +625,122 @@ TEST(OneFileOnce, LoadingOnSeveralWorkersAddsEachFileOnceToo) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Stopping a save between pictures
+
+namespace {
+
+// Stops the writing once `stopAt` pictures are dealt with, recording every call.
+class StopAfter final : public WriteProgress {
+ public:
+  explicit StopAfter(std::size_t stopAt) : m_stopAt(stopAt) {}
+  bool Continue(std::size_t done, std::size_t total) override {
+    calls.emplace_back(done, total);
+    return done < m_stopAt;
+  }
+  std::vector<std::pair<std::size_t, std::size_t>> calls;
+
+ private:
+  std::size_t m_stopAt;
+};
+
+}  // namespace
+
+TEST(StoppedSave, PicturesBeforeTheStopAreWrittenTheRestUntouchedAndListedAsPending) {
+  Map map({kPlain, kNoGps, kPlain, kNoGps, kPlain});
+  // The third picture is not moved: it is neither counted nor reported.
+  std::vector<std::string> before;
+  for (std::size_t i = 0; i < map.paths.size(); ++i) {
+    before.push_back(ReadFileText(map.paths[i]));
+    if (i != 2) {
+      map.Of(map.paths[i]).SetPosition("S:10:00:00.000", "W:020:00:00.000");
+    }
+  }
+  MapStateStore store(map.root.Path());
+  MapState saved;
+  WriteBackReport report;
+  StopAfter progress(2);
+  ASSERT_EQ(
+      store.SaveAsNew(map.state, "Trip", map.program.Path(), Addresses(), nullptr, nullptr, &saved, &report, &progress),
+      MapStateStore::SaveResult::Saved);
+  // Asked before each moved picture until it said stop, and not again.
+  const std::vector<std::pair<std::size_t, std::size_t>> wanted = {{0, 4}, {1, 4}, {2, 4}};
+  EXPECT_EQ(progress.calls, wanted);
+  EXPECT_TRUE(report.problems.empty());
+  ASSERT_EQ(report.written.size(), 2u);
+  ASSERT_EQ(report.stopped.size(), 2u);
+
+  // The pictures in map order: which were written and which left is the order the save went in.
+  std::vector<std::string> moved;
+  for (const PictureRecord& record : saved.m_pictures.Records()) {
+    if (record.m_path != map.paths[2]) {
+      moved.push_back(record.m_path);
+    }
+  }
+  EXPECT_EQ(report.written, std::vector<std::string>(moved.begin(), moved.begin() + 2));
+  EXPECT_EQ(report.stopped, std::vector<std::string>(moved.begin() + 2, moved.end()));
+  for (std::size_t i = 0; i < map.paths.size(); ++i) {
+    const std::string& path = map.paths[i];
+    const bool written = std::find(report.written.begin(), report.written.end(), path) != report.written.end();
+    if (written) {
+      XpGPSRecord gps;
+      ASSERT_EQ(XpExifRewrite::ReadGPS(path, gps), XpStatus::Ok) << path;
+      EXPECT_EQ(gps.latitude.numerators[0], 10u) << path;
+      EXPECT_NE(ReadFileText(path), before[i]) << path;
+    } else {
+      EXPECT_EQ(ReadFileText(path), before[i]) << path;  // untouched, byte for byte
+    }
+  }
+
+  // The saved map and its moves list hold exactly the pictures left.
+  std::size_t pending = 0;
+  for (const PictureRecord& record : saved.m_pictures.Records()) {
+    const bool left = std::find(report.stopped.begin(), report.stopped.end(), record.m_path) != report.stopped.end();
+    EXPECT_EQ(record.m_modified != 0, left) << record.m_path;
+    pending += left ? 1 : 0;
+  }
+  EXPECT_EQ(pending, 2u);
+  const std::string movesText = ReadFileText(map.root / "Trip/moves.txt");
+  EXPECT_EQ(movesText.rfind("#Terravue pending moves 1\r\n", 0), 0u) << movesText;
+  EXPECT_EQ(std::count(movesText.begin(), movesText.end(), '\n'), 3) << movesText;
+  for (const std::string& path : report.stopped) {
+    EXPECT_NE(movesText.find("\t" + path + "\r\n"), std::string::npos) << movesText;
+  }
+  MapState reopened = MapState::Listed("Trip", map.root / "Trip/data.tvd");
+  ASSERT_EQ(reopened.Read(), PictureResult::Success);
+  for (const PictureRecord& record : reopened.m_pictures.Records()) {
+    const bool left = std::find(report.stopped.begin(), report.stopped.end(), record.m_path) != report.stopped.end();
+    EXPECT_EQ(record.m_modified != 0, left) << record.m_path;
+    if (record.m_path != map.paths[2]) {
+      EXPECT_EQ(record.m_latitude, "S:10:00:00.000") << record.m_path;
+    }
+  }
+
+  // Saved over without a stop, the rest is written and the progress hears the end.
+  StopAfter goOn(100);
+  WriteBackReport again;
+  ASSERT_TRUE(MapStateStore::SaveOver(saved, map.program.Path(), Addresses(), nullptr, nullptr, &again, &goOn));
+  EXPECT_EQ(again.written, report.stopped);
+  EXPECT_TRUE(again.stopped.empty());
+  const std::vector<std::pair<std::size_t, std::size_t>> all = {{0, 2}, {1, 2}, {2, 2}};
+  EXPECT_EQ(goOn.calls, all);
+  EXPECT_FALSE(saved.AnyModified());
+  EXPECT_FALSE(std::filesystem::exists(map.root / "Trip/moves.txt"));
+}
+
+TEST(StoppedSave, AStopBeforeTheFirstPictureWritesNoPicture) {
+  Map map({kPlain, kNoGps});
+  const std::string first = ReadFileText(map.paths[0]);
+  const std::string second = ReadFileText(map.paths[1]);
+  for (PictureRecord& record : map.state.m_pictures.Records()) {
+    record.SetPosition(kLatitude, kLongitude);
+  }
+  StopAfter progress(0);
+  const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, nullptr, &progress);
+  EXPECT_TRUE(report.written.empty());
+  EXPECT_EQ(report.stopped.size(), 2u);
+  EXPECT_EQ(ReadFileText(map.paths[0]), first);
+  EXPECT_EQ(ReadFileText(map.paths[1]), second);
+  EXPECT_TRUE(map.state.AnyModified());
+}
