@@ -191,6 +191,17 @@ constexpr std::array kTexts = {
                 "on the map and stay marked as not yet written; the next save tries them again.\n\n%s",
                 "次の画像に新しい位置情報を書き込めませんでした:\n\n%s\n\nこれらの画像は地図上の新しい位置のまま、"
                 "未書き込みとして残ります。次に保存するときに、もう一度書き込みます。\n\n%s"},
+    // The save's progress dialog: how far writing into the photos has come
+    // ("%s of %s" photos), its button, and the report after a stop (photos
+    // written, photos still to write).
+    BuiltInText{"save/progress", "Writing the new locations into the photos: %s of %s",
+                "写真に新しい位置情報を書き込んでいます: %s / %s"},
+    BuiltInText{"save/stop", "Stop", "中止"},
+    BuiltInText{"save/stopped",
+                "The save was stopped. Photos written: %s.\n\nPhotos not yet written: %s. They keep their new "
+                "location on the map and stay marked as not yet written; the next save writes them.",
+                "保存を中止しました。書き込んだ写真: %s枚\n\nまだ書き込んでいない写真: %s枚。これらの写真は地図上の"
+                "新しい位置のまま、未書き込みとして残ります。次に保存するときに書き込みます。"},
     // The report's buttons besides OK, and what the second one does.
     BuiltInText{"writeback/retry", "Try again", "もう一度書き込む"},
     BuiltInText{"writeback/maponly", "Keep the position on the map only", "位置を地図上だけに残す"},

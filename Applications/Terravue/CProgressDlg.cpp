@@ -3,7 +3,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
+#include <algorithm>
 
 #include "Applications/Terravue/DialogUnits.h"
 #include "Applications/Terravue/WindowPlacement.h"
@@ -45,6 +48,48 @@ CProgressDlg::CProgressDlg(QWidget* parent, std::uint16_t total)
   m_bar->setGeometry(units.Rect(7, 7, 172, 14));
 
   show();
+}
+
+CProgressDlg::CProgressDlg(QWidget* parent, std::uint16_t total, const QString& text, const QString& stopText)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_total(total) {
+  setWindowModality(Qt::WindowModal);
+  const DialogUnits units(font());
+  setFixedSize(units.Size(186, 62));
+
+  m_label = new QLabel(text, this);
+  m_label->setObjectName(QStringLiteral("text"));
+  m_label->setGeometry(units.Rect(7, 5, 172, 10));
+
+  m_bar = new QProgressBar(this);
+  m_bar->setObjectName(QStringLiteral("progress"));
+  m_bar->setTextVisible(false);
+  m_bar->setRange(0, m_total);
+  m_bar->setValue(0);
+  m_bar->setGeometry(units.Rect(7, 18, 172, 14));
+
+  m_stop = new QPushButton(stopText, this);
+  m_stop->setObjectName(QStringLiteral("stop"));
+  m_stop->setGeometry(units.Rect(129, 39, 50, 14));
+  connect(m_stop, &QPushButton::clicked, this, [this] { reject(); });
+
+  show();
+}
+
+void CProgressDlg::SetProgress(std::uint16_t position, const QString& text) {
+  m_position = std::min(position, m_total);
+  m_bar->setValue(m_position);
+  if (m_label != nullptr) {
+    m_label->setText(text);
+  }
+}
+
+void CProgressDlg::reject() {
+  if (m_stop == nullptr || m_stopRequested) {
+    return;
+  }
+  // The save stops before its next photo; the button says that it was heard.
+  m_stopRequested = true;
+  m_stop->setEnabled(false);
 }
 
 void CProgressDlg::PostStep(int first) { QCoreApplication::postEvent(this, new StepEvent(first)); }

@@ -24,6 +24,7 @@
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/OtherMakerNotice.h"
 #include "Applications/Terravue/RestoreOriginals.h"
+#include "Applications/Terravue/SaveProgress.h"
 #include "Applications/Terravue/UserMessages.h"
 #include "Applications/Terravue/WindowPlacement.h"
 #include "Applications/Terravue/WriteBackMessage.h"
@@ -234,7 +235,18 @@ QString CTerravueBaseWnd::CleanStateName(const QString& name) {
 }
 
 UnwrittenAnswer CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report) {
-  const QString message = WriteBackMessage(report, kMaxListedFailures);
+  QString message = WriteBackMessage(report, kMaxListedFailures);
+  if (!report.stopped.empty()) {
+    // A stopped save says how far it came, and that nothing of the rest is lost.
+    const QString stopped =
+        FormatText(AppStrings::Instance().Text(QStringLiteral("save/stopped")),
+                   {QString::number(report.written.size()), QString::number(report.stopped.size())});
+    if (message.isEmpty()) {
+      ShowAppMessage(this, QMessageBox::Information, stopped);
+      return UnwrittenAnswer::Leave;
+    }
+    message = stopped + QStringLiteral("\n\n") + message;
+  }
   if (message.isEmpty()) {
     return UnwrittenAnswer::Leave;
   }
@@ -352,9 +364,13 @@ bool CTerravueBaseWnd::SaveAsNew(bool* cancelled) {
                                                           XpGetSpecialFolder(XpSpecialFolder::AppData)});
   MapState saved;
   WriteBackReport report;
-  const MapStateStore::SaveResult result =
-      m_store->SaveAsNew(m_htmlWnd->CurrentMap(), name.toStdString(), CTerravueHtmlWnd::ProgramFolder().toStdString(),
-                         CTerravueHtmlWnd::PageAddresses(), &question, &launcher, &saved, &report);
+  MapStateStore::SaveResult result = MapStateStore::SaveResult::WriteFailed;
+  {
+    SaveProgress progress(this, m_htmlWnd, question);
+    result =
+        m_store->SaveAsNew(m_htmlWnd->CurrentMap(), name.toStdString(), CTerravueHtmlWnd::ProgramFolder().toStdString(),
+                           CTerravueHtmlWnd::PageAddresses(), &progress, &launcher, &saved, &report, &progress);
+  }
   if (result != MapStateStore::SaveResult::Saved) {
     ShowAppMessage(this, QMessageBox::Warning, globals.Message(102));
     return false;
@@ -383,8 +399,13 @@ bool CTerravueBaseWnd::SaveShownStateOver(bool reportFailure) {
                                                           XpGetSpecialFolder(XpSpecialFolder::AppData)});
   WriteBackReport report;
   MapState& map = m_htmlWnd->CurrentMap();
-  if (!MapStateStore::SaveOver(map, CTerravueHtmlWnd::ProgramFolder().toStdString(), CTerravueHtmlWnd::PageAddresses(),
-                               &question, &launcher, &report)) {
+  bool saved = false;
+  {
+    SaveProgress progress(this, m_htmlWnd, question);
+    saved = MapStateStore::SaveOver(map, CTerravueHtmlWnd::ProgramFolder().toStdString(),
+                                    CTerravueHtmlWnd::PageAddresses(), &progress, &launcher, &report, &progress);
+  }
+  if (!saved) {
     if (reportFailure) {
       ShowAppMessage(this, QMessageBox::Warning, AppGlobals::Get().Message(102));
     }

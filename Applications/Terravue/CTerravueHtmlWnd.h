@@ -138,6 +138,9 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// True while a picture load runs (also while only its thumbnails are still
   /// being made).
   [[nodiscard]] bool IsLoading() const { return m_loading; }
+  /// True while a save writes into the photos; nothing may change the map then.
+  [[nodiscard]] bool IsSaving() const { return m_saving; }
+  void SetSaving(bool saving) { m_saving = saving; }
   /// True while the pictures of a load are on the map and only their
   /// thumbnails are still being made: the page takes moves, saves wait.
   [[nodiscard]] bool MakingThumbnails() const { return m_makingThumbnails; }
@@ -243,6 +246,7 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   MapState m_currentMap;
   bool m_modified = false;
   bool m_loading = false;  ///< a load runs; user-interface thread only
+  bool m_saving = false;   ///< a save writes into the photos; user-interface thread only
   std::mutex m_mapLock;    ///< guards m_currentMap, m_queryQueue and m_rebuild against LoadWorker
   std::deque<std::string> m_queryQueue;
   CCustomButton* m_menuButton = nullptr;

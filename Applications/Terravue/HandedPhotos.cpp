@@ -13,7 +13,7 @@ void DropHandedPhotos(CTerravueHtmlWnd* window, const QStringList& paths) {
   if (window == nullptr || paths.isEmpty()) {
     return;
   }
-  if (window->IsLoading()) {
+  if (window->IsLoading() || window->IsSaving()) {
     // The timer belongs to the window, so it never fires after the window has gone.
     QTimer::singleShot(kHandedPhotosRetryMs, window, [window, paths] { DropHandedPhotos(window, paths); });
     return;
