@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the in-file position writer of PNG, WebP and TIFF
+// Feeds arbitrary bytes to the in-file position writer of PNG, WebP, TIFF and HEIF
 // photos: a write and a removal are planned, and whatever the writer makes of
 // the input must pass the check the writer runs before a rename.
 #include <cstddef>

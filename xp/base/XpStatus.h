@@ -65,21 +65,23 @@ enum class XpStatus : std::uint16_t {
   XmpBadPosition = 0x861A,         ///< an XMP GPS coordinate that does not read as one, or is out of range
   PhotoFormatUnknown = 0x8620,     ///< the content is no photo format this program reads
   PhotoContainerDamaged = 0x8621,  ///< a photo's boxes or chunks run outside the file or past a limit
+  SidecarHoldsPosition = 0x8622,   ///< a sidecar belongs to the photo already: the position is written there
   PositionStaysInPhoto = 0x8623,   ///< the photo's own metadata holds a position this program does not change there
   SidecarCheckFailed = 0x8624,     ///< the written XMP sidecar did not read back as intended; not replaced
   BigTiffNotWritten = 0x8629,      ///< a BigTIFF photo: the position is not written into it
   WrittenCopyDiffers = 0x862A,     ///< the rewritten copy of a PNG, WebP or TIFF photo did not check out; not written
   PhotoTooLargeToWrite = 0x862B,   ///< a photo too large to be rewritten, or one its size fields could not describe
-  IimInvalid = 0x8630,             ///< an IPTC-IIM block whose resources or datasets run outside it
-  LocationSegmentFull = 0x8631,    ///< the edited XMP or IIM segment would not fit one segment; not written
-  NoPositionToName = 0x8632,       ///< the photo has no position to name a place from
-  NoPlaceNear = 0x8633,            ///< the place index holds no place to name the position with
-  PlaceDataInvalid = 0x8634,       ///< a place index file that is not one, or whose tables do not check out
-  PlaceDataTooLarge = 0x8635,      ///< a place index file beyond the size limit
-  TimeZoneDataInvalid = 0x863C,    ///< a time-zone map file that is not one, or whose tables do not check out
-  TimeZoneDataTooLarge = 0x863D,   ///< a time-zone map file beyond the size limit
-  UnknownTimeZone = 0x863E,        ///< a time-zone name the zone data does not know
-  MetadataWouldMove = 0x863F,      ///< a longer or shorter segment would move data found by its file position
+  HeifNotEditable = 0x862C,  ///< a HEIC/HEIF/AVIF photo whose position is not written in the file; a sidecar holds it
+  IimInvalid = 0x8630,       ///< an IPTC-IIM block whose resources or datasets run outside it
+  LocationSegmentFull = 0x8631,   ///< the edited XMP or IIM segment would not fit one segment; not written
+  NoPositionToName = 0x8632,      ///< the photo has no position to name a place from
+  NoPlaceNear = 0x8633,           ///< the place index holds no place to name the position with
+  PlaceDataInvalid = 0x8634,      ///< a place index file that is not one, or whose tables do not check out
+  PlaceDataTooLarge = 0x8635,     ///< a place index file beyond the size limit
+  TimeZoneDataInvalid = 0x863C,   ///< a time-zone map file that is not one, or whose tables do not check out
+  TimeZoneDataTooLarge = 0x863D,  ///< a time-zone map file beyond the size limit
+  UnknownTimeZone = 0x863E,       ///< a time-zone name the zone data does not know
+  MetadataWouldMove = 0x863F,     ///< a longer or shorter segment would move data found by its file position
 };
 
 /// The status as a number, for logs and messages.

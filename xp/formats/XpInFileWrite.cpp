@@ -11,6 +11,7 @@
 
 #include "xp/base/XpFileRead.h"
 #include "xp/formats/XpChunkedFormats.h"
+#include "xp/formats/XpIsoBmff.h"
 #include "xp/formats/XpPhotoMetadata.h"
 #include "xp/image/XpExifEdit.h"
 #include "xp/image/XpMemoryFile.h"
@@ -1103,6 +1104,451 @@ View TiffXmp(View data) {
 }
 
 // ---------------------------------------------------------------------------
+// HEIF (HEIC, HEIF, AVIF)
+//
+// The Exif item is rewritten only where nothing else moves: in its own
+// extent when the new block fits (the rest of the extent zeroed), else in a
+// new `mdat` box appended at the end, with the item's one `iloc` extent
+// repointed in place (the offset and length fields keep their sizes, so no
+// box changes its size and no other offset in the file changes).
+
+/// One extent of an `iloc` item and where its fields stand in the file.
+struct IlocExtent {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::size_t offsetField = 0;
+  std::size_t lengthField = 0;
+};
+
+struct IlocItem {
+  std::uint32_t id = 0;
+  unsigned method = 0;
+  std::uint16_t dataReference = 0;
+  std::uint64_t base = 0;
+  std::vector<IlocExtent> extents;
+};
+
+struct HeifLayout {
+  /// The top-level boxes, as [start, end) with their types.
+  std::vector<std::array<std::uint64_t, 3>> boxes;
+  unsigned offsetSize = 0;
+  unsigned lengthSize = 0;
+  std::vector<IlocItem> items;
+  XpPhotoLayout found;
+};
+
+/// What the write of one HEIF photo changes.
+struct HeifPlan {
+  HeifLayout layout;
+  std::size_t exifItem = 0;
+  std::size_t extentStart = 0;  ///< the Exif item's bytes (its one extent)
+  std::size_t extentEnd = 0;
+  std::size_t tiffStart = 0;  ///< the TIFF structure inside it
+};
+
+std::uint64_t GetBig(View data, std::size_t at, unsigned size) {
+  std::uint64_t value = 0;
+  for (unsigned i = 0; i < size; ++i) {
+    value = (value << 8) | data[at + i];
+  }
+  return value;
+}
+
+void PutBig(Bytes& data, std::size_t at, unsigned size, std::uint64_t value) {
+  for (unsigned i = 0; i < size; ++i) {
+    data[at + size - 1 - i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+constexpr std::uint32_t Cc(const char (&code)[5]) { return XpIsoBmff::FourCc(code); }
+
+/// One box header in `data` at `at`, inside [at, end): its type, payload and
+/// end. False for a header that breaks its bounds.
+bool BoxAt(View data, std::size_t at, std::size_t end, std::uint32_t* type, std::size_t* payload, std::size_t* boxEnd) {
+  if (end - at < 8) {
+    return false;
+  }
+  std::uint64_t size = GetBig(data, at, 4);
+  *type = static_cast<std::uint32_t>(GetBig(data, at + 4, 4));
+  std::size_t header = 8;
+  if (size == 1) {
+    if (end - at < 16) {
+      return false;
+    }
+    size = GetBig(data, at + 8, 8);
+    header = 16;
+  } else if (size == 0) {
+    size = end - at;
+  }
+  if (size < header || size > end - at) {
+    return false;
+  }
+  *payload = at + header;
+  *boxEnd = at + static_cast<std::size_t>(size);
+  return true;
+}
+
+/// Reads the `iloc` box payload [at, end) (after the box header).
+XpStatus ParseIloc(View data, std::size_t at, std::size_t end, HeifLayout* layout) {
+  std::size_t p = at;
+  const auto need = [&](std::size_t n) { return end - p >= n; };
+  if (!need(6)) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  const unsigned version = data[p];
+  if (version > 2) {
+    return XpStatus::HeifNotEditable;
+  }
+  p += 4;
+  layout->offsetSize = data[p] >> 4;
+  layout->lengthSize = data[p] & 15U;
+  const unsigned baseSize = data[p + 1] >> 4;
+  const unsigned indexSize = version >= 1 ? (data[p + 1] & 15U) : 0;
+  p += 2;
+  for (const unsigned size : {layout->offsetSize, layout->lengthSize, baseSize, indexSize}) {
+    if (size != 0 && size != 4 && size != 8) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+  }
+  const unsigned countSize = version < 2 ? 2 : 4;
+  if (!need(countSize)) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  const std::uint64_t count = GetBig(data, p, countSize);
+  p += countSize;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    IlocItem item;
+    if (!need(countSize + (version >= 1 ? 2 : 0) + 2 + baseSize + 2)) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    item.id = static_cast<std::uint32_t>(GetBig(data, p, countSize));
+    p += countSize;
+    if (version >= 1) {
+      item.method = data[p + 1] & 15U;
+      p += 2;
+    }
+    item.dataReference = static_cast<std::uint16_t>(GetBig(data, p, 2));
+    p += 2;
+    item.base = GetBig(data, p, baseSize);
+    p += baseSize;
+    const std::uint64_t extents = GetBig(data, p, 2);
+    p += 2;
+    for (std::uint64_t e = 0; e < extents; ++e) {
+      if (!need(indexSize + layout->offsetSize + layout->lengthSize)) {
+        return XpStatus::PhotoContainerDamaged;
+      }
+      p += indexSize;
+      IlocExtent extent;
+      extent.offsetField = p;
+      extent.offset = GetBig(data, p, layout->offsetSize);
+      p += layout->offsetSize;
+      extent.lengthField = p;
+      extent.length = GetBig(data, p, layout->lengthSize);
+      p += layout->lengthSize;
+      item.extents.push_back(extent);
+    }
+    layout->items.push_back(std::move(item));
+  }
+  return XpStatus::Ok;
+}
+
+/// The top-level boxes and the `iloc` table of a HEIF file. 0x862C for what
+/// is not edited in place: bytes behind the last box, a box other than
+/// ftyp, meta, mdat, free and skip, not exactly one `meta` with one `iloc`.
+XpStatus ParseHeif(View data, HeifLayout* layout) {
+  *layout = HeifLayout{};
+  std::size_t at = 0;
+  std::optional<std::array<std::size_t, 2>> meta;
+  while (at < data.size()) {
+    std::uint32_t type = 0;
+    std::size_t payload = 0;
+    std::size_t end = 0;
+    if (layout->boxes.size() >= static_cast<std::size_t>(XpIsoBmff::kMaxBoxes)) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    if (!BoxAt(data, at, data.size(), &type, &payload, &end)) {
+      // Bytes that are no box: a trailer another program appended.
+      return XpStatus::HeifNotEditable;
+    }
+    const bool first = layout->boxes.empty();
+    if ((first != (type == Cc("ftyp"))) ||
+        (type != Cc("ftyp") && type != Cc("meta") && type != Cc("mdat") && type != Cc("free") && type != Cc("skip"))) {
+      return XpStatus::HeifNotEditable;
+    }
+    if (type == Cc("meta")) {
+      if (meta) {
+        return XpStatus::HeifNotEditable;
+      }
+      meta = std::array<std::size_t, 2>{payload, end};
+    }
+    layout->boxes.push_back({at, end, type});
+    at = end;
+  }
+  if (!meta || (*meta)[1] - (*meta)[0] < 4) {
+    return XpStatus::HeifNotEditable;
+  }
+  bool iloc = false;
+  int seen = 0;
+  for (std::size_t p = (*meta)[0] + 4; p < (*meta)[1];) {
+    std::uint32_t type = 0;
+    std::size_t payload = 0;
+    std::size_t end = 0;
+    if (++seen > XpIsoBmff::kMaxBoxes || !BoxAt(data, p, (*meta)[1], &type, &payload, &end)) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    if (type == Cc("iloc")) {
+      if (iloc) {
+        return XpStatus::HeifNotEditable;
+      }
+      iloc = true;
+      if (auto st = ParseIloc(data, payload, end, layout); st != XpStatus::Ok) {
+        return st;
+      }
+    }
+    p = end;
+  }
+  if (!iloc) {
+    return XpStatus::HeifNotEditable;
+  }
+  XpMemoryFile file(data);
+  if (XpIsoBmff::LocateHeif(file, &layout->found) != XpStatus::Ok) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  return XpStatus::Ok;
+}
+
+/// The absolute byte range of a file extent, when it lies inside the file.
+std::optional<std::array<std::size_t, 2>> ExtentRange(View data, const IlocItem& item, const IlocExtent& extent) {
+  const std::uint64_t start = item.base + extent.offset;
+  if (item.method != 0 || item.dataReference != 0 || start < item.base || start > data.size() ||
+      extent.length > data.size() - start) {
+    return std::nullopt;
+  }
+  return std::array<std::size_t, 2>{static_cast<std::size_t>(start), static_cast<std::size_t>(start + extent.length)};
+}
+
+/// Whether the XMP packet tells of a video kept with the still picture.
+bool TellsOfMotionPhoto(View xmp) {
+  const std::string_view text(reinterpret_cast<const char*>(xmp.data()), xmp.size());
+  for (const std::string_view mark : {"MotionPhoto", "MicroVideo", "EmbeddedVideo"}) {
+    if (text.find(mark) != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+/// Finds what the write changes, or 0x862C when the file is not edited in
+/// place (no Exif item, or one not in a single extent of an `mdat` box that no
+/// other item shares; a motion photo; an XMP packet that holds a position).
+XpStatus PlanHeif(View data, HeifPlan* plan) {
+  *plan = HeifPlan{};
+  if (auto st = ParseHeif(data, &plan->layout); st != XpStatus::Ok) {
+    return st;
+  }
+  const XpPhotoLayout& found = plan->layout.found;
+  if (!found.tiff.IsPresent()) {
+    return XpStatus::HeifNotEditable;
+  }
+  if (found.xmp.IsPresent()) {
+    const View xmp =
+        data.subspan(static_cast<std::size_t>(found.xmp.offset), static_cast<std::size_t>(found.xmp.length));
+    XpXmpGps::Position position;
+    // A position there would disagree with the new one; a packet this
+    // program does not parse counts as holding one when it names the tags.
+    const XpStatus read = XpXmpGps::ReadGps(xmp, &position);
+    const std::string_view text(reinterpret_cast<const char*>(xmp.data()), xmp.size());
+    if (TellsOfMotionPhoto(xmp) || read == XpStatus::Ok || read == XpStatus::XmpBadPosition ||
+        text.find("GPSLatitude") != std::string_view::npos || text.find("GPSLongitude") != std::string_view::npos) {
+      return XpStatus::HeifNotEditable;
+    }
+  }
+  const auto tiffStart = static_cast<std::size_t>(found.tiff.offset);
+  const std::size_t tiffEnd = tiffStart + static_cast<std::size_t>(found.tiff.length);
+  std::optional<std::size_t> exif;
+  for (std::size_t i = 0; i < plan->layout.items.size(); ++i) {
+    for (const IlocExtent& extent : plan->layout.items[i].extents) {
+      const auto range = ExtentRange(data, plan->layout.items[i], extent);
+      if (range && (*range)[0] <= tiffStart && tiffEnd <= (*range)[1] && (*range)[0] + 4 <= tiffStart) {
+        if (exif && *exif != i) {
+          return XpStatus::HeifNotEditable;
+        }
+        exif = i;
+      }
+    }
+  }
+  if (!exif || plan->layout.items[*exif].extents.size() != 1 || plan->layout.offsetSize == 0 ||
+      plan->layout.lengthSize == 0 || plan->layout.items[*exif].extents.front().length == 0) {
+    return XpStatus::HeifNotEditable;
+  }
+  const IlocItem& item = plan->layout.items[*exif];
+  const auto range = *ExtentRange(data, item, item.extents.front());
+  // The 4-byte prefix gives the distance to the TIFF header behind it.
+  if (GetBig(data, range[0], 4) != tiffStart - range[0] - 4 || tiffEnd != range[1]) {
+    return XpStatus::HeifNotEditable;
+  }
+  // Inside one mdat box, and no other item's bytes among them.
+  const bool inMdat = std::any_of(plan->layout.boxes.begin(), plan->layout.boxes.end(), [&](const auto& box) {
+    return box[2] == Cc("mdat") && box[0] + 8 <= range[0] && range[1] <= box[1];
+  });
+  if (!inMdat) {
+    return XpStatus::HeifNotEditable;
+  }
+  for (std::size_t i = 0; i < plan->layout.items.size(); ++i) {
+    const IlocItem& other = plan->layout.items[i];
+    if (i == *exif || other.method != 0) {
+      continue;
+    }
+    for (const IlocExtent& extent : other.extents) {
+      const auto r = ExtentRange(data, other, extent);
+      if (!r) {
+        return XpStatus::HeifNotEditable;
+      }
+      if ((*r)[0] < range[1] && range[0] < (*r)[1]) {
+        return XpStatus::HeifNotEditable;
+      }
+    }
+  }
+  plan->exifItem = *exif;
+  plan->extentStart = range[0];
+  plan->extentEnd = range[1];
+  plan->tiffStart = tiffStart;
+  return XpStatus::Ok;
+}
+
+[[nodiscard]] XpStatus EditHeif(View data, const Change& change, Bytes* out, bool* nothing) {
+  HeifPlan plan;
+  if (auto st = PlanHeif(data, &plan); st != XpStatus::Ok) {
+    return st;
+  }
+  BlockEdit edit;
+  if (auto st = EditBlock(data.subspan(plan.tiffStart, plan.extentEnd - plan.tiffStart), change, false, &edit);
+      st != XpStatus::Ok) {
+    return st;
+  }
+  if (edit.nothing) {
+    *nothing = true;
+    return XpStatus::Ok;
+  }
+  const Bytes& tiff = edit.outcome.tiff;
+  out->assign(data.begin(), data.end());
+  if (tiff.size() <= plan.extentEnd - plan.tiffStart) {
+    // In place: the new block, then zeros to the end of the extent.
+    std::copy(tiff.begin(), tiff.end(), out->begin() + static_cast<std::ptrdiff_t>(plan.tiffStart));
+    std::fill(out->begin() + static_cast<std::ptrdiff_t>(plan.tiffStart + tiff.size()),
+              out->begin() + static_cast<std::ptrdiff_t>(plan.extentEnd), std::uint8_t{0});
+    return XpStatus::Ok;
+  }
+  // Appended: a new mdat box holding the prefix and the new block; the old
+  // bytes, no longer referenced, are zeroed so that no old position stays.
+  const IlocItem& item = plan.layout.items[plan.exifItem];
+  const IlocExtent& extent = item.extents.front();
+  const std::size_t prefix = plan.tiffStart - plan.extentStart;
+  const std::uint64_t length = prefix + tiff.size();
+  const std::uint64_t boxSize = 8 + length;
+  const std::uint64_t start = data.size() + 8;
+  const unsigned o = plan.layout.offsetSize;
+  const unsigned l = plan.layout.lengthSize;
+  if (boxSize > 0xFFFFFFFFULL || start < item.base || data.size() + boxSize > kMaxFileBytes ||
+      (o == 4 && start - item.base > 0xFFFFFFFFULL) || (l == 4 && length > 0xFFFFFFFFULL)) {
+    return XpStatus::HeifNotEditable;
+  }
+  Bytes box(8);
+  PutBig(box, 0, 4, boxSize);
+  std::memcpy(box.data() + 4, "mdat", 4);
+  Append(box, data.subspan(plan.extentStart, prefix));
+  Append(box, tiff);
+  std::fill(out->begin() + static_cast<std::ptrdiff_t>(plan.extentStart),
+            out->begin() + static_cast<std::ptrdiff_t>(plan.extentEnd), std::uint8_t{0});
+  PutBig(*out, extent.offsetField, o, start - item.base);
+  PutBig(*out, extent.lengthField, l, length);
+  Append(*out, box);
+  return XpStatus::Ok;
+}
+
+/// The check of a written HEIF file: it parses; every item keeps its `iloc`
+/// entry and its bytes but the Exif item, whose one extent is where the write
+/// put it (in place or in one `mdat` appended at the end) with the same
+/// prefix; every byte outside the Exif item's old extent and its two `iloc`
+/// fields is unchanged; the block keeps every tag outside the GPS change.
+[[nodiscard]] bool HeifChecks(View before, View after, const Change& change) {
+  HeifPlan old;
+  HeifLayout now;
+  if (PlanHeif(before, &old) != XpStatus::Ok || ParseHeif(after, &now) != XpStatus::Ok ||
+      now.items.size() != old.layout.items.size() || !now.found.tiff.IsPresent() || after.size() < before.size()) {
+    return false;
+  }
+  const IlocExtent& oldExtent = old.layout.items[old.exifItem].extents.front();
+  const std::size_t fieldsEnd = oldExtent.lengthField + old.layout.lengthSize;
+  const auto changeable = [&](std::size_t at) {
+    return (at >= old.extentStart && at < old.extentEnd) || (at >= oldExtent.offsetField && at < fieldsEnd);
+  };
+  for (std::size_t at = 0; at < before.size(); ++at) {
+    if (before[at] != after[at] && !changeable(at)) {
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < now.items.size(); ++i) {
+    const IlocItem& a = old.layout.items[i];
+    const IlocItem& b = now.items[i];
+    if (a.id != b.id || a.method != b.method || a.dataReference != b.dataReference || a.base != b.base ||
+        a.extents.size() != b.extents.size()) {
+      return false;
+    }
+    if (i == old.exifItem || a.method != 0) {
+      continue;
+    }
+    for (std::size_t e = 0; e < a.extents.size(); ++e) {
+      const auto x = ExtentRange(before, a, a.extents[e]);
+      const auto y = ExtentRange(after, b, b.extents[e]);
+      if (!x || !y || (*x)[1] - (*x)[0] != (*y)[1] - (*y)[0] ||
+          !std::equal(before.begin() + static_cast<std::ptrdiff_t>((*x)[0]),
+                      before.begin() + static_cast<std::ptrdiff_t>((*x)[1]),
+                      after.begin() + static_cast<std::ptrdiff_t>((*y)[0]))) {
+        return false;
+      }
+    }
+  }
+  const auto newRange = ExtentRange(after, now.items[old.exifItem], now.items[old.exifItem].extents.front());
+  const std::size_t prefix = old.tiffStart - old.extentStart;
+  if (!newRange || (*newRange)[1] - (*newRange)[0] < prefix ||
+      !std::equal(before.begin() + static_cast<std::ptrdiff_t>(old.extentStart),
+                  before.begin() + static_cast<std::ptrdiff_t>(old.tiffStart),
+                  after.begin() + static_cast<std::ptrdiff_t>((*newRange)[0]))) {
+    return false;
+  }
+  const bool inPlace = (*newRange)[0] == old.extentStart;
+  if (inPlace ? (after.size() != before.size() || (*newRange)[1] != old.extentEnd)
+              : ((*newRange)[1] != after.size() || (*newRange)[0] != before.size() + 8 ||
+                 GetBig(after, before.size(), 4) != after.size() - before.size() ||
+                 GetBig(after, before.size() + 4, 4) != Cc("mdat"))) {
+    return false;
+  }
+  if (static_cast<std::size_t>(now.found.tiff.offset) != (*newRange)[0] + prefix) {
+    return false;
+  }
+  BlockEdit edit;
+  const View oldTiff = before.subspan(old.tiffStart, old.extentEnd - old.tiffStart);
+  if (EditBlock(oldTiff, change, false, &edit) != XpStatus::Ok || edit.nothing) {
+    return false;
+  }
+  const std::size_t tiffAt = (*newRange)[0] + prefix;
+  const std::size_t tiffSize = edit.outcome.tiff.size();
+  if (tiffSize > (*newRange)[1] - tiffAt || !std::all_of(after.begin() + static_cast<std::ptrdiff_t>(tiffAt + tiffSize),
+                                                         after.begin() + static_cast<std::ptrdiff_t>((*newRange)[1]),
+                                                         [](std::uint8_t b) { return b == 0; })) {
+    return false;
+  }
+  // The old extent holds nothing but zeros once the block moved.
+  if (!inPlace &&
+      !std::all_of(after.begin() + static_cast<std::ptrdiff_t>(old.extentStart),
+                   after.begin() + static_cast<std::ptrdiff_t>(old.extentEnd), [](std::uint8_t b) { return b == 0; })) {
+    return false;
+  }
+  return BlockChecks(oldTiff, after.subspan(tiffAt, tiffSize), change, edit);
+}
+
+// ---------------------------------------------------------------------------
 // The file-level rewrite
 
 class InFileRewrite final : public XpPhotoReplace::Rewrite {
@@ -1198,6 +1644,14 @@ Container Sniff(std::span<const std::uint8_t> prefix) {
        (prefix[0] == 'M' && prefix[1] == 'M' && prefix[2] == 0 && (prefix[3] == 42 || prefix[3] == 43)))) {
     return Container::Tiff;
   }
+  switch (XpIsoBmff::SniffBrand(prefix)) {
+    case XpPhotoFormat::Heic:
+    case XpPhotoFormat::Heif:
+    case XpPhotoFormat::Avif:
+      return Container::Heif;
+    default:
+      break;
+  }
   return Container::None;
 }
 
@@ -1215,6 +1669,9 @@ XpStatus EditBytes(std::span<const std::uint8_t> source, const Change& change, s
       break;
     case Container::Tiff:
       st = EditTiff(source, change, out, nothing);
+      break;
+    case Container::Heif:
+      st = EditHeif(source, change, out, nothing);
       break;
     case Container::None:
       break;
@@ -1244,10 +1701,30 @@ XpStatus CheckBytes(std::span<const std::uint8_t> source, std::span<const std::u
     case Container::Tiff:
       same = TiffChecks(source, written, change);
       break;
+    case Container::Heif:
+      same = HeifChecks(source, written, change);
+      break;
     case Container::None:
       break;
   }
   return same && ReaderAgrees(source, written, change) ? XpStatus::Ok : XpStatus::WrittenCopyDiffers;
+}
+
+XpStatus HeifInFile(const std::string& path) {
+  std::string bytes;
+  if (auto st = XpReadWholeFile(path, kMaxFileBytes, &bytes, XpStatus::PhotoTooLargeToWrite); st != XpStatus::Ok) {
+    return st;
+  }
+  const View data(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  if (Sniff(data) != Container::Heif) {
+    return XpStatus::HeifNotEditable;
+  }
+  HeifPlan plan;
+  try {
+    return PlanHeif(data, &plan);
+  } catch (const std::bad_alloc&) {
+    return XpStatus::OutOfMemory;
+  }
 }
 
 XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record) { return Run(path, &record, {}); }

@@ -17,6 +17,13 @@
 // gain the pointer: a copy of IFD0 with it is appended) and the old GPS
 // directory, whose bytes are zeroed; the new GPS directory is appended.
 //
+// HEIC/HEIF/AVIF (when HeifInFile allows): the Exif item's new block is
+// written over the old one when it fits (the rest of the item's extent
+// zeroed, the item's 4-byte offset prefix and identifier kept), else into a
+// new `mdat` box appended at the end, the item's one `iloc` extent repointed
+// in place and the old bytes zeroed; nothing else in the file moves or
+// changes.
+//
 // An XMP packet that holds a position (PNG: the first uncompressed iTXt
 // chunk "XML:com.adobe.xmp"; WebP: the XMP chunk; TIFF: IFD0's tag 700) is
 // kept in step as the JPEG path keeps it (XpExifRewrite::EditXmpPosition):
@@ -46,10 +53,11 @@ namespace XpInFileWrite {
 inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
 
 /// The containers written here.
-enum class Container : std::uint8_t { None, Png, Webp, Tiff };
+enum class Container : std::uint8_t { None, Png, Webp, Tiff, Heif };
 
 /// The container the leading bytes show: the PNG signature, "RIFF" with
-/// "WEBP", or a TIFF header ("II" or "MM" with 42, or 43 for BigTIFF).
+/// "WEBP", a TIFF header ("II" or "MM" with 42, or 43 for BigTIFF), or a
+/// leading `ftyp` box with a HEIC, HEIF or AVIF brand.
 [[nodiscard]] Container Sniff(std::span<const std::uint8_t> prefix);
 
 /// What a write changes.
@@ -83,6 +91,15 @@ struct Change {
 /// 0x862A.
 [[nodiscard]] XpStatus CheckBytes(std::span<const std::uint8_t> source, std::span<const std::uint8_t> written,
                                   const Change& change);
+
+/// Whether the HEIC, HEIF or AVIF photo at `path` gets its position in the
+/// file: 0 when it does; 0x862C when it has no Exif item, bytes behind its
+/// last box (a trailer), a top-level box other than ftyp, meta, mdat, free
+/// and skip, a motion photo's video, an XMP item that holds a position, or an
+/// Exif item that is not one extent of an `mdat` box of its own (construction
+/// method 0, with offset and length fields); 0x8621 for damaged boxes; the
+/// file status otherwise.
+[[nodiscard]] XpStatus HeifInFile(const std::string& path);
 
 /// Stores `record` as the GPS directory of the PNG, WebP or TIFF photo at
 /// `path` (found by content), as described above. Statuses: EditBytes's,

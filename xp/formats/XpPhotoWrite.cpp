@@ -654,6 +654,19 @@ Where WhereWritten(const std::string& path) {
     case XpPhotoFormat::Heic:
     case XpPhotoFormat::Heif:
     case XpPhotoFormat::Avif:
+      // In the file when nothing else in it moves; a sidecar that already
+      // belongs to the photo keeps the position (it wins when read).
+      where.sidecars = OwnSidecars(path);
+      if (where.sidecars.empty()) {
+        where.notInFile = XpInFileWrite::HeifInFile(path);
+        if (where.notInFile == XpStatus::Ok) {
+          where.destination = Destination::InFile;
+          return where;
+        }
+      } else {
+        where.notInFile = XpStatus::SidecarHoldsPosition;
+      }
+      break;
     case XpPhotoFormat::Dng:
     case XpPhotoFormat::Cr2:
     case XpPhotoFormat::Nef:
@@ -669,7 +682,9 @@ Where WhereWritten(const std::string& path) {
       break;
   }
   where.destination = Destination::Sidecar;
-  where.sidecars = OwnSidecars(path);
+  if (where.notInFile == XpStatus::Ok) {
+    where.sidecars = OwnSidecars(path);
+  }
   if (where.sidecars.empty()) {
     where.sidecars.push_back(path + ".xmp");
     where.createsSidecar = true;

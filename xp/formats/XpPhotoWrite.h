@@ -2,9 +2,9 @@
 
 // Writing a position for a photo of any format this program reads, through
 // one entry point. The content decides where the position goes: into the file
-// for JPEG, PNG, WebP and plain TIFF, into
-// XMP sidecars for HEIC/HEIF/AVIF and every camera raw format, whose files are
-// never changed.
+// for JPEG, PNG, WebP and plain TIFF, and for HEIC/HEIF/AVIF when its Exif
+// item can be rewritten without moving anything else (else XMP sidecars), into
+// XMP sidecars for every camera raw format, whose files are never changed.
 
 #include <cstdint>
 #include <string>
@@ -41,6 +41,10 @@ struct Where {
   /// For Sidecar: true when no sidecar belongs to the photo yet, so that a
   /// write creates `sidecars.front()` ("photo.ext.xmp").
   bool createsSidecar = false;
+  /// For a HEIC, HEIF or AVIF photo whose position goes to sidecars: why not
+  /// into the file (XpInFileWrite::HeifInFile's status, or 0x8622 when a
+  /// sidecar already belongs to the photo); 0 otherwise.
+  XpStatus notInFile = XpStatus::Ok;
   /// After a failed WriteGPS or RemoveGPS: the file the failure is about (the
   /// sidecar that could not be read, checked or renamed, else the photo).
   std::string failed;

@@ -135,7 +135,8 @@ TEST(PhotoWrite, EachKindIsWrittenWhereItsContentSays) {
       {kCrafted / "webp-exif-xmp.webp", "d.webp", Destination::InFile, XpStatus::Ok},
       {kCrafted / "tiff-ii.tif", "e.tif", Destination::InFile, XpStatus::Ok},
       {kCrafted / "heic-like.heic", "f.heic", Destination::Sidecar, XpStatus::Ok},
-      {kCrafted / "avif-like.avif", "g.avif", Destination::Sidecar, XpStatus::Ok},
+      // An AVIF whose Exif item has a file extent of its own is written in the file.
+      {kCrafted / "avif-like.avif", "g.avif", Destination::InFile, XpStatus::Ok},
       {kCrafted / "cr2-like.cr2", "h.cr2", Destination::Sidecar, XpStatus::Ok},
       {kCrafted / "cr3-like.cr3", "i.cr3", Destination::Sidecar, XpStatus::Ok},
       {kCrafted / "dng-like.dng", "j.dng", Destination::Sidecar, XpStatus::Ok},
@@ -172,7 +173,7 @@ TEST(PhotoWrite, EachKindIsWrittenWhereItsContentSays) {
 TEST(PhotoWrite, ANewSidecarHoldsThePositionAndThePhotoStaysByteIdentical) {
   const bool exiftool = HaveExiftool();
   testsupport::TempDir dir;
-  for (const char* name : {"heic-like.heic", "avif-like.avif", "cr2-like.cr2", "cr3-like.cr3", "dng-like.dng",
+  for (const char* name : {"heic-like.heic", "heic-idat.heic", "cr2-like.cr2", "cr3-like.cr3", "dng-like.dng",
                            "orf-like.orf", "orf-mm-like.orf", "rw2-like.rw2", "raf-like.raf"}) {
     SCOPED_TRACE(name);
     const std::string path = Copy(kCrafted / name, dir, name);
@@ -552,6 +553,78 @@ TEST(PhotoWrite, TheReaderTakesTheFirstOfTheSidecarsTheWriterWrites) {
   EXPECT_EQ(XpPhotoMetadata::FindSidecar(path), own.front());
   EXPECT_EQ(XpPhotoWrite::OwnSidecars(path).front(), own.front());
   EXPECT_EQ(XpPhotoWrite::OwnSidecars(path).size(), 3U);
+}
+
+// HEIC, HEIF and AVIF: in the file when nothing else in it moves, else a
+// sidecar, and the answer says why; a sidecar photo stays byte-identical.
+TEST(PhotoWrite, AHeifPhotoIsWrittenInItsFileOnlyWhenThatIsSafe) {
+  testsupport::TempDir dir;
+  const fs::path formats = kTestData / "formats";
+  struct Case {
+    fs::path source;
+    XpStatus notInFile;  // 0: in the file
+  };
+  const Case cases[] = {
+      {formats / "mde-IMG_1034.heic", XpStatus::Ok},
+      {formats / "mde-IMG_2927.HEIC", XpStatus::Ok},
+      {formats / "mde-exif-at-eof.heic", XpStatus::Ok},
+      {formats / "exiv2-avif.avif", XpStatus::Ok},
+      {kCrafted / "heic-noiref.heic", XpStatus::Ok},
+      // No Exif item.
+      {formats / "exiv2-avif_metadata2.avif", XpStatus::Ok},
+      {formats / "mde-cheers_1440x960.heic", XpStatus::HeifNotEditable},
+      // The Exif item stands in the meta box's idat, not in a file extent.
+      {kCrafted / "heic-idat.heic", XpStatus::HeifNotEditable},
+      // Its XMP item holds a position of its own.
+      {kCrafted / "heic-like.heic", XpStatus::HeifNotEditable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source.filename().string());
+    const std::string path = Copy(c.source, dir, c.source.filename().string());
+    const std::string before = ReadAll(path);
+    XpPhotoWrite::Where where;
+    ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(-33.5, 151.25), {}, &where), XpStatus::Ok);
+    EXPECT_EQ(where.notInFile, c.notInFile);
+    XpPhotoMetadata::Reading reading;
+    (void)XpPhotoMetadata::Read(path, &reading);
+    double latitude = 0;
+    ASSERT_TRUE(reading.gps.latitude.IsValid());
+    latitude = reading.gps.latitude.numerators[0] +
+               static_cast<double>(reading.gps.latitude.numerators[1]) / reading.gps.latitude.denominators[1] / 60;
+    EXPECT_NEAR(latitude, 33.5, 1e-6);
+    EXPECT_EQ(reading.gps.latitudeRef.letter, u'S');
+    if (c.notInFile == XpStatus::Ok) {
+      EXPECT_EQ(where.destination, Destination::InFile);
+      EXPECT_EQ(reading.source, XpPhotoMetadata::PositionSource::File);
+      EXPECT_FALSE(fs::exists(path + ".xmp"));
+      EXPECT_NE(ReadAll(path), before);
+    } else {
+      EXPECT_EQ(where.destination, Destination::Sidecar);
+      EXPECT_EQ(reading.source, XpPhotoMetadata::PositionSource::Sidecar);
+      EXPECT_EQ(ReadAll(path), before);
+      // With a sidecar, later writes keep going there.
+      EXPECT_EQ(XpPhotoWrite::WhereWritten(path).notInFile, XpStatus::SidecarHoldsPosition);
+    }
+    EXPECT_TRUE(Leftovers(dir).empty());
+  }
+
+  // Bytes behind the last box, an unknown top-level box, a motion photo: the sidecar.
+  const std::string base = ReadAll((kCrafted / "heic-noiref.heic").string());
+  const std::vector<std::pair<std::string, std::string>> unsafe = {
+      {"trailer.heic", base + std::string("\xFF\xD8 video", 8)},
+      {"unknown.heic", base + std::string("\0\0\0\x10moov\0\0\0\0\0\0\0\0", 16)},
+  };
+  for (const auto& [name, bytes] : unsafe) {
+    SCOPED_TRACE(name);
+    const std::string path = dir / name;
+    WriteText(path, bytes);
+    const XpPhotoWrite::Where where = XpPhotoWrite::WhereWritten(path);
+    EXPECT_EQ(where.destination, Destination::Sidecar);
+    EXPECT_EQ(where.notInFile, XpStatus::HeifNotEditable);
+    ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(1, 2)), XpStatus::Ok);
+    EXPECT_EQ(ReadAll(path), bytes);
+    EXPECT_TRUE(fs::exists(path + ".xmp"));
+  }
 }
 
 TEST(PhotoWrite, UnwritableInputIsRefusedAndNothingChanges) {

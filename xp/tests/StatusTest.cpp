@@ -38,6 +38,8 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::SidecarCheckFailed), 0x8624);
   EXPECT_EQ(XpStatusValue(XpStatus::BigTiffNotWritten), 0x8629);
   EXPECT_EQ(XpStatusValue(XpStatus::WrittenCopyDiffers), 0x862A);
+  EXPECT_EQ(XpStatusValue(XpStatus::HeifNotEditable), 0x862C);
+  EXPECT_EQ(XpStatusValue(XpStatus::SidecarHoldsPosition), 0x8622);
   EXPECT_EQ(XpStatusValue(XpStatus::PhotoTooLargeToWrite), 0x862B);
   EXPECT_EQ(XpStatusValue(XpStatus::IimInvalid), 0x8630);
   EXPECT_EQ(XpStatusValue(XpStatus::LocationSegmentFull), 0x8631);

@@ -73,6 +73,10 @@ void ToolWrittenTo(ToolJsonObject& json, const XpPhotoWrite::Where& where) {
   } else {
     json.Null("sidecar");
   }
+  if (where.notInFile != XpStatus::Ok) {
+    // Why a HEIC, HEIF or AVIF photo went to its sidecar.
+    json.Text("not_in_file", XpStatusText(where.notInFile));
+  }
 }
 
 int RunSetGps(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

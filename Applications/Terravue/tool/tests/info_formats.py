@@ -122,6 +122,8 @@ def main():
         written = json.loads(done.stdout.splitlines()[0]) if done.stdout.strip() else {}
         check("write", "set-gps written_to", written.get("written_to"), "sidecar")
         check("write", "set-gps sidecar", written.get("sidecar"), sidecar)
+        # The photo could take it in its Exif item, but its sidecar holds the position.
+        check("write", "set-gps not_in_file", written.get("not_in_file"), "0x8622")
         with open(photo, "rb") as f:
             check("write", "set-gps leaves the photo", f.read() == photo_before, True)
         side = exiftool([sidecar])[sidecar]
