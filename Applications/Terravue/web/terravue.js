@@ -209,7 +209,8 @@ var TV_TEXTS = {
     searchNoIndex: 'Place names are not available; positions still work',
     searchPosition: 'Position {0}, {1}',
     placeHere: 'Put the selected photos here',
-    placeHereNone: 'Select photos first'
+    placeHereNone: 'Select photos first',
+    fitAll: 'Show all photos'
   },
   JPN: {
     located: '地図上の写真',
@@ -235,7 +236,8 @@ var TV_TEXTS = {
     searchNoIndex: '地名は使えません（位置の入力は使えます）',
     searchPosition: '位置 {0}, {1}',
     placeHere: '選択した写真をここに置く',
-    placeHereNone: '先に写真を選択してください'
+    placeHereNone: '先に写真を選択してください',
+    fitAll: 'すべての写真を表示'
   }
 };
 
@@ -690,6 +692,13 @@ function tvAddMarker(picture) {
     var from = tv.dragFrom || { lat: picture.lat, lng: picture.lng };
     tv.dragFrom = null;
     tvMoveWithSelection(picture, from, ll);
+    // The marker just dropped stays in sight above the clusters, after the group's own handling
+    // of the drop.
+    setTimeout(function () {
+      if (picture.marker === marker && !picture.removed) {
+        tvHighlight(picture);
+      }
+    }, 0);
   });
   if (tv.editable) {
     marker.on('contextmenu', function (event) {
@@ -727,12 +736,50 @@ function tvMovePicture(picture, lat, lng) {
   tvUpdateInfo();
 }
 
+/* A marker of the cluster group stands on the map itself while it is lifted, above every cluster,
+   so that the marker just chosen or dropped never sinks into a group; put down, it joins the group
+   again. An open popup stays open across the move. */
+function tvLiftMarker(picture, lifted) {
+  var marker = picture && picture.marker;
+  if (!marker || !tv.map || !tv.cluster || !tv.cluster.zoomToShowLayer || lifted === !!marker.tvLifted) {
+    return;
+  }
+  var open = marker.isPopupOpen && marker.isPopupOpen();
+  if (lifted) {
+    tv.cluster.removeLayer(marker);
+    marker.tvLifted = true;
+    marker.addTo(tv.map);
+  } else {
+    tv.map.removeLayer(marker);
+    marker.tvLifted = false;
+    tv.cluster.addLayer(marker);
+  }
+  if (open && marker._map) {
+    marker.openPopup();
+  }
+}
+
+/* Takes a marker off the page, wherever it stands. */
+function tvRemoveMarkerLayer(marker) {
+  if (marker.tvLifted) {
+    marker.tvLifted = false;
+    if (tv.map) {
+      tv.map.removeLayer(marker);
+    }
+  } else if (tv.cluster) {
+    tv.cluster.removeLayer(marker);
+  }
+}
+
 function tvHighlight(picture) {
   var previous = tv.highlighted;
   tv.highlighted = picture;
   if (previous && previous.marker) {
     previous.marker.setIcon(tvIconOf(previous));
     previous.marker.setZIndexOffset(0);
+    if (previous !== picture) {
+      tvLiftMarker(previous, false);
+    }
   }
   if (previous && previous.item) {
     previous.item.classList.remove('tvSelected');
@@ -743,6 +790,11 @@ function tvHighlight(picture) {
   if (picture.marker) {
     picture.marker.setIcon(tvIconOf(picture));
     picture.marker.setZIndexOffset(1000);
+    // While it is dragged the group still holds the marker; the drop lifts it once the group has
+    // taken the new place in.
+    if (!tv.dragFrom) {
+      tvLiftMarker(picture, true);
+    }
   }
   if (picture.item) {
     picture.item.classList.add('tvSelected');
@@ -913,9 +965,7 @@ function tvOpenPictureMenu(picture, x, y) {
 function tvDropMarker(picture) {
   if (picture.marker) {
     picture.marker.closePopup();
-    if (tv.cluster) {
-      tv.cluster.removeLayer(picture.marker);
-    }
+    tvRemoveMarkerLayer(picture.marker);
     picture.marker = null;
   }
   if (tv.highlighted === picture) {
@@ -1996,6 +2046,7 @@ function tvCreateMap(data) {
     });
   }
   map.addLayer(tv.cluster);
+  tvAddFitAll(map);
   tvAddSearch(map);
   tvAddSelection(map);
 
@@ -2016,6 +2067,55 @@ function tvCreateMap(data) {
       selected.item.scrollIntoView({ block: 'nearest' });
     }
   }
+}
+
+/* The bounds of every picture on the map, or null when none has a position. */
+function tvAllPicturesBounds() {
+  var bounds = null;
+  tv.pictures.forEach(function (picture) {
+    if (picture.lat !== null && !picture.removed && picture.marker) {
+      if (bounds) {
+        bounds.extend([picture.lat, picture.lng]);
+      } else {
+        bounds = L.latLngBounds([picture.lat, picture.lng], [picture.lat, picture.lng]);
+      }
+    }
+  });
+  return bounds;
+}
+
+/* Brings every picture on the map into view. */
+function tvFitAll() {
+  var bounds = tvAllPicturesBounds();
+  if (!tv.map || !bounds) {
+    return false;
+  }
+  tv.map.fitBounds(bounds, { maxZoom: 15, padding: [30, 30] });
+  return true;
+}
+
+/* A button under the zoom buttons that shows all pictures. */
+function tvAddFitAll(map) {
+  var FitControl = L.Control.extend({
+    options: { position: 'topleft' },
+    onAdd: function () {
+      var bar = L.DomUtil.create('div', 'leaflet-bar tvFitAll');
+      var button = L.DomUtil.create('a', 'tvFitAllButton', bar);
+      button.id = 'tvFitAll';
+      button.href = '#';
+      button.setAttribute('role', 'button');
+      button.title = tv.texts.fitAll;
+      button.setAttribute('aria-label', tv.texts.fitAll);
+      button.textContent = '\u2922';
+      L.DomEvent.disableClickPropagation(bar);
+      L.DomEvent.on(button, 'click', function (event) {
+        L.DomEvent.preventDefault(event);
+        tvFitAll();
+      });
+      return bar;
+    }
+  });
+  new FitControl().addTo(map);
 }
 
 function tvMapMoved() {
@@ -2067,7 +2167,7 @@ function thumbClick(item) {
   var open = function () {
     picture.marker.openPopup();
   };
-  if (tv.cluster.zoomToShowLayer) {
+  if (tv.cluster.zoomToShowLayer && !picture.marker.tvLifted) {
     tv.cluster.zoomToShowLayer(picture.marker, open);
   } else {
     tv.map.panTo(picture.marker.getLatLng());

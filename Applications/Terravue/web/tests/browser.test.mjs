@@ -452,6 +452,68 @@ test('a page with 1,000 pictures loads and its fields follow a drag', async () =
   await page.close();
 });
 
+test('a marker dropped on a cluster, or selected, stays in sight above it; the fit button shows every photo', async () => {
+  // Thirty photos close together form a cluster; one stands apart, and one of the group is selected.
+  const group = [];
+  for (let i = 0; i < 30; i++) {
+    group.push({ path: `/home/user/Pictures/walk/img_${i}.jpg`, at: [35.0 + (i % 6) * 0.002, 139.0 + Math.floor(i / 6) * 0.002] });
+  }
+  group.push({ path: '/home/user/Pictures/walk/apart.jpg', at: [35.0, 139.5] });
+  const apart = group.length;
+  const page = await openMap(body(group, { zoom: '9', centre: [35.0, 139.25], select: 3 }));
+  const cluster = page.locator('.marker-cluster').first();
+  await cluster.waitFor({ state: 'visible' });
+  // The selected photo has a marker of its own, outside the group, drawn above it.
+  const selected = await page.evaluate(() => {
+    const m = tv.pictures[2].marker;
+    return { icon: !!m._icon, inGroup: tv.cluster.hasLayer(m), onMap: tv.map.hasLayer(m) };
+  });
+  assert.deepEqual(selected, { icon: true, inGroup: false, onMap: true });
+
+  // The photo apart is dragged with the mouse onto the middle of the cluster.
+  const box = await cluster.boundingBox();
+  const target = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+  await mouseDrag(page, await markerPoint(page, apart), target);
+  await page.waitForFunction((k) => document.querySelector(`input[name=pic_modify${k}]`).value === '1', apart);
+  await page.waitForFunction((k) => tv.highlighted === tv.pictures[k - 1] && tv.pictures[k - 1].marker.tvLifted, apart);
+  const dropped = await page.evaluate(({ k, x, y }) => {
+    const m = tv.pictures[k - 1].marker;
+    const r = m._icon ? m._icon.getBoundingClientRect() : null;
+    const top = r ? document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2) : null;
+    return {
+      icon: !!r, inGroup: tv.cluster.hasLayer(m), onTop: top === m._icon,
+      near: r ? Math.hypot(r.left + r.width / 2 - x, r.bottom - y) < 30 : false,
+      previousInGroup: tv.cluster.hasLayer(tv.pictures[2].marker),
+    };
+  }, { k: apart, x: target.x, y: target.y });
+  // In sight where it was dropped, on top of the cluster; the photo selected before went back into the group.
+  assert.deepEqual(dropped, { icon: true, inGroup: false, onTop: true, near: true, previousInGroup: true });
+  assert.equal(await page.locator('.leaflet-marker-icon.marker-cluster').count() > 0, true);
+
+  // Another marker chosen: the dropped one joins the group again (and disappears into the cluster).
+  await page.evaluate(() => tvHighlight(null));
+  const rejoined = await page.evaluate((k) => {
+    const m = tv.pictures[k - 1].marker;
+    return { inGroup: tv.cluster.hasLayer(m), lifted: !!m.tvLifted };
+  }, apart);
+  assert.deepEqual(rejoined, { inGroup: true, lifted: false });
+
+  // Far away, the button brings every photo into view.
+  await page.evaluate(() => tv.map.setView([-40, -60], 6, { animate: false }));
+  const button = page.locator('#tvFitAll');
+  assert.equal(await button.getAttribute('title'), 'Show all photos');
+  await button.click();
+  await page.waitForFunction(() => tv.pictures.every((p) => tv.map.getBounds().contains([p.lat, p.lng])));
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test('the fit button speaks Japanese on a Japanese page', async () => {
+  const page = await openMap(body(japan, { language: 'JPN' }));
+  assert.equal(await page.locator('#tvFitAll').getAttribute('title'), 'すべての写真を表示');
+  await page.close();
+});
+
 test('attack strings in the request show as text and run nothing', async () => {
   const attack = 'a"><script>alert(1)</script>.jpg';
   const page = await openMap(body([
