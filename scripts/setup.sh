@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libjpeg62-turbo-dev libpugixml-dev libexpat1-dev libicu-dev libgif-dev libcpp-httplib-dev libsqlite3-dev
+  libheif-dev libpng-dev libwebp-dev libtiff-dev
   qt6-base-dev qt6-webengine-dev
   fonts-ipafont-gothic
   libjs-leaflet libjs-leaflet.markercluster

@@ -68,6 +68,8 @@ enum class XpStatus : std::uint16_t {
   SidecarHoldsPosition = 0x8622,   ///< a sidecar belongs to the photo already: the position is written there
   PositionStaysInPhoto = 0x8623,   ///< the photo's own metadata holds a position this program does not change there
   SidecarCheckFailed = 0x8624,     ///< the written XMP sidecar did not read back as intended; not replaced
+  PictureTooLarge = 0x8625,        ///< a picture with more pixels than this program decodes; not decoded
+  PictureDecodeFailed = 0x8626,    ///< a picture's pixel data did not decode (damaged, or a coding without a decoder)
   BigTiffNotWritten = 0x8629,      ///< a BigTIFF photo: the position is not written into it
   WrittenCopyDiffers = 0x862A,     ///< the rewritten copy of a PNG, WebP or TIFF photo did not check out; not written
   PhotoTooLargeToWrite = 0x862B,   ///< a photo too large to be rewritten, or one its size fields could not describe

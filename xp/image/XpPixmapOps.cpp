@@ -406,6 +406,46 @@ std::unique_ptr<XpPixmapBGR24> RotateCounterClockwise(const XpPixmapBGR24& sourc
   return result;
 }
 
+std::unique_ptr<XpPixmapBGR24> Upright(const XpPixmapBGR24& source, int orientation) {
+  if (source.IsEmpty()) {
+    return nullptr;
+  }
+  const int w = source.Width();
+  const int h = source.Height();
+  const bool across = orientation >= 5 && orientation <= 8;
+  auto result = across ? NewPixmap(h, w) : NewPixmap(w, h);
+  if (result == nullptr) {
+    return nullptr;
+  }
+  switch (orientation) {
+    case 2:
+      Remap(source, *result, [w](int x, int y) { return std::pair{w - 1 - x, y}; });
+      break;
+    case 3:
+      Remap(source, *result, [w, h](int x, int y) { return std::pair{w - 1 - x, h - 1 - y}; });
+      break;
+    case 4:
+      Remap(source, *result, [h](int x, int y) { return std::pair{x, h - 1 - y}; });
+      break;
+    case 5:
+      Remap(source, *result, [](int x, int y) { return std::pair{y, x}; });
+      break;
+    case 6:
+      Remap(source, *result, [h](int x, int y) { return std::pair{y, h - 1 - x}; });
+      break;
+    case 7:
+      Remap(source, *result, [w, h](int x, int y) { return std::pair{w - 1 - y, h - 1 - x}; });
+      break;
+    case 8:
+      Remap(source, *result, [w](int x, int y) { return std::pair{w - 1 - y, x}; });
+      break;
+    default:
+      Remap(source, *result, [](int x, int y) { return std::pair{x, y}; });
+      break;
+  }
+  return result;
+}
+
 Size Fit(int sourceWidth, int sourceHeight, int boxWidth, int boxHeight) {
   if (sourceWidth <= 0 || sourceHeight <= 0 || boxHeight <= 0 || boxWidth < 0) {
     return {};

@@ -43,6 +43,15 @@ struct Size {
 /// when memory runs out.
 [[nodiscard]] std::unique_ptr<XpPixmapBGR24> RotateCounterClockwise(const XpPixmapBGR24& source);
 
+/// A new pixmap turned upright from a picture stored with Exif orientation
+/// `orientation`: 1 copies, 2 mirrors left to right, 3 turns by 180 degrees, 4
+/// mirrors top to bottom, 5 transposes (the input's top row becomes the
+/// output's left column), 6 turns a quarter clockwise, 7 transverses (the
+/// input's top row becomes the output's right column, read bottom to top), 8
+/// turns a quarter counter-clockwise; any other value copies. Null for an
+/// empty source or when memory runs out.
+[[nodiscard]] std::unique_ptr<XpPixmapBGR24> Upright(const XpPixmapBGR24& source, int orientation);
+
 /// The largest size with the source's aspect ratio inside the box (integer
 /// division): (sw x bh / sh, bh) when sw x bh < sh x bw, else (bw, sh x bw /
 /// sw). (0, 0) when a source side or the box height is not positive.

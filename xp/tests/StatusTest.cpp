@@ -36,6 +36,8 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::PhotoContainerDamaged), 0x8621);
   EXPECT_EQ(XpStatusValue(XpStatus::PositionStaysInPhoto), 0x8623);
   EXPECT_EQ(XpStatusValue(XpStatus::SidecarCheckFailed), 0x8624);
+  EXPECT_EQ(XpStatusValue(XpStatus::PictureTooLarge), 0x8625);
+  EXPECT_EQ(XpStatusValue(XpStatus::PictureDecodeFailed), 0x8626);
   EXPECT_EQ(XpStatusValue(XpStatus::BigTiffNotWritten), 0x8629);
   EXPECT_EQ(XpStatusValue(XpStatus::WrittenCopyDiffers), 0x862A);
   EXPECT_EQ(XpStatusValue(XpStatus::HeifNotEditable), 0x862C);

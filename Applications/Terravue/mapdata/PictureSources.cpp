@@ -15,6 +15,7 @@
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpFileType.h"
+#include "xp/formats/XpFormatDecode.h"
 #include "xp/formats/XpPhotoMetadata.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpFile.h"
@@ -115,6 +116,9 @@ struct JpegSource {
   std::unique_ptr<XpAbstractFile> stream;
   /// The photo's orientation, for a preview without one of its own; 0 for none.
   int orientation = 0;
+  /// True for a preview embedded in a photo of another format: it is turned
+  /// by every orientation, the mirrored ones too.
+  bool preview = false;
 };
 
 // The embedded previews of a picture of another format that read, largest
@@ -139,7 +143,7 @@ std::vector<JpegSource> PreviewsOf(const std::string& path) {
         bytes[1] != 0xD8) {
       continue;
     }
-    out.push_back({std::make_unique<XpMemoryFile>(std::move(bytes)), reading.orientation});
+    out.push_back({std::make_unique<XpMemoryFile>(std::move(bytes)), reading.orientation, /*preview=*/true});
   }
   return out;
 }
@@ -151,7 +155,7 @@ std::vector<JpegSource> JpegSourcesOf(const std::string& path) {
     std::vector<JpegSource> out;
     auto file = std::make_unique<XpFile>(path);
     if (file->Open(XpAbstractFile::kRead | XpAbstractFile::kSequential) == XpStatus::Ok) {
-      out.push_back({std::move(file), 0});
+      out.push_back({std::move(file), 0, /*preview=*/false});
     }
     return out;
   }
@@ -159,17 +163,76 @@ std::vector<JpegSource> JpegSourcesOf(const std::string& path) {
 }
 
 // The photo's orientation applies to a preview that has none of its own; the
-// decoder turns 3, 6 and 8 by the JPEG's own.
+// decoder turns 3, 6 and 8 by the JPEG's own, and a preview's own mirrored
+// orientations (2, 4, 5, 7) are applied after it.
 int ExtraOrientation(const XpImageIoJpeg& reader, const JpegSource& source) {
-  return reader.GetOrientation() == 0 ? source.orientation : 0;
+  const int own = reader.GetOrientation();
+  if (own == 0) {
+    return source.orientation;
+  }
+  if (source.preview && (own == 2 || own == 4 || own == 5 || own == 7)) {
+    return own;
+  }
+  return 0;
 }
 
-bool Measure(XpAbstractFile& file, int extraOrientation, std::int32_t* width, std::int32_t* height) {
+// A picture of another format decoded whole and upright, with its Exif tree.
+struct OtherPicture {
+  std::unique_ptr<XpPixmapBGR24> pixmap;
+  TagTreePtr tree;
+};
+
+// The picture of a format with a pixel decoder (HEIF, PNG, WebP, plain TIFF),
+// upright by its Exif orientation where the format does not turn it itself.
+XpStatus DecodeOtherFormat(const std::string& path, OtherPicture* out) {
+  XpPhotoMetadata::Reading reading;
+  (void)XpPhotoMetadata::Read(path, &reading);
+  const XpPhotoFormat format =
+      reading.format != XpPhotoFormat::Unknown ? reading.format : XpPhotoMetadata::SniffFile(path);
+  if (!XpFormatDecode::CanDecode(format)) {
+    return XpStatus::PhotoFormatUnknown;
+  }
+  XpFile file(path);
+  if (const XpStatus status = file.Open(XpAbstractFile::kRead); status != XpStatus::Ok) {
+    return status;
+  }
+  XpFormatDecode::Picture picture;
+  if (const XpStatus status = XpFormatDecode::Decode(file, format, PictureRecord::kThumbBox, &picture);
+      status != XpStatus::Ok) {
+    return status;
+  }
+  std::unique_ptr<XpPixmapBGR24> pixmap = std::move(picture.pixmap);
+  if (!picture.upright && reading.orientation >= 2 && reading.orientation <= 8) {
+    pixmap = XpPixmapOps::Upright(*pixmap, reading.orientation);
+    if (!pixmap) {
+      return XpStatus::OutOfMemory;
+    }
+  }
+  out->pixmap = std::move(pixmap);
+  out->tree = reading.tree;
+  return XpStatus::Ok;
+}
+
+// True when the picture's format has a pixel decoder: its own pixels then
+// make a better thumbnail than a preview smaller than the thumbnail box.
+bool HasPixelDecoder(const std::string& path) {
+  XpPhotoMetadata::Reading reading;
+  (void)XpPhotoMetadata::Read(path, &reading);
+  return XpFormatDecode::CanDecode(reading.format);
+}
+
+bool CoversTheBox(const XpPixmapOps::Size& size) {
+  return std::max(size.width, size.height) >= PictureRecord::kThumbBox;
+}
+
+bool Measure(XpAbstractFile& file, int extraOrientation, bool mustCover, std::int32_t* width, std::int32_t* height) {
   XpImageIoJpeg reader;
   XpPixmapOps::Size size;
-  if (reader.ReadImageInfo(file, 0, &size, /*ignoreOrientation=*/false) != XpStatus::Ok) {
+  if (reader.ReadImageInfo(file, 0, &size, /*ignoreOrientation=*/false) != XpStatus::Ok ||
+      (mustCover && !CoversTheBox(size))) {
     return false;
   }
+  // The reader's size is upright by the JPEG's own orientation already.
   const int turn = reader.GetOrientation() == 0 ? extraOrientation : 0;
   if (turn >= 5 && turn <= 8) {
     size = {size.height, size.width};
@@ -185,10 +248,22 @@ bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* hei
     if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
       return false;
     }
-    return Measure(file, 0, width, height);
+    return Measure(file, 0, /*mustCover=*/false, width, height);
+  }
+  // The order MakeThumbnail takes its sources in.
+  if (HasPixelDecoder(path)) {
+    for (JpegSource& source : PreviewsOf(path)) {
+      if (Measure(*source.stream, source.orientation, /*mustCover=*/true, width, height)) {
+        return true;
+      }
+    }
+    OtherPicture picture;
+    if (DecodeOtherFormat(path, &picture) == XpStatus::Ok) {
+      return FitThumbnailSize(picture.pixmap->Width(), picture.pixmap->Height(), width, height);
+    }
   }
   for (JpegSource& source : PreviewsOf(path)) {
-    if (Measure(*source.stream, source.orientation, width, height)) {
+    if (Measure(*source.stream, source.orientation, /*mustCover=*/false, width, height)) {
       return true;
     }
   }
@@ -269,32 +344,26 @@ struct Decoded {
   TagTreePtr tree;
 };
 
-// Turns a decoded preview by the photo's orientation 3, 6 or 8 (the mirrored
-// ones stay lying, as they do for a JPEG still).
+// Turns a decoded preview upright by the orientation left to apply.
 std::unique_ptr<XpPixmapBGR24> Turned(std::unique_ptr<XpPixmapBGR24> pixmap, int orientation) {
-  switch (orientation) {
-    case 3:
-      return XpPixmapOps::Rotate180(*pixmap);
-    case 6:
-      return XpPixmapOps::RotateClockwise(*pixmap);
-    case 8:
-      return XpPixmapOps::RotateCounterClockwise(*pixmap);
-    default:
-      return pixmap;
+  if (orientation < 2 || orientation > 8) {
+    return pixmap;
   }
+  return XpPixmapOps::Upright(*pixmap, orientation);
 }
 
-bool DecodeFitted(JpegSource& source, Decoded* out) {
+bool DecodeFitted(JpegSource& source, bool mustCover, Decoded* out) {
   XpAbstractFile& picture = *source.stream;
   XpImageIoJpeg reader;
   XpPixmapOps::Size upright;
   std::int32_t fitWidth = 0;
   std::int32_t fitHeight = 0;
-  if (reader.ReadImageInfo(picture, 0, &upright, /*ignoreOrientation=*/false) != XpStatus::Ok) {
+  if (reader.ReadImageInfo(picture, 0, &upright, /*ignoreOrientation=*/false) != XpStatus::Ok ||
+      (mustCover && !CoversTheBox(upright))) {
     return false;
   }
   const int extra = ExtraOrientation(reader, source);
-  if (extra == 6 || extra == 8) {
+  if (reader.GetOrientation() == 0 && extra >= 5 && extra <= 8) {
     upright = {upright.height, upright.width};
   }
   if (!FitThumbnailSize(upright.width, upright.height, &fitWidth, &fitHeight)) {
@@ -309,8 +378,7 @@ bool DecodeFitted(JpegSource& source, Decoded* out) {
   if (!pixmap) {
     return false;
   }
-  const XpPixmapOps::Size decoded = DecodedSize(reader, upright);
-  if (!FitThumbnailSize(decoded.width, decoded.height, &fitWidth, &fitHeight) ||
+  if (!FitThumbnailSize(pixmap->Width(), pixmap->Height(), &fitWidth, &fitHeight) ||
       XpPixmapOps::Resize(*pixmap, fitWidth, fitHeight) != XpStatus::Ok) {
     return false;
   }
@@ -322,14 +390,53 @@ bool DecodeFitted(JpegSource& source, Decoded* out) {
 }  // namespace
 
 PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath, std::int32_t* width,
-                            std::int32_t* height, bool listed) {
+                            std::int32_t* height, bool listed, XpStatus* why) {
+  XpStatus ignored = XpStatus::Ok;
+  XpStatus& status = why != nullptr ? *why : ignored;
+  status = XpStatus::Ok;
   Decoded decoded;
-  for (JpegSource& source : JpegSourcesOf(picturePath)) {
-    if (DecodeFitted(source, &decoded)) {
-      break;
+  const bool still = IsJpegStill(picturePath);
+  // A picture this program decodes takes an embedded preview only when that
+  // covers the thumbnail box, else its own pixels, and a smaller preview
+  // only when those do not decode.
+  const bool decodable = !still && HasPixelDecoder(picturePath);
+  if (decodable) {
+    for (JpegSource& source : PreviewsOf(picturePath)) {
+      if (DecodeFitted(source, /*mustCover=*/true, &decoded)) {
+        break;
+      }
+    }
+  }
+  if (!decoded.pixmap && decodable) {
+    OtherPicture picture;
+    status = DecodeOtherFormat(picturePath, &picture);
+    std::int32_t fitWidth = 0;
+    std::int32_t fitHeight = 0;
+    if (status == XpStatus::Ok &&
+        (!FitThumbnailSize(picture.pixmap->Width(), picture.pixmap->Height(), &fitWidth, &fitHeight) ||
+         XpPixmapOps::Resize(*picture.pixmap, fitWidth, fitHeight) != XpStatus::Ok)) {
+      status = XpStatus::OutOfMemory;
+    }
+    if (status == XpStatus::Ok) {
+      decoded.pixmap = std::move(picture.pixmap);
+      decoded.tree = picture.tree;
     }
   }
   if (!decoded.pixmap) {
+    for (JpegSource& source : JpegSourcesOf(picturePath)) {
+      if (DecodeFitted(source, /*mustCover=*/false, &decoded)) {
+        status = XpStatus::Ok;
+        break;
+      }
+    }
+  }
+  if (!decoded.pixmap && !still && !decodable) {
+    status = XpStatus::PhotoFormatUnknown;
+  }
+  if (!decoded.pixmap) {
+    if (status == XpStatus::Ok) {
+      status = XpStatus::PictureDecodeFailed;
+    }
     return PictureResult::NotJpegStill;
   }
   std::unique_ptr<XpPixmapBGR24> pixmap = std::move(decoded.pixmap);
@@ -341,7 +448,7 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
   // there only for the moment its bytes are written.
   XpImageIoJpeg writer(PictureRecord::kThumbQuality, kThumbnailWriterName);
   XpMemoryFile encoded;
-  if (writer.Write(*pixmap, tree.get(), encoded) != XpStatus::Ok) {
+  if (status = writer.Write(*pixmap, tree.get(), encoded); status != XpStatus::Ok) {
     return PictureResult::ThumbnailFailed;
   }
   if (listed) {
@@ -352,6 +459,7 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
     }
   }
   if (!WriteNewFile(thumbnailPath, encoded.Bytes())) {
+    status = XpStatus::CreateFailed;
     return PictureResult::ThumbnailFailed;
   }
   return PictureResult::Success;

@@ -6,6 +6,7 @@
 
 #include "Applications/Terravue/mapdata/PictureResult.h"
 #include "xp/base/XpFileType.h"
+#include "xp/base/XpStatus.h"
 
 class XpDateTime;
 class XpGPSRecord;
@@ -37,7 +38,9 @@ class XpGPSRecord;
 
 /// The display size of a JPEG (turned upright) fitted into the thumbnail box;
 /// for a picture of another format, of its largest embedded JPEG preview that
-/// reads. False when the file can't be opened or has no such JPEG.
+/// reads, else of the picture itself where this program decodes its pixels
+/// (HEIC/HEIF/AVIF, PNG, WebP, plain TIFF). False when the file can't be
+/// opened or has neither.
 [[nodiscard]] bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* height);
 
 /// The size MakeThumbnail gives the thumbnail of a JPEG, read from its header
@@ -47,8 +50,11 @@ class XpGPSRecord;
 /// Writes the thumbnail of `picturePath` to a new file `thumbnailPath`: upright,
 /// fitted into the 550 box, JPEG quality 70, carrying the picture's Exif data.
 /// A picture of another format gives its largest embedded JPEG preview that
-/// decodes, turned by the photo's own orientation when the preview has none;
-/// one without such a preview answers 8 like an undecodable JPEG.
+/// decodes, turned by the photo's own orientation when the preview has none
+/// (by the preview's own for the mirrored orientations); without one, its own
+/// pixels where this program decodes them (HEIC/HEIF/AVIF through the primary
+/// image or a thumbnail item that covers the box, PNG, WebP, plain TIFF), turned
+/// by its orientation. One that gives neither answers 8 like an undecodable JPEG.
 /// Answers 0, 8 when the picture can't be read, decoded or scaled, 9 when the
 /// thumbnail can't be written, also when anything (a file, a link) has the name
 /// already: that is never opened, followed or replaced. Nothing is left at
@@ -58,5 +64,10 @@ class XpGPSRecord;
 /// before its file is made (NoteNewThumbnail), so that an ended or killed
 /// process does not leave it behind; while the process removes its thumbnails
 /// none is made (9).
+/// `why`, when given, receives the reason of an answer other than 0: 0x8625
+/// for a picture with too many pixels to decode, 0x8626 for one whose pixels
+/// do not decode, 0x8620 for a format without a pixel decoder, the file's
+/// status when it cannot be read.
 [[nodiscard]] PictureResult MakeThumbnail(const std::string& picturePath, const std::string& thumbnailPath,
-                                          std::int32_t* width, std::int32_t* height, bool listed = false);
+                                          std::int32_t* width, std::int32_t* height, bool listed = false,
+                                          XpStatus* why = nullptr);

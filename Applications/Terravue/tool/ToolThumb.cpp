@@ -11,14 +11,21 @@ int RunThumb(const std::vector<std::string>& args, std::ostream& out, std::ostre
   }
   std::int32_t width = 0;
   std::int32_t height = 0;
-  switch (MakeThumbnail(args[0], args[1], &width, &height)) {
+  XpStatus why = XpStatus::Ok;
+  switch (MakeThumbnail(args[0], args[1], &width, &height, /*listed=*/false, &why)) {
     case PictureResult::Success:
       break;
     case PictureResult::ThumbnailFailed:
       err << args[1] << ": the thumbnail could not be written\n";
       return 1;
     default:
-      err << args[0] << ": not a readable JPEG picture\n";
+      if (why == XpStatus::PictureTooLarge) {
+        err << args[0] << ": the picture has too many pixels to be decoded (" << XpStatusText(why) << ")\n";
+      } else if (why == XpStatus::PictureDecodeFailed) {
+        err << args[0] << ": the picture does not decode (" << XpStatusText(why) << ")\n";
+      } else {
+        err << args[0] << ": not a readable picture (" << XpStatusText(why) << ")\n";
+      }
       return 1;
   }
   {

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -19,8 +22,12 @@
 #include "Applications/Terravue/mapdata/PictureList.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
+#include "xp/formats/XpPhotoMetadata.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpImageIoJpeg.h"
+#include "xp/image/XpMemoryFile.h"
+#include "xp/image/XpPixmapOps.h"
+#include "xp/tests/ReferenceDecode.h"
 #include "xp/tiff/XpGPSRecord.h"
 
 namespace {
@@ -127,7 +134,7 @@ TEST(PictureFormats, AMixedFolderLoadsWithPositionsTimesAndThumbnails) {
   const Expected files[] = {
       {"crafted/raf-like.raf", "DSCF0001.RAF", 27.1750138888889, 78.0421555555556, true},
       {"crafted/cr3-like.cr3", "IMG_0002.CR3", -22.9519166666667, -43.2104861111111, true},
-      {"crafted/png-exif.png", "screen.png", 59.3293222222222, 18.0685805555556, false},
+      {"crafted/png-exif.png", "screen.png", 59.3293222222222, 18.0685805555556, true},
       {"crafted/heic-like.heic", "IMG_0003.HEIC", 37.8199277777778, -122.478255555556, false},
       {"crafted/webp-exif-xmp.webp", "web.webp", 52.3702166666667, 4.89516666666667, false},
   };
@@ -164,8 +171,9 @@ TEST(PictureFormats, AMixedFolderLoadsWithPositionsTimesAndThumbnails) {
     EXPECT_NEAR(longitude, f.longitude, 1e-7);
     EXPECT_EQ(record->m_latitude, CoordinateTextFromGPS(gps.latitudeRef, gps.latitude, true));
     EXPECT_EQ(record->m_timeText.empty(), false);
-    // The embedded preview gives the thumbnail; without one the picture is
-    // listed with the placeholder, and no thumbnail file.
+    // The embedded preview or the decoded picture gives the thumbnail; the
+    // crafted HEIC and WebP hold no real coded picture: they are listed with
+    // the placeholder, and no thumbnail file.
     EXPECT_EQ(Exists(record->ThumbnailPath(root.Path())), f.thumbnail);
     // Loading changes no photo.
     EXPECT_EQ(ReadBytes(record->m_path), before[record->m_path]);
@@ -204,6 +212,211 @@ TEST(PictureFormats, APreviewIsTurnedByThePhotosOrientation) {
   EXPECT_TRUE(IsListablePicture(photos / "broken.nef"));
   EXPECT_EQ(MakeThumbnail(photos / "broken.nef", root / "broken.jpg", &width, &height), PictureResult::NotJpegStill);
   EXPECT_FALSE(Exists(root / "broken.jpg"));
+}
+
+namespace {
+
+std::unique_ptr<XpPixmapBGR24> DecodeJpegFile(const std::string& path) {
+  XpFile file(path);
+  if (file.Open(XpAbstractFile::kRead) != XpStatus::Ok) {
+    return nullptr;
+  }
+  XpImageIoJpeg reader;
+  return reader.Read(file, 0, 1, nullptr, false);
+}
+
+// The colour of the pixel at (x, y) as B, G, R.
+std::array<int, 3> ColourAt(const XpPixmapBGR24& pixmap, int x, int y) {
+  const std::uint8_t* p = pixmap.Row(y) + static_cast<std::size_t>(x) * 3;
+  return {p[0], p[1], p[2]};
+}
+
+bool Near(const std::array<int, 3>& a, const std::array<int, 3>& b) {
+  for (int i = 0; i < 3; ++i) {
+    if (std::abs(a[i] - b[i]) > 40) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// A preview in four colours (red, green / blue, white), stored lying as a
+// camera keeps it, and shown by each of the eight Exif orientations.
+TEST(PictureFormats, APreviewIsShownByEachOfTheEightOrientations) {
+  TempFolder root;
+  TempFolder photos;
+  constexpr int kWidth = 64;
+  constexpr int kHeight = 32;
+  XpPixmapBGR24 stored;
+  ASSERT_EQ(stored.Create(kWidth, kHeight), XpStatus::Ok);
+  const std::array<int, 3> red{0, 0, 255};
+  const std::array<int, 3> green{0, 255, 0};
+  const std::array<int, 3> blue{255, 0, 0};
+  const std::array<int, 3> white{255, 255, 255};
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const bool right = x >= kWidth / 2;
+      const bool bottom = y >= kHeight / 2;
+      const std::array<int, 3>& c = bottom ? (right ? white : blue) : (right ? green : red);
+      std::uint8_t* p = stored.Row(y) + static_cast<std::size_t>(x) * 3;
+      p[0] = static_cast<std::uint8_t>(c[0]);
+      p[1] = static_cast<std::uint8_t>(c[1]);
+      p[2] = static_cast<std::uint8_t>(c[2]);
+    }
+  }
+  XpImageIoJpeg writer(95, "test");
+  XpMemoryFile encoded;
+  ASSERT_EQ(writer.Write(stored, nullptr, encoded), XpStatus::Ok);
+  const std::vector<std::uint8_t> preview =
+      WithoutApp1(std::vector<std::uint8_t>(encoded.Bytes().begin(), encoded.Bytes().end()));
+  // What the viewer sees in its four corners (top left, top right, bottom
+  // left, bottom right) for orientations 1 to 8.
+  const std::array<std::array<std::array<int, 3>, 4>, 8> shown = {{
+      {red, green, blue, white},
+      {green, red, white, blue},
+      {white, blue, green, red},
+      {blue, white, red, green},
+      {red, blue, green, white},
+      {blue, red, white, green},
+      {white, green, blue, red},
+      {green, white, red, blue},
+  }};
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(orientation);
+    const std::string name = "o" + std::to_string(orientation) + ".nef";
+    WriteBytes(photos / name, TiffWithPreview(static_cast<std::uint16_t>(orientation), preview));
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    ASSERT_TRUE(MeasureJpeg(photos / name, &width, &height));
+    const bool across = orientation >= 5;
+    EXPECT_EQ(width < height, across);
+    const std::string thumbnail = root / (name + ".jpg");
+    ASSERT_EQ(MakeThumbnail(photos / name, thumbnail, &width, &height), PictureResult::Success);
+    const std::unique_ptr<XpPixmapBGR24> made = DecodeJpegFile(thumbnail);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->Width(), width);
+    EXPECT_EQ(made->Height(), height);
+    EXPECT_EQ(made->Width() < made->Height(), across);
+    const int w = made->Width();
+    const int h = made->Height();
+    const std::array<std::array<int, 3>, 4> corners = {ColourAt(*made, w / 4, h / 4), ColourAt(*made, 3 * w / 4, h / 4),
+                                                       ColourAt(*made, w / 4, 3 * h / 4),
+                                                       ColourAt(*made, 3 * w / 4, 3 * h / 4)};
+    for (std::size_t i = 0; i < 4; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_TRUE(Near(corners[i], shown[static_cast<std::size_t>(orientation - 1)][i]))
+          << corners[i][0] << "," << corners[i][1] << "," << corners[i][2];
+    }
+  }
+}
+
+// Pictures without an embedded JPEG preview: their own pixels, decoded,
+// upright and fitted, against what an independent tool makes of them.
+TEST(PictureFormats, PicturesWithoutAPreviewGetThumbnailsOfTheirOwnPixels) {
+  TempFolder root;
+  TempFolder photos;
+  const std::string webp = photos / "camera.webp";
+  ASSERT_EQ(
+      std::system(
+          ("convert '" + TestPicture("exifpy-DSCN0010.jpg") + "' -strip -resize 1100x825 '" + webp + "'").c_str()),
+      0);
+  const std::vector<std::string> pictures = {kFormats + "mde-cheers_1440x960.heic", kFormats + "mde-IMG_2927.HEIC",
+                                             kFormats + "exiv2-avif.avif",          kFormats + "exiv2-imagemagick.png",
+                                             kFormats + "exiv2-test.tiff",          kFormats + "crafted/tiff-ii.tif",
+                                             kFormats + "crafted/tiff-mm.tif",      webp};
+  for (const std::string& picture : pictures) {
+    SCOPED_TRACE(picture);
+    XpPhotoMetadata::Reading reading;
+    (void)XpPhotoMetadata::Read(picture, &reading);
+    EXPECT_TRUE(reading.previews.empty());
+    const std::string thumbnail = root / "thumb.jpg";
+    std::filesystem::remove(thumbnail);
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    XpStatus why = XpStatus::Failed;
+    ASSERT_EQ(MakeThumbnail(picture, thumbnail, &width, &height, false, &why), PictureResult::Success);
+    EXPECT_EQ(why, XpStatus::Ok);
+    std::int32_t measuredWidth = 0;
+    std::int32_t measuredHeight = 0;
+    ASSERT_TRUE(MeasureJpeg(picture, &measuredWidth, &measuredHeight));
+    EXPECT_EQ(measuredWidth, width);
+    EXPECT_EQ(measuredHeight, height);
+    const std::unique_ptr<XpPixmapBGR24> made = DecodeJpegFile(thumbnail);
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->Width(), width);
+    EXPECT_EQ(made->Height(), height);
+    EXPECT_EQ(std::max(width, height), 550);
+    // The reference is turned by the Exif orientation (the crafted TIFFs lie
+    // at 6 and 8) and scaled to the same size.
+    const reference_decode::Rgb upright = reference_decode::Decode(picture, /*autoOrient=*/true);
+    ASSERT_GT(upright.width, 0);
+    EXPECT_EQ(upright.width < upright.height, width < height);
+    const std::string scaled = root / "reference.ppm";
+    ASSERT_EQ(
+        std::system(("convert '" + picture + "[0]' -auto-orient -background white -alpha remove -alpha off -resize " +
+                     std::to_string(width) + "x" + std::to_string(height) + "! '" + scaled + "' 2>/dev/null")
+                        .c_str()),
+        0);
+    const reference_decode::Rgb reference = reference_decode::Decode(scaled);
+    EXPECT_LT(reference_decode::MeanAbsoluteDifference(*made, reference), 6.0);
+  }
+}
+
+// A picture whose pixels do not decode gets the placeholder, a status saying
+// so, and no thumbnail on disk; one with too many pixels is not decoded at all.
+TEST(PictureFormats, APictureThatDoesNotDecodeGetsThePlaceholder) {
+  TempFolder root;
+  TempFolder photos;
+  const std::vector<std::uint8_t> heic = ReadBytes(kFormats + "mde-cheers_1440x960.heic");
+  WriteBytes(photos / "cut.heic", std::vector<std::uint8_t>(heic.begin(), heic.begin() + 20000));
+  const std::vector<std::uint8_t> png = ReadBytes(kFormats + "exiv2-imagemagick.png");
+  WriteBytes(photos / "cut.png", std::vector<std::uint8_t>(png.begin(), png.begin() + 5000));
+  std::vector<std::uint8_t> huge = png;
+  // IHDR's width and height (after the signature, length and type) made
+  // 65536 each, and its checksum made right again.
+  ASSERT_EQ(std::string(huge.begin() + 12, huge.begin() + 16), "IHDR");
+  for (std::size_t at : {std::size_t{16}, std::size_t{20}}) {
+    huge[at] = 0;
+    huge[at + 1] = 0x01;
+    huge[at + 2] = 0;
+    huge[at + 3] = 0;
+  }
+  std::uint32_t crc = 0xFFFFFFFFU;
+  for (std::size_t i = 12; i < 29; ++i) {
+    crc ^= huge[i];
+    for (int k = 0; k < 8; ++k) {
+      crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+    }
+  }
+  crc = ~crc;
+  for (int i = 0; i < 4; ++i) {
+    huge[29 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  }
+  WriteBytes(photos / "huge.png", huge);
+  for (const auto& [name, status] :
+       {std::pair{"cut.heic", XpStatus::PictureDecodeFailed}, std::pair{"cut.png", XpStatus::PictureDecodeFailed},
+        std::pair{"huge.png", XpStatus::PictureTooLarge}}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(IsListablePicture(photos / name));
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    XpStatus why = XpStatus::Ok;
+    EXPECT_EQ(MakeThumbnail(photos / name, root / "t.jpg", &width, &height, false, &why), PictureResult::NotJpegStill);
+    EXPECT_EQ(why, status);
+    EXPECT_FALSE(Exists(root / "t.jpg"));
+    EXPECT_FALSE(MeasureJpeg(photos / name, &width, &height));
+  }
+  // In the list, they stay with the placeholder and their positions.
+  PictureList list;
+  CountingProgress progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(list.AddPictures({photos / "cut.heic", photos / "cut.png"}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(list.Count(), 2U);
+  for (const PictureRecord& record : list.Records()) {
+    EXPECT_FALSE(Exists(record.ThumbnailPath(root.Path())));
+  }
 }
 
 TEST(PictureFormats, ARawAndItsJpegShowAsOnePicture) {
