@@ -22,8 +22,8 @@ inline void CheckRange(const XpByteRange& range, std::size_t size) {
 }
 
 inline void CheckRanges(const XpPhotoLayout& layout, std::size_t size) {
-  for (const XpByteRange* range :
-       {&layout.tiff, &layout.hexExif, &layout.exifDirectory, &layout.gpsDirectory, &layout.xmp, &layout.jpeg}) {
+  for (const XpByteRange* range : {&layout.tiff, &layout.hexExif, &layout.exifDirectory, &layout.gpsDirectory,
+                                   &layout.xmp, &layout.jpeg, &layout.largeJpeg}) {
     CheckRange(*range, size);
   }
 }

@@ -23,7 +23,8 @@ std::optional<QString> InformationRequest(const QStringList& args) {
           "       terravue /input LIST\n"
           "Shows photos on a map and writes corrected positions into them.\n"
           "\n"
-          "  PHOTO        a JPEG photo to put on the map\n"
+          "  PHOTO        a photo to put on the map (JPEG, HEIC, HEIF, AVIF, TIFF, DNG,\n"
+          "               camera raw, PNG, WebP)\n"
           "  TRACK        a GPS track log (.gpx, .nmea) to place the photos by\n"
           "  STATE.tvd    a saved map to open\n"
           "  /input LIST  the photos that a hand-off list selects\n"
@@ -75,7 +76,11 @@ CommandLine ParseCommandLine(const QStringList& args, const CommandLineServices&
   result.kind = CommandLine::Kind::Pictures;
   for (const QString& candidate : candidates) {
     // An empty text names no file; the classifier is not asked about it.
-    if (!candidate.isEmpty() && services.fileType && services.fileType(candidate) == kJpegStillFileType) {
+    if (candidate.isEmpty()) {
+      continue;
+    }
+    if ((services.fileType && services.fileType(candidate) == kJpegStillFileType) ||
+        (services.isOtherFormatPicture && services.isOtherFormatPicture(candidate))) {
       result.pictures.append(candidate);
     }
   }

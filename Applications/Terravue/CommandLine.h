@@ -14,6 +14,9 @@
 struct CommandLineServices {
   std::function<bool(const QString&)> fileExists;
   std::function<std::uint32_t(const QString&)> fileType;
+  /// True for a photo of another format the picture list reads (HEIC, raw,
+  /// PNG, WebP, TIFF ...), by its content. Unset: JPEG stills alone are taken.
+  std::function<bool(const QString&)> isOtherFormatPicture;
   /// The selected paths of a hand-off file, in list order (its entries' first
   /// files, an empty text for one that can't be read). Empty when the file
   /// can't be read as a hand-off list.

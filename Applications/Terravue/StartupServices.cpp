@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/CContentsGroupList.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
 #include "xp/base/XpFileType.h"
 
 std::uint32_t ClassifyPath(const QString& path) { return XpGetFileType(path.toStdString()); }
@@ -21,6 +22,7 @@ CommandLineServices SystemCommandLineServices() {
   CommandLineServices services;
   services.fileExists = [](const QString& path) { return QFileInfo::exists(path); };
   services.fileType = ClassifyPath;
+  services.isOtherFormatPicture = [](const QString& path) { return IsOtherFormatPicture(path.toStdString()); };
   services.readHandOff = ReadHandOffSelection;
   return services;
 }

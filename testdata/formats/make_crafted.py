@@ -8,7 +8,9 @@ IFD0, CMT2 for the Exif directory, CMT4 for the GPS directory), a raw header
 around an embedded JPEG, HEIF item structures (iinf/iloc/iref, the Exif item's
 offset prefix, an item in idat), PNG eXIf and iTXt chunks and WebP RIFF chunks.
 The 8x8 JPEG inside the RAF and CR3 files is testdata/camera/exiftool-Writer.jpg
-with its own APP segments replaced.
+with its own APP segments replaced; the large preview of cr3-prvw.cr3 (the
+PRVW box in its own top-level uuid box) is testdata/camera/exifpy-DSCN0010.jpg
+without its APP segments.
 
 With --oracle, exiftool reads every file and crafted/oracle.jsonl is rewritten
 from what it reads, so that the tests compare with an independent reader.
@@ -224,7 +226,22 @@ def full_box(kind, version, flags, payload):
 CANON_UUID = bytes.fromhex("85c0b687820f11e08111f4ce462b6a48")
 
 
-def cr3_file(lat, lng, alt, when, zone, orientation):
+PREVIEW_BASE = os.path.join(HERE, "..", "camera", "exifpy-DSCN0010.jpg")
+PREVIEW_UUID = bytes.fromhex("eaf42b5e1c984b88b9fbb7dc406e4d16")
+
+
+def jpeg_without_app(path):
+    """The JPEG at `path` with its APPn segments removed."""
+    with open(path, "rb") as f:
+        src = f.read()
+    assert src[:2] == b"\xff\xd8"
+    at = 2
+    while src[at] == 0xFF and 0xE0 <= src[at + 1] <= 0xEF:
+        at += 2 + struct.unpack(">H", src[at + 2 : at + 4])[0]
+    return b"\xff\xd8" + src[at:]
+
+
+def cr3_file(lat, lng, alt, when, zone, orientation, preview=None):
     ifd0 = Tiff().build([(0x010F, ASCII, "Canon"), (0x0110, ASCII, "Format Test"), (0x0112, SHORT, [orientation])])
     exif = Tiff().build(exif_entries(when, zone))
     gps = Tiff().build(gps_entries(lat, lng, alt))
@@ -235,7 +252,14 @@ def cr3_file(lat, lng, alt, when, zone, orientation):
     meta += box(b"THMB", struct.pack(">IHHIHH", 0, 8, 8, len(jpeg), 0, 0) + jpeg)
     moov = box(b"moov", box(b"uuid", CANON_UUID + meta))
     ftyp = box(b"ftyp", b"crx " + struct.pack(">I", 1) + b"crx isom")
-    return ftyp + moov + box(b"mdat", b"\0" * 16)
+    # The large preview: a top-level uuid box with 8 bytes, then the PRVW box
+    # (4 bytes, 2 bytes, width, height, 2 bytes, the JPEG's length, the JPEG).
+    prvw = b""
+    if preview is not None:
+        jpeg, width, height = preview
+        prvw = box(b"uuid", PREVIEW_UUID + struct.pack(">Q", 1) +
+                   box(b"PRVW", struct.pack(">IHHHHI", 0, 1, width, height, 1, len(jpeg)) + jpeg))
+    return ftyp + moov + prvw + box(b"mdat", b"\0" * 16)
 
 
 def heif_file(brand, block, prefix, xmp=None, exif_in_idat=False, exif_first=False, with_iref=True):
@@ -374,6 +398,8 @@ def files():
     yield "orf-rs-like.orf", tiff_file(False, 0x5352, 41.890210, 12.492231, 21.0, when, "+02:00", 1, "OLYMPUS")
     yield "orf-mm-like.orf", tiff_file(True, 0x4F52, 55.752121, 37.617664, 144.0, when, "+03:00", 1, "OLYMPUS")
     yield "cr3-like.cr3", cr3_file(-22.951916, -43.210487, 700.0, when, "-03:00", 6)
+    yield "cr3-prvw.cr3", cr3_file(-22.951916, -43.210487, 700.0, when, "-03:00", 6,
+                                   preview=(jpeg_without_app(PREVIEW_BASE), 640, 480))
     raf_block = exif_block(27.175015, 78.042155, 171.0, when, "+05:30", 1, big=True, make="FUJIFILM")
     yield "raf-like.raf", raf_file(jpeg_with_exif(raf_block))
     block = exif_block(37.819929, -122.478255, 67.0, when, "-07:00", 1)

@@ -43,6 +43,11 @@ constexpr std::uint32_t kThmb = FourCc("THMB");
 constexpr std::array<std::uint8_t, 16> kCanonUuid = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
                                                      0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
 
+// The top-level box of CR3's large preview.
+constexpr std::array<std::uint8_t, 16> kPreviewUuid = {0xea, 0xf4, 0x2b, 0x5e, 0x1c, 0x98, 0x4b, 0x88,
+                                                       0xb9, 0xfb, 0xb7, 0xdc, 0x40, 0x6e, 0x4d, 0x16};
+constexpr std::uint32_t kPrvw = FourCc("PRVW");
+
 constexpr std::string_view kXmpContentType = "application/rdf+xml";
 
 // The brands each format declares in `ftyp`.
@@ -546,11 +551,47 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
   return XpStatus::Ok;
 }
 
+namespace {
+
+// The JPEG of a PRVW box: after 16 bytes (4 and 2 unknown bytes, width,
+// height, 2 unknown bytes, the JPEG's length).
+[[nodiscard]] XpByteRange PreviewJpeg(XpAbstractFile& file, const Box& box) {
+  std::array<std::uint8_t, 16> head{};
+  if (ReadAt(file, box.payload, head, box.end) == XpStatus::Ok) {
+    const std::int64_t size = Get32(head, 12, kBigEndian);
+    if (size > 0 && Inside(box.payload + 16, size, box.end)) {
+      return {box.payload + 16, size};
+    }
+  }
+  return {};
+}
+
+// CR3's large preview: a top-level uuid box holding 8 bytes, then the PRVW
+// box. A damaged or missing one is simply not there.
+void FindLargePreview(XpAbstractFile& file, XpPhotoLayout* layout) {
+  (void)ForEachBox(file, 0, file.GetLength(), [&](const Box& box, bool* goOn) {
+    if (box.type != kUuid || box.uuid != kPreviewUuid || box.end - box.payload < 8) {
+      return XpStatus::Ok;
+    }
+    *goOn = false;
+    return ForEachBox(file, box.payload + 8, box.end, [&](const Box& child, bool* more) {
+      if (child.type == kPrvw) {
+        layout->largeJpeg = PreviewJpeg(file, child);
+        *more = false;
+      }
+      return XpStatus::Ok;
+    });
+  });
+}
+
+}  // namespace
+
 XpStatus LocateCr3(XpAbstractFile& file, XpPhotoLayout* layout) {
   Box moov;
   if (auto st = FindTopLevelBox(file, kMoov, &moov); st != XpStatus::Ok) {
     return st;
   }
+  FindLargePreview(file, layout);
   return ForEachBox(file, moov.payload, moov.end, [&](const Box& box, bool* goOn) {
     if (box.type != kUuid || box.uuid != kCanonUuid) {
       return XpStatus::Ok;

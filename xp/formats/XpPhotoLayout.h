@@ -59,4 +59,6 @@ struct XpPhotoLayout {
   XpByteRange xmp;
   /// An embedded JPEG picture: the RAF's preview, CR3's thumbnail.
   XpByteRange jpeg;
+  /// CR3's large JPEG preview (the PRVW box), when there is one.
+  XpByteRange largeJpeg;
 };

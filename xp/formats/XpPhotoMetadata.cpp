@@ -237,8 +237,10 @@ void CollectPreviews(const XpTiffTagIFD& ifd, std::int64_t base, std::int64_t en
 }
 
 void FindPreviews(const XpPhotoLayout& layout, Reading* r) {
-  if (layout.jpeg.IsPresent() && layout.jpeg.length >= kMinPreviewBytes) {
-    r->previews.push_back(layout.jpeg);
+  for (const XpByteRange& jpeg : {layout.jpeg, layout.largeJpeg}) {
+    if (jpeg.IsPresent() && jpeg.length >= kMinPreviewBytes) {
+      r->previews.push_back(jpeg);
+    }
   }
   if (r->tree && layout.tiff.IsPresent()) {
     const std::int64_t end = XpFormatReader::Add(layout.tiff.offset, layout.tiff.length);

@@ -1,5 +1,6 @@
 // Start-up: the command line, what the creation handler does with it, the
 // window placement, and the application's start-up sequence.
+#include <QFile>
 #include <QLabel>
 #include <QLockFile>
 #include <QMenu>
@@ -258,6 +259,24 @@ class StartupTest : public QObject {
     const CommandLine parsed = ParseCommandLine({other, QStringLiteral("/Input"), list}, services);
     QCOMPARE(parsed.kind, CommandLine::Kind::Pictures);
     QCOMPARE(parsed.pictures, QStringList{still});
+    // Photos of every format the list reads, by their content (a HEIC named
+    // .jpg too); a text named like a photo is passed over.
+    const QString formats = QStringLiteral(TV_TESTDATA_DIR "/formats/");
+    const QString misnamed = m_home->Path("phone.jpg");
+    QVERIFY(QFile::copy(formats + QStringLiteral("mde-cheers_1440x960.heic"), misnamed));
+    const QString notPhoto = m_home->Path("notes.heic");
+    TestHome::WriteFile(notPhoto, "not a photo");
+    const QStringList everyFormat = {formats + QStringLiteral("mde-IMG_1034.heic"),
+                                     formats + QStringLiteral("exiv2-avif.avif"),
+                                     formats + QStringLiteral("exiv2-imagemagick.png"),
+                                     formats + QStringLiteral("exiv2-test.tiff"),
+                                     formats + QStringLiteral("crafted/webp-exif-xmp.webp"),
+                                     formats + QStringLiteral("crafted/cr3-like.cr3"),
+                                     formats + QStringLiteral("crafted/raf-like.raf"),
+                                     formats + QStringLiteral("crafted/dng-like.dng"),
+                                     misnamed,
+                                     still};
+    QCOMPARE(ParseCommandLine(everyFormat + QStringList{notPhoto}, services).pictures, everyFormat);
     QCOMPARE(ParseCommandLine({QStringLiteral("/input"), m_home->Path("none.xml")}, services).pictures, QStringList{});
   }
 

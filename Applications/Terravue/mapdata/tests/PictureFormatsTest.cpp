@@ -364,6 +364,46 @@ TEST(PictureFormats, PicturesWithoutAPreviewGetThumbnailsOfTheirOwnPixels) {
   }
 }
 
+// A CR3 with a large preview (PRVW) beside its small thumbnail (THMB): the
+// large one, as exiftool extracts it, gives the thumbnail, turned by the
+// photo's orientation (6).
+TEST(PictureFormats, ACr3ShowsItsLargePreview) {
+  TempFolder root;
+  const std::string cr3 = kFormats + "crafted/cr3-prvw.cr3";
+  XpPhotoMetadata::Reading reading;
+  ASSERT_EQ(XpPhotoMetadata::Read(cr3, &reading), XpStatus::Ok);
+  ASSERT_EQ(reading.format, XpPhotoFormat::Cr3);
+  ASSERT_EQ(reading.previews.size(), 2U);
+  const std::vector<std::uint8_t> whole = ReadBytes(cr3);
+  const XpByteRange large = reading.previews[0];
+  ASSERT_LE(static_cast<std::size_t>(large.offset + large.length), whole.size());
+  const std::string extracted = root / "preview.jpg";
+  ASSERT_EQ(std::system(("exiftool -q -b -PreviewImage '" + cr3 + "' > '" + extracted + "'").c_str()), 0);
+  EXPECT_EQ(std::vector<std::uint8_t>(whole.begin() + large.offset, whole.begin() + large.offset + large.length),
+            ReadBytes(extracted));
+  EXPECT_GT(large.length, reading.previews[1].length);
+
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  ASSERT_TRUE(MeasureJpeg(cr3, &width, &height));
+  EXPECT_EQ(height, 550);
+  EXPECT_EQ(width, 412);  // 480 x 640 upright
+  const std::string thumbnail = root / "thumb.jpg";
+  ASSERT_EQ(MakeThumbnail(cr3, thumbnail, &width, &height), PictureResult::Success);
+  const std::unique_ptr<XpPixmapBGR24> made = DecodeJpegFile(thumbnail);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->Width(), 412);
+  EXPECT_EQ(made->Height(), 550);
+  const std::string scaled = root / "reference.ppm";
+  ASSERT_EQ(std::system(("convert '" + extracted + "' -rotate 90 -resize 412x550! '" + scaled + "'").c_str()), 0);
+  EXPECT_LT(reference_decode::MeanAbsoluteDifference(*made, reference_decode::Decode(scaled)), 6.0);
+
+  // The same photo with its small thumbnail alone.
+  ASSERT_TRUE(MeasureJpeg(kFormats + "crafted/cr3-like.cr3", &width, &height));
+  EXPECT_EQ(width, 550);
+  EXPECT_EQ(height, 550);
+}
+
 // A picture whose pixels do not decode gets the placeholder, a status saying
 // so, and no thumbnail on disk; one with too many pixels is not decoded at all.
 TEST(PictureFormats, APictureThatDoesNotDecodeGetsThePlaceholder) {
