@@ -500,9 +500,9 @@ class StartupTest : public QObject {
     QCOMPARE(window->CurrentStateIndex(), -1);
 
     // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...", "Open a
-    // saved map...", a separator, no saved states yet.
+    // saved map...", "About Terravue", a separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 10);
+    QCOMPARE(actions.size(), 11);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
@@ -511,7 +511,8 @@ class StartupTest : public QObject {
     QCOMPARE(MainMenu::CommandOf(actions.at(7)), MainMenu::kRestoreOriginals);
     QCOMPARE(MainMenu::CommandOf(actions.at(8)), MainMenu::kOpenStateFile);
     QCOMPARE(actions.at(8)->text(), QStringLiteral("Open a saved map... (&M)"));
-    QVERIFY(actions.at(9)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(9)), MainMenu::kAbout);
+    QVERIFY(actions.at(10)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();
