@@ -1,0 +1,247 @@
+// A trip's folder of mixed photos through the real window: a camera's JPEG
+// with its raw file beside it, a phone's HEIC and a PNG load as markers with
+// thumbnails made from their own pictures, are moved with the mouse, saved as
+// a new map (each where its kind keeps a position) and reopened.
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QStandardPaths>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+#include "Applications/Terravue/tests/TestPhotos.h"
+#include "xp/formats/XpPhotoWrite.h"
+
+namespace {
+
+constexpr const char* kFormats = TV_TESTDATA_DIR "/formats";
+
+// Degrees of a coordinate text; NaN when it is not one.
+double DegreesOf(const std::string& text, bool latitude) {
+  XpGPSRef ref;
+  XpGPSRational3 rationals;
+  double degrees = 0;
+  if (!TextToRationals(text, &ref, &rationals, latitude) || !RationalsToDegrees(ref, rationals, &degrees)) {
+    return std::nan("");
+  }
+  return degrees;
+}
+
+// The position the project's reader finds for `path` (its sidecar first), or NaNs.
+std::pair<double, double> PositionRead(const std::string& path) {
+  XpGPSRecord gps;
+  double latitude = std::nan("");
+  double longitude = std::nan("");
+  if (XpPhotoWrite::ReadGPS(path, gps) == XpStatus::Ok) {
+    (void)RationalsToDegrees(gps.latitudeRef, gps.latitude, &latitude);
+    (void)RationalsToDegrees(gps.longitudeRef, gps.longitude, &longitude);
+  }
+  return {latitude, longitude};
+}
+
+// exiftool's signed reading of the GPS position tags of `path` in `group`
+// ("GPS" or "XMP-exif"); NaNs without exiftool or a position.
+std::pair<double, double> ExiftoolPosition(const QString& path, const QString& group) {
+  const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+  if (exiftool.isEmpty()) {
+    return {std::nan(""), std::nan("")};
+  }
+  QProcess reader;
+  reader.start(exiftool, {QStringLiteral("-n"), QStringLiteral("-s3"), QStringLiteral("-%1:GPSLatitude").arg(group),
+                          QStringLiteral("-%1:GPSLongitude").arg(group), path});
+  if (!reader.waitForFinished(30000)) {
+    return {std::nan(""), std::nan("")};
+  }
+  const QStringList lines = QString::fromUtf8(reader.readAllStandardOutput()).split(QLatin1Char('\n'));
+  if (lines.size() < 2 || lines[0].isEmpty()) {
+    return {std::nan(""), std::nan("")};
+  }
+  // In the GPS directory the sign is in the reference tag; exiftool -n gives it signed in XMP only.
+  return {lines[0].toDouble(), lines[1].toDouble()};
+}
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Drags whatever marker lies at `from` (page pixels) by (dx, dy) with real mouse events.
+void DragAt(CTerravueHtmlWnd* map, const QPoint& from, int dx, int dy) {
+  QWidget* target = map->focusProxy();
+  QVERIFY(target != nullptr);
+  QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, from);
+  for (int step = 1; step <= 6; ++step) {
+    const QPoint point = from + QPoint(dx * step / 6, dy * step / 6);
+    QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QTest::qWait(30);
+  }
+  QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, from + QPoint(dx, dy));
+}
+
+}  // namespace
+
+class MixedFolderTest : public AppTestCase {
+  Q_OBJECT
+
+ private slots:
+  void aMixedFolderLoadsIsMovedSavedEachWhereItsKindKeepsItAndReopens() {
+    TV_SKIP_WITHOUT_PAGE_FILES();
+    const QString folder = m_home->Path("trip");
+    QVERIFY(QDir().mkpath(folder));
+    // The camera's JPEG in Tokyo, with its raw file (which has a position of its own) beside it.
+    const QString jpeg = folder + QStringLiteral("/IMG_0001.JPG");
+    const QString raw = folder + QStringLiteral("/IMG_0001.CR3");
+    QVERIFY(MakeTestPhoto(jpeg, 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000"));
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw));
+    // A phone's HEIC (it records Guangzhou) and a PNG, given a position in Osaka.
+    const QString heic = folder + QStringLiteral("/phone.heic");
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/mde-IMG_1034.heic"), heic));
+    const QString png = folder + QStringLiteral("/drawing.png");
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/exiv2-imagemagick.png"), png));
+    for (const QString& path : {raw, heic, png}) {
+      QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    }
+    XpGPSRecord osaka;
+    QVERIFY(TextToRationals("N:34:41:00.000", &osaka.latitudeRef, &osaka.latitude, true));
+    QVERIFY(TextToRationals("E:135:30:00.000", &osaka.longitudeRef, &osaka.longitude, false));
+    QCOMPARE(XpPhotoWrite::WriteGPS(png.toStdString(), osaka), XpStatus::Ok);
+    const QByteArray rawBefore = FileBytes(raw);
+    const QImage pngPixels = QImage(png).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(!pngPixels.isNull());
+
+    ModalAnswerer answerer(QStringLiteral("Trip"), {QMessageBox::Ok});
+    auto app = std::make_unique<CTerravueApp>(Options({jpeg, raw, heic, png}));
+    // The pair is one photo: three markers.
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 3, 60000);
+    QVERIFY(map != nullptr);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{3});
+    // Each photo's thumbnail is made from its own picture, none is the placeholder.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#list img'),"
+                                      " function (i) { return i.complete && i.naturalWidth > 0; }).length"))
+            .toInt(),
+        3, 60000);
+    QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('#list img.tvNoThumb').length")).toInt(), 0);
+
+    // All three in view, then each dragged 40 pixels north with the mouse, found where it stood.
+    QVERIFY(RunScript(map, QStringLiteral("document.getElementById('tvFitAll') !== null")).toBool());
+    RunScript(map, QStringLiteral("document.getElementById('tvFitAll').click(); true"));
+    QTest::qWait(800);
+    const auto movedCount = [map] {
+      int moved = 0;
+      if (map->ReadPageEdits(true)) {
+        for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+          moved += record.m_modified != 0 ? 1 : 0;
+        }
+      }
+      return moved;
+    };
+    for (int dragged = 1; dragged <= 3; ++dragged) {
+      // The marker of photo `dragged`, with every preview closed so that none covers it.
+      const QVariantList xy = RunScript(map, QStringLiteral("(function () {"
+                                                            "  tv.pictures.forEach(function (p) {"
+                                                            "    if (p.marker) { p.marker.closeTooltip(); }"
+                                                            "  });"
+                                                            "  tv.map.closePopup();"
+                                                            "  var r = tv.pictures[%1].marker.getElement()"
+                                                            "      .getBoundingClientRect();"
+                                                            "  return [r.left + r.width / 2, r.top + r.height / 2];"
+                                                            "})()")
+                                                 .arg(dragged - 1))
+                                  .toList();
+      QCOMPARE(xy.size(), 2);
+      DragAt(map, QPoint(qRound(xy[0].toDouble()), qRound(xy[1].toDouble())), 0, -40);
+      QTRY_COMPARE_WITH_TIMEOUT(movedCount(), dragged, 10000);
+    }
+
+    // Save as a new map through the menu.
+    CTerravueBaseWnd* window = app->MainWindow();
+    window->PrepareMenu();
+    QAction* saveAs = nullptr;
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
+        saveAs = action;
+      }
+    }
+    QVERIFY(saveAs != nullptr && saveAs->isEnabled());
+    saveAs->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 60000);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      QCOMPARE(record.m_modified, std::uint8_t{0});
+      saved.emplace_back(record.m_latitude, record.m_longitude);
+      const double latitude = DegreesOf(record.m_latitude, true);
+      const double longitude = DegreesOf(record.m_longitude, false);
+      // What the project reads back, for every photo (the raw file through its sidecar).
+      const auto read = PositionRead(record.m_path);
+      QVERIFY2(std::abs(read.first - latitude) < 1e-6 && std::abs(read.second - longitude) < 1e-6,
+               record.m_path.c_str());
+      const QString path = QString::fromStdString(record.m_path);
+      if (path == jpeg) {
+        // The JPEG in its file, and the raw file's position in its sidecar; the raw file unchanged.
+        const auto fromRaw = PositionRead(raw.toStdString());
+        QVERIFY(std::abs(fromRaw.first - latitude) < 1e-6 && std::abs(fromRaw.second - longitude) < 1e-6);
+        QCOMPARE(FileBytes(raw), rawBefore);
+        QVERIFY(QFile::exists(raw + QStringLiteral(".xmp")));
+        const auto sidecar = ExiftoolPosition(raw + QStringLiteral(".xmp"), QStringLiteral("XMP-exif"));
+        if (!std::isnan(sidecar.first)) {
+          QVERIFY(std::abs(sidecar.first - latitude) < 1e-6 && std::abs(sidecar.second - longitude) < 1e-6);
+        }
+        const auto inFile = ExiftoolPosition(jpeg, QStringLiteral("GPS"));
+        if (!std::isnan(inFile.first)) {
+          QVERIFY(std::abs(inFile.first - std::abs(latitude)) < 1e-6);
+          QVERIFY(std::abs(inFile.second - std::abs(longitude)) < 1e-6);
+        }
+      } else if (path == png) {
+        // The PNG in its own file, its picture unchanged.
+        QCOMPARE(QImage(png).convertToFormat(QImage::Format_RGB32), pngPixels);
+        const auto inFile = ExiftoolPosition(png, QStringLiteral("GPS"));
+        if (!std::isnan(inFile.first)) {
+          QVERIFY(std::abs(inFile.first - std::abs(latitude)) < 1e-6);
+          QVERIFY(std::abs(inFile.second - std::abs(longitude)) < 1e-6);
+        }
+      } else {
+        QCOMPARE(path, heic);
+      }
+    }
+    QVERIFY(answerer.mostModalAtOnce <= 1);
+    app->ExitInstance();
+    app.reset();
+
+    // The saved map reopens with the same three markers and positions.
+    app = std::make_unique<CTerravueApp>(Options({WorkFolder() + QStringLiteral("/Trip/data.tvd")}));
+    map = StartWithMarkers(*app, 3, 60000);
+    QVERIFY(map != nullptr);
+    std::vector<std::pair<std::string, std::string>> reopened;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      reopened.emplace_back(record.m_latitude, record.m_longitude);
+    }
+    // The same places (a reopened map reads positions back from the photos: within the last digit).
+    QCOMPARE(reopened.size(), saved.size());
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+      QVERIFY2(std::abs(DegreesOf(reopened[i].first, true) - DegreesOf(saved[i].first, true)) < 1e-6 &&
+                   std::abs(DegreesOf(reopened[i].second, false) - DegreesOf(saved[i].second, false)) < 1e-6,
+               (reopened[i].first + " " + reopened[i].second + " / " + saved[i].first + " " + saved[i].second).c_str());
+    }
+    app->ExitInstance();
+  }
+};
+
+TV_QTEST_MAIN(MixedFolderTest)
+#include "tst_mixedfolder.moc"
