@@ -756,6 +756,9 @@ test('the search box answers as the user types and Enter flies the map to the pl
   // Arrow keys choose among the answers; a click picks one.
   await page.fill('#tvSearchBox', '');
   await page.keyboard.type('Paris', { delay: 20 });
+  // The answers for the whole text: an answer for "Pari" may be shown first and then replaced.
+  await page.waitForFunction(() => tv.search.text === 'Paris');
+  await page.evaluate(() => tv.search.pending);
   await page.waitForFunction(() => document.querySelectorAll('#tvSearchList li').length > 1);
   await page.keyboard.press('ArrowDown');
   assert.equal(await page.getAttribute('#tvSearchList li:nth-child(2)', 'class'), 'tvSearchItem tvActive');
