@@ -86,10 +86,36 @@ struct PngImage {
   ~PngImage() { png_image_free(&image); }
 };
 
+// True when every chunk up to IEND (or the end of the bytes) lies inside the
+// bytes. libpng takes a chunk's stated length before it reads its data, and a
+// length far beyond the file would have it allocate gigabytes first.
+bool ChunksWithinBytes(const std::vector<std::uint8_t>& bytes) {
+  constexpr std::size_t kSignature = 8;
+  std::size_t at = kSignature;
+  while (at < bytes.size()) {
+    if (bytes.size() - at < 12) {
+      return false;
+    }
+    const std::uint64_t length = (std::uint64_t{bytes[at]} << 24) | (std::uint64_t{bytes[at + 1]} << 16) |
+                                 (std::uint64_t{bytes[at + 2]} << 8) | bytes[at + 3];
+    if (length > bytes.size() - at - 12) {
+      return false;
+    }
+    if (bytes[at + 4] == 'I' && bytes[at + 5] == 'E' && bytes[at + 6] == 'N' && bytes[at + 7] == 'D') {
+      return true;
+    }
+    at += 12 + static_cast<std::size_t>(length);
+  }
+  return at == bytes.size();
+}
+
 [[nodiscard]] XpStatus DecodePng(XpAbstractFile& file, Picture* out) {
   std::vector<std::uint8_t> bytes;
   if (const XpStatus status = ReadAll(file, &bytes); status != XpStatus::Ok) {
     return status;
+  }
+  if (bytes.size() < 8 || !ChunksWithinBytes(bytes)) {
+    return XpStatus::PictureDecodeFailed;
   }
   PngImage png;
   if (png_image_begin_read_from_memory(&png.image, bytes.data(), bytes.size()) == 0) {
@@ -373,6 +399,29 @@ struct RgbaImage {
   }
 };
 
+// True when every strip or tile of the directory lies inside the file.
+// libtiff's reader writes in front of its own buffer for some strips that lie
+// beyond the end of the file, so such a file is refused before any pixel is read.
+bool PixelDataWithinFile(TIFF* tiff, std::int64_t length) {
+  const std::uint32_t count = TIFFIsTiled(tiff) != 0 ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+  if (count == 0) {
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(length);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    int failed = 0;
+    const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tiff, i, &failed);
+    if (failed != 0) {
+      return false;
+    }
+    const std::uint64_t bytes = TIFFGetStrileByteCountWithErr(tiff, i, &failed);
+    if (failed != 0 || bytes == 0 || offset > size || bytes > size - offset) {
+      return false;
+    }
+  }
+  return true;
+}
+
 [[nodiscard]] XpStatus DecodeTiff(XpAbstractFile& file, Picture* out) {
   TiffStream stream{&file, file.GetLength()};
   if (stream.length < 0) {
@@ -402,6 +451,9 @@ struct RgbaImage {
   }
   if (!WithinBound(width, height)) {
     return XpStatus::PictureTooLarge;
+  }
+  if (!PixelDataWithinFile(tiff.get(), stream.length)) {
+    return XpStatus::PictureDecodeFailed;
   }
   char message[1024] = {};
   if (TIFFRGBAImageOK(tiff.get(), message) != 1) {

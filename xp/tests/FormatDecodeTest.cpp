@@ -210,6 +210,16 @@ TEST(FormatDecode, PicturesTooLargeAreRefusedBeforeTheirMemoryIsTaken) {
   EXPECT_EQ(DecodeBytes(TiffHeaderOnly(64, 64), &picture), XpStatus::PictureDecodeFailed);
   EXPECT_EQ(DecodeBytes(WebpHeaderOnly(64, 64), &picture), XpStatus::PictureDecodeFailed);
 
+  // Lengths and offsets that reach beyond the file are refused before the
+  // library acts on them: a PNG chunk claiming 2 GB (it would be allocated
+  // first), and a TIFF strip beyond the end (its reader wrote in front of its
+  // own buffer). Both came from the fuzzers.
+  EXPECT_EQ(DecodeBytes(ReadBytes(kFormats + "../../fuzz/corpus/decode_png/itxt-length-beyond-file.png"), &picture),
+            XpStatus::PictureDecodeFailed);
+  EXPECT_EQ(DecodeBytes(ReadBytes(kFormats + "../../fuzz/corpus/decode_tiff/strip-beyond-file.tif"), &picture),
+            XpStatus::PictureDecodeFailed);
+  EXPECT_EQ(picture.pixmap, nullptr);
+
   // A HEIC whose image sizes claim 30000 x 30000 pixels.
   std::vector<std::uint8_t> heic = ReadBytes(kFormats + "mde-cheers_1440x960.heic");
   int patched = 0;
