@@ -11,6 +11,9 @@
 #include <new>
 #include <vector>
 
+#include "xp/formats/XpIsoBmff.h"
+#include "xp/image/XpMemoryFile.h"
+
 namespace XpFormatDecode {
 namespace {
 
@@ -255,6 +258,14 @@ void InitHeifOnce() {
   std::vector<std::uint8_t> bytes;
   if (const XpStatus status = ReadAll(file, &bytes); status != XpStatus::Ok) {
     return status;
+  }
+  // The library's own size limit is far above this program's bound, and a
+  // grid's or overlay's canvas is allocated before any tile is decoded; an
+  // item with no bytes fails in the decoder anyway, and the AV1 decoder leaks
+  // what it set up for it. Such files are refused before the library acts.
+  XpMemoryFile inMemory{std::span<const std::uint8_t>(bytes)};
+  if (const XpStatus status = XpIsoBmff::CheckHeifPictureItems(inMemory, t_maxPixels); status != XpStatus::Ok) {
+    return status == XpStatus::PictureTooLarge ? status : XpStatus::PictureDecodeFailed;
   }
   InitHeifOnce();
   std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());

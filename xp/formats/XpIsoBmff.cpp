@@ -32,6 +32,11 @@ constexpr std::uint32_t kIdat = FourCc("idat");
 constexpr std::uint32_t kCdsc = FourCc("cdsc");
 constexpr std::uint32_t kExif = FourCc("Exif");
 constexpr std::uint32_t kMime = FourCc("mime");
+constexpr std::uint32_t kGrid = FourCc("grid");
+constexpr std::uint32_t kIovl = FourCc("iovl");
+constexpr std::uint32_t kIprp = FourCc("iprp");
+constexpr std::uint32_t kIpco = FourCc("ipco");
+constexpr std::uint32_t kIspe = FourCc("ispe");
 constexpr std::uint32_t kMoov = FourCc("moov");
 constexpr std::uint32_t kUuid = FourCc("uuid");
 constexpr std::uint32_t kCmt1 = FourCc("CMT1");
@@ -167,10 +172,15 @@ struct Location {
 struct HeifMeta {
   std::uint32_t primary = 0;
   bool hasPrimary = false;
-  std::vector<Item> items;  // only Exif and XMP items are kept
+  std::vector<Item> items;  // only Exif, XMP, grid and overlay items are kept
   std::vector<Location> locations;
   Box idat;
   bool hasIdat = false;
+  // Some item other than Exif or XMP (a picture, a tile, a thumbnail) has no
+  // extent or an extent of length 0: decoders given such an item get no bytes.
+  bool emptyPictureItem = false;
+  Box iprp;
+  bool hasIprp = false;
 };
 
 // Items kept from `iinf`: a file with more metadata items than this is not
@@ -207,7 +217,10 @@ XpStatus ReadInfe(XpAbstractFile& file, const Box& box, HeifMeta* meta) {
     }
     item.isXmp = contentType == kXmpContentType;
   }
-  if ((item.type == kExif || item.isXmp) && meta->items.size() < kMaxKeptItems) {
+  // Grids and overlays are kept too: their data gives the size of the
+  // canvas a decoder would allocate.
+  if ((item.type == kExif || item.isXmp || item.type == kGrid || item.type == kIovl) &&
+      meta->items.size() < kMaxKeptItems) {
     meta->items.push_back(item);
   }
   return XpStatus::Ok;
@@ -267,6 +280,7 @@ XpStatus ReadIloc(XpAbstractFile& file, const Box& box, HeifMeta* meta) {
       return XpStatus::PhotoContainerDamaged;
     }
     loc.single = extents == 1;
+    bool empty = extents == 0;
     for (std::uint64_t e = 0; e < extents; ++e) {
       std::uint64_t index = 0;
       std::uint64_t offset = 0;
@@ -278,11 +292,16 @@ XpStatus ReadIloc(XpAbstractFile& file, const Box& box, HeifMeta* meta) {
         loc.offset = offset;
         loc.length = length;
       }
+      empty = empty || length == 0;
     }
     // Only the locations of kept items are needed; the table is bounded by
     // its box, so this loop ends with it.
     const bool wanted =
         std::any_of(meta->items.begin(), meta->items.end(), [&](const Item& item) { return item.id == loc.id; });
+    const bool metadata = std::any_of(meta->items.begin(), meta->items.end(), [&](const Item& item) {
+      return item.id == loc.id && (item.type == kExif || item.isXmp);
+    });
+    meta->emptyPictureItem = meta->emptyPictureItem || (!metadata && empty);
     if (wanted) {
       if (meta->locations.size() >= kMaxKeptItems) {
         return XpStatus::PhotoContainerDamaged;
@@ -463,8 +482,12 @@ namespace {
 
 }  // namespace
 
-XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
-  const std::int64_t length = file.GetLength();
+namespace {
+
+// The boxes of the file's `meta`: `pitm`, the Exif and XMP items of `iinf`,
+// `iloc` (read when `readLocations` or when there are items to find),
+// `iref`, `idat`.
+[[nodiscard]] XpStatus ReadHeifMeta(XpAbstractFile& file, bool readLocations, HeifMeta* meta) {
   Box metaBox;
   if (auto st = FindTopLevelBox(file, kMeta, &metaBox); st != XpStatus::Ok) {
     return st;
@@ -477,7 +500,6 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
   }
   const std::int64_t children = metaBox.payload + (Get32(head, 4, kBigEndian) == kHdlr ? 0 : 4);
 
-  HeifMeta meta;
   Box iloc;
   Box iref;
   bool hasIloc = false;
@@ -493,12 +515,12 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
                            if (n < 6 || ReadAt(file, box.payload, std::span(p).first(n), box.end) != XpStatus::Ok) {
                              return XpStatus::PhotoContainerDamaged;
                            }
-                           meta.primary = p[0] == 0 ? Get16(p, 4, kBigEndian) : (n < 8 ? 0 : Get32(p, 4, kBigEndian));
-                           meta.hasPrimary = true;
+                           meta->primary = p[0] == 0 ? Get16(p, 4, kBigEndian) : (n < 8 ? 0 : Get32(p, 4, kBigEndian));
+                           meta->hasPrimary = true;
                            return XpStatus::Ok;
                          }
                          case kIinf:
-                           return ReadIinf(file, box, &meta);
+                           return ReadIinf(file, box, meta);
                          case kIloc:
                            iloc = box;
                            hasIloc = true;
@@ -508,8 +530,12 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
                            hasIref = true;
                            return XpStatus::Ok;
                          case kIdat:
-                           meta.idat = box;
-                           meta.hasIdat = true;
+                           meta->idat = box;
+                           meta->hasIdat = true;
+                           return XpStatus::Ok;
+                         case kIprp:
+                           meta->iprp = box;
+                           meta->hasIprp = true;
                            return XpStatus::Ok;
                          default:
                            return XpStatus::Ok;
@@ -518,16 +544,103 @@ XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
       st != XpStatus::Ok) {
     return st;
   }
-  if (meta.items.empty() || !hasIloc) {
+  if (!hasIloc || (meta->items.empty() && !readLocations)) {
     return XpStatus::Ok;
   }
-  if (auto st = ReadIloc(file, iloc, &meta); st != XpStatus::Ok) {
+  if (auto st = ReadIloc(file, iloc, meta); st != XpStatus::Ok) {
     return st;
   }
   if (hasIref) {
-    if (auto st = ReadIref(file, iref, &meta); st != XpStatus::Ok) {
+    return ReadIref(file, iref, meta);
+  }
+  return XpStatus::Ok;
+}
+
+}  // namespace
+
+namespace {
+
+[[nodiscard]] bool WithinPixels(std::uint64_t width, std::uint64_t height, std::int64_t maxPixels) {
+  const auto bound = static_cast<std::uint64_t>(maxPixels);
+  std::uint64_t pixels = 0;
+  return width <= bound && height <= bound && !__builtin_mul_overflow(width, height, &pixels) && pixels <= bound;
+}
+
+// The canvas of a grid or overlay item: its output width and height, 16 or
+// 32 bits each by flag 1, after the grid's rows and columns or the overlay's
+// four 16-bit fill values.
+[[nodiscard]] XpStatus CanvasWithin(XpAbstractFile& file, const Item& item, const XpByteRange& bytes,
+                                    std::int64_t maxPixels) {
+  std::array<std::uint8_t, 18> data{};
+  const std::int64_t n = std::min<std::int64_t>(static_cast<std::int64_t>(data.size()), bytes.length);
+  if (n < 2 || ReadAt(file, bytes.offset, std::span(data).first(static_cast<std::size_t>(n)),
+                      bytes.offset + bytes.length) != XpStatus::Ok) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  const unsigned field = (data[1] & 1) != 0 ? 4 : 2;
+  const std::size_t at = item.type == kGrid ? 4 : 10;
+  if (at + 2 * field > static_cast<std::size_t>(n)) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  const std::uint64_t width = XpBytes::GetN(data, at, field, kBigEndian);
+  const std::uint64_t height = XpBytes::GetN(data, at + field, field, kBigEndian);
+  return WithinPixels(width, height, maxPixels) ? XpStatus::Ok : XpStatus::PictureTooLarge;
+}
+
+// Every `ispe` (image spatial extents) property of `ipco`.
+[[nodiscard]] XpStatus ExtentsWithin(XpAbstractFile& file, const Box& iprp, std::int64_t maxPixels) {
+  return ForEachBox(file, iprp.payload, iprp.end, [&](const Box& ipco, bool*) {
+    if (ipco.type != kIpco) {
+      return XpStatus::Ok;
+    }
+    return ForEachBox(file, ipco.payload, ipco.end, [&](const Box& property, bool*) {
+      if (property.type != kIspe) {
+        return XpStatus::Ok;
+      }
+      std::array<std::uint8_t, 12> extent{};
+      if (ReadAt(file, property.payload, extent, property.end) != XpStatus::Ok) {
+        return XpStatus::PhotoContainerDamaged;
+      }
+      return WithinPixels(Get32(extent, 4, kBigEndian), Get32(extent, 8, kBigEndian), maxPixels)
+                 ? XpStatus::Ok
+                 : XpStatus::PictureTooLarge;
+    });
+  });
+}
+
+}  // namespace
+
+XpStatus CheckHeifPictureItems(XpAbstractFile& file, std::int64_t maxPixels) {
+  HeifMeta meta;
+  if (auto st = ReadHeifMeta(file, true, &meta); st != XpStatus::Ok) {
+    return st;
+  }
+  if (meta.emptyPictureItem) {
+    return XpStatus::PhotoContainerDamaged;
+  }
+  for (const Item& item : meta.items) {
+    if (item.type != kGrid && item.type != kIovl) {
+      continue;
+    }
+    XpByteRange bytes;
+    if (!ResolveItem(meta, item.id, file.GetLength(), &bytes)) {
+      return XpStatus::PhotoContainerDamaged;
+    }
+    if (auto st = CanvasWithin(file, item, bytes, maxPixels); st != XpStatus::Ok) {
       return st;
     }
+  }
+  return meta.hasIprp ? ExtentsWithin(file, meta.iprp, maxPixels) : XpStatus::Ok;
+}
+
+XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout) {
+  const std::int64_t length = file.GetLength();
+  HeifMeta meta;
+  if (auto st = ReadHeifMeta(file, false, &meta); st != XpStatus::Ok) {
+    return st;
+  }
+  if (meta.items.empty()) {
+    return XpStatus::Ok;
   }
   // The Exif item that describes the primary item first, then the others in file order.
   std::vector<const Item*> exif;

@@ -54,6 +54,14 @@ inline constexpr std::int64_t kMaxTableBytes = 4 << 20;
 /// a `meta` box; 0x8621 for boxes or tables that break their bounds.
 [[nodiscard]] XpStatus LocateHeif(XpAbstractFile& file, XpPhotoLayout* layout);
 
+/// Whether the pixel decoders can be given the picture items of a HEIF file
+/// without being handed no bytes or allocating more than `maxPixels` pixels:
+/// 0x8621 when an item other than Exif or XMP has no extent or one of length
+/// 0, or a grid or overlay item cannot be read, or the boxes break their
+/// bounds; 0x8625 when a grid's or overlay's canvas or an image's spatial
+/// extents exceed `maxPixels`; 0x8601 without a `meta` box; 0 otherwise.
+[[nodiscard]] XpStatus CheckHeifPictureItems(XpAbstractFile& file, std::int64_t maxPixels);
+
 /// Finds CR3's metadata: the maker's `uuid` box inside `moov` holds CMT1
 /// (IFD0), CMT2 (the Exif directory), CMT4 (the GPS directory), each a TIFF
 /// structure, and THMB, a small JPEG. Statuses as for LocateHeif.

@@ -213,11 +213,19 @@ TEST(FormatDecode, PicturesTooLargeAreRefusedBeforeTheirMemoryIsTaken) {
   // Lengths and offsets that reach beyond the file are refused before the
   // library acts on them: a PNG chunk claiming 2 GB (it would be allocated
   // first), and a TIFF strip beyond the end (its reader wrote in front of its
-  // own buffer). Both came from the fuzzers.
+  // own buffer). These came from the fuzzers.
   EXPECT_EQ(DecodeBytes(ReadBytes(kFormats + "../../fuzz/corpus/decode_png/itxt-length-beyond-file.png"), &picture),
             XpStatus::PictureDecodeFailed);
   EXPECT_EQ(DecodeBytes(ReadBytes(kFormats + "../../fuzz/corpus/decode_tiff/strip-beyond-file.tif"), &picture),
             XpStatus::PictureDecodeFailed);
+  // An AVIF whose picture item has an extent of length 0 (the AV1 decoder,
+  // handed no bytes, failed and leaked).
+  EXPECT_EQ(DecodeBytes(ReadBytes(kFormats + "../../fuzz/corpus/decode_heif/picture-item-of-no-bytes.avif"), &picture),
+            XpStatus::PictureDecodeFailed);
+  // An overlay whose canvas is 2.4 GB of pixels while every image it names is small.
+  EXPECT_EQ(
+      DecodeBytes(ReadBytes(kFormats + "../../fuzz/corpus/decode_heif/overlay-canvas-beyond-bound.heif"), &picture),
+      XpStatus::PictureTooLarge);
   EXPECT_EQ(picture.pixmap, nullptr);
 
   // A HEIC whose image sizes claim 30000 x 30000 pixels.
