@@ -32,6 +32,7 @@
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
 #include "xp/base/XpSpecialFolder.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 
 namespace {
@@ -79,6 +80,10 @@ void CTerravueBaseWnd::Create() {
   }
   // Whether saving a map keeps each photo's file modification time.
   XpExifRewrite::SetPreserveModificationTimeByDefault(settings.ReadNumber(QStringLiteral("preserve_mtime")) != 0);
+  // Whether raw photos of the TIFF kinds are written in their file.
+  XpPhotoWrite::Policy policy;
+  policy.rawInFile = settings.ReadNumber(QStringLiteral("raw_in_file")) != 0;
+  XpPhotoWrite::SetPolicy(policy);
 
   // The saved states: a listing that fails is reported, and start-up goes on
   // with whatever the store holds.

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -603,6 +605,44 @@ std::vector<std::string> OwnSidecars(const std::string& path) {
   return own;
 }
 
+namespace {
+
+std::atomic<bool> g_rawInFile{false};
+
+// Whether the TIFF structure at the start of `file` has magic 42, the one
+// the append-only TIFF writer edits.
+[[nodiscard]] bool HasTiffMagic42(XpFile& file) {
+  std::array<std::uint8_t, 4> prefix{};
+  std::uint64_t got = 0;
+  if (file.Seek(0, XpAbstractFile::kBegin) != XpStatus::Ok ||
+      file.Read(prefix.data(), prefix.size(), &got) != XpStatus::Ok || got != prefix.size()) {
+    return false;
+  }
+  return XpInFileWrite::Sniff(prefix) == XpInFileWrite::Container::Tiff && (prefix[2] == 42 || prefix[3] == 42);
+}
+
+}  // namespace
+
+void SetPolicy(const Policy& policy) { g_rawInFile.store(policy.rawInFile); }
+
+Policy GetPolicy() {
+  Policy policy;
+  policy.rawInFile = g_rawInFile.load();
+  return policy;
+}
+
+bool IsRawWrittenInFile(XpPhotoFormat format) {
+  switch (format) {
+    case XpPhotoFormat::Dng:
+    case XpPhotoFormat::Cr2:
+    case XpPhotoFormat::Nef:
+    case XpPhotoFormat::Pef:
+      return GetPolicy().rawInFile;
+    default:
+      return false;
+  }
+}
+
 Where WhereWritten(const std::string& path) {
   Where where;
   struct stat info {};
@@ -670,8 +710,20 @@ Where WhereWritten(const std::string& path) {
     case XpPhotoFormat::Dng:
     case XpPhotoFormat::Cr2:
     case XpPhotoFormat::Nef:
-    case XpPhotoFormat::Nrw:
     case XpPhotoFormat::Pef:
+      // In the file only when the user chose so; a sidecar that already
+      // belongs to the photo keeps the position (it wins when read).
+      if (GetPolicy().rawInFile) {
+        where.sidecars = OwnSidecars(path);
+        if (!where.sidecars.empty()) {
+          where.notInFile = XpStatus::SidecarHoldsPosition;
+        } else if (HasTiffMagic42(file)) {
+          where.destination = Destination::InFile;
+          return where;
+        }
+      }
+      break;
+    case XpPhotoFormat::Nrw:
     case XpPhotoFormat::Srw:
     case XpPhotoFormat::Arw:
     case XpPhotoFormat::Iiq:

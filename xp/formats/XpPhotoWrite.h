@@ -18,6 +18,23 @@
 
 namespace XpPhotoWrite {
 
+/// The user's choices about where positions go, for every write of the
+/// process: set once at start (from the program's settings or the tool's
+/// options), before any photo is written.
+struct Policy {
+  /// DNG, CR2, NEF and PEF photos (TIFF structures with magic 42) get their
+  /// position in the file, append-only as a plain TIFF, instead of a sidecar,
+  /// unless a sidecar already belongs to the photo. Off by default: the
+  /// makers' software may refuse raw files that were changed.
+  bool rawInFile = false;
+};
+void SetPolicy(const Policy& policy);
+[[nodiscard]] Policy GetPolicy();
+
+/// Whether a photo of `format` written in its file is a raw file written in
+/// place under Policy::rawInFile (callers warn the user of each such write).
+[[nodiscard]] bool IsRawWrittenInFile(XpPhotoFormat format);
+
 /// Where a photo's position is written.
 enum class Destination : std::uint8_t {
   NotWritable,  ///< nowhere: `status` says why
@@ -43,16 +60,17 @@ struct Where {
   bool createsSidecar = false;
   /// For a HEIC, HEIF or AVIF photo whose position goes to sidecars: why not
   /// into the file (XpInFileWrite::HeifInFile's status, or 0x8622 when a
-  /// sidecar already belongs to the photo); 0 otherwise.
+  /// sidecar already belongs to the photo); the same 0x8622 for a DNG, CR2,
+  /// NEF or PEF photo under Policy::rawInFile; 0 otherwise.
   XpStatus notInFile = XpStatus::Ok;
   /// After a failed WriteGPS or RemoveGPS: the file the failure is about (the
   /// sidecar that could not be read, checked or renamed, else the photo).
   std::string failed;
 };
 
-/// Where a position of the photo at `path` goes, by its content. A plain TIFF
-/// structure whose name carries the extension of a camera raw kind counts as
-/// that raw kind.
+/// Where a position of the photo at `path` goes, by its content and the
+/// Policy. A plain TIFF structure whose name carries the extension of a
+/// camera raw kind counts as that raw kind.
 [[nodiscard]] Where WhereWritten(const std::string& path);
 
 /// The sidecars beside `path` that belong to it: every `photo.ext.xmp` (any
@@ -71,7 +89,8 @@ struct Where {
 ///
 /// In the file: a JPEG through XpExifRewrite::WriteGPS with every record
 /// element (replacing the whole directory) and `hooks`; PNG, WebP and TIFF
-/// through XpInFileWrite::WriteGPSWith.
+/// (and the raw kinds Policy::rawInFile admits) through
+/// XpInFileWrite::WriteGPSWith.
 ///
 /// To sidecars: each sidecar that belongs to the photo gets the position in
 /// its exif:GPS* properties; every other byte of it stays. A sidecar without

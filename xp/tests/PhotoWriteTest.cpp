@@ -254,6 +254,87 @@ TEST(PhotoWrite, AFixWithItsUtcTimeWritesTheTimeStampAndDropsTheOldFixsDetails) 
   }
 }
 
+// Sets the write policy for one scope and puts the default back after it.
+class PolicyScope {
+ public:
+  explicit PolicyScope(bool rawInFile) {
+    XpPhotoWrite::Policy policy;
+    policy.rawInFile = rawInFile;
+    XpPhotoWrite::SetPolicy(policy);
+  }
+  ~PolicyScope() { XpPhotoWrite::SetPolicy({}); }
+  PolicyScope(const PolicyScope&) = delete;
+  PolicyScope& operator=(const PolicyScope&) = delete;
+};
+
+TEST(PhotoWrite, UnderTheRawInFileSettingTiffRawKindsAreWrittenInTheirFile) {
+  EXPECT_FALSE(XpPhotoWrite::GetPolicy().rawInFile);
+  const bool exiftool = HaveExiftool();
+  testsupport::TempDir dir;
+  const PolicyScope scope(true);
+  struct Case {
+    const char* source;
+    const char* name;
+    Destination destination;
+    XpPhotoFormat format;
+  };
+  const Case cases[] = {
+      {"dng-like.dng", "a.dng", Destination::InFile, XpPhotoFormat::Dng},
+      {"cr2-like.cr2", "b.cr2", Destination::InFile, XpPhotoFormat::Cr2},
+      {"tiff-nogps.tif", "c.NEF", Destination::InFile, XpPhotoFormat::Nef},
+      {"tiff-mm.tif", "d.pef", Destination::InFile, XpPhotoFormat::Pef},
+      // The kinds whose makers' software breaks on edited files keep sidecars.
+      {"tiff-nogps.tif", "e.arw", Destination::Sidecar, XpPhotoFormat::Arw},
+      {"orf-like.orf", "f.orf", Destination::Sidecar, XpPhotoFormat::Orf},
+      {"rw2-like.rw2", "g.rw2", Destination::Sidecar, XpPhotoFormat::Rw2},
+      {"cr3-like.cr3", "h.cr3", Destination::Sidecar, XpPhotoFormat::Cr3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Copy(kCrafted / c.source, dir, c.name);
+    const std::string before = ReadAll(path);
+    XpPhotoWrite::Where where;
+    ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(47.3769, 8.5417), {}, &where), XpStatus::Ok);
+    EXPECT_EQ(where.destination, c.destination);
+    EXPECT_EQ(where.format, c.format);
+    EXPECT_EQ(XpPhotoWrite::IsRawWrittenInFile(where.format), c.destination == Destination::InFile);
+    EXPECT_TRUE(Leftovers(dir).empty());
+    if (c.destination == Destination::Sidecar) {
+      EXPECT_EQ(ReadAll(path), before);
+      EXPECT_TRUE(fs::exists(path + ".xmp"));
+      continue;
+    }
+    EXPECT_FALSE(fs::exists(path + ".xmp"));
+    // Append-only, through the TIFF writer (whose tag-by-tag check against
+    // exiftool covers these samples): the file grows by the new directory.
+    EXPECT_GT(ReadAll(path).size(), before.size());
+    XpGPSRecord back;
+    ASSERT_EQ(XpPhotoWrite::ReadGPS(path, back), XpStatus::Ok);
+    EXPECT_EQ(back.latitudeRef.letter, u'N');
+    if (exiftool) {
+      const tifftest::Json o = Exiftool(path);
+      ASSERT_FALSE(o.IsNull());
+      EXPECT_NEAR(o["GPSLatitude"].number, 47.3769, 1e-6);
+      EXPECT_NEAR(o["GPSLongitude"].number, 8.5417, 1e-6);
+    }
+    // The position can be taken out of the file again.
+    ASSERT_EQ(XpPhotoWrite::RemoveGPS(path), XpStatus::Ok);
+    EXPECT_EQ(XpPhotoWrite::ReadGPS(path, back), XpStatus::NoExif);
+  }
+
+  // A sidecar that already belongs to the photo keeps the position, and the
+  // photo stays as it is.
+  const std::string paired = Copy(kCrafted / "dng-like.dng", dir, "paired.dng");
+  const std::string photo = ReadAll(paired);
+  WriteText(paired + ".xmp", kElementSidecar);
+  XpPhotoWrite::Where where;
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(paired, RecordAt(1, 2), {}, &where), XpStatus::Ok);
+  EXPECT_EQ(where.destination, Destination::Sidecar);
+  EXPECT_EQ(where.notInFile, XpStatus::SidecarHoldsPosition);
+  EXPECT_EQ(ReadAll(paired), photo);
+  EXPECT_NE(ReadAll(paired + ".xmp"), kElementSidecar);
+}
+
 TEST(PhotoWrite, AnExistingSidecarKeepsEveryOtherByte) {
   testsupport::TempDir dir;
   const std::string path = Copy(kCrafted / "cr2-like.cr2", dir, "IMG_7.CR2");

@@ -93,6 +93,21 @@ void DragAt(CTerravueHtmlWnd* map, const QPoint& from, int dx, int dy) {
   QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, from + QPoint(dx, dy));
 }
 
+// "Save as new map" through the menu, waiting until the map is back from the save.
+void SaveAsNewMap(CTerravueApp& app, CTerravueHtmlWnd* map) {
+  CTerravueBaseWnd* window = app.MainWindow();
+  window->PrepareMenu();
+  QAction* saveAs = nullptr;
+  for (QAction* action : window->Menu()->actions()) {
+    if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
+      saveAs = action;
+    }
+  }
+  QVERIFY(saveAs != nullptr && saveAs->isEnabled());
+  saveAs->trigger();
+  QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 60000);
+}
+
 }  // namespace
 
 class MixedFolderTest : public AppTestCase {
@@ -170,18 +185,8 @@ class MixedFolderTest : public AppTestCase {
     }
 
     // Save as a new map through the menu.
-    CTerravueBaseWnd* window = app->MainWindow();
-    window->PrepareMenu();
-    QAction* saveAs = nullptr;
-    for (QAction* action : window->Menu()->actions()) {
-      if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
-        saveAs = action;
-      }
-    }
-    QVERIFY(saveAs != nullptr && saveAs->isEnabled());
-    saveAs->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 60000);
-    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
+    SaveAsNewMap(*app, map);
+    QCOMPARE(app->MainWindow()->windowTitle(), QStringLiteral("Trip"));
     std::vector<std::pair<std::string, std::string>> saved;
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
       QCOMPARE(record.m_modified, std::uint8_t{0});
@@ -240,6 +245,41 @@ class MixedFolderTest : public AppTestCase {
                (reopened[i].first + " " + reopened[i].second + " / " + saved[i].first + " " + saved[i].second).c_str());
     }
     app->ExitInstance();
+  }
+
+  void underTheRawInFileSettingADngIsSavedInItsOwnFile() {
+    TV_SKIP_WITHOUT_PAGE_FILES();
+    TestHome::WriteFile(m_home->UserIni(), "[PtvTerravue]\n1.1\\raw_in_file=1\n");
+    const QString folder = m_home->Path("raw");
+    QVERIFY(QDir().mkpath(folder));
+    const QString dng = folder + QStringLiteral("/DSC_0001.dng");
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/dng-like.dng"), dng));
+    QVERIFY(QFile::setPermissions(dng, QFile::ReadOwner | QFile::WriteOwner));
+    const QByteArray before = FileBytes(dng);
+
+    ModalAnswerer answerer(QStringLiteral("Raw"), {QMessageBox::Ok});
+    auto app = std::make_unique<CTerravueApp>(Options({dng}));
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 1, 60000);
+    QVERIFY(map != nullptr);
+    DragFirstMarker(map, 0, -40);
+    QTRY_VERIFY_WITH_TIMEOUT(map->ReadPageEdits(true) && map->CurrentMap().m_pictures.Records()[0].m_modified != 0,
+                             10000);
+    SaveAsNewMap(*app, map);
+    const PictureRecord& record = map->CurrentMap().m_pictures.Records()[0];
+    QCOMPARE(record.m_modified, std::uint8_t{0});
+    // The position is in the DNG itself, which grew by its new GPS directory; no sidecar.
+    QVERIFY(!QFile::exists(dng + QStringLiteral(".xmp")));
+    QVERIFY(FileBytes(dng).size() > before.size());
+    const auto read = PositionRead(dng.toStdString());
+    QVERIFY(std::abs(read.first - DegreesOf(record.m_latitude, true)) < 1e-6);
+    QVERIFY(std::abs(read.second - DegreesOf(record.m_longitude, false)) < 1e-6);
+    const auto inFile = ExiftoolPosition(dng, QStringLiteral("GPS"));
+    if (!std::isnan(inFile.first)) {
+      QVERIFY(std::abs(inFile.first - std::abs(read.first)) < 1e-6);
+    }
+    QVERIFY(answerer.mostModalAtOnce <= 1);
+    app->ExitInstance();
+    XpPhotoWrite::SetPolicy({});
   }
 };
 

@@ -23,7 +23,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: terravue-tool geotag --track FILE [--track FILE ...] [--tz +HH:MM|auto] [--zones FILE] [--offset +SECONDS] "
-    "[--max-gap SECONDS] [--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] PHOTO...\n";
+    "[--max-gap SECONDS] [--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] [--raw-in-file] "
+    "PHOTO...\n";
 
 struct GeotagArgs {
   std::vector<std::string> tracks;

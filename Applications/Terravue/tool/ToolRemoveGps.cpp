@@ -22,7 +22,7 @@ int RunRemoveGps(const std::vector<std::string>& args, std::ostream& out, std::o
     }
   }
   if (files.empty()) {
-    err << "usage: terravue-tool remove-gps [--preserve-mtime] FILE...\n";
+    err << "usage: terravue-tool remove-gps [--preserve-mtime] [--raw-in-file] FILE...\n";
     return 2;
   }
   int exitCode = 0;

@@ -74,8 +74,11 @@ void ToolWrittenTo(ToolJsonObject& json, const XpPhotoWrite::Where& where) {
     json.Null("sidecar");
   }
   if (where.notInFile != XpStatus::Ok) {
-    // Why a HEIC, HEIF or AVIF photo went to its sidecar.
+    // Why a HEIC, HEIF or AVIF photo (or a raw one under --raw-in-file) went to its sidecar.
     json.Text("not_in_file", XpStatusText(where.notInFile));
+  }
+  if (where.destination == XpPhotoWrite::Destination::InFile && XpPhotoWrite::IsRawWrittenInFile(where.format)) {
+    json.Text("warning", "raw file changed in place; the maker's software may refuse it");
   }
 }
 
@@ -101,7 +104,7 @@ int RunSetGps(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
   }
   if (!latText || !lngText || files.empty()) {
-    err << "usage: terravue-tool set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...\n";
+    err << "usage: terravue-tool set-gps [--preserve-mtime] [--raw-in-file] --lat TEXT --lng TEXT FILE...\n";
     return 2;
   }
   // The texts are checked before any picture is touched; a text that cannot

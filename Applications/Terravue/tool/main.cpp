@@ -1,11 +1,13 @@
 // terravue-tool: the core library from a shell. Each subcommand lives in a
 // file of its own; this file only holds the table and dispatches to it.
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/formats/XpPhotoWrite.h"
 
 namespace {
 
@@ -16,17 +18,20 @@ const ToolCommand kCommands[] = {
     {"dump", "dump FILE      the photo's Exif tag tree, one line per entry", RunDump},
     {"handoff", "handoff FILE   the pictures a hand-off list selects, one path per line", RunHandoff},
     {"set-gps",
-     "set-gps [--preserve-mtime] --lat TEXT --lng TEXT FILE...   write a position (N:35:37:32.828, 35.6258, "
+     "set-gps [--preserve-mtime] [--raw-in-file] --lat TEXT --lng TEXT FILE...   write a position (N:35:37:32.828, "
+     "35.6258, "
      "35 37 32.8 N): changes GPS latitude, longitude and their references",
      RunSetGps},
-    {"remove-gps", "remove-gps [--preserve-mtime] FILE...   remove the GPS directory and overwrite its values",
+    {"remove-gps",
+     "remove-gps [--preserve-mtime] [--raw-in-file] FILE...   remove the GPS directory and overwrite its values",
      RunRemoveGps},
     {"make-photos",
      "make-photos [--size WxH] [--count N] [--without-position K] [--seed S] [--quality Q] FOLDER   sample photos",
      RunMakePhotos},
     {"geotag",
      "geotag --track FILE [--track FILE ...] [--tz +HH:MM|auto] [--zones FILE] [--offset +SECONDS] [--max-gap SECONDS] "
-     "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] PHOTO...   place photos from GPS "
+     "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] [--raw-in-file] PHOTO...   place "
+     "photos from GPS "
      "track logs: changes GPS position, altitude, date and time stamps",
      RunGeotag},
     {"thumb", "thumb FILE OUT   the picture's map thumbnail (upright, 550 box, quality 70, its Exif data)", RunThumb},
@@ -64,6 +69,9 @@ void Usage(std::ostream& err) {
   err << "Every rewrite also sets DateTime (IFD0, IFD1) to the time of the write, ExifVersion to at least 0221\n"
          "and, without --preserve-mtime, gives the file the time of the write. A photo left unchanged is named with "
          "the reason; the exit code is 1.\n";
+  err << "DNG, CR2, NEF and PEF photos get their position in an XMP sidecar unless --raw-in-file is given: then\n"
+         "in the file, append-only, with a \"warning\" in the photo's line (the maker's software may refuse it).\n"
+         "Other raw kinds always get a sidecar.\n";
 }
 
 }  // namespace
@@ -77,7 +85,19 @@ int main(int argc, char** argv) {
   }
   PhotoJournal::SetFolder(PhotoJournal::DefaultFolder());
   const std::string name = argv[1];
-  const std::vector<std::string> args(argv + 2, argv + argc);
+  std::vector<std::string> args(argv + 2, argv + argc);
+  // --raw-in-file, for every command that writes positions: DNG, CR2, NEF
+  // and PEF photos get theirs in the file instead of a sidecar.
+  if (name == "set-gps" || name == "remove-gps" || name == "geotag") {
+    const auto end = std::find(args.begin(), args.end(), "--");
+    const auto flag = std::find(args.begin(), end, "--raw-in-file");
+    if (flag != end) {
+      args.erase(flag);
+      XpPhotoWrite::Policy policy;
+      policy.rawInFile = true;
+      XpPhotoWrite::SetPolicy(policy);
+    }
+  }
   for (const auto& c : ToolCommands()) {
     if (name == c.name) {
       return c.run(args, std::cout, std::cerr);

@@ -140,6 +140,33 @@ def main():
                   "XMP:GPSLatitude" in exiftool([sidecar])[sidecar], False)
         with open(photo, "rb") as f:
             check("write", "remove-gps leaves the photo", f.read() == photo_before, True)
+
+    # A DNG gets a sidecar by default; with --raw-in-file its own file, with a warning.
+    with tempfile.TemporaryDirectory() as work:
+        dng = os.path.join(work, "raw.dng")
+        shutil.copy(os.path.join(FORMATS, "crafted", "dng-like.dng"), dng)
+        with open(dng, "rb") as f:
+            dng_before = f.read()
+        done = subprocess.run([TOOL, "set-gps", "--lat", "46.5", "--lng", "7.25", dng], capture_output=True, text=True)
+        line = json.loads(done.stdout.splitlines()[0]) if done.stdout.strip() else {}
+        check("raw", "default written_to", line.get("written_to"), "sidecar")
+        check("raw", "default leaves the photo", open(dng, "rb").read() == dng_before, True)
+        os.remove(dng + ".xmp")
+        done = subprocess.run([TOOL, "set-gps", "--raw-in-file", "--lat", "46.5", "--lng", "7.25", dng],
+                              capture_output=True, text=True)
+        check("raw", "in-file exit code", done.returncode, 0)
+        line = json.loads(done.stdout.splitlines()[0]) if done.stdout.strip() else {}
+        check("raw", "in-file written_to", line.get("written_to"), "file")
+        check("raw", "in-file warning", "warning" in line, True)
+        check("raw", "no sidecar made", os.path.exists(dng + ".xmp"), False)
+        ref = exiftool([dng])[dng]
+        check("raw", "exiftool latitude", round(ref.get("Composite:GPSLatitude", 0), 9), 46.5)
+        check("raw", "exiftool longitude", round(ref.get("Composite:GPSLongitude", 0), 9), 7.25)
+        check("raw", "still a DNG", ref.get("File:FileType"), "DNG")
+        # An unknown option is still refused after the flag is taken.
+        done = subprocess.run([TOOL, "set-gps", "--raw-in-file", "--bogus", "--lat", "1", "--lng", "2", dng],
+                              capture_output=True, text=True)
+        check("raw", "unknown option", done.returncode, 2)
     for failure in failures:
         print(failure)
     return 1 if failures else 0
