@@ -288,6 +288,12 @@ std::string PhotoJournal::FormatEntry(const Entry& entry) {
   out += "new=" + entry.newPosition + "\n";
   out += "mtime=" + std::to_string(entry.mtimeSeconds) + "." + std::to_string(entry.mtimeNanoseconds) + "\n";
   out += "keep=" + std::to_string(entry.keepFrom) + "\n";
+  if (entry.head != 0) {
+    out += "head=" + std::to_string(entry.head) + "\n";
+  }
+  if (entry.tailEnd != Entry::kToTheEnd) {
+    out += "tail_end=" + std::to_string(entry.tailEnd) + "\n";
+  }
   if (entry.created) {
     out += "created=1\n";
   }
@@ -358,6 +364,12 @@ bool PhotoJournal::ParseEntry(std::string_view bytes, Entry* entry) {
       bit = 512;
       ok = value == "1";
       out.created = true;
+    } else if (key == "head") {
+      bit = 1024;
+      ok = Number(value, &out.head) && out.head != 0 && out.head <= kMaxPhotoBytes;
+    } else if (key == "tail_end") {
+      bit = 2048;
+      ok = Number(value, &out.tailEnd) && out.tailEnd <= kMaxPhotoBytes;
     }
     if (!ok || (seen & bit) != 0) {
       return false;
@@ -365,7 +377,8 @@ bool PhotoJournal::ParseEntry(std::string_view bytes, Entry* entry) {
     seen |= bit;
   }
   // An entry of a created file kept nothing: its old state is no file at all.
-  if ((seen & 511) != 511 || bytes.size() - (headerEnd + 2) != keptSize || (out.created && keptSize != 0)) {
+  if ((seen & 511) != 511 || bytes.size() - (headerEnd + 2) != keptSize || (out.created && keptSize != 0) ||
+      out.keepFrom > out.tailEnd) {
     return false;
   }
   out.kept = std::string(bytes.substr(headerEnd + 2));
@@ -392,6 +405,52 @@ std::string PhotoJournal::PositionOf(const std::string& path) {
   return IsPositionText(text) ? text : std::string();
 }
 
+namespace {
+
+// What the old and the new file share: the bytes both start with, and the old file's tail,
+// which the write either copied to the end of the new file (a JPEG's image data behind a
+// rewritten Exif block) or left where it was (a HEIF photo's boxes, with the new Exif data
+// appended). Only the old bytes between the two are kept.
+struct Shared {
+  std::uint64_t head = 0;
+  std::uint64_t keepFrom = 0;
+  std::uint64_t tailEnd = PhotoJournal::Entry::kToTheEnd;
+  std::uint64_t kept = 0;
+};
+
+Shared SharedBytes(const std::string& before, const std::string& after) {
+  const std::size_t most = std::min(before.size(), after.size());
+  std::size_t head = 0;
+  while (head < most && before[head] == after[head]) {
+    ++head;
+  }
+  // The tail at the end of the new file.
+  std::size_t atEnd = 0;
+  while (atEnd < most - head && before[before.size() - 1 - atEnd] == after[after.size() - 1 - atEnd]) {
+    ++atEnd;
+  }
+  Shared shared;
+  shared.head = head;
+  shared.keepFrom = after.size() - atEnd;
+  shared.kept = before.size() - head - atEnd;
+  // The tail at its old place, when the new file is at least as long.
+  if (after.size() >= before.size()) {
+    std::size_t inPlace = 0;
+    while (inPlace < before.size() - head &&
+           before[before.size() - 1 - inPlace] == after[before.size() - 1 - inPlace]) {
+      ++inPlace;
+    }
+    if (inPlace > atEnd) {
+      shared.keepFrom = before.size() - inPlace;
+      shared.tailEnd = before.size();
+      shared.kept = before.size() - head - inPlace;
+    }
+  }
+  return shared;
+}
+
+}  // namespace
+
 XpStatus PhotoJournal::Record(const std::string& path, const std::function<XpStatus()>& write, bool* kept) {
   if (kept != nullptr) {
     *kept = false;
@@ -417,13 +476,8 @@ XpStatus PhotoJournal::Record(const std::string& path, const std::function<XpSta
   if (created && ::stat(resolved.c_str(), &info) != 0) {
     return st;
   }
-  // The bytes both files end with are the image data the write copied; only the rest is kept.
-  std::size_t common = 0;
-  const std::size_t most = std::min(before.size(), after.size());
-  while (common < most && before[before.size() - 1 - common] == after[after.size() - 1 - common]) {
-    ++common;
-  }
-  if (before.size() - common > kMaxKeptBytes) {
+  const Shared shared = SharedBytes(before, after);
+  if (shared.kept > kMaxKeptBytes) {
     return st;
   }
   Entry entry;
@@ -435,8 +489,10 @@ XpStatus PhotoJournal::Record(const std::string& path, const std::function<XpSta
   entry.newPosition = PositionOf(resolved);
   entry.mtimeSeconds = info.st_mtim.tv_sec;
   entry.mtimeNanoseconds = info.st_mtim.tv_nsec;
-  entry.keepFrom = after.size() - common;
-  entry.kept = before.substr(0, before.size() - common);
+  entry.head = shared.head;
+  entry.keepFrom = shared.keepFrom;
+  entry.tailEnd = shared.tailEnd;
+  entry.kept = before.substr(shared.head, shared.kept);
   entry.created = created;
   if (WriteEntry(folder, entry)) {
     Prune(folder);
@@ -560,12 +616,14 @@ PhotoJournal::RestoreOutcome PhotoJournal::RestoreFile(const std::string& path, 
   for (bool stepped = true; stepped;) {
     stepped = false;
     for (Entry& entry : entries) {
-      if (entry.after != digest || entry.keepFrom > current.size() ||
+      const std::uint64_t tailEnd = std::min<std::uint64_t>(entry.tailEnd, current.size());
+      if (entry.after != digest || entry.head > current.size() || entry.keepFrom > tailEnd ||
           std::find(used.begin(), used.end(), entry.file) != used.end()) {
         continue;
       }
-      std::string previous = entry.kept;
-      previous.append(current, entry.keepFrom, std::string::npos);
+      std::string previous = current.substr(0, entry.head);
+      previous += entry.kept;
+      previous.append(current, entry.keepFrom, tailEnd - entry.keepFrom);
       if (Digest(previous) != entry.before) {
         continue;
       }

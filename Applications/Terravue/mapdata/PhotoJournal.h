@@ -35,9 +35,16 @@ class PhotoJournal {
     std::string newPosition;
     std::int64_t mtimeSeconds = 0;  ///< the photo's modification time before the write
     std::int64_t mtimeNanoseconds = 0;
-    std::uint64_t keepFrom = 0;  ///< the new file's bytes from here on are the old file's tail
-    std::string kept;            ///< the old file's bytes before that tail
-    bool created = false;        ///< the write made the file (a new sidecar): undoing it removes the file
+    /// The old file is the new file's first `head` bytes, then `kept`, then the new file's
+    /// bytes from `keepFrom` up to `tailEnd` (the end of the new file when it is
+    /// kToTheEnd). A write that rewrites a few bytes in front and appends at the end (a HEIF
+    /// photo's repointed Exif item) keeps only the rewritten bytes.
+    static constexpr std::uint64_t kToTheEnd = ~std::uint64_t{0};
+    std::uint64_t head = 0;
+    std::uint64_t keepFrom = 0;
+    std::uint64_t tailEnd = kToTheEnd;
+    std::string kept;
+    bool created = false;  ///< the write made the file (a new sidecar): undoing it removes the file
   };
 
   /// $XDG_DATA_HOME/terravue/journal, else ~/.local/share/terravue/journal.

@@ -94,6 +94,53 @@ TEST_F(Journal, ARestoreGivesBackTheExactOldFileAfterEveryKeptWrite) {
   EXPECT_EQ(PhotoJournal::Restore(m_photo, false).kind, PhotoJournal::RestoreKind::NothingKept);
 }
 
+// A write that rewrites a few bytes in front and appends at the end (as a HEIF photo's
+// repointed Exif item does) keeps only the rewritten bytes, however large the photo.
+TEST_F(Journal, AWriteThatAppendsKeepsOnlyWhatItRewroteAndRestoresExactly) {
+  const std::string large = m_dir / "large.bin";
+  std::string original(3 * PhotoJournal::kMaxKeptBytes, '\0');
+  for (std::size_t i = 0; i < original.size(); ++i) {
+    original[i] = static_cast<char>((i * 7919) >> 3);
+  }
+  WriteFileText(large, original);
+  bool kept = false;
+  ASSERT_EQ(PhotoJournal::Record(
+                large,
+                [&] {
+                  std::string changed = original;
+                  changed.replace(100, 8, "repoint!");
+                  changed += std::string(200000, 'x');
+                  WriteFileText(large, changed);
+                  return XpStatus::Ok;
+                },
+                &kept),
+            XpStatus::Ok);
+  ASSERT_TRUE(kept);
+  const std::vector<PhotoJournal::Entry> entries = PhotoJournal::EntriesFor(large);
+  ASSERT_EQ(entries.size(), 1U);
+  EXPECT_LE(entries[0].kept.size(), 8U);
+  EXPECT_EQ(entries[0].tailEnd, original.size());
+  const PhotoJournal::RestoreOutcome done = PhotoJournal::Restore(large, false);
+  EXPECT_EQ(done.kind, PhotoJournal::RestoreKind::Restored);
+  EXPECT_TRUE(ReadFileText(large) == original) << "the restored file differs from the original";
+
+  // The same for a real HEIC photo whose position goes into its file.
+  const std::string heic = m_dir / "IMG_1034.heic";
+  ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/formats/mde-IMG_1034.heic", heic));
+  const std::string photo = ReadFileText(heic);
+  ASSERT_GT(photo.size(), PhotoJournal::kMaxKeptBytes);
+  ASSERT_EQ(XpPhotoWrite::WhereWritten(heic).destination, XpPhotoWrite::Destination::InFile);
+  XpGPSRecord gps;
+  ASSERT_TRUE(TextToRationals("N:35:00:30.000", &gps.latitudeRef, &gps.latitude, true));
+  ASSERT_TRUE(TextToRationals("E:135:45:00.000", &gps.longitudeRef, &gps.longitude, false));
+  ASSERT_EQ(PhotoJournal::RecordPositionWrite(heic, [&] { return XpPhotoWrite::WriteGPS(heic, gps); }), XpStatus::Ok);
+  ASSERT_NE(ReadFileText(heic), photo);
+  ASSERT_EQ(PhotoJournal::EntriesFor(heic).size(), 1U);
+  EXPECT_LT(PhotoJournal::EntriesFor(heic)[0].kept.size(), photo.size() / 20);
+  EXPECT_EQ(PhotoJournal::Restore(heic, false).kind, PhotoJournal::RestoreKind::Restored);
+  EXPECT_TRUE(ReadFileText(heic) == photo) << "the restored photo differs from the original";
+}
+
 TEST_F(Journal, APhotoChangedSinceTheWriteIsLeftAsItIs) {
   ASSERT_EQ(Move("N:35:00:00.000", "E:135:00:00.000"), XpStatus::Ok);
   std::string changed = ReadFileText(m_photo);
@@ -202,6 +249,26 @@ TEST(JournalEntry, ReadsOnlyWholeWellFormedEntries) {
   badFlag.replace(badFlag.find("created=1"), 9, "created=0");
   EXPECT_FALSE(PhotoJournal::ParseEntry(badFlag, &back));
   EXPECT_FALSE(PhotoJournal::ParseEntry("", &back));
+
+  // The shared head and a tail that ends before the new file does.
+  PhotoJournal::Entry framed = entry;
+  framed.head = 4;
+  framed.tailEnd = 20;
+  const std::string framedBytes = PhotoJournal::FormatEntry(framed);
+  ASSERT_TRUE(PhotoJournal::ParseEntry(framedBytes, &back));
+  EXPECT_EQ(back.head, 4U);
+  EXPECT_EQ(back.tailEnd, 20U);
+  EXPECT_EQ(PhotoJournal::FormatEntry(back), framedBytes);
+  // An entry without them (as older entries are) starts at 0 and runs to the end.
+  ASSERT_TRUE(PhotoJournal::ParseEntry(bytes, &back));
+  EXPECT_EQ(back.head, 0U);
+  EXPECT_EQ(back.tailEnd, PhotoJournal::Entry::kToTheEnd);
+  std::string backwards = framedBytes;
+  backwards.replace(backwards.find("tail_end=20"), 11, "tail_end=8");
+  EXPECT_FALSE(PhotoJournal::ParseEntry(backwards, &back));
+  std::string zeroHead = framedBytes;
+  zeroHead.replace(zeroHead.find("head=4"), 6, "head=0");
+  EXPECT_FALSE(PhotoJournal::ParseEntry(zeroHead, &back));
 }
 
 // A raw photo's position goes to its sidecars: each one the write changes or
