@@ -18,6 +18,7 @@
 
 #include "xp/image/XpXmlExtent.h"
 #include "xp/image/XpXmlNames.h"
+#include "xp/text/XpEscape.h"
 
 namespace XpXmpGps {
 namespace {
@@ -564,26 +565,6 @@ bool IsWritable(const Update& update) {
          (!update.timeStamp || IsTimeStampText(*update.timeStamp));
 }
 
-std::string EscapedAttribute(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string FormatCoordinate(double degrees, bool latitude) {
@@ -789,7 +770,7 @@ XpStatus SetGps(std::span<const std::uint8_t> packet, const Update& update, bool
   }
   const std::string indent(reinterpret_cast<const char*>(packet.data()) + indentBegin,
                            parsed.rdfContentEnd - indentBegin);
-  const std::string head = " <rdf:Description rdf:about=\"" + EscapedAttribute(parsed.about) + "\" xmlns:rdf=\"" +
+  const std::string head = " <rdf:Description rdf:about=\"" + XpEscapeHtmlAttribute(parsed.about) + "\" xmlns:rdf=\"" +
                            std::string(kRdfNamespace) + "\" xmlns:exif=\"" + kExifNamespace + "\"";
   const std::string tail = "/>" + indent;
   std::string properties;

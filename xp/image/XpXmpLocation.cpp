@@ -12,6 +12,7 @@
 
 #include "xp/image/XpXmlExtent.h"
 #include "xp/image/XpXmlNames.h"
+#include "xp/text/XpEscape.h"
 #include "xp/text/XpUtf8.h"
 
 namespace XpXmpLocation {
@@ -237,29 +238,6 @@ bool IsValid(const Update& update) {
          IsWellFormedValue(update.countryCode) && (!update.sublocation || IsWellFormedValue(*update.sublocation));
 }
 
-std::string Escaped(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // The new description's text, each line begun with `indent` (a line break
 // and the blanks in front of the first description).
 std::string DescriptionText(const Update& update, std::string_view rdf, std::string_view about,
@@ -273,7 +251,7 @@ std::string DescriptionText(const Update& update, std::string_view rdf, std::str
                      "xmlns:photoshop=\"" + kPhotoshopNamespace + "\"" + in2 + "xmlns:Iptc4xmpCore=\"" +
                      kIptcCoreNamespace + "\"" + in2 + "xmlns:Iptc4xmpExt=\"" + kIptcExtNamespace + "\">";
   const auto element = [](const std::string& lead, const char* name, const std::string& value) {
-    return value.empty() ? std::string() : lead + "<" + name + ">" + Escaped(value) + "</" + name + ">";
+    return value.empty() ? std::string() : lead + "<" + name + ">" + XpEscapeHtmlText(value) + "</" + name + ">";
   };
   text += element(in1, "photoshop:City", update.city);
   text += element(in1, "photoshop:State", update.state);
@@ -494,7 +472,7 @@ XpStatus SetLocation(std::span<const std::uint8_t> packet, const Update& update,
     }
     for (const pugi::xml_attribute& attribute : first.attributes()) {
       if (Is(Resolve(first, attribute.name(), true), kRdfNamespace, "about")) {
-        about = Escaped(attribute.value());
+        about = XpEscapeHtmlAttribute(attribute.value());
       }
     }
   }
