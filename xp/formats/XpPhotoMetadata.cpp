@@ -1,17 +1,20 @@
 #include "xp/formats/XpPhotoMetadata.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <set>
 #include <string_view>
 #include <utility>
 
+#include "xp/base/XpFileRead.h"
 #include "xp/formats/XpChunkedFormats.h"
 #include "xp/formats/XpFormatReader.h"
 #include "xp/formats/XpIsoBmff.h"
@@ -533,19 +536,90 @@ std::vector<std::string> XmpFilesFor(const std::string& base) {
   return found;
 }
 
-std::string FindSidecar(const std::string& path) {
+PathParts SplitPath(const std::string& path) {
+  PathParts parts;
   const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  for (const std::string& base : {path, hasExtension ? path.substr(0, dot) : std::string()}) {
-    if (base.empty()) {
+  parts.folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  parts.name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = parts.name.rfind('.');
+  if (dot == std::string::npos || dot == 0) {
+    parts.stem = parts.name;
+  } else {
+    parts.stem = parts.name.substr(0, dot);
+    parts.extension = parts.name.substr(dot + 1);
+  }
+  return parts;
+}
+
+namespace {
+
+constexpr std::string_view kPhotoshopNamespace = "http://ns.adobe.com/photoshop/1.0/";
+
+bool EndsWithXmp(std::string_view name) { return name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".xmp"; }
+
+// Whether another photo in the folder has the base name of `parts` (any case).
+bool OtherPhotoSharesStem(const PathParts& parts) {
+  const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
+  struct CloseDir {
+    void operator()(DIR* d) const { ::closedir(d); }
+  };
+  std::unique_ptr<DIR, CloseDir> dir(::opendir(folder.c_str()));
+  if (!dir) {
+    // Unknown: the shared sidecar is left alone.
+    return true;
+  }
+  const std::string stem = Lower(parts.stem);
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name == parts.name || EndsWithXmp(name)) {
       continue;
     }
-    if (const std::vector<std::string> files = XmpFilesFor(base); !files.empty()) {
-      return files.front();
+    const PathParts other = SplitPath(name);
+    if (Lower(other.stem) != stem || other.extension.empty()) {
+      continue;
+    }
+    if (SniffFile(parts.folder + name) != XpPhotoFormat::Unknown) {
+      return true;
     }
   }
-  return std::string();
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> OwnSidecars(const std::string& path) {
+  const PathParts parts = SplitPath(path);
+  std::vector<std::string> own = XmpFilesFor(path);
+  if (parts.extension.empty()) {
+    return own;
+  }
+  std::optional<bool> shared;
+  for (const std::string& candidate : XmpFilesFor(parts.folder + parts.stem)) {
+    std::string bytes;
+    std::optional<std::string> forExtension;
+    if (XpReadWholeFile(candidate, XpXmpGps::kMaxPacketSize, &bytes) == XpStatus::Ok) {
+      (void)XpXmpGps::ReadProperty(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                                   kPhotoshopNamespace, "SidecarForExtension", &forExtension);
+    }
+    bool belongs = false;
+    if (forExtension && !forExtension->empty()) {
+      belongs = Lower(*forExtension) == Lower(parts.extension);
+    } else {
+      if (!shared) {
+        shared = OtherPhotoSharesStem(parts);
+      }
+      belongs = !*shared;
+    }
+    if (belongs) {
+      own.push_back(candidate);
+    }
+  }
+  return own;
+}
+
+std::string FindSidecar(const std::string& path) {
+  const std::vector<std::string> own = OwnSidecars(path);
+  return own.empty() ? std::string() : own.front();
 }
 
 XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {

@@ -95,8 +95,24 @@ struct Reading {
 /// file once (a file system that ignores case names one file several ways).
 [[nodiscard]] std::vector<std::string> XmpFilesFor(const std::string& base);
 
-/// The sidecar that belongs to `path`, or an empty text: the first of
-/// XmpFilesFor(`photo.ext`), else the first of XmpFilesFor(`photo`).
+/// A path as the sidecar rules see it.
+struct PathParts {
+  std::string folder;     ///< "" or the folder with its trailing '/'
+  std::string name;       ///< the file name
+  std::string stem;       ///< the name before its last dot (the name when it has none)
+  std::string extension;  ///< after the last dot, "" when there is none
+};
+[[nodiscard]] PathParts SplitPath(const std::string& path);
+
+/// The sidecars beside `path` that belong to it: every `photo.ext.xmp` (any
+/// case of ".xmp"), and every `photo.xmp` whose photoshop:SidecarForExtension
+/// names the photo's extension (any case) or, when it names none, that no
+/// other photo in the folder shares the base name with (any case).
+[[nodiscard]] std::vector<std::string> OwnSidecars(const std::string& path);
+
+/// The sidecar whose position the photo at `path` shows, or an empty text:
+/// the first of OwnSidecars, so that a `photo.xmp` that belongs to another
+/// photo of the same base name is never read for this one.
 [[nodiscard]] std::string FindSidecar(const std::string& path);
 
 /// The format the content of the file at `path` shows (its leading bytes);

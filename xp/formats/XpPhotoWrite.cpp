@@ -2,7 +2,6 @@
 // the photo's XMP sidecars.
 #include "xp/formats/XpPhotoWrite.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,57 +48,8 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-struct PathParts {
-  std::string folder;     // "" or the folder with its trailing '/'
-  std::string name;       // the file name
-  std::string stem;       // the name before its last dot (the name when it has none)
-  std::string extension;  // after the last dot, "" when there is none
-};
-
-PathParts SplitPath(const std::string& path) {
-  PathParts parts;
-  const std::size_t slash = path.rfind('/');
-  parts.folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  parts.name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::size_t dot = parts.name.rfind('.');
-  if (dot == std::string::npos || dot == 0) {
-    parts.stem = parts.name;
-  } else {
-    parts.stem = parts.name.substr(0, dot);
-    parts.extension = parts.name.substr(dot + 1);
-  }
-  return parts;
-}
-
-bool EndsWithXmp(std::string_view name) { return name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".xmp"; }
-
-// Whether another photo in the folder has the base name of `parts` (any case).
-bool OtherPhotoSharesStem(const PathParts& parts) {
-  const std::string folder = parts.folder.empty() ? std::string(".") : parts.folder;
-  struct CloseDir {
-    void operator()(DIR* d) const { ::closedir(d); }
-  };
-  std::unique_ptr<DIR, CloseDir> dir(::opendir(folder.c_str()));
-  if (!dir) {
-    // Unknown: the shared sidecar is left alone.
-    return true;
-  }
-  const std::string stem = Lower(parts.stem);
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name == parts.name || EndsWithXmp(name)) {
-      continue;
-    }
-    const PathParts other = SplitPath(name);
-    if (Lower(other.stem) != stem || other.extension.empty()) {
-      continue;
-    }
-    if (XpPhotoMetadata::SniffFile(parts.folder + name) != XpPhotoFormat::Unknown) {
-      return true;
-    }
-  }
-  return false;
-}
+using XpPhotoMetadata::PathParts;
+using XpPhotoMetadata::SplitPath;
 
 bool IsRawExtension(const std::string& extension) {
   const std::string lower = Lower(extension);
@@ -576,34 +526,7 @@ std::string_view DestinationName(Destination destination) {
   return "none";
 }
 
-std::vector<std::string> OwnSidecars(const std::string& path) {
-  const PathParts parts = SplitPath(path);
-  std::vector<std::string> own = XpPhotoMetadata::XmpFilesFor(path);
-  if (parts.extension.empty()) {
-    return own;
-  }
-  std::optional<bool> shared;
-  for (const std::string& candidate : XpPhotoMetadata::XmpFilesFor(parts.folder + parts.stem)) {
-    std::string bytes;
-    std::optional<std::string> forExtension;
-    if (XpReadWholeFile(candidate, XpXmpGps::kMaxPacketSize, &bytes) == XpStatus::Ok) {
-      (void)XpXmpGps::ReadProperty(Bytes(bytes), kPhotoshopNamespace, "SidecarForExtension", &forExtension);
-    }
-    bool belongs = false;
-    if (forExtension && !forExtension->empty()) {
-      belongs = Lower(*forExtension) == Lower(parts.extension);
-    } else {
-      if (!shared) {
-        shared = OtherPhotoSharesStem(parts);
-      }
-      belongs = !*shared;
-    }
-    if (belongs) {
-      own.push_back(candidate);
-    }
-  }
-  return own;
-}
+std::vector<std::string> OwnSidecars(const std::string& path) { return XpPhotoMetadata::OwnSidecars(path); }
 
 namespace {
 

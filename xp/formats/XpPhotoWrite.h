@@ -73,10 +73,7 @@ struct Where {
 /// camera raw kind counts as that raw kind.
 [[nodiscard]] Where WhereWritten(const std::string& path);
 
-/// The sidecars beside `path` that belong to it: every `photo.ext.xmp` (any
-/// case of ".xmp"), and every `photo.xmp` whose photoshop:SidecarForExtension
-/// names the photo's extension (any case) or, when it names none, that no
-/// other photo in the folder shares the base name with (any case).
+/// The sidecars beside `path` that belong to it (XpPhotoMetadata::OwnSidecars).
 [[nodiscard]] std::vector<std::string> OwnSidecars(const std::string& path);
 
 /// The GPS record a write of the photo starts from: its GPS directory for a

@@ -420,6 +420,30 @@ TEST(PhotoWrite, ABaseNameSidecarIsUpdatedOnlyWhenItBelongsToThePhoto) {
   WriteText(shared, marked);
   fs::remove(dir / "img_1.jpg");
   EXPECT_EQ(XpPhotoWrite::OwnSidecars(raw), std::vector<std::string>{own});
+
+  // The reader keeps to the same rule: a base-name sidecar marked for another
+  // photo's extension gives this photo no position of its own.
+  fs::remove(own);
+  const std::string other =
+      "<?xpacket begin=\"\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+      "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+      "rdf:about=\"\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" "
+      "xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\" "
+      "photoshop:SidecarForExtension=\"NEF\" exif:GPSLatitude=\"48,51.5N\" "
+      "exif:GPSLongitude=\"2,17.5E\"/></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+  WriteText(shared, other);
+  EXPECT_TRUE(XpPhotoMetadata::FindSidecar(raw).empty());
+  XpPhotoMetadata::Reading reading;
+  (void)XpPhotoMetadata::Read(raw, &reading);
+  EXPECT_NE(reading.source, XpPhotoMetadata::PositionSource::Sidecar);
+  // Marked for this photo, the same packet is its position.
+  std::string mine = other;
+  mine.replace(mine.find("\"NEF\""), 5, "\"Cr3\"");
+  WriteText(shared, mine);
+  EXPECT_EQ(XpPhotoMetadata::FindSidecar(raw), shared);
+  (void)XpPhotoMetadata::Read(raw, &reading);
+  EXPECT_EQ(reading.source, XpPhotoMetadata::PositionSource::Sidecar);
+  EXPECT_EQ(reading.gps.latitude.numerators[0], 48U);
 }
 
 TEST(PhotoWrite, RemovingTakesOutTheSidecarsPositionAndNothingElse) {
