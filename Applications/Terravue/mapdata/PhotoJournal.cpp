@@ -386,6 +386,20 @@ bool PhotoJournal::ParseEntry(std::string_view bytes, Entry* entry) {
   return true;
 }
 
+namespace {
+
+// "N:35:00:00.000 E:135:00:00.000" for a record with a position, else "".
+std::string PositionText(const XpGPSRecord& gps) {
+  if (!gps.latitude.IsValid() || !gps.longitude.IsValid()) {
+    return {};
+  }
+  const std::string text = CoordinateTextFromGPS(gps.latitudeRef, gps.latitude, true) + " " +
+                           CoordinateTextFromGPS(gps.longitudeRef, gps.longitude, false);
+  return IsPositionText(text) ? text : std::string();
+}
+
+}  // namespace
+
 std::string PhotoJournal::PositionOf(const std::string& path) {
   XpGPSRecord gps;
   if (XpExifRewrite::ReadGPS(path, gps) != XpStatus::Ok) {
@@ -397,12 +411,7 @@ std::string PhotoJournal::PositionOf(const std::string& path) {
       return {};
     }
   }
-  if (!gps.latitude.IsValid() || !gps.longitude.IsValid()) {
-    return {};
-  }
-  const std::string text = CoordinateTextFromGPS(gps.latitudeRef, gps.latitude, true) + " " +
-                           CoordinateTextFromGPS(gps.longitudeRef, gps.longitude, false);
-  return IsPositionText(text) ? text : std::string();
+  return PositionText(gps);
 }
 
 namespace {
@@ -583,6 +592,12 @@ PhotoJournal::RestoreOutcome PhotoJournal::Restore(const std::string& path, bool
       outcome.kind = one.kind;
       outcome.status = one.status;
     }
+  }
+  if (!dryRun && outcome.steps > 0) {
+    // What the photo shows now: once a sidecar the program made is removed, that is the
+    // photo's own position (or another sidecar's), which no entry notes.
+    XpGPSRecord gps;
+    outcome.position = XpPhotoWrite::ReadGPS(path, gps) == XpStatus::Ok ? PositionText(gps) : std::string();
   }
   return outcome;
 }

@@ -314,6 +314,12 @@ TEST_F(Journal, SidecarWritesAreJournaledAndRestoredThroughThePhoto) {
   EXPECT_FALSE(std::filesystem::exists(sidecar));
   EXPECT_EQ(ReadFileText(raw), photo);
   EXPECT_TRUE(PhotoJournal::EntriesFor(sidecar).empty());
+  // The position after the restore is the one the raw file holds itself.
+  XpGPSRecord own;
+  ASSERT_EQ(XpPhotoWrite::ReadGPS(raw, own), XpStatus::Ok);
+  EXPECT_FALSE(done.position.empty());
+  EXPECT_EQ(done.position, CoordinateTextFromGPS(own.latitudeRef, own.latitude, true) + " " +
+                               CoordinateTextFromGPS(own.longitudeRef, own.longitude, false));
 
   // A created sidecar someone edited since is not removed.
   ASSERT_EQ(write("N:10:00:00.000", "E:20:00:00.000"), XpStatus::Ok);
