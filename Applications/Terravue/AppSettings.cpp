@@ -33,6 +33,9 @@ constexpr std::array kUserSettings = {
     // (append-only) instead of an XMP sidecar; their makers' software may
     // refuse changed raw files, so this is off by default.
     UserSettingSpec{"raw_in_file", QMetaType::Int, 0, nullptr},
+    // 0: a JPEG and a raw file beside it with its base name are two pictures,
+    // each written on its own, instead of one picture written to both.
+    UserSettingSpec{"pair_raw_jpeg", QMetaType::Int, 1, nullptr},
     // The most the map's tile cache may hold on disk, in megabytes.
     UserSettingSpec{"web_cache_mb", QMetaType::Int, 500, nullptr},
     // An MBTiles file whose tiles the map offers first, for areas without network.

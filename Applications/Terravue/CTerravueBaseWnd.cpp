@@ -30,6 +30,7 @@
 #include "Applications/Terravue/WriteBackMessage.h"
 #include "Applications/Terravue/mapdata/BrowserHandOff.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
 #include "xp/base/XpSpecialFolder.h"
 #include "xp/formats/XpPhotoWrite.h"
@@ -84,6 +85,8 @@ void CTerravueBaseWnd::Create() {
   XpPhotoWrite::Policy policy;
   policy.rawInFile = settings.ReadNumber(QStringLiteral("raw_in_file")) != 0;
   XpPhotoWrite::SetPolicy(policy);
+  // Whether a RAW+JPEG pair is one picture.
+  SetRawJpegPairsLinked(settings.ReadNumber(QStringLiteral("pair_raw_jpeg")) != 0);
 
   // The saved states: a listing that fails is reported, and start-up goes on
   // with whatever the store holds.

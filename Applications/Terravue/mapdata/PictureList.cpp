@@ -108,6 +108,9 @@ std::string PairKey(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> PictureList::OnePerPair(const std::vector<std::string>& paths) const {
+  if (!RawJpegPairsLinked()) {
+    return paths;
+  }
   std::set<std::string> jpegs;
   for (const PictureRecord& record : m_records) {
     if (IsJpegStill(record.m_path)) {

@@ -33,6 +33,7 @@ class PictureList {
   /// HEIC, ...) whose JPEG partner is on the list or among `paths`: a JPEG
   /// still in the same folder with the same base name, in any letter case
   /// ("IMG_1.CR3" and "img_1.jpg"). A pair shows as one picture, the JPEG.
+  /// While pairs are not linked (RawJpegPairsLinked), `paths` as they are.
   [[nodiscard]] std::vector<std::string> OnePerPair(const std::vector<std::string>& paths) const;
 
   /// Adds the listable pictures among `paths` (each file once, one of a

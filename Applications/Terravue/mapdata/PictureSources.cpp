@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <span>
@@ -52,7 +53,20 @@ bool IsOtherFormatPicture(const std::string& path) {
   return format != XpPhotoFormat::Unknown && format != XpPhotoFormat::Jpeg;
 }
 
+namespace {
+
+std::atomic<bool> g_pairsLinked{true};
+
+}  // namespace
+
+void SetRawJpegPairsLinked(bool linked) { g_pairsLinked.store(linked); }
+
+bool RawJpegPairsLinked() { return g_pairsLinked.load(); }
+
 std::vector<std::string> PairedOtherFormatFiles(const std::string& path) {
+  if (!RawJpegPairsLinked()) {
+    return {};
+  }
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   const std::string name = path.substr(folder.size());

@@ -22,8 +22,15 @@ class XpGPSRecord;
 /// True for a listable picture that is not a JPEG still.
 [[nodiscard]] bool IsOtherFormatPicture(const std::string& path);
 
+/// Whether a JPEG and the photos of other formats beside it with its base
+/// name are one picture (the default), whose moves are written to all of
+/// them, or each a picture of its own. Set once at start, before any load.
+void SetRawJpegPairsLinked(bool linked);
+[[nodiscard]] bool RawJpegPairsLinked();
+
 /// The photos of other formats that form a RAW+JPEG pair with the file at
-/// `path`: in its folder, with its base name in any letter case, sorted.
+/// `path`: in its folder, with its base name in any letter case, sorted;
+/// none while pairs are not linked.
 [[nodiscard]] std::vector<std::string> PairedOtherFormatFiles(const std::string& path);
 
 /// Fills `gps` from the picture's GPS directory; for a picture of another

@@ -21,6 +21,7 @@
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 #include "Applications/Terravue/tests/TestPhotos.h"
 #include "xp/formats/XpPhotoWrite.h"
@@ -280,6 +281,25 @@ class MixedFolderTest : public AppTestCase {
     QVERIFY(answerer.mostModalAtOnce <= 1);
     app->ExitInstance();
     XpPhotoWrite::SetPolicy({});
+  }
+
+  void withPairsUnlinkedTheRawFileIsAMarkerOfItsOwn() {
+    TV_SKIP_WITHOUT_PAGE_FILES();
+    TestHome::WriteFile(m_home->UserIni(), "[PtvTerravue]\n1.1\\pair_raw_jpeg=0\n");
+    const QString folder = m_home->Path("pair");
+    QVERIFY(QDir().mkpath(folder));
+    const QString jpeg = folder + QStringLiteral("/IMG_0002.JPG");
+    const QString raw = folder + QStringLiteral("/IMG_0002.CR3");
+    QVERIFY(MakeTestPhoto(jpeg, 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000"));
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw));
+    ModalAnswerer answerer(QStringLiteral("Pair"), {QMessageBox::Ok});
+    auto app = std::make_unique<CTerravueApp>(Options({jpeg, raw}));
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2, 60000);
+    QVERIFY(map != nullptr);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
+    QVERIFY(answerer.mostModalAtOnce <= 1);
+    app->ExitInstance();
+    SetRawJpegPairsLinked(true);
   }
 };
 

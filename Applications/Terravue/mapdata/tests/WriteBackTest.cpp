@@ -330,6 +330,43 @@ TEST(WriteBack, AMovedPairWritesTheJpegAndTheRawFilesSidecar) {
   EXPECT_EQ(XpExifRewrite::ReadGPS(jpeg, gone), XpStatus::NoExif);
 }
 
+// With pairs unlinked, the JPEG and the raw file beside it are two pictures,
+// and a move of the JPEG writes the JPEG alone.
+TEST(WriteBack, UnlinkedPairsAreTwoPicturesAndAMoveWritesOnlyTheOneMoved) {
+  TempFolder pictures;
+  TempFolder root;
+  const std::string jpeg = pictures / "IMG_7.JPG";
+  const std::string raw = pictures / "IMG_7.CR2";
+  ASSERT_TRUE(CopyFileTo(TestPicture(kPlain), jpeg));
+  ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/formats/crafted/cr2-like.cr2", raw));
+  const std::string rawBefore = ReadFileText(raw);
+  struct Relink {
+    ~Relink() { SetRawJpegPairsLinked(true); }
+  } relink;
+  SetRawJpegPairsLinked(false);
+  EXPECT_TRUE(PairedOtherFormatFiles(jpeg).empty());
+  MapState state{root.Path()};
+  NullProgressSink progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({jpeg, raw}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 2u);
+  ASSERT_TRUE(state.m_pictures.ContainsPath(raw));
+  for (std::size_t i = 0; i < state.m_pictures.Count(); ++i) {
+    if (state.m_pictures.At(i).m_path == jpeg) {
+      state.m_pictures.At(i).SetPosition(kLatitude, kLongitude);
+    }
+  }
+  const WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
+  EXPECT_TRUE(report.problems.empty());
+  EXPECT_EQ(report.written, std::vector<std::string>{jpeg});
+  ExpectPosition(jpeg);
+  EXPECT_EQ(ReadFileText(raw), rawBefore);
+  EXPECT_FALSE(MapIsRegularFile(raw + ".xmp"));
+  // Linked again (the default), the raw file is the JPEG's partner.
+  SetRawJpegPairsLinked(true);
+  EXPECT_EQ(PairedOtherFormatFiles(jpeg), std::vector<std::string>{raw});
+}
+
 // A pair whose raw file's sidecar cannot be written: the report names the
 // sidecar and why, the JPEG keeps its written position, and the retry after
 // the user mends the sidecar writes the sidecar without rewriting the JPEG.
