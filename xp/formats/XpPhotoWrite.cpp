@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -58,77 +57,10 @@ bool IsRawExtension(const std::string& extension) {
 
 // ---- What a record writes ----
 
-bool Degrees(const XpGPSRef& ref, const XpGPSRational3& value, char negative, double* degrees) {
-  if (!ref.IsValid() || !value.IsValid()) {
-    return false;
-  }
-  double sum = 0;
-  const double scale[3] = {1, 60, 3600};
-  for (int i = 0; i < 3; ++i) {
-    if (value.denominators[i] == 0) {
-      if (value.numerators[i] != 0) {
-        return false;
-      }
-      continue;
-    }
-    sum += static_cast<double>(value.numerators[i]) / value.denominators[i] / scale[i];
-  }
-  *degrees = ref.letter == static_cast<char16_t>(negative) ? -sum : sum;
-  return std::isfinite(*degrees);
-}
-
-// "YYYY-MM-DDThh:mm:ssZ" from the time and date stamps; nothing unless both
-// are there and read as a time of day and a date.
-std::optional<std::string> UtcTimeText(const XpGPSRecord& record) {
-  if (!record.timeStamp.IsValid() || !record.dateStamp.IsValid()) {
-    return std::nullopt;
-  }
-  const std::string date = record.dateStamp.Text();
-  if (date.size() != 10 || date[4] != ':' || date[7] != ':') {
-    return std::nullopt;
-  }
-  for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
-    if (date[i] < '0' || date[i] > '9') {
-      return std::nullopt;
-    }
-  }
-  const auto& t = record.timeStamp;
-  if (t.denominators[0] == 0 || t.denominators[1] == 0 || t.denominators[2] == 0) {
-    return std::nullopt;
-  }
-  const double hours = static_cast<double>(t.numerators[0]) / t.denominators[0];
-  const double minutes = static_cast<double>(t.numerators[1]) / t.denominators[1];
-  const double seconds = static_cast<double>(t.numerators[2]) / t.denominators[2];
-  if (hours != std::floor(hours) || minutes != std::floor(minutes) || hours >= 24 || minutes >= 60 || seconds >= 61) {
-    return std::nullopt;
-  }
-  char text[48];
-  if (seconds == std::floor(seconds)) {
-    std::snprintf(text, sizeof text, "%.4s-%.2s-%.2sT%02d:%02d:%02dZ", date.c_str(), date.c_str() + 5, date.c_str() + 8,
-                  static_cast<int>(hours), static_cast<int>(minutes), static_cast<int>(seconds));
-  } else {
-    std::snprintf(text, sizeof text, "%.4s-%.2s-%.2sT%02d:%02d:%06.3fZ", date.c_str(), date.c_str() + 5,
-                  date.c_str() + 8, static_cast<int>(hours), static_cast<int>(minutes), seconds);
-  }
-  return std::string(text);
-}
-
 bool UpdateOf(const XpGPSRecord& record, XpXmpGps::Update* update) {
-  if (!Degrees(record.latitudeRef, record.latitude, 'S', &update->latitude) ||
-      !Degrees(record.longitudeRef, record.longitude, 'W', &update->longitude) || std::fabs(update->latitude) > 90 ||
-      std::fabs(update->longitude) > 180) {
+  if (!XpExifRewrite::XmpUpdateFromRecord(record, update)) {
     return false;
   }
-  if (record.altitude.IsValid() && record.altitude.denominator != 0) {
-    double metres = static_cast<double>(record.altitude.numerator) / record.altitude.denominator;
-    if (record.altitudeRef.IsValid() && record.altitudeRef.letter == 1) {
-      metres = -metres;
-    }
-    update->altitude = metres;
-  }
-  update->timeStamp = UtcTimeText(record);
-  // A fix with its real time is a new fix: what described the old one goes.
-  update->dropStale = update->timeStamp.has_value();
   update->keepPadding = true;
   return true;
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -25,6 +26,7 @@
 #include "xp/image/XpJpegSegments.h"
 #include "xp/image/XpPhotoReplace.h"
 #include "xp/image/XpXmpGps.h"
+#include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpByteOrder.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
@@ -891,6 +893,45 @@ std::optional<double> RecordDegrees(const XpGPSRational3& value, const XpGPSRef&
   return letter == negative ? -degrees : degrees;
 }
 
+// "YYYY-MM-DDThh:mm:ssZ" (seconds with three decimals when they have a
+// fraction) from the time and date stamps; nothing unless both are there and
+// read as a time of day and a date.
+std::optional<std::string> UtcTimeText(const XpGPSRecord& record) {
+  if (!record.timeStamp.IsValid() || !record.dateStamp.IsValid()) {
+    return std::nullopt;
+  }
+  const std::string date = record.dateStamp.Text();
+  if (date.size() != 10 || date[4] != ':' || date[7] != ':') {
+    return std::nullopt;
+  }
+  for (const std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (date[i] < '0' || date[i] > '9') {
+      return std::nullopt;
+    }
+  }
+  const auto& t = record.timeStamp;
+  if (t.denominators[0] == 0 || t.denominators[1] == 0 || t.denominators[2] == 0) {
+    return std::nullopt;
+  }
+  const double hours = static_cast<double>(t.numerators[0]) / t.denominators[0];
+  const double minutes = static_cast<double>(t.numerators[1]) / t.denominators[1];
+  const double seconds = static_cast<double>(t.numerators[2]) / t.denominators[2];
+  if (hours != std::floor(hours) || minutes != std::floor(minutes) || hours >= 24 || minutes >= 60 || seconds >= 61) {
+    return std::nullopt;
+  }
+  const auto twoDigits = [](int value) {
+    return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
+  };
+  // The seconds through the text layer: a decimal point in every locale.
+  std::string secondsText =
+      seconds == std::floor(seconds) ? twoDigits(static_cast<int>(seconds)) : XpFormatFixed(seconds, 3);
+  if (secondsText.size() == 1 || (secondsText.size() > 1 && secondsText[1] == '.')) {
+    secondsText.insert(0, 1, '0');
+  }
+  return date.substr(0, 4) + "-" + date.substr(5, 2) + "-" + date.substr(8, 2) + "T" +
+         twoDigits(static_cast<int>(hours)) + ":" + twoDigits(static_cast<int>(minutes)) + ":" + secondsText + "Z";
+}
+
 bool MentionsPosition(std::span<const std::uint8_t> packet) {
   const std::string_view text(reinterpret_cast<const char*>(packet.data()), packet.size());
   return text.find("GPSLatitude") != std::string_view::npos || text.find("GPSLongitude") != std::string_view::npos ||
@@ -928,20 +969,45 @@ Hooks WithXmpEditor(const Hooks& hooks, const XpGPSRecord* record) {
 
 }  // namespace
 
+bool XmpUpdateFromRecord(const XpGPSRecord& record, XpXmpGps::Update* update) {
+  const auto latitude = RecordDegrees(record.latitude, record.latitudeRef, u'S');
+  const auto longitude = RecordDegrees(record.longitude, record.longitudeRef, u'W');
+  if (!latitude || !longitude || !std::isfinite(*latitude) || !std::isfinite(*longitude) || std::fabs(*latitude) > 90 ||
+      std::fabs(*longitude) > 180) {
+    return false;
+  }
+  *update = XpXmpGps::Update{};
+  update->latitude = *latitude;
+  update->longitude = *longitude;
+  if (record.altitude.IsValid() && record.altitude.denominator != 0) {
+    double metres = static_cast<double>(record.altitude.numerator) / record.altitude.denominator;
+    if (record.altitudeRef.IsValid() && record.altitudeRef.letter == 1) {
+      metres = -metres;
+    }
+    update->altitude = metres;
+  }
+  update->timeStamp = UtcTimeText(record);
+  // A fix with its real time is a new fix: what described the old one goes.
+  update->dropStale = update->timeStamp.has_value();
+  return true;
+}
+
 XpStatus EditXmpPosition(const XpGPSRecord* record, std::span<const std::uint8_t> packet, XpXmpGps::Edit* edit) {
   *edit = XpXmpGps::Edit{};
   XpStatus st = XpStatus::Ok;
   if (record == nullptr) {
     st = XpXmpGps::RemoveGps(packet, edit);
   } else {
-    const auto latitude = RecordDegrees(record->latitude, record->latitudeRef, u'S');
-    const auto longitude = RecordDegrees(record->longitude, record->longitudeRef, u'W');
-    if (!latitude || !longitude) {
+    XpXmpGps::Update update;
+    if (!XmpUpdateFromRecord(*record, &update)) {
       return XpStatus::Ok;
     }
-    XpXmpGps::Update update;
-    update.latitude = *latitude;
-    update.longitude = *longitude;
+    // The position alone: a hand move's record carries the old fix's
+    // altitude and time stamps (perhaps less exactly than the packet holds
+    // them), and nothing here tells it from a track's new fix.
+    update.altitude.reset();
+    update.timeStamp.reset();
+    update.dropStale = false;
     st = XpXmpGps::UpdateGps(packet, update, edit);
   }
   if (st != XpStatus::Ok) {

@@ -130,9 +130,16 @@ void SetPreserveModificationTimeByDefault(bool preserve);
 [[nodiscard]] XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, bool replaceWhole = true,
                                 const Hooks& hooks = {});
 
+/// The XMP values a GPS record writes: its position (false when it holds no
+/// position in range), its altitude when it has one, and, for a fix with its
+/// real UTC time (time and date stamps), GPSTimeStamp with the old fix's other
+/// properties dropped.
+[[nodiscard]] bool XmpUpdateFromRecord(const XpGPSRecord& record, XpXmpGps::Update* update);
+
 /// Keeps an XMP packet's position in step with the Exif position: a removal
 /// (null `record`) takes the XMP GPS properties out, a write changes an XMP
-/// position that is already there (it never adds one). `edit` gets the new
+/// position that is already there (it never adds one); its altitude and time
+/// stamp stay. `edit` gets the new
 /// packet with `changed` set, or `changed` false for no change. A packet that
 /// does not parse is left as it is unless it names a position, which would
 /// then stay behind: its status (0x8618, 0x8102) refuses the write instead.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpXmpGps.h"
 #include "xp/tests/TestData.h"
 #include "xp/text/XpNumberText.h"
@@ -263,6 +264,68 @@ TEST(XmpGpsUpdate, SetsOrAddsAltitudeAndTimeAndDropsTheOldFix) {
   const auto position = MustRead(Text(edit.packet));
   EXPECT_DOUBLE_EQ(position.altitude.value_or(0), -3.25);
   EXPECT_EQ(position.timeStamp.value_or(""), "2024-05-01T10:20:30Z");
+}
+
+// The XMP values of a GPS record: the position, the altitude, and a fix's UTC
+// time with a decimal point in every locale. The embedded packet of a photo
+// takes the position alone; its altitude and time stay.
+TEST(XmpGpsFromRecord, TheUpdateOfARecordAndTheEmbeddedPacketsEdit) {
+  XpGPSRecord fix;
+  fix.latitudeRef.letter = u'N';
+  fix.latitudeRef.valid = 1;
+  fix.latitude.numerators = {35, 30, 0};
+  fix.latitude.denominators = {1, 1, 1};
+  fix.latitude.valid = 1;
+  fix.longitudeRef.letter = u'W';
+  fix.longitudeRef.valid = 1;
+  fix.longitude.numerators = {120, 15, 0};
+  fix.longitude.denominators = {1, 1, 1};
+  fix.longitude.valid = 1;
+  fix.altitudeRef.letter = 1;
+  fix.altitudeRef.valid = 1;
+  fix.altitude.numerator = 1234;
+  fix.altitude.denominator = 10;
+  fix.altitude.valid = 1;
+  XpXmpGps::Update update;
+  ASSERT_TRUE(XpExifRewrite::XmpUpdateFromRecord(fix, &update));
+  EXPECT_DOUBLE_EQ(update.latitude, 35.5);
+  EXPECT_DOUBLE_EQ(update.longitude, -120.25);
+  EXPECT_DOUBLE_EQ(update.altitude.value_or(0), -123.4);
+  EXPECT_FALSE(update.timeStamp.has_value());
+  EXPECT_FALSE(update.dropStale);
+
+  fix.timeStamp.numerators = {10, 20, 30500};
+  fix.timeStamp.denominators = {1, 1, 1000};
+  fix.timeStamp.valid = 1;
+  const char date[] = "2024:05:01";
+  std::copy(std::begin(date), std::end(date), fix.dateStamp.text.begin());
+  fix.dateStamp.valid = 1;
+  ASSERT_TRUE(XpExifRewrite::XmpUpdateFromRecord(fix, &update));
+  EXPECT_EQ(update.timeStamp.value_or(""), "2024-05-01T10:20:30.500Z");
+  EXPECT_TRUE(update.dropStale);
+  fix.timeStamp.numerators = {9, 5, 7};
+  fix.timeStamp.denominators = {1, 1, 1};
+  ASSERT_TRUE(XpExifRewrite::XmpUpdateFromRecord(fix, &update));
+  EXPECT_EQ(update.timeStamp.value_or(""), "2024-05-01T09:05:07Z");
+  fix.timeStamp.numerators[2] = 7250;
+  fix.timeStamp.denominators[2] = 1000;
+  ASSERT_TRUE(XpExifRewrite::XmpUpdateFromRecord(fix, &update));
+  EXPECT_EQ(update.timeStamp.value_or(""), "2024-05-01T09:05:07.250Z");
+
+  const std::string packet = Packet(Attributes("1,2N", "3,4E", "\n   exif:GPSAltitude=\"50000/10000\""), 200);
+  XpXmpGps::Edit edit;
+  ASSERT_EQ(XpExifRewrite::EditXmpPosition(&fix, Bytes(packet), &edit), XpStatus::Ok);
+  ASSERT_TRUE(edit.changed);
+  const XpXmpGps::Position position = MustRead(Text(edit.packet));
+  EXPECT_DOUBLE_EQ(position.latitude, 35.5);
+  EXPECT_DOUBLE_EQ(position.longitude, -120.25);
+  EXPECT_DOUBLE_EQ(position.altitude.value_or(0), 5);
+  EXPECT_FALSE(position.timeStamp.has_value());
+  EXPECT_EQ(edit.packet.size(), packet.size());
+
+  // A record without a position in range writes nothing.
+  fix.latitude.numerators[0] = 91;
+  EXPECT_FALSE(XpExifRewrite::XmpUpdateFromRecord(fix, &update));
 }
 
 TEST(XmpGpsUpdate, NeverAddsAPositionAndRefusesBadValues) {
