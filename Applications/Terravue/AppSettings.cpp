@@ -40,6 +40,10 @@ constexpr std::array kUserSettings = {
     UserSettingSpec{"web_cache_mb", QMetaType::Int, 500, nullptr},
     // An MBTiles file whose tiles the map offers first, for areas without network.
     UserSettingSpec{"tile_file", QMetaType::QString, 0, ""},
+    // The track panel at the window's side: its width in pixels (0: as wide as it needs) and
+    // whether it was open when the program last closed.
+    UserSettingSpec{"track_width", QMetaType::Int, 0, nullptr},
+    UserSettingSpec{"track_shown", QMetaType::Int, 0, nullptr},
 };
 
 // Numbers are 32-bit values; the INI file holds them as text. Text that does

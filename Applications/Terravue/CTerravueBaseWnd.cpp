@@ -104,6 +104,7 @@ void CTerravueBaseWnd::Create() {
   MarkCreated();
   SetSystemCloseAllowed(true);
   show();
+  DockTrackPanel(settings);
 
   // Track logs among the arguments go to the track panel; the rest starts as it always did.
   QStringList arguments = m_arguments;
@@ -135,6 +136,24 @@ void CTerravueBaseWnd::StorePlacement(AppSettings& settings) const {
   settings.WriteNumber(QStringLiteral("y"), frameGeometry().y());
   settings.WriteNumber(QStringLiteral("cx"), width());
   settings.WriteNumber(QStringLiteral("cy"), height());
+}
+
+void CTerravueBaseWnd::DockTrackPanel(const AppSettings& settings) {
+  CTrackDlg* tracks = m_htmlWnd->Tracks();
+  addDockWidget(Qt::RightDockWidgetArea, tracks);
+  if (const int width = settings.ReadNumber(QStringLiteral("track_width")); width > 0) {
+    // A dock takes a size only while it shows: the stored width is given when it first opens.
+    auto sized = std::make_shared<bool>(false);
+    connect(tracks, &QDockWidget::visibilityChanged, this, [this, tracks, width, sized](bool visible) {
+      if (visible && !*sized) {
+        *sized = true;
+        resizeDocks({tracks}, {width}, Qt::Horizontal);
+      }
+    });
+  }
+  if (settings.ReadNumber(QStringLiteral("track_shown")) != 0) {
+    tracks->show();
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -671,6 +690,11 @@ void CTerravueBaseWnd::closeEvent(QCloseEvent* event) {
   AppSettings settings;
   StorePlacement(settings);
   if (m_htmlWnd != nullptr) {
+    const CTrackDlg* tracks = m_htmlWnd->Tracks();
+    settings.WriteNumber(QStringLiteral("track_shown"), tracks->isVisible() ? 1 : 0);
+    if (tracks->isVisible()) {
+      settings.WriteNumber(QStringLiteral("track_width"), tracks->width());
+    }
     // A load still running stops at its next picture.
     m_htmlWnd->StopLoad();
     static_cast<void>(m_htmlWnd->ReadPageEdits(/*withPictures=*/false));

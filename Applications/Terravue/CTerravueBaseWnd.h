@@ -52,6 +52,8 @@ class CTerravueBaseWnd : public QMainWindow, public CBaseWnd, public StartTarget
   void PlaceFromSettings(const AppSettings& settings);
   /// Stores the window's placement ("x", "y", "cx", "cy").
   void StorePlacement(AppSettings& settings) const;
+  /// Docks the track panel at the window's right side, as wide and as open as it was last.
+  void DockTrackPanel(const AppSettings& settings);
 
   /// Enables and checks the menu's items for the page shown and the state
   /// chosen: the save commands only on the server's map (and not while a load

@@ -160,10 +160,14 @@ CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
 }
 
 CTerravueHtmlWnd::~CTerravueHtmlWnd() {
+  // The track panel reads this view's page and pictures; it must not outlive them.
+  delete m_tracks.data();
   StopLoad();
   std::scoped_lock lock(m_mapLock);
   m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
 }
+
+CTrackDlg* CTerravueHtmlWnd::Tracks() const { return m_tracks.data(); }
 
 bool CTerravueHtmlWnd::MapPageShown() const { return GetPageKind() == PageKind::PageServer && !m_sending; }
 

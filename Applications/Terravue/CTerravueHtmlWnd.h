@@ -157,7 +157,7 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   void SetModified(bool modified) { m_modified = modified; }
   [[nodiscard]] CCustomButton* MenuButton() const { return m_menuButton; }
   /// The track-log panel of this map (hidden until a track is loaded).
-  [[nodiscard]] CTrackDlg* Tracks() const { return m_tracks; }
+  [[nodiscard]] CTrackDlg* Tracks() const;
 
   /// The program folder (where "map.html" is), without a trailing "/".
   [[nodiscard]] static QString ProgramFolder();
@@ -250,7 +250,8 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   std::mutex m_mapLock;    ///< guards m_currentMap, m_queryQueue and m_rebuild against LoadWorker
   std::deque<std::string> m_queryQueue;
   CCustomButton* m_menuButton = nullptr;
-  CTrackDlg* m_tracks = nullptr;
+  /// Docked in the main window, which outlives this view; the panel goes with the page it works on.
+  QPointer<CTrackDlg> m_tracks;
   std::atomic<bool> m_keepRunning{true};
   std::atomic<bool> m_thumbnailsGoing{true};  ///< cleared to stop making the thumbnails of a load
   bool m_makingThumbnails = false;            ///< user-interface thread only

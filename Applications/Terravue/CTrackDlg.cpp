@@ -58,33 +58,38 @@ QString LoadFailure(const QString& path, XpStatus status) {
 
 }  // namespace
 
-CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent)
-    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      m_page(page) {
+CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent) : QDockWidget(parent), m_page(page) {
   setObjectName(QStringLiteral("TrackDlg"));
   setWindowTitle(Text("track/title"));
+  // Docked only: a floating panel would lie over the line and the photos it places.
+  setFeatures(QDockWidget::DockWidgetClosable);
+  setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+  // Hidden until a track is loaded or the user asks for it.
+  hide();
+  auto* body = new QWidget(this);
+  setWidget(body);
 
-  m_zone = new QLineEdit(this);
+  m_zone = new QLineEdit(body);
   m_zone->setObjectName(QStringLiteral("zone"));
   m_zone->setPlaceholderText(Text("track/zoneHint"));
   m_zone->setToolTip(Text("track/zoneTip"));
-  m_offset = new QLineEdit(QStringLiteral("+0:00:00"), this);
+  m_offset = new QLineEdit(QStringLiteral("+0:00:00"), body);
   m_offset->setObjectName(QStringLiteral("offset"));
   m_offset->setToolTip(Text("track/offsetTip"));
-  m_leaveLocated = new QCheckBox(Text("track/leaveLocated"), this);
+  m_leaveLocated = new QCheckBox(Text("track/leaveLocated"), body);
   m_leaveLocated->setObjectName(QStringLiteral("leaveLocated"));
   m_leaveLocated->setChecked(true);
-  m_fromSelected = new QPushButton(Text("track/fromSelected"), this);
+  m_fromSelected = new QPushButton(Text("track/fromSelected"), body);
   m_fromSelected->setObjectName(QStringLiteral("fromSelected"));
   m_fromSelected->setToolTip(Text("track/fromSelectedTip"));
-  m_summary = new QLabel(this);
+  m_summary = new QLabel(body);
   m_summary->setObjectName(QStringLiteral("summary"));
   m_summary->setWordWrap(true);
-  m_apply = new QPushButton(Text("track/apply"), this);
+  m_apply = new QPushButton(Text("track/apply"), body);
   m_apply->setObjectName(QStringLiteral("apply"));
-  auto* load = new QPushButton(Text("track/load"), this);
+  auto* load = new QPushButton(Text("track/load"), body);
   load->setObjectName(QStringLiteral("load"));
-  auto* close = new QPushButton(Text("track/close"), this);
+  auto* close = new QPushButton(Text("track/close"), body);
   close->setObjectName(QStringLiteral("close"));
 
   auto* form = new QFormLayout;
@@ -95,11 +100,12 @@ CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent)
   buttons->addStretch();
   buttons->addWidget(m_apply);
   buttons->addWidget(close);
-  auto* layout = new QVBoxLayout(this);
+  auto* layout = new QVBoxLayout(body);
   layout->addLayout(form);
   layout->addWidget(m_leaveLocated);
   layout->addWidget(m_fromSelected);
   layout->addWidget(m_summary);
+  layout->addStretch();
   layout->addLayout(buttons);
 
   connect(m_zone, &QLineEdit::textChanged, this, &CTrackDlg::Recompute);

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QDockWidget>
 #include <QString>
 #include <QStringList>
-#include <QWidget>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -20,13 +20,14 @@ class QLineEdit;
 class QPushButton;
 class TrackPageAccess;
 
-/// The track-log panel of the map window (a window of its own, not modal). It holds the GPS track logs loaded
+/// The track-log panel of the map window, docked at the window's side beside the map (never over
+/// it; the main window places it and keeps its width). It holds the GPS track logs loaded
 /// for the current map, has the page draw them, and shows at once where each
 /// photo of the map would go with the camera's zone and clock offset given
 /// here. "Apply" moves the placed photos on the page as drags would; nothing
 /// is written until the map is saved, by the normal save path. A saved map
 /// keeps its tracks in its folder, and they come back when it is opened.
-class CTrackDlg : public QWidget {
+class CTrackDlg : public QDockWidget {
   Q_OBJECT
 
  public:

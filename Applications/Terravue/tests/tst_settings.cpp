@@ -86,12 +86,12 @@ class SettingsTest : public AppTestCase {
   }
 
   void theTableHoldsEveryPerUserValueOnce() {
-    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{21});
+    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{23});
     QSet<QString> names;
     for (const UserSettingSpec& setting : AppSettings::UserSettingTable()) {
       names.insert(QString::fromLatin1(setting.name));
     }
-    QCOMPARE(names.size(), 21);
+    QCOMPARE(names.size(), 23);
     QVERIFY(AppSettings::Find(QStringLiteral("warn_noardo")) != nullptr);
     // Off by default: a save gives photos the time of saving.
     QVERIFY(AppSettings::Find(QStringLiteral("preserve_mtime")) != nullptr);

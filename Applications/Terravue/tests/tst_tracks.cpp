@@ -24,6 +24,7 @@
 #include <string>
 
 #include "Applications/Terravue/AppGlobals.h"
+#include "Applications/Terravue/AppSettings.h"
 #include "Applications/Terravue/CSaveDlg.h"
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
@@ -198,6 +199,73 @@ class TracksTest : public AppTestCase {
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{0});
     QTRY_COMPARE_WITH_TIMEOUT(
         RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
+  }
+
+  void thePanelStandsBesideTheMapAndComesBackAsItWas() {
+    const QString photo = m_home->Path("photos") + QStringLiteral("/a.jpg");
+    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
+    const QString track = m_home->Path("walk.gpx");
+    TestHome::WriteFile(track, kTrack);
+    ModalAnswerer answerer(QStringLiteral("Walk"));
+    {
+      auto app = std::make_unique<CTerravueApp>(Options({photo, track}));
+      CTerravueHtmlWnd* map = StartApp(*app);
+      QVERIFY(map != nullptr);
+      CTerravueBaseWnd* window = app->MainWindow();
+      CTrackDlg* tracks = map->Tracks();
+      QTRY_VERIFY_WITH_TIMEOUT(tracks->isVisible(), 10000);
+      // Docked at the right side of the window, beside the map, not a window over it.
+      QVERIFY(!tracks->isWindow());
+      QVERIFY(!tracks->isFloating());
+      QCOMPARE(tracks->parentWidget(), static_cast<QWidget*>(window));
+      QCOMPARE(window->dockWidgetArea(tracks), Qt::RightDockWidgetArea);
+      QVERIFY(map->width() > tracks->width());
+      QVERIFY2(!tracks->geometry().intersects(map->geometry()),
+               qPrintable(QStringLiteral("panel %1,%2 %3x%4 map %5,%6 %7x%8")
+                              .arg(tracks->x())
+                              .arg(tracks->y())
+                              .arg(tracks->width())
+                              .arg(tracks->height())
+                              .arg(map->x())
+                              .arg(map->y())
+                              .arg(map->width())
+                              .arg(map->height())));
+      QVERIFY(tracks->geometry().left() >= map->geometry().right());
+      // The user widens it; the width and its being open are kept at the close.
+      window->resizeDocks({tracks}, {310}, Qt::Horizontal);
+      QTRY_COMPARE_WITH_TIMEOUT(tracks->width(), 310, 5000);
+      QVERIFY(window->close());
+    }
+    QCOMPARE(AppSettings().ReadNumber(QStringLiteral("track_width")), 310);
+    QCOMPARE(AppSettings().ReadNumber(QStringLiteral("track_shown")), 1);
+    {
+      // A restart without a track opens the panel as wide as it was.
+      auto app = std::make_unique<CTerravueApp>(Options({photo}));
+      CTerravueHtmlWnd* map = StartApp(*app);
+      QVERIFY(map != nullptr);
+      CTrackDlg* tracks = map->Tracks();
+      QTRY_VERIFY_WITH_TIMEOUT(tracks->isVisible(), 10000);
+      QTRY_COMPARE_WITH_TIMEOUT(tracks->width(), 310, 5000);
+      QVERIFY(!tracks->geometry().intersects(map->geometry()));
+      // Closed by its own button, it stays closed at the next start.
+      tracks->findChild<QPushButton*>(QStringLiteral("close"))->click();
+      QVERIFY(!tracks->isVisible());
+      QVERIFY(app->MainWindow()->close());
+    }
+    QCOMPARE(AppSettings().ReadNumber(QStringLiteral("track_shown")), 0);
+    QCOMPARE(AppSettings().ReadNumber(QStringLiteral("track_width")), 310);
+    {
+      auto app = std::make_unique<CTerravueApp>(Options({photo}));
+      CTerravueHtmlWnd* map = StartApp(*app);
+      QVERIFY(map != nullptr);
+      QTest::qWait(200);
+      QVERIFY(!map->Tracks()->isVisible());
+      // Loading a track opens it again, at the kept width.
+      QVERIFY(map->Tracks()->AddTrack(track));
+      QTRY_VERIFY_WITH_TIMEOUT(map->Tracks()->isVisible(), 10000);
+      QTRY_COMPARE_WITH_TIMEOUT(map->Tracks()->width(), 310, 5000);
+      QVERIFY(app->MainWindow()->close());
+    }
   }
 
   void thePanelSpeaksTheProgramsLanguage() {
