@@ -1,6 +1,7 @@
 #include "Applications/Terravue/CTrackDlg.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -9,9 +10,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <charconv>
 
 #include "Applications/Terravue/AppMessageBox.h"
@@ -42,6 +45,28 @@ std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
+
+// A camera clock reading (the wall time counted as if it were UTC) as the camera shows it.
+QString ClockText(std::int64_t seconds) {
+  return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// A true time on this computer's clock, in the user's locale.
+QString LocalText(std::int64_t utcSeconds) {
+  return QLocale().toString(QDateTime::fromSecsSinceEpoch(utcSeconds).toLocalTime(), QLocale::ShortFormat);
+}
+
+// A photo's clock reading in seconds, counted as if it were UTC.
+std::optional<std::int64_t> ClockSeconds(const PhotoTime& time) {
+  const auto fields = time.local.GetFields();
+  if (!time.local.IsValid() || !fields) {
+    return std::nullopt;
+  }
+  return UtcSecondsFromFields(fields->year, fields->month, fields->day, fields->hour, fields->minute, fields->second);
+}
+
+// Milliseconds to whole seconds, rounded down.
+std::int64_t FloorSeconds(std::int64_t ms) { return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000); }
 
 QString LoadFailure(const QString& path, XpStatus status) {
   const QString name = QFileInfo(path).fileName();
@@ -85,6 +110,12 @@ CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent) : QDockWidget(paren
   m_summary = new QLabel(body);
   m_summary->setObjectName(QStringLiteral("summary"));
   m_summary->setWordWrap(true);
+  m_trackSpan = new QLabel(body);
+  m_trackSpan->setObjectName(QStringLiteral("trackSpan"));
+  m_trackSpan->setWordWrap(true);
+  m_photoSpan = new QLabel(body);
+  m_photoSpan->setObjectName(QStringLiteral("photoSpan"));
+  m_photoSpan->setWordWrap(true);
   m_apply = new QPushButton(Text("track/apply"), body);
   m_apply->setObjectName(QStringLiteral("apply"));
   auto* load = new QPushButton(Text("track/load"), body);
@@ -104,6 +135,8 @@ CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent) : QDockWidget(paren
   layout->addLayout(form);
   layout->addWidget(m_leaveLocated);
   layout->addWidget(m_fromSelected);
+  layout->addWidget(m_trackSpan);
+  layout->addWidget(m_photoSpan);
   layout->addWidget(m_summary);
   layout->addStretch();
   layout->addLayout(buttons);
@@ -268,6 +301,14 @@ void CTrackDlg::Recompute() {
   m_preview.clear();
   const auto options = Options();
   std::string items = "[";
+  std::optional<std::int64_t> cameraFirst;
+  std::optional<std::int64_t> cameraLast;
+  std::optional<std::int64_t> utcFirst;
+  std::optional<std::int64_t> utcLast;
+  const auto widen = [](std::optional<std::int64_t>* first, std::optional<std::int64_t>* last, std::int64_t value) {
+    *first = *first ? std::min(**first, value) : value;
+    *last = *last ? std::max(**last, value) : value;
+  };
   if (!options) {
     m_summary->setText(Text("track/badOptions"));
   } else if (!m_log.Empty() && !m_page->PicturesLoading()) {
@@ -279,7 +320,15 @@ void CTrackDlg::Recompute() {
         continue;
       }
       const PhotoTime* time = TimeOf(record);
+      if (time != nullptr) {
+        if (const auto clock = ClockSeconds(*time)) {
+          widen(&cameraFirst, &cameraLast, *clock);
+        }
+      }
       const GeotagFix fix = time != nullptr ? GeotagPhoto(m_log, *time, *options) : GeotagFix{};
+      if (fix.status != GeotagStatus::NoTime) {
+        widen(&utcFirst, &utcLast, fix.utcSeconds);
+      }
       if (!fix.Placed()) {
         ++m_unmatched;
         continue;
@@ -293,6 +342,7 @@ void CTrackDlg::Recompute() {
   } else {
     m_summary->setText(m_log.Empty() ? Text("track/none") : QString());
   }
+  ShowSpans(options.value_or(GeotagOptions{}), cameraFirst, cameraLast, utcFirst, utcLast);
   items += "]";
   m_apply->setEnabled(m_placed > 0);
   if (!m_page->MapPageShown()) {
@@ -309,6 +359,38 @@ void CTrackDlg::Recompute() {
                             emit self->previewShown(placed, unmatched);
                           }
                         });
+}
+
+std::int64_t CTrackDlg::CameraClock(std::int64_t utcSeconds, const GeotagOptions& options) {
+  const int zone = options.zoneSeconds ? *options.zoneSeconds
+                                       : QDateTime::fromSecsSinceEpoch(utcSeconds).toLocalTime().offsetFromUtc();
+  return utcSeconds + zone + options.clockOffsetSeconds;
+}
+
+void CTrackDlg::ShowSpans(const GeotagOptions& options, std::optional<std::int64_t> cameraFirst,
+                          std::optional<std::int64_t> cameraLast, std::optional<std::int64_t> utcFirst,
+                          std::optional<std::int64_t> utcLast) {
+  if (m_log.Empty()) {
+    m_trackSpan->clear();
+    m_photoSpan->clear();
+    return;
+  }
+  const std::int64_t trackFirst = FloorSeconds(m_log.Fixes().front().timeMs);
+  const std::int64_t trackLast = FloorSeconds(m_log.Fixes().back().timeMs);
+  m_trackSpan->setText(FormatText(Text("track/trackSpan"), {LocalText(trackFirst), LocalText(trackLast),
+                                                            ClockText(CameraClock(trackFirst, options)),
+                                                            ClockText(CameraClock(trackLast, options))}));
+  if (!cameraFirst || !cameraLast) {
+    m_photoSpan->setText(m_page->PicturesLoading() ? QString() : Text("track/noPhotoTimes"));
+    return;
+  }
+  QString text = FormatText(Text("track/photoSpan"), {ClockText(*cameraFirst), ClockText(*cameraLast)});
+  // The photos' true times beside the track's: a zone or clock offset that is wrong shows here.
+  const bool overlap = utcFirst && utcLast && *utcFirst <= trackLast && *utcLast >= trackFirst;
+  if (!overlap) {
+    text += QLatin1Char(' ') + Text("track/noOverlap");
+  }
+  m_photoSpan->setText(text);
 }
 
 void CTrackDlg::Apply() {

@@ -63,6 +63,10 @@ class CTrackDlg : public QDockWidget {
   QPushButton* OffsetFromSelectedButton() const { return m_fromSelected; }
   QPushButton* ApplyButton() const { return m_apply; }
   QLabel* SummaryLabel() const { return m_summary; }
+  /// When the track was recorded, on this computer's clock and on the camera's.
+  QLabel* TrackSpanLabel() const { return m_trackSpan; }
+  /// When the photos to place were taken, on the camera's clock, and whether that meets the track.
+  QLabel* PhotoSpanLabel() const { return m_photoSpan; }
 
  signals:
   /// The page shows a new preview: `placed` photos would move, `unmatched`
@@ -89,6 +93,14 @@ class CTrackDlg : public QDockWidget {
   /// Sends the tracks to the page; false when no map page shows them now.
   bool Redraw(bool fit);
   void LoadStateTracks();
+  /// The camera clock's reading (seconds, the wall time counted as if it were UTC) at the true
+  /// time `utcSeconds`, with the zone and offset of `options`.
+  [[nodiscard]] static std::int64_t CameraClock(std::int64_t utcSeconds, const GeotagOptions& options);
+  /// The time spans of the track and of the photos to place. `cameraFirst`/`cameraLast` are the
+  /// photos' clock readings and `utcFirst`/`utcLast` their true times; each pair empty without one.
+  void ShowSpans(const GeotagOptions& options, std::optional<std::int64_t> cameraFirst,
+                 std::optional<std::int64_t> cameraLast, std::optional<std::int64_t> utcFirst,
+                 std::optional<std::int64_t> utcLast);
 
   /// A photo's capture time and zone as read from one version of its file.
   struct ReadTime {
@@ -113,4 +125,6 @@ class CTrackDlg : public QDockWidget {
   QPushButton* m_fromSelected = nullptr;
   QPushButton* m_apply = nullptr;
   QLabel* m_summary = nullptr;
+  QLabel* m_trackSpan = nullptr;
+  QLabel* m_photoSpan = nullptr;
 };

@@ -5,9 +5,11 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -265,6 +267,84 @@ class TracksTest : public AppTestCase {
       QTRY_VERIFY_WITH_TIMEOUT(map->Tracks()->isVisible(), 10000);
       QTRY_COMPARE_WITH_TIMEOUT(map->Tracks()->width(), 310, 5000);
       QVERIFY(app->MainWindow()->close());
+    }
+  }
+
+  void previewPinsNameTheirPhotoAndThePanelSetsTheSpansSideBySide() {
+    const QString folder = m_home->Path("photos");
+    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/a.jpg"), 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
+    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/b.jpg"), 320, 240, 2, XpDateTime(2024, 5, 1, 10, 20, 0)));
+    const QString track = m_home->Path("walk.gpx");
+    TestHome::WriteFile(track, kTrack);
+    ModalAnswerer answerer(QStringLiteral("Walk"));
+    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
+      const bool japanese = language == AppStrings::Language::Japanese;
+      AppStartOptions options = Options({folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/b.jpg")});
+      options.language = language;
+      auto app = std::make_unique<CTerravueApp>(options);
+      CTerravueHtmlWnd* map = StartApp(*app);
+      QVERIFY(map != nullptr);
+      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
+                                QStringLiteral("function"), 10000);
+      CTrackDlg* tracks = map->Tracks();
+      tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
+      QVERIFY(tracks->AddTrack(track));
+      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tvTracks.pending.length")).toInt(), 2, 20000);
+
+      // Each proposed place is a ring labelled with its photo's name and time, not a photo's pin.
+      const QString pins = QStringLiteral(
+          "tvTracks.preview.getLayers().filter(function (l) { return l instanceof L.Marker; })"
+          ".map(function (m) {"
+          "  var p = tvTracks.pending.filter(function (q) {"
+          "    return q.lat === m.getLatLng().lat && q.lng === m.getLatLng().lng; })[0].picture;"
+          "  return [m.options.icon.options.className, m.options.icon === tv.icons.selected,"
+          "          m.getTooltip().options.permanent, m.getTooltip().getContent().textContent,"
+          "          p.name + '  ' + p.time, p.time].join('|'); }).sort().join(';')");
+      const QStringList shown = RunScript(map, pins).toString().split(QLatin1Char(';'));
+      QCOMPARE(shown.size(), 2);
+      for (const QString& pin : shown) {
+        const QStringList fields = pin.split(QLatin1Char('|'));
+        QCOMPARE(fields.size(), 6);
+        QCOMPARE(fields[0], QStringLiteral("tvTrackPin"));
+        QCOMPARE(fields[1], QStringLiteral("false"));
+        QCOMPARE(fields[2], QStringLiteral("true"));
+        QCOMPARE(fields[3], fields[4]);
+        QVERIFY2(!fields[5].isEmpty(), qPrintable(pin));
+      }
+      QVERIFY(shown[0].contains(QStringLiteral("a.jpg  ")));
+      QVERIFY(shown[1].contains(QStringLiteral("b.jpg  ")));
+      QTRY_COMPARE_WITH_TIMEOUT(
+          RunScript(map, QStringLiteral("document.querySelectorAll('.tvTrackLabel').length")).toInt(), 2, 5000);
+
+      // The track's span on the camera's clock (here UTC) beside the photos' span, which it covers.
+      const QString local =
+          QLocale().toString(QDateTime(QDate(2024, 5, 1), QTime(9, 50), Qt::UTC).toLocalTime(), QLocale::ShortFormat);
+      QVERIFY2(tracks->TrackSpanLabel()->text().contains(local), qPrintable(tracks->TrackSpanLabel()->text()));
+      QCOMPARE(tracks->TrackSpanLabel()->text().contains(
+                   japanese ? QStringLiteral("カメラの時計で 2024-05-01 09:50:00 – 2024-05-01 10:20:00。")
+                            : QStringLiteral("2024-05-01 09:50:00 – 2024-05-01 10:20:00 on the camera's clock.")),
+               true);
+      QCOMPARE(tracks->PhotoSpanLabel()->text(),
+               japanese ? QStringLiteral("写真: カメラの時計で 2024-05-01 10:05:00 – 2024-05-01 10:20:00。")
+                        : QStringLiteral("Photos: 2024-05-01 10:05:00 – 2024-05-01 10:20:00 on the camera's clock."));
+
+      // A camera on Tokyo time: its clock read 18:50 at the track's start, and the photos fall outside.
+      tracks->ZoneEdit()->setText(QStringLiteral("+09:00"));
+      QVERIFY2(tracks->TrackSpanLabel()->text().contains(QStringLiteral("2024-05-01 18:50:00 – 2024-05-01 19:20:00")),
+               qPrintable(tracks->TrackSpanLabel()->text()));
+      QCOMPARE(tracks->PlacedCount(), 0);
+      QVERIFY(tracks->PhotoSpanLabel()->text().endsWith(
+          japanese
+              ? QStringLiteral(
+                    "トラックの記録中に撮られた写真がありません。カメラのタイムゾーンと時計のずれを確かめてください。")
+              : QStringLiteral("They were not taken while the track was recorded: check the camera's time zone "
+                               "and clock offset.")));
+      // A clock offset that brings them back clears the warning.
+      tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
+      QVERIFY(!tracks->PhotoSpanLabel()->text().contains(japanese ? QStringLiteral("記録中に")
+                                                                  : QStringLiteral("not taken")));
+      QCOMPARE(tracks->PlacedCount(), 2);
+      AppStrings::Instance().SetLanguage(AppStrings::Language::English);
     }
   }
 

@@ -37,6 +37,18 @@ function tvTracksShow(files, fit) {
   return points;
 }
 
+/* The icon of a previewed place: a ring, unlike every marker of a photo. */
+function tvTracksPin() {
+  return L.divIcon({ className: 'tvTrackPin', html: '', iconSize: [16, 16], iconAnchor: [8, 8] });
+}
+
+/* "name  time" of a previewed photo, as its marker's list entry shows them. */
+function tvTracksLabel(picture) {
+  return [picture.name || '', picture.time || ''].filter(function (part) {
+    return part !== '';
+  }).join('  ');
+}
+
 /* Shows where photos would go: `items` are {index, lat, lng} with the page's picture numbers.
    Answers the number shown. */
 function tvTracksPreview(items) {
@@ -54,15 +66,26 @@ function tvTracksPreview(items) {
       return;
     }
     tvTracks.pending.push({ picture: picture, lat: item.lat, lng: item.lng });
+    // A ring of its own with the photo's name and time beside it: a proposal, not a placed or
+    // selected photo. A click shows the picture.
     var marker = L.marker([item.lat, item.lng], {
-      icon: tv.icons.selected,
-      opacity: 0.75,
+      icon: tvTracksPin(),
       interactive: true,
       keyboard: false
     });
-    marker.bindTooltip(function () {
+    // As text: a file name is no markup.
+    var label = document.createElement('span');
+    label.textContent = tvTracksLabel(picture);
+    marker.bindTooltip(label, {
+      permanent: true,
+      direction: 'right',
+      offset: [8, 0],
+      opacity: 0.9,
+      className: 'tvTrackLabel'
+    });
+    marker.bindPopup(function () {
       return tvPreview(picture, 120);
-    }, { direction: 'right', opacity: 1, className: 'tvTooltip' });
+    });
     marker.addTo(tvTracks.preview);
     if (picture.lat !== null && (picture.lat !== item.lat || picture.lng !== item.lng)) {
       L.polyline([[picture.lat, picture.lng], [item.lat, item.lng]], {
