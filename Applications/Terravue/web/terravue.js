@@ -564,6 +564,18 @@ function tvUpdateListHeads() {
 
 function tvMakeIcons() {
   var base = tvScriptBase();
+  // A pin whose "shadow" is the badge with the number of photos at its position: the marker moves,
+  // drags and leaves the map with it, and the pin itself stays the image it always was.
+  tv.CountIcon = L.Icon.extend({
+    createShadow: function () {
+      var badge = document.createElement('div');
+      badge.className = 'tvCount';
+      badge.textContent = this.options.tvCount;
+      badge.style.marginLeft = '4px';
+      badge.style.marginTop = '-38px';
+      return badge;
+    }
+  });
   return {
     normal: L.icon({
       iconUrl: base + 'pin_std1.png',
@@ -598,13 +610,58 @@ function tvMakeIcons() {
   };
 }
 
-/* The marker icon of a picture: selected or not, marked while its move waits to be written. */
+/* The marker icon of a picture: selected or not, marked while its move waits to be written, with
+   the number of photos at its position when it holds several. */
 function tvIconOf(picture) {
   var selected = tv.highlighted === picture || tvIsSelected(picture);
+  var icon;
   if (tvIsPending(picture)) {
-    return selected ? tv.icons.selectedPending : tv.icons.pending;
+    icon = selected ? tv.icons.selectedPending : tv.icons.pending;
+  } else {
+    icon = selected ? tv.icons.selected : tv.icons.normal;
   }
-  return selected ? tv.icons.selected : tv.icons.normal;
+  var count = picture.sharing || 1;
+  if (count < 2 || !tv.CountIcon) {
+    return icon;
+  }
+  var shown = count > 999 ? '999+' : String(count);
+  icon.tvCounted = icon.tvCounted || {};
+  if (!icon.tvCounted[shown]) {
+    icon.tvCounted[shown] = new tv.CountIcon(L.extend({}, icon.options, { tvCount: shown }));
+  }
+  return icon.tvCounted[shown];
+}
+
+/* Counts the photos at each position once the current gesture is done, however many pictures it
+   moved, and gives every marker whose number changed its new badge. */
+function tvCountsChanged() {
+  if (tv.countsDue) {
+    return;
+  }
+  tv.countsDue = true;
+  queueMicrotask(tvUpdateCounts);
+}
+
+function tvUpdateCounts() {
+  tv.countsDue = false;
+  var counts = new Map();
+  var key = function (p) {
+    return p.lat + ',' + p.lng;
+  };
+  tv.pictures.forEach(function (p) {
+    if (!p.removed && p.lat !== null) {
+      counts.set(key(p), (counts.get(key(p)) || 0) + 1);
+    }
+  });
+  tv.pictures.forEach(function (p) {
+    var count = !p.removed && p.lat !== null ? counts.get(key(p)) : 0;
+    if (p.sharing !== count) {
+      p.sharing = count;
+      if (p.marker && tv.icons) {
+        p.marker.setIcon(tvIconOf(p));
+      }
+    }
+  });
 }
 
 /* The folder this script was loaded from, so the pins resolve beside it on both pages. */
@@ -653,10 +710,11 @@ function tvPreview(picture, box) {
 
 function tvAddMarker(picture) {
   var marker = L.marker([picture.lat, picture.lng], {
-    icon: tvIsPending(picture) ? tv.icons.pending : tv.icons.normal,
+    icon: tvIconOf(picture),
     draggable: tv.editable,
     keyboard: true,
-    autoPan: true
+    autoPan: true,
+    shadowPane: tv.map && tv.map.getPane('tvCountPane') ? 'tvCountPane' : 'shadowPane'
   });
   marker.tvPicture = picture;
   marker.bindTooltip(
@@ -691,7 +749,7 @@ function tvAddMarker(picture) {
     var ll = marker.getLatLng();
     var from = tv.dragFrom || { lat: picture.lat, lng: picture.lng };
     tv.dragFrom = null;
-    tvMoveWithSelection(picture, from, ll);
+    tvMoveWithSelection(picture, from, ll, tv.altDrop);
     // The marker just dropped stays in sight above the clusters, after the group's own handling
     // of the drop.
     setTimeout(function () {
@@ -734,6 +792,7 @@ function tvMovePicture(picture, lat, lng) {
   tv.fieldsUpdated = Date.now();
   tvShowPendingMark(picture);
   tvUpdateInfo();
+  tvCountsChanged();
 }
 
 /* A marker of the cluster group stands on the map itself while it is lifted, above every cluster,
@@ -971,6 +1030,7 @@ function tvDropMarker(picture) {
   if (tv.highlighted === picture) {
     tvHighlight(null);
   }
+  tvCountsChanged();
 }
 
 /* The picture leaves the map; the program drops it when it reads the fields. Its file is not touched. */
@@ -1111,19 +1171,31 @@ function tvToggleSelected(picture) {
 }
 
 /* A dragged marker that is part of the selection takes the others along by the same offset, so
-   their layout is kept; a marker outside the selection moves alone. */
-function tvMoveWithSelection(picture, from, to) {
+   their layout is kept, or with `stack` (Alt held at the drop) puts them all at the drop point; a
+   marker outside the selection moves alone. */
+function tvMoveWithSelection(picture, from, to, stack) {
   var moves = [{ picture: picture, lat: to.lat, lng: to.lng }];
   if (tvIsSelected(picture)) {
     var dLat = to.lat - from.lat;
     var dLng = to.lng - from.lng;
     tv.selection.forEach(function (p) {
-      if (p !== picture && p.lat !== null && !p.removed) {
+      if (p === picture || p.lat === null || p.removed) {
+        return;
+      }
+      if (stack) {
+        moves.push({ picture: p, lat: to.lat, lng: to.lng });
+      } else {
         moves.push({ picture: p, lat: Math.max(-90, Math.min(90, p.lat + dLat)), lng: p.lng + dLng });
       }
     });
   }
   tvApplyPositions(moves);
+}
+
+/* Whether Alt was held when the mouse button went up, read before the map's own handlers end the
+   drag (a marker's drag-end event carries no keys). */
+function tvWatchDropKeys(event) {
+  tv.altDrop = !!event.altKey;
 }
 
 /* Shift-drag on the map draws a band; the pictures on the map inside it become the selection. */
@@ -1228,6 +1300,9 @@ function tvAddSelection(map) {
   if (mapBox) {
     mapBox.addEventListener('mousedown', tvStartBand, true);
   }
+  window.addEventListener('mouseup', tvWatchDropKeys, true);
+  window.addEventListener('pointerup', tvWatchDropKeys, true);
+  window.addEventListener('touchend', tvWatchDropKeys, true);
   document.addEventListener('copy', tvCopyPosition);
   document.addEventListener('keydown', tvUndoKey);
   document.addEventListener('paste', tvPastePosition);
@@ -2016,6 +2091,10 @@ function tvCreateMap(data) {
     tvShowMessage(data.tileNotice);
   }
   tv.icons = tvMakeIcons();
+  // The photo counts of markers stand above every marker and let the mouse through to them.
+  var countPane = map.createPane('tvCountPane');
+  countPane.style.zIndex = 640;
+  countPane.style.pointerEvents = 'none';
   tv.cluster = L.markerClusterGroup
     ? L.markerClusterGroup({ showCoverageOnHover: false, maxClusterRadius: 50, spiderfyOnMaxZoom: true })
     : L.featureGroup();
@@ -2046,6 +2125,7 @@ function tvCreateMap(data) {
     });
   }
   map.addLayer(tv.cluster);
+  tvUpdateCounts();
   tvAddFitAll(map);
   tvAddSearch(map);
   tvAddSelection(map);

@@ -948,3 +948,87 @@ test('Ctrl+Z undoes a whole gesture and Ctrl+Shift+Z redoes it, through the fiel
   assert.deepEqual(page.errors, []);
   await page.close();
 });
+
+// Closes a photo's popup, as a click elsewhere would, and waits until it has faded out.
+async function noPopup(page) {
+  await page.evaluate(() => tv.map.closePopup());
+  await page.waitForFunction(() => document.querySelector('.leaflet-popup') === null);
+}
+
+test('a marker shows how many photos share its place, and an Alt-drag stacks the selection at the drop point in one step', async () => {
+  // Two photos taken at the same place: the chosen one stands above the group with the number 2.
+  const twice = [...japan, { path: '/home/user/Pictures/tokyo-again.jpg', at: japan[0].at }];
+  const page = await openMap(body(twice));
+  const badgeOf = (k) => page.evaluate((i) => {
+    const m = tv.pictures[i - 1].marker;
+    return m._shadow && m._shadow.parentNode === tv.map.getPane('tvCountPane') ? m._shadow.textContent : null;
+  }, k);
+  await page.waitForFunction(() => tv.pictures[0].marker.tvLifted);
+  assert.equal(await badgeOf(1), '2');
+  assert.equal(await badgeOf(2), null, 'a marker of one photo has no number');
+  assert.deepEqual(await page.evaluate(() => tv.pictures.map((p) => p.sharing)), [2, 1, 1, 1, 1, 0, 2]);
+  // The badge sits on the pin's upper right and lets the mouse through to the marker.
+  const placed = await page.evaluate(() => {
+    const pin = tv.pictures[0].marker._icon.getBoundingClientRect();
+    const badge = document.querySelector('#map .tvCount').getBoundingClientRect();
+    const hit = document.elementFromPoint(badge.left + 2, badge.bottom - 2);
+    return { overlaps: badge.left < pin.right && badge.right > pin.left && badge.bottom > pin.top,
+             above: badge.top < pin.top + 6, through: hit !== document.querySelector('#map .tvCount') };
+  });
+  assert.deepEqual(placed, { overlaps: true, above: true, through: true });
+
+  // Osaka, Fukuoka and Kanazawa selected; Kanazawa dragged with Alt held: all three land where it drops.
+  const loaded = await fields(page);
+  // Ctrl-clicks only, so that no photo's popup opens over the markers; Tokyo, chosen at the start,
+  // leaves the selection again.
+  await page.keyboard.down('Control');
+  for (const k of [5, 2, 4, 1]) {
+    await page.mouse.click(...Object.values(await markerPoint(page, k)));
+  }
+  await page.keyboard.up('Control');
+  assert.deepEqual(await page.evaluate(() => tv.selection.map((p) => p.index)), [5, 2, 4]);
+  await noPopup(page);
+  const from = await markerPoint(page, 5);
+  await page.keyboard.down('Alt');
+  await mouseDrag(page, from, { x: from.x + 60, y: from.y + 40 });
+  await page.keyboard.up('Alt');
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify2]').value === '1');
+  const f = await fields(page);
+  const drop = parsedAt(f, 5);
+  assert.ok(drop[0] < japan[4].at[0] - 0.1 && drop[1] > japan[4].at[1] + 0.1, `dropped south-east: ${drop}`);
+  for (const k of [2, 4]) {
+    assert.deepEqual([f[`pic_latitude${k}`], f[`pic_longitude${k}`], f[`pic_modify${k}`]],
+      [f.pic_latitude5, f.pic_longitude5, '1'], `photo ${k} is stacked at the drop point`);
+  }
+  for (const k of [1, 3, 6, 7]) {
+    assert.equal(f[`pic_modify${k}`], '0');
+  }
+  await page.waitForFunction(() => tv.pictures[4].marker.tvLifted);
+  assert.deepEqual(await page.evaluate(() => [tv.pictures[1].sharing, tv.pictures[3].sharing, tv.pictures[4].sharing]),
+    [3, 3, 3]);
+  assert.equal(await badgeOf(5), '3', 'the dropped marker shows the three photos it now holds');
+
+  // One Ctrl+Z puts all three back to the exact texts loaded, and the counts follow.
+  await page.keyboard.press('Control+z');
+  const back = await fields(page);
+  for (const k of [2, 4, 5]) {
+    assert.deepEqual([back[`pic_latitude${k}`], back[`pic_longitude${k}`], back[`pic_modify${k}`]],
+      [loaded[`pic_latitude${k}`], loaded[`pic_longitude${k}`], '0']);
+  }
+  await page.waitForFunction(() => tv.pictures[4].sharing === 1);
+  assert.equal(await badgeOf(5), null);
+
+  // Without Alt the same drag keeps the layout: the offsets between the three stay as they were.
+  await noPopup(page);
+  const again = await markerPoint(page, 5);
+  await mouseDrag(page, again, { x: again.x + 60, y: again.y + 40 });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify2]').value === '1');
+  const kept = await fields(page);
+  const d = (k) => [parsedAt(kept, k)[0] - twice[k - 1].at[0], parsedAt(kept, k)[1] - twice[k - 1].at[1]];
+  for (const k of [2, 4]) {
+    assert.ok(Math.abs(d(k)[0] - d(5)[0]) < 1e-6 && Math.abs(d(k)[1] - d(5)[1]) < 1e-6, `same offset: ${d(k)} ${d(5)}`);
+  }
+  assert.deepEqual(await page.evaluate(() => [tv.pictures[1].sharing, tv.pictures[4].sharing]), [1, 1]);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
