@@ -179,7 +179,8 @@ void CTerravueBaseWnd::PrepareMenu() {
                             (!m_htmlWnd->IsLoading() || m_htmlWnd->MakingThumbnails());
   for (QAction* action : m_menu->actions()) {
     const int id = MainMenu::CommandOf(action);
-    if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver || id == MainMenu::kRestoreOriginals) {
+    if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver || id == MainMenu::kRestoreOriginals ||
+        id == MainMenu::kExport) {
       action->setEnabled(onServerPage);
     } else if (id == MainMenu::kDeleteState) {
       action->setEnabled(onServerPage && m_currentStateIndex >= 0);
@@ -229,6 +230,9 @@ void CTerravueBaseWnd::OnCommand(int id) {
       break;
     case MainMenu::kRestoreOriginals:
       RestoreOriginalPositions();
+      break;
+    case MainMenu::kExport:
+      m_htmlWnd->ChooseExport();
       break;
     case MainMenu::kRequestClose:
       RequestClose();

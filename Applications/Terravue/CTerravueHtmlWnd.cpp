@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +19,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <algorithm>
+#include <array>
 #include <memory>
 
 #include "Applications/Terravue/AppGlobals.h"
@@ -40,8 +42,10 @@
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/PageEdits.h"
+#include "Applications/Terravue/mapdata/PhotoExport.h"
 #include "Applications/Terravue/mapdata/PictureLoadPool.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
+#include "Applications/Terravue/mapdata/TextFile.h"
 
 namespace {
 
@@ -838,6 +842,120 @@ int CTerravueHtmlWnd::UndoOnPage(bool redo) {
     m_modified = true;
   }
   return count;
+}
+
+// ---------------------------------------------------------------------------
+// Export
+
+bool CTerravueHtmlWnd::ExportPhotos(const QString& path, ExportFormat format, QString* problem) {
+  const AppStrings& strings = AppStrings::Instance();
+  if (m_loading || m_saving) {
+    *problem = strings.Text(QStringLiteral("export/busy"));
+    return false;
+  }
+  // The page's selection by its numbers, taken before the page is read: a read that drops removed
+  // photos numbers the map anew.
+  std::vector<std::string> selected;
+  if (GetPageKind() == PageKind::PageServer && !m_sending) {
+    const std::optional<QVariant> answer = RunPageScriptAndWait(QStringLiteral(
+        "typeof tv === 'undefined' || !Array.isArray(tv.selection) ? [] : "
+        "tv.selection.filter(function (p) { return !p.removed; }).map(function (p) { return p.index; })"));
+    if (answer) {
+      for (const QVariant& index : answer->toList()) {
+        const qsizetype k = index.toLongLong();
+        if (k >= 1 && static_cast<std::size_t>(k) <= m_currentMap.m_pictures.Count()) {
+          selected.push_back(m_currentMap.m_pictures.At(static_cast<std::size_t>(k) - 1).m_path);
+        }
+      }
+    }
+    // The positions as the page shows them, moves not saved yet included.
+    static_cast<void>(ReadPageEdits(true));
+  }
+  const std::string target = QFileInfo(path).absoluteFilePath().toStdString();
+  const std::string folder = QFileInfo(path).absolutePath().toStdString();
+  const std::vector<ExportPhoto> photos =
+      ExportPhotosOfMap(m_currentMap.m_pictures, m_currentMap.m_rootFolder, selected.empty() ? nullptr : &selected,
+                        folder, format == ExportFormat::Kmz);
+  if (photos.empty()) {
+    *problem = strings.Text(QStringLiteral("export/nothing"));
+    return false;
+  }
+  std::string bytes;
+  switch (format) {
+    case ExportFormat::Gpx:
+    case ExportFormat::GpxTrack:
+      bytes = WriteGpx(photos, format == ExportFormat::GpxTrack);
+      break;
+    case ExportFormat::Kml:
+      bytes = WriteKml(photos, false);
+      break;
+    case ExportFormat::GeoJson:
+      bytes = WriteGeoJson(photos, false);
+      break;
+    case ExportFormat::Kmz: {
+      std::optional<std::string> archive = WriteKmz(photos, false);
+      if (!archive) {
+        *problem = strings.Text(QStringLiteral("export/toolarge"));
+        return false;
+      }
+      bytes = std::move(*archive);
+      break;
+    }
+  }
+  // One replacing write: a failure leaves an older file as it was and no partial new one.
+  if (const XpStatus status = WriteFileReplacing(target, bytes); status != XpStatus::Ok) {
+    WriteFailure failure;
+    failure.path = target;
+    failure.status = status;
+    failure.reason = WriteFailureReasonOf(status);
+    failure.systemText = SystemTextOf(status);
+    *problem = FormatText(strings.Text(QStringLiteral("export/failed")), {path, WriteFailureText(failure)});
+    return false;
+  }
+  return true;
+}
+
+void CTerravueHtmlWnd::ChooseExport() {
+  const AppStrings& strings = AppStrings::Instance();
+  struct Kind {
+    const char* key;
+    const char* pattern;
+    const char* suffix;
+    ExportFormat format;
+  };
+  static constexpr std::array kKinds{
+      Kind{"export/filterGpx", "*.gpx", "gpx", ExportFormat::Gpx},
+      Kind{"export/filterGpxTrack", "*.gpx", "gpx", ExportFormat::GpxTrack},
+      Kind{"export/filterKml", "*.kml", "kml", ExportFormat::Kml},
+      Kind{"export/filterKmz", "*.kmz", "kmz", ExportFormat::Kmz},
+      Kind{"export/filterGeoJson", "*.geojson", "geojson", ExportFormat::GeoJson},
+  };
+  QStringList filters;
+  for (const Kind& kind : kKinds) {
+    filters.append(strings.Text(QString::fromLatin1(kind.key)) + QStringLiteral(" (") +
+                   QString::fromLatin1(kind.pattern) + QStringLiteral(")"));
+  }
+  QFileDialog dialog(window(), strings.Text(QStringLiteral("export/dialogTitle")), QDir::homePath());
+  dialog.setObjectName(QStringLiteral("ExportDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(filters);
+  dialog.setDefaultSuffix(QString::fromLatin1(kKinds.front().suffix));
+  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, filters](const QString& filter) {
+    const qsizetype at = filters.indexOf(filter);
+    if (at >= 0) {
+      dialog.setDefaultSuffix(QString::fromLatin1(kKinds.at(static_cast<std::size_t>(at)).suffix));
+    }
+  });
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    return;
+  }
+  const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter());
+  const ExportFormat format = kKinds.at(chosen >= 0 ? static_cast<std::size_t>(chosen) : 0).format;
+  QString problem;
+  if (!ExportPhotos(dialog.selectedFiles().constFirst(), format, &problem)) {
+    ShowAppMessage(window(), QMessageBox::Warning, problem);
+  }
 }
 
 void CTerravueHtmlWnd::CarryUndoSteps() {

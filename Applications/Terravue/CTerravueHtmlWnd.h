@@ -121,6 +121,19 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// Clears the keep-running flag and waits for a running load to end.
   void StopLoad();
 
+  /// The kinds of file the photos are exported as.
+  enum class ExportFormat { Gpx, GpxTrack, Kml, Kmz, GeoJson };
+  /// Writes the photos selected on the map page (all photos of the map when
+  /// none is selected) that have a position into `path` as `format`, with
+  /// the positions the map shows now; the file is replaced whole. False when
+  /// nothing was written (no photo has a position, or the write failed): the
+  /// file at `path` is then as it was, no partial file is left, and
+  /// `*problem` says why in the user's words.
+  bool ExportPhotos(const QString& path, ExportFormat format, QString* problem);
+  /// Asks for the file in a save dialog, whose file types choose the format,
+  /// and exports into it; a failure is shown in a message box.
+  void ChooseExport();
+
   /// The number of pictures whose new position the next save writes: those
   /// the current map holds as moved. Only while no load runs.
   [[nodiscard]] int PendingCount() const;

@@ -19,6 +19,8 @@ inline constexpr int kUndo = 32810;
 inline constexpr int kRedo = 32811;
 /// Puts the map's photos back as they were before Terravue wrote them.
 inline constexpr int kRestoreOriginals = 32812;
+/// Writes the selected photos (all when none is selected) as GPX, KML, KMZ or GeoJSON.
+inline constexpr int kExport = 32813;
 /// Opens a saved map's state file chosen in a file dialog, wherever it lies.
 inline constexpr int kOpenStateFile = 32820;
 /// Shows the program's version, licence and the sources of its map, place and time-zone data.
@@ -32,7 +34,7 @@ inline constexpr int kFirstState = 1;
 inline constexpr int kLastState = 256;
 
 /// Fills `menu` with the four commands of menu 151, "Load track...", Undo and
-/// Redo (with their shortcuts), "Restore original positions...", "Open a saved
+/// Redo (with their shortcuts), "Restore original positions...", "Export...", "Open a saved
 /// map..." and the separator after them. Each action carries its command
 /// identifier as data().
 void Fill(QMenu& menu);

@@ -3,8 +3,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/Geotag.h"
+#include "Applications/Terravue/mapdata/PictureList.h"
+#include "Applications/Terravue/mapdata/TextFile.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
 #include "Applications/Terravue/mapdata/ZipArchive.h"
 #include "xp/text/XpEscape.h"
@@ -13,6 +20,40 @@
 #include "xp/text/XpUtf8.h"
 
 namespace {
+
+// The UTC time GPSDateStamp and GPSTimeStamp give, in milliseconds since 1970.
+std::optional<std::int64_t> GpsStampMillis(const XpGPSRecord& gps) {
+  if (!gps.dateStamp.IsValid() || !gps.timeStamp.IsValid()) {
+    return std::nullopt;
+  }
+  XpDateTime day;
+  if (!day.Parse(gps.dateStamp.Text(), "%d:%d:%d")) {
+    return std::nullopt;
+  }
+  double parts[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    if (gps.timeStamp.denominators[i] == 0) {
+      return std::nullopt;
+    }
+    parts[i] = static_cast<double>(gps.timeStamp.numerators[i]) / gps.timeStamp.denominators[i];
+  }
+  const double secondOfDay = parts[0] * 3600.0 + parts[1] * 60.0 + parts[2];
+  if (!(secondOfDay >= 0.0 && secondOfDay < 86400.0)) {
+    return std::nullopt;
+  }
+  const std::optional<XpDateTimeFields> fields = day.GetFields();
+  if (!fields) {
+    return std::nullopt;
+  }
+  PhotoTime midnight;
+  midnight.local = XpDateTime(fields->year, fields->month, fields->day);
+  midnight.zoneSeconds = 0;
+  const std::optional<std::int64_t> start = PhotoUtcSeconds(midnight, GeotagOptions{});
+  if (!start) {
+    return std::nullopt;
+  }
+  return *start * 1000 + static_cast<std::int64_t>(std::llround(secondOfDay * 1000.0));
+}
 
 constexpr int kDegreeDigits = 7;
 constexpr int kElevationDigits = 2;
@@ -253,4 +294,108 @@ XpStatus AddPhotosAsTrack(const std::vector<ExportPhoto>& photos, TrackLog* log)
     timed.push_back(*photo);
   }
   return log->AddBytes(WriteGpx(timed, true));
+}
+
+// Metres above sea level from GPSAltitude and GPSAltitudeRef (1: below).
+std::optional<double> ExportElevation(const XpGPSRecord& gps) {
+  if (!gps.altitude.IsValid() || gps.altitude.denominator == 0) {
+    return std::nullopt;
+  }
+  const double metres = static_cast<double>(gps.altitude.numerator) / gps.altitude.denominator;
+  return gps.altitudeRef.IsValid() && gps.altitudeRef.letter == 1 ? -metres : metres;
+}
+
+// The photo's true time: its clock in its own zone, else the GPS stamp, else its clock in the
+// zone given, else in the machine's zone for that date.
+std::optional<std::int64_t> ExportUtcMillis(const std::string& path, const XpPhotoMetadata::Reading& reading,
+                                            std::optional<int> zone) {
+  PhotoTime time;
+  const bool clock = ReadPhotoTime(path, &time);
+  if (clock && !time.zoneSeconds && !reading.offsetTimeOriginal.empty()) {
+    time.zoneSeconds = ParseZoneOffset(reading.offsetTimeOriginal);
+  }
+  if (clock && time.zoneSeconds) {
+    if (const auto seconds = PhotoUtcSeconds(time, GeotagOptions{})) {
+      return *seconds * 1000;
+    }
+  }
+  if (const auto stamp = GpsStampMillis(reading.gps)) {
+    return stamp;
+  }
+  if (!clock) {
+    return std::nullopt;
+  }
+  GeotagOptions options;
+  options.zoneSeconds = zone;
+  if (const auto seconds = PhotoUtcSeconds(time, options)) {
+    return *seconds * 1000;
+  }
+  return std::nullopt;
+}
+
+// The photo's path as a link from the folder the export goes into.
+std::string ExportLink(const std::string& folder, const std::string& photo) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(photo, ec);
+  if (ec) {
+    return photo;
+  }
+  const std::filesystem::path relative =
+      absolute.lexically_normal().lexically_relative(std::filesystem::path(folder).lexically_normal());
+  return relative.empty() ? absolute.generic_string() : relative.generic_string();
+}
+
+namespace {
+
+// Largest thumbnail taken into a KMZ file; the program's thumbnails are far smaller.
+constexpr std::uint64_t kMaxExportThumbnailBytes = 16 * 1024 * 1024;
+
+// Degrees from one of the map's coordinate texts; nothing for "no position" or a bad text.
+std::optional<double> DegreesOfText(const std::string& text, bool latitude) {
+  XpGPSRef ref;
+  XpGPSRational3 rationals;
+  double degrees = 0;
+  if (!TextToRationals(text, &ref, &rationals, latitude) || !RationalsToDegrees(ref, rationals, &degrees)) {
+    return std::nullopt;
+  }
+  return degrees;
+}
+
+}  // namespace
+
+std::vector<ExportPhoto> ExportPhotosOfMap(const PictureList& pictures, const std::string& rootFolder,
+                                           const std::vector<std::string>* only, const std::string& folder,
+                                           bool thumbnails) {
+  std::vector<ExportPhoto> photos;
+  for (const PictureRecord& record : pictures.Records()) {
+    if (only != nullptr && std::find(only->begin(), only->end(), record.m_path) == only->end()) {
+      continue;
+    }
+    const std::optional<double> latitude = DegreesOfText(record.m_latitude, true);
+    const std::optional<double> longitude = DegreesOfText(record.m_longitude, false);
+    if (!latitude || !longitude || !(*latitude >= -90.0 && *latitude <= 90.0) ||
+        !(*longitude >= -180.0 && *longitude <= 180.0)) {
+      continue;
+    }
+    ExportPhoto photo;
+    photo.name = std::filesystem::path(record.m_path).filename().string();
+    photo.link = ExportLink(folder, record.m_path);
+    photo.position = GeoPoint{*latitude, *longitude};
+    XpPhotoMetadata::Reading reading;
+    if (XpPhotoMetadata::Read(record.m_path, &reading) == XpStatus::Ok) {
+      // The file's altitude belongs to the place the file names, not to one the photo was moved to.
+      if (record.m_modified == 0 && record.m_mapOnly == 0) {
+        photo.elevation = ExportElevation(reading.gps);
+      }
+      photo.utcMillis = ExportUtcMillis(record.m_path, reading, std::nullopt);
+    }
+    if (thumbnails && record.ThumbnailPathIsSafe(rootFolder)) {
+      std::string bytes;
+      if (ReadWholeFile(record.ThumbnailPath(rootFolder), kMaxExportThumbnailBytes, &bytes) == XpStatus::Ok) {
+        photo.thumbnail = std::move(bytes);
+      }
+    }
+    photos.push_back(std::move(photo));
+  }
+  return photos;
 }

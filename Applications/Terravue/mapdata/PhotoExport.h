@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/PlaceIndex.h"
+#include "xp/formats/XpPhotoMetadata.h"
 
 /// One photo as an export file lists it.
 struct ExportPhoto {
@@ -40,6 +41,7 @@ struct ExportPhoto {
 /// A time as ISO 8601 in UTC ("2024-05-01T10:20:30Z", with milliseconds when there are any).
 [[nodiscard]] std::string ExportTimeText(std::int64_t utcMillis);
 
+class PictureList;
 class TrackLog;
 
 /// Adds the photos that have a time to `log` as one track, in time order, for the track
@@ -47,3 +49,26 @@ class TrackLog;
 /// GPX export of the same photos with its track gives. Photos without a time are left out.
 /// Answers the log's status; on failure the log is unchanged.
 [[nodiscard]] XpStatus AddPhotosAsTrack(const std::vector<ExportPhoto>& photos, TrackLog* log);
+
+/// Metres above sea level from a photo's GPSAltitude and GPSAltitudeRef (1: below); nothing
+/// without a usable altitude.
+[[nodiscard]] std::optional<double> ExportElevation(const XpGPSRecord& gps);
+
+/// The true time of the photo at `path` in milliseconds since 1970 UTC: its clock in its own zone,
+/// else its GPS date and time stamps, else its clock in `zone` (seconds east of UTC), else in the
+/// machine's zone for that date. Nothing when the photo tells no time.
+[[nodiscard]] std::optional<std::int64_t> ExportUtcMillis(const std::string& path,
+                                                          const XpPhotoMetadata::Reading& reading,
+                                                          std::optional<int> zone);
+
+/// The photo's path as a link from `folder` (the folder the export file goes into), '/' between
+/// folders; the absolute path when there is no relative one.
+[[nodiscard]] std::string ExportLink(const std::string& folder, const std::string& photo);
+
+/// The photos of a map that have a position, in map order, as an export into `folder` lists
+/// them (only those whose paths `only` holds, when it is given): the map's position, moved or
+/// not; the file's elevation while the photo stands where its file says; its true time; with
+/// `thumbnails`, the map's thumbnail of each kept under `rootFolder` (none where it is missing).
+[[nodiscard]] std::vector<ExportPhoto> ExportPhotosOfMap(const PictureList& pictures, const std::string& rootFolder,
+                                                         const std::vector<std::string>* only,
+                                                         const std::string& folder, bool thumbnails);

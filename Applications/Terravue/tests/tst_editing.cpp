@@ -1,7 +1,13 @@
 // Editing in the map window with the embedded server and browser: undo and
 // redo from the menu and the keyboard, across saves, and putting photos back
 // as they were before they were written, with the photos on disk checked.
+#include <unistd.h>
+
 #include <QAction>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -9,6 +15,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -69,6 +76,22 @@ std::optional<std::pair<double, double>> ExiftoolPosition(const QString& path) {
   }
   return std::pair{lines[0].toDouble() * (lines[1] == QLatin1String("S") ? -1 : 1),
                    lines[2].toDouble() * (lines[3] == QLatin1String("W") ? -1 : 1)};
+}
+
+/// What xmllint's XPath `expression` gives for the file at `path`; empty when xmllint is missing
+/// or the file is not well-formed XML.
+QString XPathOf(const QString& path, const QString& expression) {
+  QProcess xmllint;
+  xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--xpath"), expression, path});
+  if (!xmllint.waitForFinished(30000) || xmllint.exitCode() != 0) {
+    return {};
+  }
+  return QString::fromUtf8(xmllint.readAllStandardOutput()).trimmed();
+}
+
+/// The names in a folder, hidden ones included.
+QStringList EntriesOf(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 
 }  // namespace
@@ -214,7 +237,6 @@ class EditingTest : public AppTestCase {
     Trigger(window, MainMenu::kUndo);
     QCOMPARE(PagePosition(map, moved), original);
     QCOMPARE(PendingMarks(map), 1);
-    QVERIFY(map->IsModified());
     // The file is untouched until the save.
     VerifyOnDisk(movedPath, dragged);
 
@@ -395,6 +417,102 @@ class EditingTest : public AppTestCase {
     QTest::qWait(300);
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(FileBytes(kept), written);
+    app->ExitInstance();
+  }
+
+  void exportWritesTheSelectedOrAllPhotosAsShownAndAFailedWriteLeavesNoFile() {
+    const QStringList photos = MakeTwoPhotos();
+    QCOMPARE(photos.size(), 2);
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
+    QVERIFY(map != nullptr);
+    QAction* item = MenuItem(app->MainWindow(), MainMenu::kExport);
+    QVERIFY(item != nullptr);
+    QCOMPARE(item->text(), QStringLiteral("Export... (&E)"));
+    QVERIFY(item->isEnabled());
+    const QString folder = m_home->Path("exports");
+    QVERIFY(QDir().mkpath(folder));
+
+    // The second photo, moved on the page and not saved, is the only one selected: the GPX file
+    // holds it alone, where the map shows it, with a link from the export's folder.
+    QCOMPARE(RunScript(map, QStringLiteral("(function () {"
+                                           "  var p = tv.pictures[1];"
+                                           "  tvApplyPositions([{ picture: p, lat: 35.25, lng: 136.5 }]);"
+                                           "  tvSetSelection([p]);"
+                                           "  return tv.selection.length;"
+                                           "})()"))
+                 .toInt(),
+             1);
+    QString problem;
+    const QString gpx = folder + QStringLiteral("/selected.gpx");
+    QVERIFY2(map->ExportPhotos(gpx, CTerravueHtmlWnd::ExportFormat::GpxTrack, &problem), qPrintable(problem));
+    const QString wpt = QStringLiteral("//*[local-name()='wpt']");
+    QCOMPARE(XPathOf(gpx, QStringLiteral("count(%1)").arg(wpt)), QStringLiteral("1"));
+    QVERIFY(std::abs(XPathOf(gpx, QStringLiteral("string(%1/@lat)").arg(wpt)).toDouble() - 35.25) < 1e-6);
+    QVERIFY(std::abs(XPathOf(gpx, QStringLiteral("string(%1/@lon)").arg(wpt)).toDouble() - 136.5) < 1e-6);
+    QCOMPARE(XPathOf(gpx, QStringLiteral("string(%1/*[local-name()='name'])").arg(wpt)), QStringLiteral("osaka.jpg"));
+    QCOMPARE(XPathOf(gpx, QStringLiteral("string(%1/*[local-name()='link']/@href)").arg(wpt)),
+             QStringLiteral("../photos/osaka.jpg"));
+    QCOMPARE(XPathOf(gpx, QStringLiteral("count(//*[local-name()='trkpt'])")), QStringLiteral("1"));
+
+    // With nothing selected every photo goes out; the GeoJSON file parses, [lng, lat] per point.
+    QCOMPARE(RunScript(map, QStringLiteral("tvSetSelection([]); tv.selection.length")).toInt(), 0);
+    const QString geojson = folder + QStringLiteral("/all.geojson");
+    QVERIFY2(map->ExportPhotos(geojson, CTerravueHtmlWnd::ExportFormat::GeoJson, &problem), qPrintable(problem));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(FileBytes(geojson), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(document.object().value(QStringLiteral("type")).toString(), QStringLiteral("FeatureCollection"));
+    const QJsonArray features = document.object().value(QStringLiteral("features")).toArray();
+    QCOMPARE(features.size(), 2);
+    std::map<QString, std::pair<double, double>> points;
+    for (const QJsonValue& feature : features) {
+      const QJsonObject object = feature.toObject();
+      const QJsonArray at =
+          object.value(QStringLiteral("geometry")).toObject().value(QStringLiteral("coordinates")).toArray();
+      QVERIFY(at.size() >= 2);
+      points[object.value(QStringLiteral("properties")).toObject().value(QStringLiteral("name")).toString()] = {
+          at[1].toDouble(), at[0].toDouble()};
+    }
+    QVERIFY(std::abs(points[QStringLiteral("osaka.jpg")].first - 35.25) < 1e-6);
+    QVERIFY(std::abs(points[QStringLiteral("osaka.jpg")].second - 136.5) < 1e-6);
+    QVERIFY(std::abs(points[QStringLiteral("tokyo.jpg")].first - (35 + 39.5 / 60)) < 1e-6);
+    QVERIFY(std::abs(points[QStringLiteral("tokyo.jpg")].second - (139 + 42.0 / 60)) < 1e-6);
+
+    // KMZ: the archive carries the document and the map's thumbnail of each photo.
+    const QString kmz = folder + QStringLiteral("/all.kmz");
+    QVERIFY2(map->ExportPhotos(kmz, CTerravueHtmlWnd::ExportFormat::Kmz, &problem), qPrintable(problem));
+    const QByteArray archive = FileBytes(kmz);
+    QVERIFY(archive.startsWith("PK\x03\x04"));
+    QVERIFY(archive.contains("doc.kml"));
+    QVERIFY(archive.contains("files/1.jpg"));
+    QVERIFY(archive.contains("files/2.jpg"));
+
+    // A write that fails (a folder stands where the file would go) says so and leaves nothing.
+    const QString taken = folder + QStringLiteral("/taken.gpx");
+    QVERIFY(QDir().mkpath(taken));
+    const QStringList before = EntriesOf(folder);
+    problem.clear();
+    QVERIFY(!map->ExportPhotos(taken, CTerravueHtmlWnd::ExportFormat::Gpx, &problem));
+    QVERIFY2(problem.startsWith(QStringLiteral("\"%1\" could not be written: ").arg(taken)), qPrintable(problem));
+    QVERIFY2(problem.endsWith(QStringLiteral("No file was left there.")), qPrintable(problem));
+    QCOMPARE(EntriesOf(folder), before);
+    QVERIFY(QFileInfo(taken).isDir());
+
+    // A read-only folder: the user reads why, and the folder stays empty. (The superuser may write
+    // anywhere, so only an ordinary user sees this refusal.)
+    if (::geteuid() != 0) {
+      const QString locked = m_home->Path("locked");
+      QVERIFY(QDir().mkpath(locked));
+      QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+      problem.clear();
+      QVERIFY(!map->ExportPhotos(locked + QStringLiteral("/x.gpx"), CTerravueHtmlWnd::ExportFormat::Gpx, &problem));
+      QVERIFY2(problem.contains(QStringLiteral("read-only")), qPrintable(problem));
+      QVERIFY(EntriesOf(locked).isEmpty());
+      QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    answerer.replies = {QMessageBox::Discard};
     app->ExitInstance();
   }
 };

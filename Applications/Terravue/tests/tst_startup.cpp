@@ -499,20 +499,22 @@ class StartupTest : public QObject {
     QCOMPARE(window->size(), QSize(796, 596));
     QCOMPARE(window->CurrentStateIndex(), -1);
 
-    // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...", "Open a
-    // saved map...", "About Terravue", a separator, no saved states yet.
+    // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...",
+    // "Export...", "Open a saved map...", "About Terravue", a separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 11);
+    QCOMPARE(actions.size(), 12);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
     QCOMPARE(MainMenu::CommandOf(actions.at(5)), MainMenu::kUndo);
     QCOMPARE(MainMenu::CommandOf(actions.at(6)), MainMenu::kRedo);
     QCOMPARE(MainMenu::CommandOf(actions.at(7)), MainMenu::kRestoreOriginals);
-    QCOMPARE(MainMenu::CommandOf(actions.at(8)), MainMenu::kOpenStateFile);
-    QCOMPARE(actions.at(8)->text(), QStringLiteral("Open a saved map... (&M)"));
-    QCOMPARE(MainMenu::CommandOf(actions.at(9)), MainMenu::kAbout);
-    QVERIFY(actions.at(10)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(8)), MainMenu::kExport);
+    QCOMPARE(actions.at(8)->text(), QStringLiteral("Export... (&E)"));
+    QCOMPARE(MainMenu::CommandOf(actions.at(9)), MainMenu::kOpenStateFile);
+    QCOMPARE(actions.at(9)->text(), QStringLiteral("Open a saved map... (&M)"));
+    QCOMPARE(MainMenu::CommandOf(actions.at(10)), MainMenu::kAbout);
+    QVERIFY(actions.at(11)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();

@@ -63,88 +63,6 @@ Format FormatOfFile(const std::string& path) {
   return Format::Gpx;
 }
 
-// Metres above sea level from GPSAltitude and GPSAltitudeRef (1: below).
-std::optional<double> ElevationOf(const XpGPSRecord& gps) {
-  if (!gps.altitude.IsValid() || gps.altitude.denominator == 0) {
-    return std::nullopt;
-  }
-  const double metres = static_cast<double>(gps.altitude.numerator) / gps.altitude.denominator;
-  return gps.altitudeRef.IsValid() && gps.altitudeRef.letter == 1 ? -metres : metres;
-}
-
-// The UTC time GPSDateStamp and GPSTimeStamp give, in milliseconds since 1970.
-std::optional<std::int64_t> GpsStampMillis(const XpGPSRecord& gps) {
-  if (!gps.dateStamp.IsValid() || !gps.timeStamp.IsValid()) {
-    return std::nullopt;
-  }
-  XpDateTime day;
-  if (!day.Parse(gps.dateStamp.Text(), "%d:%d:%d")) {
-    return std::nullopt;
-  }
-  double parts[3] = {};
-  for (int i = 0; i < 3; ++i) {
-    if (gps.timeStamp.denominators[i] == 0) {
-      return std::nullopt;
-    }
-    parts[i] = static_cast<double>(gps.timeStamp.numerators[i]) / gps.timeStamp.denominators[i];
-  }
-  const double secondOfDay = parts[0] * 3600.0 + parts[1] * 60.0 + parts[2];
-  if (!(secondOfDay >= 0.0 && secondOfDay < 86400.0)) {
-    return std::nullopt;
-  }
-  const std::optional<XpDateTimeFields> fields = day.GetFields();
-  if (!fields) {
-    return std::nullopt;
-  }
-  PhotoTime midnight;
-  midnight.local = XpDateTime(fields->year, fields->month, fields->day);
-  midnight.zoneSeconds = 0;
-  const std::optional<std::int64_t> start = PhotoUtcSeconds(midnight, GeotagOptions{});
-  if (!start) {
-    return std::nullopt;
-  }
-  return *start * 1000 + static_cast<std::int64_t>(std::llround(secondOfDay * 1000.0));
-}
-
-// The photo's true time: its clock in its own zone, else the GPS stamp, else its clock in the
-// zone given, else in the machine's zone for that date.
-std::optional<std::int64_t> UtcMillisOf(const std::string& path, const XpPhotoMetadata::Reading& reading,
-                                        std::optional<int> zone) {
-  PhotoTime time;
-  const bool clock = ReadPhotoTime(path, &time);
-  if (clock && !time.zoneSeconds && !reading.offsetTimeOriginal.empty()) {
-    time.zoneSeconds = ParseZoneOffset(reading.offsetTimeOriginal);
-  }
-  if (clock && time.zoneSeconds) {
-    if (const auto seconds = PhotoUtcSeconds(time, GeotagOptions{})) {
-      return *seconds * 1000;
-    }
-  }
-  if (const auto stamp = GpsStampMillis(reading.gps)) {
-    return stamp;
-  }
-  if (!clock) {
-    return std::nullopt;
-  }
-  GeotagOptions options;
-  options.zoneSeconds = zone;
-  if (const auto seconds = PhotoUtcSeconds(time, options)) {
-    return *seconds * 1000;
-  }
-  return std::nullopt;
-}
-
-// The photo's path as a link from the folder the export goes into.
-std::string LinkFrom(const std::filesystem::path& folder, const std::string& photo) {
-  std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(photo, ec);
-  if (ec) {
-    return photo;
-  }
-  const std::filesystem::path relative = absolute.lexically_normal().lexically_relative(folder.lexically_normal());
-  return relative.empty() ? absolute.generic_string() : relative.generic_string();
-}
-
 // A folder of its own under the temporary folder, for thumbnails on their way into a KMZ file;
 // removed with what is in it.
 class ScratchFolder {
@@ -260,10 +178,10 @@ int RunExport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     ExportPhoto photo;
     photo.name = std::filesystem::path(file).filename().string();
-    photo.link = LinkFrom(folder, file);
+    photo.link = ExportLink(folder.string(), file);
     photo.position = GeoPoint{latitude, longitude};
-    photo.elevation = ElevationOf(reading.gps);
-    photo.utcMillis = UtcMillisOf(file, reading, zone);
+    photo.elevation = ExportElevation(reading.gps);
+    photo.utcMillis = ExportUtcMillis(file, reading, zone);
     photos.push_back(std::move(photo));
     exported.push_back(file);
   }
