@@ -849,7 +849,9 @@ int CTerravueHtmlWnd::UndoOnPage(bool redo) {
 
 bool CTerravueHtmlWnd::ExportPhotos(const QString& path, ExportFormat format, QString* problem) {
   const AppStrings& strings = AppStrings::Instance();
-  if (m_loading || m_saving) {
+  // While only thumbnails are still being made the map is whole; a photo without one yet has none
+  // in a KMZ file.
+  if ((m_loading && !m_makingThumbnails) || m_saving) {
     *problem = strings.Text(QStringLiteral("export/busy"));
     return false;
   }

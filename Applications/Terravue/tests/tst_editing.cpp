@@ -481,6 +481,7 @@ class EditingTest : public AppTestCase {
     QVERIFY(std::abs(points[QStringLiteral("tokyo.jpg")].second - (139 + 42.0 / 60)) < 1e-6);
 
     // KMZ: the archive carries the document and the map's thumbnail of each photo.
+    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading(), 30000);
     const QString kmz = folder + QStringLiteral("/all.kmz");
     QVERIFY2(map->ExportPhotos(kmz, CTerravueHtmlWnd::ExportFormat::Kmz, &problem), qPrintable(problem));
     const QByteArray archive = FileBytes(kmz);
