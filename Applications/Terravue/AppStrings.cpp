@@ -297,6 +297,7 @@ constexpr std::array kTexts = {
     BuiltInText{"track/title", "GPS track", "GPSトラック"},
     BuiltInText{"track/zoneLabel", "Camera time zone:", "カメラのタイムゾーン:"},
     BuiltInText{"track/zoneHint", "this computer's zone", "このコンピューターのタイムゾーン"},
+    BuiltInText{"track/zoneHintPosition", "the zone where each photo was taken", "各写真の撮影地のタイムゾーン"},
     BuiltInText{"track/zoneTip",
                 "The camera's time zone, such as +09:00 or -05:30. Photos that record their own zone use it.",
                 "カメラのタイムゾーン(+09:00、-05:30など)。タイムゾーンを記録している写真は、その値を使います。"},
@@ -318,6 +319,21 @@ constexpr std::array kTexts = {
     BuiltInText{"track/preview", "Photos to place: %d. Without a match in the track: %d.",
                 "配置する写真: %d枚。トラックに一致しない写真: %d枚。"},
     BuiltInText{"track/none", "No track loaded.", "トラックが読み込まれていません。"},
+    BuiltInText{"track/zoneChoiceLabel", "Camera clock zone:", "カメラの時計のゾーン:"},
+    BuiltInText{"track/zoneAuto", "Zone from position", "位置から求める"},
+    BuiltInText{"track/zoneChoiceTip",
+                "For photos that record no time zone: the zone where the track is on each photo's date, or the "
+                "zone chosen here.",
+                "タイムゾーンが記録されていない写真に使います。各写真の日付にトラックがある場所のタイムゾーン、またはこ"
+                "こで選んだタイムゾーンです。"},
+    BuiltInText{"track/clockFromPosition", "Camera clock: %s %s (from position)", "カメラの時計: %s %s(位置から)"},
+    BuiltInText{"track/clockChosen", "Camera clock: %s %s (chosen)", "カメラの時計: %s %s(選択)"},
+    BuiltInText{"track/clockDiffers", "Photos differ: %s.", "写真によって異なります: %s。"},
+    BuiltInText{
+        "track/crossing",
+        "This trip crosses a time zone or a daylight saving change; each photo is read in the zone where "
+        "it was taken.",
+        "この旅程はタイムゾーンまたは夏時間の切り替えをまたいでいます。写真ごとに撮影地のタイムゾーンで読み取ります。"},
     BuiltInText{"track/trackSpan", "Track: %s – %s on this computer's clock, %s – %s on the camera's clock.",
                 "トラック: このコンピューターの時刻で %s – %s、カメラの時計で %s – %s。"},
     BuiltInText{"track/photoSpan", "Photos: %s – %s on the camera's clock.", "写真: カメラの時計で %s – %s。"},

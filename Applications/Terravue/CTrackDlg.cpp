@@ -1,6 +1,7 @@
 #include "Applications/Terravue/CTrackDlg.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -13,10 +14,13 @@
 #include <QLocale>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
 
+#include "Applications/Terravue/AppGlobals.h"
 #include "Applications/Terravue/AppMessageBox.h"
 #include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/TrackPageAccess.h"
@@ -30,6 +34,12 @@ namespace {
 // A line with more points than this is thinned for drawing; matching always
 // uses every fix.
 constexpr std::size_t kMaxDrawnPointsPerLine = 5000;
+
+// How many fixes spread over a track tell the zones it passes through.
+constexpr std::size_t kZoneSamples = 48;
+
+// The countries' zones as the system's tz database lists them.
+constexpr const char* kSystemZoneTable = "/usr/share/zoneinfo/zone1970.tab";
 
 // Degrees with seven decimals for the page script, always with a decimal
 // point: the user's number locale (a decimal comma) must not reach JSON.
@@ -101,6 +111,16 @@ CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent) : QDockWidget(paren
   m_offset = new QLineEdit(QStringLiteral("+0:00:00"), body);
   m_offset->setObjectName(QStringLiteral("offset"));
   m_offset->setToolTip(Text("track/offsetTip"));
+  m_zoneChoice = new QComboBox(body);
+  m_zoneChoice->setObjectName(QStringLiteral("zoneChoice"));
+  m_zoneChoice->addItem(Text("track/zoneAuto"), QString());
+  m_zoneChoice->setToolTip(Text("track/zoneChoiceTip"));
+  m_clock = new QLabel(body);
+  m_clock->setObjectName(QStringLiteral("clock"));
+  m_clock->setWordWrap(true);
+  m_crossing = new QLabel(body);
+  m_crossing->setObjectName(QStringLiteral("crossing"));
+  m_crossing->setWordWrap(true);
   m_leaveLocated = new QCheckBox(Text("track/leaveLocated"), body);
   m_leaveLocated->setObjectName(QStringLiteral("leaveLocated"));
   m_leaveLocated->setChecked(true);
@@ -125,6 +145,7 @@ CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent) : QDockWidget(paren
 
   auto* form = new QFormLayout;
   form->addRow(Text("track/zoneLabel"), m_zone);
+  form->addRow(Text("track/zoneChoiceLabel"), m_zoneChoice);
   form->addRow(Text("track/offsetLabel"), m_offset);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(load);
@@ -133,6 +154,8 @@ CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent) : QDockWidget(paren
   buttons->addWidget(close);
   auto* layout = new QVBoxLayout(body);
   layout->addLayout(form);
+  layout->addWidget(m_clock);
+  layout->addWidget(m_crossing);
   layout->addWidget(m_leaveLocated);
   layout->addWidget(m_fromSelected);
   layout->addWidget(m_trackSpan);
@@ -144,10 +167,73 @@ CTrackDlg::CTrackDlg(TrackPageAccess* page, QWidget* parent) : QDockWidget(paren
   connect(m_zone, &QLineEdit::textChanged, this, &CTrackDlg::Recompute);
   connect(m_offset, &QLineEdit::textChanged, this, &CTrackDlg::Recompute);
   connect(m_leaveLocated, &QCheckBox::toggled, this, &CTrackDlg::Recompute);
+  connect(m_zoneChoice, &QComboBox::currentIndexChanged, this, [this](int index) {
+    m_overrideZone = m_zoneChoice->itemData(index).toString().toStdString();
+    Recompute();
+  });
   connect(m_fromSelected, &QPushButton::clicked, this, &CTrackDlg::SetOffsetFromSelected);
   connect(m_apply, &QPushButton::clicked, this, &CTrackDlg::Apply);
   connect(load, &QPushButton::clicked, this, &CTrackDlg::ChooseTracks);
   connect(close, &QPushButton::clicked, this, &QWidget::hide);
+
+  // The map lies with the page files, in the folder of the program's map page.
+  const QString mapPage = QUrl(AppGlobals::Get().mapPageUrl).toLocalFile();
+  if (!mapPage.isEmpty()) {
+    m_zoneMapPath = QFileInfo(mapPage).absolutePath() + QStringLiteral("/zones.tvz");
+  }
+  m_zoneTablePath = QString::fromLatin1(kSystemZoneTable);
+}
+
+void CTrackDlg::UseZoneFiles(const QString& mapPath, const QString& tablePath) {
+  m_zoneMapPath = mapPath;
+  m_zoneTablePath = tablePath;
+  m_zoneFilesRead = false;
+  m_trackZonesOf = 0;
+  Recompute();
+}
+
+void CTrackDlg::LoadZoneFiles() {
+  if (m_zoneFilesRead) {
+    return;
+  }
+  m_zoneFilesRead = true;
+  m_zoneMap = TimeZoneIndex();
+  m_countries = ZoneCountries();
+  // A map or table that is missing or damaged leaves the camera on this computer's zone, as
+  // before there was a map; nothing is refused for it.
+  m_zoneMapLoaded = !m_zoneMapPath.isEmpty() && m_zoneMap.LoadFile(m_zoneMapPath.toStdString()) == XpStatus::Ok;
+  if (!m_zoneTablePath.isEmpty()) {
+    static_cast<void>(m_countries.LoadFile(m_zoneTablePath.toStdString()));
+  }
+  m_zone->setPlaceholderText(Text(m_zoneMapLoaded ? "track/zoneHintPosition" : "track/zoneHint"));
+}
+
+const std::vector<std::string>& CTrackDlg::TrackZones() {
+  const std::vector<TrackFix>& fixes = m_log.Fixes();
+  if (m_trackZonesOf == fixes.size() + 1) {
+    return m_trackZones;
+  }
+  m_trackZones.clear();
+  m_trackZonesOf = fixes.size() + 1;
+  if (!m_zoneMapLoaded || fixes.empty()) {
+    return m_trackZones;
+  }
+  const std::size_t step = fixes.size() / kZoneSamples + 1;
+  const auto add = [this](const TrackFix& fix) {
+    const auto zone = m_zoneMap.ZoneAt(GeoPoint{fix.latitude, fix.longitude});
+    int offset = 0;
+    if (zone && ZoneOffsetAtUtc(*zone, fix.timeMs, &offset) == XpStatus::Ok) {
+      const std::string entry = std::string(*zone) + " " + ZoneOffsetText(offset);
+      if (std::find(m_trackZones.begin(), m_trackZones.end(), entry) == m_trackZones.end()) {
+        m_trackZones.push_back(entry);
+      }
+    }
+  };
+  for (std::size_t i = 0; i < fixes.size(); i += step) {
+    add(fixes[i]);
+  }
+  add(fixes.back());
+  return m_trackZones;
 }
 
 bool CTrackDlg::IsTrackPath(const QString& path) { return IsTrackLogPath(path.toStdString()); }
@@ -305,6 +391,10 @@ void CTrackDlg::Recompute() {
   std::optional<std::int64_t> cameraLast;
   std::optional<std::int64_t> utcFirst;
   std::optional<std::int64_t> utcLast;
+  std::vector<std::string> photoZones;
+  std::optional<std::int64_t> firstClock;
+  std::string firstZone;
+  int firstOffset = 0;
   const auto widen = [](std::optional<std::int64_t>* first, std::optional<std::int64_t>* last, std::int64_t value) {
     *first = *first ? std::min(**first, value) : value;
     *last = *last ? std::max(**last, value) : value;
@@ -312,6 +402,7 @@ void CTrackDlg::Recompute() {
   if (!options) {
     m_summary->setText(Text("track/badOptions"));
   } else if (!m_log.Empty() && !m_page->PicturesLoading()) {
+    LoadZoneFiles();
     const PictureList& pictures = m_page->Pictures();
     for (std::size_t i = 0; i < pictures.Count(); ++i) {
       const PictureRecord& record = pictures.At(i);
@@ -325,7 +416,37 @@ void CTrackDlg::Recompute() {
           widen(&cameraFirst, &cameraLast, *clock);
         }
       }
-      const GeotagFix fix = time != nullptr ? GeotagPhoto(m_log, *time, *options) : GeotagFix{};
+      // A photo that records no zone is read in the zone chosen for the camera, else in the zone
+      // where the track is on its date; a zone typed as an offset wins over both.
+      GeotagOptions photoOptions = *options;
+      std::string chosen;
+      if (time != nullptr && !time->zoneSeconds && !options->zoneSeconds) {
+        int offset = 0;
+        const auto clock = ClockSeconds(*time);
+        if (!m_overrideZone.empty() && clock &&
+            ZoneOffsetAtLocal(m_overrideZone, *clock * 1000, &offset) == XpStatus::Ok) {
+          photoOptions.zoneSeconds = offset;
+          chosen = m_overrideZone;
+        } else if (m_overrideZone.empty() && m_zoneMapLoaded) {
+          photoOptions.zoneMap = &m_zoneMap;
+        }
+      }
+      GeotagFix fix = time != nullptr ? GeotagPhoto(m_log, *time, photoOptions) : GeotagFix{};
+      if (!chosen.empty()) {
+        fix.zone = chosen;
+        fix.zoneSeconds = *photoOptions.zoneSeconds;
+      }
+      if (!fix.zone.empty()) {
+        const std::string entry = fix.zone + " " + ZoneOffsetText(fix.zoneSeconds);
+        if (std::find(photoZones.begin(), photoZones.end(), entry) == photoZones.end()) {
+          photoZones.push_back(entry);
+        }
+        if (const auto clock = ClockSeconds(*time); clock && (!firstClock || *clock < *firstClock)) {
+          firstClock = clock;
+          firstZone = fix.zone;
+          firstOffset = fix.zoneSeconds;
+        }
+      }
       if (fix.status != GeotagStatus::NoTime) {
         widen(&utcFirst, &utcLast, fix.utcSeconds);
       }
@@ -343,6 +464,7 @@ void CTrackDlg::Recompute() {
     m_summary->setText(m_log.Empty() ? Text("track/none") : QString());
   }
   ShowSpans(options.value_or(GeotagOptions{}), cameraFirst, cameraLast, utcFirst, utcLast);
+  ShowClockZone(firstZone, firstOffset, photoZones);
   items += "]";
   m_apply->setEnabled(m_placed > 0);
   if (!m_page->MapPageShown()) {
@@ -361,10 +483,65 @@ void CTrackDlg::Recompute() {
                         });
 }
 
-std::int64_t CTrackDlg::CameraClock(std::int64_t utcSeconds, const GeotagOptions& options) {
-  const int zone = options.zoneSeconds ? *options.zoneSeconds
-                                       : QDateTime::fromSecsSinceEpoch(utcSeconds).toLocalTime().offsetFromUtc();
+std::int64_t CTrackDlg::CameraClock(std::int64_t utcSeconds, const GeotagOptions& options) const {
+  int zone = QDateTime::fromSecsSinceEpoch(utcSeconds).toLocalTime().offsetFromUtc();
+  if (options.zoneSeconds) {
+    zone = *options.zoneSeconds;
+  } else if (!m_overrideZone.empty()) {
+    static_cast<void>(ZoneOffsetAtUtc(m_overrideZone, utcSeconds * 1000, &zone));
+  } else if (m_zoneMapLoaded) {
+    // The zone where the track is at that moment.
+    const GeotagFix at = MatchTime(m_log, utcSeconds, options);
+    if (at.Placed()) {
+      if (const auto name = m_zoneMap.ZoneAt(GeoPoint{at.latitude, at.longitude})) {
+        static_cast<void>(ZoneOffsetAtUtc(*name, utcSeconds * 1000, &zone));
+      }
+    }
+  }
   return utcSeconds + zone + options.clockOffsetSeconds;
+}
+
+void CTrackDlg::ShowClockZone(const std::string& firstZone, int firstOffset, const std::vector<std::string>& zones) {
+  if (firstZone.empty()) {
+    m_clock->clear();
+  } else {
+    QString line = FormatText(Text(m_overrideZone.empty() ? "track/clockFromPosition" : "track/clockChosen"),
+                              {QString::fromStdString(firstZone), QString::fromStdString(ZoneOffsetText(firstOffset))});
+    if (zones.size() > 1) {
+      QStringList all;
+      for (const std::string& zone : zones) {
+        all.append(QString::fromStdString(zone));
+      }
+      line += QLatin1Char(' ') + FormatText(Text("track/clockDiffers"), {all.join(QStringLiteral(", "))});
+    }
+    m_clock->setText(line);
+  }
+  // The trip crosses a zone or a change of daylight saving time: the photos' clocks or the
+  // track's fixes meet more than one zone or offset.
+  const bool crossing = !m_log.Empty() && (zones.size() > 1 || TrackZones().size() > 1);
+  m_crossing->setText(crossing ? Text("track/crossing") : QString());
+  // The override list: the zones of the first photo's country, kept while one of them is chosen.
+  if (!m_overrideZone.empty() || firstZone.empty()) {
+    return;
+  }
+  const std::vector<std::string> countries = m_countries.CountriesOf(firstZone);
+  const std::vector<std::string> offered =
+      countries.empty() ? std::vector<std::string>{} : m_countries.ZonesOf(countries.front());
+  std::vector<std::string> listed;
+  for (int i = 1; i < m_zoneChoice->count(); ++i) {
+    listed.push_back(m_zoneChoice->itemData(i).toString().toStdString());
+  }
+  if (listed == offered) {
+    return;
+  }
+  const QSignalBlocker quiet(m_zoneChoice);
+  while (m_zoneChoice->count() > 1) {
+    m_zoneChoice->removeItem(1);
+  }
+  for (const std::string& zone : offered) {
+    m_zoneChoice->addItem(QString::fromStdString(zone), QString::fromStdString(zone));
+  }
+  m_zoneChoice->setCurrentIndex(0);
 }
 
 void CTrackDlg::ShowSpans(const GeotagOptions& options, std::optional<std::int64_t> cameraFirst,
@@ -440,10 +617,25 @@ void CTrackDlg::SetOffsetFromSelected() {
         if (!options) {
           options = GeotagOptions{};
         }
-        const auto offset = time != nullptr ? ClockOffsetFromPlace(self->m_log, *time, *options,
-                                                                   selected.value(QStringLiteral("lat")).toDouble(),
-                                                                   selected.value(QStringLiteral("lng")).toDouble())
-                                            : std::nullopt;
+        const double lat = selected.value(QStringLiteral("lat")).toDouble();
+        const double lng = selected.value(QStringLiteral("lng")).toDouble();
+        // A photo that records no zone was read in the zone chosen, else in the zone of the place
+        // the user put it.
+        if (time != nullptr && !time->zoneSeconds && !options->zoneSeconds) {
+          std::string zone = self->m_overrideZone;
+          if (zone.empty() && self->m_zoneMapLoaded) {
+            if (const auto there = self->m_zoneMap.ZoneAt(GeoPoint{lat, lng})) {
+              zone = std::string(*there);
+            }
+          }
+          int zoneOffset = 0;
+          if (const auto clock = ClockSeconds(*time);
+              !zone.empty() && clock && ZoneOffsetAtLocal(zone, *clock * 1000, &zoneOffset) == XpStatus::Ok) {
+            options->zoneSeconds = zoneOffset;
+          }
+        }
+        const auto offset =
+            time != nullptr ? ClockOffsetFromPlace(self->m_log, *time, *options, lat, lng) : std::nullopt;
         if (!offset) {
           ShowAppMessage(self->m_page->BoxParent(), QMessageBox::Information, Text("track/selectFirst"));
           return;

@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/Geotag.h"
+#include "Applications/Terravue/mapdata/PlaceNaming.h"
+#include "Applications/Terravue/mapdata/TimeZoneIndex.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
 
 class PictureRecord;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,6 +42,12 @@ class CTrackDlg : public QDockWidget {
   [[nodiscard]] static bool IsTrackPath(const QString& path);
   /// Removes the track logs from `paths` and answers them.
   [[nodiscard]] static QStringList TakeTrackPaths(QStringList& paths);
+
+  /// Reads the time-zone map and the table of each country's zones from these files instead of
+  /// the program's own (zones.tvz beside the page files) and the system's tzdata zone1970.tab.
+  /// Either may be missing: without the map the camera's zone is this computer's, without the
+  /// table the override list stays empty.
+  void UseZoneFiles(const QString& mapPath, const QString& tablePath);
 
   /// Asks for track files with a file dialog and loads them.
   void ChooseTracks();
@@ -67,6 +76,12 @@ class CTrackDlg : public QDockWidget {
   QLabel* TrackSpanLabel() const { return m_trackSpan; }
   /// When the photos to place were taken, on the camera's clock, and whether that meets the track.
   QLabel* PhotoSpanLabel() const { return m_photoSpan; }
+  /// "Camera clock: Asia/Tokyo +09:00 (from position)" for photos that record no zone.
+  QLabel* ClockLabel() const { return m_clock; }
+  /// Shown when the photos or the track meet more than one zone or offset.
+  QLabel* CrossingLabel() const { return m_crossing; }
+  /// "Zone from position", then the zones of the first photo's country.
+  QComboBox* ZoneChoice() const { return m_zoneChoice; }
 
  signals:
   /// The page shows a new preview: `placed` photos would move, `unmatched`
@@ -95,7 +110,14 @@ class CTrackDlg : public QDockWidget {
   void LoadStateTracks();
   /// The camera clock's reading (seconds, the wall time counted as if it were UTC) at the true
   /// time `utcSeconds`, with the zone and offset of `options`.
-  [[nodiscard]] static std::int64_t CameraClock(std::int64_t utcSeconds, const GeotagOptions& options);
+  [[nodiscard]] std::int64_t CameraClock(std::int64_t utcSeconds, const GeotagOptions& options) const;
+  /// Reads the zone files once, when a track first needs them.
+  void LoadZoneFiles();
+  /// The zones and offsets along the track, from fixes spread over it ("zone +hh:mm" each).
+  [[nodiscard]] const std::vector<std::string>& TrackZones();
+  /// The camera-clock line, the override list and the crossing flag. `firstZone` is the zone the
+  /// first photo's clock was read in ("" for none), `zones` every "zone +hh:mm" the photos met.
+  void ShowClockZone(const std::string& firstZone, int firstOffset, const std::vector<std::string>& zones);
   /// The time spans of the track and of the photos to place. `cameraFirst`/`cameraLast` are the
   /// photos' clock readings and `utcFirst`/`utcLast` their true times; each pair empty without one.
   void ShowSpans(const GeotagOptions& options, std::optional<std::int64_t> cameraFirst,
@@ -126,5 +148,17 @@ class CTrackDlg : public QDockWidget {
   QPushButton* m_apply = nullptr;
   QLabel* m_summary = nullptr;
   QLabel* m_trackSpan = nullptr;
+  QLabel* m_clock = nullptr;
+  QLabel* m_crossing = nullptr;
+  QComboBox* m_zoneChoice = nullptr;
+  QString m_zoneMapPath;
+  QString m_zoneTablePath;
+  bool m_zoneFilesRead = false;
+  TimeZoneIndex m_zoneMap;
+  bool m_zoneMapLoaded = false;
+  ZoneCountries m_countries;
+  std::string m_overrideZone;             ///< the zone chosen for the camera's clock ("" from position)
+  std::vector<std::string> m_trackZones;  ///< TrackZones() of the track with m_trackZonesOf fixes
+  std::size_t m_trackZonesOf = 0;
   QLabel* m_photoSpan = nullptr;
 };

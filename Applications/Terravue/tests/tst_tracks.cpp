@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDropEvent>
 #include <QLabel>
@@ -96,6 +97,31 @@ const char* const kTrack =
     "<trkpt lat=\"35.2\" lon=\"139.2\"><time>2024-05-01T10:10:00Z</time></trkpt>\n"
     "<trkpt lat=\"35.3\" lon=\"139.3\"><time>2024-05-01T10:20:00Z</time></trkpt>\n"
     "</trkseg></trk></gpx>\n";
+
+// A walk in New York, fixes every ten minutes from 13:50 to 14:20 UTC on 1 May 2024 (EDT, -04:00).
+const char* const kNewYorkTrack =
+    "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>\n"
+    "<trkpt lat=\"40.70\" lon=\"-74.00\"><time>2024-05-01T13:50:00Z</time></trkpt>\n"
+    "<trkpt lat=\"40.72\" lon=\"-73.99\"><time>2024-05-01T14:00:00Z</time></trkpt>\n"
+    "<trkpt lat=\"40.74\" lon=\"-73.98\"><time>2024-05-01T14:10:00Z</time></trkpt>\n"
+    "<trkpt lat=\"40.76\" lon=\"-73.97\"><time>2024-05-01T14:20:00Z</time></trkpt>\n"
+    "</trkseg></trk></gpx>\n";
+
+// New York through the night daylight saving time began, 10 March 2024: 02:00 EST became 03:00
+// EDT at 07:00 UTC. Fixes every ten minutes from 06:00 to 08:00 UTC, moving north.
+QByteArray DaylightSavingTrack() {
+  QByteArray gpx =
+      "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>\n";
+  for (int step = 0; step <= 12; ++step) {
+    const int minutes = 6 * 60 + step * 10;
+    gpx += QStringLiteral("<trkpt lat=\"%1\" lon=\"-74.00\"><time>2024-03-10T%2:%3:00Z</time></trkpt>\n")
+               .arg(40.70 + step * 0.005, 0, 'f', 3)
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'))
+               .toUtf8();
+  }
+  return gpx + "</trkseg></trk></gpx>\n";
+}
 
 /// Switches the number locale to German (a decimal comma) for its lifetime. The
 /// locale is made from the system's locale sources when it is not installed;
@@ -344,6 +370,128 @@ class TracksTest : public AppTestCase {
       QVERIFY(!tracks->PhotoSpanLabel()->text().contains(japanese ? QStringLiteral("記録中に")
                                                                   : QStringLiteral("not taken")));
       QCOMPARE(tracks->PlacedCount(), 2);
+      AppStrings::Instance().SetLanguage(AppStrings::Language::English);
+    }
+  }
+
+  void theCameraClockTakesTheZoneWhereTheTrackIsOrTheOneChosen() {
+    const QString track = m_home->Path("newyork.gpx");
+    TestHome::WriteFile(track, kNewYorkTrack);
+    ModalAnswerer answerer(QStringLiteral("Walk"));
+    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
+      const bool japanese = language == AppStrings::Language::Japanese;
+      // 09:15 on a camera without a zone: 13:15 UTC in New York, too early for the track; 14:15
+      // UTC on Chicago time, in the middle of it. A photo of its own for each run, as the close
+      // may save the move.
+      const QString photo = m_home->Path("photos") + (japanese ? QStringLiteral("/ja.jpg") : QStringLiteral("/en.jpg"));
+      QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 9, 15, 0)));
+      AppStartOptions options = Options({photo});
+      options.language = language;
+      auto app = std::make_unique<CTerravueApp>(options);
+      CTerravueHtmlWnd* map = StartApp(*app);
+      QVERIFY(map != nullptr);
+      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
+                                QStringLiteral("function"), 10000);
+      CTrackDlg* tracks = map->Tracks();
+      tracks->UseZoneFiles(m_program + QStringLiteral("zones.tvz"),
+                           QStringLiteral(TV_TESTDATA_DIR "/zones/zone1970.tab"));
+      QVERIFY(tracks->AddTrack(track));
+      QTRY_COMPARE_WITH_TIMEOUT(tracks->UnmatchedCount(), 1, 10000);
+      QCOMPARE(tracks->PlacedCount(), 0);
+      QCOMPARE(tracks->ClockLabel()->text(),
+               japanese ? QStringLiteral("カメラの時計: America/New_York -04:00(位置から)")
+                        : QStringLiteral("Camera clock: America/New_York -04:00 (from position)"));
+      QVERIFY(tracks->CrossingLabel()->text().isEmpty());
+      QCOMPARE(tracks->ZoneEdit()->placeholderText(), japanese ? QStringLiteral("各写真の撮影地のタイムゾーン")
+                                                               : QStringLiteral("the zone where each photo was taken"));
+      // The override offers the zones of the country, from the tz database's table.
+      QComboBox* choice = tracks->ZoneChoice();
+      QCOMPARE(choice->itemText(0), japanese ? QStringLiteral("位置から求める") : QStringLiteral("Zone from position"));
+      QStringList offered;
+      for (int i = 1; i < choice->count(); ++i) {
+        offered.append(choice->itemText(i));
+      }
+      QVERIFY2(offered.size() > 20 && offered.first() == QStringLiteral("America/New_York") &&
+                   offered.contains(QStringLiteral("America/Chicago")) &&
+                   offered.contains(QStringLiteral("Pacific/Honolulu")) &&
+                   !offered.contains(QStringLiteral("Asia/Tokyo")),
+               qPrintable(offered.join(QLatin1Char(','))));
+      // The track's start on the camera's clock, read in the zone there.
+      QVERIFY2(tracks->TrackSpanLabel()->text().contains(QStringLiteral("2024-05-01 09:50:00")),
+               qPrintable(tracks->TrackSpanLabel()->text()));
+
+      // Chicago time places the photo at 14:15 UTC, and Apply puts it there.
+      choice->setCurrentIndex(choice->findData(QStringLiteral("America/Chicago")));
+      QCOMPARE(tracks->PlacedCount(), 1);
+      QCOMPARE(tracks->ClockLabel()->text(), japanese
+                                                 ? QStringLiteral("カメラの時計: America/Chicago -05:00(選択)")
+                                                 : QStringLiteral("Camera clock: America/Chicago -05:00 (chosen)"));
+      QVERIFY(tracks->TrackSpanLabel()->text().contains(QStringLiteral("2024-05-01 08:50:00")));
+      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tvTracks.pending.length")).toInt(), 1, 10000);
+      QSignalSpy applied(tracks, &CTrackDlg::applied);
+      tracks->ApplyButton()->click();
+      QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+      QCOMPARE(applied.first().first().toInt(), 1);
+      const double lat = RunScript(map, QStringLiteral("tv.pictures[0].lat")).toDouble();
+      const double lng = RunScript(map, QStringLiteral("tv.pictures[0].lng")).toDouble();
+      QVERIFY2(std::abs(lat - 40.75) < 1e-6 && std::abs(lng + 73.975) < 1e-6,
+               qPrintable(QStringLiteral("%1 %2").arg(lat).arg(lng)));
+      // Back to the zone from the position: the photo is out of the track's reach again.
+      choice->setCurrentIndex(0);
+      tracks->LeaveLocatedBox()->setChecked(false);
+      QCOMPARE(tracks->PlacedCount(), 0);
+      QVERIFY(tracks->ClockLabel()->text().contains(QStringLiteral("America/New_York -04:00")));
+      // The offset from a photo put where it was taken counts its clock in that place's zone:
+      // 09:15 EDT is 13:15 UTC, 45 minutes before the 14:00 fix it stands on.
+      QVERIFY(RunScript(map, QStringLiteral("tvMovePicture(tv.pictures[0], 40.72, -73.99);"
+                                            "tvHighlight(tv.pictures[0]); tvTracksSelected() !== null"))
+                  .toBool());
+      QSignalSpy found(tracks, &CTrackDlg::offsetFound);
+      tracks->OffsetFromSelectedButton()->click();
+      QTRY_COMPARE_WITH_TIMEOUT(found.count(), 1, 10000);
+      QCOMPARE(tracks->OffsetEdit()->text(), QStringLiteral("-0:45:00"));
+      QCOMPARE(tracks->PlacedCount(), 1);
+      map->SetModified(false);
+      AppStrings::Instance().SetLanguage(AppStrings::Language::English);
+    }
+  }
+
+  void aTripAcrossADaylightSavingChangeIsFlaggedAndEachPhotoTakesItsOffset() {
+    const QString folder = m_home->Path("photos");
+    // 01:30 EST is 06:30 UTC; 03:30 EDT is 07:30 UTC.
+    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/a.jpg"), 320, 240, 1, XpDateTime(2024, 3, 10, 1, 30, 0)));
+    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/b.jpg"), 320, 240, 2, XpDateTime(2024, 3, 10, 3, 30, 0)));
+    const QString track = m_home->Path("night.gpx");
+    TestHome::WriteFile(track, DaylightSavingTrack());
+    ModalAnswerer answerer(QStringLiteral("Walk"));
+    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
+      const bool japanese = language == AppStrings::Language::Japanese;
+      AppStartOptions options = Options({folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/b.jpg")});
+      options.language = language;
+      auto app = std::make_unique<CTerravueApp>(options);
+      CTerravueHtmlWnd* map = StartApp(*app);
+      QVERIFY(map != nullptr);
+      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
+                                QStringLiteral("function"), 10000);
+      // The program's own time-zone map, beside its page files.
+      CTrackDlg* tracks = map->Tracks();
+      QVERIFY(tracks->AddTrack(track));
+      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tvTracks.pending.length")).toInt(), 2, 20000);
+      QCOMPARE(tracks->PlacedCount(), 2);
+      QCOMPARE(tracks->ClockLabel()->text(),
+               japanese ? QStringLiteral("カメラの時計: America/New_York -05:00(位置から) 写真によって異なります: "
+                                         "America/New_York -05:00, America/New_York -04:00。")
+                        : QStringLiteral("Camera clock: America/New_York -05:00 (from position) Photos differ: "
+                                         "America/New_York -05:00, America/New_York -04:00."));
+      QCOMPARE(tracks->CrossingLabel()->text(),
+               japanese ? QStringLiteral("この旅程はタイムゾーンまたは夏時間の切り替えをまたいでいます。"
+                                         "写真ごとに撮影地のタイムゾーンで読み取ります。")
+                        : QStringLiteral("This trip crosses a time zone or a daylight saving change; each photo is "
+                                         "read in the zone where it was taken."));
+      // Each photo at the fix of its own true time: 06:30 and 07:30 UTC.
+      const QString latitudes = QStringLiteral(
+          "tvTracks.pending.map(function (p) { return p.picture.name + ' ' + p.lat.toFixed(3); }).sort().join(',')");
+      QCOMPARE(RunScript(map, latitudes).toString(), QStringLiteral("a.jpg 40.715,b.jpg 40.745"));
       AppStrings::Instance().SetLanguage(AppStrings::Language::English);
     }
   }
