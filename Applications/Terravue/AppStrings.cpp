@@ -156,7 +156,43 @@ constexpr std::array kTexts = {
     BuiltInText{"151/32812", "Restore original positions... (&O)", "元の位置に戻す...(&O)"},
     BuiltInText{"151/32813", "Export... (&E)", "書き出す...(&E)"},
     BuiltInText{"151/32820", "Open a saved map... (&M)", "保存した地図を開く...(&M)"},
+    BuiltInText{"151/32822", "Name places... (&N)", "地名を付ける...(&N)"},
     BuiltInText{"151/32821", "About Terravue (&A)", "Terravueについて(&A)"},
+    // "Name places": the dialog, its preview table, and what the user is told around it.
+    BuiltInText{"places/menu", "Name places...", "地名を付ける..."},
+    BuiltInText{"places/title", "Name places", "地名を付ける"},
+    BuiltInText{"places/intro",
+                "Each photo gets the nearest place, with its state or region and country. Choose another "
+                "place if the proposal is wrong. Nothing is written until you save the map.",
+                "各写真に、最も近い地名と都道府県・州、国を付けます。違う場合は別の地名を選んでください。"
+                "地図を保存するまで写真には何も書き込まれません。"},
+    BuiltInText{"places/photo", "Photo", "写真"},
+    BuiltInText{"places/place", "Place", "地名"},
+    BuiltInText{"places/city", "City", "市区町村"},
+    BuiltInText{"places/state", "State", "都道府県・州"},
+    BuiltInText{"places/country", "Country", "国"},
+    BuiltInText{"places/code", "Code", "国コード"},
+    BuiltInText{"places/sublocation", "Sublocation", "地区"},
+    BuiltInText{"places/review", "Check", "確認"},
+    BuiltInText{"places/leave", "Leave as it is", "変更しない"},
+    // "%s" why the proposal needs a look.
+    BuiltInText{"places/check", "Please check: %s", "確認してください: %s"},
+    BuiltInText{"places/name", "Name", "地名を付ける"},
+    BuiltInText{"places/cancel", "Cancel", "キャンセル"},
+    BuiltInText{"places/noneSelected", "Select the photos to name first, in the list or on the map.",
+                "先に、一覧または地図で地名を付ける写真を選んでください。"},
+    BuiltInText{"places/noIndex", "The place index could not be read, so no places can be named.",
+                "地名データを読み込めないため、地名を付けられません。"},
+    BuiltInText{"places/nothingToName",
+                "None of the selected photos can be named: they have no position, or are not JPEG photos "
+                "whose metadata can be read.",
+                "選んだ写真には地名を付けられません。位置情報がないか、メタデータを読み込めるJPEG写真では"
+                "ありません。"},
+    // "%d" the selected photos that are not offered.
+    BuiltInText{"places/leftOut",
+                "%d of the selected photos are left out: no position, or not a JPEG photo whose metadata can "
+                "be read.",
+                "選んだ写真のうち%d枚は対象外です(位置情報がないか、メタデータを読み込めるJPEG写真ではありません)。"},
     // The file dialog of "Open a saved map...".
     BuiltInText{"open/dialogTitle", "Open a saved map", "保存した地図を開く"},
     BuiltInText{"open/filter", "Saved maps", "保存した地図"},

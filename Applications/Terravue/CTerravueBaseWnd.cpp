@@ -180,7 +180,7 @@ void CTerravueBaseWnd::PrepareMenu() {
   for (QAction* action : m_menu->actions()) {
     const int id = MainMenu::CommandOf(action);
     if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver || id == MainMenu::kRestoreOriginals ||
-        id == MainMenu::kExport) {
+        id == MainMenu::kExport || id == MainMenu::kNamePlaces) {
       action->setEnabled(onServerPage);
     } else if (id == MainMenu::kDeleteState) {
       action->setEnabled(onServerPage && m_currentStateIndex >= 0);
@@ -233,6 +233,9 @@ void CTerravueBaseWnd::OnCommand(int id) {
       break;
     case MainMenu::kExport:
       m_htmlWnd->ChooseExport();
+      break;
+    case MainMenu::kNamePlaces:
+      m_htmlWnd->NamePlaces();
       break;
     case MainMenu::kRequestClose:
       RequestClose();

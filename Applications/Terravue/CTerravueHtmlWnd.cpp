@@ -79,10 +79,16 @@ RequestContext MakeRequestContext() {
 class MapWebPage : public QWebEnginePage {
  public:
   using QWebEnginePage::QWebEnginePage;
+  /// Run, after the page's script has gone on, when the page's photo menu asks for place names.
+  std::function<void()> namePlaces;
 
  protected:
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                 const QString& source) override {
+    if (level == InfoMessageLevel && message == QLatin1String("terravue:name-places") && namePlaces) {
+      QTimer::singleShot(0, this, namePlaces);
+      return;
+    }
     if (level == ErrorMessageLevel) {
       qWarning("map page: %s (%s:%d)", qUtf8Printable(message), qUtf8Printable(source), line);
     }
@@ -132,7 +138,9 @@ bool SameLocation(const QUrl& a, const QUrl& b) {
 CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
     : QWebEngineView(parent), m_currentMap(AppGlobals::Get().workFolder.toStdString()) {
   setObjectName(QStringLiteral("Terravue_HtmlWnd"));
-  setPage(new MapWebPage(&TerravueWebProfile(), this));
+  auto* mapPage = new MapWebPage(&TerravueWebProfile(), this);
+  mapPage->namePlaces = [this] { NamePlaces(); };
+  setPage(mapPage);
   resize(788, 562);
 
   connect(page(), &QWebEnginePage::loadingChanged, this, &CTerravueHtmlWnd::OnLoadingChanged);
@@ -142,9 +150,14 @@ CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
     if (kind == PageKind::PageServer) {
       ShowPendingMarks();
       const bool confirmForget = AppSettings().ReadNumber(QStringLiteral("confirm_forget")) != 0;
-      page()->runJavaScript(QStringLiteral("typeof tvSetOptions === 'function' ? tvSetOptions({confirmForget: %1}) : 0")
-                                .arg(confirmForget ? QStringLiteral("true") : QStringLiteral("false")),
-                            QWebEngineScript::MainWorld);
+      const QString namePlaces =
+          QString::fromUtf8(QJsonDocument(QJsonArray{AppStrings::Instance().Text(QStringLiteral("places/menu"))})
+                                .toJson(QJsonDocument::Compact));
+      page()->runJavaScript(
+          QStringLiteral(
+              "typeof tvSetOptions === 'function' ? tvSetOptions({confirmForget: %1, namePlaces: %2[0]}) : 0")
+              .arg(confirmForget ? QStringLiteral("true") : QStringLiteral("false"), namePlaces),
+          QWebEngineScript::MainWorld);
     }
   });
   m_tracks = new CTrackDlg(this, this);
@@ -979,8 +992,9 @@ void CTerravueHtmlWnd::CarryUndoSteps() {
 
 int CTerravueHtmlWnd::PendingCount() const {
   const auto& records = m_currentMap.m_pictures.Records();
-  return static_cast<int>(
-      std::count_if(records.cbegin(), records.cend(), [](const PictureRecord& r) { return r.m_modified != 0; }));
+  return static_cast<int>(std::count_if(records.cbegin(), records.cend(), [](const PictureRecord& r) {
+    return r.m_modified != 0 || (r.m_namesPending != 0 && r.m_names);
+  }));
 }
 
 void CTerravueHtmlWnd::NoteWriteBack(const WriteBackReport& report) {
@@ -1000,12 +1014,15 @@ void CTerravueHtmlWnd::ShowPendingMarks() {
   QJsonArray pending;
   const auto& records = m_currentMap.m_pictures.Records();
   for (std::size_t i = 0; i < records.size(); ++i) {
-    if (records[i].m_modified == 0) {
+    const bool named = records[i].m_namesPending != 0 && records[i].m_names;
+    if (records[i].m_modified == 0 && !named) {
       continue;
     }
     const auto failure = m_writeFailures.find(records[i].m_path);
-    pending.append(
-        QJsonArray{static_cast<qint64>(i + 1), failure != m_writeFailures.end() ? failure->second : QString()});
+    // [index, reason, place names wait, the position waits]
+    pending.append(QJsonArray{static_cast<qint64>(i + 1),
+                              failure != m_writeFailures.end() ? failure->second : QString(), named,
+                              records[i].m_modified != 0});
   }
   const QString list = QString::fromUtf8(QJsonDocument(pending).toJson(QJsonDocument::Compact));
   QPointer<CTerravueHtmlWnd> self(this);

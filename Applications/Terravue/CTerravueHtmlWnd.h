@@ -118,6 +118,10 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// shows the same map anew (a save as a new state sends it again): its
   /// steps are those of this page.
   void CarryUndoSteps();
+  /// "Name places": proposes place names for the selected photos of the map page in a dialog;
+  /// the names chosen wait, as moves do, for the next save, in one step of the page's undo.
+  /// Nothing happens while no map page shows, or while a load or a save runs.
+  void NamePlaces();
   /// Clears the keep-running flag and waits for a running load to end.
   void StopLoad();
 

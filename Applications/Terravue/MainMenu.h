@@ -25,6 +25,8 @@ inline constexpr int kExport = 32813;
 inline constexpr int kOpenStateFile = 32820;
 /// Shows the program's version, licence and the sources of its map, place and time-zone data.
 inline constexpr int kAbout = 32821;
+/// Names the places the selected photos were taken at (city, state, country), written by the next save.
+inline constexpr int kNamePlaces = 32822;
 inline constexpr int kRequestClose = 32771;
 inline constexpr int kSendAgain = 32782;
 inline constexpr int kStartPage1 = 32783;
@@ -35,7 +37,7 @@ inline constexpr int kLastState = 256;
 
 /// Fills `menu` with the four commands of menu 151, "Load track...", Undo and
 /// Redo (with their shortcuts), "Restore original positions...", "Export...", "Open a saved
-/// map..." and the separator after them. Each action carries its command
+/// map...", "Name places...", "About Terravue" and the separator after them. Each action carries its command
 /// identifier as data().
 void Fill(QMenu& menu);
 

@@ -3,10 +3,12 @@
 // Reading photos with exiftool for tests: every tag of every group as text,
 // binary values by their bytes, and the differences between two readings.
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,6 +113,33 @@ inline std::vector<std::string> Differences(const TagMap& before, const TagMap& 
     }
   }
   return out;
+}
+
+// File positions of embedded images, which move with the segments before
+// them; the images' bytes are compared on their own.
+inline bool IsFilePosition(const std::string& key) {
+  return key.ends_with(":ThumbnailOffset") || key.ends_with(":StripOffsets") || key.ends_with(":PreviewImageStart") ||
+         key.ends_with(":MPImageStart");
+}
+
+// The one list of differences writing place names may make: the location
+// properties of XMP and IIM, the IIM digest that follows them, and what
+// describes the file rather than its metadata.
+inline bool ChangedByNaming(const std::string& key) {
+  static const std::set<std::string> kTags = {"SourceFile",
+                                              "XMP-photoshop:City",
+                                              "XMP-photoshop:State",
+                                              "XMP-photoshop:Country",
+                                              "XMP-iptcCore:CountryCode",
+                                              "IPTC:City",
+                                              "IPTC:Province-State",
+                                              "IPTC:Country-PrimaryLocationCode",
+                                              "IPTC:Country-PrimaryLocationName",
+                                              "Photoshop:IPTCDigest"};
+  static const std::vector<std::string> kGroups = {
+      "System:", "File:", "ExifTool:", "Composite:", "XMP-iptcExt:LocationCreated"};
+  return kTags.count(key) != 0 || IsFilePosition(key) ||
+         std::any_of(kGroups.begin(), kGroups.end(), [&](const std::string& g) { return key.starts_with(g); });
 }
 
 }  // namespace exiftool_test

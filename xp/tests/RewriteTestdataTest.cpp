@@ -200,20 +200,15 @@ INSTANTIATE_TEST_SUITE_P(Testdata, RewriteTestdata, ::testing::ValuesIn(TestData
 // ---------------------------------------------------------------------------
 // The independent reader
 
+using exiftool_test::ChangedByNaming;
 using exiftool_test::Differences;
 using exiftool_test::HaveTool;
+using exiftool_test::IsFilePosition;
 using exiftool_test::RunCommand;
 using exiftool_test::TagMap;
 
 std::map<std::string, TagMap> ReadWithExiftool(const std::string& folder) {
   return exiftool_test::ReadWithExiftool(folder, "*.jpg");
-}
-
-// File positions of embedded images, which move with the segments before
-// them; the images' bytes are compared on their own.
-bool IsFilePosition(const std::string& key) {
-  return key.ends_with(":ThumbnailOffset") || key.ends_with(":StripOffsets") || key.ends_with(":PreviewImageStart") ||
-         key.ends_with(":MPImageStart");
 }
 
 // The one list of differences a GPS write may make, the same for every file:
@@ -329,26 +324,6 @@ TEST(RewriteTestdataIndependently, EveryTagOfEveryCameraPhotoSurvivesAWriteAndAR
     const std::string decodeNew = RunCommand("djpeg -dct int '" + moved.File(name) + "' 2>/dev/null | md5sum");
     EXPECT_EQ(decodeNew, decodeOld);
   }
-}
-
-// The one list of differences writing place names may make: the location
-// properties of XMP and IIM, the IIM digest that follows them, and what
-// describes the file rather than its metadata.
-bool ChangedByNaming(const std::string& key) {
-  static const std::set<std::string> kTags = {"SourceFile",
-                                              "XMP-photoshop:City",
-                                              "XMP-photoshop:State",
-                                              "XMP-photoshop:Country",
-                                              "XMP-iptcCore:CountryCode",
-                                              "IPTC:City",
-                                              "IPTC:Province-State",
-                                              "IPTC:Country-PrimaryLocationCode",
-                                              "IPTC:Country-PrimaryLocationName",
-                                              "Photoshop:IPTCDigest"};
-  static const std::vector<std::string> kGroups = {
-      "System:", "File:", "ExifTool:", "Composite:", "XMP-iptcExt:LocationCreated"};
-  return kTags.count(key) != 0 || IsFilePosition(key) ||
-         std::any_of(kGroups.begin(), kGroups.end(), [&](const std::string& g) { return key.starts_with(g); });
 }
 
 std::string Value(const TagMap& tags, const std::string& key) {

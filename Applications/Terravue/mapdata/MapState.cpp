@@ -578,7 +578,7 @@ bool MapState::ApplyPageValues(const std::string& zoom, const std::string& latit
 
 bool MapState::AnyModified() const {
   for (const PictureRecord& record : m_pictures.Records()) {
-    if (record.m_modified != 0) {
+    if (record.m_modified != 0 || record.m_namesPending != 0) {
       return true;
     }
   }

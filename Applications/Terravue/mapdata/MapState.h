@@ -194,7 +194,7 @@ class MapState {
   bool ApplyPageValues(const std::string& zoom, const std::string& latitude, const std::string& longitude,
                        const std::vector<std::pair<std::string, std::string>>& positions);
 
-  /// True when any picture is modified.
+  /// True when any picture is modified or has place names waiting to be written.
   [[nodiscard]] bool AnyModified() const;
 
   std::int64_t m_savedTime = 0;

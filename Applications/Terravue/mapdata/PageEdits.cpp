@@ -129,6 +129,10 @@ PageEdits CollectPageEdits(std::span<const PageField> fields, bool withPictures)
       if (PageEditEntry* entry = entryAt(k4); entry != nullptr) {
         entry->removed = field.value == "1";
       }
+    } else if (const auto k5 = IndexAfter(name, "pic_named"); k5) {
+      if (PageEditEntry* entry = entryAt(k5); entry != nullptr) {
+        entry->named = field.value == "1" ? 1 : 0;
+      }
     }
   }
   return edits;
@@ -153,6 +157,13 @@ bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny) {
   if (edits.entries.size() != records.size()) {
     return modified;
   }
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    // Only names the program chose can wait; the page says whether they still do.
+    if (edits.entries[i].named >= 0 && records[i].m_names) {
+      records[i].m_namesPending = static_cast<std::uint8_t>(edits.entries[i].named);
+    }
+  }
+  modified = map.AnyModified();
   // Back to front, so the indexes of the entries still to go stay valid.
   bool removed = false;
   for (std::size_t i = records.size(); i-- > 0;) {

@@ -20,6 +20,9 @@ struct PageEditEntry {
   std::string latitude;
   std::string longitude;
   bool removed = false;  ///< "pic_removeK" was exactly "1": the picture leaves the map
+  /// "pic_namedK": 1 for exactly "1" (its chosen place names wait to be written), 0 for any other
+  /// value (undone on the page), -1 without the field.
+  int named = -1;
 
   bool operator==(const PageEditEntry&) const = default;
 };
@@ -46,7 +49,7 @@ struct PageEdits {
 /// "pic_count" (its leading decimal number; a non-number gives 0) starts the
 /// entries afresh, and afterwards "pic_modifyK", "pic_latitudeK" and
 /// "pic_longitudeK" (exact case, K decimal digits only, 1 <= K <= count) fill
-/// entry K, as "pic_removeK" does. Fields before the count, out-of-range indexes and other names are
+/// entry K, as "pic_removeK" and "pic_namedK" do. Fields before the count, out-of-range indexes and other names are
 /// ignored.
 [[nodiscard]] PageEdits CollectPageEdits(std::span<const PageField> fields, bool withPictures);
 
@@ -55,6 +58,8 @@ struct PageEdits {
 /// entries equals the number of pictures, each picture takes its entry's
 /// position, and the pictures whose entry says removed leave the map (their
 /// unsaved thumbnails are deleted; the pictures themselves are not touched).
+/// A picture with chosen place names takes its entry's "named" as whether
+/// they wait to be written.
 /// True when any picture of the map is modified afterwards or one was
 /// removed; false on a count mismatch (no picture is touched then).
 /// `removedAny` (may be null) tells whether a picture was removed: the page

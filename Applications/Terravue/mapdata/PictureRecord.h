@@ -9,6 +9,7 @@
 #include "Applications/Terravue/mapdata/PictureResult.h"
 #include "xp/base/XpDateTime.h"
 #include "xp/base/XpStatus.h"
+#include "xp/image/XpLocationWrite.h"
 
 class OtherMakerQuestion;
 
@@ -145,6 +146,11 @@ class PictureRecord {
   /// position moved by hand afterwards writes the texts alone. Cleared once
   /// written; not kept in a saved map.
   std::optional<GeotagFix> m_trackFix;
+  /// The place names chosen for the photo ("Name places"). Kept after they are written, so that
+  /// a redo on the page can ask for them again; not kept in a saved map.
+  std::optional<XpLocationWrite::Names> m_names;
+  /// The names wait to be written by the next save; the page's undo and redo set and clear it.
+  std::uint8_t m_namesPending = 0;
 };
 
 /// The number N of a thumbnail name "cache_N.jpg" (N of one to ten decimal

@@ -20,6 +20,7 @@
 #include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpJpegExif.h"
+#include "xp/image/XpLocationWrite.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagManager.h"
 #include "xp/tiff/XpTiffTagTypes.h"
@@ -108,6 +109,28 @@ bool AlreadyHolds(const std::string& path, const std::string& latitude, const st
          RationalsToDegrees(current.latitudeRef, current.latitude, &nowLat) &&
          RationalsToDegrees(current.longitudeRef, current.longitude, &nowLng) &&
          std::fabs(lat - nowLat) <= kTolerance && std::fabs(lng - nowLng) <= kTolerance;
+}
+
+// Writes the place names chosen for the record into its photo, journalled as a position write is,
+// after checking that nobody changed the file since it was read. Ok when they are in the file (or
+// were already); the record then takes the file's new stamp and no longer waits.
+XpStatus WriteChosenNames(PictureRecord& record) {
+  if (!MapIsRegularFile(record.m_path)) {
+    return XpStatus::FileNotFound;
+  }
+  if (record.ChangedOnDisk()) {
+    record.TakeFileStamp();
+    return XpStatus::ChangedOnDisk;
+  }
+  XpLocationWrite::Outcome outcome;
+  const XpStatus status = PhotoJournal::Record(
+      record.m_path, [&] { return XpLocationWrite::Write(record.m_path, *record.m_names, {}, &outcome); });
+  if (status != XpStatus::Ok) {
+    return status;
+  }
+  record.m_namesPending = 0;
+  record.TakeFileStamp();
+  return XpStatus::Ok;
 }
 
 }  // namespace
@@ -310,13 +333,15 @@ WriteFailureReason WriteFailureReasonOf(XpStatus status) {
 WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* question, HandOffLauncher* launcher,
                                                      WriteProgress* progress) {
   WriteBackReport report;
+  const auto waiting = [](const PictureRecord& record) {
+    return record.m_modified != 0 || (record.m_namesPending != 0 && record.m_names);
+  };
   const std::size_t total =
-      static_cast<std::size_t>(std::count_if(m_pictures.Records().begin(), m_pictures.Records().end(),
-                                             [](const PictureRecord& record) { return record.m_modified != 0; }));
+      static_cast<std::size_t>(std::count_if(m_pictures.Records().begin(), m_pictures.Records().end(), waiting));
   std::size_t done = 0;
   bool going = true;
   for (PictureRecord& record : m_pictures.Records()) {
-    if (record.m_modified != 0) {
+    if (waiting(record)) {
       // Asked only between pictures: a picture is written whole or not at all.
       going = going && (progress == nullptr || progress->Continue(done, total));
       ++done;
@@ -358,6 +383,32 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
       case PictureRecord::PictureWrite::NotAttempted:
         break;
     }
+    // The names follow the position they were chosen for: not written while its move failed.
+    if (record.m_namesPending == 0 || !record.m_names || record.m_modified != 0) {
+      continue;
+    }
+    const XpStatus named = WriteChosenNames(record);
+    const bool listed = std::find(report.written.begin(), report.written.end(), record.m_path) != report.written.end();
+    if (named == XpStatus::Ok) {
+      if (!listed) {
+        report.written.push_back(record.m_path);
+      }
+      continue;
+    }
+    if (listed) {
+      report.written.erase(std::find(report.written.begin(), report.written.end(), record.m_path));
+    }
+    WriteFailure namesFailure{record.m_path, named, WriteFailureReasonOf(named), std::string(), std::string()};
+    if (named == XpStatus::FileNotFound) {
+      report.missing.push_back(record.m_path);
+      namesFailure.reason = WriteFailureReason::Missing;
+    } else {
+      report.failed.push_back(record.m_path);
+      if (namesFailure.reason == WriteFailureReason::Other) {
+        namesFailure.systemText = SystemTextOf(named);
+      }
+    }
+    report.problems.push_back(std::move(namesFailure));
   }
   if (going && progress != nullptr) {
     static_cast<void>(progress->Continue(done, total));

@@ -500,9 +500,9 @@ class StartupTest : public QObject {
     QCOMPARE(window->CurrentStateIndex(), -1);
 
     // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...",
-    // "Export...", "Open a saved map...", "About Terravue", a separator, no saved states yet.
+    // "Export...", "Open a saved map...", "Name places...", "About Terravue", a separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 12);
+    QCOMPARE(actions.size(), 13);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
@@ -513,8 +513,10 @@ class StartupTest : public QObject {
     QCOMPARE(actions.at(8)->text(), QStringLiteral("Export... (&E)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(9)), MainMenu::kOpenStateFile);
     QCOMPARE(actions.at(9)->text(), QStringLiteral("Open a saved map... (&M)"));
-    QCOMPARE(MainMenu::CommandOf(actions.at(10)), MainMenu::kAbout);
-    QVERIFY(actions.at(11)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(10)), MainMenu::kNamePlaces);
+    QCOMPARE(actions.at(10)->text(), QStringLiteral("Name places... (&N)"));
+    QCOMPARE(MainMenu::CommandOf(actions.at(11)), MainMenu::kAbout);
+    QVERIFY(actions.at(12)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();

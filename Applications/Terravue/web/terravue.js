@@ -276,6 +276,10 @@ function tvSetOptions(options) {
   if (options && typeof options.confirmForget === 'boolean') {
     tv.confirmForget = options.confirmForget;
   }
+  if (options && typeof options.namePlaces === 'string') {
+    // The program names places; its own text for the entry of the photo menu.
+    tv.namePlacesText = options.namePlaces;
+  }
   return tv.confirmForget;
 }
 
@@ -444,7 +448,54 @@ function tvPendingText(picture) {
 
 /* True while the new position of a picture is not in its file: moved on this page, or left over from a save. */
 function tvIsPending(picture) {
-  return !picture.removed && (picture.moved || picture.pending);
+  return !picture.removed && (picture.moved || picture.pending || picture.named === '1');
+}
+
+/* Whether the place names the program chose for a picture wait to be written ('1') or not ('0'),
+   in the field the program reads. */
+function tvSetNamed(picture, value) {
+  picture.named = value;
+  if (tv.fields) {
+    var name = 'pic_named' + picture.index;
+    var input = tv.fields.elements.namedItem(name);
+    if (!input) {
+      input = document.createElement('input');
+      input.type = 'hidden';
+      input.name = name;
+      tv.fields.appendChild(input);
+    }
+    input.value = value;
+  }
+  tvShowPendingMark(picture);
+}
+
+/* The program chose place names for the pictures numbered in `indexes`: one step, undone and
+   redone as a gesture is. Answers the number of pictures. */
+function tvNamePictures(indexes) {
+  var step = [];
+  (Array.isArray(indexes) ? indexes : []).forEach(function (index) {
+    var picture = tv.pictures[index - 1];
+    if (picture && !picture.removed) {
+      step.push({ picture: picture, names: true, before: picture.named === '1' ? '1' : '0', after: '1' });
+      tvSetNamed(picture, '1');
+    }
+  });
+  tvRecordStep(step);
+  tv.fieldsUpdated = Date.now();
+  tvUpdateInfo();
+  return step.length;
+}
+
+/* Puts one change of a step back (`side` 'before') or again ('after'). */
+function tvApplyChange(change, side) {
+  if (change.picture.removed) {
+    return;
+  }
+  if (change.names) {
+    tvSetNamed(change.picture, change[side]);
+  } else {
+    tvSetPosition(change.picture, change[side]);
+  }
 }
 
 /* Brings a picture's list entry and marker in step with whether its move still waits to be written. */
@@ -489,14 +540,22 @@ function tvShowPending(list) {
   var reasons = {};
   (Array.isArray(list) ? list : []).forEach(function (entry) {
     if (Array.isArray(entry) && typeof entry[0] === 'number') {
-      reasons[entry[0]] = typeof entry[1] === 'string' ? entry[1] : '';
+      reasons[entry[0]] = {
+        reason: typeof entry[1] === 'string' ? entry[1] : '',
+        named: entry[2] === true,
+        moved: entry[3] !== false
+      };
     }
   });
   var marked = 0;
   tv.pictures.forEach(function (picture) {
+    var entry = Object.prototype.hasOwnProperty.call(reasons, picture.index) ? reasons[picture.index] : null;
     picture.moved = false;
-    picture.pending = Object.prototype.hasOwnProperty.call(reasons, picture.index);
-    picture.pendingReason = picture.pending ? reasons[picture.index] : '';
+    picture.pending = !!entry && entry.moved;
+    picture.pendingReason = entry ? entry.reason : '';
+    if ((entry && entry.named) || picture.named !== undefined) {
+      tvSetNamed(picture, entry && entry.named ? '1' : '0');
+    }
     marked += tvIsPending(picture) ? 1 : 0;
     tvShowPendingMark(picture);
   });
@@ -1010,6 +1069,9 @@ function tvOpenPictureMenu(picture, x, y) {
     menu.appendChild(separator);
     add('tvForgetPosition', tv.texts.forgetPosition, tvAskForgetPosition);
     menu.lastChild.classList.add('tvMenuDanger');
+    if (tv.namePlacesText) {
+      add('tvNamePlaces', tv.namePlacesText, tvAskNamePlaces);
+    }
   }
   document.body.appendChild(menu);
   var w = menu.offsetWidth;
@@ -1018,6 +1080,15 @@ function tvOpenPictureMenu(picture, x, y) {
   menu.style.top = Math.max(0, Math.min(y, window.innerHeight - h)) + 'px';
   document.addEventListener('mousedown', tvMenuOutside, true);
   document.addEventListener('keydown', tvMenuKey, true);
+}
+
+/* Asks the program to name the places of the selected photos (the one clicked when it is not
+   among them). */
+function tvAskNamePlaces(picture) {
+  if (!tvIsSelected(picture)) {
+    tvSetSelection([picture]);
+  }
+  console.info('terravue:name-places');
 }
 
 /* Takes the marker and the list entry of a picture off the page. */
@@ -1704,9 +1775,7 @@ function tvUndo() {
     .slice()
     .reverse()
     .forEach(function (change) {
-      if (!change.picture.removed) {
-        tvSetPosition(change.picture, change.before);
-      }
+      tvApplyChange(change, 'before');
     });
   tv.redoSteps = tv.redoSteps || [];
   tv.redoSteps.push(step);
@@ -1720,9 +1789,7 @@ function tvRedo() {
     return 0;
   }
   step.forEach(function (change) {
-    if (!change.picture.removed) {
-      tvSetPosition(change.picture, change.after);
-    }
+    tvApplyChange(change, 'after');
   });
   tv.undoSteps.push(step);
   tv.fieldsUpdated = Date.now();
@@ -1743,6 +1810,9 @@ function tvSamePosition(position, picture) {
 function tvRebaseSteps() {
   (tv.undoSteps || []).concat(tv.redoSteps || []).forEach(function (step) {
     step.forEach(function (change) {
+      if (change.names) {
+        return;
+      }
       [change.before, change.after].forEach(function (position) {
         var same = tvSamePosition(position, change.picture);
         position.moved = !same;
@@ -1756,9 +1826,14 @@ function tvRebaseSteps() {
 function tvUndoHistory() {
   function plain(steps) {
     return (steps || []).map(function (step) {
-      return step.map(function (change) {
-        return { index: change.picture.index, path: change.picture.path || '', before: change.before, after: change.after };
-      });
+      // Place names live in the program, not in the page shown anew: their changes stay behind.
+      return step
+        .filter(function (change) {
+          return !change.names;
+        })
+        .map(function (change) {
+          return { index: change.picture.index, path: change.picture.path || '', before: change.before, after: change.after };
+        });
     });
   }
   return JSON.stringify({ undo: plain(tv.undoSteps), redo: plain(tv.redoSteps) });

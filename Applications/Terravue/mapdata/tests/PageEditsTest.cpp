@@ -257,3 +257,34 @@ TEST(PageEdits, ReplaysTheFuzzerCorpusUnderTheFuzzersRules) {
   EXPECT_GE(files, 9);
   EXPECT_GE(withRemovals, 4);
 }
+
+// The page's undo and redo of "Name places" say whether the names the program chose still wait;
+// a picture the program chose no names for cannot be made to wait by the page.
+TEST(PageEdits, TheNamedFieldSaysWhetherChosenPlaceNamesWait) {
+  MapState map = MapWithPictures(3);
+  map.m_pictures.At(0).m_names = XpLocationWrite::Names{"Gion", "Kyoto", "Japan", "JP", "JPN", std::nullopt};
+  map.m_pictures.At(0).m_namesPending = 1;
+  std::vector<PageField> fields = FieldsOf(map);
+  fields.push_back({"pic_named1", "0"});
+  fields.push_back({"pic_named2", "1"});
+  PageEdits edits = CollectPageEdits(fields, true);
+  ASSERT_EQ(edits.entries.size(), 3u);
+  EXPECT_EQ(edits.entries[0].named, 0);
+  EXPECT_EQ(edits.entries[1].named, 1);
+  EXPECT_EQ(edits.entries[2].named, -1);
+  // Undone on the page: nothing waits any more.
+  EXPECT_FALSE(ApplyPageEdits(edits, map));
+  EXPECT_EQ(map.m_pictures.At(0).m_namesPending, 0);
+  EXPECT_EQ(map.m_pictures.At(1).m_namesPending, 0);
+  EXPECT_FALSE(map.AnyModified());
+  // Redone: the names wait again, and the map counts as modified.
+  fields.back() = {"pic_named1", "1"};
+  fields[fields.size() - 2] = {"pic_named2", "1"};
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_namesPending, 1);
+  EXPECT_TRUE(map.m_pictures.At(0).m_names.has_value());
+  // Any other value than exactly "1" is no wait.
+  fields.back() = {"pic_named1", "yes"};
+  EXPECT_FALSE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_namesPending, 0);
+}

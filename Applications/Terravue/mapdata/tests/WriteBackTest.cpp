@@ -468,3 +468,50 @@ TEST(WriteBack, SidecarAndRawRefusalsHaveTheirOwnReasons) {
 }
 
 }  // namespace
+
+// Place names chosen in the window are written by the save, after a move of the same photo; a
+// photo that cannot take them is reported like a failed move, stays byte-identical and waits.
+TEST(WriteBack, ChosenPlaceNamesAreWrittenWithTheMoveAndAFailureKeepsThemWaiting) {
+  const XpLocationWrite::Names gion{"Gion", "Kyoto", "Japan", "JP", "JPN", std::nullopt};
+  {
+    MovedMap map(kPlain);
+    map.Record().m_names = gion;
+    map.Record().m_namesPending = 1;
+    const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, nullptr);
+    EXPECT_EQ(report.written, std::vector<std::string>{map.picture});
+    EXPECT_TRUE(report.problems.empty());
+    EXPECT_EQ(map.Record().m_modified, 0);
+    EXPECT_EQ(map.Record().m_namesPending, 0);
+    EXPECT_FALSE(map.state.AnyModified());
+    ExpectPosition(map.picture);
+    XpLocationWrite::Current current;
+    ASSERT_EQ(XpLocationWrite::Read(map.picture, &current), XpStatus::Ok);
+    EXPECT_EQ(current.xmp.legacy.city, "Gion");
+    EXPECT_EQ(current.xmp.legacy.countryCode, "JP");
+    ASSERT_TRUE(current.hasIim);
+    EXPECT_EQ(current.iim.city, "Gion");
+    EXPECT_EQ(current.iim.countryCode, "JPN");
+    // A later save finds nothing waiting and leaves the file alone.
+    const std::string named = ReadFileText(map.picture);
+    const WriteBackReport again = map.state.WritePositionsIntoPictures(nullptr, nullptr);
+    EXPECT_TRUE(again.written.empty());
+    EXPECT_EQ(ReadFileText(map.picture), named);
+  }
+  {
+    MovedMap map(kPlain);
+    map.Record().m_modified = 0;  // names only
+    map.Record().m_names = gion;
+    map.Record().m_namesPending = 1;
+    ASSERT_EQ(::chmod(map.picture.c_str(), 0444), 0);
+    const std::string before = ReadFileText(map.picture);
+    const WriteBackReport report = map.state.WritePositionsIntoPictures(nullptr, nullptr);
+    EXPECT_TRUE(report.written.empty());
+    EXPECT_EQ(report.failed, std::vector<std::string>{map.picture});
+    ASSERT_EQ(report.problems.size(), 1u);
+    EXPECT_EQ(report.problems[0].path, map.picture);
+    EXPECT_EQ(report.problems[0].reason, WriteFailureReason::ReadOnly);
+    EXPECT_EQ(map.Record().m_namesPending, 1);
+    EXPECT_TRUE(map.state.AnyModified());
+    EXPECT_EQ(ReadFileText(map.picture), before);
+  }
+}

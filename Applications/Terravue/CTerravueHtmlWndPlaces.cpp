@@ -1,0 +1,127 @@
+// "Name places" of the map window: the selected photos' proposals in a dialog, and the names
+// chosen held as changes the next save writes.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QVariant>
+#include <vector>
+
+#include "Applications/Terravue/AppMessageBox.h"
+#include "Applications/Terravue/AppStrings.h"
+#include "Applications/Terravue/CPlaceNamesDlg.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
+#include "Applications/Terravue/mapdata/PlaceNaming.h"
+
+namespace {
+
+constexpr const char* kZoneTable = "/usr/share/zoneinfo/zone1970.tab";
+
+QString Text(const char* key) { return AppStrings::Instance().Text(QString::fromLatin1(key)); }
+
+// The record's position in degrees; false for a photo without one.
+bool PositionOf(const PictureRecord& record, GeoPoint* point) {
+  XpGPSRef latRef;
+  XpGPSRef lngRef;
+  XpGPSRational3 lat;
+  XpGPSRational3 lng;
+  return TextToRationals(record.m_latitude, &latRef, &lat, /*latitude=*/true) &&
+         TextToRationals(record.m_longitude, &lngRef, &lng, /*latitude=*/false) &&
+         RationalsToDegrees(latRef, lat, &point->latitude) && RationalsToDegrees(lngRef, lng, &point->longitude);
+}
+
+}  // namespace
+
+void CTerravueHtmlWnd::NamePlaces() {
+  if (m_loading || m_saving || m_sending || m_readingPage || GetPageKind() != PageKind::PageServer) {
+    return;
+  }
+  // The map takes the page's moves first: the names are those of the positions shown.
+  static_cast<void>(ReadPageEdits(/*withPictures=*/true));
+  if (m_sending) {
+    return;
+  }
+  m_readingPage = true;
+  const std::optional<QVariant> answer =
+      RunPageScriptAndWait(QStringLiteral("(tv.selection || []).filter(function (p) { return !p.removed; })"
+                                          ".map(function (p) { return p.index; })"));
+  m_readingPage = false;
+  std::vector<std::size_t> selected;
+  auto& records = m_currentMap.m_pictures.Records();
+  if (answer) {
+    for (const QVariant& item : answer->toList()) {
+      const qlonglong index = item.toLongLong();
+      if (index >= 1 && static_cast<std::size_t>(index) <= records.size()) {
+        selected.push_back(static_cast<std::size_t>(index - 1));
+      }
+    }
+  }
+  if (selected.empty()) {
+    ShowAppMessage(window(), QMessageBox::Information, Text("places/noneSelected"));
+    return;
+  }
+
+  const std::string folder = ProgramFolder().toStdString();
+  PlaceIndex places;
+  if (places.LoadFile(JoinMapPath(folder, "places.tvp")) != XpStatus::Ok) {
+    ShowAppMessage(window(), QMessageBox::Warning, Text("places/noIndex"));
+    return;
+  }
+  // The time-zone map and tzdata's table check the country; without them it goes unchecked.
+  TimeZoneIndex zones;
+  const bool haveZones = zones.LoadFile(JoinMapPath(folder, "zones.tvz")) == XpStatus::Ok;
+  ZoneCountries countries;
+  const bool haveCountries = haveZones && countries.LoadFile(kZoneTable) == XpStatus::Ok;
+
+  std::vector<PlaceNamingRow> rows;
+  std::vector<std::size_t> rowRecords;
+  int leftOut = 0;
+  for (const std::size_t i : selected) {
+    const PictureRecord& record = records[i];
+    PlaceNamingRow row;
+    row.fileName = QString::fromStdString(MapFileNameOf(record.m_path));
+    // Only photos whose place names this program writes: with a position, and an XMP packet and
+    // IIM block that read.
+    if (!PositionOf(record, &row.position) ||
+        ProposePlace(places, haveZones ? &zones : nullptr, haveCountries ? &countries : nullptr, row.position,
+                     &row.proposal) != XpStatus::Ok ||
+        XpLocationWrite::Read(record.m_path, &row.current) != XpStatus::Ok) {
+      ++leftOut;
+      continue;
+    }
+    rows.push_back(std::move(row));
+    rowRecords.push_back(i);
+  }
+  if (rows.empty()) {
+    ShowAppMessage(window(), QMessageBox::Information, Text("places/nothingToName"));
+    return;
+  }
+  CPlaceNamesDlg dialog(std::move(rows),
+                        leftOut > 0 ? FormatText(Text("places/leftOut"), {QString::number(leftOut)}) : QString(),
+                        window());
+  if (dialog.exec() != QDialog::Accepted || m_loading || m_saving || m_sending ||
+      GetPageKind() != PageKind::PageServer) {
+    return;
+  }
+  QJsonArray named;
+  for (std::size_t row = 0; row < rowRecords.size(); ++row) {
+    std::optional<XpLocationWrite::Names> names = dialog.Names(row);
+    if (!names || rowRecords[row] >= records.size()) {
+      continue;
+    }
+    PictureRecord& record = records[rowRecords[row]];
+    record.m_names = std::move(names);
+    record.m_namesPending = 1;
+    named.append(static_cast<qint64>(rowRecords[row] + 1));
+  }
+  if (named.isEmpty()) {
+    return;
+  }
+  m_modified = true;
+  const QString list = QString::fromUtf8(QJsonDocument(named).toJson(QJsonDocument::Compact));
+  m_readingPage = true;
+  static_cast<void>(
+      RunPageScriptAndWait(QStringLiteral("typeof tvNamePictures === 'function' ? tvNamePictures(%1) : 0").arg(list)));
+  m_readingPage = false;
+  ShowPendingMarks();
+}

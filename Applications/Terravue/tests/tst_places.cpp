@@ -1,0 +1,331 @@
+// "Name places" through the map window with the embedded server and browser: three photos named
+// from the menu and the dialog, undone and redone, saved, and read back by exiftool tag by tag; a
+// write-protected photo reports its failure and stays as it was.
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTimer>
+#include <memory>
+
+#include "Applications/Terravue/CPlaceNamesDlg.h"
+#include "Applications/Terravue/CTerravueApp.h"
+#include "Applications/Terravue/CTerravueBaseWnd.h"
+#include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/tests/AppTestSupport.h"
+#include "Applications/Terravue/tests/TestPhotos.h"
+#include "xp/tests/ExiftoolSupport.h"
+
+namespace {
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  return file.readAll();
+}
+
+/// Answers the "Name places" dialog when it opens: notes what it proposes, chooses `choice` in
+/// the first row (0: the nearest place) and clicks Name, or Cancel with `cancel`.
+class PlacesAnswerer : public QObject {
+ public:
+  explicit PlacesAnswerer(int choice = 0, bool cancel = false) : m_choice(choice), m_cancel(cancel) {
+    connect(&m_timer, &QTimer::timeout, this, &PlacesAnswerer::Answer);
+    m_timer.start(20);
+  }
+  void Stop() { m_timer.stop(); }
+  int dialogs = 0;
+  int rows = 0;
+  QStringList firstChoices;  ///< the texts of the first row's place list
+  QStringList cities;        ///< the City column as previewed, per row
+  QString note;
+
+ private:
+  void Answer() {
+    auto* dialog = qobject_cast<CPlaceNamesDlg*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) {
+      return;
+    }
+    ++dialogs;
+    QTableWidget* table = dialog->Table();
+    rows = table->rowCount();
+    if (QComboBox* box = dialog->ChoiceBox(0); box != nullptr) {
+      for (int i = 0; i < box->count(); ++i) {
+        firstChoices.append(box->itemText(i));
+      }
+      box->setCurrentIndex(m_choice);
+    }
+    for (int r = 0; r < rows; ++r) {
+      cities.append(table->item(r, CPlaceNamesDlg::kCity)->text());
+    }
+    if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("placesNote")); label != nullptr) {
+      note = label->text();
+    }
+    QPushButton* button = m_cancel ? dialog->CancelButton() : dialog->NameButton();
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  int m_choice;
+  bool m_cancel;
+  QTimer m_timer;
+};
+
+std::string Tag(const exiftool_test::TagMap& tags, const std::string& key) {
+  const auto it = tags.find(key);
+  return it == tags.end() ? std::string() : it->second;
+}
+
+}  // namespace
+
+class PlacesTest : public AppTestCase {
+  Q_OBJECT
+
+ private:
+  QString PhotoFolder() const { return m_home->Path("photos"); }
+
+  /// Three photos with positions: an agency photo with its own IIM block (Washington), a camera
+  /// photo given a position in Kyoto, and a made one in Tokyo.
+  QStringList MakeThreePhotos() {
+    const QString folder = PhotoFolder();
+    const QString camera = QStringLiteral(TV_TESTDATA_DIR "/camera/");
+    const QStringList paths = {folder + QStringLiteral("/agency.jpg"), folder + QStringLiteral("/kyoto.jpg"),
+                               folder + QStringLiteral("/tokyo.jpg")};
+    if (!QDir().mkpath(folder) ||
+        !QFile::copy(camera + QStringLiteral("exifr-iptc-agency-photographer-example.jpg"), paths[0]) ||
+        !QFile::copy(camera + QStringLiteral("exifpy-Canon_40D.jpg"), paths[1]) ||
+        !MakeTestPhoto(paths[2], 640, 480, 3, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000")) {
+      return {};
+    }
+    QFile::setPermissions(paths[0], QFile::ReadOwner | QFile::WriteOwner);
+    QFile::setPermissions(paths[1], QFile::ReadOwner | QFile::WriteOwner);
+    // The camera photo gets its position through the program's own write.
+    PictureRecord record(paths[1].toStdString(), "", "");
+    if (record.ReadPositionAndTime() == PictureResult::NotJpegStill) {
+      return {};
+    }
+    record.SetPosition("N:35:00:13.320", "E:135:46:43.680");
+    PictureRecord::PictureWrite written = PictureRecord::PictureWrite::NotAttempted;
+    static_cast<void>(record.WritePosition(folder.toStdString(), PictureRecord::WriteMode::Apply, nullptr, &written));
+    return written == PictureRecord::PictureWrite::Written ? paths : QStringList();
+  }
+
+  static QAction* MenuItem(CTerravueBaseWnd* window, int id) {
+    window->PrepareMenu();
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == id) {
+        return action;
+      }
+    }
+    return nullptr;
+  }
+
+  static void Trigger(CTerravueBaseWnd* window, int id) {
+    QAction* action = MenuItem(window, id);
+    QVERIFY(action != nullptr);
+    QVERIFY(action->isEnabled());
+    action->trigger();
+  }
+
+  static int PendingMarks(CTerravueHtmlWnd* map) {
+    return RunScript(map, QStringLiteral("document.querySelectorAll('a.tvPending').length")).toInt();
+  }
+
+  static bool PageBack(CTerravueHtmlWnd* map) {
+    return QTest::qWaitFor([map] { return !map->IsSending() && map->GetPageKind() == PageKind::PageServer; }, 30000);
+  }
+
+  /// Clicks the middle of the page's element that `element` (a script expression) names.
+  static void ClickOnPage(CTerravueHtmlWnd* map, const QString& element, Qt::MouseButton button) {
+    const QVariantList at = RunScript(map, QStringLiteral("(function () { var e = %1; if (!e) { return []; }"
+                                                          " var r = e.getBoundingClientRect();"
+                                                          " return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+                                               .arg(element))
+                                .toList();
+    QCOMPARE(at.size(), 2);
+    QWidget* target = map->focusProxy();
+    QVERIFY(target != nullptr);
+    const QPoint point(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
+    QTest::mousePress(target, button, Qt::NoModifier, point);
+    QTest::mouseRelease(target, button, Qt::NoModifier, point);
+  }
+
+  static void SelectAll(CTerravueHtmlWnd* map) {
+    QCOMPARE(RunScript(map, QStringLiteral("tvSetSelection(tv.pictures); tv.selection.length")).toInt(),
+             static_cast<int>(map->CurrentMap().m_pictures.Count()));
+  }
+
+ private slots:
+  void init() {
+    AppTestCase::init();
+    TV_SKIP_WITHOUT_PAGE_FILES();
+  }
+
+  void threePhotosNamedFromTheMenuAreUndoneRedoneAndSavedWithNothingElseChanged() {
+    if (!exiftool_test::HaveTool("exiftool")) {
+      QSKIP("exiftool is needed");
+    }
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    const std::string folder = PhotoFolder().toStdString();
+    const auto before = exiftool_test::ReadWithExiftool(folder, "*.jpg");
+    QCOMPARE(before.size(), std::size_t{3});
+    std::map<QString, QByteArray> bytes;
+    for (const QString& photo : photos) {
+      bytes[photo] = FileBytes(photo);
+    }
+
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    // Kyoto and Tokyo may share a cluster: the page's photos are counted, not its markers.
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tv.pictures.length")).toInt(), 3, 30000);
+    CTerravueBaseWnd* window = app->MainWindow();
+
+    // Nothing selected: the user is told, nothing is proposed.
+    {
+      PlacesAnswerer places;
+      Trigger(window, MainMenu::kNamePlaces);
+      QTRY_VERIFY_WITH_TIMEOUT(!answerer.seen.isEmpty(), 10000);
+      QCOMPARE(answerer.seen.constLast(),
+               QStringLiteral("Select the photos to name first, in the list or on the map."));
+      QCOMPARE(places.dialogs, 0);
+    }
+
+    // All three selected; the dialog proposes, the first row takes its second place, Name.
+    SelectAll(map);
+    std::vector<std::string> order;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      order.push_back(record.m_path);
+    }
+    PlacesAnswerer places(/*choice=*/1);
+    Trigger(window, MainMenu::kNamePlaces);
+    QCOMPARE(places.dialogs, 1);
+    QCOMPARE(places.rows, 3);
+    // The nearest place and the five next ones, then "Leave as it is".
+    QCOMPARE(places.firstChoices.size(), 7);
+    QCOMPARE(places.firstChoices.constLast(), QStringLiteral("Leave as it is"));
+    QVERIFY2(places.firstChoices.constFirst().contains(QStringLiteral(" km")), qPrintable(places.firstChoices[0]));
+    QVERIFY(places.note.isEmpty());
+    QCOMPARE(PendingMarks(map), 3);
+    QCOMPARE(map->PendingCount(), 3);
+    QVERIFY(map->IsModified());
+    for (const QString& photo : photos) {
+      QCOMPARE(FileBytes(photo), bytes[photo]);
+    }
+    // What each photo is to get, as the map holds it.
+    std::map<std::string, XpLocationWrite::Names> chosen;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      QVERIFY(record.m_names.has_value());
+      chosen[record.m_path] = *record.m_names;
+    }
+    const XpLocationWrite::Names& agency = chosen[photos[0].toStdString()];
+    const XpLocationWrite::Names& kyoto = chosen[photos[1].toStdString()];
+    const XpLocationWrite::Names& tokyo = chosen[photos[2].toStdString()];
+    QCOMPARE(agency.countryCode, std::string("US"));
+    QCOMPARE(kyoto.countryCode, std::string("JP"));
+    QCOMPARE(kyoto.countryCode3, std::string("JPN"));
+    QCOMPARE(tokyo.country, std::string("Japan"));
+    // The first row took its second choice: its city is the one of that line.
+    const std::string firstCity = chosen[order[0]].city;
+    QVERIFY2(places.firstChoices[1].startsWith(QString::fromStdString(firstCity) + QStringLiteral(", ")),
+             qPrintable(places.firstChoices[1]));
+
+    // One undo takes all three back; the photos were never touched; a save then writes nothing.
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(PendingMarks(map), 0);
+    QVERIFY(!map->ReadPageEdits(true));
+    QCOMPARE(map->PendingCount(), 0);
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 30000);
+    QVERIFY(PageBack(map));
+    for (const QString& photo : photos) {
+      QCOMPARE(FileBytes(photo), bytes[photo]);
+    }
+
+    // Redo on the page shown anew and save: the names go into the photos.
+    places.Stop();
+    SelectAll(map);
+    PlacesAnswerer again(/*choice=*/1);
+    Trigger(window, MainMenu::kNamePlaces);
+    QCOMPARE(again.dialogs, 1);
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(PendingMarks(map), 0);
+    Trigger(window, MainMenu::kRedo);
+    QCOMPARE(PendingMarks(map), 3);
+    answerer.seen.clear();
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    QCOMPARE(map->PendingCount(), 0);
+    QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('\n'))));
+
+    const auto after = exiftool_test::ReadWithExiftool(folder, "*.jpg");
+    QCOMPARE(after.size(), std::size_t{3});
+    for (const QString& photo : photos) {
+      const std::string name = photo.section(QLatin1Char('/'), -1).toStdString();
+      const exiftool_test::TagMap& old = before.at(name);
+      const exiftool_test::TagMap& now = after.at(name);
+      const XpLocationWrite::Names& names = chosen[photo.toStdString()];
+      QCOMPARE(Tag(now, "XMP-photoshop:City"), names.city);
+      QCOMPARE(Tag(now, "XMP-photoshop:State"), names.state);
+      QCOMPARE(Tag(now, "XMP-photoshop:Country"), names.country);
+      QCOMPARE(Tag(now, "XMP-iptcCore:CountryCode"), names.countryCode);
+      // IIM only where the photo had it.
+      QCOMPARE(now.count("IPTC:City"), old.count("IPTC:City"));
+      if (old.count("IPTC:City") != 0) {
+        QCOMPARE(Tag(now, "IPTC:City"), names.city.substr(0, 32));
+        QCOMPARE(Tag(now, "IPTC:Country-PrimaryLocationCode"), names.countryCode3);
+      }
+      for (const std::string& diff : exiftool_test::Differences(old, now, exiftool_test::ChangedByNaming)) {
+        QFAIL(qPrintable(QString::fromStdString(name + ": " + diff)));
+      }
+    }
+    app->ExitInstance();
+  }
+
+  void aWriteProtectedPhotoReportsItsFailureAndStaysAsItWas() {
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    const QString locked = photos[0];
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner));
+    const QByteArray original = FileBytes(locked);
+
+    ModalAnswerer answerer(QStringLiteral("Locked"));
+    auto app = std::make_unique<CTerravueApp>(Options({locked}));
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 1);
+    QVERIFY(map != nullptr);
+    CTerravueBaseWnd* window = app->MainWindow();
+    // Named from the photo's own menu in the list: a right click on it, a click on the entry.
+    PlacesAnswerer places;
+    ClickOnPage(map, QStringLiteral("tv.pictures[0].item"), Qt::RightButton);
+    ClickOnPage(map, QStringLiteral("document.getElementById('tvNamePlaces')"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(places.dialogs, 1, 10000);
+    QCOMPARE(PendingMarks(map), 1);
+    answerer.seen.clear();
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_VERIFY_WITH_TIMEOUT(!answerer.seen.isEmpty(), 60000);
+    QVERIFY(PageBack(map));
+    const QString report = answerer.seen.join(QLatin1Char('\n'));
+    QVERIFY2(report.contains(QStringLiteral("agency.jpg")), qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("read-only")), qPrintable(report));
+    QCOMPARE(FileBytes(locked), original);
+    // Still waiting, with the reason on its mark; the next save tries again.
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 1, 10000);
+    QCOMPARE(map->PendingCount(), 1);
+    const QString title = RunScript(map, QStringLiteral("document.querySelector('a.tvPending').title")).toString();
+    QVERIFY2(title.contains(QStringLiteral("read-only")), qPrintable(title));
+    app->ExitInstance();
+  }
+};
+
+TV_QTEST_MAIN(PlacesTest)
+#include "tst_places.moc"
