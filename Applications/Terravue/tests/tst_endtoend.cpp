@@ -345,8 +345,8 @@ class EndToEndTest : public AppTestCase {
     for (QAction* action : window->Menu()->actions()) {
       items += MainMenu::CommandOf(action) != 0 ? 1 : 0;
     }
-    QCOMPARE(items, 11);  // the four commands, "Load track...", Undo, Redo, "Restore original positions...",
-                          // "Export...", "Open a saved map..." and "About Terravue"
+    QCOMPARE(items, 12);  // the four commands, "Load track...", Undo, Redo, "Restore original positions...",
+                          // "Export...", "Open a saved map...", "Name places..." and "About Terravue"
     // On the start page with no saved state the menu button is hidden.
     QTRY_VERIFY_WITH_TIMEOUT(!map->MenuButton()->isVisible(), 10000);
     app->ExitInstance();
@@ -860,10 +860,10 @@ class EndToEndTest : public AppTestCase {
         "Array.prototype.map.call(document.querySelectorAll('#tvPictureMenu > *'), function (e) {"
         "  return e.id || e.className; }).join(' ')");
 
-    // The menu sets the entry apart from "Remove from map"; choosing it only asks.
+    // The menu sets the entry apart from "Remove from map" and "Name places..."; choosing it only asks.
     QVERIFY(OpenPictureMenu(map, marker));
     QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, menuOrder).toString(),
-                              QStringLiteral("tvRemoveFromMap tvMenuSeparator tvForgetPosition"), 10000);
+                              QStringLiteral("tvRemoveFromMap tvNamePlaces tvMenuSeparator tvForgetPosition"), 10000);
     QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetPosition")));
     QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("!!document.getElementById('tvConfirm')")).toBool(), 10000);
     QVERIFY(RunScript(map, QStringLiteral("document.getElementById('tvConfirm').textContent"))

@@ -1062,6 +1062,9 @@ function tvOpenPictureMenu(picture, x, y) {
     add('tvRemoveFromList', tv.texts.removeFromList, tvRemovePicture);
   } else {
     add('tvRemoveFromMap', tv.texts.removeFromMap, tvRemovePicture);
+    if (tv.namePlacesText) {
+      add('tvNamePlaces', tv.namePlacesText, tvAskNamePlaces);
+    }
     // Set apart from the harmless entry above: saving then erases the photo's position.
     var separator = document.createElement('div');
     separator.className = 'tvMenuSeparator';
@@ -1069,9 +1072,6 @@ function tvOpenPictureMenu(picture, x, y) {
     menu.appendChild(separator);
     add('tvForgetPosition', tv.texts.forgetPosition, tvAskForgetPosition);
     menu.lastChild.classList.add('tvMenuDanger');
-    if (tv.namePlacesText) {
-      add('tvNamePlaces', tv.namePlacesText, tvAskNamePlaces);
-    }
   }
   document.body.appendChild(menu);
   var w = menu.offsetWidth;
