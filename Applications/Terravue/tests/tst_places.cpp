@@ -167,6 +167,48 @@ class PlacesTest : public AppTestCase {
     TV_SKIP_WITHOUT_PAGE_FILES();
   }
 
+  // The dialog on its own: the preview shows what the photo holds and what it would get, from its
+  // XMP or else its IIM block; a proposal the time zone disagrees with is marked with the reason;
+  // another place changes the preview; "Leave as it is" names nothing.
+  void theDialogPreviewsEachFieldAndMarksAProposalToCheck() {
+    PlaceNamingRow row;
+    row.fileName = QStringLiteral("border.jpg");
+    row.position = GeoPoint{47.566, 7.585};
+    row.proposal.nearest.place = Place{"Basel", "Basel-City", "CH", "Switzerland", GeoPoint{47.5584, 7.5733}};
+    row.proposal.nearest.distanceKm = 1.3;
+    row.proposal.alternatives = {PlaceMatch{Place{"Saint-Louis", "Grand Est", "FR", "France", GeoPoint{47.59, 7.56}}}};
+    row.proposal.review = true;
+    row.proposal.reviewReason = "the time zone Europe/Paris does not cover CH";
+    row.current.xmp.legacy.city = "Basle";
+    row.current.hasIim = true;
+    row.current.iim.state = "BS";
+    CPlaceNamesDlg dialog({row}, QString(), nullptr);
+    QTableWidget* table = dialog.Table();
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kPhoto)->text(), QStringLiteral("border.jpg"));
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kCity)->text(), QStringLiteral("Basle \u2192 Basel"));
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kState)->text(), QStringLiteral("BS \u2192 Basel-City"));
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kCountry)->text(), QStringLiteral("\u2013 \u2192 Switzerland"));
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kCode)->text(), QStringLiteral("\u2013 \u2192 CH"));
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kSublocation)->text(), QString());
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kReview)->text(),
+             QStringLiteral("Please check: the time zone Europe/Paris does not cover CH"));
+    QComboBox* box = dialog.ChoiceBox(0);
+    QVERIFY(box != nullptr);
+    QCOMPARE(box->count(), 3);
+    QCOMPARE(box->itemText(0), QStringLiteral("Basel, 1.3 km NE (Basel-City, Switzerland, CH)"));
+    const auto nearest = dialog.Names(0);
+    QVERIFY(nearest.has_value());
+    QCOMPARE(nearest->countryCode3, std::string("CHE"));
+    box->setCurrentIndex(1);
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kCity)->text(), QStringLiteral("Basle \u2192 Saint-Louis"));
+    QCOMPARE(dialog.Names(0)->countryCode3, std::string("FRA"));
+    box->setCurrentIndex(2);
+    QCOMPARE(box->currentText(), QStringLiteral("Leave as it is"));
+    QVERIFY(!dialog.Names(0).has_value());
+    QCOMPARE(table->item(0, CPlaceNamesDlg::kCity)->text(), QStringLiteral("Basle"));
+  }
+
   void threePhotosNamedFromTheMenuAreUndoneRedoneAndSavedWithNothingElseChanged() {
     if (!exiftool_test::HaveTool("exiftool")) {
       QSKIP("exiftool is needed");
