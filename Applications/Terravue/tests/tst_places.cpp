@@ -349,6 +349,8 @@ class PlacesTest : public AppTestCase {
     // Named from the photo's own menu in the list: a right click on it, a click on the entry.
     PlacesAnswerer places;
     ClickOnPage(map, QStringLiteral("tv.pictures[0].item"), Qt::RightButton);
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("!!document.getElementById('tvNamePlaces')")).toBool(),
+                             10000);
     ClickOnPage(map, QStringLiteral("document.getElementById('tvNamePlaces')"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(places.dialogs, 1, 10000);
     QCOMPARE(PendingMarks(map), 1);
