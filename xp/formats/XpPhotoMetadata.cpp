@@ -452,8 +452,12 @@ const XpTiffTagIFD* Reading::GpsIfd() const {
 
 XpStatus Read(XpAbstractFile& file, Reading* reading) { return ReadStream(file, reading, std::string()); }
 
-XpStatus Read(const std::string& path, Reading* reading) {
+namespace {
+
+// ReadFileOnly; `opened` tells whether the file was opened and read at all.
+XpStatus ReadRegularFile(const std::string& path, Reading* reading, bool* opened) {
   *reading = Reading{};
+  *opened = false;
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     return XpStatus::PhotoFormatUnknown;
@@ -462,7 +466,23 @@ XpStatus Read(const std::string& path, Reading* reading) {
   if (auto st = file.Open(XpAbstractFile::kRead); st != XpStatus::Ok) {
     return st;
   }
-  const XpStatus st = ReadStream(file, reading, path);
+  *opened = true;
+  return ReadStream(file, reading, path);
+}
+
+}  // namespace
+
+XpStatus ReadFileOnly(const std::string& path, Reading* reading) {
+  bool opened = false;
+  return ReadRegularFile(path, reading, &opened);
+}
+
+XpStatus Read(const std::string& path, Reading* reading) {
+  bool opened = false;
+  const XpStatus st = ReadRegularFile(path, reading, &opened);
+  if (!opened) {
+    return st;
+  }
   reading->sidecar = FindSidecar(path);
   if (!reading->sidecar.empty() && reading->format != XpPhotoFormat::Jpeg &&
       reading->format != XpPhotoFormat::Unknown) {

@@ -85,10 +85,14 @@ struct Reading {
 [[nodiscard]] XpStatus Read(XpAbstractFile& file, Reading* reading);
 
 /// Read for the file at `path` (a regular file: a FIFO or device is refused
-/// with 0x8620 without being opened), then the sidecar is looked for beside
-/// it. For a format other than JPEG, a sidecar that gives a position wins
-/// over the file's own (source Sidecar); the status stays the file's. The
-/// open status when the file cannot be opened.
+/// with 0x8620 without being opened), its name telling the RAW kinds that
+/// share the TIFF layout apart. Sidecars are not looked for: for what the
+/// file itself holds (its previews, pixels and orientation).
+[[nodiscard]] XpStatus ReadFileOnly(const std::string& path, Reading* reading);
+
+/// ReadFileOnly, then the sidecar is looked for beside it. For a format other than JPEG, a sidecar that gives a
+/// position wins over the file's own (source Sidecar); the status stays the file's. The open status when the file
+/// cannot be opened.
 [[nodiscard]] XpStatus Read(const std::string& path, Reading* reading);
 
 /// The regular files `base` + ".xmp" with ".xmp" in any letter case, each

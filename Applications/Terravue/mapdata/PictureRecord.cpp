@@ -53,8 +53,9 @@ PictureResult PictureRecord::ReadPositionAndTime() {
   }
   TakeFileStamp();
   PictureResult result = PictureResult::Success;
-  XpGPSRecord gps;
-  if (ReadPictureGPS(m_path, &gps)) {
+  const PicturePositionAndTime read = ReadPicturePositionAndTime(m_path);
+  if (read.hasGps) {
+    const XpGPSRecord& gps = read.gps;
     m_latitude = CoordinateTextFromGPS(gps.latitudeRef, gps.latitude, /*latitude=*/true);
     if (m_latitude == kNoLatitudeText) {
       result = PictureResult::NoPositionOrTime;
@@ -64,9 +65,8 @@ PictureResult PictureRecord::ReadPositionAndTime() {
       result = PictureResult::NoPositionOrTime;
     }
   }
-  XpDateTime time;
-  if (ReadPictureCaptureTime(m_path, &time)) {
-    m_captureTime = time;
+  if (read.hasTime) {
+    m_captureTime = read.time;
     UpdateTimeText();
   } else {
     m_captureTime = XpDateTime();

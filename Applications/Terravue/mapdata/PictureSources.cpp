@@ -1,6 +1,7 @@
 #include "Applications/Terravue/mapdata/PictureSources.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,10 +22,13 @@
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpImageIoJpeg.h"
+#include "xp/image/XpJpegExif.h"
 #include "xp/image/XpMemoryFile.h"
 #include "xp/image/XpPixmapOps.h"
 #include "xp/tiff/XpGPSRecord.h"
+#include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
+#include "xp/tiff/XpTiffTagTypes.h"
 
 namespace {
 
@@ -67,28 +71,25 @@ std::vector<std::string> PairedOtherFormatFiles(const std::string& path) {
   if (!RawJpegPairsLinked()) {
     return {};
   }
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  const std::string name = path.substr(folder.size());
-  const auto stemOf = [](const std::string& file) {
-    const std::size_t dot = file.rfind('.');
-    std::string stem = dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
-    for (char& c : stem) {
+  const auto lower = [](std::string text) {
+    for (char& c : text) {
       if (c >= 'A' && c <= 'Z') {
         c = static_cast<char>(c - 'A' + 'a');
       }
     }
-    return stem;
+    return text;
   };
-  const std::string stem = stemOf(name);
+  const XpPhotoMetadata::PathParts parts = XpPhotoMetadata::SplitPath(path);
+  const std::string stem = lower(parts.stem);
   std::vector<std::string> pairs;
   std::error_code error;
-  for (std::filesystem::directory_iterator it(folder.empty() ? std::string(".") : folder, error), end;
+  for (std::filesystem::directory_iterator it(parts.folder.empty() ? std::string(".") : parts.folder, error), end;
        !error && it != end; it.increment(error)) {
     const std::string other = it->path().filename().string();
-    if (other != name && other.find('.') != std::string::npos && stemOf(other) == stem &&
-        IsOtherFormatPicture(folder + other)) {
-      pairs.push_back(folder + other);
+    const XpPhotoMetadata::PathParts otherParts = XpPhotoMetadata::SplitPath(other);
+    if (other != parts.name && !otherParts.extension.empty() && lower(otherParts.stem) == stem &&
+        IsOtherFormatPicture(parts.folder + other)) {
+      pairs.push_back(parts.folder + other);
     }
   }
   std::sort(pairs.begin(), pairs.end());
@@ -97,27 +98,58 @@ std::vector<std::string> PairedOtherFormatFiles(const std::string& path) {
 
 bool IsListablePicture(const std::string& path) { return IsJpegStill(path) || IsOtherFormatPicture(path); }
 
-bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps) {
-  const XpStatus st = IsJpegStill(path) ? XpExifRewrite::ReadGPS(path, *gps) : XpPhotoMetadata::ReadGPS(path, *gps);
-  if (st != XpStatus::Ok) {
-    gps->Reset();
-    return false;
+PicturePositionAndTime ReadPicturePositionAndTime(const std::string& path) {
+  PicturePositionAndTime out;
+  TagTreePtr tree;
+  if (IsJpegStill(path)) {
+    // One read of the Exif block gives both; a FIFO or device is never opened.
+    struct stat info {};
+    XpFile file(path);
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        file.Open(XpAbstractFile::kRead) != XpStatus::Ok || XpJpegExif::ReadTagTree(file, &tree, 0) != XpStatus::Ok ||
+        !tree) {
+      return out;
+    }
+    if (const XpTiffTagIFD* gps = tree->GetGPSIFD(); gps != nullptr) {
+      gps->GetGPSRecord(out.gps);
+      out.hasGps = true;
+    }
+    const XpTiffTagIFD* first = tree->GetIFD(0);
+    const std::string text = first != nullptr ? first->FindAscii(kTagDateTimeOriginal, /*deep=*/true) : std::string();
+    XpDateTime value;
+    if (!text.empty() && XpParseExifDateTime(text, value) && value.IsValid()) {
+      out.time = value;
+      out.hasTime = true;
+    }
+    return out;
   }
-  return true;
+  XpPhotoMetadata::Reading reading;
+  const XpStatus st = XpPhotoMetadata::Read(path, &reading);
+  if ((st == XpStatus::Ok || reading.source == XpPhotoMetadata::PositionSource::Sidecar) &&
+      (reading.hasGpsDirectory || reading.source != XpPhotoMetadata::PositionSource::None)) {
+    out.gps = reading.gps;
+    out.hasGps = true;
+  }
+  XpDateTime value;
+  if (!reading.dateTimeOriginal.empty() && XpParseExifDateTime(reading.dateTimeOriginal, value) && value.IsValid()) {
+    out.time = value;
+    out.hasTime = true;
+  }
+  return out;
+}
+
+bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps) {
+  const PicturePositionAndTime read = ReadPicturePositionAndTime(path);
+  *gps = read.gps;
+  return read.hasGps;
 }
 
 bool ReadPictureCaptureTime(const std::string& path, XpDateTime* time) {
-  if (IsJpegStill(path)) {
-    return GetCaptureTime(path, *time) && time->IsValid();
+  const PicturePositionAndTime read = ReadPicturePositionAndTime(path);
+  if (read.hasTime) {
+    *time = read.time;
   }
-  XpPhotoMetadata::Reading reading;
-  (void)XpPhotoMetadata::Read(path, &reading);
-  XpDateTime value;
-  if (reading.dateTimeOriginal.empty() || !XpParseExifDateTime(reading.dateTimeOriginal, value) || !value.IsValid()) {
-    return false;
-  }
-  *time = value;
-  return true;
+  return read.hasTime;
 }
 
 namespace {
@@ -137,10 +169,8 @@ struct JpegSource {
 
 // The embedded previews of a picture of another format that read, largest
 // first, each as a stream of its own.
-std::vector<JpegSource> PreviewsOf(const std::string& path) {
+std::vector<JpegSource> PreviewsOf(const std::string& path, const XpPhotoMetadata::Reading& reading) {
   std::vector<JpegSource> out;
-  XpPhotoMetadata::Reading reading;
-  (void)XpPhotoMetadata::Read(path, &reading);
   if (reading.previews.empty()) {
     return out;
   }
@@ -164,7 +194,7 @@ std::vector<JpegSource> PreviewsOf(const std::string& path) {
 
 // The JPEG streams a picture's thumbnail may come from: the picture itself for
 // a JPEG still, its previews otherwise.
-std::vector<JpegSource> JpegSourcesOf(const std::string& path) {
+std::vector<JpegSource> JpegSourcesOf(const std::string& path, const XpPhotoMetadata::Reading& reading) {
   if (IsJpegStill(path)) {
     std::vector<JpegSource> out;
     auto file = std::make_unique<XpFile>(path);
@@ -173,7 +203,7 @@ std::vector<JpegSource> JpegSourcesOf(const std::string& path) {
     }
     return out;
   }
-  return PreviewsOf(path);
+  return PreviewsOf(path, reading);
 }
 
 // The photo's orientation applies to a preview that has none of its own; the
@@ -198,9 +228,7 @@ struct OtherPicture {
 
 // The picture of a format with a pixel decoder (HEIF, PNG, WebP, plain TIFF),
 // upright by its Exif orientation where the format does not turn it itself.
-XpStatus DecodeOtherFormat(const std::string& path, OtherPicture* out) {
-  XpPhotoMetadata::Reading reading;
-  (void)XpPhotoMetadata::Read(path, &reading);
+XpStatus DecodeOtherFormat(const std::string& path, const XpPhotoMetadata::Reading& reading, OtherPicture* out) {
   const XpPhotoFormat format =
       reading.format != XpPhotoFormat::Unknown ? reading.format : XpPhotoMetadata::SniffFile(path);
   if (!XpFormatDecode::CanDecode(format)) {
@@ -227,13 +255,20 @@ XpStatus DecodeOtherFormat(const std::string& path, OtherPicture* out) {
   return XpStatus::Ok;
 }
 
+// What the file of a picture of another format holds itself (its previews,
+// pixels and orientation): read once for all the thumbnail's sources. A
+// JPEG still needs none of it.
+XpPhotoMetadata::Reading OwnReading(const std::string& path) {
+  XpPhotoMetadata::Reading reading;
+  if (!IsJpegStill(path)) {
+    (void)XpPhotoMetadata::ReadFileOnly(path, &reading);
+  }
+  return reading;
+}
+
 // True when the picture's format has a pixel decoder: its own pixels then
 // make a better thumbnail than a preview smaller than the thumbnail box.
-bool HasPixelDecoder(const std::string& path) {
-  XpPhotoMetadata::Reading reading;
-  (void)XpPhotoMetadata::Read(path, &reading);
-  return XpFormatDecode::CanDecode(reading.format);
-}
+bool HasPixelDecoder(const XpPhotoMetadata::Reading& reading) { return XpFormatDecode::CanDecode(reading.format); }
 
 bool CoversTheBox(const XpPixmapOps::Size& size) {
   return std::max(size.width, size.height) >= PictureRecord::kThumbBox;
@@ -265,18 +300,19 @@ bool MeasureJpeg(const std::string& path, std::int32_t* width, std::int32_t* hei
     return Measure(file, 0, /*mustCover=*/false, width, height);
   }
   // The order MakeThumbnail takes its sources in.
-  if (HasPixelDecoder(path)) {
-    for (JpegSource& source : PreviewsOf(path)) {
+  const XpPhotoMetadata::Reading reading = OwnReading(path);
+  if (HasPixelDecoder(reading)) {
+    for (JpegSource& source : PreviewsOf(path, reading)) {
       if (Measure(*source.stream, source.orientation, /*mustCover=*/true, width, height)) {
         return true;
       }
     }
     OtherPicture picture;
-    if (DecodeOtherFormat(path, &picture) == XpStatus::Ok) {
+    if (DecodeOtherFormat(path, reading, &picture) == XpStatus::Ok) {
       return FitThumbnailSize(picture.pixmap->Width(), picture.pixmap->Height(), width, height);
     }
   }
-  for (JpegSource& source : PreviewsOf(path)) {
+  for (JpegSource& source : PreviewsOf(path, reading)) {
     if (Measure(*source.stream, source.orientation, /*mustCover=*/false, width, height)) {
       return true;
     }
@@ -413,9 +449,10 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
   // A picture this program decodes takes an embedded preview only when that
   // covers the thumbnail box, else its own pixels, and a smaller preview
   // only when those do not decode.
-  const bool decodable = !still && HasPixelDecoder(picturePath);
+  const XpPhotoMetadata::Reading reading = OwnReading(picturePath);
+  const bool decodable = !still && HasPixelDecoder(reading);
   if (decodable) {
-    for (JpegSource& source : PreviewsOf(picturePath)) {
+    for (JpegSource& source : PreviewsOf(picturePath, reading)) {
       if (DecodeFitted(source, /*mustCover=*/true, &decoded)) {
         break;
       }
@@ -423,7 +460,7 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
   }
   if (!decoded.pixmap && decodable) {
     OtherPicture picture;
-    status = DecodeOtherFormat(picturePath, &picture);
+    status = DecodeOtherFormat(picturePath, reading, &picture);
     std::int32_t fitWidth = 0;
     std::int32_t fitHeight = 0;
     if (status == XpStatus::Ok &&
@@ -437,7 +474,7 @@ PictureResult MakeThumbnail(const std::string& picturePath, const std::string& t
     }
   }
   if (!decoded.pixmap) {
-    for (JpegSource& source : JpegSourcesOf(picturePath)) {
+    for (JpegSource& source : JpegSourcesOf(picturePath, reading)) {
       if (DecodeFitted(source, /*mustCover=*/false, &decoded)) {
         status = XpStatus::Ok;
         break;

@@ -5,11 +5,10 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/PictureResult.h"
+#include "xp/base/XpDateTime.h"
 #include "xp/base/XpFileType.h"
 #include "xp/base/XpStatus.h"
-
-class XpDateTime;
-class XpGPSRecord;
+#include "xp/tiff/XpGPSRecord.h"
 
 /// True when the classifier calls the file an ordinary JPEG still.
 [[nodiscard]] bool IsJpegStill(const std::string& path);
@@ -32,6 +31,18 @@ void SetRawJpegPairsLinked(bool linked);
 /// `path`: in its folder, with its base name in any letter case, sorted;
 /// none while pairs are not linked.
 [[nodiscard]] std::vector<std::string> PairedOtherFormatFiles(const std::string& path);
+
+/// A picture's position and capture time, read together.
+struct PicturePositionAndTime {
+  bool hasGps = false;  ///< `gps` holds what ReadPictureGPS describes
+  XpGPSRecord gps;
+  bool hasTime = false;  ///< `time` holds what ReadPictureCaptureTime describes
+  XpDateTime time;
+};
+
+/// ReadPictureGPS and ReadPictureCaptureTime in one read of the file (one
+/// Exif block for a JPEG, one reading with its sidecar for another format).
+[[nodiscard]] PicturePositionAndTime ReadPicturePositionAndTime(const std::string& path);
 
 /// Fills `gps` from the picture's GPS directory; for a picture of another
 /// format, from its XMP sidecar when that gives a position, else from its GPS
