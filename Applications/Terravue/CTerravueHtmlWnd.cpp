@@ -1011,8 +1011,24 @@ void CTerravueHtmlWnd::ShowPendingMarks() {
   if (m_loading || m_sending || GetPageKind() != PageKind::PageServer) {
     return;
   }
-  QJsonArray pending;
   const auto& records = m_currentMap.m_pictures.Records();
+  // What the load found about each photo's files, before the marks that depend on the save: the
+  // pictures that are a JPEG with raw files, as [index, [names of the raw files]].
+  QJsonArray sources;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (records[i].m_pairedFiles.empty()) {
+      continue;
+    }
+    QJsonArray names;
+    for (const std::string& file : records[i].m_pairedFiles) {
+      names.append(QString::fromStdString(file.substr(file.rfind('/') + 1)));
+    }
+    sources.append(QJsonArray{static_cast<qint64>(i + 1), names});
+  }
+  page()->runJavaScript(QStringLiteral("typeof tvShowSources === 'function' ? tvShowSources(%1) : -1")
+                            .arg(QString::fromUtf8(QJsonDocument(sources).toJson(QJsonDocument::Compact))),
+                        QWebEngineScript::MainWorld);
+  QJsonArray pending;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const bool named = records[i].m_namesPending != 0 && records[i].m_names;
     if (records[i].m_modified == 0 && !named) {

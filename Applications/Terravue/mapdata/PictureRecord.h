@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/PictureResult.h"
@@ -151,6 +152,10 @@ class PictureRecord {
   std::optional<XpLocationWrite::Names> m_names;
   /// The names wait to be written by the next save; the page's undo and redo set and clear it.
   std::uint8_t m_namesPending = 0;
+  /// For a JPEG: the raw files beside it that form one picture with it
+  /// (PairedOtherFormatFiles), found when the position is read; a move writes
+  /// them too. Not kept in a saved map.
+  std::vector<std::string> m_pairedFiles;
 };
 
 /// The number N of a thumbnail name "cache_N.jpg" (N of one to ten decimal

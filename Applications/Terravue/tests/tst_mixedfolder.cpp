@@ -248,6 +248,62 @@ class MixedFolderTest : public AppTestCase {
     app->ExitInstance();
   }
 
+  void aRawJpegPairIsOneMarkerWithAPairBadgeThatNamesBothFiles() {
+    TV_SKIP_WITHOUT_PAGE_FILES();
+    const QString folder = m_home->Path("pairbadge");
+    QVERIFY(QDir().mkpath(folder));
+    // A pair (the raw file's extension in another case than the JPEG's) and a raw file alone.
+    const QString jpeg = folder + QStringLiteral("/IMG_0005.JPG");
+    const QString raw = folder + QStringLiteral("/img_0005.cr3");
+    const QString single = folder + QStringLiteral("/IMG_0006.CR3");
+    QVERIFY(MakeTestPhoto(jpeg, 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000"));
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw));
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), single));
+    ModalAnswerer answerer(QStringLiteral("Pairs"), {QMessageBox::Ok});
+    auto app = std::make_unique<CTerravueApp>(Options({jpeg, raw, single}));
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2, 60000);
+    QVERIFY(map != nullptr);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
+    int pairAt = -1;
+    int singleAt = -1;
+    const auto& records = map->CurrentMap().m_pictures.Records();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const QString path = QString::fromStdString(records[i].m_path);
+      pairAt = path == jpeg ? static_cast<int>(i) : pairAt;
+      singleAt = path == single ? static_cast<int>(i) : singleAt;
+    }
+    QVERIFY(pairAt >= 0 && singleAt >= 0);
+    QCOMPARE(records[pairAt].m_pairedFiles, std::vector<std::string>{raw.toStdString()});
+    QVERIFY(records[singleAt].m_pairedFiles.empty());
+
+    // On the map: the pair's marker carries the pair badge, the single raw file's does not.
+    RunScript(map, QStringLiteral("document.getElementById('tvFitAll').click(); true"));
+    const QString badgeOf = QStringLiteral(
+        "(function () {"
+        "  var m = tv.pictures[%1].marker;"
+        "  var s = m && m._shadow;"
+        "  var b = s ? s.querySelector('.tvPair') || (s.classList.contains('tvPair') ? s : null) : null;"
+        "  return m && m.getElement() ? (b ? b.textContent : '') : 'no marker';"
+        "})()");
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, badgeOf.arg(pairAt)).toString(), QStringLiteral("RAW+JPEG"), 10000);
+    QCOMPARE(RunScript(map, badgeOf.arg(singleAt)).toString(), QString());
+    QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('#map .tvPair').length")).toInt(), 1);
+    // The list entry and the marker's preview name both files; the single raw file's name one.
+    const QString listTitle = QStringLiteral("document.querySelector('#list [data-index=\"%1\"]').title");
+    const QString pairTitle = RunScript(map, listTitle.arg(pairAt + 1)).toString();
+    QVERIFY2(pairTitle.contains(QStringLiteral("IMG_0005.JPG + img_0005.cr3")), qPrintable(pairTitle));
+    QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('#list .tvPairMark').length")).toInt(), 1);
+    QVERIFY(!RunScript(map, listTitle.arg(singleAt + 1)).toString().contains(QLatin1Char('+')));
+    const QString preview =
+        RunScript(map, QStringLiteral("tvPreview(tv.pictures[%1], 120).textContent").arg(pairAt)).toString();
+    QVERIFY2(preview.contains(QStringLiteral("IMG_0005.JPG + img_0005.cr3")), qPrintable(preview));
+    QVERIFY(!RunScript(map, QStringLiteral("tvPreview(tv.pictures[%1], 120).textContent").arg(singleAt))
+                 .toString()
+                 .contains(QStringLiteral(".cr3")));
+    QVERIFY(answerer.mostModalAtOnce <= 1);
+    app->ExitInstance();
+  }
+
   void underTheRawInFileSettingADngIsSavedInItsOwnFile() {
     TV_SKIP_WITHOUT_PAGE_FILES();
     TestHome::WriteFile(m_home->UserIni(), "[PtvTerravue]\n1.1\\raw_in_file=1\n");
@@ -297,6 +353,15 @@ class MixedFolderTest : public AppTestCase {
     CTerravueHtmlWnd* map = StartWithMarkers(*app, 2, 60000);
     QVERIFY(map != nullptr);
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
+    // Two photos of one file each: no pair badge on the map or in the list.
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      QVERIFY(record.m_pairedFiles.empty());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tv.pictures.filter(function (p) {"
+                                                            "  return p.pairedWith !== undefined; }).length"))
+                                  .toInt(),
+                              2, 10000);
+    QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('.tvPair, .tvPairMark').length")).toInt(), 0);
     QVERIFY(answerer.mostModalAtOnce <= 1);
     app->ExitInstance();
     SetRawJpegPairsLinked(true);

@@ -210,7 +210,9 @@ var TV_TEXTS = {
     searchPosition: 'Position {0}, {1}',
     placeHere: 'Put the selected photos here',
     placeHereNone: 'Select photos first',
-    fitAll: 'Show all photos'
+    fitAll: 'Show all photos',
+    pairBadge: 'RAW+JPEG',
+    pairNote: 'One photo in {0} files: {1}'
   },
   JPN: {
     located: '地図上の写真',
@@ -237,7 +239,9 @@ var TV_TEXTS = {
     searchPosition: '位置 {0}, {1}',
     placeHere: '選択した写真をここに置く',
     placeHereNone: '先に写真を選択してください',
-    fitAll: 'すべての写真を表示'
+    fitAll: 'すべての写真を表示',
+    pairBadge: 'RAW+JPEG',
+    pairNote: '{0} 個のファイルで 1 枚の写真: {1}'
   }
 };
 
@@ -441,6 +445,42 @@ function tvMakeListItem(picture) {
   return item;
 }
 
+/* The files that are one photo with a picture (a JPEG and its raw files), named in one line; '' for a
+   photo of one file. */
+function tvPairText(picture) {
+  var paired = picture.pairedWith || [];
+  if (paired.length === 0) {
+    return '';
+  }
+  var names = [picture.name].concat(paired);
+  return tvFormat(tv.texts.pairNote, names.length, names.join(' + '));
+}
+
+/* Takes the program's list of pictures that are more than one file, as [index, [names of the other
+   files]] entries (1-based indexes), found when the photos were read. Every picture not listed is one
+   file. Answers the number of pictures listed. */
+function tvShowSources(list) {
+  var sources = {};
+  (Array.isArray(list) ? list : []).forEach(function (entry) {
+    if (Array.isArray(entry) && typeof entry[0] === 'number') {
+      sources[entry[0]] = entry;
+    }
+  });
+  var shown = 0;
+  tv.pictures.forEach(function (picture) {
+    var entry = Object.prototype.hasOwnProperty.call(sources, picture.index) ? sources[picture.index] : null;
+    picture.pairedWith =
+      entry && Array.isArray(entry[1])
+        ? entry[1].filter(function (name) {
+            return typeof name === 'string' && name !== '';
+          })
+        : [];
+    shown += picture.pairedWith.length > 0 ? 1 : 0;
+    tvShowPendingMark(picture);
+  });
+  return shown;
+}
+
 /* The text that says why a picture's new position is not in its file yet. */
 function tvPendingText(picture) {
   return picture.pendingReason ? tv.texts.pending + ': ' + picture.pendingReason : tv.texts.pending;
@@ -516,7 +556,21 @@ function tvShowPendingMark(picture) {
     if (badge && pending) {
       badge.textContent = tv.texts.pending;
     }
+    var pairText = tvPairText(picture);
+    var pairMark = item.querySelector('.tvPairMark');
+    if (pairText && !pairMark) {
+      pairMark = document.createElement('span');
+      pairMark.className = 'tvPairMark';
+      pairMark.textContent = tv.texts.pairBadge;
+      var nameBox = item.querySelector('.tvLabel');
+      (nameBox || item).appendChild(pairMark);
+    } else if (!pairText && pairMark) {
+      pairMark.parentNode.removeChild(pairMark);
+    }
     var title = picture.path || '';
+    if (pairText) {
+      title = title ? title + '\n' + pairText : pairText;
+    }
     if (pending) {
       title = title ? title + '\n' + tvPendingText(picture) : tvPendingText(picture);
     }
@@ -625,14 +679,32 @@ function tvMakeIcons() {
   var base = tvScriptBase();
   // A pin whose "shadow" is the badge with the number of photos at its position: the marker moves,
   // drags and leaves the map with it, and the pin itself stays the image it always was.
+  // A photo of a JPEG and its raw files carries a second badge, beside the pin, in the same shadow.
   tv.CountIcon = L.Icon.extend({
     createShadow: function () {
-      var badge = document.createElement('div');
-      badge.className = 'tvCount';
-      badge.textContent = this.options.tvCount;
-      badge.style.marginLeft = '4px';
-      badge.style.marginTop = '-38px';
-      return badge;
+      var badge = null;
+      if (this.options.tvCount) {
+        badge = document.createElement('div');
+        badge.className = 'tvCount';
+        badge.textContent = this.options.tvCount;
+      }
+      var box = badge;
+      if (this.options.tvPair) {
+        box = document.createElement('div');
+        box.className = 'tvBadges';
+        if (badge) {
+          box.appendChild(badge);
+        }
+        var pair = document.createElement('div');
+        pair.className = 'tvPair';
+        pair.textContent = this.options.tvPair;
+        box.appendChild(pair);
+      }
+      if (box) {
+        box.style.marginLeft = '4px';
+        box.style.marginTop = '-38px';
+      }
+      return box;
     }
   });
   return {
@@ -680,15 +752,19 @@ function tvIconOf(picture) {
     icon = selected ? tv.icons.selected : tv.icons.normal;
   }
   var count = picture.sharing || 1;
-  if (count < 2 || !tv.CountIcon) {
+  var paired = !!picture.pairedWith && picture.pairedWith.length > 0;
+  if ((count < 2 && !paired) || !tv.CountIcon) {
     return icon;
   }
-  var shown = count > 999 ? '999+' : String(count);
+  var shown = count < 2 ? '' : count > 999 ? '999+' : String(count);
+  var key = (paired ? 'pair:' : '') + shown;
   icon.tvCounted = icon.tvCounted || {};
-  if (!icon.tvCounted[shown]) {
-    icon.tvCounted[shown] = new tv.CountIcon(L.extend({}, icon.options, { tvCount: shown }));
+  if (!icon.tvCounted[key]) {
+    icon.tvCounted[key] = new tv.CountIcon(
+      L.extend({}, icon.options, { tvCount: shown, tvPair: paired ? tv.texts.pairBadge : '' })
+    );
   }
-  return icon.tvCounted[shown];
+  return icon.tvCounted[key];
 }
 
 /* Counts the photos at each position once the current gesture is done, however many pictures it
@@ -752,6 +828,13 @@ function tvPreview(picture, box) {
   time.className = 'tvTime';
   time.textContent = picture.time || '';
   wrap.appendChild(time);
+  var pairText = tvPairText(picture);
+  if (pairText) {
+    var pairNote = document.createElement('div');
+    pairNote.className = 'tvPairNote';
+    pairNote.textContent = pairText;
+    wrap.appendChild(pairNote);
+  }
   if (tvIsPending(picture)) {
     var note = document.createElement('div');
     note.className = 'tvPendingNote';
