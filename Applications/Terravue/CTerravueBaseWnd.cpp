@@ -241,6 +241,10 @@ void CTerravueBaseWnd::OnCommand(int id) {
       RequestClose();
       break;
     case MainMenu::kSendAgain:
+      // The same map shown anew: the moves made on the page are kept first, and what the user
+      // did on it stays undoable.
+      m_htmlWnd->SetModified(m_htmlWnd->ReadPageEdits(/*withPictures=*/true) || m_htmlWnd->IsModified());
+      m_htmlWnd->CarryUndoSteps();
       m_htmlWnd->ShowPictures(nullptr);
       break;
     case MainMenu::kStartPage1:
@@ -570,6 +574,8 @@ void CTerravueBaseWnd::ChooseState(int k) {
   if (m_htmlWnd->IsModified() && !SaveQuestion()) {
     return;
   }
+  // The page takes back only the steps of its own photos (same number, same path).
+  m_htmlWnd->CarryUndoSteps();
   if (!m_htmlWnd->ApplyState(m_store->At(static_cast<std::size_t>(k - 1)))) {
     return;
   }
@@ -628,6 +634,8 @@ bool CTerravueBaseWnd::OpenChosenStateFile(const QString& path) {
   if (m_htmlWnd->IsModified() && !SaveQuestion()) {
     return false;
   }
+  // A saved map opened again keeps the steps taken on its photos in this session.
+  m_htmlWnd->CarryUndoSteps();
   // A file that can't be read changes nothing: the map shown stays, with its name.
   if (!m_htmlWnd->OpenStateFile(path, /*startPageOnFailure=*/false)) {
     ShowAppMessage(this, QMessageBox::Warning, m_htmlWnd->OpenFailureText());

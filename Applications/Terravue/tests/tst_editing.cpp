@@ -316,6 +316,67 @@ class EditingTest : public AppTestCase {
     QCOMPARE(PositionOnDisk(firstPath), loaded);
   }
 
+  void ctrlZUndoesTheLastGestureAfterTheMapIsSentAgainOrReopened() {
+    const QStringList photos = MakeTwoPhotos();
+    QCOMPARE(photos.size(), 2);
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
+    QVERIFY(map != nullptr);
+    CTerravueBaseWnd* window = app->MainWindow();
+    const std::pair<std::string, std::string> first = PagePosition(map, 1);
+    const std::pair<std::string, std::string> second = PagePosition(map, 2);
+
+    DragFirstMarker(map, 70, 50);
+    QTRY_VERIFY_WITH_TIMEOUT(PagePosition(map, 1) != first || PagePosition(map, 2) != second, 10000);
+    const int moved = PagePosition(map, 1) != first ? 1 : 2;
+    const std::pair<std::string, std::string> original = moved == 1 ? first : second;
+    const std::pair<std::string, std::string> dragged = PagePosition(map, moved);
+    const QString movedPath = QString::fromStdString(map->CurrentMap().m_pictures.At(moved - 1).m_path);
+
+    // The map is sent again (as after a change of settings): the drag is still shown, and
+    // Ctrl+Z on the new page takes it back.
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
+    window->OnCommand(MainMenu::kSendAgain);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    QCOMPARE(PagePosition(map, moved), dragged);
+    map->setFocus();
+    QWidget* target = map->focusProxy();
+    QVERIFY(target != nullptr);
+    target->setFocus();
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(PagePosition(map, moved), original, 10000);
+    // The page shown anew no longer knows what the file holds: the photo counts as changed
+    // until the next save, which writes the position shown.
+    QCOMPARE(PendingMarks(map), 1);
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(PagePosition(map, moved), dragged, 10000);
+    QCOMPARE(PendingMarks(map), 1);
+
+    // Saved, then the saved map opened again from its file: the undo still reaches the drag,
+    // and the next save writes the photo back where it was.
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 2, 30000);
+    QVERIFY(PageBack(map));
+    VerifyOnDisk(movedPath, dragged);
+    const QString stateFile = QString::fromStdString(map->CurrentMap().m_stateFilePath);
+    QVERIFY(!stateFile.isEmpty());
+    QVERIFY(window->OpenChosenStateFile(stateFile));
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 3, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(PagePosition(map, moved), original);
+    QCOMPARE(PendingMarks(map), 1);
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    VerifyOnDisk(movedPath, original);
+    app->ExitInstance();
+  }
+
   void restoringPutsBackOnlyThePhotosStillAsTerravueWroteThem() {
     const QStringList photos = MakeTwoPhotos();
     QCOMPARE(photos.size(), 2);

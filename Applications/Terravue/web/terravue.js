@@ -1889,7 +1889,7 @@ function tvSamePosition(position, picture) {
 
 /* The program holds every picture's present position now (a save may have written it into the
    file): a recorded position other than the present one is a change to write again when a step
-   goes back or forth to it, and the present one is none. */
+   goes back or forth to it, and the present one is none unless it still waits to be written. */
 function tvRebaseSteps() {
   (tv.undoSteps || []).concat(tv.redoSteps || []).forEach(function (step) {
     step.forEach(function (change) {
@@ -1898,8 +1898,9 @@ function tvRebaseSteps() {
       }
       [change.before, change.after].forEach(function (position) {
         var same = tvSamePosition(position, change.picture);
-        position.moved = !same;
-        position.modify = same ? '0' : '1';
+        var written = same && !change.picture.pending;
+        position.moved = !written;
+        position.modify = written ? '0' : '1';
       });
     });
   });
