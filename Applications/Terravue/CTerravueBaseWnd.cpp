@@ -243,7 +243,7 @@ void CTerravueBaseWnd::OnCommand(int id) {
     case MainMenu::kSendAgain:
       // The same map shown anew: the moves made on the page are kept first, and what the user
       // did on it stays undoable.
-      m_htmlWnd->SetModified(m_htmlWnd->ReadPageEdits(/*withPictures=*/true) || m_htmlWnd->IsModified());
+      static_cast<void>(m_htmlWnd->TakePageEdits());
       m_htmlWnd->CarryUndoSteps();
       m_htmlWnd->ShowPictures(nullptr);
       break;
@@ -569,9 +569,7 @@ void CTerravueBaseWnd::ChooseState(int k) {
   if (k == m_currentStateIndex + 1 && m_currentStateIndex != -1) {
     return;
   }
-  const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
-  m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
-  if (m_htmlWnd->IsModified() && !SaveQuestion()) {
+  if (m_htmlWnd->TakePageEdits() && !SaveQuestion()) {
     return;
   }
   // The page takes back only the steps of its own photos (same number, same path).
@@ -587,8 +585,7 @@ void CTerravueBaseWnd::RestoreOriginalPositions() {
   if (RefusedWhileMakingThumbnails() || m_htmlWnd->IsLoading() || m_htmlWnd->GetPageKind() != PageKind::PageServer) {
     return;
   }
-  const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
-  m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
+  static_cast<void>(m_htmlWnd->TakePageEdits());
   MapState& map = m_htmlWnd->CurrentMap();
   if (RestoreOriginals::Run(this, map).empty()) {
     return;
@@ -629,9 +626,7 @@ bool CTerravueBaseWnd::OpenChosenStateFile(const QString& path) {
   if (m_htmlWnd->IsLoading()) {
     return false;
   }
-  const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
-  m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
-  if (m_htmlWnd->IsModified() && !SaveQuestion()) {
+  if (m_htmlWnd->TakePageEdits() && !SaveQuestion()) {
     return false;
   }
   // A saved map opened again keeps the steps taken on its photos in this session.
@@ -690,9 +685,7 @@ void CTerravueBaseWnd::closeEvent(QCloseEvent* event) {
     m_htmlWnd->StopMakingThumbnails();
   }
   if (m_htmlWnd != nullptr && !m_htmlWnd->IsLoading()) {
-    const bool changed = m_htmlWnd->ReadPageEdits(/*withPictures=*/true);
-    m_htmlWnd->SetModified(m_htmlWnd->IsModified() || changed);
-    if (m_htmlWnd->IsModified() && !SaveQuestion()) {
+    if (m_htmlWnd->TakePageEdits() && !SaveQuestion()) {
       // Cancelled, or the save did not happen: the window and the map stay.
       CancelClosing();
       event->ignore();

@@ -46,6 +46,7 @@
 #include "Applications/Terravue/mapdata/PictureLoadPool.h"
 #include "Applications/Terravue/mapdata/ProgressSink.h"
 #include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/formats/XpPhotoMetadata.h"
 
 namespace {
 
@@ -973,6 +974,12 @@ void CTerravueHtmlWnd::ChooseExport() {
   }
 }
 
+bool CTerravueHtmlWnd::TakePageEdits() {
+  const bool changed = ReadPageEdits(/*withPictures=*/true);
+  SetModified(IsModified() || changed);
+  return IsModified();
+}
+
 void CTerravueHtmlWnd::CarryUndoSteps() {
   m_carriedUndo.clear();
   if (m_sending || m_readingPage || GetPageKind() != PageKind::PageServer) {
@@ -1021,7 +1028,7 @@ void CTerravueHtmlWnd::ShowPendingMarks() {
     }
     QJsonArray names;
     for (const std::string& file : records[i].m_pairedFiles) {
-      names.append(QString::fromStdString(file.substr(file.rfind('/') + 1)));
+      names.append(QString::fromStdString(XpPhotoMetadata::SplitPath(file).name));
     }
     sources.append(QJsonArray{static_cast<qint64>(i + 1), names});
   }

@@ -117,6 +117,10 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// Keeps the page's undo and redo steps for the next map page shown, which
   /// shows the same map anew (a save as a new state sends it again): its
   /// steps are those of this page.
+  /// Reads the page's edits into the map (ReadPageEdits with the pictures) and
+  /// marks the map changed when they changed it. Answers whether the map now
+  /// holds changes that are not saved.
+  [[nodiscard]] bool TakePageEdits();
   void CarryUndoSteps();
   /// "Name places": proposes place names for the selected photos of the map page in a dialog;
   /// the names chosen wait, as moves do, for the next save, in one step of the page's undo.

@@ -107,6 +107,22 @@ std::string PairKey(const std::string& path) {
 
 }  // namespace
 
+void FindRawJpegPairs(std::vector<PictureRecord>& records) {
+  std::vector<std::string> jpegs;
+  std::vector<std::size_t> at;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    records[i].m_pairedFiles.clear();
+    if (IsJpegStill(records[i].m_path)) {
+      jpegs.push_back(records[i].m_path);
+      at.push_back(i);
+    }
+  }
+  std::vector<std::vector<std::string>> pairs = PairedOtherFormatFilesOf(jpegs);
+  for (std::size_t k = 0; k < at.size(); ++k) {
+    records[at[k]].m_pairedFiles = std::move(pairs[k]);
+  }
+}
+
 std::vector<std::string> PictureList::OnePerPair(const std::vector<std::string>& paths) const {
   if (!RawJpegPairsLinked()) {
     return paths;
@@ -156,10 +172,12 @@ bool PictureList::AddPictures(const std::vector<std::string>& paths, const std::
       selectedOne = true;
     }
     if (!keepGoing.load()) {
+      FindRawJpegPairs(m_records);
       return true;
     }
     progress.Step();
   }
+  FindRawJpegPairs(m_records);
   SortByCaptureTime();
   return true;
 }
@@ -227,6 +245,7 @@ void PictureList::RefreshAll(const std::string& rootFolder) {
     }
     (void)record.WritePosition(rootFolder, PictureRecord::WriteMode::ThumbnailOnly, nullptr);
   }
+  FindRawJpegPairs(m_records);
 }
 
 void PictureList::DropUnsavedThumbnails(const std::string& rootFolder) const {

@@ -21,6 +21,11 @@ class ProgressSink;
 
 /// The pictures of one map in display order, and the counter that numbers new
 /// thumbnails. The counter never goes down, so thumbnail names stay unique.
+/// Fills `m_pairedFiles` of each JPEG still among `records` with the raw
+/// files beside it that form one picture with it (PairedOtherFormatFiles),
+/// each folder listed once; clears it for the others.
+void FindRawJpegPairs(std::vector<PictureRecord>& records);
+
 class PictureList {
  public:
   /// The paths of `paths` that name a file neither on the list nor named by an

@@ -280,6 +280,7 @@ std::vector<ThumbnailJob> AddPicturesLeavingThumbnails(PictureList& list, const 
     }
     read[index] = 1;
   });
+  FindRawJpegPairs(records);
 
   std::vector<ThumbnailJob> jobs;
   bool selectedOne = false;

@@ -52,7 +52,6 @@ PictureResult PictureRecord::ReadPositionAndTime() {
     return PictureResult::NotJpegStill;
   }
   TakeFileStamp();
-  m_pairedFiles = IsJpegStill(m_path) ? PairedOtherFormatFiles(m_path) : std::vector<std::string>{};
   PictureResult result = PictureResult::Success;
   const PicturePositionAndTime read = ReadPicturePositionAndTime(m_path);
   if (read.hasGps) {

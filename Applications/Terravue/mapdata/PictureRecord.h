@@ -153,8 +153,8 @@ class PictureRecord {
   /// The names wait to be written by the next save; the page's undo and redo set and clear it.
   std::uint8_t m_namesPending = 0;
   /// For a JPEG: the raw files beside it that form one picture with it
-  /// (PairedOtherFormatFiles), found when the position is read; a move writes
-  /// them too. Not kept in a saved map.
+  /// (PairedOtherFormatFiles), found by FindRawJpegPairs when the list is
+  /// loaded or refreshed; a move writes them too. Not kept in a saved map.
   std::vector<std::string> m_pairedFiles;
 };
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <span>
 #include <system_error>
 
@@ -67,33 +68,54 @@ void SetRawJpegPairsLinked(bool linked) { g_pairsLinked.store(linked); }
 
 bool RawJpegPairsLinked() { return g_pairsLinked.load(); }
 
-std::vector<std::string> PairedOtherFormatFiles(const std::string& path) {
-  if (!RawJpegPairsLinked()) {
-    return {};
+namespace {
+
+std::string AsciiLowered(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
   }
-  const auto lower = [](std::string text) {
-    for (char& c : text) {
-      if (c >= 'A' && c <= 'Z') {
-        c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> PairedOtherFormatFilesOf(const std::vector<std::string>& paths) {
+  std::vector<std::vector<std::string>> pairs(paths.size());
+  if (!RawJpegPairsLinked()) {
+    return pairs;
+  }
+  // Each folder is listed once, its names grouped by base name in lower case,
+  // so a folder of a thousand photos is read once, not once a photo.
+  std::map<std::string, std::multimap<std::string, std::string>> folders;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const XpPhotoMetadata::PathParts parts = XpPhotoMetadata::SplitPath(paths[i]);
+    auto [folder, added] = folders.try_emplace(parts.folder);
+    if (added) {
+      std::error_code error;
+      for (std::filesystem::directory_iterator it(parts.folder.empty() ? std::string(".") : parts.folder, error), end;
+           !error && it != end; it.increment(error)) {
+        std::string name = it->path().filename().string();
+        const XpPhotoMetadata::PathParts nameParts = XpPhotoMetadata::SplitPath(name);
+        if (!nameParts.extension.empty()) {
+          folder->second.emplace(AsciiLowered(nameParts.stem), std::move(name));
+        }
       }
     }
-    return text;
-  };
-  const XpPhotoMetadata::PathParts parts = XpPhotoMetadata::SplitPath(path);
-  const std::string stem = lower(parts.stem);
-  std::vector<std::string> pairs;
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(parts.folder.empty() ? std::string(".") : parts.folder, error), end;
-       !error && it != end; it.increment(error)) {
-    const std::string other = it->path().filename().string();
-    const XpPhotoMetadata::PathParts otherParts = XpPhotoMetadata::SplitPath(other);
-    if (other != parts.name && !otherParts.extension.empty() && lower(otherParts.stem) == stem &&
-        IsOtherFormatPicture(parts.folder + other)) {
-      pairs.push_back(parts.folder + other);
+    const auto [first, last] = folder->second.equal_range(AsciiLowered(parts.stem));
+    for (auto it = first; it != last; ++it) {
+      if (it->second != parts.name && IsOtherFormatPicture(parts.folder + it->second)) {
+        pairs[i].push_back(parts.folder + it->second);
+      }
     }
+    std::sort(pairs[i].begin(), pairs[i].end());
   }
-  std::sort(pairs.begin(), pairs.end());
   return pairs;
+}
+
+std::vector<std::string> PairedOtherFormatFiles(const std::string& path) {
+  return std::move(PairedOtherFormatFilesOf({path}).front());
 }
 
 bool IsListablePicture(const std::string& path) { return IsJpegStill(path) || IsOtherFormatPicture(path); }

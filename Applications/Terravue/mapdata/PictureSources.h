@@ -32,6 +32,10 @@ void SetRawJpegPairsLinked(bool linked);
 /// none while pairs are not linked.
 [[nodiscard]] std::vector<std::string> PairedOtherFormatFiles(const std::string& path);
 
+/// PairedOtherFormatFiles for each of `paths`, in their order, each folder
+/// listed once.
+[[nodiscard]] std::vector<std::vector<std::string>> PairedOtherFormatFilesOf(const std::vector<std::string>& paths);
+
 /// A picture's position and capture time, read together.
 struct PicturePositionAndTime {
   bool hasGps = false;  ///< `gps` holds what ReadPictureGPS describes

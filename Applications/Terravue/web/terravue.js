@@ -469,14 +469,19 @@ function tvShowSources(list) {
   var shown = 0;
   tv.pictures.forEach(function (picture) {
     var entry = Object.prototype.hasOwnProperty.call(sources, picture.index) ? sources[picture.index] : null;
-    picture.pairedWith =
+    var paired =
       entry && Array.isArray(entry[1])
         ? entry[1].filter(function (name) {
             return typeof name === 'string' && name !== '';
           })
         : [];
-    shown += picture.pairedWith.length > 0 ? 1 : 0;
-    tvShowPendingMark(picture);
+    shown += paired.length > 0 ? 1 : 0;
+    // Only a picture whose files changed is drawn again: a map of thousands of photos has few pairs.
+    var changed = paired.join('/') !== (picture.pairedWith || []).join('/');
+    picture.pairedWith = paired;
+    if (changed) {
+      tvShowPendingMark(picture);
+    }
   });
   return shown;
 }

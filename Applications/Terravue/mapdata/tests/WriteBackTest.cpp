@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
@@ -365,6 +366,51 @@ TEST(WriteBack, UnlinkedPairsAreTwoPicturesAndAMoveWritesOnlyTheOneMoved) {
   // Linked again (the default), the raw file is the JPEG's partner.
   SetRawJpegPairsLinked(true);
   EXPECT_EQ(PairedOtherFormatFiles(jpeg), std::vector<std::string>{raw});
+}
+
+// The pairs of many JPEGs found at once, each folder listed once: every JPEG
+// gets the raw files of its own folder with its base name in any letter case,
+// never a same-named file of another folder, a file that is no photo, or
+// itself; the list keeps the JPEGs' order, and the load fills the records.
+TEST(WriteBack, PairsOfManyJpegsAreFoundPerFolderAsOneJpegsAreAndTheLoadKeepsThem) {
+  TempFolder first;
+  TempFolder second;
+  TempFolder root;
+  const std::string cr2 = std::string(TV_TESTDATA_DIR) + "/formats/crafted/cr2-like.cr2";
+  const std::string a = first / "IMG_1.JPG";
+  const std::string b = first / "img_2.jpg";
+  const std::string c = second / "IMG_1.jpg";
+  for (const std::string& jpeg : {a, b, c}) {
+    ASSERT_TRUE(CopyFileTo(TestPicture(kPlain), jpeg));
+  }
+  const std::string rawA = first / "img_1.cr2";
+  const std::string rawB1 = first / "IMG_2.CR2";
+  const std::string rawB2 = first / "Img_2.nef";
+  ASSERT_TRUE(CopyFileTo(cr2, rawA));
+  ASSERT_TRUE(CopyFileTo(cr2, rawB1));
+  ASSERT_TRUE(CopyFileTo(cr2, rawB2));
+  // Beside the second folder's JPEG: a text file of its name, which is no photo.
+  {
+    std::ofstream note(second / "IMG_1.txt");
+    note << "not a photo";
+  }
+  const std::vector<std::vector<std::string>> found = PairedOtherFormatFilesOf({b, c, a});
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0], (std::vector<std::string>{rawB1, rawB2}));
+  EXPECT_TRUE(found[1].empty());
+  EXPECT_EQ(found[2], std::vector<std::string>{rawA});
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(found[i], PairedOtherFormatFiles(std::vector<std::string>{b, c, a}[i]));
+  }
+
+  MapState state{root.Path()};
+  NullProgressSink progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({a, b, c, rawA, rawB1, rawB2}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 3u);
+  for (const PictureRecord& record : state.m_pictures.Records()) {
+    EXPECT_EQ(record.m_pairedFiles, PairedOtherFormatFiles(record.m_path)) << record.m_path;
+  }
 }
 
 // A pair whose raw file's sidecar cannot be written: the report names the
