@@ -43,15 +43,7 @@ constexpr std::uint8_t kVp8xExif = 0x08;
 constexpr std::uint8_t kVp8xAlpha = 0x10;
 constexpr std::uint32_t kVp8xSize = 10;
 
-// TIFF tags of image data: offsets and byte counts.
-constexpr std::uint16_t kTagStripOffsets = 0x0111;
-constexpr std::uint16_t kTagStripByteCounts = 0x0117;
-constexpr std::uint16_t kTagTileOffsets = 0x0144;
-constexpr std::uint16_t kTagTileByteCounts = 0x0145;
-constexpr std::uint16_t kTagJpegOffset = 0x0201;
-constexpr std::uint16_t kTagJpegLength = 0x0202;
 constexpr std::uint32_t kMaxImageRanges = 1 << 20;
-constexpr std::uint16_t kTagXmpPacket = 0x02BC;
 
 bool Fits(std::size_t length, std::uint64_t at, std::uint64_t size) { return at <= length && size <= length - at; }
 
@@ -891,7 +883,7 @@ struct WebpExif {
   for (const XpExifEdit::Directory& dir : layout.directories) {
     for (const auto& [offsetTag, lengthTag] :
          {std::pair{kTagStripOffsets, kTagStripByteCounts}, std::pair{kTagTileOffsets, kTagTileByteCounts},
-          std::pair{kTagJpegOffset, kTagJpegLength}}) {
+          std::pair{kTagThumbnailOffset, kTagThumbnailLength}}) {
       const XpExifEdit::Entry* offsets = dir.Find(offsetTag);
       const XpExifEdit::Entry* lengths = dir.Find(lengthTag);
       if (offsets == nullptr && lengths == nullptr) {

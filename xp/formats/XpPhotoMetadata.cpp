@@ -31,12 +31,6 @@ namespace XpPhotoMetadata {
 
 namespace {
 
-constexpr std::uint16_t kTagOffsetTimeOriginal = 0x9011;
-constexpr std::uint16_t kTagDngVersion = 0xC612;
-constexpr std::uint16_t kTagCompression = 0x0103;
-constexpr std::uint16_t kTagPhotometric = 0x0106;
-constexpr std::uint16_t kTagStripOffsets = 0x0111;
-constexpr std::uint16_t kTagStripByteCounts = 0x0117;
 // Compression values of JPEG data: the old TIFF JPEG and the new one (which
 // DNG also uses for lossless raw data: only RGB and YCbCr pictures are previews).
 constexpr std::uint32_t kCompressionOldJpeg = 6;

@@ -22,11 +22,6 @@ using XpBytes::Get32;
 using XpBytes::Put16;
 using XpBytes::Put32;
 
-constexpr std::uint16_t kTagDateTime = 0x0132;
-constexpr std::uint16_t kTagExifVersion = 0x9000;
-constexpr std::uint16_t kTagStripOffsets = 0x0111;
-constexpr std::uint16_t kTagStripByteCounts = 0x0117;
-constexpr std::uint16_t kTagSubIFDs = 0x014A;
 constexpr std::array<std::uint8_t, 4> kExifVersion0221 = {'0', '2', '2', '1'};
 constexpr std::size_t kDateTimeBytes = 20;  // "YYYY:MM:DD hh:mm:ss" and its NUL
 constexpr int kMaxDepth = 6;

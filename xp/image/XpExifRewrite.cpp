@@ -40,9 +40,6 @@ using XpBytes::Get16;
 using XpBytes::Get32;
 using XpBytes::Put32;
 
-constexpr std::uint16_t kTagMakerPreviewOffset = 0x0088;
-constexpr std::uint16_t kTagMakerPreviewLength = 0x0089;
-
 constexpr std::array<std::uint8_t, 6> kExifHeader = {'E', 'x', 'i', 'f', 0, 0};
 constexpr std::uint32_t kMaxDirectoryEntries = 1000;
 constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;

@@ -558,14 +558,14 @@ XpStatus XpImageIoJpeg::BuildExifBlock(const XpPixmapBGR24& pixmap, XpTiffTagMan
   if (!ifd0->Has(0x010E)) {
     st << ifd0->SetAscii(0x010E, std::string(31, ' '));
   }
-  if (!ifd0->Has(0x010F)) {
-    st << ifd0->SetAscii(0x010F, "ARDO");
+  if (!ifd0->Has(kTagMake)) {
+    st << ifd0->SetAscii(kTagMake, "ARDO");
   }
   if (!ifd0->Has(0x0110)) {
     st << ifd0->SetAscii(0x0110, m_name);
   }
   st << ifd0->SetShort(kTagOrientation, 1) << ifd0->SetRational(0x011A, 72, 1) << ifd0->SetRational(0x011B, 72, 1)
-     << ifd0->SetShort(0x0128, 2) << ifd0->SetAscii(0x0131, m_name) << ifd0->SetAscii(0x0132, now);
+     << ifd0->SetShort(0x0128, 2) << ifd0->SetAscii(0x0131, m_name) << ifd0->SetAscii(kTagDateTime, now);
   if (adobeRgb) {
     st << SetRationals(*ifd0, 0x013E, {{313, 1000}, {329, 1000}})
        << SetRationals(*ifd0, 0x013F, {{64, 100}, {33, 100}, {21, 100}, {71, 100}, {15, 100}, {6, 100}})
@@ -578,8 +578,8 @@ XpStatus XpImageIoJpeg::BuildExifBlock(const XpPixmapBGR24& pixmap, XpTiffTagMan
     return XpStatus::OutOfMemory;
   }
   st << RaiseExifVersion(*exif);
-  if (!exif->Has(0x9003)) {
-    st << exif->SetAscii(0x9003, chosen);
+  if (!exif->Has(kTagDateTimeOriginal)) {
+    st << exif->SetAscii(kTagDateTimeOriginal, chosen);
   }
   if (!exif->Has(0x9004)) {
     st << exif->SetAscii(0x9004, now);

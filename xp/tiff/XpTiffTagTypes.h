@@ -24,21 +24,34 @@ inline constexpr std::uint16_t kTiffTypeIFDEntry = 0x8004;
 
 /// The tag numbers the program gives meaning to, each declared once here;
 /// kXpTiffTagTable gives each its name, type and value count.
+inline constexpr std::uint16_t kTagCompression = 0x0103;
+inline constexpr std::uint16_t kTagPhotometric = 0x0106;
 inline constexpr std::uint16_t kTagMake = 0x010F;
+inline constexpr std::uint16_t kTagStripOffsets = 0x0111;
 inline constexpr std::uint16_t kTagOrientation = 0x0112;
+inline constexpr std::uint16_t kTagStripByteCounts = 0x0117;
+inline constexpr std::uint16_t kTagDateTime = 0x0132;
+inline constexpr std::uint16_t kTagTileOffsets = 0x0144;
+inline constexpr std::uint16_t kTagTileByteCounts = 0x0145;
 inline constexpr std::uint16_t kTagSubIFDs = 0x014A;
 inline constexpr std::uint16_t kTagThumbnailOffset = 0x0201;
 inline constexpr std::uint16_t kTagThumbnailLength = 0x0202;
+inline constexpr std::uint16_t kTagXmpPacket = 0x02BC;
 inline constexpr std::uint16_t kTagExifIFD = 0x8769;
 inline constexpr std::uint16_t kTagGPSIFD = 0x8825;
+inline constexpr std::uint16_t kTagExifVersion = 0x9000;
 inline constexpr std::uint16_t kTagDateTimeOriginal = 0x9003;
 inline constexpr std::uint16_t kTagOffsetTimeOriginal = 0x9011;
 inline constexpr std::uint16_t kTagMakerNote = 0x927C;
 inline constexpr std::uint16_t kTagColorSpace = 0xA001;
 inline constexpr std::uint16_t kTagInteropIFD = 0xA005;
 inline constexpr std::uint16_t kTagMakerSubIFD = 0xB028;
+inline constexpr std::uint16_t kTagDngVersion = 0xC612;
 /// Inside the suite maker's note: the mark of a picture its cameras took.
 inline constexpr std::uint16_t kTagMakerMark = 0x1000;
+/// Inside a maker's note: where its large preview JPEG starts and how long it is.
+inline constexpr std::uint16_t kTagMakerPreviewOffset = 0x0088;
+inline constexpr std::uint16_t kTagMakerPreviewLength = 0x0089;
 
 /// What a tag holds: its TIFF type and how many values (0: any number).
 struct XpTiffTagInfo {
@@ -49,21 +62,33 @@ struct XpTiffTagInfo {
 };
 
 /// Every tag above with its name, type and count.
-inline constexpr std::array<XpTiffTagInfo, 14> kXpTiffTagTable = {{
+inline constexpr std::array<XpTiffTagInfo, 26> kXpTiffTagTable = {{
+    {kTagCompression, "Compression", kTiffTypeShort, 1},
+    {kTagPhotometric, "PhotometricInterpretation", kTiffTypeShort, 1},
     {kTagMake, "Make", kTiffTypeAscii, 0},
+    {kTagStripOffsets, "StripOffsets", kTiffTypeLong, 0},
     {kTagOrientation, "Orientation", kTiffTypeShort, 1},
+    {kTagStripByteCounts, "StripByteCounts", kTiffTypeLong, 0},
+    {kTagDateTime, "DateTime", kTiffTypeAscii, 20},
+    {kTagTileOffsets, "TileOffsets", kTiffTypeLong, 0},
+    {kTagTileByteCounts, "TileByteCounts", kTiffTypeLong, 0},
     {kTagSubIFDs, "SubIFDs", kTiffTypeLong, 0},
     {kTagThumbnailOffset, "JPEGInterchangeFormat", kTiffTypeLong, 1},
     {kTagThumbnailLength, "JPEGInterchangeFormatLength", kTiffTypeLong, 1},
+    {kTagXmpPacket, "XMLPacket", kTiffTypeByte, 0},
     {kTagExifIFD, "ExifIFDPointer", kTiffTypeLong, 1},
     {kTagGPSIFD, "GPSInfoIFDPointer", kTiffTypeLong, 1},
+    {kTagExifVersion, "ExifVersion", kTiffTypeUndefined, 4},
     {kTagDateTimeOriginal, "DateTimeOriginal", kTiffTypeAscii, 20},
     {kTagOffsetTimeOriginal, "OffsetTimeOriginal", kTiffTypeAscii, 7},
     {kTagMakerNote, "MakerNote", kTiffTypeUndefined, 0},
     {kTagColorSpace, "ColorSpace", kTiffTypeShort, 1},
     {kTagInteropIFD, "InteroperabilityIFDPointer", kTiffTypeLong, 1},
     {kTagMakerSubIFD, "MakerSubIFD", kTiffTypeLong, 0},
+    {kTagDngVersion, "DNGVersion", kTiffTypeByte, 4},
     {kTagMakerMark, "MakerMark", kTiffTypeUndefined, 0},
+    {kTagMakerPreviewOffset, "MakerPreviewOffset", kTiffTypeLong, 1},
+    {kTagMakerPreviewLength, "MakerPreviewLength", kTiffTypeLong, 1},
 }};
 
 /// The table's entry for a tag, or nothing for a tag it does not list.

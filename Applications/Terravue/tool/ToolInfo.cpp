@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr std::uint16_t kTagOffsetTimeOriginal = 0x9011;
-
 bool IsJpeg(const ToolInfoFile& f) { return f.reading.format == XpPhotoFormat::Jpeg; }
 
 const XpTiffTagIFD* Ifd0(const ToolInfoFile& f) { return f.tree ? f.tree->GetIFD(0) : nullptr; }
