@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -23,24 +24,13 @@
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
-// The day count of the fields rule for 30 December 1899, the day the values count from.
-constexpr std::int64_t kDayOffset = 693959;
-constexpr std::array<int, 12> kDaysBefore = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
 
-bool IsLeapYear(std::int64_t year) { return XpIsLeapYear(static_cast<int>(year)); }
-
-int DaysInMonth(int year, int month) { return XpDaysInMonth(year, month); }
-
-// Whole days since 30 December 1899 for a date in the proleptic Gregorian
-// calendar (years 1 and later).
-std::int64_t DayNumber(std::int64_t year, int month, int day) {
-  const std::int64_t leapAdjust = IsLeapYear(year) && month <= 2 ? 1 : 0;
-  return 365 * year + year / 4 - year / 100 + year / 400 + kDaysBefore[static_cast<std::size_t>(month - 1)] + day -
-         leapAdjust - kDayOffset;
-}
+// Whole days since 30 December 1899, the day the values count from, for a date
+// in the proleptic Gregorian calendar.
+std::int64_t DayNumber(int year, int month, int day) { return XpDaysSince1970(year, month, day) + kXpDayOf1970; }
 
 bool FieldsAreValid(int year, int month, int day, int hour, int minute, int second) {
-  return year >= 100 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month) &&
+  return year >= 100 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= XpDaysInMonth(year, month) &&
          hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
 }
 
@@ -85,27 +75,17 @@ DaySecond RoundToSecond(double linear) {
 }
 
 XpDateTimeFields FieldsOf(const DaySecond& point) {
-  // The year estimate is within one of the truth; the loops settle it.
-  auto year = (point.day + kDayOffset) * 400 / 146097;
-  while (DayNumber(year + 1, 1, 1) <= point.day) {
-    ++year;
-  }
-  while (DayNumber(year, 1, 1) > point.day) {
-    --year;
-  }
-  int month = 12;
-  while (month > 1 && DayNumber(year, month, 1) > point.day) {
-    --month;
-  }
+  const std::chrono::sys_days day{std::chrono::days{point.day - kXpDayOf1970}};
+  const std::chrono::year_month_day date{day};
   XpDateTimeFields fields;
-  fields.year = static_cast<int>(year);
-  fields.month = month;
-  fields.day = static_cast<int>(point.day - DayNumber(year, month, 1) + 1);
+  fields.year = static_cast<int>(date.year());
+  fields.month = static_cast<int>(static_cast<unsigned>(date.month()));
+  fields.day = static_cast<int>(static_cast<unsigned>(date.day()));
   fields.hour = static_cast<int>(point.second / 3600);
   fields.minute = static_cast<int>(point.second / 60 % 60);
   fields.second = static_cast<int>(point.second % 60);
-  // Day 0 was a Saturday.
-  fields.dayOfWeek = static_cast<int>(((point.day % 7) + 7 + 6) % 7) + 1;
+  // 1 for a Sunday to 7 for a Saturday.
+  fields.dayOfWeek = static_cast<int>(std::chrono::weekday{day}.c_encoding()) + 1;
   return fields;
 }
 
