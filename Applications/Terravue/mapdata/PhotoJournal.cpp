@@ -16,6 +16,7 @@
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/base/XpFileRead.h"
 #include "xp/base/XpReplaceFile.h"
 #include "xp/base/XpSha256.h"
 #include "xp/base/XpSpecialFolder.h"
@@ -159,20 +160,7 @@ bool WriteEntry(const std::string& folder, const PhotoJournal::Entry& entry) {
   if (fd < 0) {
     return false;
   }
-  const std::string bytes = PhotoJournal::FormatEntry(entry);
-  std::size_t written = 0;
-  bool ok = true;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-  }
+  bool ok = XpWriteFully(fd, PhotoJournal::FormatEntry(entry)) == XpStatus::Ok;
   ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   if (!ok) {
@@ -222,16 +210,9 @@ XpStatus ReplacePhoto(const std::string& path, const FileStamp& read, mode_t mod
   if (const XpStatus st = temp.Create(path, mode); st != XpStatus::Ok) {
     return st;
   }
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(temp.Fd(), bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return n < 0 && errno == ENOSPC ? XpStatus::DiskFull : XpStatus::OpenForWriteFailed;
-    }
-    written += static_cast<std::size_t>(n);
+  if (const XpStatus st = XpWriteFully(temp.Fd(), bytes); st != XpStatus::Ok) {
+    // A full disk is told apart; any other failed write is a failure to write.
+    return st == XpStatus::DiskFull ? st : XpStatus::OpenForWriteFailed;
   }
   // The mode asked for was cut by the umask; the photo keeps its own.
   static_cast<void>(::fchmod(temp.Fd(), mode));

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <span>
+#include <string_view>
 #include <system_error>
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
@@ -17,6 +18,7 @@
 #include "Applications/Terravue/mapdata/ThumbnailJournal.h"
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpDateTime.h"
+#include "xp/base/XpFileRead.h"
 #include "xp/base/XpFileType.h"
 #include "xp/formats/XpFormatDecode.h"
 #include "xp/formats/XpPhotoMetadata.h"
@@ -385,18 +387,8 @@ bool WriteNewFile(const std::string& path, std::span<const std::uint8_t> bytes) 
   if (fd < 0) {
     return false;
   }
-  std::size_t done = 0;
-  bool ok = true;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    ok = n > 0;
-    if (ok) {
-      done += static_cast<std::size_t>(n);
-    }
-  }
+  bool ok =
+      XpWriteFully(fd, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())) == XpStatus::Ok;
   if (::close(fd) != 0) {
     ok = false;
   }
