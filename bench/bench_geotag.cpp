@@ -7,6 +7,7 @@
 
 #include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -16,16 +17,21 @@ constexpr std::int64_t kStart = 1714550400;  // 2024-05-01T08:00:00Z
 std::string TrackText(int points) {
   std::string gpx = "<?xml version=\"1.0\"?><gpx version=\"1.1\"><trk><trkseg>\n";
   gpx.reserve(static_cast<std::size_t>(points) * 110);
-  char line[160];
+  char time[48];
   for (int i = 0; i < points; ++i) {
     const std::int64_t t = kStart + 5LL * i;
     const int day = static_cast<int>(t / 86400 - 19844);
     const int second = static_cast<int>(t % 86400);
-    std::snprintf(line, sizeof line,
-                  "<trkpt lat=\"%.6f\" lon=\"%.6f\"><ele>%.1f</ele><time>2024-05-%02dT%02d:%02d:%02dZ</time></trkpt>\n",
-                  35.0 + i * 1e-5, 139.0 + (i % 1000) * 1e-5, 10.0 + i % 50, 1 + day, second / 3600, second / 60 % 60,
-                  second % 60);
-    gpx += line;
+    // The numbers through the text layer, so the track reads the same whatever the locale.
+    gpx += "<trkpt lat=\"";
+    XpAppendFixed(gpx, 35.0 + i * 1e-5, 6);
+    gpx += "\" lon=\"";
+    XpAppendFixed(gpx, 139.0 + (i % 1000) * 1e-5, 6);
+    gpx += "\"><ele>";
+    XpAppendFixed(gpx, 10.0 + i % 50, 1);
+    std::snprintf(time, sizeof time, "</ele><time>2024-05-%02dT%02d:%02d:%02dZ</time></trkpt>\n", 1 + day,
+                  second / 3600, second / 60 % 60, second % 60);
+    gpx += time;
   }
   return gpx + "</trkseg></trk></gpx>\n";
 }

@@ -69,7 +69,7 @@ double ReadReal(std::string_view text) {
     ++pos;
   }
   double value = 0.0;
-  // from_chars is independent of the process locale, unlike strtod.
+  // from_chars never consults the process locale, so a decimal comma there changes nothing.
   const auto [end, ec] = std::from_chars(text.data() + pos, text.data() + text.size(), value);
   (void)end;
   return ec == std::errc() ? value : 0.0;
