@@ -606,8 +606,14 @@ XpStatus ReadGPS(const std::string& path, XpGPSRecord& record) {
   return XpPhotoMetadata::ReadGPS(path, record);
 }
 
-XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, const XpExifRewrite::Hooks& hooks,
-                  Where* whereOut) {
+namespace {
+
+// Changes the position of `path` where it is kept: `inFile` for a photo that
+// keeps it in its own file, `inSidecars` (which names the sidecar that failed)
+// for one that keeps it beside it. `whereOut` gets where it went and, after a
+// failure, the file the failure is about.
+template <class InFile, class InSidecars>
+XpStatus ChangePosition(const std::string& path, Where* whereOut, InFile inFile, InSidecars inSidecars) {
   const Where where = WhereWritten(path);
   if (whereOut != nullptr) {
     *whereOut = where;
@@ -618,16 +624,11 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, const XpEx
       case Destination::NotWritable:
         return where.status;
       case Destination::InFile:
-        return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks)
-                                                   : XpInFileWrite::WriteGPSWith(path, record, hooks);
+        return inFile(where);
       case Destination::Sidecar:
         break;
     }
-    XpXmpGps::Update update;
-    if (!UpdateOf(record, &update)) {
-      return XpStatus::BadCoordinate;
-    }
-    return WriteSidecars(path, update, where, hooks, &failed);
+    return inSidecars(where, &failed);
   }();
   if (whereOut != nullptr && st != XpStatus::Ok) {
     whereOut->failed = failed.empty() ? path : failed;
@@ -635,31 +636,38 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, const XpEx
   return st;
 }
 
+}  // namespace
+
+XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, const XpExifRewrite::Hooks& hooks,
+                  Where* whereOut) {
+  return ChangePosition(
+      path, whereOut,
+      [&](const Where& where) {
+        return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::WriteGPS(path, record, /*replaceWhole=*/true, hooks)
+                                                   : XpInFileWrite::WriteGPSWith(path, record, hooks);
+      },
+      [&](const Where& where, std::string* failed) {
+        XpXmpGps::Update update;
+        if (!UpdateOf(record, &update)) {
+          return XpStatus::BadCoordinate;
+        }
+        return WriteSidecars(path, update, where, hooks, failed);
+      });
+}
+
 XpStatus RemoveGPS(const std::string& path, const XpExifRewrite::Hooks& hooks, Where* whereOut) {
-  Where where = WhereWritten(path);
-  if (whereOut != nullptr) {
-    *whereOut = where;
-  }
-  std::string failed;
-  const XpStatus st = [&] {
-    switch (where.destination) {
-      case Destination::NotWritable:
-        return where.status;
-      case Destination::InFile:
+  return ChangePosition(
+      path, whereOut,
+      [&](const Where& where) {
         return where.format == XpPhotoFormat::Jpeg ? XpExifRewrite::RemoveGPS(path, hooks)
                                                    : XpInFileWrite::RemoveGPSWith(path, hooks);
-      case Destination::Sidecar:
-        break;
-    }
-    if (PhotoHoldsPosition(path)) {
-      return XpStatus::PositionStaysInPhoto;
-    }
-    return WriteSidecars(path, std::nullopt, where, hooks, &failed);
-  }();
-  if (whereOut != nullptr && st != XpStatus::Ok) {
-    whereOut->failed = failed.empty() ? path : failed;
-  }
-  return st;
+      },
+      [&](const Where& where, std::string* failed) {
+        if (PhotoHoldsPosition(path)) {
+          return XpStatus::PositionStaysInPhoto;
+        }
+        return WriteSidecars(path, std::nullopt, where, hooks, failed);
+      });
 }
 
 }  // namespace XpPhotoWrite
