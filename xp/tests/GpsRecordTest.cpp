@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "xp/image/XpMemoryFile.h"
+#include "xp/tests/RewriteTestSupport.h"
 #include "xp/tests/TiffTestSupport.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagData.h"
@@ -221,15 +222,7 @@ TEST(GpsRecord, FillingADirectoryGivesBackEveryTagWithItsValue) {
 }
 
 TEST(GpsRecord, ARecordWithOnlyAPositionAddsNoVersion) {
-  XpGPSRecord record;
-  record.latitudeRef.valid = 1;
-  record.latitudeRef.letter = u'N';
-  record.latitude.valid = 1;
-  record.latitude.denominators = {1, 1, 1000};
-  record.longitudeRef.valid = 1;
-  record.longitudeRef.letter = u'E';
-  record.longitude.valid = 1;
-  record.longitude.denominators = {1, 1, 1000};
+  XpGPSRecord record = rewrite_test::PositionRecord(u'N', {}, u'E', {});
   XpTiffTagIFD out;
   ASSERT_EQ(out.SetGPSRecord(record), XpStatus::Ok);
   EXPECT_EQ(out.EntryCount(), 4u);

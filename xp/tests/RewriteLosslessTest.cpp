@@ -54,12 +54,7 @@ Bytes ValueOf(const Bytes& tiff, const XpExifEdit::Entry& e) {
 }
 
 void MoveTo(XpGPSRecord& record) {
-  record.latitudeRef = {};
-  record.latitudeRef.valid = 1;
-  record.latitudeRef.letter = u'S';
-  record.latitude.valid = 1;
-  record.latitude.numerators = {12, 34, 56789};
-  record.latitude.denominators = {1, 1, 1000};
+  rewrite_test::SetCoordinate(record.latitudeRef, record.latitude, u'S', {12, 34, 56789});
 }
 
 class RewriteLossless : public ::testing::Test {

@@ -275,6 +275,23 @@ inline void SetPosition(XpGPSRecord& record, char16_t latitudeRef, Dms latitude,
   SetCoordinate(record.longitudeRef, record.longitude, longitudeRef, longitude);
 }
 
+/// Sets one rational value and marks it valid.
+inline void SetRational(XpGPSRational& value, std::uint32_t numerator, std::uint32_t denominator) {
+  value = {};
+  value.valid = 1;
+  value.numerator = numerator;
+  value.denominator = denominator;
+}
+
+/// Sets the altitude of `record`, numerator / denominator metres, below sea
+/// level when `below` (the reference byte 1), else above it (0).
+inline void SetAltitude(XpGPSRecord& record, bool below, std::uint32_t numerator, std::uint32_t denominator) {
+  record.altitudeRef = {};
+  record.altitudeRef.valid = 1;
+  record.altitudeRef.letter = below ? 1 : 0;
+  SetRational(record.altitude, numerator, denominator);
+}
+
 /// A record holding only a latitude and a longitude.
 inline XpGPSRecord PositionRecord(char16_t latitudeRef, Dms latitude, char16_t longitudeRef, Dms longitude) {
   XpGPSRecord record;

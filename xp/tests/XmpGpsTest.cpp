@@ -18,6 +18,7 @@
 
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpXmpGps.h"
+#include "xp/tests/RewriteTestSupport.h"
 #include "xp/tests/TestData.h"
 #include "xp/text/XpNumberText.h"
 
@@ -270,22 +271,8 @@ TEST(XmpGpsUpdate, SetsOrAddsAltitudeAndTimeAndDropsTheOldFix) {
 // time with a decimal point in every locale. The embedded packet of a photo
 // takes the position alone; its altitude and time stay.
 TEST(XmpGpsFromRecord, TheUpdateOfARecordAndTheEmbeddedPacketsEdit) {
-  XpGPSRecord fix;
-  fix.latitudeRef.letter = u'N';
-  fix.latitudeRef.valid = 1;
-  fix.latitude.numerators = {35, 30, 0};
-  fix.latitude.denominators = {1, 1, 1};
-  fix.latitude.valid = 1;
-  fix.longitudeRef.letter = u'W';
-  fix.longitudeRef.valid = 1;
-  fix.longitude.numerators = {120, 15, 0};
-  fix.longitude.denominators = {1, 1, 1};
-  fix.longitude.valid = 1;
-  fix.altitudeRef.letter = 1;
-  fix.altitudeRef.valid = 1;
-  fix.altitude.numerator = 1234;
-  fix.altitude.denominator = 10;
-  fix.altitude.valid = 1;
+  XpGPSRecord fix = rewrite_test::PositionRecord(u'N', {35, 30, 0, 1}, u'W', {120, 15, 0, 1});
+  rewrite_test::SetAltitude(fix, /*below=*/true, 1234, 10);
   XpXmpGps::Update update;
   ASSERT_TRUE(XpExifRewrite::XmpUpdateFromRecord(fix, &update));
   EXPECT_DOUBLE_EQ(update.latitude, 35.5);
