@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QList>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QObject>
@@ -21,7 +23,9 @@
 #include <QWebEngineView>
 #include <QtGlobal>
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "Applications/Terravue/AppStrings.h"
@@ -30,6 +34,7 @@
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
+#include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/ThumbnailSchemeHandler.h"
 
 /// Answers the modal dialogs as they open, one at a time, as a user would:
@@ -173,6 +178,9 @@ class AppTestCase : public QObject {
 
   /// The folder the program keeps its saved maps in.
   QString WorkFolder() const { return m_home->Path("home/Documents") + QStringLiteral("/Terravue"); }
+
+  /// The folder the test's own photos go in.
+  QString PhotoFolder() const { return m_home->Path("photos"); }
 
   /// True when the build placed the page files in the program folder.
   bool PageFilesBuilt() const { return QFileInfo::exists(m_program + QStringLiteral("terravue_page.html")); }
@@ -340,6 +348,22 @@ inline const QString kMarkers =
   return map;
 }
 
+/// Drags whatever lies at `from` (page pixels) by (dx, dy) with real mouse
+/// events, in six steps as a hand does.
+inline void DragFrom(CTerravueHtmlWnd* map, const QPoint& from, int dx, int dy) {
+  QWidget* target = map->focusProxy();
+  QVERIFY(target != nullptr);
+  QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, from);
+  for (int step = 1; step <= 6; ++step) {
+    const QPoint point = from + QPoint(dx * step / 6, dy * step / 6);
+    QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QTest::qWait(30);
+  }
+  QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, from + QPoint(dx, dy));
+}
+
 /// Drags the first single marker of the page by (dx, dy) with real mouse events.
 inline void DragFirstMarker(CTerravueHtmlWnd* map, int dx, int dy) {
   const QVariantList at = RunScript(map, QStringLiteral("(function () {"
@@ -350,16 +374,102 @@ inline void DragFirstMarker(CTerravueHtmlWnd* map, int dx, int dy) {
                                                         "})()"))
                               .toList();
   QCOMPARE(at.size(), 2);
-  QWidget* target = map->focusProxy();
-  QVERIFY(target != nullptr);
-  const QPoint start(qRound(at[0].toDouble()), qRound(at[1].toDouble()));
-  QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, start);
-  for (int step = 1; step <= 6; ++step) {
-    const QPoint point = start + QPoint(dx * step / 6, dy * step / 6);
-    QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QTest::qWait(30);
+  DragFrom(map, QPoint(qRound(at[0].toDouble()), qRound(at[1].toDouble())), dx, dy);
+}
+
+/// A program for one test, with an answerer for its dialogs that is there
+/// before the program starts and goes only after it ends: the save dialog is
+/// answered with `saveName`, a message box with the first of `replies` it offers.
+struct TestProgram {
+  explicit TestProgram(const QString& saveName = QString(),
+                       QList<QMessageBox::StandardButton> replies = {QMessageBox::Yes})
+      : answerer(saveName, std::move(replies)) {}
+
+  /// Makes the program with `options` and starts it without waiting for its
+  /// map; false when it does not start.
+  [[nodiscard]] bool Launch(const AppStartOptions& options) {
+    app = std::make_unique<CTerravueApp>(options);
+    if (!app->InitInstance()) {
+      return false;
+    }
+    window = app->MainWindow();
+    map = window->HtmlWnd();
+    return true;
   }
-  QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, start + QPoint(dx, dy));
+
+  /// Makes the program with `options` and starts it as StartApp does; false
+  /// (with a warning that says which step failed) when the map does not come.
+  [[nodiscard]] bool Start(const AppStartOptions& options, MapWait wait = MapWait::Settled, int timeoutMs = 30000) {
+    app = std::make_unique<CTerravueApp>(options);
+    map = StartApp(*app, wait, timeoutMs);
+    window = app->MainWindow();
+    return map != nullptr;
+  }
+
+  /// As Start, and waits until the page shows `markers` single markers, as
+  /// StartWithMarkers does.
+  [[nodiscard]] bool StartShowing(const AppStartOptions& options, int markers, int timeoutMs = 30000) {
+    app = std::make_unique<CTerravueApp>(options);
+    map = StartWithMarkers(*app, markers, timeoutMs);
+    window = app->MainWindow();
+    return map != nullptr;
+  }
+
+  /// Ends the program, answering Discard when it asks about changes not saved.
+  void ExitDiscarding() {
+    answerer.replies = {QMessageBox::Discard};
+    app->ExitInstance();
+  }
+
+  ModalAnswerer answerer;
+  std::unique_ptr<CTerravueApp> app;
+  CTerravueHtmlWnd* map = nullptr;
+  CTerravueBaseWnd* window = nullptr;
+};
+
+/// The item of menu command `id` in the window's menu, prepared as when the
+/// user opens it; null when the menu has none.
+inline QAction* MenuItem(CTerravueBaseWnd* window, int id) {
+  window->PrepareMenu();
+  for (QAction* action : window->Menu()->actions()) {
+    if (MainMenu::CommandOf(action) == id) {
+      return action;
+    }
+  }
+  return nullptr;
+}
+
+/// Triggers menu command `id` as the user would: the item must be in the
+/// prepared menu and enabled.
+inline void Trigger(CTerravueBaseWnd* window, int id) {
+  QAction* action = MenuItem(window, id);
+  QVERIFY2(action != nullptr, "no such menu item");
+  QVERIFY(action->isEnabled());
+  action->trigger();
+}
+
+/// Waits up to `timeoutMs` for the map page after a save or a send: nothing
+/// is being sent and the server's page shows.
+[[nodiscard]] inline bool PageBack(CTerravueHtmlWnd* map, int timeoutMs = 30000) {
+  return QTest::qWaitFor([map] { return !map->IsSending() && map->GetPageKind() == PageKind::PageServer; }, timeoutMs);
+}
+
+/// The bytes of the file at `path`; none when it cannot be read.
+inline QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return {};
+  }
+  return file.readAll();
+}
+
+/// Signed decimal degrees of a coordinate text such as "N:35:37:32.828"; NaN
+/// for a text of any other form.
+inline double DegreesOf(const std::string& text) {
+  const QStringList parts = QString::fromStdString(text).split(QLatin1Char(':'));
+  if (parts.size() != 4) {
+    return NAN;
+  }
+  const double value = parts[1].toDouble() + parts[2].toDouble() / 60.0 + parts[3].toDouble() / 3600.0;
+  return (parts[0] == QLatin1String("S") || parts[0] == QLatin1String("W")) ? -value : value;
 }

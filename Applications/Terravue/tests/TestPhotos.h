@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <string>
 
@@ -78,4 +79,15 @@ inline bool MakeTestPhoto(const QString& path, int width, int height, int seed, 
   static_cast<void>(record.WritePosition(QFileInfo(path).absolutePath().toStdString(), PictureRecord::WriteMode::Apply,
                                          nullptr, &written));
   return written == PictureRecord::PictureWrite::Written;
+}
+
+/// Two photos with a position, far apart so that their markers stay apart:
+/// tokyo.jpg (landscape, taken 1 May 2024) and osaka.jpg (portrait, 2 May) in
+/// `folder`. Their paths, or none when a step fails.
+inline QStringList MakeTokyoAndOsaka(const QString& folder) {
+  const QStringList paths = {folder + QStringLiteral("/tokyo.jpg"), folder + QStringLiteral("/osaka.jpg")};
+  const bool made =
+      MakeTestPhoto(paths[0], 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000") &&
+      MakeTestPhoto(paths[1], 480, 640, 2, XpDateTime(2024, 5, 2, 11, 0, 0), "N:34:41:00.000", "E:135:30:00.000");
+  return made ? paths : QStringList();
 }

@@ -30,14 +30,6 @@
 
 namespace {
 
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    return {};
-  }
-  return file.readAll();
-}
-
 /// The position texts the photo at `path` holds, as the program reads them.
 std::pair<std::string, std::string> PositionOnDisk(const QString& path) {
   PictureRecord record(path.toStdString(), "", "");
@@ -45,16 +37,6 @@ std::pair<std::string, std::string> PositionOnDisk(const QString& path) {
     return {};
   }
   return {record.m_latitude, record.m_longitude};
-}
-
-/// Decimal degrees of a coordinate text such as "N:35:37:32.828".
-double DegreesOf(const std::string& text) {
-  const QStringList parts = QString::fromStdString(text).split(QLatin1Char(':'));
-  if (parts.size() != 4) {
-    return NAN;
-  }
-  const double value = parts[1].toDouble() + parts[2].toDouble() / 60.0 + parts[3].toDouble() / 3600.0;
-  return (parts[0] == QLatin1String("S") || parts[0] == QLatin1String("W")) ? -value : value;
 }
 
 /// The photo's position as exiftool reads it, in signed degrees; nothing without exiftool.
@@ -100,35 +82,14 @@ class EditingTest : public AppTestCase {
   Q_OBJECT
 
  private:
-  QString PhotoFolder() const { return m_home->Path("photos"); }
-
-  /// Two photos with a position, far apart so their markers stay apart.
-  QStringList MakeTwoPhotos() {
-    const QString folder = PhotoFolder();
-    const QStringList paths = {folder + QStringLiteral("/tokyo.jpg"), folder + QStringLiteral("/osaka.jpg")};
-    const bool made =
-        MakeTestPhoto(paths[0], 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000") &&
-        MakeTestPhoto(paths[1], 480, 640, 2, XpDateTime(2024, 5, 2, 11, 0, 0), "N:34:41:00.000", "E:135:30:00.000");
-    return made ? paths : QStringList();
-  }
-
-  /// The menu item of command `id`, or null.
-  static QAction* MenuItem(CTerravueBaseWnd* window, int id) {
-    window->PrepareMenu();
-    for (QAction* action : window->Menu()->actions()) {
-      if (MainMenu::CommandOf(action) == id) {
-        return action;
-      }
+  /// Starts `program` on the photos of Tokyo and Osaka and waits for both markers.
+  bool StartOnTwoPhotos(TestProgram& program) {
+    const QStringList photos = MakeTokyoAndOsaka(PhotoFolder());
+    if (photos.size() != 2) {
+      qWarning("the two photos could not be made");
+      return false;
     }
-    return nullptr;
-  }
-
-  /// Triggers the menu command `id` as the user would, with the menu prepared.
-  static void Trigger(CTerravueBaseWnd* window, int id) {
-    QAction* action = MenuItem(window, id);
-    QVERIFY(action != nullptr);
-    QVERIFY(action->isEnabled());
-    action->trigger();
+    return program.StartShowing(Options(photos), 2);
   }
 
   /// The position texts of picture `index` (1-based) as the page's fields hold them.
@@ -149,11 +110,6 @@ class EditingTest : public AppTestCase {
     return RunScript(map, QStringLiteral("document.querySelectorAll('a.tvPending').length")).toInt();
   }
 
-  /// Waits for the map page after a save, and for its marks.
-  static bool PageBack(CTerravueHtmlWnd* map) {
-    return QTest::qWaitFor([map] { return !map->IsSending() && map->GetPageKind() == PageKind::PageServer; }, 30000);
-  }
-
   /// Compares the photo on disk with `wanted`, through the program's reader and exiftool.
   static void VerifyOnDisk(const QString& path, const std::pair<std::string, std::string>& wanted) {
     // The file holds rationals: its text may differ from the one written in the last digit.
@@ -167,6 +123,23 @@ class EditingTest : public AppTestCase {
       QVERIFY2(std::abs(exif->first - DegreesOf(wanted.first)) < 1e-6, wanted.first.c_str());
       QVERIFY2(std::abs(exif->second - DegreesOf(wanted.second)) < 1e-6, wanted.second.c_str());
     }
+  }
+
+  /// Takes the undo or redo command `id` from the menu; picture `index` then shows `wanted`, marked
+  /// as not yet written.
+  static void StepTo(CTerravueBaseWnd* window, CTerravueHtmlWnd* map, int id, int index,
+                     const std::pair<std::string, std::string>& wanted) {
+    Trigger(window, id);
+    QCOMPARE(PagePosition(map, index), wanted);
+    QCOMPARE(PendingMarks(map), 1);
+  }
+
+  /// Saves over the open map from the menu and waits for the page; the photo at `path` then holds `wanted`.
+  static void SaveOverAndVerify(CTerravueBaseWnd* window, CTerravueHtmlWnd* map, const QString& path,
+                                const std::pair<std::string, std::string>& wanted) {
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    VerifyOnDisk(path, wanted);
   }
 
  private slots:
@@ -197,13 +170,9 @@ class EditingTest : public AppTestCase {
   }
 
   void undoAndRedoSurviveSavingAndEachSaveWritesThePositionShown() {
-    const QStringList photos = MakeTwoPhotos();
-    QCOMPARE(photos.size(), 2);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnTwoPhotos(program));
+    auto& [answerer, app, map, window] = program;
     std::vector<std::pair<std::string, std::string>> loaded;
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
       loaded.emplace_back(record.m_latitude, record.m_longitude);
@@ -234,27 +203,19 @@ class EditingTest : public AppTestCase {
 
     // Undo from the menu on the page shown anew: the position the photo was
     // loaded with, marked as not yet written, and the map counts as changed.
-    Trigger(window, MainMenu::kUndo);
-    QCOMPARE(PagePosition(map, moved), original);
-    QCOMPARE(PendingMarks(map), 1);
+    StepTo(window, map, MainMenu::kUndo, moved, original);
     // The file is untouched until the save.
     VerifyOnDisk(movedPath, dragged);
 
     // The next save writes it back; the other photo keeps its position.
-    Trigger(window, MainMenu::kSaveOver);
-    QVERIFY(PageBack(map));
-    VerifyOnDisk(movedPath, original);
+    SaveOverAndVerify(window, map, movedPath, original);
     VerifyOnDisk(otherPath, loaded[static_cast<std::size_t>(other - 1)]);
     QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
     QVERIFY(!map->CurrentMap().AnyModified());
 
     // Redo after that save: the dragged position comes back as a change, and is written.
-    Trigger(window, MainMenu::kRedo);
-    QCOMPARE(PagePosition(map, moved), dragged);
-    QCOMPARE(PendingMarks(map), 1);
-    Trigger(window, MainMenu::kSaveOver);
-    QVERIFY(PageBack(map));
-    VerifyOnDisk(movedPath, dragged);
+    StepTo(window, map, MainMenu::kRedo, moved, dragged);
+    SaveOverAndVerify(window, map, movedPath, dragged);
     QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
 
     // Nothing more to redo; an undo and a redo with nothing changed between
@@ -269,12 +230,9 @@ class EditingTest : public AppTestCase {
   }
 
   void ctrlZOnTheMapUndoesOneGestureOnly() {
-    const QStringList photos = MakeTwoPhotos();
-    QCOMPARE(photos.size(), 2);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
-    QVERIFY(map != nullptr);
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnTwoPhotos(program));
+    auto& [answerer, app, map, window] = program;
     const std::pair<std::string, std::string> loaded = PagePosition(map, 1);
     const QString firstPath = QString::fromStdString(map->CurrentMap().m_pictures.At(0).m_path);
 
@@ -311,19 +269,14 @@ class EditingTest : public AppTestCase {
     QCOMPARE(RunScript(map, QStringLiteral("tv.undoSteps.length")).toInt(), 2);
 
     // Closing without saving leaves the photo as it was.
-    answerer.replies = {QMessageBox::Discard};
-    app->ExitInstance();
+    program.ExitDiscarding();
     QCOMPARE(PositionOnDisk(firstPath), loaded);
   }
 
   void ctrlZUndoesTheLastGestureAfterTheMapIsSentAgainOrReopened() {
-    const QStringList photos = MakeTwoPhotos();
-    QCOMPARE(photos.size(), 2);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnTwoPhotos(program));
+    auto& [answerer, app, map, window] = program;
     const std::pair<std::string, std::string> first = PagePosition(map, 1);
     const std::pair<std::string, std::string> second = PagePosition(map, 2);
 
@@ -368,23 +321,15 @@ class EditingTest : public AppTestCase {
     QVERIFY(PageBack(map));
     QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
     QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
-    Trigger(window, MainMenu::kUndo);
-    QCOMPARE(PagePosition(map, moved), original);
-    QCOMPARE(PendingMarks(map), 1);
-    Trigger(window, MainMenu::kSaveOver);
-    QVERIFY(PageBack(map));
-    VerifyOnDisk(movedPath, original);
+    StepTo(window, map, MainMenu::kUndo, moved, original);
+    SaveOverAndVerify(window, map, movedPath, original);
     app->ExitInstance();
   }
 
   void restoringPutsBackOnlyThePhotosStillAsTerravueWroteThem() {
-    const QStringList photos = MakeTwoPhotos();
-    QCOMPARE(photos.size(), 2);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnTwoPhotos(program));
+    auto& [answerer, app, map, window] = program;
     const QString kept = QString::fromStdString(map->CurrentMap().m_pictures.At(0).m_path);
     const QString changed = QString::fromStdString(map->CurrentMap().m_pictures.At(1).m_path);
     const QByteArray keptBefore = FileBytes(kept);
@@ -482,13 +427,10 @@ class EditingTest : public AppTestCase {
   }
 
   void exportWritesTheSelectedOrAllPhotosAsShownAndAFailedWriteLeavesNoFile() {
-    const QStringList photos = MakeTwoPhotos();
-    QCOMPARE(photos.size(), 2);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
-    QVERIFY(map != nullptr);
-    QAction* item = MenuItem(app->MainWindow(), MainMenu::kExport);
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnTwoPhotos(program));
+    auto& [answerer, app, map, window] = program;
+    QAction* item = MenuItem(window, MainMenu::kExport);
     QVERIFY(item != nullptr);
     QCOMPARE(item->text(), QStringLiteral("Export... (&E)"));
     QVERIFY(item->isEnabled());
@@ -574,8 +516,7 @@ class EditingTest : public AppTestCase {
       QVERIFY(EntriesOf(locked).isEmpty());
       QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    answerer.replies = {QMessageBox::Discard};
-    app->ExitInstance();
+    program.ExitDiscarding();
   }
 };
 

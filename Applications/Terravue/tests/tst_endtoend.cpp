@@ -43,16 +43,6 @@ namespace {
 
 int ScriptNumber(QWebEngineView* view, const QString& script) { return RunScript(view, script).toInt(); }
 
-/// Decimal degrees of a coordinate text such as "N:35:37:32.828".
-double DegreesOf(const std::string& text) {
-  const QStringList parts = QString::fromStdString(text).split(QLatin1Char(':'));
-  if (parts.size() != 4) {
-    return NAN;
-  }
-  const double value = parts[1].toDouble() + parts[2].toDouble() / 60.0 + parts[3].toDouble() / 3600.0;
-  return (parts[0] == QLatin1String("S") || parts[0] == QLatin1String("W")) ? -value : value;
-}
-
 QByteArray FileHash(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
@@ -105,25 +95,31 @@ class EndToEndTest : public AppTestCase {
   Q_OBJECT
 
  private:
-  QString PhotoFolder() const { return m_home->Path("photos"); }
-
-  /// Two photos with a position (far apart, so their markers stay apart) and
-  /// one without.
+  /// The photos of Tokyo and Osaka, and one without a position.
   QStringList MakeThreePhotos() {
-    const QString folder = PhotoFolder();
-    const QStringList paths = {folder + QStringLiteral("/tokyo.jpg"), folder + QStringLiteral("/osaka.jpg"),
-                               folder + QStringLiteral("/unknown.jpg")};
-    const bool made =
-        MakeTestPhoto(paths[0], 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000") &&
-        MakeTestPhoto(paths[1], 480, 640, 2, XpDateTime(2024, 5, 2, 11, 0, 0), "N:34:41:00.000", "E:135:30:00.000") &&
-        MakeTestPhoto(paths[2], 640, 480, 3, XpDateTime(2024, 5, 3, 12, 0, 0));
-    return made ? paths : QStringList();
+    QStringList paths = MakeTokyoAndOsaka(PhotoFolder());
+    const QString unknown = PhotoFolder() + QStringLiteral("/unknown.jpg");
+    if (paths.size() != 2 || !MakeTestPhoto(unknown, 640, 480, 3, XpDateTime(2024, 5, 3, 12, 0, 0))) {
+      return {};
+    }
+    paths.append(unknown);
+    return paths;
   }
 
   /// The three photos, with the notice about photos without a position turned off.
   QStringList MakeThreePhotosQuietly() {
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
     return MakeThreePhotos();
+  }
+
+  /// Starts `program` on the three photos, quietly, and waits for the two markers.
+  bool StartOnThreePhotosQuietly(TestProgram& program) {
+    const QStringList photos = MakeThreePhotosQuietly();
+    if (photos.size() != 3) {
+      qWarning("the three photos could not be made");
+      return false;
+    }
+    return program.StartShowing(Options(photos), 2);
   }
 
   QStringList NoticeNames(QWidget* window) {
@@ -167,19 +163,6 @@ class EndToEndTest : public AppTestCase {
       QTest::qWait(350);
     }
     return false;
-  }
-
-  /// Triggers the menu command `id` as the user would, with the menu prepared.
-  void Trigger(CTerravueBaseWnd* window, int id) {
-    window->PrepareMenu();
-    for (QAction* action : window->Menu()->actions()) {
-      if (MainMenu::CommandOf(action) == id) {
-        QVERIFY(action->isEnabled());
-        action->trigger();
-        return;
-      }
-    }
-    QFAIL("no such menu item");
   }
 
   /// The texts seen that report pictures whose new position was not written.
@@ -353,14 +336,9 @@ class EndToEndTest : public AppTestCase {
   }
 
   void aSaveThatCannotWriteEveryMovedPhotoReportsEachAndKeepsTheMoves() {
-    const QStringList photos = MakeThreePhotosQuietly();
-    QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnThreePhotosQuietly(program));
+    auto& [answerer, app, map, window] = program;
 
     // Both located photos are moved: one by a drag, the other through the
     // page's own move (a second drag may land on the first one's popup).
@@ -461,9 +439,7 @@ class EndToEndTest : public AppTestCase {
     app->ExitInstance();
     app.reset();
     QVERIFY(answerer.seen.contains(AppGlobals::Get().Message(117)));
-    app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
-    map = StartApp(*app, MapWait::PageShown);
-    QVERIFY(map != nullptr);
+    QVERIFY(program.Start(Options({trip + QStringLiteral("/data.tvd")}), MapWait::PageShown));
     bool kept = false;
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
       if (record.m_path == moved[1].m_path) {
@@ -472,18 +448,13 @@ class EndToEndTest : public AppTestCase {
     }
     QVERIFY(kept);
     QVERIFY(map->IsModified());
-    answerer.replies = {QMessageBox::Discard};
-    app->ExitInstance();
+    program.ExitDiscarding();
   }
 
   void aSaveAsNewThatFailsLeavesNothingBehindAndTheMapWorking() {
-    const QStringList photos = MakeThreePhotosQuietly();
-    QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    CTerravueApp app(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(app);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app.MainWindow();
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnThreePhotosQuietly(program));
+    auto& [answerer, app, map, window] = program;
     const QDir work(WorkFolder());
     const QStringList thumbnails = work.entryList({QStringLiteral("cache_*.jpg")}, QDir::Files);
     QCOMPARE(thumbnails.size(), 3);
@@ -530,7 +501,7 @@ class EndToEndTest : public AppTestCase {
     QCOMPARE(answerer.seen.count(AppGlobals::Get().Message(102)), 2);
     QCOMPARE(window->Store()->Count(), std::size_t{1});
     QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
-    app.ExitInstance();
+    app->ExitInstance();
   }
 
   void aSecondShowPicturesDuringALoadIsIgnored() {
@@ -753,13 +724,10 @@ class EndToEndTest : public AppTestCase {
     QCOMPARE(photos.size(), 3);
     const QString fourth = PhotoFolder() + QStringLiteral("/nagoya.jpg");
     QVERIFY(MakeTestPhoto(fourth, 640, 480, 4, XpDateTime(2024, 5, 4, 9, 0, 0), "N:35:10:00.000", "E:136:54:00.000"));
-    ModalAnswerer answerer(QStringLiteral("Trip"));
+    TestProgram program(QStringLiteral("Trip"));
     AppSettings().WriteNumber(QStringLiteral("warn_hasnolocation"), 0);
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    QVERIFY(program.StartShowing(Options(photos), 2));
+    auto& [answerer, app, map, window] = program;
     QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map), (PendingView{0, 0, 0, QString()}), 10000);
 
     // A drag counts at once and marks the photo in the list and on the map.
@@ -795,13 +763,9 @@ class EndToEndTest : public AppTestCase {
     QCOMPARE(FileHash(movedPath), original);
 
     // After a restart the map opened from its file still counts and marks it.
-    answerer.replies = {QMessageBox::Discard};
-    app->ExitInstance();
+    program.ExitDiscarding();
     app.reset();
-    app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
-    map = StartApp(*app, MapWait::PageShown);
-    QVERIFY(map != nullptr);
-    window = app->MainWindow();
+    QVERIFY(program.Start(Options({trip + QStringLiteral("/data.tvd")}), MapWait::PageShown));
     QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
     view = ReadPendingView(map);
     QCOMPARE(view.listMarks, 1);
@@ -848,13 +812,9 @@ class EndToEndTest : public AppTestCase {
   }
 
   void forgettingAPositionAsksFirstUntilTheUserSaysNotTo() {
-    const QStringList photos = MakeThreePhotosQuietly();
-    QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    CTerravueApp app(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(app);
-    QVERIFY(map != nullptr);
-    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnThreePhotosQuietly(program));
+    auto& [answerer, app, map, window] = program;
     const QString marker = QStringLiteral(".leaflet-marker-icon:not(.marker-cluster)");
     const QString menuOrder = QStringLiteral(
         "Array.prototype.map.call(document.querySelectorAll('#tvPictureMenu > *'), function (e) {"
@@ -903,19 +863,15 @@ class EndToEndTest : public AppTestCase {
     QVERIFY(ClickOnPage(map, QStringLiteral("#tvForgetPosition")));
     QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 0, 10000);
     QVERIFY(!RunScript(map, QStringLiteral("!!document.getElementById('tvConfirm')")).toBool());
-    answerer.replies = {QMessageBox::Discard};
-    app.ExitInstance();
+    program.ExitDiscarding();
   }
 
   void aMoveThatCanNeverBeWrittenIsKeptOnTheMapOnlyThroughRetryReopenAndRestart() {
-    const QStringList photos = MakeThreePhotosQuietly();
-    QCOMPARE(photos.size(), 3);
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(ScriptNumber(map, kMarkers), 2, 30000);
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(StartOnThreePhotosQuietly(program));
+    auto& [answerer, app, map, window] = program;
+    // Nothing is waiting to be written before the drag.
+    QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 0, 10000);
     DragFirstMarker(map, 70, 50);
     QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map).counter, 1, 10000);
     QVERIFY(map->ReadPageEdits(true));
@@ -971,9 +927,7 @@ class EndToEndTest : public AppTestCase {
     app->ExitInstance();
     app.reset();
     QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('\n'))));
-    app = std::make_unique<CTerravueApp>(Options({trip + QStringLiteral("/data.tvd")}));
-    map = StartApp(*app, MapWait::PageShown);
-    QVERIFY(map != nullptr);
+    QVERIFY(program.Start(Options({trip + QStringLiteral("/data.tvd")}), MapWait::PageShown));
     QCOMPARE(positionIn(map->CurrentMap()), placed);
     QTRY_COMPARE_WITH_TIMEOUT(ReadPendingView(map), (PendingView{0, 0, 0, QString()}), 10000);
     QVERIFY(!map->IsModified());

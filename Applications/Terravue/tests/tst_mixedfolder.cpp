@@ -74,39 +74,16 @@ std::pair<double, double> ExiftoolPosition(const QString& path, const QString& g
   return {lines[0].toDouble(), lines[1].toDouble()};
 }
 
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Drags whatever marker lies at `from` (page pixels) by (dx, dy) with real mouse events.
-void DragAt(CTerravueHtmlWnd* map, const QPoint& from, int dx, int dy) {
-  QWidget* target = map->focusProxy();
-  QVERIFY(target != nullptr);
-  QTest::mousePress(target, Qt::LeftButton, Qt::NoModifier, from);
-  for (int step = 1; step <= 6; ++step) {
-    const QPoint point = from + QPoint(dx * step / 6, dy * step / 6);
-    QMouseEvent move(QEvent::MouseMove, point, target->mapToGlobal(point), Qt::NoButton, Qt::LeftButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(target, &move);
-    QTest::qWait(30);
-  }
-  QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, from + QPoint(dx, dy));
+// A camera's JPEG taken in Tokyo at `jpeg`, with the crafted CR3 raw file at `raw` beside it.
+bool MakeJpegWithRaw(const QString& jpeg, const QString& raw) {
+  return MakeTestPhoto(jpeg, 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000") &&
+         QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw);
 }
 
 // "Save as new map" through the menu, waiting until the map is back from the save.
 void SaveAsNewMap(CTerravueApp& app, CTerravueHtmlWnd* map) {
-  CTerravueBaseWnd* window = app.MainWindow();
-  window->PrepareMenu();
-  QAction* saveAs = nullptr;
-  for (QAction* action : window->Menu()->actions()) {
-    if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
-      saveAs = action;
-    }
-  }
-  QVERIFY(saveAs != nullptr && saveAs->isEnabled());
-  saveAs->trigger();
-  QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 60000);
+  Trigger(app.MainWindow(), MainMenu::kSaveAsNew);
+  QVERIFY(PageBack(map, 60000));
 }
 
 }  // namespace
@@ -115,15 +92,18 @@ class MixedFolderTest : public AppTestCase {
   Q_OBJECT
 
  private slots:
-  void aMixedFolderLoadsIsMovedSavedEachWhereItsKindKeepsItAndReopens() {
+  void init() {
+    AppTestCase::init();
     TV_SKIP_WITHOUT_PAGE_FILES();
+  }
+
+  void aMixedFolderLoadsIsMovedSavedEachWhereItsKindKeepsItAndReopens() {
     const QString folder = m_home->Path("trip");
     QVERIFY(QDir().mkpath(folder));
     // The camera's JPEG in Tokyo, with its raw file (which has a position of its own) beside it.
     const QString jpeg = folder + QStringLiteral("/IMG_0001.JPG");
     const QString raw = folder + QStringLiteral("/IMG_0001.CR3");
-    QVERIFY(MakeTestPhoto(jpeg, 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000"));
-    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw));
+    QVERIFY(MakeJpegWithRaw(jpeg, raw));
     // A phone's HEIC (it records Guangzhou) and a PNG, given a position in Osaka.
     const QString heic = folder + QStringLiteral("/phone.heic");
     QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/mde-IMG_1034.heic"), heic));
@@ -140,11 +120,10 @@ class MixedFolderTest : public AppTestCase {
     const QImage pngPixels = QImage(png).convertToFormat(QImage::Format_RGB32);
     QVERIFY(!pngPixels.isNull());
 
-    ModalAnswerer answerer(QStringLiteral("Trip"), {QMessageBox::Ok});
-    auto app = std::make_unique<CTerravueApp>(Options({jpeg, raw, heic, png}));
+    TestProgram program(QStringLiteral("Trip"), {QMessageBox::Ok});
     // The pair is one photo: three markers.
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 3, 60000);
-    QVERIFY(map != nullptr);
+    QVERIFY(program.StartShowing(Options({jpeg, raw, heic, png}), 3, 60000));
+    auto& [answerer, app, map, window] = program;
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{3});
     // Each photo's thumbnail is made from its own picture, none is the placeholder.
     QTRY_COMPARE_WITH_TIMEOUT(
@@ -181,13 +160,13 @@ class MixedFolderTest : public AppTestCase {
                                                  .arg(dragged - 1))
                                   .toList();
       QCOMPARE(xy.size(), 2);
-      DragAt(map, QPoint(qRound(xy[0].toDouble()), qRound(xy[1].toDouble())), 0, -40);
+      DragFrom(map, QPoint(qRound(xy[0].toDouble()), qRound(xy[1].toDouble())), 0, -40);
       QTRY_COMPARE_WITH_TIMEOUT(movedCount(), dragged, 10000);
     }
 
     // Save as a new map through the menu.
     SaveAsNewMap(*app, map);
-    QCOMPARE(app->MainWindow()->windowTitle(), QStringLiteral("Trip"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
     std::vector<std::pair<std::string, std::string>> saved;
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
       QCOMPARE(record.m_modified, std::uint8_t{0});
@@ -231,9 +210,7 @@ class MixedFolderTest : public AppTestCase {
     app.reset();
 
     // The saved map reopens with the same three markers and positions.
-    app = std::make_unique<CTerravueApp>(Options({WorkFolder() + QStringLiteral("/Trip/data.tvd")}));
-    map = StartWithMarkers(*app, 3, 60000);
-    QVERIFY(map != nullptr);
+    QVERIFY(program.StartShowing(Options({WorkFolder() + QStringLiteral("/Trip/data.tvd")}), 3, 60000));
     std::vector<std::pair<std::string, std::string>> reopened;
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
       reopened.emplace_back(record.m_latitude, record.m_longitude);
@@ -249,20 +226,17 @@ class MixedFolderTest : public AppTestCase {
   }
 
   void aRawJpegPairIsOneMarkerWithAPairBadgeThatNamesBothFiles() {
-    TV_SKIP_WITHOUT_PAGE_FILES();
     const QString folder = m_home->Path("pairbadge");
     QVERIFY(QDir().mkpath(folder));
     // A pair (the raw file's extension in another case than the JPEG's) and a raw file alone.
     const QString jpeg = folder + QStringLiteral("/IMG_0005.JPG");
     const QString raw = folder + QStringLiteral("/img_0005.cr3");
     const QString single = folder + QStringLiteral("/IMG_0006.CR3");
-    QVERIFY(MakeTestPhoto(jpeg, 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000"));
-    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw));
+    QVERIFY(MakeJpegWithRaw(jpeg, raw));
     QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), single));
-    ModalAnswerer answerer(QStringLiteral("Pairs"), {QMessageBox::Ok});
-    auto app = std::make_unique<CTerravueApp>(Options({jpeg, raw, single}));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2, 60000);
-    QVERIFY(map != nullptr);
+    TestProgram program(QStringLiteral("Pairs"), {QMessageBox::Ok});
+    QVERIFY(program.StartShowing(Options({jpeg, raw, single}), 2, 60000));
+    auto& [answerer, app, map, window] = program;
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
     int pairAt = -1;
     int singleAt = -1;
@@ -305,7 +279,6 @@ class MixedFolderTest : public AppTestCase {
   }
 
   void underTheRawInFileSettingADngIsSavedInItsOwnFile() {
-    TV_SKIP_WITHOUT_PAGE_FILES();
     TestHome::WriteFile(m_home->UserIni(), "[PtvTerravue]\n1.1\\raw_in_file=1\n");
     const QString folder = m_home->Path("raw");
     QVERIFY(QDir().mkpath(folder));
@@ -314,10 +287,9 @@ class MixedFolderTest : public AppTestCase {
     QVERIFY(QFile::setPermissions(dng, QFile::ReadOwner | QFile::WriteOwner));
     const QByteArray before = FileBytes(dng);
 
-    ModalAnswerer answerer(QStringLiteral("Raw"), {QMessageBox::Ok});
-    auto app = std::make_unique<CTerravueApp>(Options({dng}));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 1, 60000);
-    QVERIFY(map != nullptr);
+    TestProgram program(QStringLiteral("Raw"), {QMessageBox::Ok});
+    QVERIFY(program.StartShowing(Options({dng}), 1, 60000));
+    auto& [answerer, app, map, window] = program;
     DragFirstMarker(map, 0, -40);
     QTRY_VERIFY_WITH_TIMEOUT(map->ReadPageEdits(true) && map->CurrentMap().m_pictures.Records()[0].m_modified != 0,
                              10000);
@@ -340,18 +312,15 @@ class MixedFolderTest : public AppTestCase {
   }
 
   void withPairsUnlinkedTheRawFileIsAMarkerOfItsOwn() {
-    TV_SKIP_WITHOUT_PAGE_FILES();
     TestHome::WriteFile(m_home->UserIni(), "[PtvTerravue]\n1.1\\pair_raw_jpeg=0\n");
     const QString folder = m_home->Path("pair");
     QVERIFY(QDir().mkpath(folder));
     const QString jpeg = folder + QStringLiteral("/IMG_0002.JPG");
     const QString raw = folder + QStringLiteral("/IMG_0002.CR3");
-    QVERIFY(MakeTestPhoto(jpeg, 640, 480, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000"));
-    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw));
-    ModalAnswerer answerer(QStringLiteral("Pair"), {QMessageBox::Ok});
-    auto app = std::make_unique<CTerravueApp>(Options({jpeg, raw}));
-    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2, 60000);
-    QVERIFY(map != nullptr);
+    QVERIFY(MakeJpegWithRaw(jpeg, raw));
+    TestProgram program(QStringLiteral("Pair"), {QMessageBox::Ok});
+    QVERIFY(program.StartShowing(Options({jpeg, raw}), 2, 60000));
+    auto& [answerer, app, map, window] = program;
     QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
     // Two photos of one file each: no pair badge on the map or in the list.
     for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {

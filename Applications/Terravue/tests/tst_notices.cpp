@@ -151,6 +151,13 @@ bool CopyFolder(const QString& from, const QString& to) {
   return true;
 }
 
+// Shows `owner`, the window the notices belong to, at a fixed place; false when it is not shown in time.
+bool ShowOwner(QWidget& owner) {
+  owner.setGeometry(100, 100, 800, 600);
+  owner.show();
+  return QTest::qWaitForWindowExposed(&owner);
+}
+
 QStringList EntriesOf(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
@@ -167,6 +174,19 @@ class NoticesTest : public AppTestCase {
                          "E:139:42:00.000")
                ? path
                : QString();
+  }
+
+  /// Starts `program` on a photo of Tokyo in `language`, waiting as `wait` says.
+  bool StartOnAPhoto(TestProgram& program, MapWait wait,
+                     AppStrings::Language language = AppStrings::Language::English) {
+    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
+    if (photo.isEmpty()) {
+      qWarning("the photo could not be made");
+      return false;
+    }
+    AppStartOptions options = Options({photo});
+    options.language = language;
+    return program.Start(options, wait);
   }
 
  private slots:
@@ -310,15 +330,10 @@ class NoticesTest : public AppTestCase {
 
   void theJapaneseInformationBarIsReadInFullBesideTheMenuButton() {
     TV_SKIP_WITHOUT_PAGE_FILES();
-    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
-    QVERIFY(!photo.isEmpty());
-    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
-    AppStartOptions options = Options({photo});
-    options.language = AppStrings::Language::Japanese;
-    CTerravueApp app(std::move(options));
-    CTerravueHtmlWnd* map = StartApp(app, MapWait::Settled);
-    QVERIFY(map != nullptr);
-    app.MainWindow()->resize(560, 480);
+    TestProgram program(QString(), {QMessageBox::Ok});
+    QVERIFY(StartOnAPhoto(program, MapWait::Settled, AppStrings::Language::Japanese));
+    auto& [answerer, app, map, window] = program;
+    window->resize(560, 480);
     const auto buttons = map->findChildren<CCustomButton*>();
     QCOMPARE(buttons.size(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(buttons.front()->isVisible(), 10000);
@@ -349,7 +364,7 @@ class NoticesTest : public AppTestCase {
                  .toBool(),
              true);
     QVERIFY2(answerer.seen.isEmpty(), qPrintable(answerer.seen.join(QLatin1Char('|'))));
-    app.ExitInstance();
+    app->ExitInstance();
   }
 
   // -- taking pictures off the map ------------------------------------------
@@ -416,13 +431,9 @@ class NoticesTest : public AppTestCase {
 
   void unusableNamesAreRefusedWithTheReasonBeforeAnythingIsMade() {
     TV_SKIP_WITHOUT_PAGE_FILES();
-    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
-    QVERIFY(!photo.isEmpty());
-    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
-    CTerravueApp app(Options({photo}));
-    CTerravueHtmlWnd* map = StartApp(app, MapWait::PageShown);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app.MainWindow();
+    TestProgram program(QString(), {QMessageBox::Ok});
+    QVERIFY(StartOnAPhoto(program, MapWait::PageShown));
+    auto& [answerer, app, map, window] = program;
     const QStringList before = EntriesOf(WorkFolder());
 
     answerer.names = {QStringLiteral(".."), QStringLiteral("a/b"), QString(300, QLatin1Char('x')),
@@ -444,7 +455,7 @@ class NoticesTest : public AppTestCase {
     }
     QCOMPARE(made, QStringList{QStringLiteral("Trip")});
     QCOMPARE(window->windowTitle(), QStringLiteral("Trip"));
-    app.ExitInstance();
+    app->ExitInstance();
   }
 
   // -- dropped files -----------------------------------------------------------
@@ -579,13 +590,9 @@ class NoticesTest : public AppTestCase {
     QFile::setPermissions(folder + QStringLiteral("/PhotoBrowser"), QFile::ReadOwner | QFile::WriteOwner);
     TestHome::WriteFile(m_home->MachineIni(),
                         "[Browser]\nInstalledLocation=" + folder.toUtf8() + "\nExeName=PhotoBrowser\n");
-    const QString photo = MakePhoto(QStringLiteral("tokyo.jpg"), 1);
-    QVERIFY(!photo.isEmpty());
-    ModalAnswerer answerer(QString(), {QMessageBox::Ok});
-    CTerravueApp app(Options({photo}));
-    CTerravueHtmlWnd* map = StartApp(app, MapWait::PageShown);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app.MainWindow();
+    TestProgram program(QString(), {QMessageBox::Ok});
+    QVERIFY(StartOnAPhoto(program, MapWait::PageShown));
+    auto& [answerer, app, map, window] = program;
     // The photo counts as moved, so saving writes it and hands it to the browser.
     map->CurrentMap().m_pictures.At(0).m_modified = 1;
     answerer.names = {QStringLiteral("Trip")};
@@ -594,7 +601,7 @@ class NoticesTest : public AppTestCase {
     QVERIFY2(answerer.seen.constFirst().startsWith(QStringLiteral("The photo browser could not be started")),
              qPrintable(answerer.seen.constFirst()));
     QVERIFY(answerer.seen.constFirst().contains(folder + QStringLiteral("/PhotoBrowser")));
-    app.ExitInstance();
+    app->ExitInstance();
   }
 
   void aFailedConnectionIsToldInWordsWithTheNumberAsADetail() {
@@ -610,9 +617,7 @@ class NoticesTest : public AppTestCase {
 
   void noticesComeOneAtATimeAndTheSameOneIsNotShownTwice() {
     QWidget owner;
-    owner.setGeometry(100, 100, 800, 600);
-    owner.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QVERIFY(ShowOwner(owner));
     QPointer<CInfoNoticeDlg> first = ShowInfoNotice(&owner, QStringLiteral("first"));
     QPointer<CInfoNoticeDlg> second = ShowInfoNotice(&owner, QStringLiteral("second\nwith\nmore\nlines"));
     QPointer<CInfoNoticeDlg> twice = ShowInfoNotice(&owner, QStringLiteral("second\nwith\nmore\nlines"));
@@ -630,9 +635,7 @@ class NoticesTest : public AppTestCase {
 
   void aNoticeWaitsUntilTheBoxTheUserMustAnswerIsClosed() {
     QWidget owner;
-    owner.setGeometry(100, 100, 800, 600);
-    owner.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QVERIFY(ShowOwner(owner));
     QPointer<CInfoNoticeDlg> notice;
     bool shownWithBox = false;
     QTimer::singleShot(100, [&] {
@@ -654,9 +657,7 @@ class NoticesTest : public AppTestCase {
 
   void aBoxOpenedWhileANoticeShowsIsPlacedClearOfIt() {
     QWidget owner;
-    owner.setGeometry(100, 100, 800, 600);
-    owner.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QVERIFY(ShowOwner(owner));
     QPointer<CInfoNoticeDlg> notice =
         ShowInfoNotice(&owner, QStringLiteral("a notice\nof\nmany\nlines\nthat\nthe\nquestion\nmust\nleave\nseen"));
     QVERIFY(QTest::qWaitForWindowExposed(notice.data()));

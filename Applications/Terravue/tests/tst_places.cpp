@@ -25,14 +25,6 @@
 
 namespace {
 
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    return {};
-  }
-  return file.readAll();
-}
-
 /// Answers the "Name places" dialog when it opens: notes what it proposes, chooses `choice` in
 /// the first row (0: the nearest place) and clicks Name, or Cancel with `cancel`.
 class PlacesAnswerer : public QObject {
@@ -88,8 +80,6 @@ class PlacesTest : public AppTestCase {
   Q_OBJECT
 
  private:
-  QString PhotoFolder() const { return m_home->Path("photos"); }
-
   /// Three photos with positions: an agency photo with its own IIM block (Washington), a camera
   /// photo given a position in Kyoto, and a made one in Tokyo.
   QStringList MakeThreePhotos() {
@@ -116,29 +106,8 @@ class PlacesTest : public AppTestCase {
     return written == PictureRecord::PictureWrite::Written ? paths : QStringList();
   }
 
-  static QAction* MenuItem(CTerravueBaseWnd* window, int id) {
-    window->PrepareMenu();
-    for (QAction* action : window->Menu()->actions()) {
-      if (MainMenu::CommandOf(action) == id) {
-        return action;
-      }
-    }
-    return nullptr;
-  }
-
-  static void Trigger(CTerravueBaseWnd* window, int id) {
-    QAction* action = MenuItem(window, id);
-    QVERIFY(action != nullptr);
-    QVERIFY(action->isEnabled());
-    action->trigger();
-  }
-
   static int PendingMarks(CTerravueHtmlWnd* map) {
     return RunScript(map, QStringLiteral("document.querySelectorAll('a.tvPending').length")).toInt();
-  }
-
-  static bool PageBack(CTerravueHtmlWnd* map) {
-    return QTest::qWaitFor([map] { return !map->IsSending() && map->GetPageKind() == PageKind::PageServer; }, 30000);
   }
 
   /// Clicks the middle of the page's element that `element` (a script expression) names.

@@ -134,22 +134,6 @@ class SavingTest : public AppTestCase {
     return paths;
   }
 
-  static void Trigger(CTerravueBaseWnd* window, int id) {
-    window->PrepareMenu();
-    for (QAction* action : window->Menu()->actions()) {
-      if (MainMenu::CommandOf(action) == id) {
-        QVERIFY(action->isEnabled());
-        action->trigger();
-        return;
-      }
-    }
-    QFAIL("no such menu item");
-  }
-
-  static bool PageBack(CTerravueHtmlWnd* map) {
-    return QTest::qWaitFor([map] { return !map->IsSending() && map->GetPageKind() == PageKind::PageServer; }, 60000);
-  }
-
  private slots:
   void init() {
     AppTestCase::init();
@@ -167,11 +151,9 @@ class SavingTest : public AppTestCase {
       before[path] = FileHash(path);
       loadedLatitude[path] = LatitudeOnDisk(path);
     }
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app, MapWait::Settled, 120000);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(program.Start(Options(photos), MapWait::Settled, 120000));
+    auto& [answerer, app, map, window] = program;
     QCOMPARE(int(map->CurrentMap().m_pictures.Records().size()), kPhotos);
 
     // Every photo is moved in one step.
@@ -189,7 +171,7 @@ class SavingTest : public AppTestCase {
       QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
       Trigger(window, MainMenu::kSaveAsNew);
       QTRY_VERIFY_WITH_TIMEOUT(!answerer.seen.isEmpty(), 60000);
-      QVERIFY(PageBack(map));
+      QVERIFY(PageBack(map, 60000));
       QCOMPARE(watcher.shown, 1);
       QVERIFY(watcher.wasModal);
       QCOMPARE(watcher.total, kPhotos);
@@ -246,7 +228,7 @@ class SavingTest : public AppTestCase {
     {
       ProgressWatcher watcher(window, 0);
       Trigger(window, MainMenu::kSaveOver);
-      QVERIFY(PageBack(map));
+      QVERIFY(PageBack(map, 60000));
       QTRY_VERIFY_WITH_TIMEOUT(!map->IsSaving(), 60000);
       QCOMPARE(watcher.shown, 1);
       QCOMPARE(watcher.total, left);
@@ -271,11 +253,9 @@ class SavingTest : public AppTestCase {
     for (const QString& path : photos) {
       before[path] = FileHash(path);
     }
-    ModalAnswerer answerer(QStringLiteral("Trip"));
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app, MapWait::Settled, 120000);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
+    TestProgram program(QStringLiteral("Trip"));
+    QVERIFY(program.Start(Options(photos), MapWait::Settled, 120000));
+    auto& [answerer, app, map, window] = program;
     RunScript(map, QStringLiteral("tvApplyPositions(tv.pictures.map(function (p) {"
                                   "  return { picture: p, lat: p.lat - 0.5, lng: p.lng }; }))"));
 
@@ -296,7 +276,7 @@ class SavingTest : public AppTestCase {
     QTRY_VERIFY_WITH_TIMEOUT(!answerer.seen.isEmpty(), 60000);
     esc.stop();
     QVERIFY(pressed);
-    QVERIFY(PageBack(map));
+    QVERIFY(PageBack(map, 60000));
     const QRegularExpressionMatch counts =
         QRegularExpression(QStringLiteral("Photos written: (\\d+)\\.\n\nPhotos not yet written: (\\d+)\\."))
             .match(answerer.seen.constFirst());
@@ -313,8 +293,7 @@ class SavingTest : public AppTestCase {
 
     // Closing asks to save the moves still pending; "Don't save" leaves the photos as they are.
     answerer.seen.clear();
-    answerer.replies = {QMessageBox::Discard};
-    app->ExitInstance();
+    program.ExitDiscarding();
     QCOMPARE(answerer.seen.size(), 1);
     changed = 0;
     for (const QString& path : photos) {

@@ -70,6 +70,16 @@ class RecordingTarget : public StartTarget {
   void ShowInformation(int messageId) override { calls.append(QStringLiteral("ShowInformation(%1)").arg(messageId)); }
 };
 
+/// What starting from the command line `arguments` asks of the main window, with `settings`
+/// and the fake files; `opens` is what opening a saved map answers.
+QStringList CallsFor(const QStringList& arguments, AppSettings& settings, bool opens = true) {
+  FakeFiles files;
+  RecordingTarget target;
+  target.openResult = opens;
+  StartFromCommandLine(ParseCommandLine(arguments, files.Services()), settings, target);
+  return target.calls;
+}
+
 }  // namespace
 
 class StartupTest : public QObject {
@@ -299,21 +309,16 @@ class StartupTest : public QObject {
   }
 
   void withOnlyNonJpegArgumentsTheNoticeAndStartPageFollowWhileTheSwitchIsOn() {
-    FakeFiles files;
     AppSettings settings;
-    RecordingTarget target;
-    StartFromCommandLine(ParseCommandLine({QStringLiteral("/p/b.png")}, files.Services()), settings, target);
-    QCOMPARE(target.calls, (QStringList{"ShowNotice(112,howto_nopicture)", "RequestStartPage"}));
+    QCOMPARE(CallsFor({QStringLiteral("/p/b.png")}, settings),
+             (QStringList{"ShowNotice(112,howto_nopicture)", "RequestStartPage"}));
     QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 0);
   }
 
   void withOnlyNonJpegArgumentsAndTheSwitchOffTheEmptyMapIsSent() {
-    FakeFiles files;
     AppSettings settings;
     settings.WriteNumber(QStringLiteral("howto_nopicture"), 0);
-    RecordingTarget target;
-    StartFromCommandLine(ParseCommandLine({QStringLiteral("/p/b.png")}, files.Services()), settings, target);
-    QCOMPARE(target.calls, QStringList{"ShowPictures(none)"});
+    QCOMPARE(CallsFor({QStringLiteral("/p/b.png")}, settings), QStringList{"ShowPictures(none)"});
     QCOMPARE(settings.ReadNumber(QStringLiteral("disp_once")), 0);
   }
 
@@ -343,31 +348,22 @@ class StartupTest : public QObject {
   }
 
   void aStateFileThatCannotBeOpenedShowsMessage118AndLeavesTheCaption() {
-    FakeFiles files;
     AppSettings settings;
-    RecordingTarget target;
-    target.openResult = false;
-    StartFromCommandLine(ParseCommandLine({QStringLiteral("data.tvd")}, files.Services()), settings, target);
-    QCOMPARE(target.calls, (QStringList{"OpenStateFile(data.tvd)", "ShowInformation(118)"}));
+    QCOMPARE(CallsFor({QStringLiteral("data.tvd")}, settings, false),
+             (QStringList{"OpenStateFile(data.tvd)", "ShowInformation(118)"}));
   }
 
   void anUpperCaseStateFileFollowsTheNoStillImageBranch() {
-    FakeFiles files;
     AppSettings settings;
-    RecordingTarget target;
-    StartFromCommandLine(ParseCommandLine({QStringLiteral("/t/Trip/data.TVD")}, files.Services()), settings, target);
-    QCOMPARE(target.calls, (QStringList{"ShowNotice(112,howto_nopicture)", "RequestStartPage"}));
+    QCOMPARE(CallsFor({QStringLiteral("/t/Trip/data.TVD")}, settings),
+             (QStringList{"ShowNotice(112,howto_nopicture)", "RequestStartPage"}));
   }
 
   void aMissingHandOffFileIsAnEmptySelection() {
-    FakeFiles files;
     AppSettings settings;
     settings.WriteNumber(QStringLiteral("howto_nopicture"), 0);
-    RecordingTarget target;
-    StartFromCommandLine(
-        ParseCommandLine({QStringLiteral("/INPUT"), QStringLiteral("/lists/none.xml")}, files.Services()), settings,
-        target);
-    QCOMPARE(target.calls, QStringList{"ShowPictures(none)"});
+    QCOMPARE(CallsFor({QStringLiteral("/INPUT"), QStringLiteral("/lists/none.xml")}, settings),
+             QStringList{"ShowPictures(none)"});
   }
 
   // --- placement ---

@@ -38,6 +38,7 @@
 #include "Applications/Terravue/tests/AppTestSupport.h"
 #include "Applications/Terravue/tests/TestPhotos.h"
 #include "xp/image/XpExifRewrite.h"
+#include "xp/tests/RewriteTestSupport.h"
 #include "xp/tiff/XpGPSRecord.h"
 
 namespace {
@@ -123,6 +124,9 @@ QByteArray DaylightSavingTrack() {
   return gpx + "</trkseg></trk></gpx>\n";
 }
 
+// The script that counts the tracks drawn on the page.
+const QString kTrackLayers = QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0");
+
 /// Switches the number locale to German (a decimal comma) for its lifetime. The
 /// locale is made from the system's locale sources when it is not installed;
 /// IsActive() is false when neither works.
@@ -160,6 +164,56 @@ class CommaLocale {
 class TracksTest : public AppTestCase {
   Q_OBJECT
 
+ private:
+  /// Two photos without a position, a.jpg and b.jpg, taken at `a` and `b` on the camera's clock;
+  /// their paths, or none when a step fails.
+  QStringList MakePhotosAB(const XpDateTime& a, const XpDateTime& b) {
+    const QStringList paths = {PhotoFolder() + QStringLiteral("/a.jpg"), PhotoFolder() + QStringLiteral("/b.jpg")};
+    const bool made = MakeTestPhoto(paths[0], 320, 240, 1, a) && MakeTestPhoto(paths[1], 320, 240, 2, b);
+    return made ? paths : QStringList();
+  }
+
+  /// Waits until the map has settled with `pictures` pictures and the page draws one track.
+  static void VerifyTrackDrawn(CTerravueHtmlWnd* map, std::size_t pictures) {
+    QTRY_VERIFY_WITH_TIMEOUT(MapHasCome(map, MapWait::Settled), 30000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), pictures);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kTrackLayers).toInt(), 1, 20000);
+  }
+
+  /// A photo without a position taken at 10:05 on the camera's clock on 1 May 2024, while kTrack
+  /// was recorded (with the camera on UTC); empty when it cannot be made.
+  QString MakePhotoDuringTheTrack() {
+    const QString photo = PhotoFolder() + QStringLiteral("/a.jpg");
+    return MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)) ? photo : QString();
+  }
+
+  /// kTrack in the file `name` of the test's home.
+  QString WriteTrack(const char* name = "walk.gpx") {
+    const QString track = m_home->Path(name);
+    TestHome::WriteFile(track, kTrack);
+    return track;
+  }
+
+  /// Starts `program` on `paths`, in Japanese or English, and waits until the page's track
+  /// functions are there.
+  bool StartForTracks(TestProgram& program, const QStringList& paths, bool japanese = false) {
+    AppStartOptions options = Options(paths);
+    options.language = japanese ? AppStrings::Language::Japanese : AppStrings::Language::English;
+    if (!program.Start(options)) {
+      return false;
+    }
+    if (!QTest::qWaitFor(
+            [&program] {
+              return RunScript(program.map, QStringLiteral("typeof tvTracksShow")).toString() ==
+                     QStringLiteral("function");
+            },
+            10000)) {
+      qWarning("the page's track functions did not come in time");
+      return false;
+    }
+    return true;
+  }
+
  private slots:
   void init() {
     AppTestCase::init();
@@ -174,21 +228,15 @@ class TracksTest : public AppTestCase {
   }
 
   void takesATrackLogHandedOverWithThePhotos() {
-    const QString photo = m_home->Path("photos") + QStringLiteral("/a.jpg");
-    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
+    const QString photo = MakePhotoDuringTheTrack();
+    QVERIFY(!photo.isEmpty());
     // Named without its usual extension: known by its content type.
-    const QString track = m_home->Path("walk.xml");
-    TestHome::WriteFile(track, kTrack);
-    ModalAnswerer answerer(QStringLiteral("Walk"));
-    auto app = std::make_unique<CTerravueApp>(Options({photo, m_home->Path("walk.gpx.missing"), track}));
-    QVERIFY(app->InitInstance());
-    CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
+    const QString track = WriteTrack("walk.xml");
+    TestProgram program(QStringLiteral("Walk"));
+    QVERIFY(program.Launch(Options({photo, m_home->Path("walk.gpx.missing"), track})));
+    auto& [answerer, app, map, window] = program;
     QCOMPARE(map->Tracks()->TrackPaths(), QStringList{track});
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
-    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
-    QTRY_COMPARE_WITH_TIMEOUT(
-        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
+    VerifyTrackDrawn(map, 1);
     // One photo is counted in the singular.
     QVERIFY(RunScript(map, QStringLiteral("document.getElementById('tvSummary').textContent"))
                 .toString()
@@ -215,25 +263,18 @@ class TracksTest : public AppTestCase {
   }
 
   void aTrackAloneOnTheCommandLineIsDrawnOnAnEmptyMap() {
-    const QString track = m_home->Path("walk.gpx");
-    TestHome::WriteFile(track, kTrack);
-    ModalAnswerer answerer(QStringLiteral("Walk"));
-    auto app = std::make_unique<CTerravueApp>(Options({track}));
-    QVERIFY(app->InitInstance());
-    CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
+    const QString track = WriteTrack();
+    TestProgram program(QStringLiteral("Walk"));
+    QVERIFY(program.Launch(Options({track})));
+    auto& [answerer, app, map, window] = program;
     QCOMPARE(map->Tracks()->TrackPaths(), QStringList{track});
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
-    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{0});
-    QTRY_COMPARE_WITH_TIMEOUT(
-        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 20000);
+    VerifyTrackDrawn(map, 0);
   }
 
   void thePanelStandsBesideTheMapAndComesBackAsItWas() {
-    const QString photo = m_home->Path("photos") + QStringLiteral("/a.jpg");
-    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
-    const QString track = m_home->Path("walk.gpx");
-    TestHome::WriteFile(track, kTrack);
+    const QString photo = MakePhotoDuringTheTrack();
+    QVERIFY(!photo.isEmpty());
+    const QString track = WriteTrack();
     ModalAnswerer answerer(QStringLiteral("Walk"));
     {
       auto app = std::make_unique<CTerravueApp>(Options({photo, track}));
@@ -297,21 +338,13 @@ class TracksTest : public AppTestCase {
   }
 
   void previewPinsNameTheirPhotoAndThePanelSetsTheSpansSideBySide() {
-    const QString folder = m_home->Path("photos");
-    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/a.jpg"), 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
-    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/b.jpg"), 320, 240, 2, XpDateTime(2024, 5, 1, 10, 20, 0)));
-    const QString track = m_home->Path("walk.gpx");
-    TestHome::WriteFile(track, kTrack);
-    ModalAnswerer answerer(QStringLiteral("Walk"));
-    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
-      const bool japanese = language == AppStrings::Language::Japanese;
-      AppStartOptions options = Options({folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/b.jpg")});
-      options.language = language;
-      auto app = std::make_unique<CTerravueApp>(options);
-      CTerravueHtmlWnd* map = StartApp(*app);
-      QVERIFY(map != nullptr);
-      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
-                                QStringLiteral("function"), 10000);
+    const QStringList photos = MakePhotosAB(XpDateTime(2024, 5, 1, 10, 5, 0), XpDateTime(2024, 5, 1, 10, 20, 0));
+    QCOMPARE(photos.size(), 2);
+    const QString track = WriteTrack();
+    for (const bool japanese : {false, true}) {
+      TestProgram program(QStringLiteral("Walk"));
+      QVERIFY(StartForTracks(program, photos, japanese));
+      auto& [answerer, app, map, window] = program;
       CTrackDlg* tracks = map->Tracks();
       tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
       QVERIFY(tracks->AddTrack(track));
@@ -377,21 +410,15 @@ class TracksTest : public AppTestCase {
   void theCameraClockTakesTheZoneWhereTheTrackIsOrTheOneChosen() {
     const QString track = m_home->Path("newyork.gpx");
     TestHome::WriteFile(track, kNewYorkTrack);
-    ModalAnswerer answerer(QStringLiteral("Walk"));
-    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
-      const bool japanese = language == AppStrings::Language::Japanese;
+    for (const bool japanese : {false, true}) {
       // 09:15 on a camera without a zone: 13:15 UTC in New York, too early for the track; 14:15
       // UTC on Chicago time, in the middle of it. A photo of its own for each run, as the close
       // may save the move.
       const QString photo = m_home->Path("photos") + (japanese ? QStringLiteral("/ja.jpg") : QStringLiteral("/en.jpg"));
       QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 9, 15, 0)));
-      AppStartOptions options = Options({photo});
-      options.language = language;
-      auto app = std::make_unique<CTerravueApp>(options);
-      CTerravueHtmlWnd* map = StartApp(*app);
-      QVERIFY(map != nullptr);
-      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
-                                QStringLiteral("function"), 10000);
+      TestProgram program(QStringLiteral("Walk"));
+      QVERIFY(StartForTracks(program, {photo}, japanese));
+      auto& [answerer, app, map, window] = program;
       CTrackDlg* tracks = map->Tracks();
       tracks->UseZoneFiles(m_program + QStringLiteral("zones.tvz"),
                            QStringLiteral(TV_TESTDATA_DIR "/zones/zone1970.tab"));
@@ -457,22 +484,15 @@ class TracksTest : public AppTestCase {
   }
 
   void aTripAcrossADaylightSavingChangeIsFlaggedAndEachPhotoTakesItsOffset() {
-    const QString folder = m_home->Path("photos");
     // 01:30 EST is 06:30 UTC; 03:30 EDT is 07:30 UTC.
-    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/a.jpg"), 320, 240, 1, XpDateTime(2024, 3, 10, 1, 30, 0)));
-    QVERIFY(MakeTestPhoto(folder + QStringLiteral("/b.jpg"), 320, 240, 2, XpDateTime(2024, 3, 10, 3, 30, 0)));
+    const QStringList photos = MakePhotosAB(XpDateTime(2024, 3, 10, 1, 30, 0), XpDateTime(2024, 3, 10, 3, 30, 0));
+    QCOMPARE(photos.size(), 2);
     const QString track = m_home->Path("night.gpx");
     TestHome::WriteFile(track, DaylightSavingTrack());
-    ModalAnswerer answerer(QStringLiteral("Walk"));
-    for (const auto language : {AppStrings::Language::English, AppStrings::Language::Japanese}) {
-      const bool japanese = language == AppStrings::Language::Japanese;
-      AppStartOptions options = Options({folder + QStringLiteral("/a.jpg"), folder + QStringLiteral("/b.jpg")});
-      options.language = language;
-      auto app = std::make_unique<CTerravueApp>(options);
-      CTerravueHtmlWnd* map = StartApp(*app);
-      QVERIFY(map != nullptr);
-      QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
-                                QStringLiteral("function"), 10000);
+    for (const bool japanese : {false, true}) {
+      TestProgram program(QStringLiteral("Walk"));
+      QVERIFY(StartForTracks(program, photos, japanese));
+      auto& [answerer, app, map, window] = program;
       // The program's own time-zone map, beside its page files.
       CTrackDlg* tracks = map->Tracks();
       QVERIFY(tracks->AddTrack(track));
@@ -522,18 +542,15 @@ class TracksTest : public AppTestCase {
   }
 
   void thePreviewReachesThePageUnderADecimalCommaLocale() {
-    const QString photo = m_home->Path("photos") + QStringLiteral("/a.jpg");
-    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 5, 0)));
-    const QString track = m_home->Path("walk.gpx");
-    TestHome::WriteFile(track, kTrack);
-    ModalAnswerer answerer(QStringLiteral("Walk"));
-    auto app = std::make_unique<CTerravueApp>(Options({photo, track}));
-    QVERIFY(app->InitInstance());
-    CTerravueHtmlWnd* map = app->MainWindow()->HtmlWnd();
+    const QString photo = MakePhotoDuringTheTrack();
+    QVERIFY(!photo.isEmpty());
+    const QString track = WriteTrack();
+    TestProgram program(QStringLiteral("Walk"));
+    QVERIFY(program.Launch(Options({photo, track})));
+    auto& [answerer, app, map, window] = program;
     CTrackDlg* tracks = map->Tracks();
     tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
-    QTRY_VERIFY_WITH_TIMEOUT(!map->IsLoading() && !map->IsSending() && map->GetPageKind() == PageKind::PageServer,
-                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(MapHasCome(map, MapWait::Settled), 30000);
     const QString previewLatitude = QStringLiteral("tvTracks.pending.length === 1 ? tvTracks.pending[0].lat : 0");
     QTRY_VERIFY_WITH_TIMEOUT(std::abs(RunScript(map, previewLatitude).toDouble() - 35.15) < 1e-6, 20000);
 
@@ -558,14 +575,8 @@ class TracksTest : public AppTestCase {
     {
       XpGPSRecord old;
       QCOMPARE(XpExifRewrite::ReadGPS(photo.toStdString(), old), XpStatus::Ok);
-      old.altitude.numerator = 999;
-      old.altitude.denominator = 1;
-      old.altitude.valid = 1;
-      old.altitudeRef.letter = 0;
-      old.altitudeRef.valid = 1;
-      old.imgDirection.numerator = 90;
-      old.imgDirection.denominator = 1;
-      old.imgDirection.valid = 1;
+      rewrite_test::SetAltitude(old, /*below=*/false, 999, 1);
+      rewrite_test::SetRational(old.imgDirection, 90, 1);
       old.timeStamp.numerators = {1, 2, 3};
       old.timeStamp.denominators = {1, 1, 1};
       old.timeStamp.valid = 1;
@@ -587,14 +598,10 @@ class TracksTest : public AppTestCase {
              qPrintable(geotagged.join(QLatin1Char('|'))));
     QVERIFY(!GpsDirectoryOf(photo).isEmpty());
     QVERIFY(GpsDirectoryOf(photo) != geotagged);
-    ModalAnswerer answerer(QStringLiteral("Walk"));
 
-    auto app = std::make_unique<CTerravueApp>(Options({photo}));
-    CTerravueHtmlWnd* map = StartApp(*app);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
-                              QStringLiteral("function"), 10000);
+    TestProgram program(QStringLiteral("Walk"));
+    QVERIFY(StartForTracks(program, {photo}));
+    auto& [answerer, app, map, window] = program;
     CTrackDlg* tracks = map->Tracks();
     tracks->ZoneEdit()->setText(QStringLiteral("+00:00"));
     tracks->LeaveLocatedBox()->setChecked(false);
@@ -626,18 +633,13 @@ class TracksTest : public AppTestCase {
     QVERIFY(MakeTestPhoto(photos[1], 320, 240, 2, XpDateTime(2024, 5, 1, 10, 20, 0)));
     QVERIFY(
         MakeTestPhoto(photos[2], 320, 240, 3, XpDateTime(2024, 5, 1, 10, 10, 30), "N:35:40:00.000", "E:139:40:00.000"));
-    const QString track = m_home->Path("walk.gpx");
-    TestHome::WriteFile(track, kTrack);
+    const QString track = WriteTrack();
     const QString bad = m_home->Path("bad.gpx");
     TestHome::WriteFile(bad, "<gpx><trk>");
-    ModalAnswerer answerer(QStringLiteral("Walk"));
 
-    auto app = std::make_unique<CTerravueApp>(Options(photos));
-    CTerravueHtmlWnd* map = StartApp(*app);
-    QVERIFY(map != nullptr);
-    CTerravueBaseWnd* window = app->MainWindow();
-    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
-                              QStringLiteral("function"), 10000);
+    TestProgram program(QStringLiteral("Walk"));
+    QVERIFY(StartForTracks(program, photos));
+    auto& [answerer, app, map, window] = program;
 
     // The menu offers the command.
     window->PrepareMenu();
@@ -662,8 +664,7 @@ class TracksTest : public AppTestCase {
     QVERIFY(tracks->AddTrack(track));
     QVERIFY(tracks->isVisible());
     QCOMPARE(tracks->Log().Fixes().size(), std::size_t{4});
-    QTRY_COMPARE_WITH_TIMEOUT(
-        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kTrackLayers).toInt(), 1, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(
         RunScript(map, QStringLiteral("tv.map.getBounds().contains([35.0, 139.0]) && "
                                       "tv.map.getBounds().contains([35.3, 139.3]) && tv.map.getZoom() >= 8"))
@@ -750,8 +751,7 @@ class TracksTest : public AppTestCase {
     // The saved map shows again with its track.
     QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(!map->IsSending() && map->GetPageKind() == PageKind::PageServer, 30000);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kTrackLayers).toInt(), 1, 10000);
     QCOMPARE(tracks->Log().Fixes().size(), std::size_t{4});
   }
 };
