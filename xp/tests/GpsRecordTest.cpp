@@ -98,6 +98,18 @@ void ExpectFullRecord(const XpGPSRecord& r) {
 
 }  // namespace
 
+// Loads the TIFF data `b` built and reads the GPS record of its IFD0's entries; false when the
+// data does not load.
+bool Ifd0Record(TiffBuilder& b, XpGPSRecord* record) {
+  XpTiffTagManager tree;
+  XpMemoryFile file{std::span<const std::uint8_t>(b.Bytes())};
+  if (!tree.Load(file)) {
+    return false;
+  }
+  tree.GetIFD(0)->GetGPSRecord(*record);
+  return true;
+}
+
 TEST(GpsRecord, ANewRecordHasEveryElementInvalid) {
   XpGPSRecord record;
   for (std::uint16_t tag = 0; tag < XpGPSRecord::kTagCount; ++tag) {
@@ -133,11 +145,8 @@ TEST(GpsRecord, ResetsElementsWhoseTagsAreAbsent) {
 TEST(GpsRecord, ALatitudeWithTwoRationalsStaysInvalid) {
   TiffBuilder b(false);
   b.SetIFD0(b.AddDirectory({{2, 5, 2, b.Rationals({{35, 1}, {37, 1}})}, {1, 2, 2, {'N', 0}}}));
-  XpTiffTagManager tree;
-  XpMemoryFile file{std::span<const std::uint8_t>(b.Bytes())};
-  ASSERT_TRUE(tree.Load(file));
   XpGPSRecord record;
-  tree.GetIFD(0)->GetGPSRecord(record);
+  ASSERT_TRUE(Ifd0Record(b, &record));
   EXPECT_FALSE(record.latitude.IsValid());
   EXPECT_TRUE(record.latitudeRef.IsValid());
 }
@@ -162,11 +171,8 @@ TEST(GpsRecord, TakesRationalsOnlyFromRationalEntries) {
                             {6, 3, 1, b.Shorts({5})},
                             {30, 1, 1, {1}},
                             {5, 3, 1, b.Shorts({1})}}));
-  XpTiffTagManager tree;
-  XpMemoryFile file{std::span<const std::uint8_t>(b.Bytes())};
-  ASSERT_TRUE(tree.Load(file));
   XpGPSRecord record;
-  tree.GetIFD(0)->GetGPSRecord(record);
+  ASSERT_TRUE(Ifd0Record(b, &record));
   EXPECT_FALSE(record.latitude.IsValid());
   EXPECT_FALSE(record.altitude.IsValid());
   EXPECT_FALSE(record.differential.IsValid());
@@ -177,11 +183,8 @@ TEST(GpsRecord, TakesRationalsOnlyFromRationalEntries) {
 TEST(GpsRecord, CutsTheDateStampAtTenCharacters) {
   TiffBuilder b(false);
   b.SetIFD0(b.AddDirectory({b.Text(29, "2020:01:02 and more")}));
-  XpTiffTagManager tree;
-  XpMemoryFile file{std::span<const std::uint8_t>(b.Bytes())};
-  ASSERT_TRUE(tree.Load(file));
   XpGPSRecord record;
-  tree.GetIFD(0)->GetGPSRecord(record);
+  ASSERT_TRUE(Ifd0Record(b, &record));
   EXPECT_EQ(record.dateStamp.Text(), "2020:01:02");
 }
 

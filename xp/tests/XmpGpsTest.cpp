@@ -18,6 +18,7 @@
 
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpXmpGps.h"
+#include "xp/tests/ExiftoolSupport.h"
 #include "xp/tests/RewriteTestSupport.h"
 #include "xp/tests/TestData.h"
 #include "xp/text/XpNumberText.h"
@@ -348,22 +349,7 @@ TEST(XmpGpsFormat, RoundsIntoTheNextDegree) {
 
 // ---- The camera files, read by exiftool ----
 
-std::string Run(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    return out;
-  }
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-    out.append(buffer, n);
-  }
-  ::pclose(pipe);
-  return out;
-}
-
-bool HaveExiftool() { return !Run("command -v exiftool 2>/dev/null").empty(); }
+bool HaveExiftool() { return exiftool_test::HaveTool("exiftool"); }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -406,7 +392,7 @@ std::map<std::string, std::vector<std::string>> XmpTags(const std::vector<std::f
   for (const auto& path : paths) {
     command += " '" + path.string() + "'";
   }
-  std::istringstream lines(Run(command + " 2>/dev/null"));
+  std::istringstream lines(exiftool_test::RunCommand(command + " 2>/dev/null"));
   std::map<std::string, std::vector<std::string>> tags;
   std::string current = paths.size() == 1 ? paths.front().string() : std::string();
   for (std::string line; std::getline(lines, line);) {

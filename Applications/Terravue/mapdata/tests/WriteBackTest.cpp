@@ -14,6 +14,7 @@
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
 #include "Applications/Terravue/mapdata/tests/OracleReader.h"
 #include "xp/image/XpExifRewrite.h"
+#include "xp/tests/ExiftoolSupport.h"
 #include "xp/tiff/XpGPSRecord.h"
 
 namespace {
@@ -25,18 +26,7 @@ constexpr const char* kNoGps = "exifpy-Canon_40D.jpg";                        //
 const std::string kLatitude = "N:35:37:32.828";
 const std::string kLongitude = "E:139:44:31.338";
 
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-      output.append(buffer, got);
-    }
-    ::pclose(pipe);
-  }
-  return output;
-}
+using exiftool_test::RunCommand;
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
