@@ -124,15 +124,24 @@ struct CoefficientImage {
   bool operator==(const CoefficientImage&) const = default;
 };
 
-inline CoefficientImage ReadCoefficients(const Bytes& file) {
-  CoefficientImage image;
+/// Runs `body` on a decompressor of `file` whose header has been read, inside
+/// JpegRun; a header that does not read gives JpegDecodeFailed.
+template <class Body>
+XpStatus WithDecompressor(const Bytes& file, Body body) {
   XpMemoryFile stream{std::span<const std::uint8_t>(file)};
-  const XpStatus st = JpegRun(XpStatus::JpegDecodeFailed, [&]() {
+  return JpegRun(XpStatus::JpegDecodeFailed, [&]() {
     JpegDecompressor dec;
     dec.SetSource(stream);
     if (jpeg_read_header(dec.Get(), TRUE) != JPEG_HEADER_OK) {
       return XpStatus::JpegDecodeFailed;
     }
+    return body(dec);
+  });
+}
+
+inline CoefficientImage ReadCoefficients(const Bytes& file) {
+  CoefficientImage image;
+  const XpStatus st = WithDecompressor(file, [&](JpegDecompressor& dec) {
     jvirt_barray_ptr* arrays = jpeg_read_coefficients(dec.Get());
     image.width = dec->image_width;
     image.height = dec->image_height;
@@ -166,13 +175,7 @@ inline CoefficientImage ReadCoefficients(const Bytes& file) {
 /// Decodes to RGB (or grey) samples at full size; empty on failure.
 inline Bytes DecodePixels(const Bytes& file) {
   Bytes pixels;
-  XpMemoryFile stream{std::span<const std::uint8_t>(file)};
-  const XpStatus st = JpegRun(XpStatus::JpegDecodeFailed, [&]() {
-    JpegDecompressor dec;
-    dec.SetSource(stream);
-    if (jpeg_read_header(dec.Get(), TRUE) != JPEG_HEADER_OK) {
-      return XpStatus::JpegDecodeFailed;
-    }
+  const XpStatus st = WithDecompressor(file, [&](JpegDecompressor& dec) {
     dec->dct_method = JDCT_ISLOW;
     jpeg_start_decompress(dec.Get());
     const std::size_t stride = std::size_t{dec->output_width} * static_cast<std::size_t>(dec->output_components);
