@@ -320,9 +320,19 @@ class WaitingRoom {
           oldest = &w;
         }
       }
-      if (oldest != nullptr) {
-        Close(*oldest);
+      if (oldest == nullptr) {
+        return;
       }
+      // The room learns that a connection has begun its request only at its next round: bytes
+      // that came since then make it no longer idle. Its head is read now instead, and the
+      // choice is made again by the caller.
+      if (!oldest->started && HasBytesWaiting(oldest->fd)) {
+        Receive(*oldest, Clock::now());
+        if (oldest->fd < 0 || oldest->started) {
+          return;
+        }
+      }
+      Close(*oldest);
     };
     const auto live = [this](const std::function<bool(const Waiting&)>& among) {
       std::size_t n = 0;
@@ -363,6 +373,11 @@ class WaitingRoom {
       w.order = m_nextOrder++;
       m_waiting.push_back(std::move(w));
     }
+  }
+
+  static bool HasBytesWaiting(int fd) {
+    pollfd entry{fd, POLLIN, 0};
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN) != 0;
   }
 
   // Reads what a connection has sent; hands it on when its head is whole.
