@@ -359,7 +359,48 @@ function tvStripInlineHandlers(node) {
   });
 }
 
-function tvThumbImage(picture, box) {
+// The list's thumbnails are asked for only when their entry scrolls near the visible part of the
+// list. The browser's own lazy loading does not apply to the program's thumbnail scheme, so
+// without this every entry of a long list asks at once and the page decodes and lays out each
+// thumbnail as it arrives, which slows the making of the others.
+function tvListThumbObserver() {
+  if (tv.thumbObserver === undefined) {
+    var list = tvElement('list');
+    tv.thumbObserver =
+      list && typeof IntersectionObserver === 'function'
+        ? new IntersectionObserver(tvThumbsInView, { root: list, rootMargin: '600px 0px' })
+        : null;
+  }
+  return tv.thumbObserver;
+}
+
+function tvThumbsInView(entries, observer) {
+  entries.forEach(function (entry) {
+    var img = entry.target;
+    if (!entry.isIntersecting || !img.hasAttribute('data-src')) {
+      return;
+    }
+    observer.unobserve(img);
+    img.src = img.getAttribute('data-src');
+    img.removeAttribute('data-src');
+  });
+}
+
+// Takes an entry out of the list, and its thumbnail off the watch if it was never asked for.
+function tvRemoveListItem(item) {
+  if (!item) {
+    return;
+  }
+  var img = item.querySelector('img[data-src]');
+  if (img && tv.thumbObserver) {
+    tv.thumbObserver.unobserve(img);
+  }
+  if (item.parentNode) {
+    item.parentNode.removeChild(item);
+  }
+}
+
+function tvThumbImage(picture, box, inList) {
   var img = document.createElement('img');
   img.className = 'tvThumbImg';
   img.alt = '';
@@ -372,7 +413,13 @@ function tvThumbImage(picture, box) {
   img.height = Math.max(1, Math.round(h * scale));
   if (picture.thumb) {
     img.addEventListener('error', tvThumbBroken);
-    img.src = picture.thumb;
+    var observer = inList ? tvListThumbObserver() : null;
+    if (observer) {
+      img.setAttribute('data-src', picture.thumb);
+      observer.observe(img);
+    } else {
+      img.src = picture.thumb;
+    }
   } else {
     img.classList.add('tvNoThumb');
   }
@@ -397,7 +444,7 @@ function tvMakeListItem(picture) {
   item.className = located ? 'thumb1' : 'thumb2';
   item.href = '#';
   item.setAttribute('data-index', String(picture.index));
-  item.appendChild(tvThumbImage(picture, 64));
+  item.appendChild(tvThumbImage(picture, 64, true));
   var label = document.createElement('span');
   label.className = 'tvLabel';
   var name = document.createElement('span');
@@ -627,6 +674,10 @@ function tvBuildList() {
   var list = tvElement('list');
   if (!list) {
     return;
+  }
+  // The entries about to go are no longer watched.
+  if (tv.thumbObserver) {
+    tv.thumbObserver.disconnect();
   }
   list.textContent = '';
   var locatedHead = document.createElement('div');
@@ -1076,9 +1127,7 @@ function tvPlacePicture(picture, latlng) {
   tvMovePicture(picture, at.lat, at.lng);
   var old = picture.item;
   var item = tvMakeListItem(picture);
-  if (old && old.parentNode) {
-    old.parentNode.removeChild(old);
-  }
+  tvRemoveListItem(old);
   tvElement('tvLocated').appendChild(item);
   tvUpdateListHeads();
   tvHighlight(picture);
@@ -1195,9 +1244,7 @@ function tvDropMarker(picture) {
 /* The picture leaves the map; the program drops it when it reads the fields. Its file is not touched. */
 function tvRemovePicture(picture) {
   tvDropMarker(picture);
-  if (picture.item && picture.item.parentNode) {
-    picture.item.parentNode.removeChild(picture.item);
-  }
+  tvRemoveListItem(picture.item);
   picture.item = null;
   picture.removed = true;
   tvSetOrAddField('pic_remove' + picture.index, '1');
@@ -1283,9 +1330,7 @@ function tvForgetPosition(picture) {
   tv.fieldsUpdated = Date.now();
   var old = picture.item;
   var item = tvMakeListItem(picture);
-  if (old && old.parentNode) {
-    old.parentNode.removeChild(old);
-  }
+  tvRemoveListItem(old);
   var box = tvElement('tvUnlocated');
   if (box) {
     box.appendChild(item);

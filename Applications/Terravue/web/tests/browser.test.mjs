@@ -28,6 +28,9 @@ let sideUrl;
 let browser;
 
 // Side server: a grey grid per tile and a coloured card per thumbnail, both as SVG.
+// The thumbnails asked of the side server, by number, in the order asked.
+const thumbsAsked = [];
+
 function startSideServer() {
   const colours = ['#c0392b', '#2980b9', '#27ae60', '#8e44ad', '#d35400', '#16a085', '#7f8c8d'];
   side = http.createServer((req, res) => {
@@ -40,6 +43,7 @@ function startSideServer() {
               `<text x="8" y="20" font-size="12" fill="#9aa596">${tile[1]}/${tile[2]}/${tile[3]}</text></svg>`);
     } else if (thumb) {
       const n = Number(thumb[1]);
+      thumbsAsked.push(n);
       res.end(`<svg xmlns="http://www.w3.org/2000/svg" width="160" height="120"><rect width="160" height="120" fill="${colours[n % colours.length]}"/>` +
               `<circle cx="120" cy="35" r="18" fill="#f7dc6f"/><path d="M0 120L55 55L95 95L120 75L160 120Z" fill="#1d3b2a" opacity="0.6"/>` +
               `<text x="10" y="30" font-size="22" fill="#fff">Photo ${n + 1}</text></svg>`);
@@ -690,6 +694,35 @@ test('a page with 5,000 pictures sets up, clusters and keeps its fields current 
   console.log(`# bench 5,000 pictures: POST to map ready ${loaded} ms, page set-up ${pageMs} ms ` +
               `(${form.length} bytes, ${clusters} clusters, JS heap ${Math.round(heap / 1048576)} MiB); ` +
               `fields current ${Math.max(0, Math.round(updatedAt - releasedAt))} ms after the mouse was released`);
+  await page.close();
+});
+
+test('a long list asks only for the thumbnails near its visible part, and the rest as it scrolls', async () => {
+  thumbsAsked.length = 0;
+  const page = await openMap(body(trip(400), { zoom: '2', centre: [10, 150] }));
+  const items = await page.locator('#list img.tvThumbImg').count();
+  assert.equal(items, 400);
+  await page.waitForFunction(() => {
+    const first = document.querySelector('#tvLocated img.tvThumbImg');
+    return first && first.complete && first.naturalWidth > 0;
+  });
+  const asked = new Set(thumbsAsked);
+  assert.ok(asked.has(0), 'the first entry shows its thumbnail');
+  assert.ok(asked.size < 60, `only entries near the visible part asked (${asked.size} of 400)`);
+  assert.ok(!asked.has(399));
+  // The page asks for them itself, not through the browser's lazy loading, which does not apply
+  // to the program's thumbnail scheme: the far entries have no address yet.
+  const withAddress = await page.locator('#list img.tvThumbImg[src]').count();
+  assert.ok(withAddress < 60, `${withAddress} entries have an address`);
+  await page.evaluate(() => { const list = document.getElementById('list'); list.scrollTop = list.scrollHeight; });
+  await page.waitForFunction(() => {
+    const imgs = document.querySelectorAll('#tvLocated img.tvThumbImg');
+    const last = imgs[imgs.length - 1];
+    return last.complete && last.naturalWidth > 0;
+  });
+  assert.ok(thumbsAsked.includes(399), 'the last entry asks once it is near');
+  assert.ok(new Set(thumbsAsked).size < 120, 'the entries scrolled past in one jump are not all asked');
+  assert.deepEqual(page.errors, []);
   await page.close();
 });
 
