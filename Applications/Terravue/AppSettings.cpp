@@ -29,7 +29,7 @@ constexpr std::array kUserSettings = {
     UserSettingSpec{"confirm_forget", QMetaType::Int, 1, nullptr},
     // 1: a saved photo keeps its file modification time (for sorting by file date).
     UserSettingSpec{"preserve_mtime", QMetaType::Int, 0, nullptr},
-    // 1: DNG, CR2, NEF and PEF photos get their position in the file
+    // 1: DNG, CR2, NEF, PEF and ORF photos get their position in the file
     // (append-only) instead of an XMP sidecar; their makers' software may
     // refuse changed raw files, so this is off by default.
     UserSettingSpec{"raw_in_file", QMetaType::Int, 0, nullptr},

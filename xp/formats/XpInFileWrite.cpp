@@ -31,6 +31,7 @@ using XpBytes::Get16;
 using XpBytes::Get32;
 using XpBytes::kBigEndian;
 using XpBytes::kLittleEndian;
+using XpBytes::Put16;
 using XpBytes::Put32;
 
 constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -937,6 +938,22 @@ struct WebpExif {
   return magic == 42 ? XpStatus::Ok : XpStatus::JpegDecodeFailed;
 }
 
+/// True for the header of an Olympus raw file: a TIFF structure whose magic
+/// is "RO" or "RS" (little-endian) or "OR" (big-endian) instead of 42.
+[[nodiscard]] bool IsOrfHeader(View data) {
+  return data.size() >= 4 &&
+         ((data[0] == 'I' && data[1] == 'I' && data[2] == 'R' && (data[3] == 'O' || data[3] == 'S')) ||
+          (data[0] == 'M' && data[1] == 'M' && data[2] == 'O' && data[3] == 'R'));
+}
+
+/// A copy of an Olympus raw file (at least its 8-byte header) with magic 42, so that the TIFF edits and
+/// checks read it as the TIFF structure it is; every other byte kept.
+[[nodiscard]] Bytes AsMagic42(View data) {
+  Bytes copy(data.begin(), data.end());
+  static_cast<void>(Put16(copy, 2, 42, data[0] == 'M'));
+  return copy;
+}
+
 /// IFD0's XMP packet (tag 700, bytes) of a TIFF file kept in step with the
 /// Exif position, nothing moved: the edited packet is appended, the entry
 /// repointed, and the old packet's bytes are zeroed. `*patched` is the file
@@ -1636,6 +1653,9 @@ Container Sniff(std::span<const std::uint8_t> prefix) {
        (prefix[0] == 'M' && prefix[1] == 'M' && prefix[2] == 0 && (prefix[3] == 42 || prefix[3] == 43)))) {
     return Container::Tiff;
   }
+  if (IsOrfHeader(prefix)) {
+    return Container::Tiff;
+  }
   switch (XpIsoBmff::SniffBrand(prefix)) {
     case XpPhotoFormat::Heic:
     case XpPhotoFormat::Heif:
@@ -1660,7 +1680,15 @@ XpStatus EditBytes(std::span<const std::uint8_t> source, const Change& change, s
       st = EditWebp(source, change, out, nothing);
       break;
     case Container::Tiff:
-      st = EditTiff(source, change, out, nothing);
+      if (IsOrfHeader(source)) {
+        // Edited as the TIFF structure it is, append-only; its own magic put back.
+        st = EditTiff(AsMagic42(source), change, out, nothing);
+        if (st == XpStatus::Ok && !*nothing && out->size() >= 4) {
+          std::copy_n(source.begin() + 2, 2, out->begin() + 2);
+        }
+      } else {
+        st = EditTiff(source, change, out, nothing);
+      }
       break;
     case Container::Heif:
       st = EditHeif(source, change, out, nothing);
@@ -1691,7 +1719,13 @@ XpStatus CheckBytes(std::span<const std::uint8_t> source, std::span<const std::u
       same = WebpChecks(source, written, change);
       break;
     case Container::Tiff:
-      same = TiffChecks(source, written, change);
+      if (IsOrfHeader(source)) {
+        // The written file keeps the Olympus magic; the rest is checked as a TIFF structure.
+        same = written.size() >= 4 && std::equal(source.begin(), source.begin() + 4, written.begin()) &&
+               TiffChecks(AsMagic42(source), AsMagic42(written), change);
+      } else {
+        same = TiffChecks(source, written, change);
+      }
       break;
     case Container::Heif:
       same = HeifChecks(source, written, change);

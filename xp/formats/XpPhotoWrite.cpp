@@ -464,16 +464,16 @@ namespace {
 
 std::atomic<bool> g_rawInFile{false};
 
-// Whether the TIFF structure at the start of `file` has magic 42, the one
-// the append-only TIFF writer edits.
-[[nodiscard]] bool HasTiffMagic42(XpFile& file) {
+// Whether the TIFF structure at the start of `file` has magic 42 or an
+// Olympus raw file's, the ones the append-only TIFF writer edits.
+[[nodiscard]] bool HasWritableTiffMagic(XpFile& file) {
   std::array<std::uint8_t, 4> prefix{};
   std::uint64_t got = 0;
   if (file.Seek(0, XpAbstractFile::kBegin) != XpStatus::Ok ||
       file.Read(prefix.data(), prefix.size(), &got) != XpStatus::Ok || got != prefix.size()) {
     return false;
   }
-  return XpInFileWrite::Sniff(prefix) == XpInFileWrite::Container::Tiff && (prefix[2] == 42 || prefix[3] == 42);
+  return XpInFileWrite::Sniff(prefix) == XpInFileWrite::Container::Tiff && prefix[2] != 43 && prefix[3] != 43;
 }
 
 }  // namespace
@@ -492,6 +492,7 @@ bool IsRawWrittenInFile(XpPhotoFormat format) {
     case XpPhotoFormat::Cr2:
     case XpPhotoFormat::Nef:
     case XpPhotoFormat::Pef:
+    case XpPhotoFormat::Orf:
       return GetPolicy().rawInFile;
     default:
       return false;
@@ -566,13 +567,14 @@ Where WhereWritten(const std::string& path) {
     case XpPhotoFormat::Cr2:
     case XpPhotoFormat::Nef:
     case XpPhotoFormat::Pef:
+    case XpPhotoFormat::Orf:
       // In the file only when the user chose so; a sidecar that already
       // belongs to the photo keeps the position (it wins when read).
       if (GetPolicy().rawInFile) {
         where.sidecars = OwnSidecars(path);
         if (!where.sidecars.empty()) {
           where.notInFile = XpStatus::SidecarHoldsPosition;
-        } else if (HasTiffMagic42(file)) {
+        } else if (HasWritableTiffMagic(file)) {
           where.destination = Destination::InFile;
           return where;
         }
@@ -583,7 +585,6 @@ Where WhereWritten(const std::string& path) {
     case XpPhotoFormat::Arw:
     case XpPhotoFormat::Iiq:
     case XpPhotoFormat::Rw2:
-    case XpPhotoFormat::Orf:
     case XpPhotoFormat::Cr3:
     case XpPhotoFormat::Raf:
       break;

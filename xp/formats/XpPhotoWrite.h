@@ -22,7 +22,8 @@ namespace XpPhotoWrite {
 /// process: set once at start (from the program's settings or the tool's
 /// options), before any photo is written.
 struct Policy {
-  /// DNG, CR2, NEF and PEF photos (TIFF structures with magic 42) get their
+  /// DNG, CR2, NEF, PEF and ORF photos (TIFF structures with magic 42, or
+  /// the Olympus magic, whose header is kept) get their
   /// position in the file, append-only as a plain TIFF, instead of a sidecar,
   /// unless a sidecar already belongs to the photo. Off by default: the
   /// makers' software may refuse raw files that were changed.
@@ -61,7 +62,7 @@ struct Where {
   /// For a HEIC, HEIF or AVIF photo whose position goes to sidecars: why not
   /// into the file (XpInFileWrite::HeifInFile's status, or 0x8622 when a
   /// sidecar already belongs to the photo); the same 0x8622 for a DNG, CR2,
-  /// NEF or PEF photo under Policy::rawInFile; 0 otherwise.
+  /// NEF, PEF or ORF photo under Policy::rawInFile; 0 otherwise.
   XpStatus notInFile = XpStatus::Ok;
   /// After a failed WriteGPS or RemoveGPS: the file the failure is about (the
   /// sidecar that could not be read, checked or renamed, else the photo).

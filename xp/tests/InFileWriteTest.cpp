@@ -502,13 +502,21 @@ TEST_F(InFileWrite, SimpleWebpGainsAVp8xChunkWithTheCanvasOfItsBitstream) {
 // TIFF
 
 TEST_F(InFileWrite, TiffGetsItsGpsDirectoryAppendedAndNothingElseMoves) {
-  for (const char* name : {"exiv2-Reagan.tiff", "exiv2-test.tiff", "exiv2-mini9.tif",
-                           "exiv2-exiv2-kodak-dc210-preview1.tif", "crafted/tiff-ii.tif", "crafted/tiff-mm.tif",
-                           "crafted/tiff-nogps.tif", "crafted/dng-like.dng", "crafted/cr2-like.cr2"}) {
+  for (const char* name :
+       {"exiv2-Reagan.tiff", "exiv2-test.tiff", "exiv2-mini9.tif", "exiv2-exiv2-kodak-dc210-preview1.tif",
+        "crafted/tiff-ii.tif", "crafted/tiff-mm.tif", "crafted/tiff-nogps.tif", "crafted/dng-like.dng",
+        "crafted/cr2-like.cr2", "crafted/orf-like.orf", "crafted/orf-rs-like.orf", "crafted/orf-mm-like.orf"}) {
     SCOPED_TRACE(name);
     const Bytes original = Sample(name);
+    // An Olympus raw file is the TIFF structure its magic hides: walked as one.
+    Bytes structure = original;
+    if (std::string_view(name).ends_with(".orf")) {
+      ASSERT_TRUE(original[2] == 'R' || original[2] == 'O');
+      structure[2] = original[0] == 'M' ? 0 : 42;
+      structure[3] = original[0] == 'M' ? 42 : 0;
+    }
     XpExifEdit::Layout layout;
-    ASSERT_EQ(XpExifEdit::Walk(original, &layout), XpStatus::Ok);
+    ASSERT_EQ(XpExifEdit::Walk(structure, &layout), XpStatus::Ok);
     // What may change: the header's IFD0 offset, the GPS pointer's value and
     // the old GPS directory (table and values).
     std::vector<bool> free(original.size(), false);
@@ -540,6 +548,8 @@ TEST_F(InFileWrite, TiffGetsItsGpsDirectoryAppendedAndNothingElseMoves) {
     ASSERT_EQ(Move(path), XpStatus::Ok);
     const Bytes written = rewrite_test::ReadBytes(path);
     ASSERT_GT(written.size(), original.size());
+    // The header's byte order and magic (an Olympus file's own) stay.
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + 4, written.begin()));
     for (std::size_t i = 0; i < original.size(); ++i) {
       if (!free[i] && written[i] != original[i]) {
         ADD_FAILURE() << "byte " << i << " changed";
@@ -659,17 +669,31 @@ TEST(InFileWriteIndependently, EveryTagOfEverySampleSurvivesAWriteAndARemoval) {
   TempDir original;
   TempDir moved;
   TempDir removed;
-  const std::vector<std::string> names = {"exiv2-1343_comment.png",   "exiv2-imagemagick.png",
-                                          "crafted/png-exif.png",     "crafted/png-exif-late.png",
-                                          "crafted/png-xmp-only.png", "crafted/webp-exif-xmp.webp",
-                                          "exiv2-Reagan.tiff",        "exiv2-test.tiff",
-                                          "exiv2-mini9.tif",          "exiv2-exiv2-kodak-dc210-preview1.tif",
-                                          "crafted/tiff-ii.tif",      "crafted/tiff-mm.tif",
-                                          "crafted/tiff-nogps.tif",   "crafted/dng-like.dng",
-                                          "crafted/cr2-like.cr2",     "mde-IMG_1034.heic",
-                                          "mde-IMG_2927.HEIC",        "mde-exif-at-eof.heic",
-                                          "exiv2-avif.avif",          "mde-32Bit-72dpi-sRGB-800x600.avif",
-                                          "crafted/heic-noiref.heic", "crafted/avif-like.avif"};
+  const std::vector<std::string> names = {"exiv2-1343_comment.png",
+                                          "exiv2-imagemagick.png",
+                                          "crafted/png-exif.png",
+                                          "crafted/png-exif-late.png",
+                                          "crafted/png-xmp-only.png",
+                                          "crafted/webp-exif-xmp.webp",
+                                          "exiv2-Reagan.tiff",
+                                          "exiv2-test.tiff",
+                                          "exiv2-mini9.tif",
+                                          "exiv2-exiv2-kodak-dc210-preview1.tif",
+                                          "crafted/tiff-ii.tif",
+                                          "crafted/tiff-mm.tif",
+                                          "crafted/tiff-nogps.tif",
+                                          "crafted/dng-like.dng",
+                                          "crafted/cr2-like.cr2",
+                                          "crafted/orf-like.orf",
+                                          "crafted/orf-rs-like.orf",
+                                          "crafted/orf-mm-like.orf",
+                                          "mde-IMG_1034.heic",
+                                          "mde-IMG_2927.HEIC",
+                                          "mde-exif-at-eof.heic",
+                                          "exiv2-avif.avif",
+                                          "mde-32Bit-72dpi-sRGB-800x600.avif",
+                                          "crafted/heic-noiref.heic",
+                                          "crafted/avif-like.avif"};
   std::vector<std::string> files;
   for (const std::string& name : names) {
     const std::string file = std::filesystem::path(name).filename().string();
@@ -690,7 +714,7 @@ TEST(InFileWriteIndependently, EveryTagOfEverySampleSurvivesAWriteAndARemoval) {
     ASSERT_EQ(afterMove.count(file), 1U);
     ASSERT_EQ(afterRemove.count(file), 1U);
     // TIFF structures keep DateTime and ExifVersion; Exif blocks inside other containers do not.
-    static constexpr std::array<std::string_view, 4> kTiffKinds = {".tif", ".tiff", ".dng", ".cr2"};
+    static constexpr std::array<std::string_view, 5> kTiffKinds = {".tif", ".tiff", ".dng", ".cr2", ".orf"};
     const bool tiff =
         std::any_of(kTiffKinds.begin(), kTiffKinds.end(), [&](std::string_view e) { return file.ends_with(e); });
     const exiftool_test::TagMap& old = before.at(file);
@@ -900,10 +924,15 @@ TEST_F(InFileWrite, DamagedAndForeignFilesAreRefusedWithTheirStatus) {
     Bytes big = {'I', 'I', 43, 0, 8, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
     big.resize(64, 0);
     cases.push_back({"BigTIFF", {big, XpStatus::BigTiffNotWritten}});
-    Bytes orf = tiff;
-    orf[2] = 'R';
-    orf[3] = 'O';
-    cases.push_back({"another magic number", {orf, XpStatus::JpegDecodeFailed}});
+    // A Panasonic raw file's magic (0x55): never written in place. (An Olympus file's is.)
+    Bytes rw2 = tiff;
+    rw2[2] = 0x55;
+    rw2[3] = 0;
+    cases.push_back({"another magic number", {rw2, XpStatus::JpegDecodeFailed}});
+    Bytes halfOrf = tiff;
+    halfOrf[2] = 'R';
+    halfOrf[3] = 'X';
+    cases.push_back({"an Olympus-like magic that is none", {halfOrf, XpStatus::JpegDecodeFailed}});
     Bytes loop = tiff;
     loop[4] = 0xFF;
     loop[5] = 0xFF;

@@ -17,6 +17,7 @@
 #include "xp/tests/JpegTestSupport.h"
 #include "xp/tests/TestSupport.h"
 #include "xp/tests/TiffTestSupport.h"
+#include "xp/text/XpNumberText.h"
 #include "xp/tiff/XpGPSRecord.h"
 
 namespace {
@@ -283,9 +284,12 @@ TEST(PhotoWrite, UnderTheRawInFileSettingTiffRawKindsAreWrittenInTheirFile) {
       {"cr2-like.cr2", "b.cr2", Destination::InFile, XpPhotoFormat::Cr2},
       {"tiff-nogps.tif", "c.NEF", Destination::InFile, XpPhotoFormat::Nef},
       {"tiff-mm.tif", "d.pef", Destination::InFile, XpPhotoFormat::Pef},
+      // An Olympus raw file keeps its own header (each of its three magics).
+      {"orf-like.orf", "f.orf", Destination::InFile, XpPhotoFormat::Orf},
+      {"orf-rs-like.orf", "f2.ORF", Destination::InFile, XpPhotoFormat::Orf},
+      {"orf-mm-like.orf", "f3.orf", Destination::InFile, XpPhotoFormat::Orf},
       // The kinds whose makers' software breaks on edited files keep sidecars.
       {"tiff-nogps.tif", "e.arw", Destination::Sidecar, XpPhotoFormat::Arw},
-      {"orf-like.orf", "f.orf", Destination::Sidecar, XpPhotoFormat::Orf},
       {"rw2-like.rw2", "g.rw2", Destination::Sidecar, XpPhotoFormat::Rw2},
       {"cr3-like.cr3", "h.cr3", Destination::Sidecar, XpPhotoFormat::Cr3},
   };
@@ -308,6 +312,10 @@ TEST(PhotoWrite, UnderTheRawInFileSettingTiffRawKindsAreWrittenInTheirFile) {
     // Append-only, through the TIFF writer (whose tag-by-tag check against
     // exiftool covers these samples): the file grows by the new directory.
     EXPECT_GT(ReadAll(path).size(), before.size());
+    EXPECT_EQ(ReadAll(path).substr(0, 4), before.substr(0, 4));
+    if (c.format == XpPhotoFormat::Orf) {
+      EXPECT_EQ(XpPhotoMetadata::SniffFile(path), XpPhotoFormat::Orf);
+    }
     XpGPSRecord back;
     ASSERT_EQ(XpPhotoWrite::ReadGPS(path, back), XpStatus::Ok);
     EXPECT_EQ(back.latitudeRef.letter, u'N');
@@ -784,3 +792,79 @@ TEST(PhotoWrite, AJpegIsStillWrittenInItsFile) {
 }
 
 }  // namespace
+
+// A photo whose position is both in its Exif GPS directory and in its embedded XMP packet gets the
+// new position in both, read back the same by exiftool; a HEIF photo whose XMP item holds a position
+// keeps both as they are and takes the position in its sidecar instead.
+TEST(PhotoWrite, APhotoWithItsPositionInExifAndInXmpGetsBothWrittenTheSame) {
+  if (!HaveExiftool()) {
+    GTEST_SKIP() << "exiftool is needed";
+  }
+  testsupport::TempDir dir;
+  struct Case {
+    fs::path source;
+    const char* name;
+    Destination destination;
+  };
+  // Each holds a position in both places before the write (exiftool reads them; in two of them
+  // the two disagree).
+  const Case cases[] = {
+      {kTestData / "camera" / "goexifv3-gps-2000-scaled.jpg", "a.jpg", Destination::InFile},
+      {kTestData / "camera" / "exifr-iptc-agency-photographer-example.jpg", "b.jpg", Destination::InFile},
+      {kCrafted / "png-exif.png", "c.png", Destination::InFile},
+      {kCrafted / "webp-exif-xmp.webp", "d.webp", Destination::InFile},
+      {kCrafted / "heic-like.heic", "e.heic", Destination::Sidecar},
+  };
+  // GPS latitude, its reference, longitude, its reference, then the XMP latitude and longitude
+  // (signed), "-" for a missing one.
+  const auto positions = [](const std::string& path) {
+    const auto out = jpegtest::RunCommand(
+        "exiftool -q -q -n -f -s3 -GPS:GPSLatitude -GPS:GPSLatitudeRef -GPS:GPSLongitude -GPS:GPSLongitudeRef "
+        "-XMP-exif:GPSLatitude -XMP-exif:GPSLongitude '" +
+        path + "' 2>/dev/null");
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char c : out.value_or(std::vector<std::uint8_t>{})) {
+      if (c == '\n') {
+        lines.push_back(line);
+        line.clear();
+      } else {
+        line += c;
+      }
+    }
+    return lines;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Copy(c.source, dir, c.name);
+    const std::vector<std::string> before = positions(path);
+    ASSERT_EQ(before.size(), 6U);
+    ASSERT_NE(before[0], "-");
+    ASSERT_NE(before[4], "-");
+    const std::string bytes = ReadAll(path);
+    XpPhotoWrite::Where where;
+    ASSERT_EQ(XpPhotoWrite::WriteGPS(path, RecordAt(-47.3769, 8.5417), {}, &where), XpStatus::Ok);
+    EXPECT_EQ(where.destination, c.destination);
+    if (c.destination == Destination::Sidecar) {
+      // Neither of the file's positions is touched; the sidecar's is the one read.
+      EXPECT_EQ(ReadAll(path), bytes);
+      EXPECT_EQ(positions(path), before);
+      const std::vector<std::string> sidecar = positions(path + ".xmp");
+      ASSERT_EQ(sidecar.size(), 6U);
+      EXPECT_NEAR(XpParseDecimal(sidecar[4]).value_or(-999.0), -47.3769, 1e-7);
+      EXPECT_NEAR(XpParseDecimal(sidecar[5]).value_or(-999.0), 8.5417, 1e-7);
+      continue;
+    }
+    const std::vector<std::string> after = positions(path);
+    ASSERT_EQ(after.size(), 6U);
+    EXPECT_NEAR(XpParseDecimal(after[0]).value_or(-999.0), 47.3769, 1e-7);
+    EXPECT_EQ(after[1], "S");
+    EXPECT_NEAR(XpParseDecimal(after[2]).value_or(-999.0), 8.5417, 1e-7);
+    EXPECT_EQ(after[3], "E");
+    EXPECT_NEAR(XpParseDecimal(after[4]).value_or(-999.0), -47.3769, 1e-7);
+    EXPECT_NEAR(XpParseDecimal(after[5]).value_or(-999.0), 8.5417, 1e-7);
+    XpGPSRecord back;
+    ASSERT_EQ(XpPhotoWrite::ReadGPS(path, back), XpStatus::Ok);
+    EXPECT_EQ(back.latitudeRef.letter, u'S');
+  }
+}

@@ -69,7 +69,7 @@ void Usage(std::ostream& err) {
   err << "Every rewrite also sets DateTime (IFD0, IFD1) to the time of the write, ExifVersion to at least 0221\n"
          "and, without --preserve-mtime, gives the file the time of the write. A photo left unchanged is named with "
          "the reason; the exit code is 1.\n";
-  err << "DNG, CR2, NEF and PEF photos get their position in an XMP sidecar unless --raw-in-file is given: then\n"
+  err << "DNG, CR2, NEF, PEF and ORF photos get their position in an XMP sidecar unless --raw-in-file is given: then\n"
          "in the file, append-only, with a \"warning\" in the photo's line (the maker's software may refuse it).\n"
          "Other raw kinds always get a sidecar.\n";
 }
@@ -86,8 +86,8 @@ int main(int argc, char** argv) {
   PhotoJournal::SetFolder(PhotoJournal::DefaultFolder());
   const std::string name = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
-  // --raw-in-file, for every command that writes positions: DNG, CR2, NEF
-  // and PEF photos get theirs in the file instead of a sidecar.
+  // --raw-in-file, for every command that writes positions: DNG, CR2, NEF,
+  // PEF and ORF photos get theirs in the file instead of a sidecar.
   if (name == "set-gps" || name == "remove-gps" || name == "geotag") {
     const auto end = std::find(args.begin(), args.end(), "--");
     const auto flag = std::find(args.begin(), end, "--raw-in-file");

@@ -46,6 +46,26 @@ def exiftool(paths):
     return {row["SourceFile"]: row for row in json.loads(out)}
 
 
+def all_tags(paths):
+    """Every tag of every group of each file, by file name, as exiftool reads it."""
+    if not paths:
+        return {}
+    out = subprocess.run(["exiftool", "-j", "-a", "-u", "-G1", "-n"] + paths, capture_output=True, text=True).stdout
+    return {os.path.basename(row["SourceFile"]): row for row in json.loads(out)} if out.strip() else {}
+
+
+def changed_by_write(key, tiff):
+    """What a position write may change: the GPS tags and their XMP copies, what describes the file
+    rather than its metadata, and in an Exif block inside another container DateTime and
+    ExifVersion."""
+    group = key.split(":")[0]
+    if key == "SourceFile" or group in ("System", "File", "ExifTool", "Composite", "GPS"):
+        return True
+    if key.startswith("XMP-exif:GPS") or key.startswith("QuickTime:MediaData"):
+        return True
+    return not tiff and key in ("IFD0:ModifyDate", "ExifIFD:ExifVersion")
+
+
 def main():
     if shutil.which("exiftool") is None:
         return 77
@@ -141,29 +161,94 @@ def main():
         with open(photo, "rb") as f:
             check("write", "remove-gps leaves the photo", f.read() == photo_before, True)
 
-    # A DNG gets a sidecar by default; with --raw-in-file its own file, with a warning.
+    # set-gps on a copy of every photo: exiftool reads the new position back where the line says it
+    # went; a photo written in its file keeps every other tag, a photo given a sidecar stays byte
+    # for byte as it was.
+    with tempfile.TemporaryDirectory() as work:
+        copies = []
+        source_of = {}
+        for path in paths:
+            if FORMAT_OF_TYPE.get(readings.get(path, {}).get("File:FileType")) is None:
+                continue
+            copy = os.path.join(work, os.path.basename(path))
+            shutil.copy(path, copy)
+            os.chmod(copy, 0o644)
+            copies.append(copy)
+            source_of[copy] = path
+        before = all_tags(copies)
+        originals = {}
+        for copy in copies:
+            with open(copy, "rb") as f:
+                originals[copy] = f.read()
+        done = subprocess.run([TOOL, "set-gps", "--lat", "-33.856784", "--lng", "151.215297"] + copies,
+                              capture_output=True, text=True)
+        lines = {}
+        for text in done.stdout.splitlines():
+            line = json.loads(text)
+            lines[line["path"]] = line
+        kinds = set()
+        for copy in copies:
+            name = os.path.basename(copy)
+            line = lines.get(copy)
+            if line is None:
+                # Refused with its reason (a damaged file): it must be unchanged.
+                check(name, "refused photo unchanged", open(copy, "rb").read() == originals[copy], True)
+                check(name, "refusal named", copy in done.stderr, True)
+                continue
+            kinds.add(FORMAT_OF_TYPE[readings[source_of[copy]]["File:FileType"]])
+            if line["written_to"] == "sidecar":
+                check(name, "photo byte-identical", open(copy, "rb").read() == originals[copy], True)
+                side = exiftool([line["sidecar"]])[line["sidecar"]]
+                check(name, "sidecar latitude", round(side.get("XMP:GPSLatitude", 0), 6), -33.856784)
+                check(name, "sidecar longitude", round(side.get("XMP:GPSLongitude", 0), 6), 151.215297)
+                continue
+            check(name, "written_to", line["written_to"], "file")
+            ref = exiftool([copy])[copy]
+            check(name, "file latitude", round(ref.get("Composite:GPSLatitude", 0), 6), -33.856784)
+            check(name, "file longitude", round(ref.get("Composite:GPSLongitude", 0), 6), 151.215297)
+            after = all_tags([copy]).get(name, {})
+            tiff = ref.get("File:FileType") in ("TIFF", "DNG", "CR2", "ORF")
+            for key in sorted(set(before.get(name, {})) | set(after)):
+                if changed_by_write(key, tiff):
+                    continue
+                check(name, key, after.get(key), before.get(name, {}).get(key))
+        check("set-gps", "kinds not written", sorted({"TIFF", "DNG", "CR2", "CR3", "RAF", "HEIC", "AVIF", "PNG", "WEBP",
+                                                       "ORF", "RW2"} - kinds), [])
+
+    # A DNG or ORF gets a sidecar by default; with --raw-in-file its own file, with a warning.
+    for source, kind in (("dng-like.dng", "DNG"), ("orf-like.orf", "ORF"), ("orf-rs-like.orf", "ORF"),
+                         ("orf-mm-like.orf", "ORF")):
+        with tempfile.TemporaryDirectory() as work:
+            raw = os.path.join(work, "raw." + kind.lower())
+            shutil.copy(os.path.join(FORMATS, "crafted", source), raw)
+            with open(raw, "rb") as f:
+                raw_before = f.read()
+            done = subprocess.run([TOOL, "set-gps", "--lat", "46.5", "--lng", "7.25", raw],
+                                  capture_output=True, text=True)
+            line = json.loads(done.stdout.splitlines()[0]) if done.stdout.strip() else {}
+            check(source, "default written_to", line.get("written_to"), "sidecar")
+            check(source, "default leaves the photo", open(raw, "rb").read() == raw_before, True)
+            os.remove(raw + ".xmp")
+            before = exiftool([raw])[raw]
+            done = subprocess.run([TOOL, "set-gps", "--raw-in-file", "--lat", "46.5", "--lng", "7.25", raw],
+                                  capture_output=True, text=True)
+            check(source, "in-file exit code", done.returncode, 0)
+            line = json.loads(done.stdout.splitlines()[0]) if done.stdout.strip() else {}
+            check(source, "in-file written_to", line.get("written_to"), "file")
+            check(source, "in-file warning", "warning" in line, True)
+            check(source, "no sidecar made", os.path.exists(raw + ".xmp"), False)
+            ref = exiftool([raw])[raw]
+            check(source, "exiftool latitude", round(ref.get("Composite:GPSLatitude", 0), 9), 46.5)
+            check(source, "exiftool longitude", round(ref.get("Composite:GPSLongitude", 0), 9), 7.25)
+            check(source, "still its kind", ref.get("File:FileType"), kind)
+            for key in ("EXIF:DateTimeOriginal", "EXIF:OffsetTimeOriginal", "EXIF:Orientation"):
+                check(source, key, ref.get(key), before.get(key))
+            with open(raw, "rb") as f:
+                check(source, "header kept", f.read(4), raw_before[:4])
+    # An unknown option is still refused after the flag is taken.
     with tempfile.TemporaryDirectory() as work:
         dng = os.path.join(work, "raw.dng")
         shutil.copy(os.path.join(FORMATS, "crafted", "dng-like.dng"), dng)
-        with open(dng, "rb") as f:
-            dng_before = f.read()
-        done = subprocess.run([TOOL, "set-gps", "--lat", "46.5", "--lng", "7.25", dng], capture_output=True, text=True)
-        line = json.loads(done.stdout.splitlines()[0]) if done.stdout.strip() else {}
-        check("raw", "default written_to", line.get("written_to"), "sidecar")
-        check("raw", "default leaves the photo", open(dng, "rb").read() == dng_before, True)
-        os.remove(dng + ".xmp")
-        done = subprocess.run([TOOL, "set-gps", "--raw-in-file", "--lat", "46.5", "--lng", "7.25", dng],
-                              capture_output=True, text=True)
-        check("raw", "in-file exit code", done.returncode, 0)
-        line = json.loads(done.stdout.splitlines()[0]) if done.stdout.strip() else {}
-        check("raw", "in-file written_to", line.get("written_to"), "file")
-        check("raw", "in-file warning", "warning" in line, True)
-        check("raw", "no sidecar made", os.path.exists(dng + ".xmp"), False)
-        ref = exiftool([dng])[dng]
-        check("raw", "exiftool latitude", round(ref.get("Composite:GPSLatitude", 0), 9), 46.5)
-        check("raw", "exiftool longitude", round(ref.get("Composite:GPSLongitude", 0), 9), 7.25)
-        check("raw", "still a DNG", ref.get("File:FileType"), "DNG")
-        # An unknown option is still refused after the flag is taken.
         done = subprocess.run([TOOL, "set-gps", "--raw-in-file", "--bogus", "--lat", "1", "--lng", "2", dng],
                               capture_output=True, text=True)
         check("raw", "unknown option", done.returncode, 2)
