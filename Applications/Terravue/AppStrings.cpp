@@ -307,6 +307,14 @@ constexpr std::array kTexts = {
                 "XMPサイドカーが壊れているか正しく書き込めなかったため、そのままにしました"},
     BuiltInText{"writeback/other", "the file could not be written (error %s)",
                 "ファイルに書き込めませんでした(エラー %s)"},
+    // After a save that wrote into raw files themselves (setting raw_in_file): their names, one a line.
+    BuiltInText{"writeback/rawinplace",
+                "The new location was written into these raw files themselves, as the setting raw_in_file "
+                "allows:\n\n%s\n\nThe camera maker's software may refuse a raw file that was changed. "
+                "\"Restore original positions\" puts them back as they were.",
+                "設定 raw_in_file に従い、次の RAW ファイルそのものに新しい位置情報を書き込みました:\n\n%s\n\n"
+                "カメラメーカーのソフトウェアは、変更された RAW ファイルを受け付けないことがあります。"
+                "「元の位置に戻す」で元の状態に戻せます。"},
 
     // "Restore original positions...": the question ("%d" photos, then one
     // line per photo: its file name and the position it gets back), the photos

@@ -273,20 +273,30 @@ QString CTerravueBaseWnd::CleanStateName(const QString& name) {
 }
 
 UnwrittenAnswer CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report) {
+  // Raw files changed in place are named first, whatever else the save has to say.
+  const QString rawInPlace = RawChangedInPlaceMessage(report, kMaxListedFailures);
   QString message = WriteBackMessage(report, kMaxListedFailures);
+  if (!rawInPlace.isEmpty() && message.isEmpty() && report.stopped.empty()) {
+    ShowAppMessage(this, QMessageBox::Warning, rawInPlace);
+    return UnwrittenAnswer::Leave;
+  }
   if (!report.stopped.empty()) {
     // A stopped save says how far it came, and that nothing of the rest is lost.
     const QString stopped =
         FormatText(AppStrings::Instance().Text(QStringLiteral("save/stopped")),
                    {QString::number(report.written.size()), QString::number(report.stopped.size())});
     if (message.isEmpty()) {
-      ShowAppMessage(this, QMessageBox::Information, stopped);
+      ShowAppMessage(this, rawInPlace.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
+                     rawInPlace.isEmpty() ? stopped : rawInPlace + QStringLiteral("\n\n") + stopped);
       return UnwrittenAnswer::Leave;
     }
     message = stopped + QStringLiteral("\n\n") + message;
   }
   if (message.isEmpty()) {
     return UnwrittenAnswer::Leave;
+  }
+  if (!rawInPlace.isEmpty()) {
+    message = rawInPlace + QStringLiteral("\n\n") + message;
   }
   return AskAboutUnwrittenMoves(
       this, message + QStringLiteral("\n\n") + AppStrings::Instance().Text(QStringLiteral("writeback/maponlyhint")));

@@ -1020,17 +1020,26 @@ void CTerravueHtmlWnd::ShowPendingMarks() {
   }
   const auto& records = m_currentMap.m_pictures.Records();
   // What the load found about each photo's files, before the marks that depend on the save: the
-  // pictures that are a JPEG with raw files, as [index, [names of the raw files]].
+  // pictures that are a JPEG with raw files, and those whose sidecar's position is not the one
+  // their own file holds, as [index, [names of the raw files], [sidecar name, the file's latitude
+  // and longitude texts]].
   QJsonArray sources;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    if (records[i].m_pairedFiles.empty()) {
+    const PictureRecord& record = records[i];
+    if (record.m_pairedFiles.empty() && record.m_disagreeingSidecar.empty()) {
       continue;
     }
     QJsonArray names;
-    for (const std::string& file : records[i].m_pairedFiles) {
+    for (const std::string& file : record.m_pairedFiles) {
       names.append(QString::fromStdString(XpPhotoMetadata::SplitPath(file).name));
     }
-    sources.append(QJsonArray{static_cast<qint64>(i + 1), names});
+    QJsonArray conflict;
+    if (!record.m_disagreeingSidecar.empty()) {
+      conflict =
+          QJsonArray{QString::fromStdString(XpPhotoMetadata::SplitPath(record.m_disagreeingSidecar).name),
+                     QString::fromStdString(record.m_fileLatitude), QString::fromStdString(record.m_fileLongitude)};
+    }
+    sources.append(QJsonArray{static_cast<qint64>(i + 1), names, conflict});
   }
   page()->runJavaScript(QStringLiteral("typeof tvShowSources === 'function' ? tvShowSources(%1) : -1")
                             .arg(QString::fromUtf8(QJsonDocument(sources).toJson(QJsonDocument::Compact))),

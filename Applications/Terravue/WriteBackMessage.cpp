@@ -105,3 +105,20 @@ QString WriteBackMessage(const WriteBackReport& report, qsizetype maxListed) {
   return FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/failed")),
                     {lines.join(QLatin1Char('\n')), advice.join(QLatin1Char('\n'))});
 }
+
+QString RawChangedInPlaceMessage(const WriteBackReport& report, qsizetype maxListed) {
+  if (report.rawChangedInPlace.empty()) {
+    return {};
+  }
+  QStringList lines;
+  const auto total = static_cast<qsizetype>(report.rawChangedInPlace.size());
+  for (const std::string& path : report.rawChangedInPlace) {
+    if (lines.size() == maxListed) {
+      lines.append(QStringLiteral("(+%1)").arg(total - maxListed));
+      break;
+    }
+    lines.append(FileNameOf(path));
+  }
+  return FormatText(AppStrings::Instance().Text(QStringLiteral("writeback/rawinplace")),
+                    {lines.join(QLatin1Char('\n'))});
+}

@@ -15,3 +15,8 @@ struct WriteFailure;
 /// most `maxListed` lines and then a count of the rest. Empty when every moved
 /// picture was written.
 [[nodiscard]] QString WriteBackMessage(const WriteBackReport& report, qsizetype maxListed);
+
+/// The warning after a save that wrote positions into raw files themselves
+/// (the raw_in_file setting): their names, one a line, at most `maxListed`
+/// and then a count of the rest. Empty when no raw file was changed in place.
+[[nodiscard]] QString RawChangedInPlaceMessage(const WriteBackReport& report, qsizetype maxListed);

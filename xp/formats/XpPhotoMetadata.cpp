@@ -482,6 +482,10 @@ XpStatus Read(const std::string& path, Reading* reading) {
       reading->format != XpPhotoFormat::Unknown) {
     XpGPSRecord fromSidecar;
     if (ReadSidecarPosition(reading->sidecar, &fromSidecar)) {
+      if (reading->source == PositionSource::File) {
+        reading->fileGps = reading->gps;
+        reading->fileHasPosition = true;
+      }
       reading->gps = fromSidecar;
       reading->source = PositionSource::Sidecar;
     }

@@ -63,6 +63,11 @@ struct Reading {
   /// directory, else its embedded XMP packet); Sidecar when the sidecar's
   /// position replaced it (Read of a path, formats other than JPEG).
   PositionSource source = PositionSource::None;
+  /// When the sidecar's position replaced one the photo's own metadata gives
+  /// (source Sidecar): that position, the one a reader of the file alone
+  /// sees; `fileHasPosition` false and the record reset otherwise.
+  XpGPSRecord fileGps;
+  bool fileHasPosition = false;
   /// The embedded JPEG pictures that may serve as the photo's preview (the
   /// TIFF family's JPEGInterchangeFormat and JPEG-compressed strips of IFD0,
   /// IFD1 and SubIFDs; the RAF's JPEG; CR3's thumbnail), largest first, each

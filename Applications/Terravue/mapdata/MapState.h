@@ -95,6 +95,11 @@ struct WriteBackReport {
   /// Moved pictures left untouched, file and thumbnail, because the user
   /// stopped the save before them; they stay modified for the next save.
   std::vector<std::string> stopped;
+  /// Raw files (a picture's own or a JPEG's paired ones) whose position went
+  /// into the file itself because the setting allows it for their kind
+  /// (XpPhotoWrite::IsRawWrittenInFile), in map order: the user is warned
+  /// that their maker's software may refuse them.
+  std::vector<std::string> rawChangedInPlace;
 };
 
 /// One map: its pictures, centre and zoom, and where it is saved. A state is a

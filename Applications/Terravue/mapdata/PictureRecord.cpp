@@ -43,6 +43,16 @@ bool PictureRecord::ThumbnailPathIsSafe(const std::string& rootFolder) const {
   return S_ISREG(info.st_mode);
 }
 
+void PictureRecord::TakeDisagreement(const PicturePositionAndTime& read) {
+  m_disagreeingSidecar = read.disagreeingSidecar;
+  m_fileLatitude.clear();
+  m_fileLongitude.clear();
+  if (!m_disagreeingSidecar.empty()) {
+    m_fileLatitude = CoordinateTextFromGPS(read.fileGps.latitudeRef, read.fileGps.latitude, /*latitude=*/true);
+    m_fileLongitude = CoordinateTextFromGPS(read.fileGps.longitudeRef, read.fileGps.longitude, /*latitude=*/false);
+  }
+}
+
 PictureResult PictureRecord::ReadPositionAndTime() {
   if (m_path.empty()) {
     return PictureResult::NotJpegStill;
@@ -65,6 +75,7 @@ PictureResult PictureRecord::ReadPositionAndTime() {
       result = PictureResult::NoPositionOrTime;
     }
   }
+  TakeDisagreement(read);
   if (read.hasTime) {
     m_captureTime = read.time;
     UpdateTimeText();

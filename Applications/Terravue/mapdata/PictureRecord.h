@@ -13,6 +13,7 @@
 #include "xp/image/XpLocationWrite.h"
 
 class OtherMakerQuestion;
+struct PicturePositionAndTime;
 
 /// One picture on the map: where the file is, where its thumbnail is, its
 /// position as coordinate texts, its capture time and the display size of its
@@ -108,14 +109,20 @@ class PictureRecord {
   /// that already holds the position (for a removal: none) is passed over, so
   /// that a retry after a paired file's failure does not write the JPEG again.
   /// `failedFile` (may be null) names the file a failure is about: the paired
-  /// raw file or the sidecar that failed, else the picture.
+  /// raw file or the sidecar that failed, else the picture. `rawInPlace` (may
+  /// be null) gets each raw file this write changed in the file itself under
+  /// the setting that allows it (XpPhotoWrite::IsRawWrittenInFile).
   [[nodiscard]] PictureResult WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
                                             PictureWrite* pictureWrite = nullptr, XpStatus* pictureStatus = nullptr,
-                                            std::string* failedFile = nullptr);
+                                            std::string* failedFile = nullptr,
+                                            std::vector<std::string>* rawInPlace = nullptr);
 
   /// Takes the picture file's size and modification time as the record's file
   /// stamp; a file that can't be examined leaves no stamp.
   void TakeFileStamp();
+  /// Takes from `read` whether the photo's sidecar and its own metadata give
+  /// different positions (m_disagreeingSidecar, m_fileLatitude, m_fileLongitude).
+  void TakeDisagreement(const PicturePositionAndTime& read);
   /// True when the record has a file stamp and the picture file's size or
   /// modification time now differs from it (a missing file included).
   [[nodiscard]] bool ChangedOnDisk() const;
@@ -156,6 +163,13 @@ class PictureRecord {
   /// (PairedOtherFormatFiles), found by FindRawJpegPairs when the list is
   /// loaded or refreshed; a move writes them too. Not kept in a saved map.
   std::vector<std::string> m_pairedFiles;
+  /// For a photo whose sidecar gives another position than the photo's own
+  /// metadata (the sidecar's is the one shown): that sidecar, and the
+  /// photo's own position as coordinate texts. Empty when they agree or the
+  /// photo has no sidecar; read with the position, not kept in a saved map.
+  std::string m_disagreeingSidecar;
+  std::string m_fileLatitude;
+  std::string m_fileLongitude;
 };
 
 /// The number N of a thumbnail name "cache_N.jpg" (N of one to ten decimal

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <span>
 #include <string_view>
 #include <system_error>
 
+#include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/PictureRecord.h"
 #include "Applications/Terravue/mapdata/ThumbnailJournal.h"
@@ -159,7 +161,32 @@ PicturePositionAndTime ReadPicturePositionAndTime(const std::string& path) {
     out.time = value;
     out.hasTime = true;
   }
+  // The sidecar's position is shown; one the file holds elsewhere is told beside it.
+  double sidecarLatitude = 0;
+  double sidecarLongitude = 0;
+  double fileLatitude = 0;
+  double fileLongitude = 0;
+  if (out.hasGps && reading.source == XpPhotoMetadata::PositionSource::Sidecar && reading.fileHasPosition &&
+      RationalsToDegrees(reading.gps.latitudeRef, reading.gps.latitude, &sidecarLatitude) &&
+      RationalsToDegrees(reading.gps.longitudeRef, reading.gps.longitude, &sidecarLongitude) &&
+      RationalsToDegrees(reading.fileGps.latitudeRef, reading.fileGps.latitude, &fileLatitude) &&
+      RationalsToDegrees(reading.fileGps.longitudeRef, reading.fileGps.longitude, &fileLongitude) &&
+      GreatCircleMetres(sidecarLatitude, sidecarLongitude, fileLatitude, fileLongitude) > kDisagreementMetres) {
+    out.disagreeingSidecar = reading.sidecar;
+    out.fileGps = reading.fileGps;
+  }
   return out;
+}
+
+double GreatCircleMetres(double latitude1, double longitude1, double latitude2, double longitude2) {
+  constexpr double kEarthRadius = 6371008.8;
+  constexpr double kRadians = 3.14159265358979323846 / 180.0;
+  const double dLatitude = (latitude2 - latitude1) * kRadians;
+  const double dLongitude = (longitude2 - longitude1) * kRadians;
+  const double a = std::sin(dLatitude / 2) * std::sin(dLatitude / 2) +
+                   std::cos(latitude1 * kRadians) * std::cos(latitude2 * kRadians) * std::sin(dLongitude / 2) *
+                       std::sin(dLongitude / 2);
+  return 2 * kEarthRadius * std::asin(std::sqrt(std::min(1.0, a)));
 }
 
 bool ReadPictureGPS(const std::string& path, XpGPSRecord* gps) {

@@ -42,10 +42,24 @@ struct PicturePositionAndTime {
   XpGPSRecord gps;
   bool hasTime = false;  ///< `time` holds what ReadPictureCaptureTime describes
   XpDateTime time;
+  /// A photo of another format whose sidecar gives a position more than
+  /// kDisagreementMetres from the one its own metadata gives: the sidecar
+  /// (whose position is `gps`) and the file's own position. Empty otherwise.
+  std::string disagreeingSidecar;
+  XpGPSRecord fileGps;
 };
 
+/// How far apart a sidecar's and a photo's own positions may lie and still
+/// count as one place (what rounding of the written forms moves a position).
+inline constexpr double kDisagreementMetres = 1.0;
+
+/// The distance in metres between two places on the Earth, given in signed
+/// degrees (a sphere of the Earth's mean radius).
+[[nodiscard]] double GreatCircleMetres(double latitude1, double longitude1, double latitude2, double longitude2);
+
 /// ReadPictureGPS and ReadPictureCaptureTime in one read of the file (one
-/// Exif block for a JPEG, one reading with its sidecar for another format).
+/// Exif block for a JPEG, one reading with its sidecar for another format,
+/// which also tells a sidecar that disagrees with the file).
 [[nodiscard]] PicturePositionAndTime ReadPicturePositionAndTime(const std::string& path);
 
 /// Fills `gps` from the picture's GPS directory; for a picture of another

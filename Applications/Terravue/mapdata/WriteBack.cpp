@@ -136,8 +136,8 @@ XpStatus WriteChosenNames(PictureRecord& record) {
 }  // namespace
 
 PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteMode mode, OtherMakerQuestion* question,
-                                           PictureWrite* pictureWrite, XpStatus* pictureStatus,
-                                           std::string* failedFile) {
+                                           PictureWrite* pictureWrite, XpStatus* pictureStatus, std::string* failedFile,
+                                           std::vector<std::string>* rawInPlace) {
   PictureWrite outcome = PictureWrite::NotAttempted;
   XpStatus status = XpStatus::Ok;
   std::string failed;
@@ -237,6 +237,10 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
             failed = where.failed.empty() ? file : where.failed;
             break;
           }
+          if (rawInPlace != nullptr && where.destination == XpPhotoWrite::Destination::InFile &&
+              XpPhotoWrite::IsRawWrittenInFile(where.format)) {
+            rawInPlace->push_back(file);
+          }
           pictureWritten = pictureWritten || file == m_path;
         }
         if (status == XpStatus::Ok) {
@@ -248,6 +252,10 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
           // The picture now is what this program wrote: a retry after a
           // paired file's failure does not take it for someone else's change.
           TakeFileStamp();
+          // A write to a sidecar can make it disagree with the photo's own position, or agree again.
+          if (!IsJpegStill(m_path)) {
+            TakeDisagreement(ReadPicturePositionAndTime(m_path));
+          }
         }
       }
     }
@@ -353,8 +361,8 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
     PictureRecord::PictureWrite outcome = PictureRecord::PictureWrite::NotAttempted;
     XpStatus status = XpStatus::Ok;
     std::string failedFile;
-    const PictureResult result =
-        record.WritePosition(m_rootFolder, PictureRecord::WriteMode::Apply, question, &outcome, &status, &failedFile);
+    const PictureResult result = record.WritePosition(m_rootFolder, PictureRecord::WriteMode::Apply, question, &outcome,
+                                                      &status, &failedFile, &report.rawChangedInPlace);
     WriteFailure failure{record.m_path, status, WriteFailureReasonOf(status), std::string(),
                          failedFile == record.m_path ? std::string() : failedFile};
     switch (outcome) {

@@ -12,15 +12,19 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Applications/Terravue/AppStrings.h"
 #include "Applications/Terravue/CTerravueApp.h"
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/WriteBackMessage.h"
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/MapState.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 #include "Applications/Terravue/tests/TestPhotos.h"
@@ -278,37 +282,189 @@ class MixedFolderTest : public AppTestCase {
     app->ExitInstance();
   }
 
-  void underTheRawInFileSettingADngIsSavedInItsOwnFile() {
+  void underTheRawInFileSettingADngAndAnOrfAreSavedInTheirOwnFilesWithAWarning() {
     TestHome::WriteFile(m_home->UserIni(), "[PtvTerravue]\n1.1\\raw_in_file=1\n");
     const QString folder = m_home->Path("raw");
     QVERIFY(QDir().mkpath(folder));
     const QString dng = folder + QStringLiteral("/DSC_0001.dng");
+    const QString orf = folder + QStringLiteral("/P5170001.ORF");
     QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/dng-like.dng"), dng));
-    QVERIFY(QFile::setPermissions(dng, QFile::ReadOwner | QFile::WriteOwner));
-    const QByteArray before = FileBytes(dng);
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/orf-like.orf"), orf));
+    std::map<QString, QByteArray> before;
+    for (const QString& path : {dng, orf}) {
+      QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+      before[path] = FileBytes(path);
+    }
 
     TestProgram program(QStringLiteral("Raw"), {QMessageBox::Ok});
-    QVERIFY(program.StartShowing(Options({dng}), 1, 60000));
+    QVERIFY(program.StartShowing(Options({dng, orf}), 2, 60000));
     auto& [answerer, app, map, window] = program;
-    DragFirstMarker(map, 0, -40);
-    QTRY_VERIFY_WITH_TIMEOUT(map->ReadPageEdits(true) && map->CurrentMap().m_pictures.Records()[0].m_modified != 0,
-                             10000);
+    // Both moved on the page (the way a drag leaves them), then saved through the menu.
+    QCOMPARE(RunScript(map, QStringLiteral("tv.pictures.forEach(function (p) {"
+                                           "  tvSetPosition(p, { lat: p.lat + 0.01, lng: p.lng + 0.02 });"
+                                           "}); tv.fieldsUpdated = Date.now(); tv.pictures.length"))
+                 .toInt(),
+             2);
+    QTRY_VERIFY_WITH_TIMEOUT(map->ReadPageEdits(true) && map->PendingCount() == 2, 10000);
     SaveAsNewMap(*app, map);
-    const PictureRecord& record = map->CurrentMap().m_pictures.Records()[0];
-    QCOMPARE(record.m_modified, std::uint8_t{0});
-    // The position is in the DNG itself, which grew by its new GPS directory; no sidecar.
-    QVERIFY(!QFile::exists(dng + QStringLiteral(".xmp")));
-    QVERIFY(FileBytes(dng).size() > before.size());
-    const auto read = PositionRead(dng.toStdString());
-    QVERIFY(std::abs(read.first - DegreesOf(record.m_latitude, true)) < 1e-6);
-    QVERIFY(std::abs(read.second - DegreesOf(record.m_longitude, false)) < 1e-6);
-    const auto inFile = ExiftoolPosition(dng, QStringLiteral("GPS"));
-    if (!std::isnan(inFile.first)) {
-      QVERIFY(std::abs(inFile.first - std::abs(read.first)) < 1e-6);
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      const QString path = QString::fromStdString(record.m_path);
+      QCOMPARE(record.m_modified, std::uint8_t{0});
+      // The position is in the raw file itself, which grew by its new GPS directory; no sidecar.
+      QVERIFY(!QFile::exists(path + QStringLiteral(".xmp")));
+      const QByteArray now = FileBytes(path);
+      QVERIFY(now.size() > before[path].size());
+      // An ORF keeps its own header.
+      QCOMPARE(now.left(4), before[path].left(4));
+      const auto read = PositionRead(record.m_path);
+      QVERIFY(std::abs(read.first - DegreesOf(record.m_latitude, true)) < 1e-6);
+      QVERIFY(std::abs(read.second - DegreesOf(record.m_longitude, false)) < 1e-6);
+      const auto inFile = ExiftoolPosition(path, QStringLiteral("GPS"));
+      if (!std::isnan(inFile.first)) {
+        QVERIFY(std::abs(inFile.first - std::abs(read.first)) < 1e-6);
+        QVERIFY(std::abs(inFile.second - std::abs(read.second)) < 1e-6);
+      }
     }
+    // The window says which raw files were changed in place, naming each.
+    QStringList warnings;
+    for (const QString& text : answerer.seen) {
+      if (text.contains(QStringLiteral("raw files themselves"))) {
+        warnings.append(text);
+      }
+    }
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(
+        warnings[0].contains(QStringLiteral("DSC_0001.dng")) && warnings[0].contains(QStringLiteral("P5170001.ORF")),
+        qPrintable(warnings[0]));
     QVERIFY(answerer.mostModalAtOnce <= 1);
+
+    // Saved again with nothing moved: nothing written, no warning.
+    const qsizetype seenBefore = answerer.seen.size();
+    window->SaveOver();
+    QVERIFY(PageBack(map, 60000));
+    for (qsizetype i = seenBefore; i < answerer.seen.size(); ++i) {
+      QVERIFY(!answerer.seen[i].contains(QStringLiteral("raw files themselves")));
+    }
     app->ExitInstance();
     XpPhotoWrite::SetPolicy({});
+  }
+
+  void inJapaneseTheWarningAboutRawFilesChangedInPlaceIsJapanese() {
+    AppStrings::Instance().SetLanguage(AppStrings::Language::Japanese);
+    WriteBackReport report;
+    report.rawChangedInPlace = {"/photos/DSC_0001.dng", "/photos/P5170001.ORF"};
+    const QString japanese = RawChangedInPlaceMessage(report, 15);
+    AppStrings::Instance().SetLanguage(AppStrings::Language::English);
+    const QString english = RawChangedInPlaceMessage(report, 15);
+    QVERIFY2(japanese.contains(QStringLiteral("RAW ファイル")) &&
+                 japanese.contains(QStringLiteral("DSC_0001.dng\nP5170001.ORF")),
+             qPrintable(japanese));
+    QVERIFY(english.contains(QStringLiteral("DSC_0001.dng\nP5170001.ORF")));
+    QVERIFY(english != japanese);
+    // Many files: the first ones and a count of the rest.
+    report.rawChangedInPlace.assign(20, "/photos/X.dng");
+    QVERIFY(RawChangedInPlaceMessage(report, 15).contains(QStringLiteral("(+5)")));
+    QVERIFY(RawChangedInPlaceMessage(WriteBackReport{}, 15).isEmpty());
+  }
+
+  void aSidecarThatDisagreesWithItsPhotoIsShownMarkedAndTheListSaysWhichFileHoldsWhich() {
+    const QString folder = m_home->Path("conflict");
+    QVERIFY(QDir().mkpath(folder));
+    // A raw file that holds Rio de Janeiro itself, whose sidecar was given Osaka by another program's
+    // move; and a PNG whose one position is in its file.
+    const QString raw = folder + QStringLiteral("/IMG_0009.CR3");
+    const QString png = folder + QStringLiteral("/map.png");
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/cr3-like.cr3"), raw));
+    QVERIFY(QFile::copy(QString::fromUtf8(kFormats) + QStringLiteral("/crafted/png-exif.png"), png));
+    for (const QString& path : {raw, png}) {
+      QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    }
+    XpGPSRecord osaka;
+    QVERIFY(TextToRationals("N:34:41:00.000", &osaka.latitudeRef, &osaka.latitude, true));
+    QVERIFY(TextToRationals("E:135:30:00.000", &osaka.longitudeRef, &osaka.longitude, false));
+    const QByteArray rawBefore = FileBytes(raw);
+    QCOMPARE(XpPhotoWrite::WriteGPS(raw.toStdString(), osaka), XpStatus::Ok);
+    QCOMPARE(FileBytes(raw), rawBefore);
+    // What exiftool reads: Rio in the raw file, Osaka in its sidecar.
+    const auto inFile = ExiftoolPosition(raw, QStringLiteral("Composite"));
+    if (!std::isnan(inFile.first)) {
+      QVERIFY(std::abs(inFile.first - -22.9519166666667) < 1e-6 && std::abs(inFile.second - -43.2104861111111) < 1e-6);
+      const auto inSidecar = ExiftoolPosition(raw + QStringLiteral(".xmp"), QStringLiteral("XMP-exif"));
+      QVERIFY(std::abs(inSidecar.first - 34.6833333) < 1e-6 && std::abs(inSidecar.second - 135.5) < 1e-6);
+    }
+
+    TestProgram program(QStringLiteral("Conflict"), {QMessageBox::Ok});
+    QVERIFY(program.StartShowing(Options({raw, png}), 2, 60000));
+    auto& [answerer, app, map, window] = program;
+    int rawAt = -1;
+    int pngAt = -1;
+    const auto& records = map->CurrentMap().m_pictures.Records();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      rawAt = QString::fromStdString(records[i].m_path) == raw ? static_cast<int>(i) : rawAt;
+      pngAt = QString::fromStdString(records[i].m_path) == png ? static_cast<int>(i) : pngAt;
+    }
+    QVERIFY(rawAt >= 0 && pngAt >= 0);
+    // The sidecar wins: the marker stands in Osaka.
+    QVERIFY(std::abs(DegreesOf(records[rawAt].m_latitude, true) - 34.6833333) < 1e-6);
+    QVERIFY(std::abs(DegreesOf(records[rawAt].m_longitude, false) - 135.5) < 1e-6);
+    QVERIFY(std::abs(RunScript(map, QStringLiteral("tv.pictures[%1].marker.getLatLng().lat").arg(rawAt)).toDouble() -
+                     34.6833333) < 1e-5);
+
+    // Its marker carries the mark, the PNG's does not.
+    RunScript(map, QStringLiteral("document.getElementById('tvFitAll').click(); true"));
+    const QString markOf = QStringLiteral(
+        "(function () {"
+        "  var m = tv.pictures[%1].marker;"
+        "  var s = m && m._shadow;"
+        "  var b = s ? s.querySelector('.tvConflict') : null;"
+        "  return m && m.getElement() ? (b ? b.textContent : '') : 'no marker';"
+        "})()");
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markOf.arg(rawAt)).toString(), QStringLiteral("XMP"), 10000);
+    QCOMPARE(RunScript(map, markOf.arg(pngAt)).toString(), QString());
+    QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('#map .tvConflict').length")).toInt(), 1);
+    // The list entry and the preview say which file holds which position.
+    const QString listTitle = QStringLiteral("document.querySelector('#list [data-index=\"%1\"]').title");
+    const QString title = RunScript(map, listTitle.arg(rawAt + 1)).toString();
+    QVERIFY2(title.contains(QStringLiteral("IMG_0009.CR3.xmp")) && title.contains(QStringLiteral("IMG_0009.CR3 ")) &&
+                 title.contains(QStringLiteral("-22.95192, -43.21049")),
+             qPrintable(title));
+    QCOMPARE(RunScript(map, QStringLiteral("document.querySelectorAll('#list .tvConflictMark').length")).toInt(), 1);
+    QVERIFY(!RunScript(map, listTitle.arg(pngAt + 1)).toString().contains(QStringLiteral(".xmp")));
+    const QString preview =
+        RunScript(map, QStringLiteral("tvPreview(tv.pictures[%1], 120).textContent").arg(rawAt)).toString();
+    QVERIFY2(preview.contains(QStringLiteral("IMG_0009.CR3.xmp")) && preview.contains(QStringLiteral("-22.95192")),
+             qPrintable(preview));
+    QVERIFY(!RunScript(map, QStringLiteral("tvPreview(tv.pictures[%1], 120).textContent").arg(pngAt))
+                 .toString()
+                 .contains(QStringLiteral(".xmp")));
+
+    // Moved and saved: the sidecar takes the new position (the raw file stays as it was), so the
+    // two still differ and the mark stays, with the file's position unchanged.
+    DragFrom(
+        map,
+        [&] {
+          const QVariantList xy =
+              RunScript(map, QStringLiteral("(function () { tv.map.closePopup();"
+                                            "  var r = tv.pictures[%1].marker.getElement().getBoundingClientRect();"
+                                            "  return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+                                 .arg(rawAt))
+                  .toList();
+          return xy.size() == 2 ? QPoint(qRound(xy[0].toDouble()), qRound(xy[1].toDouble())) : QPoint();
+        }(),
+        0, -40);
+    QTRY_VERIFY_WITH_TIMEOUT(map->ReadPageEdits(true) && map->PendingCount() == 1, 10000);
+    SaveAsNewMap(*app, map);
+    QCOMPARE(FileBytes(raw), rawBefore);
+    const PictureRecord& saved = map->CurrentMap().m_pictures.Records()[rawAt];
+    const auto read = PositionRead(raw.toStdString());
+    QVERIFY(std::abs(read.first - DegreesOf(saved.m_latitude, true)) < 1e-6);
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("document.getElementById('tvFitAll') !== null")).toBool(),
+                             60000);
+    RunScript(map, QStringLiteral("document.getElementById('tvFitAll').click(); true"));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, markOf.arg(rawAt)).toString(), QStringLiteral("XMP"), 60000);
+    QVERIFY(RunScript(map, listTitle.arg(rawAt + 1)).toString().contains(QStringLiteral("-22.95192, -43.21049")));
+    QVERIFY(answerer.mostModalAtOnce <= 1);
+    app->ExitInstance();
   }
 
   void withPairsUnlinkedTheRawFileIsAMarkerOfItsOwn() {

@@ -212,7 +212,9 @@ var TV_TEXTS = {
     placeHereNone: 'Select photos first',
     fitAll: 'Show all photos',
     pairBadge: 'RAW+JPEG',
-    pairNote: 'One photo in {0} files: {1}'
+    pairNote: 'One photo in {0} files: {1}',
+    conflictBadge: 'XMP',
+    conflictNote: 'Two positions: the sidecar {0} holds the one shown; the photo {1} itself holds {2}, {3}'
   },
   JPN: {
     located: '地図上の写真',
@@ -241,7 +243,9 @@ var TV_TEXTS = {
     placeHereNone: '先に写真を選択してください',
     fitAll: 'すべての写真を表示',
     pairBadge: 'RAW+JPEG',
-    pairNote: '{0} 個のファイルで 1 枚の写真: {1}'
+    pairNote: '{0} 個のファイルで 1 枚の写真: {1}',
+    conflictBadge: 'XMP',
+    conflictNote: '位置が 2 つあります: 表示しているのはサイドカー {0} の位置で、写真 {1} 自体の位置は {2}, {3} です'
   }
 };
 
@@ -503,9 +507,28 @@ function tvPairText(picture) {
   return tvFormat(tv.texts.pairNote, names.length, names.join(' + '));
 }
 
-/* Takes the program's list of pictures that are more than one file, as [index, [names of the other
-   files]] entries (1-based indexes), found when the photos were read. Every picture not listed is one
-   file. Answers the number of pictures listed. */
+/* The note on a picture whose sidecar and own metadata hold different positions: which file holds
+   which (the sidecar's is the one shown); '' for a picture without such a sidecar. */
+function tvConflictText(picture) {
+  var conflict = picture.conflict;
+  if (!conflict) {
+    return '';
+  }
+  return tvFormat(
+    tv.texts.conflictNote,
+    conflict.sidecar,
+    picture.name,
+    conflict.lat.toFixed(5),
+    conflict.lng.toFixed(5)
+  );
+}
+
+/* Takes the program's list of pictures whose files say more than the picture's position, as
+   [index, [names of the other files], [sidecar name, latitude text, longitude text]] entries (1-based
+   indexes): the other files of a JPEG with raw files, and, for a picture whose sidecar's position is
+   not the one its own file holds, that sidecar and the file's position (the third element is absent
+   or empty otherwise). Every picture not listed is one file that agrees with itself. Answers the
+   number of pictures listed. */
 function tvShowSources(list) {
   var sources = {};
   (Array.isArray(list) ? list : []).forEach(function (entry) {
@@ -522,10 +545,22 @@ function tvShowSources(list) {
             return typeof name === 'string' && name !== '';
           })
         : [];
-    shown += paired.length > 0 ? 1 : 0;
+    var conflict = null;
+    var other = entry && Array.isArray(entry[2]) ? entry[2] : [];
+    if (other.length === 3 && typeof other[0] === 'string' && other[0] !== '') {
+      var lat = tvParseCoordinate(other[1], true);
+      var lng = tvParseCoordinate(other[2], false);
+      if (lat !== null && lng !== null) {
+        conflict = { sidecar: other[0], lat: lat, lng: lng };
+      }
+    }
+    shown += paired.length > 0 || conflict ? 1 : 0;
     // Only a picture whose files changed is drawn again: a map of thousands of photos has few pairs.
-    var changed = paired.join('/') !== (picture.pairedWith || []).join('/');
+    var key = conflict ? conflict.sidecar + '@' + conflict.lat + ',' + conflict.lng : '';
+    var changed = paired.join('/') !== (picture.pairedWith || []).join('/') || key !== (picture.conflictKey || '');
     picture.pairedWith = paired;
+    picture.conflict = conflict;
+    picture.conflictKey = key;
     if (changed) {
       tvShowPendingMark(picture);
     }
@@ -619,9 +654,26 @@ function tvShowPendingMark(picture) {
     } else if (!pairText && pairMark) {
       pairMark.parentNode.removeChild(pairMark);
     }
+    var conflictText = tvConflictText(picture);
+    var conflictMark = item.querySelector('.tvConflictMark');
+    if (conflictText && !conflictMark) {
+      conflictMark = document.createElement('span');
+      conflictMark.className = 'tvConflictMark';
+      conflictMark.textContent = tv.texts.conflictBadge;
+      var labelBox = item.querySelector('.tvLabel');
+      (labelBox || item).appendChild(conflictMark);
+    } else if (!conflictText && conflictMark) {
+      conflictMark.parentNode.removeChild(conflictMark);
+    }
+    if (conflictMark) {
+      conflictMark.title = conflictText;
+    }
     var title = picture.path || '';
     if (pairText) {
       title = title ? title + '\n' + pairText : pairText;
+    }
+    if (conflictText) {
+      title = title ? title + '\n' + conflictText : conflictText;
     }
     if (pending) {
       title = title ? title + '\n' + tvPendingText(picture) : tvPendingText(picture);
@@ -735,7 +787,8 @@ function tvMakeIcons() {
   var base = tvScriptBase();
   // A pin whose "shadow" is the badge with the number of photos at its position: the marker moves,
   // drags and leaves the map with it, and the pin itself stays the image it always was.
-  // A photo of a JPEG and its raw files carries a second badge, beside the pin, in the same shadow.
+  // A photo of a JPEG and its raw files carries a second badge, beside the pin, in the same shadow,
+  // and a photo whose sidecar and own file hold different positions a third one above it.
   tv.CountIcon = L.Icon.extend({
     createShadow: function () {
       var badge = null;
@@ -745,16 +798,24 @@ function tvMakeIcons() {
         badge.textContent = this.options.tvCount;
       }
       var box = badge;
-      if (this.options.tvPair) {
+      if (this.options.tvPair || this.options.tvConflict) {
         box = document.createElement('div');
         box.className = 'tvBadges';
         if (badge) {
           box.appendChild(badge);
         }
-        var pair = document.createElement('div');
-        pair.className = 'tvPair';
-        pair.textContent = this.options.tvPair;
-        box.appendChild(pair);
+        if (this.options.tvPair) {
+          var pair = document.createElement('div');
+          pair.className = 'tvPair';
+          pair.textContent = this.options.tvPair;
+          box.appendChild(pair);
+        }
+        if (this.options.tvConflict) {
+          var conflict = document.createElement('div');
+          conflict.className = 'tvConflict';
+          conflict.textContent = this.options.tvConflict;
+          box.appendChild(conflict);
+        }
       }
       if (box) {
         box.style.marginLeft = '4px';
@@ -809,15 +870,20 @@ function tvIconOf(picture) {
   }
   var count = picture.sharing || 1;
   var paired = !!picture.pairedWith && picture.pairedWith.length > 0;
-  if ((count < 2 && !paired) || !tv.CountIcon) {
+  var conflicting = !!picture.conflict;
+  if ((count < 2 && !paired && !conflicting) || !tv.CountIcon) {
     return icon;
   }
   var shown = count < 2 ? '' : count > 999 ? '999+' : String(count);
-  var key = (paired ? 'pair:' : '') + shown;
+  var key = (paired ? 'pair:' : '') + (conflicting ? 'conflict:' : '') + shown;
   icon.tvCounted = icon.tvCounted || {};
   if (!icon.tvCounted[key]) {
     icon.tvCounted[key] = new tv.CountIcon(
-      L.extend({}, icon.options, { tvCount: shown, tvPair: paired ? tv.texts.pairBadge : '' })
+      L.extend({}, icon.options, {
+        tvCount: shown,
+        tvPair: paired ? tv.texts.pairBadge : '',
+        tvConflict: conflicting ? tv.texts.conflictBadge : ''
+      })
     );
   }
   return icon.tvCounted[key];
@@ -890,6 +956,13 @@ function tvPreview(picture, box) {
     pairNote.className = 'tvPairNote';
     pairNote.textContent = pairText;
     wrap.appendChild(pairNote);
+  }
+  var conflictText = tvConflictText(picture);
+  if (conflictText) {
+    var conflictNote = document.createElement('div');
+    conflictNote.className = 'tvConflictNote';
+    conflictNote.textContent = conflictText;
+    wrap.appendChild(conflictNote);
   }
   if (tvIsPending(picture)) {
     var note = document.createElement('div');

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -23,6 +24,7 @@
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
 #include "xp/formats/XpPhotoMetadata.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpFile.h"
 #include "xp/image/XpImageIoJpeg.h"
 #include "xp/image/XpMemoryFile.h"
@@ -518,4 +520,177 @@ TEST(PictureFormats, ASaveLeavesAPhotoOfAnotherFormatAsItIsAndWritesItsSidecar) 
   EXPECT_EQ(gps.latitude.numerators[0], 35u);
   EXPECT_EQ(gps.longitude.numerators[0], 139u);
   EXPECT_EQ(state.m_pictures.At(0).m_modified, 0);
+}
+
+namespace {
+
+// The signed degrees of a coordinate text; NaN when it is none.
+double DegreesOfText(const std::string& text, bool latitude) {
+  XpGPSRef ref;
+  XpGPSRational3 rationals;
+  double degrees = std::nan("");
+  if (!TextToRationals(text, &ref, &rationals, latitude) || !RationalsToDegrees(ref, rationals, &degrees)) {
+    return std::nan("");
+  }
+  return degrees;
+}
+
+XpGPSRecord RecordOfTexts(const char* latitude, const char* longitude) {
+  XpGPSRecord record;
+  EXPECT_TRUE(TextToRationals(latitude, &record.latitudeRef, &record.latitude, true));
+  EXPECT_TRUE(TextToRationals(longitude, &record.longitudeRef, &record.longitude, false));
+  return record;
+}
+
+}  // namespace
+
+TEST(PictureFormats, DistancesOnTheEarthAreMeasuredAlongItsSurface) {
+  // One degree of a meridian, and the same across the equator; two points either side of the date line.
+  EXPECT_NEAR(GreatCircleMetres(0, 0, 1, 0), 111195.08, 0.05);
+  EXPECT_NEAR(GreatCircleMetres(-0.5, 10, 0.5, 10), 111195.08, 0.05);
+  EXPECT_NEAR(GreatCircleMetres(0, 179.9999, 0, -179.9999), 22.239, 0.001);
+  EXPECT_EQ(GreatCircleMetres(35.5, 139.5, 35.5, 139.5), 0.0);
+  // A degree of longitude shrinks with the latitude.
+  EXPECT_NEAR(GreatCircleMetres(60, 0, 60, 1), 55597.3, 0.5);
+}
+
+TEST(PictureFormats, ASidecarThatDisagreesWithItsPhotoWinsAndThePhotosOwnPositionIsKept) {
+  TempFolder root;
+  TempFolder photos;
+  // The crafted CR3 holds Rio de Janeiro in its own GPS directory (as exiftool reads it:
+  // -22.9519166666667, -43.2104861111111).
+  const std::string photo = photos / "IMG_0007.CR3";
+  ASSERT_TRUE(CopyFileTo(kFormats + "crafted/cr3-like.cr3", photo));
+  const std::vector<std::uint8_t> before = ReadBytes(photo);
+  const auto readWithSidecarAt = [&](const char* latitude, const char* longitude) {
+    EXPECT_EQ(XpPhotoWrite::WriteGPS(photo, RecordOfTexts(latitude, longitude)), XpStatus::Ok);
+    EXPECT_EQ(ReadBytes(photo), before);
+    return ReadPicturePositionAndTime(photo);
+  };
+
+  // Without a sidecar there is one position.
+  PicturePositionAndTime read = ReadPicturePositionAndTime(photo);
+  ASSERT_TRUE(read.hasGps);
+  EXPECT_TRUE(read.disagreeingSidecar.empty());
+
+  // A sidecar in Osaka: its position is the photo's, and the file's own is told beside it.
+  read = readWithSidecarAt("N:34:41:00.000", "E:135:30:00.000");
+  ASSERT_TRUE(read.hasGps);
+  double latitude = 0;
+  double longitude = 0;
+  ASSERT_TRUE(RationalsToDegrees(read.gps.latitudeRef, read.gps.latitude, &latitude));
+  ASSERT_TRUE(RationalsToDegrees(read.gps.longitudeRef, read.gps.longitude, &longitude));
+  EXPECT_NEAR(latitude, 34.683333333, 1e-6);
+  EXPECT_NEAR(longitude, 135.5, 1e-6);
+  EXPECT_EQ(read.disagreeingSidecar, photo + ".xmp");
+  ASSERT_TRUE(RationalsToDegrees(read.fileGps.latitudeRef, read.fileGps.latitude, &latitude));
+  ASSERT_TRUE(RationalsToDegrees(read.fileGps.longitudeRef, read.fileGps.longitude, &longitude));
+  EXPECT_NEAR(latitude, -22.9519166666667, 1e-7);
+  EXPECT_NEAR(longitude, -43.2104861111111, 1e-7);
+
+  // The list shows the sidecar's position and keeps the file's, as texts, and the sidecar's name.
+  PictureList list;
+  CountingProgress progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(list.AddPictures({photo}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_NEAR(DegreesOfText(list.At(0).m_latitude, true), 34.683333333, 1e-6);
+  EXPECT_NEAR(DegreesOfText(list.At(0).m_longitude, false), 135.5, 1e-6);
+  EXPECT_EQ(list.At(0).m_disagreeingSidecar, photo + ".xmp");
+  EXPECT_NEAR(DegreesOfText(list.At(0).m_fileLatitude, true), -22.9519166666667, 1e-6);
+  EXPECT_NEAR(DegreesOfText(list.At(0).m_fileLongitude, false), -43.2104861111111, 1e-6);
+
+  // The same place in both, or within the rounding of the written forms (half a metre), is one position.
+  EXPECT_TRUE(readWithSidecarAt("S:22:57:06.900", "W:043:12:37.750").disagreeingSidecar.empty());
+  EXPECT_TRUE(readWithSidecarAt("S:22:57:06.916", "W:043:12:37.750").disagreeingSidecar.empty());
+  // Five metres further south are two.
+  EXPECT_EQ(readWithSidecarAt("S:22:57:07.062", "W:043:12:37.750").disagreeingSidecar, photo + ".xmp");
+  // Reading the photo again after its sidecar agrees clears the note.
+  ASSERT_EQ(XpPhotoWrite::WriteGPS(photo, RecordOfTexts("S:22:57:06.900", "W:043:12:37.750")), XpStatus::Ok);
+  ASSERT_EQ(list.At(0).ReadPositionAndTime(), PictureResult::Success);
+  EXPECT_TRUE(list.At(0).m_disagreeingSidecar.empty());
+  EXPECT_TRUE(list.At(0).m_fileLatitude.empty());
+}
+
+TEST(PictureFormats, AJpegsOwnSidecarIsNoSecondPosition) {
+  // A JPEG's position is its Exif one, whatever a sidecar beside it says: nothing to tell.
+  TempFolder photos;
+  const std::string photo = photos / "IMG_0008.JPG";
+  ASSERT_TRUE(CopyFileTo(std::string(TV_TESTDATA_DIR) + "/camera/exiftool-GPS.jpg", photo));
+  std::ofstream(photo + ".xmp") << "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+                                   "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+                                   "xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" exif:GPSLatitude=\"10,30.0N\" "
+                                   "exif:GPSLongitude=\"20,15.0E\"/></rdf:RDF></x:xmpmeta>\n";
+  const PicturePositionAndTime read = ReadPicturePositionAndTime(photo);
+  EXPECT_TRUE(read.hasGps);
+  EXPECT_TRUE(read.disagreeingSidecar.empty());
+}
+
+TEST(PictureFormats, ASaveToASidecarTellsWhetherItNowDisagreesWithThePhoto) {
+  TempFolder root;
+  TempFolder photos;
+  const std::string photo = photos / "IMG_0010.CR3";
+  ASSERT_TRUE(CopyFileTo(kFormats + "crafted/cr3-like.cr3", photo));
+  MapState state{root.Path()};
+  CountingProgress progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({photo}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 1u);
+  EXPECT_TRUE(state.m_pictures.At(0).m_disagreeingSidecar.empty());
+  // Moved away from the place the raw file holds: the new sidecar disagrees with it.
+  state.m_pictures.At(0).SetPosition("N:35:37:32.828", "E:139:44:31.338");
+  WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
+  ASSERT_EQ(report.written, std::vector<std::string>{photo});
+  EXPECT_TRUE(report.rawChangedInPlace.empty());
+  EXPECT_EQ(state.m_pictures.At(0).m_disagreeingSidecar, photo + ".xmp");
+  EXPECT_NEAR(DegreesOfText(state.m_pictures.At(0).m_fileLatitude, true), -22.9519166666667, 1e-6);
+  // Moved back onto it: one position again.
+  state.m_pictures.At(0).SetPosition("S:22:57:06.900", "W:043:12:37.750");
+  report = state.WritePositionsIntoPictures(nullptr, nullptr);
+  ASSERT_EQ(report.written, std::vector<std::string>{photo});
+  EXPECT_TRUE(state.m_pictures.At(0).m_disagreeingSidecar.empty());
+  EXPECT_TRUE(state.m_pictures.At(0).m_fileLatitude.empty());
+}
+
+TEST(PictureFormats, ASaveNamesTheRawFilesItChangedInPlace) {
+  for (const bool inFile : {false, true}) {
+    SCOPED_TRACE(inFile ? "raw files in place" : "default");
+    TempFolder root;
+    TempFolder photos;
+    const std::string dng = photos / "DSC_0011.dng";
+    const std::string orf = photos / "P5170011.ORF";
+    const std::string cr3 = photos / "IMG_0011.CR3";
+    const std::string png = photos / "screen.png";
+    ASSERT_TRUE(CopyFileTo(kFormats + "crafted/dng-like.dng", dng));
+    ASSERT_TRUE(CopyFileTo(kFormats + "crafted/orf-mm-like.orf", orf));
+    ASSERT_TRUE(CopyFileTo(kFormats + "crafted/cr3-like.cr3", cr3));
+    ASSERT_TRUE(CopyFileTo(kFormats + "crafted/png-exif.png", png));
+    XpPhotoWrite::SetPolicy({.rawInFile = inFile});
+    MapState state{root.Path()};
+    CountingProgress progress;
+    std::atomic<bool> keepGoing{true};
+    ASSERT_TRUE(state.m_pictures.AddPictures({dng, orf, cr3, png}, root.Path(), progress, keepGoing));
+    ASSERT_EQ(state.m_pictures.Count(), 4u);
+    for (std::size_t i = 0; i < 4; ++i) {
+      state.m_pictures.At(i).SetPosition("N:35:37:32.828", "E:139:44:31.338");
+    }
+    const WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
+    // Every one written (the crafted raw files have no picture for a thumbnail, so they are not
+    // among those whose thumbnails followed).
+    EXPECT_TRUE(report.problems.empty());
+    for (std::size_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(state.m_pictures.At(i).m_modified, 0) << state.m_pictures.At(i).m_path;
+    }
+    // Only the raw kinds the setting lets into their files, once each; the CR3 keeps its sidecar
+    // and the PNG, written in its file by default, is no raw file.
+    std::vector<std::string> changed = report.rawChangedInPlace;
+    std::sort(changed.begin(), changed.end());
+    const std::vector<std::string> expected = inFile ? std::vector<std::string>{dng, orf} : std::vector<std::string>();
+    EXPECT_EQ(changed, expected);
+    EXPECT_EQ(Exists(dng + ".xmp"), !inFile);
+    EXPECT_EQ(Exists(orf + ".xmp"), !inFile);
+    EXPECT_TRUE(Exists(cr3 + ".xmp"));
+    EXPECT_FALSE(Exists(png + ".xmp"));
+  }
+  XpPhotoWrite::SetPolicy({});
 }

@@ -1065,3 +1065,63 @@ test('a marker shows how many photos share its place, and an Alt-drag stacks the
   assert.deepEqual(page.errors, []);
   await page.close();
 });
+
+test('a photo whose sidecar and own file disagree is marked on its marker and in the list, which say which file holds which position', async () => {
+  const photos = [
+    { path: '/home/user/Pictures/IMG_0001.CR3', at: [34.683333, 135.5] },
+    { path: '/home/user/Pictures/IMG_0002.JPG', at: [35.681236, 139.767125] },
+    { path: '/home/user/Pictures/IMG_0003.CR3', at: [43.068661, 141.350755] },
+  ];
+  for (const language of ['ENU', 'JPN']) {
+    const page = await openMap(body(photos, { language }));
+    const markOf = (k) => page.evaluate((i) => {
+      const s = tv.pictures[i - 1].marker._shadow;
+      return {
+        conflict: s && s.querySelector('.tvConflict') ? s.querySelector('.tvConflict').textContent : null,
+        pair: s && s.querySelector('.tvPair') ? s.querySelector('.tvPair').textContent : null,
+      };
+    }, k);
+    const listOf = (k) => page.evaluate((i) => {
+      const item = document.querySelector(`#list [data-index="${i}"]`);
+      return { title: item.title, marks: item.querySelectorAll('.tvConflictMark').length,
+               preview: tvPreview(tv.pictures[i - 1], 120).textContent };
+    }, k);
+    // As the program sends it: photo 1's sidecar holds the position shown, its raw file Rio de
+    // Janeiro; photo 2 is a JPEG with its raw file; photo 3 has neither. A malformed third element is
+    // no disagreement.
+    const listed = await page.evaluate(() => tvShowSources([
+      [1, [], ['IMG_0001.CR3.xmp', 'S:22:57:06.900', 'W:043:12:37.750']],
+      [2, ['IMG_0002.CR3'], []],
+      [3, [], ['IMG_0003.CR3.xmp', 'not a latitude', 'W:043:12:37.750']],
+    ]));
+    assert.equal(listed, 2);
+    assert.deepEqual(await markOf(1), { conflict: 'XMP', pair: null });
+    assert.deepEqual(await markOf(2), { conflict: null, pair: 'RAW+JPEG' });
+    assert.deepEqual(await markOf(3), { conflict: null, pair: null });
+    const first = await listOf(1);
+    const note = language === 'ENU'
+      ? 'Two positions: the sidecar IMG_0001.CR3.xmp holds the one shown; the photo IMG_0001.CR3 itself holds -22.95192, -43.21049'
+      : '位置が 2 つあります: 表示しているのはサイドカー IMG_0001.CR3.xmp の位置で、写真 IMG_0001.CR3 自体の位置は -22.95192, -43.21049 です';
+    assert.ok(first.title.includes(note), first.title);
+    assert.equal(first.marks, 1);
+    assert.ok(first.preview.includes(note), first.preview);
+    for (const k of [2, 3]) {
+      const other = await listOf(k);
+      assert.equal(other.marks, 0);
+      assert.ok(!other.title.includes('.xmp') && !other.preview.includes('.xmp'), other.title);
+    }
+    // The marked marker still drags, and its new position goes into the fields the program reads.
+    await page.evaluate(() => tv.map.closePopup());
+    const from = await markerPoint(page, 1);
+    await mouseDrag(page, from, { x: from.x + 50, y: from.y + 30 });
+    await page.waitForFunction(() => document.querySelector('input[name=pic_modify1]').value === '1');
+    assert.deepEqual(await markOf(1), { conflict: 'XMP', pair: null });
+    // Once the files agree (the program lists the photo no more), the marks go.
+    assert.equal(await page.evaluate(() => tvShowSources([[2, ['IMG_0002.CR3'], []]])), 1);
+    assert.deepEqual(await markOf(1), { conflict: null, pair: null });
+    assert.equal((await listOf(1)).marks, 0);
+    assert.ok(!(await listOf(1)).title.includes('.xmp'));
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  }
+});
