@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the in-file position writer of PNG, WebP, TIFF and HEIF
-// photos: a write and a removal are planned, and whatever the writer makes of
-// the input must pass the check the writer runs before a rename.
+// Feeds arbitrary bytes to the in-file position writer of PNG, WebP, TIFF (and
+// Olympus raw files, TIFF structures of their own magic) and HEIF photos: a
+// write and a removal are planned, and whatever the writer makes of the input
+// must pass the check the writer runs before a rename.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
