@@ -180,7 +180,7 @@ void CTerravueBaseWnd::PrepareMenu() {
   for (QAction* action : m_menu->actions()) {
     const int id = MainMenu::CommandOf(action);
     if (id == MainMenu::kSaveAsNew || id == MainMenu::kSaveOver || id == MainMenu::kRestoreOriginals ||
-        id == MainMenu::kExport || id == MainMenu::kNamePlaces) {
+        id == MainMenu::kExport || id == MainMenu::kNamePlaces || id == MainMenu::kPhotosAsTrack) {
       action->setEnabled(onServerPage);
     } else if (id == MainMenu::kDeleteState) {
       action->setEnabled(onServerPage && m_currentStateIndex >= 0);
@@ -223,6 +223,9 @@ void CTerravueBaseWnd::OnCommand(int id) {
       break;
     case MainMenu::kLoadTrack:
       m_htmlWnd->Tracks()->ChooseTracks();
+      break;
+    case MainMenu::kPhotosAsTrack:
+      m_htmlWnd->ChoosePhotosAsTrack();
       break;
     case MainMenu::kUndo:
     case MainMenu::kRedo:
@@ -582,8 +585,10 @@ void CTerravueBaseWnd::ChooseState(int k) {
   if (m_htmlWnd->TakePageEdits() && !SaveQuestion()) {
     return;
   }
-  // The page takes back only the steps of its own photos (same number, same path).
+  // The page takes back only the steps of its own photos (same number, same path); the photos
+  // taken off the map shown now stay off.
   m_htmlWnd->CarryUndoSteps();
+  m_htmlWnd->ForgetRemovedPictures();
   if (!m_htmlWnd->ApplyState(m_store->At(static_cast<std::size_t>(k - 1)))) {
     return;
   }
@@ -639,8 +644,10 @@ bool CTerravueBaseWnd::OpenChosenStateFile(const QString& path) {
   if (m_htmlWnd->TakePageEdits() && !SaveQuestion()) {
     return false;
   }
-  // A saved map opened again keeps the steps taken on its photos in this session.
+  // A saved map opened again keeps the steps taken on its photos in this session; the photos
+  // taken off the map shown before stay off.
   m_htmlWnd->CarryUndoSteps();
+  m_htmlWnd->ForgetRemovedPictures();
   // A file that can't be read changes nothing: the map shown stays, with its name.
   if (!m_htmlWnd->OpenStateFile(path, /*startPageOnFailure=*/false)) {
     ShowAppMessage(this, QMessageBox::Warning, m_htmlWnd->OpenFailureText());

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonValue>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QTimer>
@@ -82,12 +83,26 @@ class MapWebPage : public QWebEnginePage {
   using QWebEnginePage::QWebEnginePage;
   /// Run, after the page's script has gone on, when the page's photo menu asks for place names.
   std::function<void()> namePlaces;
+  /// Run, after the page's script has gone on, when an undo on the page asks for the photos at
+  /// these paths, taken off the map since, to be put back.
+  std::function<void(const QStringList&)> putBack;
 
  protected:
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                 const QString& source) override {
     if (level == InfoMessageLevel && message == QLatin1String("terravue:name-places") && namePlaces) {
       QTimer::singleShot(0, this, namePlaces);
+      return;
+    }
+    static const QString kPutBack = QStringLiteral("terravue:put-back ");
+    if (level == InfoMessageLevel && message.startsWith(kPutBack) && putBack) {
+      QStringList paths;
+      for (const QJsonValue& path : QJsonDocument::fromJson(message.mid(kPutBack.size()).toUtf8()).array()) {
+        if (path.isString()) {
+          paths.append(path.toString());
+        }
+      }
+      QTimer::singleShot(0, this, [this, paths] { putBack(paths); });
       return;
     }
     if (level == ErrorMessageLevel) {
@@ -141,6 +156,7 @@ CTerravueHtmlWnd::CTerravueHtmlWnd(QWidget* parent)
   setObjectName(QStringLiteral("Terravue_HtmlWnd"));
   auto* mapPage = new MapWebPage(&TerravueWebProfile(), this);
   mapPage->namePlaces = [this] { NamePlaces(); };
+  mapPage->putBack = [this](const QStringList& paths) { PutBackPictures(paths); };
   setPage(mapPage);
   resize(788, 562);
 
@@ -183,6 +199,9 @@ CTerravueHtmlWnd::~CTerravueHtmlWnd() {
   StopLoad();
   std::scoped_lock lock(m_mapLock);
   m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
+  for (const RemovedPicture& removed : m_removedPictures) {
+    DropRemovedThumbnail(removed, m_currentMap.m_rootFolder);
+  }
 }
 
 CTrackDlg* CTerravueHtmlWnd::Tracks() const { return m_tracks.data(); }
@@ -549,6 +568,7 @@ void CTerravueHtmlWnd::ClearMap() {
   if (m_loading) {
     return;
   }
+  ForgetRemovedPictures();
   m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
   std::scoped_lock lock(m_mapLock);
   m_currentMap = MapState(AppGlobals::Get().workFolder.toStdString());
@@ -558,8 +578,13 @@ void CTerravueHtmlWnd::QueueRequestAndNavigate() {
   const std::string body = m_currentMap.BuildRequest(MakeRequestContext());
   {
     std::scoped_lock lock(m_mapLock);
+    // Each request holds the whole map: one waiting to be sent is out of date now. Sending it
+    // first would show a page only to replace it, and that page would take the undo steps
+    // carried for the one that follows.
+    m_queryQueue.clear();
     m_queryQueue.push_back(body);
   }
+  m_queryWaiting = true;
   QMetaObject::invokeMethod(
       this, [this] { CustomNavigate(kNavigateQuery); }, Qt::QueuedConnection);
 }
@@ -590,6 +615,7 @@ void CTerravueHtmlWnd::CustomNavigate(int code) {
       const std::string& body = m_queryQueue.front();
       request.setPostData(QByteArray(body.data(), static_cast<qsizetype>(body.size())));
       m_queryQueue.pop_front();
+      m_queryWaiting = false;
       // The page's thumbnail paths are relative to the root of the map sent.
       ThumbnailSchemeHandler::SetServedFolder(QString::fromStdString(m_currentMap.m_rootFolder));
       m_errorPage = false;
@@ -690,12 +716,22 @@ void CTerravueHtmlWnd::OnLoadFinished(bool ok) {
   }
   const PageKind kind = GetPageKind();
   PlaceMenuButton(kind);
+  if (m_queryWaiting) {
+    // Another map page follows at once: the steps are for that one.
+    emit pageShown(kind);
+    return;
+  }
   if (kind == PageKind::PageServer && !m_carriedUndo.isEmpty()) {
     // Before the marks, which bring the steps in step with what was written.
     const QString steps = QString::fromUtf8(QJsonDocument(QJsonArray{m_carriedUndo}).toJson(QJsonDocument::Compact));
-    page()->runJavaScript(
-        QStringLiteral("typeof tvTakeUndoHistory === 'function' ? tvTakeUndoHistory(%1[0]) : 0").arg(steps),
-        QWebEngineScript::MainWorld);
+    // The steps of the pictures taken off the map stay, for an undo that puts them back.
+    QJsonArray held;
+    for (const RemovedPicture& removed : m_removedPictures) {
+      held.append(QString::fromStdString(removed.record.m_path));
+    }
+    page()->runJavaScript(QStringLiteral("typeof tvTakeUndoHistory === 'function' ? tvTakeUndoHistory(%1[0], %2) : 0")
+                              .arg(steps, QString::fromUtf8(QJsonDocument(held).toJson(QJsonDocument::Compact))),
+                          QWebEngineScript::MainWorld);
   }
   m_carriedUndo.clear();
   emit pageShown(kind);
@@ -803,12 +839,14 @@ bool CTerravueHtmlWnd::ReadPageEdits(bool withPictures) {
   bool changed = false;
   {
     std::scoped_lock lock(m_mapLock);
-    changed = ApplyPageEdits(edits, m_currentMap, &removed);
+    changed = ApplyPageEdits(edits, m_currentMap, &removed, &m_removedPictures);
   }
   if (removed) {
     // The page still numbers the pictures that were taken off; the map is sent
-    // again, so that what the page reports next matches the map.
+    // again, so that what the page reports next matches the map, with the
+    // page's steps, the removals among them.
     m_modified = true;
+    CarryUndoSteps();
     QueueRequestAndNavigate();
   }
   return changed;
@@ -869,24 +907,7 @@ bool CTerravueHtmlWnd::ExportPhotos(const QString& path, ExportFormat format, QS
     *problem = strings.Text(QStringLiteral("export/busy"));
     return false;
   }
-  // The page's selection by its numbers, taken before the page is read: a read that drops removed
-  // photos numbers the map anew.
-  std::vector<std::string> selected;
-  if (GetPageKind() == PageKind::PageServer && !m_sending) {
-    const std::optional<QVariant> answer = RunPageScriptAndWait(QStringLiteral(
-        "typeof tv === 'undefined' || !Array.isArray(tv.selection) ? [] : "
-        "tv.selection.filter(function (p) { return !p.removed; }).map(function (p) { return p.index; })"));
-    if (answer) {
-      for (const QVariant& index : answer->toList()) {
-        const qsizetype k = index.toLongLong();
-        if (k >= 1 && static_cast<std::size_t>(k) <= m_currentMap.m_pictures.Count()) {
-          selected.push_back(m_currentMap.m_pictures.At(static_cast<std::size_t>(k) - 1).m_path);
-        }
-      }
-    }
-    // The positions as the page shows them, moves not saved yet included.
-    static_cast<void>(ReadPageEdits(true));
-  }
+  const std::vector<std::string> selected = TakeSelectionAndEdits();
   const std::string target = QFileInfo(path).absoluteFilePath().toStdString();
   const std::string folder = QFileInfo(path).absolutePath().toStdString();
   const std::vector<ExportPhoto> photos =
@@ -929,6 +950,57 @@ bool CTerravueHtmlWnd::ExportPhotos(const QString& path, ExportFormat format, QS
     return false;
   }
   return true;
+}
+
+std::vector<std::string> CTerravueHtmlWnd::TakeSelectionAndEdits() {
+  // The page's selection by its numbers, taken before the page is read: a read that drops removed
+  // photos numbers the map anew.
+  std::vector<std::string> selected;
+  if (GetPageKind() != PageKind::PageServer || m_sending) {
+    return selected;
+  }
+  const std::optional<QVariant> answer = RunPageScriptAndWait(
+      QStringLiteral("typeof tv === 'undefined' || !Array.isArray(tv.selection) ? [] : "
+                     "tv.selection.filter(function (p) { return !p.removed; }).map(function (p) { return p.index; })"));
+  if (answer) {
+    for (const QVariant& index : answer->toList()) {
+      const qsizetype k = index.toLongLong();
+      if (k >= 1 && static_cast<std::size_t>(k) <= m_currentMap.m_pictures.Count()) {
+        selected.push_back(m_currentMap.m_pictures.At(static_cast<std::size_t>(k) - 1).m_path);
+      }
+    }
+  }
+  // The positions as the page shows them, moves not saved yet included.
+  static_cast<void>(ReadPageEdits(true));
+  return selected;
+}
+
+bool CTerravueHtmlWnd::UsePhotosAsTrack(QString* problem) {
+  const AppStrings& strings = AppStrings::Instance();
+  if ((m_loading && !m_makingThumbnails) || m_saving || m_sending || GetPageKind() != PageKind::PageServer) {
+    *problem = strings.Text(QStringLiteral("photoTrack/busy"));
+    return false;
+  }
+  const std::vector<std::string> selected = TakeSelectionAndEdits();
+  // The photos as an export of them lists them, so that the track is the one a GPX file of them
+  // with its track gives; links and thumbnails play no part.
+  const std::vector<ExportPhoto> photos =
+      ExportPhotosOfMap(m_currentMap.m_pictures, m_currentMap.m_rootFolder, selected.empty() ? nullptr : &selected,
+                        m_currentMap.m_rootFolder, /*thumbnails=*/false);
+  const bool anyTimed =
+      std::any_of(photos.cbegin(), photos.cend(), [](const ExportPhoto& photo) { return photo.utcMillis.has_value(); });
+  if (!anyTimed) {
+    *problem = strings.Text(QStringLiteral("photoTrack/nothing"));
+    return false;
+  }
+  return m_tracks != nullptr && m_tracks->AddPhotos(photos, problem);
+}
+
+void CTerravueHtmlWnd::ChoosePhotosAsTrack() {
+  QString problem;
+  if (!UsePhotosAsTrack(&problem) && !problem.isEmpty()) {
+    ShowAppMessage(window(), QMessageBox::Information, problem);
+  }
 }
 
 void CTerravueHtmlWnd::ChooseExport() {
@@ -981,8 +1053,12 @@ bool CTerravueHtmlWnd::TakePageEdits() {
 }
 
 void CTerravueHtmlWnd::CarryUndoSteps() {
+  if (m_sending) {
+    // The page on its way takes the steps kept before it was sent.
+    return;
+  }
   m_carriedUndo.clear();
-  if (m_sending || m_readingPage || GetPageKind() != PageKind::PageServer) {
+  if (m_readingPage || GetPageKind() != PageKind::PageServer) {
     return;
   }
   m_readingPage = true;
@@ -992,6 +1068,54 @@ void CTerravueHtmlWnd::CarryUndoSteps() {
   if (answer && answer->typeId() == QMetaType::QString) {
     m_carriedUndo = answer->toString();
   }
+}
+
+void CTerravueHtmlWnd::PutBackPictures(const QStringList& paths) {
+  if (GetPageKind() != PageKind::PageServer && !m_sending) {
+    return;
+  }
+  if ((m_loading && !m_makingThumbnails) || m_saving || m_sending || m_readingPage) {
+    if (m_keepRunning) {
+      QTimer::singleShot(kPutBackRetryMs, this, [this, paths] { PutBackPictures(paths); });
+    }
+    return;
+  }
+  // The page's steps first, with the removal just undone among those to redo; then its moves.
+  CarryUndoSteps();
+  static_cast<void>(ReadPageEdits(/*withPictures=*/true));
+  bool any = false;
+  {
+    std::scoped_lock lock(m_mapLock);
+    for (const QString& path : paths) {
+      const std::string wanted = path.toStdString();
+      // The last removal of that path is the one undone.
+      const auto found =
+          std::find_if(m_removedPictures.rbegin(), m_removedPictures.rend(),
+                       [&wanted](const RemovedPicture& removed) { return removed.record.m_path == wanted; });
+      if (found == m_removedPictures.rend() || m_currentMap.m_pictures.ContainsPath(wanted)) {
+        continue;
+      }
+      PutBackPicture(std::move(*found), m_currentMap);
+      m_removedPictures.erase(std::next(found).base());
+      any = true;
+    }
+  }
+  if (!any) {
+    // Nothing held under those paths: the page goes on without waiting.
+    page()->runJavaScript(QStringLiteral("typeof tv === 'object' ? (tv.puttingBack = false) : 0"),
+                          QWebEngineScript::MainWorld);
+    return;
+  }
+  m_modified = true;
+  QueueRequestAndNavigate();
+}
+
+void CTerravueHtmlWnd::ForgetRemovedPictures() {
+  std::scoped_lock lock(m_mapLock);
+  for (const RemovedPicture& removed : m_removedPictures) {
+    DropRemovedThumbnail(removed, m_currentMap.m_rootFolder);
+  }
+  m_removedPictures.clear();
 }
 
 // ---------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 
 #include "Applications/Terravue/TrackPageAccess.h"
 #include "Applications/Terravue/mapdata/MapState.h"
+#include "Applications/Terravue/mapdata/PageEdits.h"
 #include "Applications/Terravue/mapdata/PictureLoadPool.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
 #include "Applications/Terravue/mapdata/UnreadablePictures.h"
@@ -66,6 +67,8 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   static constexpr int kButtonBottom = 38;
   /// How long reading the page may take before it counts as failed.
   static constexpr int kPageReadTimeoutMs = 10000;
+  /// How long a put-back that found the map busy waits before it tries again.
+  static constexpr int kPutBackRetryMs = 200;
   /// The plain message shown when the page's fields can't be read.
   static constexpr const char* kPageReadFailed = "Failed GetHtmlDocument()";
 
@@ -122,6 +125,13 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// holds changes that are not saved.
   [[nodiscard]] bool TakePageEdits();
   void CarryUndoSteps();
+  /// Puts the pictures at `paths` that the page took off this map back where they were, as an
+  /// undo on the page asks, and shows the map anew with its undo steps. While a load, a save or
+  /// a page on its way keeps the map busy this is done a moment later.
+  void PutBackPictures(const QStringList& paths);
+  /// Lets go of the pictures taken off the map (a map other than this one is shown next): their
+  /// removal can no longer be undone, and their thumbnails that no saved map holds are deleted.
+  void ForgetRemovedPictures();
   /// "Name places": proposes place names for the selected photos of the map page in a dialog;
   /// the names chosen wait, as moves do, for the next save, in one step of the page's undo.
   /// Nothing happens while no map page shows, or while a load or a save runs.
@@ -141,6 +151,15 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// Asks for the file in a save dialog, whose file types choose the format,
   /// and exports into it; a failure is shown in a message box.
   void ChooseExport();
+  /// "Use these photos as a track": the photos selected on the map page (all photos of the map
+  /// when none is selected) that have a position and a capture time become one more track of the
+  /// track panel, in time order and at the positions the map shows now, so that the other photos
+  /// are placed by their times as with a track log. The track is exactly the one a GPX export of
+  /// the same photos with its track gives when loaded. False, with `*problem` in the user's
+  /// words, when none of the photos has a position and a time, or while a load or a save runs.
+  bool UsePhotosAsTrack(QString* problem);
+  /// UsePhotosAsTrack with its problem shown in a message box.
+  void ChoosePhotosAsTrack();
 
   /// The number of pictures whose new position the next save writes: those
   /// the current map holds as moved. Only while no load runs.
@@ -252,6 +271,9 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   // Runs `script` in the page's own world and waits for its answer; nothing
   // when no answer came in time.
   std::optional<QVariant> RunPageScriptAndWait(const QString& script);
+  // The paths of the photos selected on the map page (none when no map page shows), then the
+  // page's edits taken into the map, so that the map holds the positions the page shows.
+  std::vector<std::string> TakeSelectionAndEdits();
 
   // What the track panel reaches of this map.
   [[nodiscard]] bool MapPageShown() const override;
@@ -282,11 +304,14 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   bool m_errorPage = false;                                 ///< the last main-frame load failed
   bool m_readingPage = false;                               ///< a page read waits for its answer
   bool m_sending = false;                                   ///< a navigation asked for by the program has not finished
+  bool m_queryWaiting = false;                              ///< a map request is queued and not sent yet
   StateOpenProblem m_openFailure = StateOpenProblem::None;  ///< of the last OpenStateFile
   QString m_openFailurePath;
   std::set<std::string> m_reportedUnreadable;      ///< pictures already told about as unreadable
   std::map<std::string, QString> m_writeFailures;  ///< path -> why its last save did not write it
   std::set<int> m_noticesShown;                    ///< notices shown in this session, each told once
   QString m_carriedUndo;                           ///< undo steps for the next map page shown
+  /// Pictures the page took off this map, held for an undo that puts them back, in removal order.
+  std::vector<RemovedPicture> m_removedPictures;
   std::thread m_worker;
 };

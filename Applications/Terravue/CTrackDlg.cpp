@@ -287,6 +287,19 @@ bool CTrackDlg::AddTrack(const QString& path, QString* error) {
   return true;
 }
 
+bool CTrackDlg::AddPhotos(const std::vector<ExportPhoto>& photos, QString* error) {
+  // Taken as a file of its own is: the same reader, the same limits, the log unchanged on failure.
+  if (const XpStatus status = AddPhotosAsTrack(photos, &m_log); status != XpStatus::Ok) {
+    *error = LoadFailure(Text("photoTrack/name"), status);
+    return false;
+  }
+  show();
+  raise();
+  m_fitPending = !Redraw(/*fit=*/true);
+  Recompute();
+  return true;
+}
+
 void CTrackDlg::ClearTracks() {
   m_log = TrackLog();
   m_paths.clear();

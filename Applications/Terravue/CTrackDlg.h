@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Applications/Terravue/mapdata/Geotag.h"
+#include "Applications/Terravue/mapdata/PhotoExport.h"
 #include "Applications/Terravue/mapdata/PlaceNaming.h"
 #include "Applications/Terravue/mapdata/TimeZoneIndex.h"
 #include "Applications/Terravue/mapdata/TrackLog.h"
@@ -55,6 +56,10 @@ class CTrackDlg : public QDockWidget {
   /// shows the panel. A file that does not load changes nothing and is
   /// reported in a message box (and in `*error` when given). False then.
   bool AddTrack(const QString& path, QString* error = nullptr);
+  /// Adds the photos that have a time as one more track, in time order (AddPhotosAsTrack), draws
+  /// it with the others, fits the map to the tracks and shows the panel. A track that does not
+  /// load changes nothing; false then, with the reason in `*error`.
+  bool AddPhotos(const std::vector<ExportPhoto>& photos, QString* error);
   /// Forgets every track and the preview.
   void ClearTracks();
   /// Copies the tracks into the folder of the saved state whose data file is

@@ -11,8 +11,8 @@ namespace MainMenu {
 
 void Fill(QMenu& menu) {
   const AppStrings& strings = AppStrings::Instance();
-  for (int id : std::array{kSaveAsNew, kSaveOver, kDeleteState, kHelp, kLoadTrack, kUndo, kRedo, kRestoreOriginals,
-                           kExport, kOpenStateFile, kNamePlaces, kAbout}) {
+  for (int id : std::array{kSaveAsNew, kSaveOver, kDeleteState, kHelp, kLoadTrack, kPhotosAsTrack, kUndo, kRedo,
+                           kRestoreOriginals, kExport, kOpenStateFile, kNamePlaces, kAbout}) {
     QAction* action = menu.addAction(strings.Text(QStringLiteral("151/%1").arg(id)));
     action->setData(id);
     if (id == kUndo) {

@@ -14,6 +14,9 @@ inline constexpr int kSaveOver = 32791;
 inline constexpr int kHelp = 32792;
 /// Loads a GPS track log for placing photos by time.
 inline constexpr int kLoadTrack = 32800;
+/// Takes the selected photos that have a position and a time (all such photos when none is
+/// selected) as a track for placing the others by time.
+inline constexpr int kPhotosAsTrack = 32823;
 /// Undoes and redoes the map page's last gesture (Ctrl+Z, Ctrl+Shift+Z).
 inline constexpr int kUndo = 32810;
 inline constexpr int kRedo = 32811;
@@ -35,7 +38,7 @@ inline constexpr int kStartPage2 = 32784;
 inline constexpr int kFirstState = 1;
 inline constexpr int kLastState = 256;
 
-/// Fills `menu` with the four commands of menu 151, "Load track...", Undo and
+/// Fills `menu` with the four commands of menu 151, "Load track...", "Use these photos as a track", Undo and
 /// Redo (with their shortcuts), "Restore original positions...", "Export...", "Open a saved
 /// map...", "Name places...", "About Terravue" and the separator after them. Each action carries its command
 /// identifier as data().

@@ -1,5 +1,6 @@
 #include "Applications/Terravue/mapdata/PageEdits.h"
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -138,7 +139,7 @@ PageEdits CollectPageEdits(std::span<const PageField> fields, bool withPictures)
   return edits;
 }
 
-bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny) {
+bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny, std::vector<RemovedPicture>* taken) {
   if (removedAny != nullptr) {
     *removedAny = false;
   }
@@ -170,11 +171,10 @@ bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny) {
     if (!edits.entries[i].removed) {
       continue;
     }
-    // A thumbnail no saved state holds would be left over; a saved state's
-    // thumbnail stays until that state is saved without the picture.
-    if (records[i].m_stateName.empty() && !records[i].m_cacheName.empty() &&
-        records[i].ThumbnailPathIsSafe(map.m_rootFolder)) {
-      (void)MapRemoveFile(records[i].ThumbnailPath(map.m_rootFolder));
+    if (taken != nullptr) {
+      taken->push_back(RemovedPicture{std::move(records[i]), i});
+    } else {
+      DropRemovedThumbnail(RemovedPicture{records[i], i}, map.m_rootFolder);
     }
     records.erase(records.begin() + static_cast<std::ptrdiff_t>(i));
     removed = true;
@@ -183,4 +183,19 @@ bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny) {
     *removedAny = removed;
   }
   return modified || removed;
+}
+
+void PutBackPicture(RemovedPicture removed, MapState& map) {
+  std::vector<PictureRecord>& records = map.m_pictures.Records();
+  const std::size_t at = std::min(removed.index, records.size());
+  records.insert(records.begin() + static_cast<std::ptrdiff_t>(at), std::move(removed.record));
+}
+
+void DropRemovedThumbnail(const RemovedPicture& removed, const std::string& rootFolder) {
+  // A thumbnail no saved state holds would be left over; a saved state's
+  // thumbnail stays until that state is saved without the picture.
+  const PictureRecord& record = removed.record;
+  if (record.m_stateName.empty() && !record.m_cacheName.empty() && record.ThumbnailPathIsSafe(rootFolder)) {
+    (void)MapRemoveFile(record.ThumbnailPath(rootFolder));
+  }
 }

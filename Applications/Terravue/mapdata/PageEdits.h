@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Applications/Terravue/mapdata/PictureRecord.h"
+
 class MapState;
 
 /// One INPUT element of the map page as the browser reports it, in document order.
@@ -43,6 +45,12 @@ struct PageEdits {
   std::vector<PageEditEntry> entries;
 };
 
+/// A picture the page took off the map, as the map held it, and where it stood in the map's list.
+struct RemovedPicture {
+  PictureRecord record;
+  std::size_t index = 0;  ///< its place in the list when it left, from 0
+};
+
 /// Collects the page's fields. The head names ("map_zoom", "map_latitude",
 /// "map_longitude", and "pic_count") are compared whole, ignoring ASCII letter
 /// case; an empty value leaves what was collected. With `withPictures`,
@@ -64,7 +72,17 @@ struct PageEdits {
 /// removed; false on a count mismatch (no picture is touched then).
 /// `removedAny` (may be null) tells whether a picture was removed: the page
 /// no longer matches the map then.
-bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny = nullptr);
+/// With `taken`, the removed pictures are appended to it as the map held them, last one in the
+/// list first, and their thumbnails are kept, so that they can be put back as they were.
+bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny = nullptr,
+                    std::vector<RemovedPicture>* taken = nullptr);
+
+/// Puts `removed` back into `map` at its place (at the end when the list has become shorter).
+void PutBackPicture(RemovedPicture removed, MapState& map);
+
+/// Deletes the thumbnail of a removed picture unless a saved state holds it, as a removal without
+/// `taken` does at once.
+void DropRemovedThumbnail(const RemovedPicture& removed, const std::string& rootFolder);
 
 /// The leading decimal number of `text` as the page's count is read: optional
 /// blanks, an optional sign, then digits; 0 when there are none. Values beyond

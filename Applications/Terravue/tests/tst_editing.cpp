@@ -8,13 +8,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,6 +28,7 @@
 #include "Applications/Terravue/CTerravueBaseWnd.h"
 #include "Applications/Terravue/CTerravueHtmlWnd.h"
 #include "Applications/Terravue/MainMenu.h"
+#include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 #include "Applications/Terravue/tests/TestPhotos.h"
 
@@ -74,6 +78,29 @@ QString XPathOf(const QString& path, const QString& expression) {
 /// The names in a folder, hidden ones included.
 QStringList EntriesOf(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+/// Each photo's position as exiftool reads it, in signed degrees, by path; empty without exiftool.
+std::map<QString, std::pair<double, double>> ExiftoolPositions(const QStringList& paths) {
+  std::map<QString, std::pair<double, double>> positions;
+  const QString exiftool = QStandardPaths::findExecutable(QStringLiteral("exiftool"));
+  if (exiftool.isEmpty()) {
+    return positions;
+  }
+  QProcess reader;
+  reader.start(exiftool, QStringList{QStringLiteral("-n"), QStringLiteral("-json"), QStringLiteral("-GPSLatitude"),
+                                     QStringLiteral("-GPSLongitude")} +
+                             paths);
+  if (!reader.waitForFinished(60000)) {
+    return positions;
+  }
+  for (const QJsonValue& entry : QJsonDocument::fromJson(reader.readAllStandardOutput()).array()) {
+    const QJsonObject photo = entry.toObject();
+    positions[photo.value(QStringLiteral("SourceFile")).toString()] = {
+        photo.value(QStringLiteral("GPSLatitude")).toDouble(NAN),
+        photo.value(QStringLiteral("GPSLongitude")).toDouble(NAN)};
+  }
+  return positions;
 }
 
 }  // namespace
@@ -140,6 +167,29 @@ class EditingTest : public AppTestCase {
     Trigger(window, MainMenu::kSaveOver);
     QVERIFY(PageBack(map));
     VerifyOnDisk(path, wanted);
+  }
+
+  /// The page's number of the picture at `path` (1-based), 0 when the page does not show it.
+  static int PageIndexOf(CTerravueHtmlWnd* map, const QString& path) {
+    return RunScript(map, QStringLiteral("(function () { var p = tv.pictures.filter(function (q) {"
+                                         "  return q.path === %1[0] && !q.removed; })[0];"
+                                         "  return p ? p.index : 0; })()")
+                              .arg(QString::fromUtf8(QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact))))
+        .toInt();
+  }
+
+  /// Takes the photo at `path` off the map through its own menu on the page, as the user does.
+  static bool RemoveThroughItsMenu(CTerravueHtmlWnd* map, const QString& path) {
+    const int index = PageIndexOf(map, path);
+    return index > 0 && RunScript(map, QStringLiteral("(function () {"
+                                                      "  tvOpenPictureMenu(tv.pictures[%1 - 1], 20, 20);"
+                                                      "  var entry = document.getElementById('tvRemoveFromMap');"
+                                                      "  if (!entry) { return false; }"
+                                                      "  entry.click();"
+                                                      "  return tv.pictures[%1 - 1].removed === true;"
+                                                      "})()")
+                                           .arg(index))
+                            .toBool();
   }
 
  private slots:
@@ -323,6 +373,234 @@ class EditingTest : public AppTestCase {
     QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
     StepTo(window, map, MainMenu::kUndo, moved, original);
     SaveOverAndVerify(window, map, movedPath, original);
+    app->ExitInstance();
+  }
+
+  void aRemovalFromTheMapIsOneStepThatSavingKeepsAndTheOtherStepsOutlastIt() {
+    const QStringList photos = MakeTokyoAndOsaka(PhotoFolder());
+    QCOMPARE(photos.size(), 2);
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartWithMarkers(*app, 2);
+    QVERIFY(map != nullptr);
+    CTerravueBaseWnd* window = app->MainWindow();
+    const std::pair<std::string, std::string> first = PagePosition(map, 1);
+    const std::pair<std::string, std::string> second = PagePosition(map, 2);
+
+    // A drag of one photo, then the other one taken off the map.
+    DragFirstMarker(map, 70, 50);
+    QTRY_VERIFY_WITH_TIMEOUT(PagePosition(map, 1) != first || PagePosition(map, 2) != second, 10000);
+    const int moved = PagePosition(map, 1) != first ? 1 : 2;
+    const QString movedPath = QString::fromStdString(map->CurrentMap().m_pictures.At(moved - 1).m_path);
+    const QString otherPath = QString::fromStdString(map->CurrentMap().m_pictures.At(2 - moved).m_path);
+    const std::pair<std::string, std::string> original = moved == 1 ? first : second;
+    const std::pair<std::string, std::string> dragged = PagePosition(map, moved);
+    const QByteArray otherBytes = FileBytes(otherPath);
+    QVERIFY(RemoveThroughItsMenu(map, otherPath));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 1, 10000);
+
+    // Saved as a new map, which takes the photo off and is sent again (once for the removal
+    // while the name is asked, once saved).
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
+    Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_VERIFY_WITH_TIMEOUT(sent.count() >= 1, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("Trip"), 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 1, 30000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{1});
+    QVERIFY(!FileBytes(WorkFolder() + QStringLiteral("/Trip/data.tvd")).contains(otherPath.toUtf8()));
+    VerifyOnDisk(movedPath, dragged);
+    QTest::qWait(1000);
+    QVERIFY(PageBack(map));
+    const int sentBefore = static_cast<int>(sent.count());
+
+    // Undo puts the photo back on the map, where it was and untouched; the page is shown anew.
+    Trigger(window, MainMenu::kUndo);
+    QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(sent.count()), sentBefore + 1, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    QCOMPARE(map->CurrentMap().m_pictures.Count(), std::size_t{2});
+    QVERIFY(PageIndexOf(map, otherPath) > 0);
+    QCOMPARE(PagePosition(map, PageIndexOf(map, otherPath)), moved == 1 ? second : first);
+    QCOMPARE(FileBytes(otherPath), otherBytes);
+
+    // The next undo still reaches the drag made before the removal and the save.
+    Trigger(window, MainMenu::kUndo);
+    QTRY_COMPARE_WITH_TIMEOUT(PagePosition(map, PageIndexOf(map, movedPath)), original, 10000);
+    QCOMPARE(PendingMarks(map), 1);
+
+    // Redo moves it again, and the next redo takes the other photo off again.
+    Trigger(window, MainMenu::kRedo);
+    QCOMPARE(PagePosition(map, PageIndexOf(map, movedPath)), dragged);
+    Trigger(window, MainMenu::kRedo);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 1, 10000);
+    QCOMPARE(PageIndexOf(map, otherPath), 0);
+
+    // Saved over without it, then put back once more and saved with it: the saved map lists it
+    // again, and neither save touched it.
+    const int beforeSave = static_cast<int>(sent.count());
+    Trigger(window, MainMenu::kSaveOver);
+    // The map without the photo is sent again.
+    QTRY_VERIFY_WITH_TIMEOUT(static_cast<int>(sent.count()) > beforeSave, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(map->CurrentMap().m_pictures.Count(), std::size_t{1}, 30000);
+    QVERIFY(!FileBytes(WorkFolder() + QStringLiteral("/Trip/data.tvd")).contains(otherPath.toUtf8()));
+    const int before = static_cast<int>(sent.count());
+    Trigger(window, MainMenu::kUndo);
+    QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(sent.count()), before + 1, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, kMarkers).toInt(), 2, 30000);
+    QVERIFY(map->IsModified());
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    QVERIFY(FileBytes(WorkFolder() + QStringLiteral("/Trip/data.tvd")).contains(otherPath.toUtf8()));
+    QCOMPARE(FileBytes(otherPath), otherBytes);
+    VerifyOnDisk(movedPath, dragged);
+    app->ExitInstance();
+  }
+
+  void twentyPhotosPutAtATownFoundByNameAreUndoneRedoneSavedUndoneAndSavedAgain() {
+    // The files are checked by an independent reader.
+    if (QStandardPaths::findExecutable(QStringLiteral("exiftool")).isEmpty()) {
+      QSKIP("exiftool is not installed");
+    }
+    // Twenty photos spread over eastern Japan.
+    const QString folder = PhotoFolder();
+    QStringList photos;
+    std::vector<std::pair<double, double>> loaded;
+    for (int i = 0; i < 20; ++i) {
+      const QString path = folder + QStringLiteral("/trip%1.jpg").arg(i + 1, 2, 10, QLatin1Char('0'));
+      const double lat = 36.0 + 0.1 * i;
+      const double lng = 139.0 + 0.05 * i;
+      const std::string latText = "N:" + DegreesToText(lat, /*latitude=*/true);
+      const std::string lngText = "E:" + DegreesToText(lng, /*latitude=*/false);
+      QVERIFY(MakeTestPhoto(path, 160, 120, i, XpDateTime(2024, 5, 1, 9, i, 0), latText, lngText));
+      photos.append(path);
+      loaded.emplace_back(DegreesOf(latText), DegreesOf(lngText));
+    }
+    const auto checkFiles = [&photos](const std::function<std::pair<double, double>(int)>& wanted) {
+      const auto read = ExiftoolPositions(photos);
+      QVERIFY2(!read.empty(), "exiftool read nothing");
+      for (int i = 0; i < photos.size(); ++i) {
+        const auto found = read.find(photos[i]);
+        QVERIFY2(found != read.end(), qPrintable(photos[i]));
+        const std::pair<double, double> expected = wanted(i);
+        QVERIFY2(std::abs(found->second.first - expected.first) < 1e-6 &&
+                     std::abs(found->second.second - expected.second) < 1e-6,
+                 qPrintable(QStringLiteral("%1 holds %2 %3, not %4 %5")
+                                .arg(photos[i])
+                                .arg(found->second.first, 0, 'f', 7)
+                                .arg(found->second.second, 0, 'f', 7)
+                                .arg(expected.first, 0, 'f', 7)
+                                .arg(expected.second, 0, 'f', 7)));
+      }
+    };
+    ModalAnswerer answerer(QStringLiteral("Kyoto trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tv.pictures.length")).toInt(), 20, 30000);
+    CTerravueBaseWnd* window = app->MainWindow();
+    const auto pagePositions = [map] {
+      std::vector<std::pair<double, double>> at;
+      for (const QVariant& p : RunScript(map, QStringLiteral("tv.pictures.map(function (p) {"
+                                                             "  return [p.latText, p.lngText]; })"))
+                                   .toList()) {
+        const QStringList texts = p.toStringList();
+        at.emplace_back(texts.size() == 2 ? DegreesOf(texts[0].toStdString()) : NAN,
+                        texts.size() == 2 ? DegreesOf(texts[1].toStdString()) : NAN);
+      }
+      return at;
+    };
+    // The page numbers the photos in map order; the files are compared by path.
+    std::vector<std::pair<double, double>> start = pagePositions();
+    QCOMPARE(start.size(), std::size_t{20});
+    std::map<QString, std::pair<double, double>> original;
+    for (int i = 0; i < 20; ++i) {
+      original[QString::fromStdString(map->CurrentMap().m_pictures.At(static_cast<std::size_t>(i)).m_path)] =
+          start[static_cast<std::size_t>(i)];
+    }
+    const auto originalOf = [&photos, &original](int i) { return original.at(photos[i]); };
+
+    // The town's name typed into the search box, as the user types it; Enter flies there.
+    QWidget* target = map->focusProxy();
+    QVERIFY(target != nullptr);
+    const QVariantList box = RunScript(map, QStringLiteral("(function () {"
+                                                           "  var r = document.getElementById('tvSearchBox')"
+                                                           "      .getBoundingClientRect();"
+                                                           "  return [r.left + r.width / 2, r.top + r.height / 2];"
+                                                           "})()"))
+                                 .toList();
+    QCOMPARE(box.size(), 2);
+    const QPoint boxPoint(qRound(box[0].toDouble()), qRound(box[1].toDouble()));
+    QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, boxPoint);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("document.activeElement && document.activeElement.id === 'tvSearchBox'"))
+            .toBool(),
+        10000);
+    QTest::keyClicks(target, QStringLiteral("Kyoto"), Qt::NoModifier, 30);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tv.search.text === 'Kyoto' && document.querySelector('#tvSearchList li') ?"
+                                      " document.querySelector('#tvSearchList li').textContent : ''"))
+            .toString(),
+        QStringLiteral("Kyoto, Japan"), 10000);
+    QTest::keyClick(target, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, QStringLiteral("!!tv.search.target && !tv.search.flying")).toBool(), 20000);
+    const QVariantList place = RunScript(map, QStringLiteral("[tv.search.target.lat, tv.search.target.lng]")).toList();
+    QCOMPARE(place.size(), 2);
+    const std::pair<double, double> kyoto{place[0].toDouble(), place[1].toDouble()};
+    QVERIFY(std::abs(kyoto.first - 35.02) < 0.05 && std::abs(kyoto.second - 135.75) < 0.05);
+    QCOMPARE(pagePositions(), start);
+
+    // All twenty selected and put there in one step, by the page's own button.
+    QCOMPARE(RunScript(map, QStringLiteral("tvSetSelection(tv.pictures); tv.selection.length")).toInt(), 20);
+    const QVariantList button = RunScript(map, QStringLiteral("(function () {"
+                                                              "  var r = document.getElementById('tvPlaceHere')"
+                                                              "      .getBoundingClientRect();"
+                                                              "  return [r.left + r.width / 2, r.top + r.height / 2];"
+                                                              "})()"))
+                                    .toList();
+    QCOMPARE(button.size(), 2);
+    QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier,
+                      QPoint(qRound(button[0].toDouble()), qRound(button[1].toDouble())));
+    const auto allAt = [&pagePositions](const std::pair<double, double>& at) {
+      const auto now = pagePositions();
+      return std::all_of(now.cbegin(), now.cend(), [&at](const std::pair<double, double>& p) {
+        return std::abs(p.first - at.first) < 1e-6 && std::abs(p.second - at.second) < 1e-6;
+      });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allAt(kyoto), 10000);
+    QCOMPARE(RunScript(map, QStringLiteral("tv.undoSteps.length")).toInt(), 1);
+    QCOMPARE(PendingMarks(map), 20);
+
+    // Undone in one step, redone in one step.
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(pagePositions(), start);
+    QCOMPARE(PendingMarks(map), 0);
+    Trigger(window, MainMenu::kRedo);
+    QVERIFY(allAt(kyoto));
+
+    // Saved: every file holds Kyoto.
+    Trigger(window, MainMenu::kSaveAsNew);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("Kyoto trip"), 30000);
+    QVERIFY(PageBack(map));
+    checkFiles([&kyoto](int) { return kyoto; });
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+
+    // Undone after the save: the page shows where they were, the files still hold Kyoto until
+    // the next save, which writes them back.
+    QTRY_VERIFY_WITH_TIMEOUT(allAt(kyoto), 10000);
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(pagePositions(), start);
+    QCOMPARE(PendingMarks(map), 20);
+    checkFiles([&kyoto](int) { return kyoto; });
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map));
+    checkFiles(originalOf);
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    QVERIFY(!map->CurrentMap().AnyModified());
     app->ExitInstance();
   }
 

@@ -495,24 +495,27 @@ class StartupTest : public QObject {
     QCOMPARE(window->size(), QSize(796, 596));
     QCOMPARE(window->CurrentStateIndex(), -1);
 
-    // Menu 151: four commands, "Load track...", Undo, Redo, "Restore original positions...",
-    // "Export...", "Open a saved map...", "Name places...", "About Terravue", a separator, no saved states yet.
+    // Menu 151: four commands, "Load track...", "Use these photos as a track", Undo, Redo,
+    // "Restore original positions...", "Export...", "Open a saved map...", "Name places...",
+    // "About Terravue", a separator, no saved states yet.
     const QList<QAction*> actions = window->Menu()->actions();
-    QCOMPARE(actions.size(), 13);
+    QCOMPARE(actions.size(), 14);
     QCOMPARE(MainMenu::CommandOf(actions.at(0)), MainMenu::kSaveAsNew);
     QCOMPARE(actions.at(3)->text(), QStringLiteral("Help (&H)"));
     QCOMPARE(MainMenu::CommandOf(actions.at(4)), MainMenu::kLoadTrack);
-    QCOMPARE(MainMenu::CommandOf(actions.at(5)), MainMenu::kUndo);
-    QCOMPARE(MainMenu::CommandOf(actions.at(6)), MainMenu::kRedo);
-    QCOMPARE(MainMenu::CommandOf(actions.at(7)), MainMenu::kRestoreOriginals);
-    QCOMPARE(MainMenu::CommandOf(actions.at(8)), MainMenu::kExport);
-    QCOMPARE(actions.at(8)->text(), QStringLiteral("Export... (&E)"));
-    QCOMPARE(MainMenu::CommandOf(actions.at(9)), MainMenu::kOpenStateFile);
-    QCOMPARE(actions.at(9)->text(), QStringLiteral("Open a saved map... (&M)"));
-    QCOMPARE(MainMenu::CommandOf(actions.at(10)), MainMenu::kNamePlaces);
-    QCOMPARE(actions.at(10)->text(), QStringLiteral("Name places... (&N)"));
-    QCOMPARE(MainMenu::CommandOf(actions.at(11)), MainMenu::kAbout);
-    QVERIFY(actions.at(12)->isSeparator());
+    QCOMPARE(MainMenu::CommandOf(actions.at(5)), MainMenu::kPhotosAsTrack);
+    QCOMPARE(actions.at(5)->text(), QStringLiteral("Use these photos as a track (&P)"));
+    QCOMPARE(MainMenu::CommandOf(actions.at(6)), MainMenu::kUndo);
+    QCOMPARE(MainMenu::CommandOf(actions.at(7)), MainMenu::kRedo);
+    QCOMPARE(MainMenu::CommandOf(actions.at(8)), MainMenu::kRestoreOriginals);
+    QCOMPARE(MainMenu::CommandOf(actions.at(9)), MainMenu::kExport);
+    QCOMPARE(actions.at(9)->text(), QStringLiteral("Export... (&E)"));
+    QCOMPARE(MainMenu::CommandOf(actions.at(10)), MainMenu::kOpenStateFile);
+    QCOMPARE(actions.at(10)->text(), QStringLiteral("Open a saved map... (&M)"));
+    QCOMPARE(MainMenu::CommandOf(actions.at(11)), MainMenu::kNamePlaces);
+    QCOMPARE(actions.at(11)->text(), QStringLiteral("Name places... (&N)"));
+    QCOMPARE(MainMenu::CommandOf(actions.at(12)), MainMenu::kAbout);
+    QVERIFY(actions.at(13)->isSeparator());
 
     // The "howto_nopicture" notice is open over the window.
     const auto notices = window->findChildren<CWarnningDlg*>();

@@ -159,6 +159,25 @@ class CommaLocale {
   bool m_active = false;
 };
 
+// The bytes of the file at `path`; empty when it can't be read.
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Signed degrees of a position text such as "N:35:03:00.000", or NaN.
+double DegreesOf(const QString& text) {
+  XpGPSRef ref;
+  XpGPSRational3 value;
+  double degrees = NAN;
+  const std::string plain = text.toStdString();
+  const bool latitude = text.startsWith(QLatin1Char('N')) || text.startsWith(QLatin1Char('S'));
+  if (!TextToRationals(plain, &ref, &value, latitude) || !RationalsToDegrees(ref, value, &degrees)) {
+    return NAN;
+  }
+  return degrees;
+}
+
 }  // namespace
 
 class TracksTest : public AppTestCase {
@@ -623,6 +642,127 @@ class TracksTest : public AppTestCase {
     // and time; the old fix's direction is gone.
     QCOMPARE(GpsDirectoryOf(photo), geotagged);
     QCOMPARE(map->PendingCount(), 0);
+  }
+
+  void photosWithAPositionServeAsATrackExactlyAsTheirGpxFileDoes() {
+    // Two of a phone's photos with positions and times, a third one not chosen, and a camera's
+    // photo taken between the two with no position.
+    const QString folder = m_home->Path("photos");
+    const QStringList photos = {folder + QStringLiteral("/phone1.jpg"), folder + QStringLiteral("/phone2.jpg"),
+                                folder + QStringLiteral("/phone3.jpg"), folder + QStringLiteral("/camera.jpg")};
+    QVERIFY(
+        MakeTestPhoto(photos[0], 320, 240, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:00:00.000", "E:139:00:00.000"));
+    QVERIFY(
+        MakeTestPhoto(photos[1], 320, 240, 2, XpDateTime(2024, 5, 1, 10, 20, 0), "N:35:12:00.000", "E:139:12:00.000"));
+    QVERIFY(
+        MakeTestPhoto(photos[2], 320, 240, 3, XpDateTime(2024, 5, 1, 10, 40, 0), "N:36:00:00.000", "E:140:00:00.000"));
+    QVERIFY(MakeTestPhoto(photos[3], 320, 240, 4, XpDateTime(2024, 5, 1, 10, 5, 0)));
+    ModalAnswerer answerer;
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    CTerravueBaseWnd* window = app->MainWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("typeof tvTracksShow")).toString(),
+                              QStringLiteral("function"), 10000);
+    CTrackDlg* tracks = map->Tracks();
+    const auto trigger = [window] {
+      window->PrepareMenu();
+      for (QAction* action : window->Menu()->actions()) {
+        if (MainMenu::CommandOf(action) == MainMenu::kPhotosAsTrack) {
+          QVERIFY(action->isEnabled());
+          action->trigger();
+          return;
+        }
+      }
+      QFAIL("the menu does not offer the photos as a track");
+    };
+    const auto select = [map](const QString& names) {
+      return RunScript(map, QStringLiteral("tvSetSelection(tv.pictures.filter(function (p) {"
+                                           "  return '%1'.split(',').indexOf(p.name) >= 0; }));"
+                                           "tv.selection.length")
+                                .arg(names))
+          .toInt();
+    };
+    const auto cameraOnPage = [map] {
+      return RunScript(map, QStringLiteral("(function () { var p = tv.pictures.filter(function (q) {"
+                                           "  return q.name === 'camera.jpg'; })[0];"
+                                           "  return [p.latText, p.lngText]; })()"))
+          .toStringList();
+    };
+    // The phone's photos carry no zone: they are read in this computer's zone on that day, and so
+    // is the camera's clock here.
+    const int zone = QDateTime(QDate(2024, 5, 1), QTime(10, 0)).offsetFromUtc();
+    tracks->ZoneEdit()->setText(QStringLiteral("%1%2:%3")
+                                    .arg(zone < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                                    .arg(std::abs(zone) / 3600, 2, 10, QLatin1Char('0'))
+                                    .arg(std::abs(zone) % 3600 / 60, 2, 10, QLatin1Char('0')));
+
+    // A photo without a position makes no track: that is said, and nothing is loaded.
+    QCOMPARE(select(QStringLiteral("camera.jpg")), 1);
+    trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        answerer.seen.contains(
+            QStringLiteral("None of these photos has both a position and a capture time, so they make no track.")),
+        10000);
+    QVERIFY(tracks->Log().Empty());
+
+    // The two selected phone photos are the track: drawn, and the camera's photo placed between them.
+    const QByteArray cameraBefore = FileBytes(photos[3]);
+    QCOMPARE(select(QStringLiteral("phone1.jpg,phone2.jpg")), 2);
+    QSignalSpy previews(tracks, &CTrackDlg::previewShown);
+    trigger();
+    QVERIFY(tracks->isVisible());
+    QCOMPARE(tracks->Log().Fixes().size(), std::size_t{2});
+    QTRY_COMPARE_WITH_TIMEOUT(
+        RunScript(map, QStringLiteral("tvTracks.layer ? tvTracks.layer.getLayers().length : 0")).toInt(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!previews.isEmpty(), 10000);
+    QCOMPARE(tracks->PlacedCount(), 1);
+    QCOMPARE(tracks->UnmatchedCount(), 0);
+    const std::vector<TrackFix> fromPhotos = tracks->Log().Fixes();
+    QSignalSpy applied(tracks, &CTrackDlg::applied);
+    tracks->ApplyButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    QCOMPARE(applied.first().first().toInt(), 1);
+    const QStringList placedByPhotos = cameraOnPage();
+    QCOMPARE(placedByPhotos.size(), 2);
+    // A quarter of the way, 10:05 between 10:00 and 10:20.
+    QVERIFY2(
+        std::abs(DegreesOf(placedByPhotos[0]) - 35.05) < 1e-5 && std::abs(DegreesOf(placedByPhotos[1]) - 139.05) < 1e-5,
+        qPrintable(placedByPhotos.join(QLatin1Char(' '))));
+    // Nothing is written before a save.
+    QCOMPARE(FileBytes(photos[3]), cameraBefore);
+
+    // The same photos exported as a GPX file with its track and loaded as a track log give the
+    // same fixes and place the camera's photo at the very same position.
+    QCOMPARE(map->UndoOnPage(false), 1);
+    tracks->ClearTracks();
+    QVERIFY(tracks->Log().Empty());
+    const QString gpx = m_home->Path("phone.gpx");
+    QString problem;
+    QVERIFY2(map->ExportPhotos(gpx, CTerravueHtmlWnd::ExportFormat::GpxTrack, &problem), qPrintable(problem));
+    QVERIFY(tracks->AddTrack(gpx));
+    const std::vector<TrackFix>& fromFile = tracks->Log().Fixes();
+    QCOMPARE(fromFile.size(), fromPhotos.size());
+    for (std::size_t i = 0; i < fromFile.size(); ++i) {
+      QCOMPARE(fromFile[i].timeMs, fromPhotos[i].timeMs);
+      QCOMPARE(fromFile[i].latitude, fromPhotos[i].latitude);
+      QCOMPARE(fromFile[i].longitude, fromPhotos[i].longitude);
+      QCOMPARE(fromFile[i].hasElevation, fromPhotos[i].hasElevation);
+    }
+    QCOMPARE(tracks->PlacedCount(), 1);
+    tracks->ApplyButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 2, 10000);
+    QCOMPARE(cameraOnPage(), placedByPhotos);
+
+    // With nothing selected every photo with a position and a time is taken: the three phone
+    // photos once the camera's photo has none again.
+    QCOMPARE(map->UndoOnPage(false), 1);
+    QVERIFY(cameraOnPage().value(0).isEmpty() || std::isnan(DegreesOf(cameraOnPage().value(0))));
+    QCOMPARE(select(QString()), 0);
+    trigger();
+    QCOMPARE(tracks->Log().Fixes().size(), fromPhotos.size() + 3);
+    answerer.replies = {QMessageBox::Discard};
+    app->ExitInstance();
   }
 
   void loadsATrackPreviewsAppliesAndSaves() {

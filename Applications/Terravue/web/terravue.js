@@ -613,8 +613,20 @@ function tvNamePictures(indexes) {
   return step.length;
 }
 
-/* Puts one change of a step back (`side` 'before') or again ('after'). */
+/* Puts one change of a step back (`side` 'before') or again ('after'). A change of a picture the
+   program took off the map (it holds it, the page does not) waits until the picture is back. */
 function tvApplyChange(change, side) {
+  if (!change.picture) {
+    return;
+  }
+  if (change.removal) {
+    if (side === 'after') {
+      tvRemovePicture(change.picture);
+    } else {
+      tvPutBackPicture(change.picture);
+    }
+    return;
+  }
   if (change.picture.removed) {
     return;
   }
@@ -1020,7 +1032,8 @@ function tvAddMarker(picture) {
     var ll = marker.getLatLng();
     var from = tv.dragFrom || { lat: picture.lat, lng: picture.lng };
     tv.dragFrom = null;
-    tvMoveWithSelection(picture, from, ll, tv.altDrop);
+    var moving = tvIsSelected(picture) ? tv.selection.concat([picture]) : [picture];
+    tvMoveWithSelection(picture, from, tvDropTarget(tv.dropPoint, { lat: ll.lat, lng: ll.lng }, moving), tv.altDrop);
     // The marker just dropped stays in sight above the clusters, after the group's own handling
     // of the drop.
     setTimeout(function () {
@@ -1188,7 +1201,8 @@ function tvDragEnd(event) {
     return;
   }
   var dropped = tv.map.mouseEventToLatLng(event);
-  tvApplyPositions([{ picture: drag.picture, lat: dropped.lat, lng: dropped.lng }]);
+  var to = tvDropTarget({ x: event.clientX, y: event.clientY }, { lat: dropped.lat, lng: dropped.lng }, [drag.picture]);
+  tvApplyPositions([{ picture: drag.picture, lat: to.lat, lng: to.lng, latText: to.latText, lngText: to.lngText }]);
 }
 
 /* A picture without a position gets one where it was dropped. */
@@ -1269,9 +1283,9 @@ function tvOpenPictureMenu(picture, x, y) {
   };
   if (picture.lat === null) {
     // A photo without a position is not on the map; it can only leave the list of this map's photos.
-    add('tvRemoveFromList', tv.texts.removeFromList, tvRemovePicture);
+    add('tvRemoveFromList', tv.texts.removeFromList, tvRemoveRecorded);
   } else {
-    add('tvRemoveFromMap', tv.texts.removeFromMap, tvRemovePicture);
+    add('tvRemoveFromMap', tv.texts.removeFromMap, tvRemoveRecorded);
     if (tv.namePlacesText) {
       add('tvNamePlaces', tv.namePlacesText, tvAskNamePlaces);
     }
@@ -1321,6 +1335,43 @@ function tvRemovePicture(picture) {
   picture.item = null;
   picture.removed = true;
   tvSetOrAddField('pic_remove' + picture.index, '1');
+  tv.fieldsUpdated = Date.now();
+  tvUpdateListHeads();
+  tvUpdateInfo();
+}
+
+/* Taking a picture off the map is one step: undone, it is back with its marker and list entry. */
+function tvRemoveRecorded(picture) {
+  if (picture.removed) {
+    return;
+  }
+  tvRemovePicture(picture);
+  tvRecordStep([{ picture: picture, removal: true }]);
+}
+
+/* The picture taken off the map comes back where it was, in the list at its own place, and the
+   program no longer drops it. */
+function tvPutBackPicture(picture) {
+  if (!picture.removed) {
+    return;
+  }
+  picture.removed = false;
+  tvSetOrAddField('pic_remove' + picture.index, '0');
+  if (picture.lat !== null && tv.cluster) {
+    tv.cluster.addLayer(tvAddMarker(picture));
+  }
+  var item = tvMakeListItem(picture);
+  var box = tvElement(picture.lat !== null ? 'tvLocated' : 'tvUnlocated');
+  if (box) {
+    var next = null;
+    Array.prototype.forEach.call(box.children, function (other) {
+      if (!next && Number(other.getAttribute('data-index')) > picture.index) {
+        next = other;
+      }
+    });
+    box.insertBefore(item, next);
+  }
+  tvCountsChanged();
   tv.fieldsUpdated = Date.now();
   tvUpdateListHeads();
   tvUpdateInfo();
@@ -1451,7 +1502,7 @@ function tvToggleSelected(picture) {
    their layout is kept, or with `stack` (Alt held at the drop) puts them all at the drop point; a
    marker outside the selection moves alone. */
 function tvMoveWithSelection(picture, from, to, stack) {
-  var moves = [{ picture: picture, lat: to.lat, lng: to.lng }];
+  var moves = [{ picture: picture, lat: to.lat, lng: to.lng, latText: to.latText, lngText: to.lngText }];
   if (tvIsSelected(picture)) {
     var dLat = to.lat - from.lat;
     var dLng = to.lng - from.lng;
@@ -1460,7 +1511,7 @@ function tvMoveWithSelection(picture, from, to, stack) {
         return;
       }
       if (stack) {
-        moves.push({ picture: p, lat: to.lat, lng: to.lng });
+        moves.push({ picture: p, lat: to.lat, lng: to.lng, latText: to.latText, lngText: to.lngText });
       } else {
         moves.push({ picture: p, lat: Math.max(-90, Math.min(90, p.lat + dLat)), lng: p.lng + dLng });
       }
@@ -1469,10 +1520,39 @@ function tvMoveWithSelection(picture, from, to, stack) {
   tvApplyPositions(moves);
 }
 
+/* The picture whose own marker lies under the point (client coordinates), leaving out those in
+   `moving`; null when there is none. A photo dropped there takes that picture's place exactly. */
+function tvPictureUnder(point, moving) {
+  if (!point || typeof document.elementsFromPoint !== 'function') {
+    return null;
+  }
+  var found = null;
+  document.elementsFromPoint(point.x, point.y).some(function (element) {
+    if (!element.classList || !element.classList.contains('leaflet-marker-icon')) {
+      return false;
+    }
+    found =
+      tv.pictures.filter(function (p) {
+        return p.marker && p.marker._icon === element && !p.removed && p.lat !== null && moving.indexOf(p) < 0;
+      })[0] || null;
+    return found !== null;
+  });
+  return found;
+}
+
+/* Where a drop at `point` puts a photo: the place of the picture whose marker it lands on, with
+   its texts, or `at`. */
+function tvDropTarget(point, at, moving) {
+  var under = tvPictureUnder(point, moving);
+  return under ? { lat: under.lat, lng: under.lng, latText: under.latText, lngText: under.lngText } : at;
+}
+
 /* Whether Alt was held when the mouse button went up, read before the map's own handlers end the
    drag (a marker's drag-end event carries no keys). */
 function tvWatchDropKeys(event) {
   tv.altDrop = !!event.altKey;
+  var point = event.changedTouches && event.changedTouches[0] ? event.changedTouches[0] : event;
+  tv.dropPoint = typeof point.clientX === 'number' ? { x: point.clientX, y: point.clientY } : null;
 }
 
 /* Shift-drag on the map draws a band; the pictures on the map inside it become the selection. */
@@ -1898,7 +1978,13 @@ function tvPutSelectedHere() {
 function tvApplyPositions(moves) {
   var step = moves.map(function (move) {
     var at = tvNormalize(move.lat, move.lng);
-    return { picture: move.picture, before: tvPositionOf(move.picture), after: { lat: at.lat, lng: at.lng } };
+    var after = { lat: at.lat, lng: at.lng };
+    if (typeof move.latText === 'string' && typeof move.lngText === 'string') {
+      // Another picture's place: its very texts, not degrees converted back.
+      after.latText = move.latText;
+      after.lngText = move.lngText;
+    }
+    return { picture: move.picture, before: tvPositionOf(move.picture), after: after };
   });
   step.forEach(function (change) {
     tvSetPosition(change.picture, change.after);
@@ -1971,8 +2057,13 @@ function tvForgetRecorded(picture) {
   tvRecordStep([{ picture: picture, before: before, after: tvPositionOf(picture) }]);
 }
 
-/* Undoes the last gesture; answers the number of pictures it put back. */
+/* Undoes the last gesture; answers the number of pictures it put back. A picture the program took
+   off the map since is asked back from it, which shows the map anew with the picture; until then
+   nothing more is undone or redone, so that no step passes over the picture while it is away. */
 function tvUndo() {
+  if (tv.puttingBack) {
+    return 0;
+  }
   var step = (tv.undoSteps || []).pop();
   if (!step) {
     return 0;
@@ -1986,10 +2077,24 @@ function tvUndo() {
   tv.redoSteps = tv.redoSteps || [];
   tv.redoSteps.push(step);
   tv.fieldsUpdated = Date.now();
+  var held = step
+    .filter(function (change) {
+      return change.removal && !change.picture;
+    })
+    .map(function (change) {
+      return change.path;
+    });
+  if (held.length > 0) {
+    tv.puttingBack = true;
+    console.info('terravue:put-back ' + JSON.stringify(held));
+  }
   return step.length;
 }
 
 function tvRedo() {
+  if (tv.puttingBack) {
+    return 0;
+  }
   var step = (tv.redoSteps || []).pop();
   if (!step) {
     return 0;
@@ -2016,7 +2121,7 @@ function tvSamePosition(position, picture) {
 function tvRebaseSteps() {
   (tv.undoSteps || []).concat(tv.redoSteps || []).forEach(function (step) {
     step.forEach(function (change) {
-      if (change.names) {
+      if (change.names || change.removal || !change.picture) {
         return;
       }
       [change.before, change.after].forEach(function (position) {
@@ -2029,7 +2134,7 @@ function tvRebaseSteps() {
   });
 }
 
-/* The steps as plain data, by picture number, for a page that shows the same map anew. */
+/* The steps as plain data, by picture number and path, for a page that shows the same map anew. */
 function tvUndoHistory() {
   function plain(steps) {
     return (steps || []).map(function (step) {
@@ -2039,15 +2144,22 @@ function tvUndoHistory() {
           return !change.names;
         })
         .map(function (change) {
-          return { index: change.picture.index, path: change.picture.path || '', before: change.before, after: change.after };
+          var index = change.picture ? change.picture.index : change.index;
+          var path = change.picture ? change.picture.path || '' : change.path;
+          if (change.removal) {
+            return { index: index, path: path, removal: true };
+          }
+          return { index: index, path: path, before: change.before, after: change.after };
         });
     });
   }
   return JSON.stringify({ undo: plain(tv.undoSteps), redo: plain(tv.redoSteps) });
 }
 
-/* Takes the steps of the page this one replaced; answers the number of steps taken. */
-function tvTakeUndoHistory(text) {
+/* Takes the steps of the page this one replaced; answers the number of steps taken. `held` lists
+   the paths of the pictures the program took off the map and can put back: their changes are kept
+   for when they are back. The changes of any other picture this page does not show are left out. */
+function tvTakeUndoHistory(text, held) {
   var history;
   try {
     history = JSON.parse(text);
@@ -2074,20 +2186,41 @@ function tvTakeUndoHistory(text) {
       modify: String(value.modify)
     };
   }
+  var byPath = new Map();
+  tv.pictures.forEach(function (p) {
+    if (p.path) {
+      byPath.set(p.path, p);
+    }
+  });
+  var away = new Set(Array.isArray(held) ? held.filter(function (path) {
+    return typeof path === 'string' && path !== '';
+  }) : []);
   function steps(list) {
     var out = [];
     (Array.isArray(list) ? list : []).forEach(function (step) {
       var changes = [];
       (Array.isArray(step) ? step : []).forEach(function (change) {
-        var picture = change && typeof change.index === 'number' ? tv.pictures[change.index - 1] : null;
-        if (picture && picture.path !== change.path) {
-          // Not the same picture: the map shown is another one.
-          picture = null;
+        if (!change || typeof change.path !== 'string' || change.path === '') {
+          return;
         }
-        var before = position(change && change.before);
-        var after = position(change && change.after);
-        if (picture && before && after) {
-          changes.push({ picture: picture, before: before, after: after });
+        var picture = typeof change.index === 'number' ? tv.pictures[change.index - 1] : null;
+        if (!picture || picture.path !== change.path) {
+          // Pictures taken off the map or put back number the others anew: the path tells.
+          picture = byPath.get(change.path) || null;
+        }
+        if (!picture && !away.has(change.path)) {
+          // Not a picture of this map.
+          return;
+        }
+        var index = picture ? picture.index : typeof change.index === 'number' ? change.index : 0;
+        if (change.removal === true) {
+          changes.push({ picture: picture, removal: true, index: index, path: change.path });
+          return;
+        }
+        var before = position(change.before);
+        var after = position(change.after);
+        if (before && after) {
+          changes.push({ picture: picture, before: before, after: after, index: index, path: change.path });
         }
       });
       if (changes.length > 0) {

@@ -100,17 +100,18 @@ function tvTracksPreview(items) {
 /* Moves every previewed photo to its place, as a drag would, and ends the preview. Answers the
    number of photos moved. */
 function tvTracksApply() {
-  var moved = 0;
-  tvTracks.pending.forEach(function (p) {
-    if (p.picture.marker) {
-      tvMovePicture(p.picture, p.lat, p.lng);
-    } else {
-      tvPlacePicture(p.picture, { lat: p.lat, lng: p.lng });
-    }
-    moved += 1;
-  });
+  var moves = tvTracks.pending
+    .filter(function (p) {
+      return !p.picture.removed;
+    })
+    .map(function (p) {
+      return { picture: p.picture, lat: p.lat, lng: p.lng };
+    });
+  // Through the steps a drag takes: one step, however many photos the track placed.
+  tvApplyPositions(moves);
+  tv.fieldsUpdated = Date.now();
   tvTracksPreview([]);
-  return moved;
+  return moves.length;
 }
 
 /* The selected photo and where it is now: {index, lat, lng}, or null. */

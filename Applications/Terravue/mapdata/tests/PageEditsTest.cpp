@@ -1,6 +1,7 @@
 // Reading the map page's hidden fields back: which fields count, in which
 // order, and how the collected values change the current map.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -235,6 +236,62 @@ TEST(PageEdits, RemovingTheOnlyMovedPictureStillAnswersTrue) {
   ASSERT_EQ(map.m_pictures.Count(), 1u);
   EXPECT_EQ(map.m_pictures.At(0).m_path, "/photos/p2.jpg");
   EXPECT_FALSE(map.AnyModified());
+}
+
+TEST(PageEdits, RemovedPicturesTakenAsHeldKeepTheirThumbnailAndGoBackToTheirPlaces) {
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("tv_removed_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(root);
+  MapState map = MapWithPictures(4);
+  map.m_rootFolder = root.string();
+  for (const PictureRecord& record : map.m_pictures.Records()) {
+    std::ofstream(record.ThumbnailPath(map.m_rootFolder)) << "thumbnail";
+  }
+  // Pictures 2 and 4 leave the map; picture 2 was moved on the page before.
+  std::vector<PageField> fields = FieldsOf(map);
+  fields.push_back({"pic_modify2", "1"});
+  fields.push_back({"pic_latitude2", "N:11:00:00.000"});
+  fields.push_back({"pic_remove2", "1"});
+  fields.push_back({"pic_remove4", "1"});
+  std::vector<RemovedPicture> held;
+  bool removed = false;
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(fields, true), map, &removed, &held));
+  EXPECT_TRUE(removed);
+  ASSERT_EQ(map.m_pictures.Count(), 2u);
+  ASSERT_EQ(held.size(), 2u);
+  EXPECT_EQ(held[0].record.m_path, "/photos/p4.jpg");
+  EXPECT_EQ(held[0].index, 3u);
+  EXPECT_EQ(held[1].record.m_path, "/photos/p2.jpg");
+  EXPECT_EQ(held[1].index, 1u);
+  // As the map held it, with the page's move.
+  EXPECT_EQ(held[1].record.m_latitude, "N:11:00:00.000");
+  EXPECT_EQ(held[1].record.m_modified, 1);
+  for (const RemovedPicture& picture : held) {
+    EXPECT_TRUE(std::filesystem::exists(picture.record.ThumbnailPath(map.m_rootFolder)));
+  }
+
+  // Put back in the reverse order of leaving, the list is as it was; out of order, a place
+  // beyond the end is the end.
+  MapState again = map;
+  PutBackPicture(held[1], again);
+  PutBackPicture(held[0], again);
+  ASSERT_EQ(again.m_pictures.Count(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(again.m_pictures.At(i).m_path, "/photos/p" + std::to_string(i + 1) + ".jpg");
+  }
+  EXPECT_TRUE(again.AnyModified());
+  MapState other = map;
+  PutBackPicture(held[0], other);
+  PutBackPicture(held[1], other);
+  ASSERT_EQ(other.m_pictures.Count(), 4u);
+  EXPECT_EQ(other.m_pictures.At(1).m_path, "/photos/p2.jpg");
+  EXPECT_EQ(other.m_pictures.At(3).m_path, "/photos/p4.jpg");
+
+  // Let go of, an unsaved thumbnail is deleted as an immediate removal deletes it.
+  DropRemovedThumbnail(held[0], map.m_rootFolder);
+  EXPECT_FALSE(std::filesystem::exists(held[0].record.ThumbnailPath(map.m_rootFolder)));
+  EXPECT_TRUE(std::filesystem::exists(held[1].record.ThumbnailPath(map.m_rootFolder)));
+  std::filesystem::remove_all(root);
 }
 
 // The page-edit fuzzer's seeds and findings, read as the fuzzer reads them

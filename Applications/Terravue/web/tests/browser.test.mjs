@@ -276,7 +276,8 @@ test('dragging a marker with the mouse writes its new position into the hidden f
   const page = await openMap(body(japan));
   const before = await fields(page);
   const from = await markerPoint(page, 5);
-  await mouseDrag(page, from, { x: from.x + 60, y: from.y + 40 });
+  // South-east into the sea, clear of every other marker (a drop on one takes its place).
+  await mouseDrag(page, from, { x: from.x + 20, y: from.y + 80 });
   await page.waitForFunction(() => document.querySelector('input[name=pic_modify5]').value === '1');
   const after = await fields(page);
   const expected = await page.evaluate(() => {
@@ -982,6 +983,121 @@ test('Ctrl+Z undoes a whole gesture and Ctrl+Shift+Z redoes it, through the fiel
   await page.close();
 });
 
+test('taking a photo off the map is one step: undone it is back in its place, and across pages the program is asked for it', async () => {
+  const page = await openMap(body(japan));
+  const loaded = await fields(page);
+  // A drag of Tokyo, then Osaka taken off through its menu.
+  const from = await markerPoint(page, 1);
+  await mouseDrag(page, from, { x: from.x + 40, y: from.y + 60 });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify1]').value === '1');
+  const dragged = await fields(page);
+  const at = await markerPoint(page, 2);
+  await page.mouse.click(at.x, at.y, { button: 'right' });
+  await page.click('#tvRemoveFromMap');
+  assert.equal((await fields(page)).pic_remove2, '1');
+  assert.equal(await page.locator('img.leaflet-marker-icon').count(), 4);
+
+  // Ctrl+Z: the marker and the list entry are back, between Tokyo and Sapporo, and the program keeps it.
+  await page.keyboard.press('Control+z');
+  let f = await fields(page);
+  assert.equal(f.pic_remove2, '0');
+  assert.deepEqual([f.pic_latitude2, f.pic_longitude2, f.pic_modify2], [loaded.pic_latitude2, loaded.pic_longitude2, '0']);
+  await page.waitForFunction(() => document.querySelectorAll('img.leaflet-marker-icon').length === 5);
+  assert.deepEqual(await page.$$eval('#tvLocated a', (a) => a.map((e) => e.getAttribute('data-index'))), ['1', '2', '3', '4', '5']);
+  assert.match(await page.textContent('#tvSummary'), /^6 pictures, 5 on the map, 1 moved/);
+  assert.equal(await page.evaluate(() => tv.pictures[1].marker !== null && !tv.pictures[1].removed), true);
+  // The drag before it is the next step back; redo does both again, in order.
+  await page.keyboard.press('Control+z');
+  f = await fields(page);
+  assert.deepEqual([f.pic_latitude1, f.pic_longitude1, f.pic_modify1], [loaded.pic_latitude1, loaded.pic_longitude1, '0']);
+  await page.keyboard.press('Control+Shift+Z');
+  await page.keyboard.press('Control+Shift+Z');
+  f = await fields(page);
+  assert.deepEqual([f.pic_latitude1, f.pic_modify1, f.pic_remove2], [dragged.pic_latitude1, '1', '1']);
+  assert.equal(await page.locator('img.leaflet-marker-icon').count(), 4);
+  const history = await page.evaluate(() => tvUndoHistory());
+  assert.deepEqual(JSON.parse(history).undo[1], [{ index: 2, path: '/home/user/Pictures/osaka.jpg', removal: true }]);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+
+  // The program took Osaka off and sent the map again: its steps wait for it only while the
+  // program holds it.
+  const tokyo = { ...japan[0], at: [coords.tvParseCoordinate(dragged.pic_latitude1, true),
+                                    coords.tvParseCoordinate(dragged.pic_longitude1, false)] };
+  const without = [tokyo, ...japan.slice(2)];
+  const next = await openMap(body(without));
+  assert.equal(await next.evaluate((h) => tvTakeUndoHistory(h, []), history), 1, 'not held: only the drag is left');
+  await next.close();
+  const held = await openMap(body(without));
+  const asked = [];
+  held.on('console', (message) => {
+    if (message.text().startsWith('terravue:')) {
+      asked.push(message.text());
+    }
+  });
+  assert.equal(await held.evaluate((h) => tvTakeUndoHistory(h, ['/home/user/Pictures/osaka.jpg']), history), 2);
+  await held.keyboard.press('Control+z');
+  await held.waitForFunction(() => tv.puttingBack === true);
+  const waiting = await fields(held);
+  await new Promise((resolve) => setTimeout(resolve, 100));
+  assert.deepEqual(asked, ['terravue:put-back ["/home/user/Pictures/osaka.jpg"]']);
+  // Nothing more is undone or redone until the program has sent the map with Osaka back.
+  await held.keyboard.press('Control+z');
+  await held.keyboard.press('Control+Shift+Z');
+  assert.deepEqual(await held.evaluate(() => [tv.undoSteps.length, tv.redoSteps.length]), [1, 1]);
+  assert.equal((await fields(held)).pic_latitude1, waiting.pic_latitude1, 'the drag is not undone while Osaka is away');
+  const afterwards = await held.evaluate(() => tvUndoHistory());
+  assert.deepEqual(held.errors, []);
+  await held.close();
+
+  // Osaka is back: the steps find it by its path, redo takes it off again, two undos put it back
+  // and take back the drag.
+  const back = await openMap(body([tokyo, ...japan.slice(1)]));
+  assert.equal(await back.evaluate((h) => tvTakeUndoHistory(h, []), afterwards), 2);
+  await back.keyboard.press('Control+Shift+Z');
+  assert.equal((await fields(back)).pic_remove2, '1');
+  await back.keyboard.press('Control+z');
+  assert.equal((await fields(back)).pic_remove2, '0');
+  await back.keyboard.press('Control+z');
+  f = await fields(back);
+  assert.deepEqual([f.pic_latitude1, f.pic_longitude1], [loaded.pic_latitude1, loaded.pic_longitude1]);
+  assert.deepEqual(back.errors, []);
+  await back.close();
+});
+
+test('a photo dropped onto another photo\'s marker takes that very place, from the map and from the list', async () => {
+  const page = await openMap(body(japan));
+  const loaded = await fields(page);
+  // Tokyo's marker dragged onto Sapporo's.
+  await mouseDrag(page, await markerPoint(page, 1), await markerPoint(page, 3));
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify1]').value === '1');
+  let f = await fields(page);
+  assert.deepEqual([f.pic_latitude1, f.pic_longitude1], [loaded.pic_latitude3, loaded.pic_longitude3]);
+  assert.equal(f.pic_modify3, '0', 'the photo dropped on stays as it was');
+  await page.waitForFunction(() => tv.pictures[0].sharing === 2 && tv.pictures[2].sharing === 2);
+  // The photo without a position, dragged from the list onto Kanazawa's marker.
+  const item = await page.locator('#list a.thumb2').boundingBox();
+  await mouseDrag(page, { x: item.x + 30, y: item.y + item.height / 2 }, await markerPoint(page, 5));
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify6]').value === '1');
+  f = await fields(page);
+  assert.deepEqual([f.pic_latitude6, f.pic_longitude6], [loaded.pic_latitude5, loaded.pic_longitude5]);
+  // Dropped beside a marker, a photo lands where it was let go, as before.
+  const osaka = await markerPoint(page, 2);
+  await mouseDrag(page, osaka, { x: osaka.x + 80, y: osaka.y + 70 });
+  await page.waitForFunction(() => document.querySelector('input[name=pic_modify2]').value === '1');
+  f = await fields(page);
+  for (const k of [1, 3, 4, 5, 6]) {
+    assert.notEqual(f.pic_latitude2, f[`pic_latitude${k}`]);
+  }
+  // Each drop is one step.
+  await page.keyboard.press('Control+z');
+  await page.keyboard.press('Control+z');
+  f = await fields(page);
+  assert.deepEqual([f.pic_latitude6, f.pic_modify6, f.pic_latitude1], [loaded.pic_latitude6, '0', loaded.pic_latitude3]);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 // Closes a photo's popup, as a click elsewhere would, and waits until it has faded out.
 async function noPopup(page) {
   await page.evaluate(() => tv.map.closePopup());
@@ -1023,7 +1139,8 @@ test('a marker shows how many photos share its place, and an Alt-drag stacks the
   await noPopup(page);
   const from = await markerPoint(page, 5);
   await page.keyboard.down('Alt');
-  await mouseDrag(page, from, { x: from.x + 60, y: from.y + 40 });
+  // Clear of every other marker: a drop on one would take its place.
+  await mouseDrag(page, from, { x: from.x + 20, y: from.y + 80 });
   await page.keyboard.up('Alt');
   await page.waitForFunction(() => document.querySelector('input[name=pic_modify2]').value === '1');
   const f = await fields(page);
@@ -1054,7 +1171,7 @@ test('a marker shows how many photos share its place, and an Alt-drag stacks the
   // Without Alt the same drag keeps the layout: the offsets between the three stay as they were.
   await noPopup(page);
   const again = await markerPoint(page, 5);
-  await mouseDrag(page, again, { x: again.x + 60, y: again.y + 40 });
+  await mouseDrag(page, again, { x: again.x + 20, y: again.y + 80 });
   await page.waitForFunction(() => document.querySelector('input[name=pic_modify2]').value === '1');
   const kept = await fields(page);
   const d = (k) => [parsedAt(kept, k)[0] - twice[k - 1].at[0], parsedAt(kept, k)[1] - twice[k - 1].at[1]];
