@@ -581,11 +581,13 @@ class EditingTest : public AppTestCase {
     Trigger(window, MainMenu::kRedo);
     QVERIFY(allAt(kyoto));
 
-    // Saved: every file holds Kyoto.
+    // Saved: every file holds Kyoto, and the saved map is shown anew.
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
     Trigger(window, MainMenu::kSaveAsNew);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 30000);
     QVERIFY(PageBack(map));
-    QTRY_COMPARE_WITH_TIMEOUT(window->windowTitle(), QStringLiteral("Kyoto trip"), 30000);
-    QVERIFY(PageBack(map));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Kyoto trip"));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tv.pictures.length")).toInt(), 20, 30000);
     checkFiles([&kyoto](int) { return kyoto; });
     QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
 
@@ -598,6 +600,7 @@ class EditingTest : public AppTestCase {
     checkFiles([&kyoto](int) { return kyoto; });
     Trigger(window, MainMenu::kSaveOver);
     QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tv.pictures.length")).toInt(), 20, 30000);
     checkFiles(originalOf);
     QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
     QVERIFY(!map->CurrentMap().AnyModified());

@@ -328,8 +328,9 @@ class EndToEndTest : public AppTestCase {
     for (QAction* action : window->Menu()->actions()) {
       items += MainMenu::CommandOf(action) != 0 ? 1 : 0;
     }
-    QCOMPARE(items, 12);  // the four commands, "Load track...", Undo, Redo, "Restore original positions...",
-                          // "Export...", "Open a saved map...", "Name places..." and "About Terravue"
+    QCOMPARE(items, 13);  // the four commands, "Load track...", "Use these photos as a track", Undo, Redo,
+                          // "Restore original positions...", "Export...", "Open a saved map...", "Name places..."
+                          // and "About Terravue"
     // On the start page with no saved state the menu button is hidden.
     QTRY_VERIFY_WITH_TIMEOUT(!map->MenuButton()->isVisible(), 10000);
     app->ExitInstance();
