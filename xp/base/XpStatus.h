@@ -60,6 +60,7 @@ enum class XpStatus : std::uint16_t {
   TrackLogInvalid = 0x860D,        ///< a track log that is not GPX or NMEA, or that does not parse
   TrackLogTooLarge = 0x860E,       ///< a track log beyond the size or point limit
   ExifBlockFull = 0x8610,          ///< the edited Exif block would not fit one segment; not rewritten
+  NamesInSidecar = 0x8615,         ///< the place names went to an XMP sidecar: the photo's kind keeps none in its file
   XmpInvalid = 0x8618,             ///< an XMP packet that is not well-formed UTF-8 XML, too large or too deep
   XmpNoPosition = 0x8619,          ///< an XMP packet without a GPS latitude and longitude
   XmpBadPosition = 0x861A,         ///< an XMP GPS coordinate that does not read as one, or is out of range

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -25,6 +26,7 @@
 #include "xp/image/XpFile.h"
 #include "xp/image/XpPhotoReplace.h"
 #include "xp/image/XpXmpGps.h"
+#include "xp/image/XpXmpLocation.h"
 
 namespace XpPhotoWrite {
 
@@ -188,30 +190,21 @@ bool KeepsEverythingElse(const Planned& plan, std::span<const std::uint8_t> writ
                     b.begin() + static_cast<std::ptrdiff_t>(at + block.size()));
 }
 
-// The written sidecar read back: it parses, holds the position written (or
-// none after a removal), and everything else of the old one.
-XpStatus CheckWritten(const Planned& plan, const std::optional<XpXmpGps::Update>& update, const std::string& path,
+// What a sidecar write does to each sidecar: the new text made from the old
+// one, and what the written text must show besides holding exactly that text.
+struct SidecarChange {
+  bool createsSidecar = true;  // a photo without a sidecar gets one
+  std::function<XpStatus(Planned&, XpXmpGps::Edit*)> edit;
+  std::function<bool(const Planned&, std::span<const std::uint8_t>)> check;
+};
+
+// The written sidecar read back: its bytes are the planned ones, the change's
+// own check holds, and a created one names the photo's extension.
+XpStatus CheckWritten(const Planned& plan, const SidecarChange& change, const std::string& path,
                       const std::string& extension) {
   std::string written;
   if (XpReadWholeFile(path, XpXmpGps::kMaxPacketSize, &written, XpStatus::SidecarCheckFailed) != XpStatus::Ok ||
-      written != plan.after) {
-    return XpStatus::SidecarCheckFailed;
-  }
-  XpXmpGps::Position position;
-  const XpStatus read = XpXmpGps::ReadGps(Bytes(written), &position);
-  if (update) {
-    constexpr double kDegrees = 2e-8;  // the text keeps 1e-8 of a minute
-    constexpr double kMetres = 0.0015;
-    if (read != XpStatus::Ok || std::fabs(position.latitude - update->latitude) > kDegrees ||
-        std::fabs(position.longitude - update->longitude) > kDegrees ||
-        (update->altitude && (!position.altitude || std::fabs(*position.altitude - *update->altitude) > kMetres)) ||
-        (update->timeStamp && position.timeStamp != update->timeStamp)) {
-      return XpStatus::SidecarCheckFailed;
-    }
-  } else if (read != XpStatus::XmpNoPosition) {
-    return XpStatus::SidecarCheckFailed;
-  }
-  if (!KeepsEverythingElse(plan, Bytes(written))) {
+      written != plan.after || !change.check(plan, Bytes(written))) {
     return XpStatus::SidecarCheckFailed;
   }
   if (plan.create) {
@@ -223,6 +216,69 @@ XpStatus CheckWritten(const Planned& plan, const std::optional<XpXmpGps::Update>
     }
   }
   return XpStatus::Ok;
+}
+
+// A position write (with `update`) or removal (without): the written sidecar
+// holds the position written (or none), and everything else of the old one.
+SidecarChange PositionChange(const std::optional<XpXmpGps::Update>& update) {
+  SidecarChange change;
+  change.createsSidecar = update.has_value();
+  change.edit = [update](Planned& plan, XpXmpGps::Edit* edit) {
+    if (update) {
+      const XpStatus st = XpXmpGps::SetGps(Bytes(plan.before), *update, /*version=*/true, edit, &plan.set);
+      return st == XpStatus::InvalidArgument ? XpStatus::BadCoordinate : st;
+    }
+    return XpXmpGps::RemoveGps(Bytes(plan.before), edit, /*keepPadding=*/true);
+  };
+  change.check = [update](const Planned& plan, std::span<const std::uint8_t> written) {
+    XpXmpGps::Position position;
+    const XpStatus read = XpXmpGps::ReadGps(written, &position);
+    if (update) {
+      constexpr double kDegrees = 2e-8;  // the text keeps 1e-8 of a minute
+      constexpr double kMetres = 0.0015;
+      if (read != XpStatus::Ok || std::fabs(position.latitude - update->latitude) > kDegrees ||
+          std::fabs(position.longitude - update->longitude) > kDegrees ||
+          (update->altitude && (!position.altitude || std::fabs(*position.altitude - *update->altitude) > kMetres)) ||
+          (update->timeStamp && position.timeStamp != update->timeStamp)) {
+        return false;
+      }
+    } else if (read != XpStatus::XmpNoPosition) {
+      return false;
+    }
+    return KeepsEverythingElse(plan, written);
+  };
+  return change;
+}
+
+// Place names: the written sidecar reads as the names written, and its
+// position (or the lack of one) reads as it did before.
+SidecarChange NamesChange(const XpXmpLocation::Update& update) {
+  SidecarChange change;
+  change.edit = [update](Planned& plan, XpXmpGps::Edit* edit) {
+    XpXmpLocation::Edit set;
+    if (auto st = XpXmpLocation::SetLocation(Bytes(plan.before), update, &set); st != XpStatus::Ok) {
+      return st;
+    }
+    edit->packet = std::move(set.packet);
+    return XpStatus::Ok;
+  };
+  change.check = [update](const Planned& plan, std::span<const std::uint8_t> written) {
+    XpXmpLocation::Reading before;
+    XpXmpLocation::Reading after;
+    if (XpXmpLocation::ReadLocation(Bytes(plan.before), &before) != XpStatus::Ok ||
+        XpXmpLocation::ReadLocation(written, &after) != XpStatus::Ok ||
+        !(after == XpXmpLocation::Expected(before, update))) {
+      return false;
+    }
+    XpXmpGps::Position old;
+    XpXmpGps::Position now;
+    const XpStatus oldRead = XpXmpGps::ReadGps(Bytes(plan.before), &old);
+    const XpStatus nowRead = XpXmpGps::ReadGps(written, &now);
+    return oldRead == nowRead &&
+           (oldRead != XpStatus::Ok || (old.latitude == now.latitude && old.longitude == now.longitude &&
+                                        old.altitude == now.altitude && old.timeStamp == now.timeStamp));
+  };
+  return change;
 }
 
 XpStatus WriteAll(int fd, const std::string& bytes) {
@@ -269,7 +325,7 @@ XpStatus WriteFlushed(XpReplacementFile& file, const std::string& target, unsign
 
 // Writes and checks the new sidecar in its temporary file, and keeps a copy of
 // the old one; nothing is renamed yet.
-XpStatus Stage(Staged& staged, const std::optional<XpXmpGps::Update>& update, const std::string& extension,
+XpStatus Stage(Staged& staged, const SidecarChange& change, const std::string& extension,
                const XpExifRewrite::Hooks& hooks) {
   const Planned& plan = *staged.plan;
   XpReplacementFile& temp = staged.temp;
@@ -297,7 +353,7 @@ XpStatus Stage(Staged& staged, const std::optional<XpXmpGps::Update>& update, co
   if (auto st = temp.Flush(); st != XpStatus::Ok) {
     return st;
   }
-  if (auto st = CheckWritten(plan, update, temp.Path(), extension); st != XpStatus::Ok) {
+  if (auto st = CheckWritten(plan, change, temp.Path(), extension); st != XpStatus::Ok) {
     return st;
   }
   if (plan.create) {
@@ -365,13 +421,14 @@ bool PhotoHoldsPosition(const std::string& path) {
   return reading.source == XpPhotoMetadata::PositionSource::File;
 }
 
-// Writes (with `update`) or removes (without) the position in the sidecars of `path`.
-XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Update>& update, const Where& where,
-                       const XpExifRewrite::Hooks& hooks, std::string* failed) {
+// Makes `change` in the sidecars of `path`, all of them or none. `*changed`
+// (when given) tells whether any sidecar was replaced or created.
+XpStatus WriteSidecars(const std::string& path, const SidecarChange& change, const Where& where,
+                       const XpExifRewrite::Hooks& hooks, std::string* failed, bool* changed = nullptr) {
   const PathParts parts = SplitPath(path);
   std::vector<Planned> plans;
   if (where.createsSidecar) {
-    if (!update) {
+    if (!change.createsSidecar) {
       return XpStatus::Ok;
     }
     if (auto st = CheckFolderNotProtected(where.sidecars.front()); st != XpStatus::Ok) {
@@ -396,13 +453,7 @@ XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Up
   // Every edit is made and found sound before any sidecar is replaced.
   for (Planned& plan : plans) {
     XpXmpGps::Edit edit;
-    if (update) {
-      if (auto st = XpXmpGps::SetGps(Bytes(plan.before), *update, /*version=*/true, &edit, &plan.set);
-          st != XpStatus::Ok) {
-        *failed = plan.target;
-        return st == XpStatus::InvalidArgument ? XpStatus::BadCoordinate : st;
-      }
-    } else if (auto st = XpXmpGps::RemoveGps(Bytes(plan.before), &edit, /*keepPadding=*/true); st != XpStatus::Ok) {
+    if (auto st = change.edit(plan, &edit); st != XpStatus::Ok) {
       *failed = plan.target;
       return st;
     }
@@ -418,7 +469,7 @@ XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Up
     }
     staged.push_back(std::make_unique<Staged>());
     staged.back()->plan = &plan;
-    if (auto st = Stage(*staged.back(), update, parts.extension, hooks); st != XpStatus::Ok) {
+    if (auto st = Stage(*staged.back(), change, parts.extension, hooks); st != XpStatus::Ok) {
       *failed = plan.target;
       return st;
     }
@@ -440,6 +491,9 @@ XpStatus WriteSidecars(const std::string& path, const std::optional<XpXmpGps::Up
       return st;
     }
     one->renamed = true;
+  }
+  if (changed != nullptr) {
+    *changed = !staged.empty();
   }
   return XpStatus::Ok;
 }
@@ -652,7 +706,7 @@ XpStatus WriteGPS(const std::string& path, const XpGPSRecord& record, const XpEx
         if (!UpdateOf(record, &update)) {
           return XpStatus::BadCoordinate;
         }
-        return WriteSidecars(path, update, where, hooks, failed);
+        return WriteSidecars(path, PositionChange(update), where, hooks, failed);
       });
 }
 
@@ -667,8 +721,90 @@ XpStatus RemoveGPS(const std::string& path, const XpExifRewrite::Hooks& hooks, W
         if (PhotoHoldsPosition(path)) {
           return XpStatus::PositionStaysInPhoto;
         }
-        return WriteSidecars(path, std::nullopt, where, hooks, failed);
+        return WriteSidecars(path, PositionChange(std::nullopt), where, hooks, failed);
       });
+}
+
+Where WhereNamesWritten(const std::string& path) {
+  Where where = WhereWritten(path);
+  if (where.destination != Destination::InFile || where.format == XpPhotoFormat::Jpeg) {
+    return where;
+  }
+  // Only a JPEG's XMP packet is edited in place: every other kind keeps its
+  // names beside it, in the sidecars that belong to it.
+  where.destination = Destination::Sidecar;
+  where.notInFile = XpStatus::NamesInSidecar;
+  where.sidecars = OwnSidecars(path);
+  where.createsSidecar = where.sidecars.empty();
+  if (where.createsSidecar) {
+    where.sidecars.push_back(path + ".xmp");
+  }
+  return where;
+}
+
+XpStatus ReadNames(const std::string& path, XpLocationWrite::Current* current) {
+  const Where where = WhereNamesWritten(path);
+  switch (where.destination) {
+    case Destination::NotWritable:
+      return where.status;
+    case Destination::InFile:
+      return XpLocationWrite::Read(path, current);
+    case Destination::Sidecar:
+      break;
+  }
+  XpLocationWrite::Current read;
+  if (!where.createsSidecar) {
+    std::string bytes;
+    if (auto st = XpReadWholeFile(where.sidecars.front(), XpXmpGps::kMaxPacketSize, &bytes, XpStatus::XmpInvalid);
+        st != XpStatus::Ok) {
+      return st;
+    }
+    if (auto st = XpXmpLocation::ReadLocation(Bytes(bytes), &read.xmp); st != XpStatus::Ok) {
+      return st;
+    }
+    read.hasXmp = true;
+  }
+  *current = std::move(read);
+  return XpStatus::Ok;
+}
+
+XpStatus WriteNames(const std::string& path, const XpLocationWrite::Names& names, const XpExifRewrite::Hooks& hooks,
+                    XpLocationWrite::Outcome* outcome, Where* whereOut) {
+  const Where where = WhereNamesWritten(path);
+  if (whereOut != nullptr) {
+    *whereOut = where;
+  }
+  XpLocationWrite::Outcome result;
+  std::string failed;
+  const XpStatus st = [&] {
+    switch (where.destination) {
+      case Destination::NotWritable:
+        return where.status;
+      case Destination::InFile:
+        return XpLocationWrite::Write(path, names, hooks, &result);
+      case Destination::Sidecar:
+        break;
+    }
+    const XpXmpLocation::Update update{names.city, names.state, names.country, names.countryCode, names.sublocation};
+    bool changed = false;
+    const XpStatus written = WriteSidecars(path, NamesChange(update), where, hooks, &failed, &changed);
+    if (written == XpStatus::Ok && changed) {
+      result.written = true;
+      result.xmpChanged = true;
+      result.xmpAdded = where.createsSidecar;
+    }
+    return written;
+  }();
+  if (st != XpStatus::Ok) {
+    result = {};
+    if (whereOut != nullptr) {
+      whereOut->failed = failed.empty() ? path : failed;
+    }
+  }
+  if (outcome != nullptr) {
+    *outcome = std::move(result);
+  }
+  return st;
 }
 
 }  // namespace XpPhotoWrite

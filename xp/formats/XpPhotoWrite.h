@@ -14,6 +14,7 @@
 #include "xp/base/XpStatus.h"
 #include "xp/formats/XpPhotoLayout.h"
 #include "xp/image/XpExifRewrite.h"
+#include "xp/image/XpLocationWrite.h"
 #include "xp/tiff/XpGPSRecord.h"
 
 namespace XpPhotoWrite {
@@ -62,7 +63,9 @@ struct Where {
   /// For a HEIC, HEIF or AVIF photo whose position goes to sidecars: why not
   /// into the file (XpInFileWrite::HeifInFile's status, or 0x8622 when a
   /// sidecar already belongs to the photo); the same 0x8622 for a DNG, CR2,
-  /// NEF, PEF or ORF photo under Policy::rawInFile; 0 otherwise.
+  /// NEF, PEF or ORF photo under Policy::rawInFile; 0 otherwise. For place names
+  /// (WhereNamesWritten): 0x8615 when the photo's position goes into its file
+  /// but its names go to sidecars.
   XpStatus notInFile = XpStatus::Ok;
   /// After a failed WriteGPS or RemoveGPS: the file the failure is about (the
   /// sidecar that could not be read, checked or renamed, else the photo).
@@ -131,5 +134,39 @@ struct Where {
 /// Otherwise the statuses of WriteGPS.
 [[nodiscard]] XpStatus RemoveGPS(const std::string& path, const XpExifRewrite::Hooks& hooks = {},
                                  Where* where = nullptr);
+
+/// Where the place names of the photo at `path` are written: into the file
+/// for a JPEG (its XMP packet, and its IPTC-IIM block when it has one); for
+/// every other kind into the XMP sidecars its position goes to, or that
+/// belong to it, or the one a write creates ("photo.ext.xmp"). For a photo
+/// whose position goes into its file (PNG, WebP, TIFF, a HEIF photo written in
+/// place, a raw file under Policy::rawInFile) `notInFile` is 0x8615, so that
+/// the user learns where the names went.
+[[nodiscard]] Where WhereNamesWritten(const std::string& path);
+
+/// The place names the photo holds where WhereNamesWritten says: a JPEG's as
+/// XpLocationWrite::Read gives them; else the first sidecar's (`hasXmp` false
+/// when none belongs to the photo yet; `hasIim` is always false). Statuses of
+/// XpLocationWrite::Read, 0x8618 for a sidecar that is not well-formed XMP,
+/// WhereNamesWritten's status for a file this program does not write, else
+/// the file status.
+[[nodiscard]] XpStatus ReadNames(const std::string& path, XpLocationWrite::Current* current);
+
+/// Writes `names` where WhereNamesWritten says. A JPEG through
+/// XpLocationWrite::Write. Sidecars: every sidecar that belongs to the photo
+/// gets the location properties (XpXmpLocation::SetLocation: every other byte
+/// stays); without one, "photo.ext.xmp" is created holding only the names and
+/// photoshop:SidecarForExtension. Each one goes through the temporary file,
+/// the read-back check (the names read as written and the position it held
+/// reads the same), the kept copies and the put-back of the position's
+/// sidecar write, so that a failure leaves every sidecar byte-identical; the
+/// photo itself is never changed. A sidecar that already holds the names
+/// stays untouched. `outcome->xmpAdded` tells of a created sidecar. Statuses
+/// of WriteGPS for the sidecars (0x8102 for a name that is not writable),
+/// XpLocationWrite::Write's for a JPEG. `*where`, when given, receives
+/// WhereNamesWritten's answer (and `failed` after a failure).
+[[nodiscard]] XpStatus WriteNames(const std::string& path, const XpLocationWrite::Names& names,
+                                  const XpExifRewrite::Hooks& hooks, XpLocationWrite::Outcome* outcome,
+                                  Where* where = nullptr);
 
 }  // namespace XpPhotoWrite

@@ -29,6 +29,7 @@ TEST(XpStatus, CarriesTheDesignedNumbers) {
   EXPECT_EQ(XpStatusValue(XpStatus::JpegEncodeFailed), 0x8600);
   EXPECT_EQ(XpStatusValue(XpStatus::Cancelled), 0x8607);
   EXPECT_EQ(XpStatusValue(XpStatus::ExifBlockFull), 0x8610);
+  EXPECT_EQ(XpStatusValue(XpStatus::NamesInSidecar), 0x8615);
   EXPECT_EQ(XpStatusValue(XpStatus::XmpInvalid), 0x8618);
   EXPECT_EQ(XpStatusValue(XpStatus::XmpNoPosition), 0x8619);
   EXPECT_EQ(XpStatusValue(XpStatus::XmpBadPosition), 0x861A);
