@@ -178,6 +178,22 @@ constexpr std::array kTexts = {
     BuiltInText{"places/leave", "Leave as it is", "変更しない"},
     // "%s" why the proposal needs a look.
     BuiltInText{"places/check", "Please check: %s", "確認してください: %s"},
+    // Why a proposal needs a check: "%s" the distance ("120 km"); the time zone; the place's
+    // country code, the time zone and the country code the zone belongs to.
+    BuiltInText{"places/reviewFar", "the nearest place is %s away", "最も近い地名まで%sあります"},
+    BuiltInText{"places/reviewZoneAlone", "the time zone %s belongs to no country the zone table lists",
+                "時間帯%sは、時間帯の一覧にあるどの国のものでもありません"},
+    BuiltInText{"places/reviewOtherCountry", "the place is in %s, but the time zone there (%s) is %s's",
+                "地名は%sにありますが、その場所の時間帯(%s)は%sのものです"},
+    BuiltInText{"places/noZoneMap",
+                "The time-zone map could not be read: the proposed countries are not checked against the time "
+                "zone at each position.",
+                "時間帯の地図を読み込めないため、提案された国をその場所の時間帯と照らし合わせていません。"},
+    BuiltInText{"places/noZoneTable",
+                "The system's time-zone table (zone1970.tab) could not be read: the proposed countries are not "
+                "checked against the time zone at each position.",
+                "システムの時間帯一覧(zone1970.tab)を読み込めないため、提案された国をその場所の時間帯と照らし"
+                "合わせていません。"},
     BuiltInText{"places/name", "Name", "地名を付ける"},
     BuiltInText{"places/cancel", "Cancel", "キャンセル"},
     BuiltInText{"places/noneSelected", "Select the photos to name first, in the list or on the map.",
@@ -185,15 +201,15 @@ constexpr std::array kTexts = {
     BuiltInText{"places/noIndex", "The place index could not be read, so no places can be named.",
                 "地名データを読み込めないため、地名を付けられません。"},
     BuiltInText{"places/nothingToName",
-                "None of the selected photos can be named: they have no position, or are not JPEG photos "
-                "whose metadata can be read.",
-                "選んだ写真には地名を付けられません。位置情報がないか、メタデータを読み込めるJPEG写真では"
-                "ありません。"},
+                "None of the selected photos can be named: they have no position, or their metadata or XMP "
+                "sidecar cannot be read.",
+                "選んだ写真には地名を付けられません。位置情報がないか、メタデータまたはXMPサイドカーを"
+                "読み込めません。"},
     // "%d" the selected photos that are not offered.
     BuiltInText{"places/leftOut",
-                "%d of the selected photos are left out: no position, or not a JPEG photo whose metadata can "
+                "%d of the selected photos are left out: no position, or metadata or an XMP sidecar that cannot "
                 "be read.",
-                "選んだ写真のうち%d枚は対象外です(位置情報がないか、メタデータを読み込めるJPEG写真ではありません)。"},
+                "選んだ写真のうち%d枚は対象外です(位置情報がないか、メタデータまたはXMPサイドカーを読み込めません)。"},
     // The file dialog of "Open a saved map...".
     BuiltInText{"open/dialogTitle", "Open a saved map", "保存した地図を開く"},
     BuiltInText{"open/filter", "Saved maps", "保存した地図"},
@@ -235,6 +251,13 @@ constexpr std::array kTexts = {
     BuiltInText{"save/progress", "Writing the new locations into the photos: %s of %s",
                 "写真に新しい位置情報を書き込んでいます: %s / %s"},
     BuiltInText{"save/stop", "Stop", "中止"},
+    // After a save: "%s" the photos (one file name a line) whose place names went to an XMP
+    // sidecar because their kind keeps none in its file.
+    BuiltInText{"save/namesInSidecar",
+                "The place names of these photos were written to an XMP sidecar beside each photo (photo.ext.xmp), "
+                "as this kind of file keeps no place names of its own:\n\n%s",
+                "次の写真の地名は、写真の横のXMPサイドカー(写真名.拡張子.xmp)に書き込みました。この種類のファイルには"
+                "地名を記録できないためです:\n\n%s"},
     BuiltInText{"save/stopped",
                 "The save was stopped. Photos written: %s.\n\nPhotos not yet written: %s. They keep their new "
                 "location on the map and stay marked as not yet written; the next save writes them.",

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -39,6 +40,40 @@ QString CPlaceNamesDlg::ChoiceText(const PlaceMatch& match, const GeoPoint& posi
     }
   }
   return text + QStringLiteral(" (") + where.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+QString CPlaceNamesDlg::NoteText(int leftOut, bool haveZoneMap, bool haveZoneTable) {
+  QStringList notes;
+  if (leftOut > 0) {
+    notes.append(FormatText(Text("places/leftOut"), {QString::number(leftOut)}));
+  }
+  if (!haveZoneMap) {
+    notes.append(Text("places/noZoneMap"));
+  } else if (!haveZoneTable) {
+    notes.append(Text("places/noZoneTable"));
+  }
+  return notes.join(QLatin1Char('\n'));
+}
+
+QString CPlaceNamesDlg::ReviewText(const PlaceProposal& proposal) {
+  QString reason;
+  switch (proposal.reviewKind) {
+    case PlaceReview::None:
+      return {};
+    case PlaceReview::FarFromPlace:
+      reason =
+          FormatText(Text("places/reviewFar"), {QString::fromStdString(DistanceText(proposal.nearest.distanceKm))});
+      break;
+    case PlaceReview::ZoneWithoutCountry:
+      reason = FormatText(Text("places/reviewZoneAlone"), {QString::fromStdString(proposal.zone)});
+      break;
+    case PlaceReview::ZoneOfOtherCountry:
+      reason = FormatText(Text("places/reviewOtherCountry"),
+                          {QString::fromStdString(proposal.nearest.place.country),
+                           QString::fromStdString(proposal.zone), QString::fromStdString(proposal.reviewZoneCountry)});
+      break;
+  }
+  return FormatText(Text("places/check"), {reason});
 }
 
 XpLocationWrite::Names CPlaceNamesDlg::NamesOf(const PlaceMatch& match) {
@@ -82,9 +117,7 @@ CPlaceNamesDlg::CPlaceNamesDlg(std::vector<PlaceNamingRow> rows, const QString& 
     m_table->setCellWidget(r, kPlace, box);
     m_choices.push_back(box);
     connect(box, &QComboBox::currentIndexChanged, this, [this, i] { ShowPreview(i); });
-    auto* review = new QTableWidgetItem(
-        row.proposal.review ? FormatText(Text("places/check"), {QString::fromStdString(row.proposal.reviewReason)})
-                            : QString());
+    auto* review = new QTableWidgetItem(ReviewText(row.proposal));
     m_table->setItem(r, kReview, review);
     ShowPreview(i);
   }

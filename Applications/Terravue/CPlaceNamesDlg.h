@@ -46,6 +46,11 @@ class CPlaceNamesDlg : public QDialog {
 
   /// "Gion, 0.8 km NE (Kyōto, Japan, JP)".
   [[nodiscard]] static QString ChoiceText(const PlaceMatch& match, const GeoPoint& position);
+  /// The note under the introduction: how many selected photos are left out, and that the
+  /// countries go unchecked without the time-zone map or the zone table. Empty when all is there.
+  [[nodiscard]] static QString NoteText(int leftOut, bool haveZoneMap, bool haveZoneTable);
+  /// Why `proposal` needs a look, in the user's language; empty when it needs none.
+  [[nodiscard]] static QString ReviewText(const PlaceProposal& proposal);
   /// The names written for `match` (the country's alpha-3 code for IIM).
   [[nodiscard]] static XpLocationWrite::Names NamesOf(const PlaceMatch& match);
 

@@ -29,6 +29,7 @@
 #include "Applications/Terravue/WindowPlacement.h"
 #include "Applications/Terravue/WriteBackMessage.h"
 #include "Applications/Terravue/mapdata/BrowserHandOff.h"
+#include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapStateStore.h"
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/StateChecks.h"
@@ -279,8 +280,31 @@ UnwrittenAnswer CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report)
   // Raw files changed in place are named first, whatever else the save has to say.
   const QString rawInPlace = RawChangedInPlaceMessage(report, kMaxListedFailures);
   QString message = WriteBackMessage(report, kMaxListedFailures);
-  if (!rawInPlace.isEmpty() && message.isEmpty() && report.stopped.empty()) {
-    ShowAppMessage(this, QMessageBox::Warning, rawInPlace);
+  // Names that went beside a photo rather than into it are no failure, but the user should
+  // know where they are.
+  QString beside;
+  if (!report.namesInSidecars.empty()) {
+    QStringList names;
+    for (const std::string& path : report.namesInSidecars) {
+      if (names.size() == kMaxListedFailures) {
+        names.append(
+            QStringLiteral("(+%1)").arg(static_cast<qsizetype>(report.namesInSidecars.size()) - kMaxListedFailures));
+        break;
+      }
+      names.append(QString::fromStdString(MapFileNameOf(path)));
+    }
+    beside =
+        FormatText(AppStrings::Instance().Text(QStringLiteral("save/namesInSidecar")), {names.join(QLatin1Char('\n'))});
+  }
+  QStringList notes;
+  for (const QString& note : {rawInPlace, beside}) {
+    if (!note.isEmpty()) {
+      notes.append(note);
+    }
+  }
+  const QMessageBox::Icon noteIcon = rawInPlace.isEmpty() ? QMessageBox::Information : QMessageBox::Warning;
+  if (!notes.isEmpty() && message.isEmpty() && report.stopped.empty()) {
+    ShowAppMessage(this, noteIcon, notes.join(QStringLiteral("\n\n")));
     return UnwrittenAnswer::Leave;
   }
   if (!report.stopped.empty()) {
@@ -289,8 +313,8 @@ UnwrittenAnswer CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report)
         FormatText(AppStrings::Instance().Text(QStringLiteral("save/stopped")),
                    {QString::number(report.written.size()), QString::number(report.stopped.size())});
     if (message.isEmpty()) {
-      ShowAppMessage(this, rawInPlace.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
-                     rawInPlace.isEmpty() ? stopped : rawInPlace + QStringLiteral("\n\n") + stopped);
+      notes.append(stopped);
+      ShowAppMessage(this, noteIcon, notes.join(QStringLiteral("\n\n")));
       return UnwrittenAnswer::Leave;
     }
     message = stopped + QStringLiteral("\n\n") + message;
@@ -298,11 +322,9 @@ UnwrittenAnswer CTerravueBaseWnd::ReportWriteBack(const WriteBackReport& report)
   if (message.isEmpty()) {
     return UnwrittenAnswer::Leave;
   }
-  if (!rawInPlace.isEmpty()) {
-    message = rawInPlace + QStringLiteral("\n\n") + message;
-  }
-  return AskAboutUnwrittenMoves(
-      this, message + QStringLiteral("\n\n") + AppStrings::Instance().Text(QStringLiteral("writeback/maponlyhint")));
+  notes.append(message);
+  return AskAboutUnwrittenMoves(this, notes.join(QStringLiteral("\n\n")) + QStringLiteral("\n\n") +
+                                          AppStrings::Instance().Text(QStringLiteral("writeback/maponlyhint")));
 }
 
 void CTerravueBaseWnd::FollowWriteBackAnswer(UnwrittenAnswer answer, const WriteBackReport& report) {

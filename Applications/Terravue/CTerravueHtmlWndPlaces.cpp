@@ -12,6 +12,7 @@
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/PlaceNaming.h"
+#include "xp/formats/XpPhotoWrite.h"
 
 namespace {
 
@@ -72,6 +73,10 @@ void CTerravueHtmlWnd::NamePlaces() {
   const bool haveZones = zones.LoadFile(JoinMapPath(folder, "zones.tvz")) == XpStatus::Ok;
   ZoneCountries countries;
   const bool haveCountries = haveZones && countries.LoadFile(kZoneTable) == XpStatus::Ok;
+  if (haveCountries) {
+    // The zones that table counts as links still name their country there.
+    static_cast<void>(countries.AddCountryTable(CountryTableBeside(kZoneTable)));
+  }
 
   std::vector<PlaceNamingRow> rows;
   std::vector<std::size_t> rowRecords;
@@ -81,11 +86,11 @@ void CTerravueHtmlWnd::NamePlaces() {
     PlaceNamingRow row;
     row.fileName = QString::fromStdString(MapFileNameOf(record.m_path));
     // Only photos whose place names this program writes: with a position, and an XMP packet and
-    // IIM block that read.
+    // IIM block (or XMP sidecar) that read.
     if (!PositionOf(record, &row.position) ||
         ProposePlace(places, haveZones ? &zones : nullptr, haveCountries ? &countries : nullptr, row.position,
                      &row.proposal) != XpStatus::Ok ||
-        XpLocationWrite::Read(record.m_path, &row.current) != XpStatus::Ok) {
+        XpPhotoWrite::ReadNames(record.m_path, &row.current) != XpStatus::Ok) {
       ++leftOut;
       continue;
     }
@@ -96,9 +101,7 @@ void CTerravueHtmlWnd::NamePlaces() {
     ShowAppMessage(window(), QMessageBox::Information, Text("places/nothingToName"));
     return;
   }
-  CPlaceNamesDlg dialog(std::move(rows),
-                        leftOut > 0 ? FormatText(Text("places/leftOut"), {QString::number(leftOut)}) : QString(),
-                        window());
+  CPlaceNamesDlg dialog(std::move(rows), CPlaceNamesDlg::NoteText(leftOut, haveZones, haveCountries), window());
   if (dialog.exec() != QDialog::Accepted || m_loading || m_saving || m_sending ||
       GetPageKind() != PageKind::PageServer) {
     return;

@@ -100,6 +100,10 @@ struct WriteBackReport {
   /// (XpPhotoWrite::IsRawWrittenInFile), in map order: the user is warned
   /// that their maker's software may refuse them.
   std::vector<std::string> rawChangedInPlace;
+  /// Pictures whose place names were written into an XMP sidecar beside them
+  /// although their position is in their file (PNG, WebP, TIFF and the like
+  /// keep no names there): the user is told where the names are.
+  std::vector<std::string> namesInSidecars;
 };
 
 /// One map: its pictures, centre and zoom, and where it is saved. A state is a

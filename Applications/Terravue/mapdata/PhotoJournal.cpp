@@ -511,22 +511,35 @@ std::vector<PhotoJournal::Entry> PhotoJournal::EntriesFor(const std::string& pat
   return entries;
 }
 
-XpStatus PhotoJournal::RecordPositionWrite(const std::string& path, const std::function<XpStatus()>& write) {
-  const XpPhotoWrite::Where where = XpPhotoWrite::WhereWritten(path);
+namespace {
+
+// Journals the files a write changes where `where` says it goes.
+XpStatus RecordWriteTo(const std::string& path, const XpPhotoWrite::Where& where,
+                       const std::function<XpStatus()>& write) {
   if (where.destination != XpPhotoWrite::Destination::Sidecar) {
-    return Record(path, write);
+    return PhotoJournal::Record(path, write);
   }
   if (where.createsSidecar) {
-    return Record(where.sidecars.front(), write);
+    return PhotoJournal::Record(where.sidecars.front(), write);
   }
   // Each sidecar's entry wraps the next one's, the write innermost.
   std::function<XpStatus(std::size_t)> nested = [&](std::size_t i) -> XpStatus {
     if (i == where.sidecars.size()) {
       return write();
     }
-    return Record(where.sidecars[i], [&] { return nested(i + 1); });
+    return PhotoJournal::Record(where.sidecars[i], [&] { return nested(i + 1); });
   };
   return nested(0);
+}
+
+}  // namespace
+
+XpStatus PhotoJournal::RecordPositionWrite(const std::string& path, const std::function<XpStatus()>& write) {
+  return RecordWriteTo(path, XpPhotoWrite::WhereWritten(path), write);
+}
+
+XpStatus PhotoJournal::RecordNamesWrite(const std::string& path, const std::function<XpStatus()>& write) {
+  return RecordWriteTo(path, XpPhotoWrite::WhereNamesWritten(path), write);
 }
 
 namespace {

@@ -66,6 +66,9 @@ class PhotoJournal {
   /// position goes to sidecars (one entry each), and the sidecar the write creates (an entry
   /// whose undoing removes it). Record itself journals a file that `write` creates that way.
   [[nodiscard]] static XpStatus RecordPositionWrite(const std::string& path, const std::function<XpStatus()>& write);
+  /// Record for a write of place names through XpPhotoWrite::WriteNames: journals the photo
+  /// for a JPEG, else each sidecar the names go to, as RecordPositionWrite does.
+  [[nodiscard]] static XpStatus RecordNamesWrite(const std::string& path, const std::function<XpStatus()>& write);
 
   /// The photo's position as the entries note it, or empty.
   [[nodiscard]] static std::string PositionOf(const std::string& path);

@@ -58,9 +58,11 @@ XpStatus ZoneCountries::LoadFile(const std::string& path) {
   return XpStatus::Ok;
 }
 
-void ZoneCountries::LoadText(std::string_view text) {
-  m_zones.clear();
-  m_order.clear();
+namespace {
+
+// Each well-formed line of a zone table: its zone and its country codes.
+template <typename Line>
+void ForEachZoneLine(std::string_view text, Line&& take) {
   while (!text.empty()) {
     const auto newline = text.find('\n');
     std::string_view line = text.substr(0, newline);
@@ -71,7 +73,7 @@ void ZoneCountries::LoadText(std::string_view text) {
     std::string_view codes = NextField(&line);
     (void)NextField(&line);  // the coordinates
     const std::string_view zone = NextField(&line);
-    if (zone.empty() || zone.size() > 64 || m_zones.count(zone) != 0) {
+    if (zone.empty() || zone.size() > 64) {
       continue;
     }
     std::vector<std::string> list;
@@ -83,19 +85,56 @@ void ZoneCountries::LoadText(std::string_view text) {
         list.emplace_back(code);
       }
     }
-    if (list.empty()) {
-      continue;
+    if (!list.empty()) {
+      take(zone, std::move(list));
+    }
+  }
+}
+
+}  // namespace
+
+void ZoneCountries::LoadText(std::string_view text) {
+  m_zones.clear();
+  m_order.clear();
+  ForEachZoneLine(text, [&](std::string_view zone, std::vector<std::string> list) {
+    if (m_zones.count(zone) != 0) {
+      return;
     }
     for (const std::string& code : list) {
       m_order.emplace_back(code, std::string(zone));
     }
     m_zones.emplace(std::string(zone), std::move(list));
+  });
+}
+
+std::string CountryTableBeside(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "zone.tab";
+}
+
+XpStatus ZoneCountries::AddCountryTable(const std::string& path) {
+  std::string text;
+  if (auto st = ReadWholeFile(path, kMaxFileBytes, &text); st != XpStatus::Ok) {
+    return st;
   }
+  AddCountryText(text);
+  return XpStatus::Ok;
+}
+
+void ZoneCountries::AddCountryText(std::string_view text) {
+  ForEachZoneLine(text, [&](std::string_view zone, std::vector<std::string> list) {
+    if (m_zones.count(zone) == 0 && m_moreZones.count(zone) == 0) {
+      m_moreZones.emplace(std::string(zone), std::move(list));
+    }
+  });
 }
 
 std::vector<std::string> ZoneCountries::CountriesOf(std::string_view zone) const {
-  const auto it = m_zones.find(zone);
-  return it == m_zones.end() ? std::vector<std::string>{} : it->second;
+  if (const auto it = m_zones.find(zone); it != m_zones.end()) {
+    return it->second;
+  }
+  const auto more = m_moreZones.find(zone);
+  return more == m_moreZones.end() ? std::vector<std::string>{} : more->second;
 }
 
 std::vector<std::string> ZoneCountries::ZonesOf(std::string_view country) const {
@@ -136,15 +175,19 @@ XpStatus ProposePlace(const PlaceIndex& places, const TimeZoneIndex* zones, cons
   }
   if (result.nearest.distanceKm > kPlaceReviewKm) {
     result.review = true;
+    result.reviewKind = PlaceReview::FarFromPlace;
     result.reviewReason = "the nearest place is " + DistanceText(result.nearest.distanceKm) + " away";
   } else if (countries != nullptr && !result.zone.empty() && !countries->Empty()) {
     const std::vector<std::string> covered = countries->CountriesOf(result.zone);
     const std::string& country = result.nearest.place.country;
     if (covered.empty()) {
       result.review = true;
+      result.reviewKind = PlaceReview::ZoneWithoutCountry;
       result.reviewReason = "the time zone " + result.zone + " belongs to no country the zone table lists";
     } else if (std::find(covered.begin(), covered.end(), country) == covered.end()) {
       result.review = true;
+      result.reviewKind = PlaceReview::ZoneOfOtherCountry;
+      result.reviewZoneCountry = covered.front();
       result.reviewReason =
           "the place is in " + country + ", but the time zone there (" + result.zone + ") is " + covered.front() + "'s";
     }

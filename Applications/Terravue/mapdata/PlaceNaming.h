@@ -31,29 +31,50 @@ class ZoneCountries {
   [[nodiscard]] XpStatus LoadFile(const std::string& path);
   /// The same for the table's text.
   void LoadText(std::string_view text);
+  /// Adds tzdata's zone.tab at `path` (one country per zone): a zone it lists that the first
+  /// table does not (one zone1970.tab counts as a link, such as Europe/Amsterdam or
+  /// Africa/Kampala, which the time-zone map still answers) covers its country in CountriesOf.
+  /// ZonesOf stays as the first table says. The status as LoadFile's.
+  [[nodiscard]] XpStatus AddCountryTable(const std::string& path);
+  /// The same for the text of such a table.
+  void AddCountryText(std::string_view text);
 
   /// The alpha-2 codes of the countries `zone` covers, first the one it is named for; nothing
   /// for a zone the table does not list.
   [[nodiscard]] std::vector<std::string> CountriesOf(std::string_view zone) const;
   /// The zones that cover `country`, in table order.
   [[nodiscard]] std::vector<std::string> ZonesOf(std::string_view country) const;
-  [[nodiscard]] bool Empty() const { return m_zones.empty(); }
+  [[nodiscard]] bool Empty() const { return m_zones.empty() && m_moreZones.empty(); }
 
  private:
   std::map<std::string, std::vector<std::string>, std::less<>> m_zones;
-  std::vector<std::pair<std::string, std::string>> m_order;  ///< (country, zone) in table order
+  std::map<std::string, std::vector<std::string>, std::less<>> m_moreZones;  ///< from AddCountryTable
+  std::vector<std::pair<std::string, std::string>> m_order;                  ///< (country, zone) in table order
+};
+
+/// tzdata's zone.tab in the folder of the zone1970.tab at `path`.
+[[nodiscard]] std::string CountryTableBeside(const std::string& path);
+
+/// Why a proposal needs a look before it is written.
+enum class PlaceReview : std::uint8_t {
+  None,
+  FarFromPlace,        ///< the nearest place is farther than kPlaceReviewKm (at sea, in the wilderness)
+  ZoneWithoutCountry,  ///< the time zone there belongs to no country of the zone tables (a zone at sea)
+  ZoneOfOtherCountry,  ///< the time zone there is another country's (a place across a border)
 };
 
 /// The names proposed for a photo taken at a position.
 struct PlaceProposal {
-  PlaceMatch nearest;                    ///< the place named
-  std::string direction;                 ///< from the place to the position ("NE")
-  std::string label;                     ///< "Gion, 0.8 km NE"
-  std::vector<PlaceMatch> alternatives;  ///< the next nearest places, nearest first
-  std::string countryAlpha3;             ///< for IIM
-  std::string zone;                      ///< the time zone at the position ("" without a map)
-  bool review = false;                   ///< the names need a look before they are written
-  std::string reviewReason;              ///< why
+  PlaceMatch nearest;                          ///< the place named
+  std::string direction;                       ///< from the place to the position ("NE")
+  std::string label;                           ///< "Gion, 0.8 km NE"
+  std::vector<PlaceMatch> alternatives;        ///< the next nearest places, nearest first
+  std::string countryAlpha3;                   ///< for IIM
+  std::string zone;                            ///< the time zone at the position ("" without a map)
+  bool review = false;                         ///< the names need a look before they are written
+  PlaceReview reviewKind = PlaceReview::None;  ///< why, for a text in the user's language
+  std::string reviewZoneCountry;               ///< for ZoneOfOtherCountry: the country the zone is named for
+  std::string reviewReason;                    ///< why, in English (for the tool's output)
 
   /// The names as written into the photo.
   [[nodiscard]] XpLocationWrite::Names Names() const;

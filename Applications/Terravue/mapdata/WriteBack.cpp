@@ -111,10 +111,13 @@ bool AlreadyHolds(const std::string& path, const std::string& latitude, const st
          std::fabs(lat - nowLat) <= kTolerance && std::fabs(lng - nowLng) <= kTolerance;
 }
 
-// Writes the place names chosen for the record into its photo, journalled as a position write is,
-// after checking that nobody changed the file since it was read. Ok when they are in the file (or
-// were already); the record then takes the file's new stamp and no longer waits.
-XpStatus WriteChosenNames(PictureRecord& record) {
+// Writes the place names chosen for the record where its photo keeps them (the file, or its XMP
+// sidecars), journalled as a position write is, after checking that nobody changed the file since
+// it was read. Ok when they are written (or were there already); the record then takes the file's
+// new stamp and no longer waits. `*inSidecar` tells of names put beside a photo whose position is
+// in its file.
+XpStatus WriteChosenNames(PictureRecord& record, bool* inSidecar) {
+  *inSidecar = false;
   if (!MapIsRegularFile(record.m_path)) {
     return XpStatus::FileNotFound;
   }
@@ -123,11 +126,13 @@ XpStatus WriteChosenNames(PictureRecord& record) {
     return XpStatus::ChangedOnDisk;
   }
   XpLocationWrite::Outcome outcome;
-  const XpStatus status = PhotoJournal::Record(
-      record.m_path, [&] { return XpLocationWrite::Write(record.m_path, *record.m_names, {}, &outcome); });
+  XpPhotoWrite::Where where;
+  const XpStatus status = PhotoJournal::RecordNamesWrite(
+      record.m_path, [&] { return XpPhotoWrite::WriteNames(record.m_path, *record.m_names, {}, &outcome, &where); });
   if (status != XpStatus::Ok) {
     return status;
   }
+  *inSidecar = where.notInFile == XpStatus::NamesInSidecar;
   record.m_namesPending = 0;
   record.TakeFileStamp();
   return XpStatus::Ok;
@@ -395,9 +400,13 @@ WriteBackReport MapState::WritePositionsIntoPictures(OtherMakerQuestion* questio
     if (record.m_namesPending == 0 || !record.m_names || record.m_modified != 0) {
       continue;
     }
-    const XpStatus named = WriteChosenNames(record);
+    bool inSidecar = false;
+    const XpStatus named = WriteChosenNames(record, &inSidecar);
     const bool listed = std::find(report.written.begin(), report.written.end(), record.m_path) != report.written.end();
     if (named == XpStatus::Ok) {
+      if (inSidecar) {
+        report.namesInSidecars.push_back(record.m_path);
+      }
       if (!listed) {
         report.written.push_back(record.m_path);
       }

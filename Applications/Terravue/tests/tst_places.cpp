@@ -147,7 +147,10 @@ class PlacesTest : public AppTestCase {
     row.proposal.nearest.distanceKm = 1.3;
     row.proposal.alternatives = {PlaceMatch{Place{"Saint-Louis", "Grand Est", "FR", "France", GeoPoint{47.59, 7.56}}}};
     row.proposal.review = true;
-    row.proposal.reviewReason = "the time zone Europe/Paris does not cover CH";
+    row.proposal.zone = "Europe/Paris";
+    row.proposal.reviewKind = PlaceReview::ZoneOfOtherCountry;
+    row.proposal.reviewZoneCountry = "FR";
+    row.proposal.reviewReason = "the place is in CH, but the time zone there (Europe/Paris) is FR's";
     row.current.xmp.legacy.city = "Basle";
     row.current.hasIim = true;
     row.current.iim.state = "BS";
@@ -161,7 +164,7 @@ class PlacesTest : public AppTestCase {
     QCOMPARE(table->item(0, CPlaceNamesDlg::kCode)->text(), QStringLiteral("\u2013 \u2192 CH"));
     QCOMPARE(table->item(0, CPlaceNamesDlg::kSublocation)->text(), QString());
     QCOMPARE(table->item(0, CPlaceNamesDlg::kReview)->text(),
-             QStringLiteral("Please check: the time zone Europe/Paris does not cover CH"));
+             QStringLiteral("Please check: the place is in CH, but the time zone there (Europe/Paris) is FR's"));
     QComboBox* box = dialog.ChoiceBox(0);
     QVERIFY(box != nullptr);
     QCOMPARE(box->count(), 3);
@@ -176,6 +179,65 @@ class PlacesTest : public AppTestCase {
     QCOMPARE(box->currentText(), QStringLiteral("Leave as it is"));
     QVERIFY(!dialog.Names(0).has_value());
     QCOMPARE(table->item(0, CPlaceNamesDlg::kCity)->text(), QStringLiteral("Basle"));
+  }
+
+  // Each reason for a check reads in the user's language, with its values in place.
+  void theReasonForACheckReadsInEnglishAndJapanese() {
+    PlaceProposal proposal;
+    proposal.nearest.place = Place{"Basel", "Basel-City", "CH", "Switzerland", GeoPoint{47.5584, 7.5733}};
+    proposal.nearest.distanceKm = 120.0;
+    proposal.zone = "Etc/GMT-1";
+    proposal.reviewZoneCountry = "FR";
+    QCOMPARE(CPlaceNamesDlg::ReviewText(proposal), QString());
+    struct Case {
+      PlaceReview kind;
+      QString english;
+      QString japanese;
+    };
+    const Case cases[] = {
+        {PlaceReview::FarFromPlace, QStringLiteral("Please check: the nearest place is 120 km away"),
+         QStringLiteral("確認してください: 最も近い地名まで120 kmあります")},
+        {PlaceReview::ZoneWithoutCountry,
+         QStringLiteral("Please check: the time zone Etc/GMT-1 belongs to no country the zone table lists"),
+         QStringLiteral("確認してください: 時間帯Etc/GMT-1は、時間帯の一覧にあるどの国のものでもありません")},
+        {PlaceReview::ZoneOfOtherCountry,
+         QStringLiteral("Please check: the place is in CH, but the time zone there (Etc/GMT-1) is FR's"),
+         QStringLiteral("確認してください: 地名はCHにありますが、その場所の時間帯(Etc/GMT-1)はFRのものです")},
+    };
+    for (const Case& c : cases) {
+      proposal.review = true;
+      proposal.reviewKind = c.kind;
+      AppStrings::Instance().SetLanguage(AppStrings::Language::Japanese);
+      const QString japanese = CPlaceNamesDlg::ReviewText(proposal);
+      AppStrings::Instance().SetLanguage(AppStrings::Language::English);
+      QCOMPARE(CPlaceNamesDlg::ReviewText(proposal), c.english);
+      QCOMPARE(japanese, c.japanese);
+    }
+  }
+
+  // A missing time-zone map or zone table is said under the introduction, not passed over.
+  void theDialogSaysWhenTheCountriesGoUnchecked() {
+    QCOMPARE(CPlaceNamesDlg::NoteText(0, true, true), QString());
+    const QString noMap = CPlaceNamesDlg::NoteText(0, false, false);
+    QCOMPARE(noMap, QStringLiteral("The time-zone map could not be read: the proposed countries are not checked "
+                                   "against the time zone at each position."));
+    QVERIFY(CPlaceNamesDlg::NoteText(0, true, false).contains(QStringLiteral("zone1970.tab")));
+    const QString both = CPlaceNamesDlg::NoteText(2, false, true);
+    QVERIFY(both.startsWith(QStringLiteral("2 of the selected photos are left out")));
+    QVERIFY(both.endsWith(noMap));
+    AppStrings::Instance().SetLanguage(AppStrings::Language::Japanese);
+    const QString japanese = CPlaceNamesDlg::NoteText(0, false, true);
+    AppStrings::Instance().SetLanguage(AppStrings::Language::English);
+    QCOMPARE(japanese, QStringLiteral(
+                           "時間帯の地図を読み込めないため、提案された国をその場所の時間帯と照らし合わせていません。"));
+
+    PlaceNamingRow row;
+    row.fileName = QStringLiteral("a.jpg");
+    row.proposal.nearest.place = Place{"Basel", "Basel-City", "CH", "Switzerland", GeoPoint{47.5584, 7.5733}};
+    CPlaceNamesDlg dialog({row}, noMap, nullptr);
+    auto* label = dialog.findChild<QLabel*>(QStringLiteral("placesNote"));
+    QVERIFY(label != nullptr);
+    QCOMPARE(label->text(), noMap);
   }
 
   void threePhotosNamedFromTheMenuAreUndoneRedoneAndSavedWithNothingElseChanged() {

@@ -1,6 +1,7 @@
 // terravue-tool name-places [--dry-run] PHOTO...: names the place each photo was taken at (the
-// nearest place of the place index, its division and country) in the photo's XMP packet and, where
-// it has one, its IIM block; one JSON line per photo with the proposal and whether it was written.
+// nearest place of the place index, its division and country) in a JPEG's XMP packet and, where it
+// has one, its IIM block, and in the XMP sidecars of every other kind; one JSON line per photo with
+// the proposal, where the names go and whether they were written.
 #include <charconv>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
 #include "Applications/Terravue/mapdata/PlaceNaming.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/image/XpLocationWrite.h"
 
@@ -30,7 +32,9 @@ std::string Reason(XpStatus status) {
     case XpStatus::NoPositionToName:
       return "the photo has no GPS position to name a place from (0x8632)";
     case XpStatus::XmpInvalid:
-      return "its XMP packet is not well-formed UTF-8 XML; left unchanged (0x8618)";
+      return "its XMP packet or sidecar is not well-formed UTF-8 XML; left unchanged (0x8618)";
+    case XpStatus::SidecarCheckFailed:
+      return "the written XMP sidecar did not read back as intended; left unchanged (0x8624)";
     case XpStatus::IimInvalid:
       return "its IPTC-IIM block is damaged; left unchanged (0x8630)";
     case XpStatus::LocationSegmentFull:
@@ -124,6 +128,10 @@ int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::
   if (haveZones && countries.LoadFile(zoneTable) != XpStatus::Ok) {
     err << "terravue-tool name-places: no zone table at " << zoneTable << ": countries are not cross-checked\n";
   }
+  // The zones the first table counts as links still name their country there.
+  if (haveZones && !countries.Empty()) {
+    static_cast<void>(countries.AddCountryTable(CountryTableBeside(zoneTable)));
+  }
 
   int exitCode = 0;
   const auto nameOne = [&](const std::string& file) {
@@ -138,7 +146,7 @@ int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::
     XpGPSRecord record;
     double latitude = 0;
     double longitude = 0;
-    if (XpExifRewrite::ReadGPS(file, record) != XpStatus::Ok ||
+    if (XpPhotoWrite::ReadGPS(file, record) != XpStatus::Ok ||
         !RationalsToDegrees(record.latitudeRef, record.latitude, &latitude) ||
         !RationalsToDegrees(record.longitudeRef, record.longitude, &longitude)) {
       fail(XpStatus::NoPositionToName);
@@ -168,8 +176,17 @@ int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::
       json.Text("review_reason", proposal.reviewReason);
     }
     json.Raw("alternatives", AlternativesJson(proposal, point));
+    const XpPhotoWrite::Where where = XpPhotoWrite::WhereNamesWritten(file);
+    json.Text("names_to", std::string(XpPhotoWrite::DestinationName(where.destination)));
+    if (where.destination == XpPhotoWrite::Destination::Sidecar) {
+      json.Text("sidecar", where.sidecars.front());
+    }
+    if (where.notInFile == XpStatus::NamesInSidecar) {
+      // PNG, WebP, TIFF and the like keep their position in the file but their names beside it.
+      json.Text("note", "this kind of photo keeps no place names in its file: they go to its XMP sidecar (0x8615)");
+    }
     XpLocationWrite::Current current;
-    if (const XpStatus st = XpLocationWrite::Read(file, &current); st != XpStatus::Ok) {
+    if (const XpStatus st = XpPhotoWrite::ReadNames(file, &current); st != XpStatus::Ok) {
       fail(st);
       return;
     }
@@ -185,8 +202,8 @@ int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::
       return;
     }
     XpLocationWrite::Outcome outcome;
-    const XpStatus st =
-        PhotoJournal::Record(file, [&] { return XpLocationWrite::Write(file, proposal.Names(), hooks, &outcome); });
+    const XpStatus st = PhotoJournal::RecordNamesWrite(
+        file, [&] { return XpPhotoWrite::WriteNames(file, proposal.Names(), hooks, &outcome); });
     if (st != XpStatus::Ok) {
       fail(st);
       return;

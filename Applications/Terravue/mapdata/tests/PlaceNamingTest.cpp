@@ -14,6 +14,7 @@ namespace {
 const std::string kIndexPath = std::string(TV_SOURCE_DIR) + "/data/places/places.tvp";
 const std::string kZonePath = std::string(TV_SOURCE_DIR) + "/data/zones/zones.tvz";
 const std::string kZoneTable = std::string(TV_TESTDATA_DIR) + "/zones/zone1970.tab";
+const std::string kCountryTable = std::string(TV_TESTDATA_DIR) + "/zones/zone.tab";
 
 class PlaceNaming : public ::testing::Test {
  protected:
@@ -21,6 +22,7 @@ class PlaceNaming : public ::testing::Test {
     ASSERT_EQ(s_places.LoadFile(kIndexPath), XpStatus::Ok);
     ASSERT_EQ(s_zones.LoadFile(kZonePath), XpStatus::Ok);
     ASSERT_EQ(s_countries.LoadFile(kZoneTable), XpStatus::Ok);
+    ASSERT_EQ(s_countries.AddCountryTable(kCountryTable), XpStatus::Ok);
   }
   static PlaceIndex s_places;
   static TimeZoneIndex s_zones;
@@ -88,6 +90,51 @@ TEST_F(PlaceNaming, ACountryTheZoneDoesNotCoverOrAZoneAtSeaIsMarkedForReview) {
   ASSERT_EQ(ProposePlace(s_places, nullptr, &other, GeoPoint{35.0037, 135.7788}, &proposal), XpStatus::Ok);
   EXPECT_FALSE(proposal.review);
   EXPECT_TRUE(proposal.zone.empty());
+}
+
+TEST_F(PlaceNaming, EachReasonForACheckIsNamedByItsKind) {
+  PlaceProposal proposal;
+  ASSERT_EQ(ProposePlace(s_places, &s_zones, &s_countries, GeoPoint{35.0037, 135.7788}, &proposal), XpStatus::Ok);
+  EXPECT_EQ(proposal.reviewKind, PlaceReview::None);
+  ASSERT_EQ(ProposePlace(s_places, &s_zones, &s_countries, GeoPoint{0.0, -150.0}, &proposal), XpStatus::Ok);
+  EXPECT_EQ(proposal.reviewKind, PlaceReview::FarFromPlace);
+  ZoneCountries without;
+  without.LoadText("CH\t+4723+00832\tEurope/Zurich\n");
+  ASSERT_EQ(ProposePlace(s_places, &s_zones, &without, GeoPoint{35.0037, 135.7788}, &proposal), XpStatus::Ok);
+  EXPECT_EQ(proposal.reviewKind, PlaceReview::ZoneWithoutCountry);
+  ZoneCountries other;
+  other.LoadText("XX\t+3541+13946\tAsia/Tokyo\n");
+  ASSERT_EQ(ProposePlace(s_places, &s_zones, &other, GeoPoint{35.0037, 135.7788}, &proposal), XpStatus::Ok);
+  EXPECT_EQ(proposal.reviewKind, PlaceReview::ZoneOfOtherCountry);
+  EXPECT_EQ(proposal.reviewZoneCountry, "XX");
+}
+
+// zone1970.tab lists one zone per region of equal clocks since 1970, so the zones of many
+// countries (Europe/Amsterdam, Europe/Stockholm, Africa/Kampala, Asia/Kuwait) are links there,
+// though the time-zone map answers them; zone.tab names their country.
+TEST_F(PlaceNaming, APlaceInACountryWhoseZoneIsALinkIsNotMarkedForReview) {
+  ZoneCountries onlyCanonical;
+  ASSERT_EQ(onlyCanonical.LoadFile(kZoneTable), XpStatus::Ok);
+  struct Case {
+    GeoPoint point;
+    const char* country;
+  };
+  for (const Case& c : {Case{{52.3731, 4.8922}, "NL"}, Case{{59.3293, 18.0686}, "SE"}, Case{{0.3476, 32.5825}, "UG"},
+                        Case{{29.3759, 47.9774}, "KW"}, Case{{45.8150, 15.9819}, "HR"}}) {
+    SCOPED_TRACE(c.country);
+    PlaceProposal proposal;
+    ASSERT_EQ(ProposePlace(s_places, &s_zones, &onlyCanonical, c.point, &proposal), XpStatus::Ok);
+    ASSERT_EQ(proposal.nearest.place.country, c.country);
+    ASSERT_TRUE(onlyCanonical.CountriesOf(proposal.zone).empty()) << proposal.zone;
+    EXPECT_EQ(proposal.reviewKind, PlaceReview::ZoneWithoutCountry);
+    ASSERT_EQ(ProposePlace(s_places, &s_zones, &s_countries, c.point, &proposal), XpStatus::Ok);
+    EXPECT_FALSE(proposal.review) << proposal.reviewReason;
+    EXPECT_EQ(s_countries.CountriesOf(proposal.zone), std::vector<std::string>{c.country});
+  }
+  // The override lists stay those of zone1970.tab.
+  EXPECT_EQ(s_countries.ZonesOf("NL"), onlyCanonical.ZonesOf("NL"));
+  EXPECT_EQ(CountryTableBeside(kZoneTable), kCountryTable);
+  EXPECT_EQ(CountryTableBeside("zone1970.tab"), "zone.tab");
 }
 
 TEST_F(PlaceNaming, RefusesPositionsOutOfRangeAndAnEmptyIndex) {

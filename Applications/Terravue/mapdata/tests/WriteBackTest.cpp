@@ -13,6 +13,7 @@
 #include "Applications/Terravue/mapdata/PictureSources.h"
 #include "Applications/Terravue/mapdata/tests/MapDataTestSupport.h"
 #include "Applications/Terravue/mapdata/tests/OracleReader.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/image/XpExifRewrite.h"
 #include "xp/tests/ExiftoolSupport.h"
 #include "xp/tiff/XpGPSRecord.h"
@@ -549,5 +550,43 @@ TEST(WriteBack, ChosenPlaceNamesAreWrittenWithTheMoveAndAFailureKeepsThemWaiting
     EXPECT_EQ(map.Record().m_namesPending, 1);
     EXPECT_TRUE(map.state.AnyModified());
     EXPECT_EQ(ReadFileText(map.picture), before);
+  }
+}
+
+// Names chosen for photos that keep none in their file go to their XMP sidecar; the photos stay
+// byte-identical, and the report lists those whose position is in their file, so the user learns
+// where their names went.
+TEST(WriteBack, ChosenPlaceNamesOfOtherKindsGoToTheirSidecarAndThePhotosStayAsTheyWere) {
+  TempFolder pictures;
+  TempFolder root;
+  const std::string png = pictures / "shot.png";
+  const std::string raw = pictures / "shot2.orf";
+  WriteFileText(png, ReadFileText(std::string(TV_TESTDATA_DIR) + "/formats/crafted/png-exif.png"));
+  WriteFileText(raw, ReadFileText(std::string(TV_TESTDATA_DIR) + "/formats/crafted/orf-like.orf"));
+  const std::string pngBefore = ReadFileText(png);
+  const std::string rawBefore = ReadFileText(raw);
+  MapState state{root.Path()};
+  NullProgressSink progress;
+  std::atomic<bool> keepGoing{true};
+  ASSERT_TRUE(state.m_pictures.AddPictures({png, raw}, root.Path(), progress, keepGoing));
+  ASSERT_EQ(state.m_pictures.Count(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    state.m_pictures.At(i).m_names = XpLocationWrite::Names{"Gion", "Kyoto", "Japan", "JP", "JPN", std::nullopt};
+    state.m_pictures.At(i).m_namesPending = 1;
+  }
+  const WriteBackReport report = state.WritePositionsIntoPictures(nullptr, nullptr);
+  EXPECT_TRUE(report.problems.empty());
+  EXPECT_EQ(report.written.size(), 2u);
+  EXPECT_EQ(report.namesInSidecars, std::vector<std::string>{png});
+  EXPECT_FALSE(state.AnyModified());
+  EXPECT_EQ(ReadFileText(png), pngBefore);
+  EXPECT_EQ(ReadFileText(raw), rawBefore);
+  for (const std::string& photo : {png, raw}) {
+    SCOPED_TRACE(photo);
+    ASSERT_TRUE(MapIsRegularFile(photo + ".xmp"));
+    XpLocationWrite::Current current;
+    ASSERT_EQ(XpPhotoWrite::ReadNames(photo, &current), XpStatus::Ok);
+    EXPECT_EQ(current.xmp.legacy.city, "Gion");
+    EXPECT_EQ(current.xmp.created.countryCode, "JP");
   }
 }

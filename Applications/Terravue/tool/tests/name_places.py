@@ -13,6 +13,7 @@ import tooltest
 from tooltest import TOOL, check
 
 CAMERA = os.path.join(sys.argv[2], "camera")
+CRAFTED = os.path.join(sys.argv[2], "formats", "crafted")
 ZONE_TABLE = os.path.join(sys.argv[2], "zones", "zone1970.tab")
 LOCATION = {"XMP-photoshop:City", "XMP-photoshop:State", "XMP-photoshop:Country", "XMP-iptcCore:CountryCode",
             "IPTC:City", "IPTC:Province-State", "IPTC:Country-PrimaryLocationCode",
@@ -82,6 +83,40 @@ def main():
             check(now.get("IPTC:City") == rows[1]["place"][:32] and
                   now.get("IPTC:Country-PrimaryLocationCode") == "USA", f"IIM city and code: {now}")
             check(now.get("Photoshop:IPTCDigest") == now.get("File:CurrentIPTCDigest"), "IIM digest matches")
+
+        # Other kinds: the names go to the XMP sidecar, the photo stays byte-identical; a PNG,
+        # whose position is in its file, says where its names went.
+        raw = os.path.join(folder, "raw.orf")
+        png = os.path.join(folder, "shot.png")
+        shutil.copy(os.path.join(CRAFTED, "orf-like.orf"), raw)
+        shutil.copy(os.path.join(CRAFTED, "png-exif.png"), png)
+        for photo in (raw, png):
+            done = tooltest.run("set-gps", "--lat", "35.0037", "--lng", "135.7788", photo)
+            check(done.returncode == 0, f"set-gps gives {photo} a position ({done.stderr.strip()})")
+        raw_sidecar = open(raw + ".xmp", "rb").read()
+        old_sidecar_tags = tags(raw + ".xmp")
+        kept = {p: open(p, "rb").read() for p in (raw, png)}
+        check(not os.path.exists(png + ".xmp"), "the PNG's position is in its file")
+        done = tooltest.run("name-places", "--zone-table", ZONE_TABLE, raw, png)
+        rows = lines(done.stdout)
+        check(done.returncode == 0 and len(rows) == 2, f"other kinds: exit 0, two lines ({done.stdout})")
+        if len(rows) == 2:
+            for photo, row in zip((raw, png), rows):
+                check(row["written"] and row["names_to"] == "sidecar" and row["sidecar"] == photo + ".xmp",
+                      f"{photo}: written to its sidecar ({row})")
+                check(open(photo, "rb").read() == kept[photo], f"{photo}: the photo is byte-identical")
+                now = json.loads(tooltest.exiftool("-j", "-G1", photo + ".xmp"))[0]
+                check(now.get("XMP-photoshop:City") == row["place"] and
+                      now.get("XMP-iptcExt:LocationCreatedCountryCode") == "JP" and
+                      now.get("XMP-photoshop:Country") == row["country"], f"{photo}: exiftool reads the names")
+            check("note" not in rows[0], "the raw file's names go where its position is: no note")
+            check("0x8615" in rows[1].get("note", ""), f"the PNG says its names are in a sidecar ({rows[1]})")
+            check(rows[1]["xmp_added"] is True, "the PNG's sidecar was made")
+            check(open(raw + ".xmp", "rb").read() != raw_sidecar and tags(raw + ".xmp") == old_sidecar_tags,
+                  "the raw file's sidecar keeps its position and every other tag")
+            done = tooltest.run("name-places", "--dry-run", "--zone-table", ZONE_TABLE, png)
+            rows = lines(done.stdout)
+            check(rows and rows[0]["old_xmp"]["city"] == rows[0]["place"], f"the sidecar's names are read ({rows})")
 
         # Again: nothing left to change, nothing written.
         named = open(kyoto, "rb").read()
