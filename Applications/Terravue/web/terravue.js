@@ -637,59 +637,44 @@ function tvApplyChange(change, side) {
   }
 }
 
+/* Puts the mark of class `className` with `text` beside a list entry's name, or takes it away when
+   there is no text; answers the mark, if any. */
+function tvSetListMark(item, className, text) {
+  var mark = item.querySelector('.' + className);
+  if (!text) {
+    if (mark) {
+      mark.parentNode.removeChild(mark);
+    }
+    return null;
+  }
+  if (!mark) {
+    mark = document.createElement('span');
+    mark.className = className;
+    (item.querySelector('.tvLabel') || item).appendChild(mark);
+  }
+  mark.textContent = text;
+  return mark;
+}
+
 /* Brings a picture's list entry and marker in step with whether its move still waits to be written. */
 function tvShowPendingMark(picture) {
   var pending = tvIsPending(picture);
   var item = picture.item;
   if (item) {
     item.classList.toggle('tvPending', pending);
-    var badge = item.querySelector('.tvPendingMark');
-    if (pending && !badge) {
-      badge = document.createElement('span');
-      badge.className = 'tvPendingMark';
-      var label = item.querySelector('.tvLabel');
-      (label || item).appendChild(badge);
-    } else if (!pending && badge) {
-      badge.parentNode.removeChild(badge);
-    }
-    if (badge && pending) {
-      badge.textContent = tv.texts.pending;
-    }
+    tvSetListMark(item, 'tvPendingMark', pending ? tv.texts.pending : '');
     var pairText = tvPairText(picture);
-    var pairMark = item.querySelector('.tvPairMark');
-    if (pairText && !pairMark) {
-      pairMark = document.createElement('span');
-      pairMark.className = 'tvPairMark';
-      pairMark.textContent = tv.texts.pairBadge;
-      var nameBox = item.querySelector('.tvLabel');
-      (nameBox || item).appendChild(pairMark);
-    } else if (!pairText && pairMark) {
-      pairMark.parentNode.removeChild(pairMark);
-    }
+    tvSetListMark(item, 'tvPairMark', pairText ? tv.texts.pairBadge : '');
     var conflictText = tvConflictText(picture);
-    var conflictMark = item.querySelector('.tvConflictMark');
-    if (conflictText && !conflictMark) {
-      conflictMark = document.createElement('span');
-      conflictMark.className = 'tvConflictMark';
-      conflictMark.textContent = tv.texts.conflictBadge;
-      var labelBox = item.querySelector('.tvLabel');
-      (labelBox || item).appendChild(conflictMark);
-    } else if (!conflictText && conflictMark) {
-      conflictMark.parentNode.removeChild(conflictMark);
-    }
+    var conflictMark = tvSetListMark(item, 'tvConflictMark', conflictText ? tv.texts.conflictBadge : '');
     if (conflictMark) {
       conflictMark.title = conflictText;
     }
-    var title = picture.path || '';
-    if (pairText) {
-      title = title ? title + '\n' + pairText : pairText;
-    }
-    if (conflictText) {
-      title = title ? title + '\n' + conflictText : conflictText;
-    }
-    if (pending) {
-      title = title ? title + '\n' + tvPendingText(picture) : tvPendingText(picture);
-    }
+    var title = [picture.path || '', pairText, conflictText, pending ? tvPendingText(picture) : '']
+      .filter(function (part) {
+        return part;
+      })
+      .join('\n');
     if (title) {
       item.title = title;
     } else {
