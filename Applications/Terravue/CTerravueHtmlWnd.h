@@ -188,8 +188,9 @@ class CTerravueHtmlWnd : public QWebEngineView, private TrackPageAccess {
   /// now; the pictures stay, those without a thumbnail show a placeholder.
   void StopMakingThumbnails();
   /// True from a navigation the program starts (a map sent, the start page)
-  /// until the browser has finished it.
-  [[nodiscard]] bool IsSending() const { return m_sending; }
+  /// until the browser has finished it, and while a map request waits to be
+  /// sent: the page shown then is about to be replaced.
+  [[nodiscard]] bool IsSending() const { return m_sending || m_queryWaiting; }
   /// The current map. Only while no load runs.
   [[nodiscard]] const MapState& CurrentMap() const { return m_currentMap; }
   [[nodiscard]] MapState& CurrentMap() { return m_currentMap; }
