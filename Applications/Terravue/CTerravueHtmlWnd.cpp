@@ -513,6 +513,8 @@ bool CTerravueHtmlWnd::OpenStateFile(const QString& path, bool startPageOnFailur
     }
     return false;
   }
+  // The place names chosen this session for photos this map shows too stay undoable.
+  state.TakeNameSets(m_currentMap);
   {
     std::scoped_lock lock(m_mapLock);
     m_currentMap = std::move(state);
@@ -545,6 +547,8 @@ bool CTerravueHtmlWnd::ApplyState(MapState state) {
   }
   m_currentMap.m_pictures.DropUnsavedThumbnails(m_currentMap.m_rootFolder);
   m_modified = false;
+  // The place names chosen this session for photos this map shows too stay undoable.
+  state.TakeNameSets(m_currentMap);
   {
     std::scoped_lock lock(m_mapLock);
     m_currentMap = std::move(state);
@@ -1180,14 +1184,25 @@ void CTerravueHtmlWnd::ShowPendingMarks() {
                               failure != m_writeFailures.end() ? failure->second : QString(), named,
                               records[i].m_modified != 0});
   }
+  // Which set of place names each photo named this session should hold, and which its file holds:
+  // [index, wanted, in the file]. A page shown anew learns them here, for its undo and redo.
+  QJsonArray nameSets;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (!records[i].m_nameVersions.empty()) {
+      nameSets.append(QJsonArray{static_cast<qint64>(i + 1), static_cast<qint64>(records[i].m_namesWanted),
+                                 static_cast<qint64>(records[i].m_namesInFile)});
+    }
+  }
   const QString list = QString::fromUtf8(QJsonDocument(pending).toJson(QJsonDocument::Compact));
+  const QString sets = QString::fromUtf8(QJsonDocument(nameSets).toJson(QJsonDocument::Compact));
   QPointer<CTerravueHtmlWnd> self(this);
-  page()->runJavaScript(QStringLiteral("typeof tvShowPending === 'function' ? tvShowPending(%1) : -1").arg(list),
-                        QWebEngineScript::MainWorld, [self](const QVariant& answer) {
-                          if (self != nullptr) {
-                            emit self->pendingMarksShown(answer.toInt());
-                          }
-                        });
+  page()->runJavaScript(
+      QStringLiteral("typeof tvShowPending === 'function' ? tvShowPending(%1, %2) : -1").arg(list, sets),
+      QWebEngineScript::MainWorld, [self](const QVariant& answer) {
+        if (self != nullptr) {
+          emit self->pendingMarksShown(answer.toInt());
+        }
+      });
 }
 
 // ---------------------------------------------------------------------------

@@ -80,6 +80,7 @@ void CTerravueHtmlWnd::NamePlaces() {
 
   std::vector<PlaceNamingRow> rows;
   std::vector<std::size_t> rowRecords;
+  std::vector<XpLocationWrite::Names> heldBefore;  // what each row's photo holds now
   int leftOut = 0;
   for (const std::size_t i : selected) {
     const PictureRecord& record = records[i];
@@ -94,6 +95,7 @@ void CTerravueHtmlWnd::NamePlaces() {
       ++leftOut;
       continue;
     }
+    heldBefore.push_back(NamesHeld(row.current));
     rows.push_back(std::move(row));
     rowRecords.push_back(i);
   }
@@ -106,6 +108,8 @@ void CTerravueHtmlWnd::NamePlaces() {
       GetPageKind() != PageKind::PageServer) {
     return;
   }
+  // Each photo keeps every set of names it had this session, so that the page's undo can ask for
+  // an earlier one again even after a save wrote the later one: [index, set before, set now].
   QJsonArray named;
   for (std::size_t row = 0; row < rowRecords.size(); ++row) {
     std::optional<XpLocationWrite::Names> names = dialog.Names(row);
@@ -113,9 +117,14 @@ void CTerravueHtmlWnd::NamePlaces() {
       continue;
     }
     PictureRecord& record = records[rowRecords[row]];
-    record.m_names = std::move(names);
-    record.m_namesPending = 1;
-    named.append(static_cast<qint64>(rowRecords[row] + 1));
+    if (record.m_nameVersions.empty()) {
+      record.m_nameVersions.push_back(heldBefore[row]);
+    }
+    const std::uint32_t before = record.m_namesWanted;
+    record.m_nameVersions.push_back(*names);
+    static_cast<void>(record.WantNames(static_cast<std::uint32_t>(record.m_nameVersions.size() - 1)));
+    named.append(QJsonArray{static_cast<qint64>(rowRecords[row] + 1), static_cast<qint64>(before),
+                            static_cast<qint64>(record.m_namesWanted)});
   }
   if (named.isEmpty()) {
     return;

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
@@ -574,6 +576,31 @@ bool MapState::ApplyPageValues(const std::string& zoom, const std::string& latit
     record.SetPosition(std::string(lat), std::string(lng));
   }
   return AnyModified();
+}
+
+void MapState::TakeNameSets(const MapState& from) {
+  std::unordered_map<std::string_view, const PictureRecord*> named;
+  for (const PictureRecord& record : from.m_pictures.Records()) {
+    if (!record.m_nameVersions.empty()) {
+      named.emplace(record.m_path, &record);
+    }
+  }
+  if (named.empty()) {
+    return;
+  }
+  for (PictureRecord& record : m_pictures.Records()) {
+    const auto found = named.find(record.m_path);
+    if (found == named.end() || found->second->m_nameSetsStamp <= record.m_nameSetsStamp) {
+      continue;
+    }
+    const PictureRecord& known = *found->second;
+    record.m_nameVersions = known.m_nameVersions;
+    record.m_namesInFile = known.m_namesInFile;
+    record.m_nameSetsStamp = known.m_nameSetsStamp;
+    record.m_names = known.m_nameVersions[known.m_namesInFile];
+    record.m_namesWanted = known.m_namesInFile;
+    record.m_namesPending = 0;
+  }
 }
 
 bool MapState::AnyModified() const {

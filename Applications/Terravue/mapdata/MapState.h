@@ -206,6 +206,12 @@ class MapState {
   /// True when any picture is modified or has place names waiting to be written.
   [[nodiscard]] bool AnyModified() const;
 
+  /// Each picture of this map that `from` also shows (the same path) takes the place names kept
+  /// for it there this session when `from`'s are the later (a map shown before this one, or
+  /// the copy a save wrote from): every set and which of them its file holds. The names that
+  /// waited there do not wait here; the page's undo and redo can still ask for any set.
+  void TakeNameSets(const MapState& from);
+
   std::int64_t m_savedTime = 0;
   std::string m_name;
   std::string m_stateFilePath;

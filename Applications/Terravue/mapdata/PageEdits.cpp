@@ -8,6 +8,7 @@
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapState.h"
+#include "xp/text/XpNumberText.h"
 
 namespace {
 
@@ -132,7 +133,9 @@ PageEdits CollectPageEdits(std::span<const PageField> fields, bool withPictures)
       }
     } else if (const auto k5 = IndexAfter(name, "pic_named"); k5) {
       if (PageEditEntry* entry = entryAt(k5); entry != nullptr) {
-        entry->named = field.value == "1" ? 1 : 0;
+        // The number of the set of names the photo should hold; anything else is the first.
+        const std::optional<int> version = XpParseInteger<int>(field.value);
+        entry->named = version && *version >= 0 ? *version : 0;
       }
     }
   }
@@ -159,9 +162,16 @@ bool ApplyPageEdits(const PageEdits& edits, MapState& map, bool* removedAny, std
     return modified;
   }
   for (std::size_t i = 0; i < records.size(); ++i) {
-    // Only names the program chose can wait; the page says whether they still do.
-    if (edits.entries[i].named >= 0 && records[i].m_names) {
-      records[i].m_namesPending = static_cast<std::uint8_t>(edits.entries[i].named);
+    // Only names the program chose can wait. The page says which of the photo's sets of names it
+    // should hold; a photo whose sets the program does not keep takes 1 as "they wait".
+    const int named = edits.entries[i].named;
+    if (named < 0 || !records[i].m_names) {
+      continue;
+    }
+    if (records[i].m_nameVersions.empty()) {
+      records[i].m_namesPending = named == 1 ? 1 : 0;
+    } else {
+      static_cast<void>(records[i].WantNames(static_cast<std::uint32_t>(named)));
     }
   }
   modified = map.AnyModified();

@@ -22,8 +22,8 @@ struct PageEditEntry {
   std::string latitude;
   std::string longitude;
   bool removed = false;  ///< "pic_removeK" was exactly "1": the picture leaves the map
-  /// "pic_namedK": 1 for exactly "1" (its chosen place names wait to be written), 0 for any other
-  /// value (undone on the page), -1 without the field.
+  /// "pic_namedK": the number of the set of place names the photo should hold (0, its names before
+  /// it was named, for a value that is not a number), -1 without the field.
   int named = -1;
 
   bool operator==(const PageEditEntry&) const = default;
@@ -66,8 +66,9 @@ struct RemovedPicture {
 /// entries equals the number of pictures, each picture takes its entry's
 /// position, and the pictures whose entry says removed leave the map (their
 /// unsaved thumbnails are deleted; the pictures themselves are not touched).
-/// A picture with chosen place names takes its entry's "named" as whether
-/// they wait to be written.
+/// A picture with chosen place names takes its entry's "named" as the set of
+/// names it should hold (PictureRecord::WantNames); one whose sets are not
+/// kept takes 1 as "they wait to be written", any other number as "they don't".
 /// True when any picture of the map is modified afterwards or one was
 /// removed; false on a count mismatch (no picture is touched then).
 /// `removedAny` (may be null) tells whether a picture was removed: the page

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 
@@ -144,6 +145,22 @@ bool StatFile(const std::string& path, std::int64_t* size, std::int64_t* timeNs)
 }
 
 }  // namespace
+
+bool PictureRecord::WantNames(std::uint32_t version) {
+  if (version >= m_nameVersions.size()) {
+    return false;
+  }
+  m_names = m_nameVersions[version];
+  m_namesWanted = version;
+  m_namesPending = version != m_namesInFile ? 1 : 0;
+  NoteNameSetsChanged();
+  return true;
+}
+
+void PictureRecord::NoteNameSetsChanged() {
+  static std::atomic<std::uint64_t> last{0};
+  m_nameSetsStamp = ++last;
+}
 
 void PictureRecord::TakeFileStamp() {
   if (!StatFile(m_path, &m_fileSize, &m_fileTimeNs)) {

@@ -159,6 +159,24 @@ class PictureRecord {
   std::optional<XpLocationWrite::Names> m_names;
   /// The names wait to be written by the next save; the page's undo and redo set and clear it.
   std::uint8_t m_namesPending = 0;
+  /// Every set of names the photo has had this session: the first is what it held before it was
+  /// first named, each later one a choice. The page's undo and redo ask for one of them by its
+  /// number (m_namesWanted); a save writes it when it is not the one in the file (m_namesInFile),
+  /// so that undoing names already saved puts the earlier ones back at the next save. Empty for a
+  /// photo not named this session; not kept in a saved map.
+  std::vector<XpLocationWrite::Names> m_nameVersions;
+  std::uint32_t m_namesWanted = 0;
+  std::uint32_t m_namesInFile = 0;
+  /// Grows with every change of the three above (NoteNameSetsChanged), so that of two copies of
+  /// a record the later knowledge of its file wins (MapState::TakeNameSets).
+  std::uint64_t m_nameSetsStamp = 0;
+
+  /// Makes version `version` of m_nameVersions the one the photo should hold: m_names takes it and
+  /// it waits to be written unless the file holds it already. False (nothing changed) for a
+  /// version that is not there.
+  bool WantNames(std::uint32_t version);
+  /// Gives m_nameSetsStamp a value larger than any given before in this process.
+  void NoteNameSetsChanged();
   /// For a JPEG: the raw files beside it that form one picture with it
   /// (PairedOtherFormatFiles), found by FindRawJpegPairs when the list is
   /// loaded or refreshed; a move writes them too. Not kept in a saved map.

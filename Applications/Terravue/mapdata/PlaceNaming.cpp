@@ -41,6 +41,32 @@ std::string CompassDirection(const GeoPoint& from, const GeoPoint& to) {
   return kPoints[static_cast<std::size_t>(std::lround(degrees / 45.0)) % kPoints.size()];
 }
 
+XpLocationWrite::Names NamesHeld(const XpLocationWrite::Current& current) {
+  const auto any = [](const XpXmpLocation::Location& l) {
+    return !(l.city.empty() && l.state.empty() && l.country.empty() && l.countryCode.empty() && l.sublocation.empty());
+  };
+  XpLocationWrite::Names names;
+  // Always set: a Sublocation the chosen names wrote goes again when the earlier names come back.
+  names.sublocation = std::string();
+  if (current.hasXmp && (any(current.xmp.created) || any(current.xmp.legacy))) {
+    // The older properties are the ones most programs read (and match the IIM block's).
+    const XpXmpLocation::Location& from = any(current.xmp.legacy) ? current.xmp.legacy : current.xmp.created;
+    names.city = from.city;
+    names.state = from.state;
+    names.country = from.country;
+    names.countryCode = from.countryCode;
+    names.sublocation = from.sublocation;
+  } else if (current.hasIim) {
+    names.city = current.iim.city;
+    names.state = current.iim.state;
+    names.country = current.iim.country;
+  }
+  if (current.hasIim) {
+    names.countryCode3 = current.iim.countryCode;
+  }
+  return names;
+}
+
 std::string DistanceText(double km) {
   char text[32];
   const bool near = km < 10;

@@ -98,3 +98,10 @@ inline constexpr std::size_t kPlaceAlternatives = 5;
 
 /// "0.8 km" below 10 km, "12 km" above.
 [[nodiscard]] std::string DistanceText(double km);
+
+/// The names a photo holds, as the names to write to give them back: its older
+/// XMP properties (photoshop:City and the others) where it has any, else its
+/// Iptc4xmpExt:LocationCreated, else its IIM block's; the IIM country code
+/// where there is one.
+/// Properties the photo lacks are empty, which a write leaves out.
+[[nodiscard]] XpLocationWrite::Names NamesHeld(const XpLocationWrite::Current& current);

@@ -134,6 +134,8 @@ XpStatus WriteChosenNames(PictureRecord& record, bool* inSidecar) {
   }
   *inSidecar = where.notInFile == XpStatus::NamesInSidecar;
   record.m_namesPending = 0;
+  record.m_namesInFile = record.m_namesWanted;
+  record.NoteNameSetsChanged();
   record.TakeFileStamp();
   return XpStatus::Ok;
 }

@@ -21,6 +21,7 @@
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 #include "Applications/Terravue/tests/TestPhotos.h"
+#include "xp/formats/XpPhotoWrite.h"
 #include "xp/tests/ExiftoolSupport.h"
 
 namespace {
@@ -362,6 +363,93 @@ class PlacesTest : public AppTestCase {
         QFAIL(qPrintable(QString::fromStdString(name + ": " + diff)));
       }
     }
+    app->ExitInstance();
+  }
+
+  void namesChosenStayUndoableWhenThePageIsShownAnewAndAnUndoAfterTheSavePutsTheOldOnesBack() {
+    if (!exiftool_test::HaveTool("exiftool")) {
+      QSKIP("exiftool is needed");
+    }
+    const QStringList photos = MakeThreePhotos();
+    QCOMPARE(photos.size(), 3);
+    const std::string folder = PhotoFolder().toStdString();
+    const auto before = exiftool_test::ReadWithExiftool(folder, "*.jpg");
+    QCOMPARE(before.size(), std::size_t{3});
+
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options(photos));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tv.pictures.length")).toInt(), 3, 30000);
+    CTerravueBaseWnd* window = app->MainWindow();
+    SelectAll(map);
+    PlacesAnswerer places;
+    Trigger(window, MainMenu::kNamePlaces);
+    QCOMPARE(places.dialogs, 1);
+    QCOMPARE(PendingMarks(map), 3);
+    std::map<std::string, XpLocationWrite::Names> chosen;
+    for (const PictureRecord& record : map->CurrentMap().m_pictures.Records()) {
+      QVERIFY(record.m_names.has_value());
+      chosen[record.m_path] = *record.m_names;
+    }
+
+    // The same map shown anew: the names still wait, and their step is still there to undo.
+    QSignalSpy sent(map, &CTerravueHtmlWnd::querySent);
+    window->OnCommand(MainMenu::kSendAgain);
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 1, 30000);
+    QVERIFY(PageBack(map));
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 3, 10000);
+    QCOMPARE(map->PendingCount(), 3);
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(PendingMarks(map), 0);
+    QVERIFY(!map->ReadPageEdits(true));
+    QCOMPARE(map->PendingCount(), 0);
+    Trigger(window, MainMenu::kRedo);
+    QCOMPARE(PendingMarks(map), 3);
+
+    // Saved: the names are in the photos.
+    Trigger(window, MainMenu::kSaveAsNew);
+    QVERIFY(PageBack(map, 60000));
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    QCOMPARE(map->PendingCount(), 0);
+    for (const QString& photo : photos) {
+      XpLocationWrite::Current current;
+      QCOMPARE(XpPhotoWrite::ReadNames(photo.toStdString(), &current), XpStatus::Ok);
+      QCOMPARE(current.xmp.legacy.city, chosen[photo.toStdString()].city);
+    }
+
+    // Undone after the save: the photos wait to get their earlier names back, and the next save
+    // writes them; a redo then would ask for the chosen ones again.
+    Trigger(window, MainMenu::kUndo);
+    QCOMPARE(PendingMarks(map), 3);
+    QVERIFY(map->ReadPageEdits(true));
+    QCOMPARE(map->PendingCount(), 3);
+    Trigger(window, MainMenu::kSaveOver);
+    QVERIFY(PageBack(map, 60000));
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    QCOMPARE(map->PendingCount(), 0);
+    const auto after = exiftool_test::ReadWithExiftool(folder, "*.jpg");
+    QCOMPARE(after.size(), std::size_t{3});
+    for (const QString& photo : photos) {
+      const std::string name = photo.section(QLatin1Char('/'), -1).toStdString();
+      const exiftool_test::TagMap& old = before.at(name);
+      const exiftool_test::TagMap& now = after.at(name);
+      // Each name tag as it was: there with the same value, or not there.
+      for (const char* tag : {"XMP-photoshop:City", "XMP-photoshop:State", "XMP-photoshop:Country",
+                              "XMP-iptcCore:CountryCode", "IPTC:City", "IPTC:Province-State",
+                              "IPTC:Country-PrimaryLocationCode", "IPTC:Country-PrimaryLocationName"}) {
+        QVERIFY2(now.count(tag) == old.count(tag), qPrintable(QString::fromStdString(name + " " + tag)));
+        QVERIFY2(Tag(now, tag) == Tag(old, tag),
+                 qPrintable(QString::fromStdString(name + " " + tag + ": " + Tag(now, tag))));
+      }
+      for (const std::string& diff : exiftool_test::Differences(old, now, exiftool_test::ChangedByNaming)) {
+        QFAIL(qPrintable(QString::fromStdString(name + ": " + diff)));
+      }
+    }
+    Trigger(window, MainMenu::kRedo);
+    QCOMPARE(PendingMarks(map), 3);
+    QVERIFY(map->ReadPageEdits(true));
+    QCOMPARE(map->PendingCount(), 3);
     app->ExitInstance();
   }
 

@@ -575,11 +575,16 @@ function tvPendingText(picture) {
 
 /* True while the new position of a picture is not in its file: moved on this page, or left over from a save. */
 function tvIsPending(picture) {
-  return !picture.removed && (picture.moved || picture.pending || picture.named === '1');
+  return !picture.removed && (picture.moved || picture.pending || tvNamesWait(picture));
 }
 
-/* Whether the place names the program chose for a picture wait to be written ('1') or not ('0'),
-   in the field the program reads. */
+/* Whether the set of place names a picture should hold is not the one its file holds. */
+function tvNamesWait(picture) {
+  return picture.named !== undefined && picture.named !== (picture.namesInFile || '0');
+}
+
+/* The set of place names a picture should hold, by its number among those the program keeps for it
+   ('0': what it held before it was first named), in the field the program reads. */
 function tvSetNamed(picture, value) {
   picture.named = value;
   if (tv.fields) {
@@ -596,15 +601,18 @@ function tvSetNamed(picture, value) {
   tvShowPendingMark(picture);
 }
 
-/* The program chose place names for the pictures numbered in `indexes`: one step, undone and
-   redone as a gesture is. Answers the number of pictures. */
-function tvNamePictures(indexes) {
+/* The program chose place names for pictures, given as [index, set before, set now] (the sets by
+   their numbers): one step, undone and redone as a gesture is. Answers the number of pictures. */
+function tvNamePictures(entries) {
   var step = [];
-  (Array.isArray(indexes) ? indexes : []).forEach(function (index) {
-    var picture = tv.pictures[index - 1];
+  (Array.isArray(entries) ? entries : []).forEach(function (entry) {
+    if (!Array.isArray(entry) || entry.length < 3) {
+      return;
+    }
+    var picture = tv.pictures[entry[0] - 1];
     if (picture && !picture.removed) {
-      step.push({ picture: picture, names: true, before: picture.named === '1' ? '1' : '0', after: '1' });
-      tvSetNamed(picture, '1');
+      step.push({ picture: picture, names: true, before: String(entry[1]), after: String(entry[2]) });
+      tvSetNamed(picture, String(entry[2]));
     }
   });
   tvRecordStep(step);
@@ -689,9 +697,17 @@ function tvShowPendingMark(picture) {
 /**
  * Takes the program's list of pictures whose move is not in their file yet, as [index, reason] pairs
  * (1-based indexes, reason '' when none is known). The program holds every move the page had made when
- * it sends this, so the page's own marks start again from the list. Answers the number marked.
+ * it sends this, so the page's own marks start again from the list. `nameSets` gives, for each
+ * picture named this session, [index, the set of names it should hold, the set its file holds].
+ * Answers the number marked.
  */
-function tvShowPending(list) {
+function tvShowPending(list, nameSets) {
+  var sets = {};
+  (Array.isArray(nameSets) ? nameSets : []).forEach(function (entry) {
+    if (Array.isArray(entry) && typeof entry[0] === 'number') {
+      sets[entry[0]] = { wanted: String(entry[1]), inFile: String(entry[2]) };
+    }
+  });
   var reasons = {};
   (Array.isArray(list) ? list : []).forEach(function (entry) {
     if (Array.isArray(entry) && typeof entry[0] === 'number') {
@@ -708,7 +724,13 @@ function tvShowPending(list) {
     picture.moved = false;
     picture.pending = !!entry && entry.moved;
     picture.pendingReason = entry ? entry.reason : '';
-    if ((entry && entry.named) || picture.named !== undefined) {
+    var set = Object.prototype.hasOwnProperty.call(sets, picture.index) ? sets[picture.index] : null;
+    if (set) {
+      picture.namesInFile = set.inFile;
+      tvSetNamed(picture, set.wanted);
+    } else if ((entry && entry.named) || picture.named !== undefined) {
+      // Names the program keeps no earlier set for: they wait, or they don't.
+      picture.namesInFile = '0';
       tvSetNamed(picture, entry && entry.named ? '1' : '0');
     }
     marked += tvIsPending(picture) ? 1 : 0;
@@ -2123,19 +2145,18 @@ function tvRebaseSteps() {
 function tvUndoHistory() {
   function plain(steps) {
     return (steps || []).map(function (step) {
-      // Place names live in the program, not in the page shown anew: their changes stay behind.
-      return step
-        .filter(function (change) {
-          return !change.names;
-        })
-        .map(function (change) {
-          var index = change.picture ? change.picture.index : change.index;
-          var path = change.picture ? change.picture.path || '' : change.path;
-          if (change.removal) {
-            return { index: index, path: path, removal: true };
-          }
-          return { index: index, path: path, before: change.before, after: change.after };
-        });
+      return step.map(function (change) {
+        var index = change.picture ? change.picture.index : change.index;
+        var path = change.picture ? change.picture.path || '' : change.path;
+        if (change.removal) {
+          return { index: index, path: path, removal: true };
+        }
+        if (change.names) {
+          // The sets of place names by their numbers: the program keeps the sets themselves.
+          return { index: index, path: path, names: true, before: change.before, after: change.after };
+        }
+        return { index: index, path: path, before: change.before, after: change.after };
+      });
     });
   }
   return JSON.stringify({ undo: plain(tv.undoSteps), redo: plain(tv.redoSteps) });
@@ -2200,6 +2221,20 @@ function tvTakeUndoHistory(text, held) {
         var index = picture ? picture.index : typeof change.index === 'number' ? change.index : 0;
         if (change.removal === true) {
           changes.push({ picture: picture, removal: true, index: index, path: change.path });
+          return;
+        }
+        if (change.names === true) {
+          var set = /^[0-9]{1,9}$/;
+          if (set.test(String(change.before)) && set.test(String(change.after))) {
+            changes.push({
+              picture: picture,
+              names: true,
+              before: String(change.before),
+              after: String(change.after),
+              index: index,
+              path: change.path
+            });
+          }
           return;
         }
         var before = position(change.before);

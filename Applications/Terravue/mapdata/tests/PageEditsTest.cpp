@@ -345,3 +345,61 @@ TEST(PageEdits, TheNamedFieldSaysWhetherChosenPlaceNamesWait) {
   EXPECT_FALSE(ApplyPageEdits(CollectPageEdits(fields, true), map));
   EXPECT_EQ(map.m_pictures.At(0).m_namesPending, 0);
 }
+
+// A photo named this session keeps every set of names it had; the page asks for one by number,
+// and it waits only while the file holds another. A map shown in its place takes the later
+// knowledge of the sets, without what waited.
+TEST(PageEdits, TheNamedFieldAsksForOneOfThePhotosSetsOfNames) {
+  const XpLocationWrite::Names held{"Washington", "District of Columbia", "USA", "US", "USA", std::string()};
+  const XpLocationWrite::Names gion{"Gion", "Kyoto", "Japan", "JP", "JPN", std::nullopt};
+  const XpLocationWrite::Names kyoto{"Kyoto", "Kyoto", "Japan", "JP", "JPN", std::nullopt};
+  MapState map = MapWithPictures(2);
+  PictureRecord& named = map.m_pictures.At(0);
+  named.m_nameVersions = {held, gion, kyoto};
+  ASSERT_TRUE(named.WantNames(2));
+  EXPECT_EQ(named.m_namesPending, 1);
+  EXPECT_FALSE(named.WantNames(3));
+  EXPECT_EQ(named.m_namesWanted, 2u);
+  // The file holds the second choice (a save wrote it): asking for it again is no change to write.
+  named.m_namesInFile = 2;
+  std::vector<PageField> fields = FieldsOf(map);
+  fields.push_back({"pic_named1", "2"});
+  EXPECT_FALSE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_namesPending, 0);
+  // Undone after that save: the first choice, then the names it held before, wait to be written.
+  fields.back() = {"pic_named1", "1"};
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_namesPending, 1);
+  EXPECT_EQ(map.m_pictures.At(0).m_names->city, "Gion");
+  fields.back() = {"pic_named1", "0"};
+  EXPECT_TRUE(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_names->city, "Washington");
+  EXPECT_EQ(map.m_pictures.At(0).m_namesWanted, 0u);
+  // A number that is not one of its sets, or no number, changes nothing or asks for the first.
+  fields.back() = {"pic_named1", "7"};
+  static_cast<void>(ApplyPageEdits(CollectPageEdits(fields, true), map));
+  EXPECT_EQ(map.m_pictures.At(0).m_namesWanted, 0u);
+  fields.back() = {"pic_named1", "-1"};
+  EXPECT_EQ(CollectPageEdits(fields, true).entries[0].named, 0);
+
+  // The same photos in another map (read from its file, so without sets): they take the sets and
+  // which one the file holds, and nothing waits there.
+  MapState other = MapWithPictures(2);
+  other.TakeNameSets(map);
+  const PictureRecord& taken = other.m_pictures.At(0);
+  ASSERT_EQ(taken.m_nameVersions.size(), 3u);
+  EXPECT_EQ(taken.m_namesInFile, 2u);
+  EXPECT_EQ(taken.m_namesWanted, 2u);
+  EXPECT_EQ(taken.m_names->city, "Kyoto");
+  EXPECT_EQ(taken.m_namesPending, 0);
+  EXPECT_FALSE(other.AnyModified());
+  EXPECT_TRUE(other.m_pictures.At(1).m_nameVersions.empty());
+  // The older knowledge does not replace the later: the map keeps its own.
+  map.m_pictures.At(0).m_namesInFile = 0;
+  map.m_pictures.At(0).NoteNameSetsChanged();
+  MapState older = map;
+  older.m_pictures.At(0).m_namesInFile = 1;
+  map.m_pictures.At(0).NoteNameSetsChanged();
+  map.TakeNameSets(older);
+  EXPECT_EQ(map.m_pictures.At(0).m_namesInFile, 0u);
+}
