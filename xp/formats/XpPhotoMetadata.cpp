@@ -22,6 +22,7 @@
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpMemoryFile.h"
 #include "xp/image/XpXmpGps.h"
+#include "xp/text/XpAsciiCase.h"
 #include "xp/tiff/XpTiffTagDataIFD.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -80,16 +81,6 @@ constexpr FormatName kFormatNames[] = {
     {XpPhotoFormat::Heic, "HEIC"},       {XpPhotoFormat::Heif, "HEIF"}, {XpPhotoFormat::Avif, "AVIF"},
     {XpPhotoFormat::Png, "PNG"},         {XpPhotoFormat::Webp, "WEBP"},
 };
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return out;
-}
 
 std::string Trimmed(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) {
@@ -170,7 +161,7 @@ XpPhotoFormat RefineTiff(XpPhotoFormat sniffed, const Reading& r, const std::str
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
     return sniffed;
   }
-  const std::string extension = Lower(std::string_view(path).substr(dot + 1));
+  const std::string extension = XpAsciiLowered(std::string_view(path).substr(dot + 1));
   for (const RawExtension& raw : kRawExtensions) {
     if (raw.extension == extension) {
       return raw.format;
@@ -573,7 +564,9 @@ namespace {
 
 constexpr std::string_view kPhotoshopNamespace = "http://ns.adobe.com/photoshop/1.0/";
 
-bool EndsWithXmp(std::string_view name) { return name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".xmp"; }
+bool EndsWithXmp(std::string_view name) {
+  return name.size() >= 4 && XpAsciiLowered(name.substr(name.size() - 4)) == ".xmp";
+}
 
 // Whether another photo in the folder has the base name of `parts` (any case).
 bool OtherPhotoSharesStem(const PathParts& parts) {
@@ -586,14 +579,14 @@ bool OtherPhotoSharesStem(const PathParts& parts) {
     // Unknown: the shared sidecar is left alone.
     return true;
   }
-  const std::string stem = Lower(parts.stem);
+  const std::string stem = XpAsciiLowered(parts.stem);
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name == parts.name || EndsWithXmp(name)) {
       continue;
     }
     const PathParts other = SplitPath(name);
-    if (Lower(other.stem) != stem || other.extension.empty()) {
+    if (XpAsciiLowered(other.stem) != stem || other.extension.empty()) {
       continue;
     }
     if (SniffFile(parts.folder + name) != XpPhotoFormat::Unknown) {
@@ -621,7 +614,7 @@ std::vector<std::string> OwnSidecars(const std::string& path) {
     }
     bool belongs = false;
     if (forExtension && !forExtension->empty()) {
-      belongs = Lower(*forExtension) == Lower(parts.extension);
+      belongs = XpAsciiLowered(*forExtension) == XpAsciiLowered(parts.extension);
     } else {
       if (!shared) {
         shared = OtherPhotoSharesStem(parts);

@@ -27,6 +27,7 @@
 #include "xp/image/XpPhotoReplace.h"
 #include "xp/image/XpXmpGps.h"
 #include "xp/image/XpXmpLocation.h"
+#include "xp/text/XpAsciiCase.h"
 
 namespace XpPhotoWrite {
 
@@ -39,21 +40,11 @@ constexpr std::string_view kPhotoshopNamespace = "http://ns.adobe.com/photoshop/
 constexpr std::string_view kRawExtensions[] = {"dng", "cr2", "nef", "nrw", "pef", "srw", "arw", "iiq", "3fr",
                                                "erf", "mef", "mos", "kdc", "dcr", "sr2", "srf", "rwl", "raw"};
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return out;
-}
-
 using XpPhotoMetadata::PathParts;
 using XpPhotoMetadata::SplitPath;
 
 bool IsRawExtension(const std::string& extension) {
-  const std::string lower = Lower(extension);
+  const std::string lower = XpAsciiLowered(extension);
   return std::find(std::begin(kRawExtensions), std::end(kRawExtensions), lower) != std::end(kRawExtensions);
 }
 
@@ -281,21 +272,6 @@ SidecarChange NamesChange(const XpXmpLocation::Update& update) {
   return change;
 }
 
-XpStatus WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return n < 0 ? XpStatusFromErrno(errno) : XpStatus::DiskFull;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return XpStatus::Ok;
-}
-
 // One planned sidecar on its way into place: the checked new file, and for an
 // existing sidecar a kept copy of its old bytes that puts it back when a later
 // sidecar of the same write fails.
@@ -314,7 +290,7 @@ XpStatus WriteFlushed(XpReplacementFile& file, const std::string& target, unsign
   if (::fchmod(file.Fd(), static_cast<mode_t>(mode)) != 0) {
     return XpStatusFromErrno(errno);
   }
-  if (auto st = WriteAll(file.Fd(), bytes); st != XpStatus::Ok) {
+  if (auto st = XpWriteFully(file.Fd(), bytes); st != XpStatus::Ok) {
     return st;
   }
   if (times != nullptr && ::futimens(file.Fd(), times) != 0) {
@@ -336,7 +312,7 @@ XpStatus Stage(Staged& staged, const SidecarChange& change, const std::string& e
   if (!plan.create && ::fchmod(temp.Fd(), static_cast<mode_t>(mode)) != 0) {
     return XpStatusFromErrno(errno);
   }
-  if (auto st = WriteAll(temp.Fd(), plan.after); st != XpStatus::Ok) {
+  if (auto st = XpWriteFully(temp.Fd(), plan.after); st != XpStatus::Ok) {
     return st;
   }
   if (hooks.beforeCommit) {
@@ -577,7 +553,7 @@ Where WhereWritten(const std::string& path) {
     format = reading.format == XpPhotoFormat::Dng ? XpPhotoFormat::Dng : format;
     if (format == XpPhotoFormat::Tiff && IsRawExtension(SplitPath(path).extension)) {
       format = XpPhotoFormat::Dng;
-      const std::string lower = Lower(SplitPath(path).extension);
+      const std::string lower = XpAsciiLowered(SplitPath(path).extension);
       for (const auto& [extension, kind] : {std::pair{"nef", XpPhotoFormat::Nef}, std::pair{"nrw", XpPhotoFormat::Nrw},
                                             std::pair{"pef", XpPhotoFormat::Pef}, std::pair{"srw", XpPhotoFormat::Srw},
                                             std::pair{"arw", XpPhotoFormat::Arw}, std::pair{"iiq", XpPhotoFormat::Iiq},

@@ -10,6 +10,7 @@
 
 #include "Applications/Terravue/mapdata/CoordinateInput.h"
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "xp/text/XpAsciiCase.h"
 
 namespace {
 
@@ -21,8 +22,6 @@ constexpr std::size_t kMaxDecimalBytes = 40;
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) {
@@ -39,7 +38,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return false;
   }
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != prefix[i]) {
+    if (XpAsciiLower(text[i]) != prefix[i]) {
       return false;
     }
   }
@@ -175,15 +174,15 @@ std::optional<GeoPoint> TypedPair(std::string_view text) {
       continue;  // the same cut is tried with the comma on the left
     } else if (left.size() == cut && right.size() == text.size() - cut) {
       // No blank at the cut: only a letter may stand there ("35.6N139.7E").
-      const char l = Lower(left.empty() ? ' ' : left.back());
-      const char r = Lower(right.empty() ? ' ' : right.front());
+      const char l = XpAsciiLower(left.empty() ? ' ' : left.back());
+      const char r = XpAsciiLower(right.empty() ? ' ' : right.front());
       if (l != 'n' && l != 's' && r != 'e' && r != 'w') {
         continue;
       }
       kind = CutKind::Letter;
     } else {
-      const char l = Lower(left.empty() ? ' ' : left.back());
-      const char r = Lower(right.empty() ? ' ' : right.front());
+      const char l = XpAsciiLower(left.empty() ? ' ' : left.back());
+      const char r = XpAsciiLower(right.empty() ? ' ' : right.front());
       if (l == 'n' || l == 's' || r == 'e' || r == 'w') {
         kind = CutKind::Letter;
       } else if (cut > 0 && IsBlank(text[cut]) && IsBlank(text[cut - 1])) {
@@ -230,7 +229,7 @@ int HexValue(char c) {
   if (IsDigit(c)) {
     return c - '0';
   }
-  const char l = Lower(c);
+  const char l = XpAsciiLower(c);
   return (l >= 'a' && l <= 'f') ? l - 'a' + 10 : -1;
 }
 
@@ -299,7 +298,7 @@ std::optional<GeoPoint> MapAddress(std::string_view address) {
     }
     std::string name;
     for (const char c : field.substr(0, equals)) {
-      name += Lower(c);
+      name += XpAsciiLower(c);
     }
     const std::string_view value = field.substr(equals + 1);
     if (name == "mlat" || name == "lat") {

@@ -8,18 +8,17 @@
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/MapState.h"
+#include "xp/text/XpAsciiCase.h"
 #include "xp/text/XpNumberText.h"
 
 namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) {
     return false;
   }
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+    if (XpAsciiLower(a[i]) != XpAsciiLower(b[i])) {
       return false;
     }
   }

@@ -30,6 +30,7 @@
 #include "xp/image/XpJpegExif.h"
 #include "xp/image/XpMemoryFile.h"
 #include "xp/image/XpPixmapOps.h"
+#include "xp/text/XpAsciiCase.h"
 #include "xp/tiff/XpGPSRecord.h"
 #include "xp/tiff/XpTiffTagIFD.h"
 #include "xp/tiff/XpTiffTagManager.h"
@@ -72,18 +73,7 @@ void SetRawJpegPairsLinked(bool linked) { g_pairsLinked.store(linked); }
 
 bool RawJpegPairsLinked() { return g_pairsLinked.load(); }
 
-namespace {
-
-std::string AsciiLowered(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return text;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::vector<std::vector<std::string>> PairedOtherFormatFilesOf(const std::vector<std::string>& paths) {
   std::vector<std::vector<std::string>> pairs(paths.size());
@@ -103,11 +93,11 @@ std::vector<std::vector<std::string>> PairedOtherFormatFilesOf(const std::vector
         std::string name = it->path().filename().string();
         const XpPhotoMetadata::PathParts nameParts = XpPhotoMetadata::SplitPath(name);
         if (!nameParts.extension.empty()) {
-          folder->second.emplace(AsciiLowered(nameParts.stem), std::move(name));
+          folder->second.emplace(XpAsciiLowered(nameParts.stem), std::move(name));
         }
       }
     }
-    const auto [first, last] = folder->second.equal_range(AsciiLowered(parts.stem));
+    const auto [first, last] = folder->second.equal_range(XpAsciiLowered(parts.stem));
     for (auto it = first; it != last; ++it) {
       if (it->second != parts.name && IsOtherFormatPicture(parts.folder + it->second)) {
         pairs[i].push_back(parts.folder + it->second);

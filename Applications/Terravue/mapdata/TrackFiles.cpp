@@ -6,6 +6,7 @@
 
 #include "Applications/Terravue/mapdata/MapDataFiles.h"
 #include "Applications/Terravue/mapdata/TextFile.h"
+#include "xp/text/XpAsciiCase.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ std::string TrackExtension(const std::string& path) {
   }
   std::string ext = name.substr(dot);
   for (char& c : ext) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    c = XpAsciiLower(c);
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.')) {
       return ".gpx";
     }

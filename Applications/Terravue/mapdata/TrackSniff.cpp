@@ -6,6 +6,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "xp/text/XpAsciiCase.h"
+
 namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -88,10 +90,7 @@ std::string LowerExtension(const std::string& path) {
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
     return {};
   }
-  std::string extension = path.substr(dot + 1);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
+  return XpAsciiLowered(path.substr(dot + 1));
 }
 
 }  // namespace

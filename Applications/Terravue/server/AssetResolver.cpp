@@ -4,6 +4,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "xp/text/XpAsciiCase.h"
+
 namespace terravue::server {
 namespace {
 
@@ -32,11 +34,7 @@ bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix) noexce
   }
   const std::string_view tail = text.substr(text.size() - suffix.size());
   for (std::size_t i = 0; i < suffix.size(); ++i) {
-    char c = tail[i];
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-    if (c != suffix[i]) {
+    if (XpAsciiLower(tail[i]) != suffix[i]) {
       return false;
     }
   }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "Applications/Terravue/server/FormBody.h"
+#include "xp/text/XpAsciiCase.h"
 
 namespace terravue::server {
 namespace {
@@ -59,8 +60,7 @@ struct PendingPicture {
 
 PageLanguage LanguageFromCode(std::string_view code) noexcept {
   if (code.size() == 3) {
-    const auto lower = [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
-    if (lower(code[0]) == 'j' && lower(code[1]) == 'p' && lower(code[2]) == 'n') {
+    if (XpAsciiLower(code[0]) == 'j' && XpAsciiLower(code[1]) == 'p' && XpAsciiLower(code[2]) == 'n') {
       return PageLanguage::Japanese;
     }
   }

@@ -18,6 +18,7 @@
 #include "Applications/Terravue/mapdata/TextFile.h"
 #include "Applications/Terravue/tool/ToolCommands.h"
 #include "xp/formats/XpPhotoMetadata.h"
+#include "xp/text/XpAsciiCase.h"
 
 namespace {
 
@@ -47,10 +48,7 @@ std::optional<Format> FormatNamed(const std::string& name) {
 
 // The format an output file's extension names; GPX for any other.
 Format FormatOfFile(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  for (char& c : extension) {
-    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  }
+  const std::string extension = XpAsciiLowered(std::filesystem::path(path).extension().string());
   if (extension == ".geojson" || extension == ".json") {
     return Format::GeoJson;
   }
