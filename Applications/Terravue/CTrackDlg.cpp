@@ -202,8 +202,10 @@ void CTrackDlg::LoadZoneFiles() {
   // A map or table that is missing or damaged leaves the camera on this computer's zone, as
   // before there was a map; nothing is refused for it.
   m_zoneMapLoaded = !m_zoneMapPath.isEmpty() && m_zoneMap.LoadFile(m_zoneMapPath.toStdString()) == XpStatus::Ok;
-  if (!m_zoneTablePath.isEmpty()) {
-    static_cast<void>(m_countries.LoadFile(m_zoneTablePath.toStdString()));
+  if (!m_zoneTablePath.isEmpty() && m_countries.LoadFile(m_zoneTablePath.toStdString()) == XpStatus::Ok) {
+    // The zones that table counts as links (Europe/Amsterdam, which the map still answers) find
+    // their country in the table beside it, and so the override list of that country's zones.
+    static_cast<void>(m_countries.AddCountryTable(CountryTableBeside(m_zoneTablePath.toStdString())));
   }
   m_zone->setPlaceholderText(Text(m_zoneMapLoaded ? "track/zoneHintPosition" : "track/zoneHint"));
 }

@@ -407,6 +407,36 @@ class TracksTest : public AppTestCase {
     }
   }
 
+  void aTrackInAZoneTheTableCountsAsALinkStillOffersItsCountrysZones() {
+    // Amsterdam: zone1970.tab lists Europe/Amsterdam under Brussels, zone.tab under NL.
+    const QString track = m_home->Path("amsterdam.gpx");
+    TestHome::WriteFile(track,
+                        "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" xmlns=\"http://www.topografix.com/GPX/1/1\">"
+                        "<trk><trkseg>\n"
+                        "<trkpt lat=\"52.370\" lon=\"4.890\"><time>2024-05-01T09:00:00Z</time></trkpt>\n"
+                        "<trkpt lat=\"52.372\" lon=\"4.895\"><time>2024-05-01T09:30:00Z</time></trkpt>\n"
+                        "</trkseg></trk></gpx>\n");
+    const QString photo = m_home->Path("photos") + QStringLiteral("/dam.jpg");
+    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 11, 15, 0)));
+    TestProgram program(QStringLiteral("Dam"));
+    QVERIFY(StartForTracks(program, {photo}));
+    auto& [answerer, app, map, window] = program;
+    CTrackDlg* tracks = map->Tracks();
+    tracks->UseZoneFiles(m_program + QStringLiteral("zones.tvz"),
+                         QStringLiteral(TV_TESTDATA_DIR "/zones/zone1970.tab"));
+    QVERIFY(tracks->AddTrack(track));
+    // 11:15 in Amsterdam in May is 09:15 UTC, inside the track.
+    QTRY_COMPARE_WITH_TIMEOUT(tracks->PlacedCount(), 1, 10000);
+    QCOMPARE(tracks->ClockLabel()->text(), QStringLiteral("Camera clock: Europe/Amsterdam +02:00 (from position)"));
+    QStringList offered;
+    for (int i = 1; i < tracks->ZoneChoice()->count(); ++i) {
+      offered.append(tracks->ZoneChoice()->itemText(i));
+    }
+    QVERIFY2(offered.contains(QStringLiteral("Europe/Brussels")) && !offered.contains(QStringLiteral("Asia/Tokyo")),
+             qPrintable(offered.join(QLatin1Char(','))));
+    app->ExitInstance();
+  }
+
   void theCameraClockTakesTheZoneWhereTheTrackIsOrTheOneChosen() {
     const QString track = m_home->Path("newyork.gpx");
     TestHome::WriteFile(track, kNewYorkTrack);
