@@ -29,6 +29,9 @@ constexpr std::array kUserSettings = {
     UserSettingSpec{"confirm_forget", QMetaType::Int, 1, nullptr},
     // 1: a saved photo keeps its file modification time (for sorting by file date).
     UserSettingSpec{"preserve_mtime", QMetaType::Int, 0, nullptr},
+    // 1: a JPEG that records no time zone and that a track placed, its clock read in the zone
+    // found from its position, gets that zone as its OffsetTimeOriginal with the position.
+    UserSettingSpec{"write_offset_time", QMetaType::Int, 0, nullptr},
     // 1: DNG, CR2, NEF, PEF and ORF photos get their position in the file
     // (append-only) instead of an XMP sidecar; their makers' software may
     // refuse changed raw files, so this is off by default.

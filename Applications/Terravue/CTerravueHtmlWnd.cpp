@@ -212,10 +212,13 @@ void CTerravueHtmlWnd::NoteTrackPlaced(const std::vector<std::pair<std::string, 
   if (m_loading) {
     return;
   }
+  // Whether a photo read in the zone from its position records that zone when it is saved.
+  const bool recordZone = AppSettings().ReadNumber(QStringLiteral("write_offset_time")) != 0;
   for (const auto& [path, fix] : placed) {
     for (PictureRecord& record : m_currentMap.m_pictures.Records()) {
       if (record.m_path == path) {
         record.m_trackFix = fix;
+        record.m_trackFix->recordZone = recordZone;
       }
     }
   }

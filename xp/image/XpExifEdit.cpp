@@ -333,6 +333,13 @@ std::vector<std::uint8_t> LayGps(const std::vector<NewEntry>& entries, std::uint
   return table;
 }
 
+// "+09:00", "-03:30": the form of OffsetTimeOriginal.
+bool IsZoneText(const std::string& text) {
+  const auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+  return text.size() == 6 && (text[0] == '+' || text[0] == '-') && digit(1) && digit(2) && text[3] == ':' && digit(4) &&
+         digit(5);
+}
+
 class Editor {
  public:
   Editor(std::span<const std::uint8_t> source, const Layout& layout, Outcome* outcome)
@@ -371,6 +378,9 @@ class Editor {
     if (ifd0 == nullptr) {
       return XpStatus::NoExif;
     }
+    if (!request.offsetTimeOriginal.empty() && !IsZoneText(request.offsetTimeOriginal)) {
+      return XpStatus::InvalidArgument;
+    }
     std::vector<NewEntry> ifd0Added;
     if (!request.dateTime.empty()) {
       std::vector<std::uint8_t> text(kDateTimeBytes, 0);
@@ -382,8 +392,18 @@ class Editor {
         }
       }
     }
+    // The Exif directory gains its entries through one new copy of its table.
+    std::vector<NewEntry> exifAdded;
     if (request.raiseExifVersion) {
-      RaiseExifVersion(*ifd0);
+      RaiseExifVersion(*ifd0, &exifAdded);
+    }
+    if (!request.offsetTimeOriginal.empty()) {
+      AddOffsetTime(*ifd0, request.offsetTimeOriginal, &exifAdded);
+    }
+    if (!exifAdded.empty()) {
+      const Directory* exif = m_layout.Find("IFD0/8769");
+      const std::uint32_t table = AppendTable(*exif, exifAdded);
+      Put32(m_out, ifd0->Find(kTagExifIFD)->position + 8, table, m_be);
     }
     const std::vector<NewEntry> gps = GpsEntries(request);
     ClearOldGps();
@@ -453,10 +473,26 @@ class Editor {
     }
   }
 
-  void RaiseExifVersion(const Directory& ifd0) {
-    const Directory* exif = m_layout.Find("IFD0/8769");
+  /// The Exif directory when IFD0 points at exactly one.
+  [[nodiscard]] const Directory* ExifDirectory(const Directory& ifd0) const {
     const Entry* pointer = ifd0.Find(kTagExifIFD);
-    if (exif == nullptr || pointer == nullptr || pointer->count != 1) {
+    return pointer != nullptr && pointer->count == 1 ? m_layout.Find("IFD0/8769") : nullptr;
+  }
+
+  void AddOffsetTime(const Directory& ifd0, const std::string& zone, std::vector<NewEntry>* added) {
+    const Directory* exif = ExifDirectory(ifd0);
+    if (exif == nullptr || exif->Find(kTagOffsetTimeOriginal) != nullptr) {
+      return;
+    }
+    std::vector<std::uint8_t> text(zone.begin(), zone.end());
+    text.push_back(0);
+    added->push_back({kTagOffsetTimeOriginal, kTiffTypeAscii, static_cast<std::uint32_t>(text.size()), text});
+    m_outcome->addedOffsetTime = true;
+  }
+
+  void RaiseExifVersion(const Directory& ifd0, std::vector<NewEntry>* added) {
+    const Directory* exif = ExifDirectory(ifd0);
+    if (exif == nullptr) {
       return;
     }
     if (const Entry* e = exif->Find(kTagExifVersion)) {
@@ -478,9 +514,8 @@ class Editor {
       std::copy(kExifVersion0221.begin(), kExifVersion0221.end(), m_out.begin() + static_cast<std::ptrdiff_t>(p + 8));
       return;
     }
-    const std::vector<std::uint8_t> value(kExifVersion0221.begin(), kExifVersion0221.end());
-    const std::uint32_t table = AppendTable(*exif, {{kTagExifVersion, kTiffTypeUndefined, 4, value}});
-    Put32(m_out, pointer->position + 8, table, m_be);
+    added->push_back({kTagExifVersion, kTiffTypeUndefined, 4,
+                      std::vector<std::uint8_t>(kExifVersion0221.begin(), kExifVersion0221.end())});
   }
 
   /// Appends a copy of `dir`'s entry table (as it now stands) with `added`
@@ -800,9 +835,20 @@ std::string Difference(std::span<const std::uint8_t> before, std::span<const std
     }
     std::map<std::uint16_t, std::size_t> counted;
     for (const Entry& m : n->entries) {
-      if (++counted[m.tag] > seen[m.tag] && !IntendedEntry(d.path, m.tag, request)) {
-        return d.path + ": gained " + Hex4(m.tag);
+      if (++counted[m.tag] <= seen[m.tag] || IntendedEntry(d.path, m.tag, request)) {
+        continue;
       }
+      // The zone of the capture time, asked for and not there before: it must say what was asked.
+      if (d.path == "IFD0/8769" && m.tag == kTagOffsetTimeOriginal && counted[m.tag] == 1 &&
+          !request.offsetTimeOriginal.empty()) {
+        const std::vector<std::uint8_t> value = ValueOf(after, m);
+        const std::string text(value.begin(), value.end());
+        if (m.type != kTiffTypeAscii || text != request.offsetTimeOriginal + std::string(1, '\0')) {
+          return d.path + ": wrong " + Hex4(m.tag);
+        }
+        continue;
+      }
+      return d.path + ": gained " + Hex4(m.tag);
     }
   }
 

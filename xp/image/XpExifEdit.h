@@ -93,6 +93,10 @@ struct Request {
   std::string dateTime;
   /// Raise ExifVersion to "0221" unless it holds a later version.
   bool raiseExifVersion = true;
+  /// The zone of the capture time ("+09:00") for an OffsetTimeOriginal entry
+  /// the Exif directory gains when it has none; empty (or an Exif directory
+  /// that has one) adds nothing.
+  std::string offsetTimeOriginal;
   /// The new GPS directory always goes behind the data, never into the old
   /// one's footprint (for data that is a whole file: nothing in it is
   /// overwritten but the pointers and the old GPS bytes).
@@ -104,6 +108,7 @@ struct Outcome {
   std::vector<std::uint8_t> tiff;      ///< the new data
   std::set<std::uint16_t> gpsChanged;  ///< GPS tags whose entry was written anew or dropped
   bool removedGps = false;             ///< a GPS pointer was removed
+  bool addedOffsetTime = false;        ///< the Exif directory gained OffsetTimeOriginal
 };
 
 /// Edits `tiff` as `request` says. The result starts with the source's bytes

@@ -560,6 +560,7 @@ class GpsRewrite final : public PictureRewrite {
     m_request.raiseExifVersion = record != nullptr;
     if (record != nullptr) {
       m_request.dateTime = hooks.dateTime.empty() ? CurrentDateTimeText() : hooks.dateTime;
+      m_request.offsetTimeOriginal = hooks.offsetTimeOriginal;
     }
   }
 

@@ -74,6 +74,11 @@ struct Hooks {
   /// packet is copied as it is.
   std::function<XpStatus(bool removing, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>* edited)>
       editXmp{};
+  /// WriteGPS only: the zone of the capture time ("+09:00") that the Exif
+  /// directory gains as OffsetTimeOriginal when it has none (a photo that
+  /// records its zone keeps it); empty adds nothing. Another form fails the
+  /// write with 0x8102.
+  std::string offsetTimeOriginal{};
 };
 
 /// Whether rewrites keep the picture's modification time when the caller's

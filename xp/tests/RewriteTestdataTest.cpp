@@ -41,11 +41,14 @@ void SetNewPosition(XpGPSRecord& record) {
 constexpr double kNewLatitude = 35 + 37 / 60.0 + 32.828 / 3600;
 constexpr double kNewLongitude = 139 + 44 / 60.0 + 31.338 / 3600;
 
-XpStatus MoveTo(const std::string& path) {
+XpStatus MoveTo(const std::string& path, const std::string& zone = {}) {
   XpGPSRecord record;
   (void)XpExifRewrite::ReadGPS(path, record);  // a picture without GPS starts empty
   SetNewPosition(record);
-  return XpExifRewrite::WriteGPS(path, record, true, {.dateTime = "2024:06:01 12:34:56", .beforeCommit = {}});
+  XpExifRewrite::Hooks hooks;
+  hooks.dateTime = "2024:06:01 12:34:56";
+  hooks.offsetTimeOriginal = zone;
+  return XpExifRewrite::WriteGPS(path, record, true, hooks);
 }
 
 std::vector<std::string> TestDataJpegs() { return testdata::CameraJpegNames(); }
@@ -324,6 +327,62 @@ TEST(RewriteTestdataIndependently, EveryTagOfEveryCameraPhotoSurvivesAWriteAndAR
     const std::string decodeNew = RunCommand("djpeg -dct int '" + moved.File(name) + "' 2>/dev/null | md5sum");
     EXPECT_EQ(decodeNew, decodeOld);
   }
+}
+
+// Every camera photo moved with a zone for its capture time: one that records no zone gains it as
+// OffsetTimeOriginal, one that records one keeps its own; everything else as after a plain move.
+TEST(RewriteTestdataIndependently, AZoneForTheCaptureTimeIsAddedOnlyWhereThePhotoHasNone) {
+  if (!HaveTool("exiftool")) {
+    GTEST_SKIP() << "exiftool is needed";
+  }
+  TempDir original;
+  TempDir moved;
+  std::vector<std::string> names;
+  for (const std::string& name : TestDataJpegs()) {
+    const Bytes bytes = rewrite_test::ReadBytes(rewrite_test::TestDataPath(name));
+    rewrite_test::WriteBytes(original.File(name), bytes);
+    if (!HasTagTree(original.File(name))) {
+      continue;
+    }
+    rewrite_test::WriteBytes(moved.File(name), bytes);
+    if (MoveTo(moved.File(name), "+09:00") != XpStatus::Ok) {
+      EXPECT_EQ(rewrite_test::ReadBytes(moved.File(name)), bytes) << name;
+      std::filesystem::remove(moved.File(name));
+      continue;
+    }
+    names.push_back(name);
+  }
+  ASSERT_GT(names.size(), 60U);
+  const auto before = ReadWithExiftool(original.Path());
+  const auto after = ReadWithExiftool(moved.Path());
+  std::size_t gained = 0;
+  std::size_t kept = 0;
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(after.count(name), 1U);
+    const TagMap& old = before.at(name);
+    const TagMap& now = after.at(name);
+    const bool hadZone = old.count("ExifIFD:OffsetTimeOriginal") != 0;
+    // A photo without an Exif directory has nowhere to keep the zone and gets none.
+    const bool hasExifDirectory =
+        std::any_of(old.begin(), old.end(), [](const auto& tag) { return tag.first.starts_with("ExifIFD:"); });
+    for (const std::string& diff : Differences(old, now, ChangedByTheWrite)) {
+      if (!hadZone && hasExifDirectory && diff == "gained ExifIFD:OffsetTimeOriginal=+09:00") {
+        ++gained;
+        continue;
+      }
+      ADD_FAILURE() << name << " after WriteGPS with a zone: " << diff;
+    }
+    kept += hadZone ? 1 : 0;
+  }
+  EXPECT_GT(gained, 40U);
+  EXPECT_GT(kept, 0U);
+  // A zone of another form is refused before anything is written.
+  const std::string name = names.front();
+  const Bytes bytes = rewrite_test::ReadBytes(original.File(name));
+  rewrite_test::WriteBytes(moved.File(name), bytes);
+  EXPECT_EQ(MoveTo(moved.File(name), "+9:00"), XpStatus::InvalidArgument);
+  EXPECT_EQ(rewrite_test::ReadBytes(moved.File(name)), bytes);
 }
 
 std::string Value(const TagMap& tags, const std::string& key) {

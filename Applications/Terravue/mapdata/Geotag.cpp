@@ -9,6 +9,7 @@
 
 #include "Applications/Terravue/mapdata/CoordinateText.h"
 #include "Applications/Terravue/mapdata/PhotoJournal.h"
+#include "Applications/Terravue/mapdata/PictureSources.h"
 #include "xp/base/XpCalendar.h"
 #include "xp/base/XpCaptureTime.h"
 #include "xp/base/XpFileType.h"
@@ -440,5 +441,13 @@ XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix, bool preserv
   }
   XpExifRewrite::Hooks hooks;
   hooks.preserveModificationTime = preserveModificationTime;
+  hooks.offsetTimeOriginal = ZoneToRecord(path, fix);
   return PhotoJournal::RecordPositionWrite(path, [&] { return XpPhotoWrite::WriteGPS(path, record, hooks); });
+}
+
+std::string ZoneToRecord(const std::string& path, const GeotagFix& fix) {
+  if (!fix.recordZone || fix.zone.empty() || !IsJpegStill(path)) {
+    return {};
+  }
+  return ZoneOffsetText(fix.zoneSeconds);
 }

@@ -55,6 +55,9 @@ struct GeotagFix {
   /// and offset. Empty when the photo's own zone, the given zone or the local zone served.
   std::string zone;
   int zoneSeconds = 0;
+  /// Write that zone's offset as the photo's OffsetTimeOriginal with the position (a JPEG only;
+  /// `zone` is empty for a photo that records its own). Off unless the user asks for it.
+  bool recordZone = false;
 
   [[nodiscard]] bool Placed() const {
     return status == GeotagStatus::Exact || status == GeotagStatus::Interpolated || status == GeotagStatus::Nearest;
@@ -126,3 +129,9 @@ struct PhotoTime {
 /// InvalidArgument and writes nothing; otherwise the rewrite's status.
 [[nodiscard]] XpStatus WriteGeotag(const std::string& path, const GeotagFix& fix,
                                    bool preserveModificationTime = false);
+
+/// The zone text ("+09:00") a write of `fix` into the photo at `path` adds as
+/// OffsetTimeOriginal: the zone found from the position when the fix asks for
+/// it (recordZone) and the photo is a JPEG; empty otherwise. The rewrite adds
+/// it only where the photo has none.
+[[nodiscard]] std::string ZoneToRecord(const std::string& path, const GeotagFix& fix);

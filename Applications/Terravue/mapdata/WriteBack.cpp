@@ -235,8 +235,12 @@ PictureResult PictureRecord::WritePosition(const std::string& rootFolder, WriteM
               status = XpStatus::Ok;
             }
             if (status == XpStatus::Ok) {
+              XpExifRewrite::Hooks hooks;
+              if (m_trackFix) {
+                hooks.offsetTimeOriginal = ZoneToRecord(file, *m_trackFix);
+              }
               status = PhotoJournal::RecordPositionWrite(
-                  file, [&] { return XpPhotoWrite::WriteGPS(file, record, {}, &where); });
+                  file, [&] { return XpPhotoWrite::WriteGPS(file, record, hooks, &where); });
             }
           }
           if (status != XpStatus::Ok) {

@@ -24,7 +24,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: terravue-tool geotag --track FILE [--track FILE ...] [--tz +HH:MM|auto] [--zones FILE] [--offset +SECONDS] "
     "[--max-gap SECONDS] [--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] [--raw-in-file] "
-    "PHOTO...\n";
+    "[--write-zone] PHOTO...\n";
 
 struct GeotagArgs {
   std::vector<std::string> tracks;
@@ -33,6 +33,7 @@ struct GeotagArgs {
   bool skipLocated = false;
   bool dryRun = false;
   bool preserveModificationTime = false;
+  bool writeZone = false;  ///< a JPEG read in the zone from its position records it (OffsetTimeOriginal)
   bool zoneFromPosition = false;
   std::string zoneFile;
 };
@@ -93,6 +94,8 @@ bool ParseArgs(const std::vector<std::string>& args, GeotagArgs* parsed, std::os
       parsed->dryRun = true;
     } else if (a == "--preserve-mtime") {
       parsed->preserveModificationTime = true;
+    } else if (a == "--write-zone") {
+      parsed->writeZone = true;
     } else if (a == "--") {
       parsed->photos.insert(parsed->photos.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
@@ -199,6 +202,7 @@ int RunGeotag(const std::vector<std::string>& args, std::ostream& out, std::ostr
       error = ToolStatusReason(failure);
     } else if (ReadPhotoTime(photo, &time)) {
       fix = GeotagPhoto(log, time, parsed.options);
+      fix.recordZone = parsed.writeZone;
     }
     const bool leave = parsed.skipLocated && fix.Placed() && HasPosition(photo);
     if (error.empty() && fix.Placed() && !parsed.dryRun && !leave) {

@@ -30,7 +30,8 @@ const ToolCommand kCommands[] = {
      RunMakePhotos},
     {"geotag",
      "geotag --track FILE [--track FILE ...] [--tz +HH:MM|auto] [--zones FILE] [--offset +SECONDS] [--max-gap SECONDS] "
-     "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] [--raw-in-file] PHOTO...   place "
+     "[--max-extrapolate SECONDS] [--skip-located] [--dry-run] [--preserve-mtime] [--raw-in-file] [--write-zone] "
+     "PHOTO...   place "
      "photos from GPS "
      "track logs: changes GPS position, altitude, date and time stamps",
      RunGeotag},

@@ -2,7 +2,7 @@
 """terravue-tool geotag --tz auto: photos from a camera that records no zone, on local time in
 Berlin through the change to summer time on 31 March 2024, placed from a track with no zone
 given; exiftool reads what was written. Also: the trip is flagged as crossing a change, a photo's
-own zone wins, and a missing time-zone map is refused before any photo is touched.
+own zone wins (and is kept by --write-zone, which gives the others the zone they were read in), and a missing time-zone map is refused before any photo is touched.
 
 usage: geotag_tz_auto.py TERRAVUE_TOOL
 """
@@ -75,12 +75,30 @@ def main():
             check(t["GPSDateStamp"] == truth.strftime("%Y:%m:%d") and t["GPSTimeStamp"] == truth.strftime("%H:%M:%S"),
                   f"{name}: GPS time stamp {t.get('GPSDateStamp')} {t.get('GPSTimeStamp')}")
 
+        # The zone is not written unless asked for; with --write-zone each photo gets the offset
+        # its clock was read in, on its own date.
+        unzoned = json.loads(exiftool("-j", "-OffsetTimeOriginal", *photos))
+        check(all("OffsetTimeOriginal" not in e for e in unzoned), "geotag alone writes no zone")
+        zoned = run("geotag", "--track", track, "--tz", "auto", "--write-zone", *photos[1:])
+        check(zoned.returncode == 0, "geotag --write-zone exits 0: " + zoned.stderr)
+        written = {os.path.basename(e["SourceFile"]): e.get("OffsetTimeOriginal")
+                   for e in json.loads(exiftool("-j", "-OffsetTimeOriginal", *photos))}
+        for photo, truth in zip(photos[1:], truths[1:]):
+            offset = "+01:00" if truth < datetime.datetime(2024, 3, 31, 1, 0, tzinfo=UTC) else "+02:00"
+            name = os.path.basename(photo)
+            check(written[name] == offset, f"{name}: OffsetTimeOriginal {written[name]}, not {offset}")
+
         # A photo's own zone wins over the position: +00:00 makes 01:10 true 01:10 UTC.
         exiftool("-q", "-overwrite_original", "-OffsetTimeOriginal=+00:00", photos[0])
         own = run("geotag", "--track", track, "--tz", "auto", "--dry-run", photos[0])
         row = json.loads(own.stdout.splitlines()[0])
         check(row["utc"] == "2024-03-31T01:10:00Z" and row["camera_zone"] is None and row["camera_utc_offset"] == "+00:00",
               "the photo's own zone wins: %s" % row)
+        # ... and stays what it records with --write-zone.
+        kept = run("geotag", "--track", track, "--tz", "auto", "--write-zone", photos[0])
+        check(kept.returncode == 0, "geotag --write-zone on a photo with a zone exits 0: " + kept.stderr)
+        check(json.loads(exiftool("-j", "-OffsetTimeOriginal", photos[0]))[0].get("OffsetTimeOriginal") == "+00:00",
+              "a photo's own zone is kept")
 
         # Without --tz auto, nothing about zones is printed (the old keys only).
         plain = run("geotag", "--track", track, "--tz", "+01:00", "--dry-run", photos[1])
