@@ -238,10 +238,179 @@ bool IsValid(const Update& update) {
          IsWellFormedValue(update.countryCode) && (!update.sublocation || IsWellFormedValue(*update.sublocation));
 }
 
+// What the new location structure carries over from the old one: the fields
+// of its first entry that the write does not set (WorldRegion, LocationId,
+// Sublocation when none is given, ...) and every later entry, as the XML text
+// they had (a field written as an attribute becomes an element), with the
+// namespace bindings they need that the new description must declare.
+struct KeptLocation {
+  std::vector<std::string> fields;                            // elements of the first entry, each one line
+  std::vector<std::string> entries;                           // rdf:li elements after the first one
+  std::vector<std::pair<std::string, std::string>> bindings;  // (prefix, namespace)
+};
+
+// Records in `kept` the binding of every prefix used by `node`'s subtree (up to
+// kMaxDepth below it) that is not declared inside it. False when one prefix
+// would need two namespaces.
+[[nodiscard]] bool NoteBindings(pugi::xml_node root, KeptLocation* kept) {
+  const auto declaredInside = [&](pugi::xml_node at, std::string_view prefix) {
+    const std::string attribute = prefix.empty() ? std::string("xmlns") : "xmlns:" + std::string(prefix);
+    for (pugi::xml_node n = at; n; n = n.parent()) {
+      if (n.attribute(attribute.c_str())) {
+        return true;
+      }
+      if (n == root) {
+        break;
+      }
+    }
+    return false;
+  };
+  const auto note = [&](pugi::xml_node at, std::string_view qualified, bool attribute) {
+    const std::string_view name = qualified;
+    if (name == "xmlns" || name.starts_with("xmlns:") || name.starts_with("xml:")) {
+      return true;
+    }
+    const auto colon = name.find(':');
+    if (attribute && colon == std::string_view::npos) {
+      return true;  // no namespace
+    }
+    const std::string prefix(colon == std::string_view::npos ? std::string_view{} : name.substr(0, colon));
+    if (declaredInside(at, prefix)) {
+      return true;
+    }
+    const std::string space(XpXmlBoundNamespace(at, prefix));
+    for (const auto& [p, s] : kept->bindings) {
+      if (p == prefix) {
+        return s == space;
+      }
+    }
+    kept->bindings.emplace_back(prefix, space);
+    return true;
+  };
+  std::vector<std::pair<pugi::xml_node, std::size_t>> pending{{root, 0}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (depth > kMaxDepth || !note(node, node.name(), false)) {
+      return false;
+    }
+    for (const pugi::xml_attribute& attribute : node.attributes()) {
+      if (!note(node, attribute.name(), true)) {
+        return false;
+      }
+    }
+    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+      if (child.type() == pugi::node_element) {
+        pending.emplace_back(child, depth + 1);
+      }
+    }
+  }
+  return true;
+}
+
+// The fields and entries of the old Iptc4xmpExt:LocationCreated `property` that
+// the new one keeps (see KeptLocation). `managedSublocation`: the write sets
+// Sublocation. False for a structure whose parts cannot be carried over
+// faithfully (a prefix bound two ways, bytes not as parsed).
+[[nodiscard]] bool KeepLocation(std::string_view bytes, const char* base, pugi::xml_node property,
+                                bool managedSublocation, KeptLocation* kept) {
+  const auto offsetOf = [&](const char* text) -> std::size_t {
+    return text >= base && text <= base + bytes.size() ? static_cast<std::size_t>(text - base) : kNone;
+  };
+  const auto textOf = [&](pugi::xml_node element, std::string* out) {
+    const std::size_t nameAt = offsetOf(element.name());
+    if (nameAt == kNone || nameAt == 0 || bytes[nameAt - 1] != '<') {
+      return false;
+    }
+    std::size_t endTag = kNone;
+    const std::size_t end = ElementEnd(bytes, nameAt - 1, &endTag);
+    if (end == kNone) {
+      return false;
+    }
+    *out = std::string(bytes.substr(nameAt - 1, end - (nameAt - 1)));
+    return NoteBindings(element, kept);
+  };
+  const auto managed = [&](const Name& name) {
+    const int field = StructureField(name);
+    return field >= 0 && (field != 4 || managedSublocation);
+  };
+  // The first entry: an array's first rdf:li, or the property itself as a structure.
+  pugi::xml_node entry = property;
+  for (pugi::xml_node child = property.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) {
+      continue;
+    }
+    const Name name = ElementName(child);
+    if (Is(name, kRdfNamespace, "Bag") || Is(name, kRdfNamespace, "Seq") || Is(name, kRdfNamespace, "Alt")) {
+      entry = pugi::xml_node();
+      for (pugi::xml_node item = child.first_child(); item; item = item.next_sibling()) {
+        if (item.type() != pugi::node_element || !Is(ElementName(item), kRdfNamespace, "li")) {
+          continue;
+        }
+        if (!entry) {
+          entry = item;
+          continue;
+        }
+        std::string text;
+        if (!textOf(item, &text)) {
+          return false;
+        }
+        kept->entries.push_back(std::move(text));
+      }
+      if (!entry) {
+        return true;
+      }
+      break;
+    }
+  }
+  // Its fields: attributes and child elements, and those of an rdf:Description in it.
+  std::vector<pugi::xml_node> holders{entry};
+  for (pugi::xml_node child = entry.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && Is(ElementName(child), kRdfNamespace, "Description")) {
+      holders.push_back(child);
+    }
+  }
+  for (const pugi::xml_node holder : holders) {
+    for (const pugi::xml_attribute& attribute : holder.attributes()) {
+      const std::string_view qualified = attribute.name();
+      const Name name = Resolve(holder, qualified, true);
+      if (qualified == "xmlns" || qualified.starts_with("xmlns:") || qualified.starts_with("xml:") ||
+          name.space.empty() || name.space == kRdfNamespace || managed(name)) {
+        continue;
+      }
+      if (!NoteBindings(holder, kept)) {
+        return false;
+      }
+      const std::string element(qualified);
+      kept->fields.push_back("<" + element + ">" + XpEscapeHtmlText(attribute.value()) + "</" + element + ">");
+    }
+    for (pugi::xml_node child = holder.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_element) {
+        continue;
+      }
+      const Name name = ElementName(child);
+      if (managed(name) || (holder == entry && Is(name, kRdfNamespace, "Description"))) {
+        continue;
+      }
+      if (Is(name, kRdfNamespace, "Description")) {
+        // A description nested deeper would become the new entry's own: its fields would read
+        // as the location's.
+        return false;
+      }
+      std::string text;
+      if (!textOf(child, &text)) {
+        return false;
+      }
+      kept->fields.push_back(std::move(text));
+    }
+  }
+  return true;
+}
+
 // The new description's text, each line begun with `indent` (a line break
 // and the blanks in front of the first description).
 std::string DescriptionText(const Update& update, std::string_view rdf, std::string_view about,
-                            const std::string& indent) {
+                            const std::string& indent, const KeptLocation& kept = {}) {
   const std::string in1 = indent + " ";
   const std::string in2 = in1 + " ";
   const std::string in3 = in2 + " ";
@@ -249,7 +418,12 @@ std::string DescriptionText(const Update& update, std::string_view rdf, std::str
   const std::string r(rdf);
   std::string text = "<" + r + ":Description " + r + ":about=\"" + std::string(about) + "\"" + in2 +
                      "xmlns:photoshop=\"" + kPhotoshopNamespace + "\"" + in2 + "xmlns:Iptc4xmpCore=\"" +
-                     kIptcCoreNamespace + "\"" + in2 + "xmlns:Iptc4xmpExt=\"" + kIptcExtNamespace + "\">";
+                     kIptcCoreNamespace + "\"" + in2 + "xmlns:Iptc4xmpExt=\"" + kIptcExtNamespace + "\"";
+  for (const auto& [prefix, space] : kept.bindings) {
+    text +=
+        in2 + (prefix.empty() ? std::string("xmlns") : "xmlns:" + prefix) + "=\"" + XpEscapeHtmlAttribute(space) + "\"";
+  }
+  text += ">";
   const auto element = [](const std::string& lead, const char* name, const std::string& value) {
     return value.empty() ? std::string() : lead + "<" + name + ">" + XpEscapeHtmlText(value) + "</" + name + ">";
   };
@@ -268,9 +442,16 @@ std::string DescriptionText(const Update& update, std::string_view rdf, std::str
   if (update.sublocation) {
     fields += element(in4, "Iptc4xmpExt:Sublocation", *update.sublocation);
   }
-  if (!fields.empty()) {
+  for (const std::string& field : kept.fields) {
+    fields += in4 + field;
+  }
+  std::string entries;
+  for (const std::string& entry : kept.entries) {
+    entries += in3 + entry;
+  }
+  if (!fields.empty() || !entries.empty()) {
     text += in1 + "<Iptc4xmpExt:LocationCreated>" + in2 + "<" + r + ":Bag>" + in3 + "<" + r + ":li " + r +
-            ":parseType=\"Resource\">" + fields + in3 + "</" + r + ":li>" + in2 + "</" + r + ":Bag>" + in1 +
+            ":parseType=\"Resource\">" + fields + in3 + "</" + r + ":li>" + entries + in2 + "</" + r + ":Bag>" + in1 +
             "</Iptc4xmpExt:LocationCreated>";
   }
   return text + indent + "</" + r + ":Description>";
@@ -408,7 +589,8 @@ Reading Expected(const Reading& before, const Update& update) {
   Reading after;
   after.legacy = {update.city, update.state, update.country, update.countryCode,
                   update.sublocation ? *update.sublocation : before.legacy.sublocation};
-  after.created = {update.city, update.state, update.country, update.countryCode, update.sublocation.value_or("")};
+  after.created = {update.city, update.state, update.country, update.countryCode,
+                   update.sublocation ? *update.sublocation : before.created.sublocation};
   return after;
 }
 
@@ -476,7 +658,48 @@ XpStatus SetLocation(std::span<const std::uint8_t> packet, const Update& update,
       }
     }
   }
-  std::string text = DescriptionText(update, rdfPrefix.empty() ? "rdf" : rdfPrefix, about, indent);
+  // The old structure's other fields and entries go into the new one: those of the structure the
+  // location is read from (the first that holds any of its fields, as ReadLocation takes), else of
+  // the first there is.
+  pugi::xml_node source;
+  pugi::xml_node first;
+  for (const pugi::xml_node& description : parsed.descriptions) {
+    for (pugi::xml_node child = description.first_child(); child && !source; child = child.next_sibling()) {
+      if (child.type() != pugi::node_element || LegacyField(ElementName(child)) != 5) {
+        continue;
+      }
+      first = first ? first : child;
+      Location read;
+      ReadCreated(child, &read);
+      source = read != Location{} ? child : pugi::xml_node();
+    }
+    if (source) {
+      break;
+    }
+  }
+  source = source ? source : first;
+  KeptLocation kept;
+  if (source && !KeepLocation(bytes, parsed.copy.data(), source, update.sublocation.has_value(), &kept)) {
+    return XpStatus::XmpInvalid;
+  }
+  // Prefixes the new description binds itself (or finds bound around it) need no binding of
+  // their own; one of them bound to another namespace there cannot be carried over.
+  const std::string rdfUsed = rdfPrefix.empty() ? "rdf" : rdfPrefix;
+  const std::array<std::pair<std::string_view, std::string_view>, 4> own = {{{"photoshop", kPhotoshopNamespace},
+                                                                             {"Iptc4xmpCore", kIptcCoreNamespace},
+                                                                             {"Iptc4xmpExt", kIptcExtNamespace},
+                                                                             {rdfUsed, kRdfNamespace}}};
+  std::vector<std::pair<std::string, std::string>> bindings;
+  for (auto& binding : kept.bindings) {
+    const auto same = std::find_if(own.begin(), own.end(), [&](const auto& o) { return o.first == binding.first; });
+    if (same == own.end()) {
+      bindings.push_back(std::move(binding));
+    } else if (same->second != binding.second) {
+      return XpStatus::XmpInvalid;
+    }
+  }
+  kept.bindings = std::move(bindings);
+  std::string text = DescriptionText(update, rdfUsed, about, indent, kept);
   if (rdfPrefix.empty()) {
     // rdf:RDF in a default namespace: the new description binds a prefix of its own.
     text.insert(text.find(' '), " xmlns:rdf=\"" + std::string(kRdfNamespace) + "\"");

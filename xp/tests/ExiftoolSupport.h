@@ -135,9 +135,12 @@ inline bool ChangedByNaming(const std::string& key) {
                                               "IPTC:Province-State",
                                               "IPTC:Country-PrimaryLocationCode",
                                               "IPTC:Country-PrimaryLocationName",
-                                              "Photoshop:IPTCDigest"};
-  static const std::vector<std::string> kGroups = {
-      "System:", "File:", "ExifTool:", "Composite:", "XMP-iptcExt:LocationCreated"};
+                                              "Photoshop:IPTCDigest",
+                                              "XMP-iptcExt:LocationCreatedCity",
+                                              "XMP-iptcExt:LocationCreatedProvinceState",
+                                              "XMP-iptcExt:LocationCreatedCountryName",
+                                              "XMP-iptcExt:LocationCreatedCountryCode"};
+  static const std::vector<std::string> kGroups = {"System:", "File:", "ExifTool:", "Composite:"};
   return kTags.count(key) != 0 || IsFilePosition(key) ||
          std::any_of(kGroups.begin(), kGroups.end(), [&](const std::string& g) { return key.starts_with(g); });
 }

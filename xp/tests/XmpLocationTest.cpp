@@ -118,6 +118,74 @@ TEST(XmpLocation, SetReplacesEveryOldFormAndKeepsEveryOtherByteAndTheLength) {
   EXPECT_EQ(again.packet, edit.packet);
 }
 
+// The structure's other fields (as elements or attributes, in an element of their own prefix) and
+// its later entries are carried into the new structure; only the fields the write sets change.
+TEST(XmpLocation, TheStructuresOtherFieldsAndEntriesStay) {
+  const std::string old = Wrap(
+      "  <rdf:Description rdf:about='' xmlns:ext='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'\n"
+      "    xmlns:my='http://example.com/ns/'>\n"
+      "   <ext:LocationCreated><rdf:Bag>\n"
+      "    <rdf:li rdf:parseType='Resource' ext:WorldRegion='Asia'>\n"
+      "     <ext:City>Osaka</ext:City><ext:Sublocation>Namba</ext:Sublocation>\n"
+      "     <ext:LocationId><rdf:Bag><rdf:li>https://sws.geonames.org/1853909/</rdf:li></rdf:Bag></ext:LocationId>\n"
+      "     <my:Note>kept &amp; sound</my:Note>\n"
+      "    </rdf:li>\n"
+      "    <rdf:li rdf:parseType='Resource'><ext:City>Nara</ext:City></rdf:li>\n"
+      "   </rdf:Bag></ext:LocationCreated>\n"
+      "  </rdf:Description>\n");
+  XpXmpLocation::Edit edit;
+  ASSERT_EQ(XpXmpLocation::SetLocation(Packet(old), kGion, &edit), XpStatus::Ok);
+  const std::string text = Text(edit.packet);
+  Reading reading;
+  ASSERT_EQ(XpXmpLocation::ReadLocation(edit.packet, &reading), XpStatus::Ok);
+  // No sublocation given: the structure keeps its own.
+  EXPECT_EQ(reading.created, (XpXmpLocation::Location{"Gion", "Kyōto", "Japan", "JP", "Namba"}));
+  Reading before;
+  ASSERT_EQ(XpXmpLocation::ReadLocation(Packet(old), &before), XpStatus::Ok);
+  EXPECT_EQ(reading, XpXmpLocation::Expected(before, kGion));
+  for (const char* kept :
+       {"<ext:WorldRegion>Asia</ext:WorldRegion>",
+        "<ext:LocationId><rdf:Bag><rdf:li>https://sws.geonames.org/1853909/</rdf:li></rdf:Bag>"
+        "</ext:LocationId>",
+        "<my:Note>kept &amp; sound</my:Note>", "<rdf:li rdf:parseType='Resource'><ext:City>Nara</ext:City></rdf:li>",
+        "xmlns:ext=\"http://iptc.org/std/Iptc4xmpExt/2008-02-29/\"", "xmlns:my=\"http://example.com/ns/\""}) {
+    EXPECT_NE(text.find(kept), std::string::npos) << kept << "\n" << text;
+  }
+  EXPECT_EQ(text.find("Osaka"), std::string::npos);
+  // Written again with the same names: nothing changes; with a sublocation, that one replaces Namba.
+  XpXmpLocation::Edit again;
+  ASSERT_EQ(XpXmpLocation::SetLocation(edit.packet, kGion, &again), XpStatus::Ok);
+  EXPECT_FALSE(again.changed);
+  Update withSublocation = kGion;
+  withSublocation.sublocation = "Hanamikoji";
+  ASSERT_EQ(XpXmpLocation::SetLocation(edit.packet, withSublocation, &again), XpStatus::Ok);
+  ASSERT_EQ(XpXmpLocation::ReadLocation(again.packet, &reading), XpStatus::Ok);
+  EXPECT_EQ(reading.created.sublocation, "Hanamikoji");
+  EXPECT_EQ(Text(again.packet).find("Namba"), std::string::npos);
+  EXPECT_NE(Text(again.packet).find("<ext:WorldRegion>Asia</ext:WorldRegion>"), std::string::npos);
+
+  // A kept field whose prefix the new description binds to another namespace cannot be carried.
+  const std::string clash = Wrap(
+      "  <rdf:Description rdf:about='' xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'>\n"
+      "   <Iptc4xmpExt:LocationCreated><rdf:Bag><rdf:li rdf:parseType='Resource'>\n"
+      "    <photoshop:Other xmlns:photoshop='urn:other'>x</photoshop:Other>\n"
+      "    <Iptc4xmpExt:City>Osaka</Iptc4xmpExt:City>\n"
+      "   </rdf:li></rdf:Bag></Iptc4xmpExt:LocationCreated>\n"
+      "  </rdf:Description>\n");
+  // Declared inside the field itself, the prefix needs no binding: it is carried.
+  ASSERT_EQ(XpXmpLocation::SetLocation(Packet(clash), kGion, &edit), XpStatus::Ok);
+  EXPECT_NE(Text(edit.packet).find("<photoshop:Other xmlns:photoshop='urn:other'>x</photoshop:Other>"),
+            std::string::npos);
+  const std::string bound = Wrap(
+      "  <rdf:Description rdf:about='' xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'\n"
+      "    xmlns:photoshop='urn:other'>\n"
+      "   <Iptc4xmpExt:LocationCreated><rdf:Bag><rdf:li rdf:parseType='Resource'>\n"
+      "    <photoshop:Other>x</photoshop:Other><Iptc4xmpExt:City>Osaka</Iptc4xmpExt:City>\n"
+      "   </rdf:li></rdf:Bag></Iptc4xmpExt:LocationCreated>\n"
+      "  </rdf:Description>\n");
+  EXPECT_EQ(XpXmpLocation::SetLocation(Packet(bound), kGion, &edit), XpStatus::XmpInvalid);
+}
+
 TEST(XmpLocation, AGivenSublocationReplacesTheOlderOneAndEmptyValuesGo) {
   Update update{"Kyoto", "", "Japan", "JP", std::string("Gion")};
   XpXmpLocation::Edit edit;

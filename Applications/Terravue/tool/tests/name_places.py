@@ -17,14 +17,15 @@ CRAFTED = os.path.join(sys.argv[2], "formats", "crafted")
 ZONE_TABLE = os.path.join(sys.argv[2], "zones", "zone1970.tab")
 LOCATION = {"XMP-photoshop:City", "XMP-photoshop:State", "XMP-photoshop:Country", "XMP-iptcCore:CountryCode",
             "IPTC:City", "IPTC:Province-State", "IPTC:Country-PrimaryLocationCode",
-            "IPTC:Country-PrimaryLocationName", "Photoshop:IPTCDigest"}
+            "IPTC:Country-PrimaryLocationName", "Photoshop:IPTCDigest", "XMP-iptcExt:LocationCreatedCity",
+            "XMP-iptcExt:LocationCreatedProvinceState", "XMP-iptcExt:LocationCreatedCountryName",
+            "XMP-iptcExt:LocationCreatedCountryCode"}
 
 
 def tags(path):
     rows = json.loads(tooltest.exiftool("-j", "-a", "-u", "-G1", "-n", path))
     return {k: v for k, v in rows[0].items()
-            if not k.startswith(("System:", "File:", "ExifTool:", "Composite:", "SourceFile"))
-            and not k.startswith("XMP-iptcExt:LocationCreated") and k not in LOCATION}
+            if not k.startswith(("System:", "File:", "ExifTool:", "Composite:", "SourceFile")) and k not in LOCATION}
 
 
 def lines(out):
