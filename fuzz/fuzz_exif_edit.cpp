@@ -1,5 +1,5 @@
-// Walks whatever TIFF data the input is and edits it as a GPS write and as a
-// removal would: the walk and the edits must answer a status and never
+// Walks whatever TIFF data the input is and edits it as a GPS write (with and
+// without a zone for the capture time) and as a removal would: the walk and the edits must answer a status and never
 // crash, and every edit that succeeds must pass its own check (nothing of
 // the old data lost) and walk again.
 #include <cstddef>
@@ -25,8 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   XpExifEdit::Request write;
   write.record = &record;
   write.dateTime = "2024:06:01 12:34:56";
+  // The same write that also gives the capture time a zone where the Exif directory has none.
+  XpExifEdit::Request zoned = write;
+  zoned.offsetTimeOriginal = "+09:00";
   XpExifEdit::Request remove;
-  for (const XpExifEdit::Request* request : {&write, &remove}) {
+  for (const XpExifEdit::Request* request : {&write, &zoned, &remove}) {
     XpExifEdit::Outcome outcome;
     if (XpExifEdit::Edit(input, *request, &outcome) != XpStatus::Ok) {
       continue;

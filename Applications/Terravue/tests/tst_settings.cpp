@@ -86,18 +86,20 @@ class SettingsTest : public AppTestCase {
   }
 
   void theTableHoldsEveryPerUserValueOnce() {
-    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{23});
+    QCOMPARE(AppSettings::UserSettingTable().size(), std::size_t{24});
     QSet<QString> names;
     for (const UserSettingSpec& setting : AppSettings::UserSettingTable()) {
       names.insert(QString::fromLatin1(setting.name));
     }
-    QCOMPARE(names.size(), 23);
+    QCOMPARE(names.size(), 24);
     QVERIFY(AppSettings::Find(QStringLiteral("warn_noardo")) != nullptr);
     // Off by default: a save gives photos the time of saving.
     QVERIFY(AppSettings::Find(QStringLiteral("preserve_mtime")) != nullptr);
     QCOMPARE(AppSettings().ReadNumber(QStringLiteral("preserve_mtime")), 0);
     // Off by default: raw photos get sidecars.
     QCOMPARE(AppSettings().ReadNumber(QStringLiteral("raw_in_file")), 0);
+    // Off by default: a photo placed by a track keeps its Exif time zone as it is.
+    QCOMPARE(AppSettings().ReadNumber(QStringLiteral("write_offset_time")), 0);
     // On by default: a RAW+JPEG pair is one picture.
     QCOMPARE(AppSettings().ReadNumber(QStringLiteral("pair_raw_jpeg")), 1);
     QVERIFY(AppSettings::Find(QStringLiteral("no_such_value")) == nullptr);

@@ -35,6 +35,7 @@
 #include "Applications/Terravue/CTrackDlg.h"
 #include "Applications/Terravue/MainMenu.h"
 #include "Applications/Terravue/mapdata/CoordinateText.h"
+#include "Applications/Terravue/mapdata/Geotag.h"
 #include "Applications/Terravue/tests/AppTestSupport.h"
 #include "Applications/Terravue/tests/TestPhotos.h"
 #include "xp/image/XpExifRewrite.h"
@@ -407,7 +408,7 @@ class TracksTest : public AppTestCase {
     }
   }
 
-  void aTrackInAZoneTheTableCountsAsALinkStillOffersItsCountrysZones() {
+  void aTrackInAZoneTheTableCountsAsALinkStillOffersItsCountrysZonesAndTheZoneCanBeRecorded() {
     // Amsterdam: zone1970.tab lists Europe/Amsterdam under Brussels, zone.tab under NL.
     const QString track = m_home->Path("amsterdam.gpx");
     TestHome::WriteFile(track,
@@ -434,6 +435,26 @@ class TracksTest : public AppTestCase {
     }
     QVERIFY2(offered.contains(QStringLiteral("Europe/Brussels")) && !offered.contains(QStringLiteral("Asia/Tokyo")),
              qPrintable(offered.join(QLatin1Char(','))));
+
+    // With the setting on, the photo saved records the zone its clock was read in.
+    AppSettings().WriteNumber(QStringLiteral("write_offset_time"), 1);
+    QSignalSpy applied(tracks, &CTrackDlg::applied);
+    tracks->ApplyButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    PhotoTime before;
+    QVERIFY(ReadPhotoTime(photo.toStdString(), &before));
+    QVERIFY(!before.zoneSeconds.has_value());
+    window->PrepareMenu();
+    for (QAction* action : window->Menu()->actions()) {
+      if (MainMenu::CommandOf(action) == MainMenu::kSaveAsNew) {
+        action->trigger();
+      }
+    }
+    QCOMPARE(map->PendingCount(), 0);
+    PhotoTime after;
+    QVERIFY(ReadPhotoTime(photo.toStdString(), &after));
+    QCOMPARE(after.zoneSeconds.value_or(-1), 2 * 3600);
+    QCOMPARE(after.local, before.local);
     app->ExitInstance();
   }
 
