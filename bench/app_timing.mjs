@@ -1,8 +1,11 @@
 // Times the program itself: from starting it with photos to the first marker shown in its window,
 // to the last thumbnail made, how long the page takes to answer meanwhile (the longest answer to a
 // script that reads the page's fields: a frozen window answers late), and its resident memory once
-// the thumbnails are there. The machine's load average and cores are reported with them. The program runs offscreen in a fresh home
-// folder; its embedded browser is watched through the browser's debugging port.
+// the thumbnails are there. The machine's load average and cores are reported with them. It also
+// drags single markers with the mouse (the browser's own input events), once while the thumbnails
+// are being made and five times after, and reports how long each took from the button's release
+// to the new position in the page's fields. The program runs offscreen in a fresh home folder; its
+// embedded browser is watched through the browser's debugging port.
 //
 //   node bench/app_timing.mjs PROGRAM PHOTO...
 //
@@ -82,12 +85,51 @@ try {
     waiting.get(message.id)?.(message);
     waiting.delete(message.id);
   };
-  const evaluate = (expression) =>
+  const call = (method, params) =>
     new Promise((resolve) => {
       const id = ++next;
-      waiting.set(id, (message) => resolve(message.result?.result?.value));
-      socket.send(JSON.stringify({ id, method: 'Runtime.evaluate', params: { expression, returnByValue: true } }));
+      waiting.set(id, resolve);
+      socket.send(JSON.stringify({ id, method, params }));
     });
+  const evaluate = async (expression) =>
+    (await call('Runtime.evaluate', { expression, returnByValue: true })).result?.result?.value;
+  // One marker that stands alone well inside the window, dragged 30 pixels up with the mouse: the
+  // milliseconds from the release to its new latitude in the page's field, or null without one.
+  const drag = async () => {
+    const at = await evaluate(`(function () {
+      var picked = null;
+      tv.pictures.some(function (p) {
+        var e = p.marker && !p.removed ? p.marker.getElement() : null;
+        var r = e ? e.getBoundingClientRect() : null;
+        if (r && r.width > 0 && r.left > 60 && r.top > 60 && r.right < innerWidth - 60 && r.bottom < innerHeight - 60) {
+          var field = tv.fields.elements.namedItem('pic_latitude' + p.index);
+          picked = { index: p.index, x: r.left + r.width / 2, y: r.top + r.height / 2, lat: field ? field.value : '' };
+        }
+        return picked !== null;
+      });
+      return picked;
+    })()`);
+    if (!at) {
+      return null;
+    }
+    const mouse = (type, y, buttons) =>
+      call('Input.dispatchMouseEvent', { type, x: at.x, y, button: 'left', buttons, clickCount: 1 });
+    await mouse('mousePressed', at.y, 1);
+    for (let step = 1; step <= 6; ++step) {
+      await mouse('mouseMoved', at.y - step * 5, 1);
+    }
+    await mouse('mouseReleased', at.y - 30, 0);
+    const released = Date.now();
+    const field = `tv.fields.elements.namedItem('pic_latitude${at.index}').value`;
+    while (Date.now() - released < 10000) {
+      if ((await evaluate(field)) !== at.lat) {
+        return Date.now() - released;
+      }
+      await sleep(2);
+    }
+    return null;
+  };
+  const drags = [];
   let shown = 0;
   while (!shown && Date.now() - started < 600000) {
     const count = await evaluate("document.querySelectorAll('.leaflet-marker-icon, .marker-cluster').length");
@@ -118,6 +160,9 @@ try {
     ++answers;
     if (made() >= photos.length) {
       allMade = Date.now() - started;
+    } else if (drags.length === 0 && made() * 2 >= photos.length) {
+      result.dragWhileLoadingMs = await drag();
+      drags.push(result.dragWhileLoadingMs);
     } else {
       await sleep(50);
     }
@@ -126,6 +171,12 @@ try {
   result.pageAnswerMaxMs = slowest;
   result.pageAnswers = answers;
   await sleep(1000);
+  const after = [];
+  for (let i = 0; i < 5; ++i) {
+    after.push(await drag());
+    await sleep(300);
+  }
+  result.dragToFieldsMs = after;
   result.residentKiB = residentKiB(app.pid);
   socket.close();
 } catch (error) {
