@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +18,8 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -104,6 +109,41 @@ std::map<QString, std::pair<double, double>> ExiftoolPositions(const QStringList
 }
 
 }  // namespace
+
+// Stands in for a tile server: notes the path of every request and answers 404, so that the page
+// shows its plain tile; what counts is which layer the page asks.
+class TileRequests : public QObject {
+ public:
+  TileRequests() {
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+          m_pending[socket] += socket->readAll();
+          const QByteArray& request = m_pending[socket];
+          if (!request.contains("\r\n\r\n")) {
+            return;
+          }
+          m_paths.append(QString::fromLatin1(request.split(' ').value(1)));
+          m_pending.remove(socket);
+          socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+          socket->disconnectFromHost();
+        });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+      }
+    });
+    static_cast<void>(m_server.listen(QHostAddress::LocalHost));
+  }
+  [[nodiscard]] quint16 Port() const { return m_server.serverPort(); }
+  [[nodiscard]] int Asked(const QString& part) const {
+    return static_cast<int>(
+        std::count_if(m_paths.cbegin(), m_paths.cend(), [&](const QString& path) { return path.contains(part); }));
+  }
+
+ private:
+  QTcpServer m_server;
+  QHash<QTcpSocket*, QByteArray> m_pending;
+  QStringList m_paths;
+};
 
 class EditingTest : public AppTestCase {
   Q_OBJECT
@@ -196,6 +236,65 @@ class EditingTest : public AppTestCase {
   void init() {
     AppTestCase::init();
     TV_SKIP_WITHOUT_PAGE_FILES();
+  }
+
+  void theLayerControlSwitchesTheMapsTilesWithTheMouseAndTheChoiceIsKeptForTheNextStart() {
+    // Two layers of the user's file, served by a stand-in that has no tiles: the page shows its
+    // plain tile, but which layer it asks is what counts.
+    QVERIFY(QDir().mkpath(m_home->Path("config") + QStringLiteral("/terravue")));
+    QFile layers(m_home->Path("config") + QStringLiteral("/terravue/tile-layers.conf"));
+    QVERIFY(layers.open(QIODevice::WriteOnly));
+    TileRequests tiles;
+    const QByteArray host = "http://127.0.0.1:" + QByteArray::number(tiles.Port());
+    layers.write("[Streets]\nurl = " + host + "/streets/{z}/{x}/{y}.png\nattribution = Streets\n\n[Terrain]\nurl = " +
+                 host + "/terrain/{z}/{x}/{y}.png\nattribution = Terrain\n");
+    layers.close();
+    const QString photo = m_home->Path("photos") + QStringLiteral("/tokyo.jpg");
+    QVERIFY(MakeTestPhoto(photo, 320, 240, 1, XpDateTime(2024, 5, 1, 10, 0, 0), "N:35:39:30.000", "E:139:42:00.000"));
+    const QString layerNow = QStringLiteral("tv.tileLayer ? tv.tileLayer._url : ''");
+    {
+      TestProgram program(QStringLiteral("Trip"));
+      QVERIFY(program.StartShowing(Options({photo}), 1, 60000));
+      auto& [answerer, app, map, window] = program;
+      QVERIFY(RunScript(map, layerNow).toString().contains(QStringLiteral("/streets/")));
+      QTRY_VERIFY_WITH_TIMEOUT(tiles.Asked(QStringLiteral("/streets/")) > 0, 20000);
+      QCOMPARE(tiles.Asked(QStringLiteral("/terrain/")), 0);
+      // The pointer over the control opens it; a click on the second layer's name chooses it.
+      const auto centreOf = [map](const QString& selector) {
+        const QVariantList r =
+            RunScript(map, QStringLiteral("(function () { var e = document.querySelector(\"%1\");"
+                                          "  if (!e) { return []; }"
+                                          "  var r = e.getBoundingClientRect();"
+                                          "  return [r.left + r.width / 2, r.top + r.height / 2]; })()")
+                               .arg(selector))
+                .toList();
+        return r.size() == 2 ? QPoint(qRound(r[0].toDouble()), qRound(r[1].toDouble())) : QPoint(-1, -1);
+      };
+      QWidget* target = map->focusProxy();
+      QVERIFY(target != nullptr);
+      const QPoint toggle = centreOf(QStringLiteral(".leaflet-control-layers"));
+      QVERIFY(toggle.x() >= 0);
+      QMouseEvent over(QEvent::MouseMove, toggle, target->mapToGlobal(toggle), Qt::NoButton, Qt::NoButton,
+                       Qt::NoModifier);
+      QApplication::sendEvent(target, &over);
+      QTRY_VERIFY_WITH_TIMEOUT(
+          RunScript(map, QStringLiteral("!!document.querySelector('.leaflet-control-layers-expanded')")).toBool(),
+          10000);
+      const QPoint terrain = centreOf(QStringLiteral(".leaflet-control-layers-base label:nth-of-type(2)"));
+      QVERIFY(terrain.x() >= 0);
+      QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, terrain);
+      QTRY_VERIFY_WITH_TIMEOUT(RunScript(map, layerNow).toString().contains(QStringLiteral("/terrain/")), 10000);
+      QTRY_VERIFY_WITH_TIMEOUT(tiles.Asked(QStringLiteral("/terrain/")) > 0, 20000);
+      app->ExitInstance();
+    }
+    // Started again, the map opens on the layer chosen.
+    TestProgram again(QStringLiteral("Trip"));
+    QVERIFY(again.StartShowing(Options({photo}), 1, 60000));
+    QTRY_VERIFY_WITH_TIMEOUT(RunScript(again.map, layerNow).toString().contains(QStringLiteral("/terrain/")), 10000);
+    QVERIFY(RunScript(again.map, QStringLiteral("document.querySelectorAll('.leaflet-control-layers-base input')[1]"
+                                                ".checked"))
+                .toBool());
+    again.app->ExitInstance();
   }
 
   void theMenuOffersUndoAndRedoWithTheirShortcuts() {
