@@ -458,6 +458,64 @@ class PlacesTest : public AppTestCase {
     app->ExitInstance();
   }
 
+  void aPngAndARawFileNamedThroughTheDialogGetTheirNamesInSidecarsAndStayAsTheyWere() {
+    const QString folder = PhotoFolder();
+    QVERIFY(QDir().mkpath(folder));
+    const QString formats = QStringLiteral(TV_TESTDATA_DIR "/formats/crafted/");
+    const QString png = folder + QStringLiteral("/map.png");
+    const QString raw = folder + QStringLiteral("/IMG_0009.CR3");
+    QVERIFY(QFile::copy(formats + QStringLiteral("png-exif.png"), png));
+    QVERIFY(QFile::copy(formats + QStringLiteral("cr3-like.cr3"), raw));
+    for (const QString& path : {png, raw}) {
+      QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+    }
+    const QByteArray pngBefore = FileBytes(png);
+    const QByteArray rawBefore = FileBytes(raw);
+
+    ModalAnswerer answerer(QStringLiteral("Trip"));
+    auto app = std::make_unique<CTerravueApp>(Options({png, raw}));
+    CTerravueHtmlWnd* map = StartApp(*app);
+    QVERIFY(map != nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(RunScript(map, QStringLiteral("tv.pictures.length")).toInt(), 2, 30000);
+    CTerravueBaseWnd* window = app->MainWindow();
+    SelectAll(map);
+    PlacesAnswerer places;
+    Trigger(window, MainMenu::kNamePlaces);
+    QCOMPARE(places.dialogs, 1);
+    QCOMPARE(places.rows, 2);
+    QCOMPARE(PendingMarks(map), 2);
+    std::map<std::string, XpLocationWrite::Names> chosen = ChosenNames(map);
+    QCOMPARE(chosen.size(), std::size_t{2});
+    QCOMPARE(FileBytes(png), pngBefore);
+
+    Trigger(window, MainMenu::kSaveAsNew);
+    QVERIFY(PageBack(map, 60000));
+    QTRY_COMPARE_WITH_TIMEOUT(PendingMarks(map), 0, 10000);
+    // The photos themselves are as they were; each has its names in its sidecar.
+    QCOMPARE(FileBytes(png), pngBefore);
+    QCOMPARE(FileBytes(raw), rawBefore);
+    for (const QString& photo : {png, raw}) {
+      QVERIFY2(QFile::exists(photo + QStringLiteral(".xmp")), qPrintable(photo));
+      XpLocationWrite::Current current;
+      QCOMPARE(XpPhotoWrite::ReadNames(photo.toStdString(), &current), XpStatus::Ok);
+      const XpLocationWrite::Names& names = chosen[photo.toStdString()];
+      QVERIFY(!names.city.empty());
+      QCOMPARE(current.xmp.legacy.city, names.city);
+      QCOMPARE(current.xmp.created.countryCode, names.countryCode);
+      if (exiftool_test::HaveTool("exiftool")) {
+        const auto read = exiftool_test::ReadWithExiftool(folder.toStdString(),
+                                                          (photo.section(QLatin1Char('/'), -1) + ".xmp").toStdString());
+        QCOMPARE(read.size(), std::size_t{1});
+        QCOMPARE(Tag(read.begin()->second, "XMP-photoshop:City"), names.city);
+        QCOMPARE(Tag(read.begin()->second, "XMP-photoshop:Country"), names.country);
+      }
+    }
+    // The PNG keeps its position in its own file: the save says its names went beside it.
+    QVERIFY2(answerer.seen.join(QLatin1Char('\n')).contains(QStringLiteral("map.png")),
+             qPrintable(answerer.seen.join(QLatin1Char('\n'))));
+    app->ExitInstance();
+  }
+
   void aWriteProtectedPhotoReportsItsFailureAndStaysAsItWas() {
     const QStringList photos = MakeThreePhotos();
     QCOMPARE(photos.size(), 3);
