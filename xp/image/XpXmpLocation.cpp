@@ -172,6 +172,25 @@ std::size_t ElementEnd(std::string_view bytes, std::size_t lt, std::size_t* endT
   return end;
 }
 
+// Where `element` stands in `bytes` (the packet the document was parsed from in place, as a copy
+// starting at `base`): `*begin` at its '<', `*end` one past its end. False for bytes not in the
+// shape the parser accepted.
+bool ElementSpan(std::string_view bytes, const char* base, pugi::xml_node element, std::size_t* begin,
+                 std::size_t* end) {
+  const char* name = element.name();
+  if (name < base || name > base + bytes.size()) {
+    return false;
+  }
+  const auto nameAt = static_cast<std::size_t>(name - base);
+  if (nameAt == 0 || bytes[nameAt - 1] != '<') {
+    return false;
+  }
+  std::size_t endTag = kNone;
+  *begin = nameAt - 1;
+  *end = ElementEnd(bytes, *begin, &endTag);
+  return *end != kNone;
+}
+
 struct Range {
   std::size_t begin = 0;
   std::size_t end = 0;
@@ -314,20 +333,13 @@ struct KeptLocation {
 // faithfully (a prefix bound two ways, bytes not as parsed).
 [[nodiscard]] bool KeepLocation(std::string_view bytes, const char* base, pugi::xml_node property,
                                 bool managedSublocation, KeptLocation* kept) {
-  const auto offsetOf = [&](const char* text) -> std::size_t {
-    return text >= base && text <= base + bytes.size() ? static_cast<std::size_t>(text - base) : kNone;
-  };
   const auto textOf = [&](pugi::xml_node element, std::string* out) {
-    const std::size_t nameAt = offsetOf(element.name());
-    if (nameAt == kNone || nameAt == 0 || bytes[nameAt - 1] != '<') {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (!ElementSpan(bytes, base, element, &begin, &end)) {
       return false;
     }
-    std::size_t endTag = kNone;
-    const std::size_t end = ElementEnd(bytes, nameAt - 1, &endTag);
-    if (end == kNone) {
-      return false;
-    }
-    *out = std::string(bytes.substr(nameAt - 1, end - (nameAt - 1)));
+    *out = std::string(bytes.substr(begin, end - begin));
     return NoteBindings(element, kept);
   };
   const auto managed = [&](const Name& name) {
@@ -538,16 +550,12 @@ std::string DescriptionText(const Update& update, std::string_view rdf, std::str
     if (child.type() != pugi::node_element || !managed(ElementName(child))) {
       continue;
     }
-    const std::size_t nameAt = offsetOf(child.name());
-    if (nameAt == kNone || nameAt == 0 || bytes[nameAt - 1] != '<') {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (!ElementSpan(bytes, base, child, &begin, &end)) {
       return false;
     }
-    std::size_t endTag = kNone;
-    const std::size_t end = ElementEnd(bytes, nameAt - 1, &endTag);
-    if (end == kNone) {
-      return false;
-    }
-    ranges->push_back({withSpace(nameAt - 1), end, std::string()});
+    ranges->push_back({withSpace(begin), end, std::string()});
   }
   return true;
 }
