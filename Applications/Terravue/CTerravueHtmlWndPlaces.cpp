@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr const char* kZoneTable = "/usr/share/zoneinfo/zone1970.tab";
-
 QString Text(const char* key) { return AppStrings::Instance().Text(QString::fromLatin1(key)); }
 
 // The record's position in degrees; false for a photo without one.
@@ -72,11 +70,8 @@ void CTerravueHtmlWnd::NamePlaces() {
   TimeZoneIndex zones;
   const bool haveZones = zones.LoadFile(JoinMapPath(folder, "zones.tvz")) == XpStatus::Ok;
   ZoneCountries countries;
-  const bool haveCountries = haveZones && countries.LoadFile(kZoneTable) == XpStatus::Ok;
-  if (haveCountries) {
-    // The zones that table counts as links still name their country there.
-    static_cast<void>(countries.AddCountryTable(CountryTableBeside(kZoneTable)));
-  }
+  // The zones that table counts as links still name their country in the one beside it.
+  const bool haveCountries = haveZones && countries.LoadWithLinks(kSystemZoneTable) == XpStatus::Ok;
 
   std::vector<PlaceNamingRow> rows;
   std::vector<std::size_t> rowRecords;

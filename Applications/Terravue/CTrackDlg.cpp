@@ -38,9 +38,6 @@ constexpr std::size_t kMaxDrawnPointsPerLine = 5000;
 // How many fixes spread over a track tell the zones it passes through.
 constexpr std::size_t kZoneSamples = 48;
 
-// The countries' zones as the system's tz database lists them.
-constexpr const char* kSystemZoneTable = "/usr/share/zoneinfo/zone1970.tab";
-
 // Degrees with seven decimals for the page script, always with a decimal
 // point: the user's number locale (a decimal comma) must not reach JSON.
 std::string Number(double value) {
@@ -202,10 +199,10 @@ void CTrackDlg::LoadZoneFiles() {
   // A map or table that is missing or damaged leaves the camera on this computer's zone, as
   // before there was a map; nothing is refused for it.
   m_zoneMapLoaded = !m_zoneMapPath.isEmpty() && m_zoneMap.LoadFile(m_zoneMapPath.toStdString()) == XpStatus::Ok;
-  if (!m_zoneTablePath.isEmpty() && m_countries.LoadFile(m_zoneTablePath.toStdString()) == XpStatus::Ok) {
-    // The zones that table counts as links (Europe/Amsterdam, which the map still answers) find
-    // their country in the table beside it, and so the override list of that country's zones.
-    static_cast<void>(m_countries.AddCountryTable(CountryTableBeside(m_zoneTablePath.toStdString())));
+  if (!m_zoneTablePath.isEmpty()) {
+    // With the table beside it, the zones it counts as links (Europe/Amsterdam, which the map
+    // still answers) find their country, and so the override list of that country's zones.
+    static_cast<void>(m_countries.LoadWithLinks(m_zoneTablePath.toStdString()));
   }
   m_zone->setPlaceholderText(Text(m_zoneMapLoaded ? "track/zoneHintPosition" : "track/zoneHint"));
 }

@@ -147,6 +147,14 @@ XpStatus ZoneCountries::AddCountryTable(const std::string& path) {
   return XpStatus::Ok;
 }
 
+XpStatus ZoneCountries::LoadWithLinks(const std::string& path) {
+  if (auto st = LoadFile(path); st != XpStatus::Ok) {
+    return st;
+  }
+  static_cast<void>(AddCountryTable(CountryTableBeside(path)));
+  return XpStatus::Ok;
+}
+
 void ZoneCountries::AddCountryText(std::string_view text) {
   ForEachZoneLine(text, [&](std::string_view zone, std::vector<std::string> list) {
     if (m_zones.count(zone) == 0 && m_moreZones.count(zone) == 0) {

@@ -19,6 +19,9 @@
 /// point.
 [[nodiscard]] std::string CompassDirection(const GeoPoint& from, const GeoPoint& to);
 
+/// Where tzdata installs its zone1970.tab.
+inline constexpr const char* kSystemZoneTable = "/usr/share/zoneinfo/zone1970.tab";
+
 /// The countries each tz database zone covers, from tzdata's zone1970.tab (lines of
 /// "CC[,CC...] <TAB> coordinates <TAB> zone [<TAB> comment]").
 class ZoneCountries {
@@ -38,6 +41,9 @@ class ZoneCountries {
   [[nodiscard]] XpStatus AddCountryTable(const std::string& path);
   /// The same for the text of such a table.
   void AddCountryText(std::string_view text);
+  /// LoadFile of the zone1970.tab at `path`, then AddCountryTable of the zone.tab beside it
+  /// (CountryTableBeside; a missing one is no failure). LoadFile's status.
+  [[nodiscard]] XpStatus LoadWithLinks(const std::string& path);
 
   /// The alpha-2 codes of the countries `zone` covers, first the one it is named for; nothing
   /// for a zone the table does not list.

@@ -19,8 +19,6 @@ namespace {
 constexpr const char* kUsage =
     "usage: terravue-tool name-places [--dry-run] [--preserve-mtime] [--index FILE] [--zones FILE] "
     "[--zone-table FILE] PHOTO...\n";
-constexpr const char* kZoneTable = "/usr/share/zoneinfo/zone1970.tab";
-
 std::string Fixed(double value, int digits) {
   char text[64];
   const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, digits);
@@ -83,7 +81,7 @@ int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::
   XpExifRewrite::Hooks hooks;
   std::string indexFile;
   std::string zoneFile;
-  std::string zoneTable = kZoneTable;
+  std::string zoneTable = kSystemZoneTable;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
@@ -125,12 +123,9 @@ int RunNamePlaces(const std::vector<std::string>& args, std::ostream& out, std::
     err << "terravue-tool name-places: no time-zone map at " << zonePath << ": countries are not cross-checked\n";
   }
   ZoneCountries countries;
-  if (haveZones && countries.LoadFile(zoneTable) != XpStatus::Ok) {
+  // The zones the first table counts as links still name their country in the one beside it.
+  if (haveZones && countries.LoadWithLinks(zoneTable) != XpStatus::Ok) {
     err << "terravue-tool name-places: no zone table at " << zoneTable << ": countries are not cross-checked\n";
-  }
-  // The zones the first table counts as links still name their country there.
-  if (haveZones && !countries.Empty()) {
-    static_cast<void>(countries.AddCountryTable(CountryTableBeside(zoneTable)));
   }
 
   int exitCode = 0;
